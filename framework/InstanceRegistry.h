@@ -1,0 +1,108 @@
+// The process-wide registry of live plug-in instances: numbering (per type
+// and process-wide), parameter-change listeners, lookups by instance id and
+// by "/obry/" address, and learned MIDI controller mappings.
+//
+// One recursive lock guards the entries, listeners and mappings; a thread may
+// take it again while holding it (applying a mapping runs SetParameterValue,
+// which tells the listeners under the same lock). A Lua lock may be held when
+// the registry lock is taken, never the reverse.
+//
+// An instance is usable through the registry only between the end of its
+// own constructor (MarkUsable, from Initialize) and the start of its
+// destruction (MarkUnusable); lookups skip it outside that window.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+class ObryCorvaneBase;
+class StateChunk;
+
+namespace QZ {
+class MessageQueueItem;
+}
+
+class IObryParameterNotificationReceiver {
+public:
+    virtual ~IObryParameterNotificationReceiver() = default;
+    // Called with the registry lock held.
+    virtual void ParameterChanged(ObryCorvaneBase* instance, int32_t index, float value) = 0;
+};
+
+// A parsed "/obry/" parameter address.
+struct ObryParameterAddress {
+    const char* shortName = nullptr;     // null: the instance number is process-wide
+    int32_t instanceNumber = 0;          // negative: every instance of the kind
+    const char* parameterName = nullptr; // null: use parameterIndex
+    int32_t parameterIndex = 0;
+    int32_t indexOffset = 0;
+};
+
+// One recent control change, as copied when it arrived.
+struct RecentControlChange {
+    uint32_t instanceNumber; // process-wide number of the receiver; 0 = empty slot
+    uint8_t status;          // status with the channel cleared
+    uint8_t channel;
+    uint8_t controller;
+    uint8_t value;
+};
+
+namespace InstanceRegistry {
+
+using Lock = std::unique_lock<std::recursive_mutex>;
+std::recursive_mutex& Mutex();
+
+void Register(ObryCorvaneBase* instance);
+void Unregister(ObryCorvaneBase* instance);
+void MarkUsable(ObryCorvaneBase* instance);
+void MarkUnusable(ObryCorvaneBase* instance);
+
+// Per-type number of a registered instance (given on first need), or 0.
+uint32_t InstanceNumber(ObryCorvaneBase* instance);
+// Process-wide number (given on first need), or 0 when not registered.
+uint32_t GlobalNumber(ObryCorvaneBase* instance);
+void SetInstanceNumbers(ObryCorvaneBase* instance, uint32_t perType, uint32_t processWide);
+// Returns with the lock held when the instance is registered and usable
+// (the caller unlocks `lock`); otherwise null and not locked.
+ObryCorvaneBase* LockAndFind(ObryCorvaneBase* instance, Lock& lock);
+bool AnyLearnerPresent();
+// Number of registered instances, usable or not.
+size_t Count();
+
+void AddListener(IObryParameterNotificationReceiver* listener);
+void RemoveListener(IObryParameterNotificationReceiver* listener);
+void NotifyListeners(ObryCorvaneBase* instance, int32_t index, float value);
+
+// Lookups by instance id (the truncated "OSC Port Offset" value).
+void SetParameterOfId(int32_t id, int32_t index, float value);
+float GetParameterOfId(int32_t id, int32_t index);
+void SetIndicatorOfId(int32_t id, int32_t flag, int32_t on);
+int32_t GetIndicatorOfId(int32_t id, int32_t flag);
+
+void SetParameterByAddress(const ObryParameterAddress& address, float value);
+
+// Learning.
+void SetLearnArmed(bool armed);
+bool IsLearnArmed();
+void SetLearnTarget(ObryCorvaneBase* instance, int32_t parameterIndex);
+// The process-wide number and parameter of the learn target; false when none.
+bool GetLearnTarget(uint32_t* instanceNumber, int32_t* parameterIndex);
+
+// Audio thread of the receiving instance, for every delivered message.
+void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryCorvaneBase* instance);
+std::string DescribeMapping(ObryCorvaneBase* target, int32_t parameterIndex);
+void RemoveMapping(ObryCorvaneBase* target, int32_t parameterIndex);
+size_t MappingCount();
+void SaveMappings(StateChunk& chunk);
+void LoadMappings(const StateChunk& parsed);
+void ResolvePendingMappings();
+size_t PendingMappingCount();
+
+// The five recent control changes, newest first.
+void GetRecentControlChanges(RecentControlChange out[5]);
+
+// Clears all learned state; for module unload and tests.
+void ResetMappings();
+
+} // namespace InstanceRegistry

@@ -1,0 +1,108 @@
+#include "framework/MessageQueue.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace QZ {
+
+uint32_t MessageQueueItem::Value() const
+{
+    uint32_t value;
+    memcpy(&value, data, sizeof value);
+    return value;
+}
+
+void MessageQueueItem::SetValue(uint32_t value)
+{
+    memcpy(data, &value, sizeof value);
+}
+
+MessageQueue::MessageQueue(const char* name) : name(name)
+{
+    for (MessageQueueItem*& item : items)
+        item = new MessageQueueItem;
+}
+
+MessageQueue::~MessageQueue()
+{
+    for (MessageQueueItem* item : items)
+        delete item;
+}
+
+MessageQueueItem* MessageQueue::BeginWrite(const char* what)
+{
+    const int32_t write = writeIndex.load(std::memory_order_relaxed);
+    if (write == readIndex.load(std::memory_order_acquire)) {
+        // One write per message so that the text stays whole among threads.
+        char text[128];
+        int n = snprintf(text, sizeof text, "%s::%s() overflow\n", name, what);
+        if (n > 0)
+            fwrite(text, 1, static_cast<size_t>(n) < sizeof text ? n : sizeof text - 1, stderr);
+        return nullptr;
+    }
+    return items[write];
+}
+
+void MessageQueue::EndWrite()
+{
+    const int32_t write = writeIndex.load(std::memory_order_relaxed);
+    writeIndex.store(write + 1 == kSize ? 0 : write + 1, std::memory_order_release);
+}
+
+bool MessageQueue::Write(uint32_t value)
+{
+    MessageQueueItem* item = BeginWrite("Write");
+    if (!item)
+        return false;
+    item->type = MessageQueueItem::kValue;
+    item->SetValue(value);
+    item->deltaFrame = 0;
+    EndWrite();
+    return true;
+}
+
+bool MessageQueue::WriteSysEx(const uint8_t* bytes, uint32_t count)
+{
+    MessageQueueItem* item = BeginWrite("WriteSysEx");
+    if (!item)
+        return false;
+    item->type = MessageQueueItem::kSysEx;
+    item->bytes.assign(bytes, bytes + count);
+    item->deltaFrame = 0;
+    EndWrite();
+    return true;
+}
+
+bool MessageQueue::WriteMIDI(uint8_t status, uint8_t data1, uint8_t data2, uint32_t deltaFrame)
+{
+    MessageQueueItem* item = BeginWrite("Write");
+    if (!item)
+        return false;
+    item->type = MessageQueueItem::kShortMIDI;
+    item->data[0] = status & 0xF0;
+    item->data[1] = status & 0x0F;
+    item->data[2] = data1 & 0x7F;
+    item->data[3] = data2 & 0x7F;
+    item->deltaFrame = deltaFrame;
+    EndWrite();
+    return true;
+}
+
+MessageQueueItem* MessageQueue::Read()
+{
+    const int32_t read = readIndex.load(std::memory_order_relaxed);
+    const int32_t next = read + 1 == kSize ? 0 : read + 1;
+    if (next == writeIndex.load(std::memory_order_acquire))
+        return nullptr;
+    readIndex.store(next, std::memory_order_release);
+    return items[next];
+}
+
+bool MessageQueue::Empty() const
+{
+    const int32_t read = readIndex.load(std::memory_order_acquire);
+    const int32_t next = read + 1 == kSize ? 0 : read + 1;
+    return next == writeIndex.load(std::memory_order_acquire);
+}
+
+} // namespace QZ

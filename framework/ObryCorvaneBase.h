@@ -1,0 +1,160 @@
+// ObryCorvaneBase: the base class of every hosted plug-in. It owns the
+// instance's Lua MIDI helper, OSC helper and two message queues, registers
+// the instance process-wide, runs the audio callback (command drain, channel
+// pointers, block cut at MIDI event offsets), saves and restores the state
+// chunk, answers the shared properties, and offers the hooks that each
+// plug-in overrides.
+//
+// Threads: the audio thread runs processReplacing and every hook it calls
+// (no allocation, no blocking lock there); the host's UI thread runs the
+// dispatcher; setParameter may come from any thread.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/MessageQueue.h"
+#include "framework/ObryAuBase.h"
+#include "framework/StateChunk.h"
+#include "plugins/common/FactoryPreset.h"
+#include "scripting/LuaMIDIHelper.h"
+#include "scripting/OSCHelper.h"
+
+enum ObryProperty : uint32_t {
+    kObryProperty_IndicatorBlock = 64001,
+    kObryProperty_ProductName = 64002,
+    kObryProperty_PluginName = 64003,
+    kObryProperty_ShortName = 64004,
+    kObryProperty_OSCParameterNames = 64005,
+    kObryProperty_OSCHelper = 64006,
+    kObryProperty_ParameterCount = 64007,
+    kObryProperty_ReapplyPortOffset = 64008,
+    kObryProperty_PortOffset = 64009,
+    kObryProperty_ParameterTable = 64010,
+    kObryProperty_GUIScriptName = 64011,
+    kObryProperty_IsLearner = 64013,
+};
+
+constexpr int32_t kObryVersion = 0x00020100;
+
+class ObryCorvaneBase : public ObryAuBase {
+public:
+    class CorvLuaMIDIHelper : public QZ::LuaMIDIHelper {
+    public:
+        CorvLuaMIDIHelper(ObryCorvaneBase* owner, QZ::MessageQueue* midiQueue, QZ::OSCHelper* oscHelper)
+            : LuaMIDIHelper(owner, midiQueue, oscHelper)
+        {
+        }
+        void NoteOn(int channel, int note, int velocity) override;
+        void NoteOff(int channel, int note, int velocity) override;
+        void ControlChange(int channel, int controller, int value) override;
+        void PitchWheel(int channel, int lsb, int msb) override;
+        void setGUIBoolValue(int index, bool value) override;
+        bool getGUIBoolValue(int index) override;
+        void RegisterFunctions() override;
+    };
+
+    static constexpr int kIndicatorBlockSize = 144;
+    static constexpr int kIndicatorFlagOffset = 136;
+    static constexpr int kIndicatorFlagCount = 8;
+    static constexpr int kMaxChannels = 64;
+
+    ObryCorvaneBase(audioMasterCallback audioMaster, int32_t numInputs, int32_t numOutputs, bool instrument,
+                    int32_t uniqueId, int32_t portOffsetIndex, int32_t numPrograms, FactoryPresetTable* presets,
+                    int32_t numParams, const ParameterInfo* parameterInfo, ObryProgramFactory factory);
+    ~ObryCorvaneBase() override;
+
+    // VST operations.
+    void close() override;
+    void resume() override;
+    void setBlockSize(int32_t blockSize) override;
+    void processReplacing(float** inputs, float** outputs, int32_t sampleFrames) override;
+    void setParameter(int32_t index, float normalized) override;
+    void setProgram(int32_t program) override;
+    int32_t getChunk(void** data, bool isPreset) override;
+    int32_t setChunk(void* data, int32_t byteSize, bool isPreset) override;
+    int32_t processEvents(VstEvents* events) override;
+    int32_t getVendorVersion() override { return kObryVersion; }
+    int32_t canDo(char* text) override;
+    int32_t getPlugCategory() override;
+    bool getEffectName(char* name) override;
+    bool getProductString(char* text) override;
+    int32_t GetProperty(uint32_t id, uint32_t scope, uint32_t element, void* data) override;
+    int32_t GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t element, uint32_t* size,
+                            uint8_t* writable) override;
+    int32_t SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size) override;
+    uint8_t* GetIndicatorBlock() override { return indicatorBlock; }
+
+    // Hooks, in the order plug-ins meet them.
+    virtual int32_t Initialize();
+    virtual void Cleanup();
+    virtual uint32_t Version() { return kObryVersion; }
+    virtual void BlockSizeChanged(int32_t frames);
+    virtual bool BeginBlock(int32_t frames);
+    virtual void BeginSubBlock(int32_t) {}
+    virtual void EndBlock(int32_t) {}
+    virtual void ProcessBlockWithEvents(float** inputs, float** outputs, int32_t frames);
+    virtual void Process(float**, float**, int32_t) {}
+    virtual void HandleQueuedMessage(QZ::MessageQueueItem*) {}
+    virtual void NoteOn(int, int, int) {}
+    virtual void NoteOff(int, int, int) {}
+    virtual void ControlChange(int, int, int) {}
+    virtual void PitchWheel(int, int, int) {}
+    virtual void AddScale(const char*, uint16_t) {}
+    virtual uint32_t GetParameterFlags(int32_t) { return 0; }
+    virtual bool StringFromValue(AudioUnitParameterStringFromValue&) { return false; }
+    virtual const char* GetProductName() { return "Corvane"; }
+    virtual const char* GetPluginName() = 0;
+    virtual const char* GetGUIScriptName() = 0;
+    virtual int32_t SaveExtraState(StateChunk&) { return 0; }
+    virtual void RestoreExtraState(const StateChunk&) {}
+
+    // "QV" and the plug-in's name without blanks (QVDC, QVVoiceController).
+    const char* GetShortName() const { return shortName.c_str(); }
+    const std::vector<std::string>& GetOSCParameterNames() const { return oscParameterNames; }
+    int32_t PortOffsetIndex() const { return portOffsetIndex; }
+    // The instance id: the truncated "OSC Port Offset" value.
+    int32_t PortOffset();
+    bool IsInstrument() const { return instrument; }
+    int32_t NumInputs() const { return numInputs; }
+    int32_t NumOutputs() const { return numOutputs; }
+
+    CorvLuaMIDIHelper& LuaHelper() { return luaMIDIHelper; }
+    QZ::OSCHelper& OSC() { return oscHelper; }
+    QZ::MessageQueue& CommandQueue() { return queueB; }
+
+    // The process-wide OSC base port, refreshed by every Initialize.
+    static int32_t OSCBasePort();
+    static void SetOSCBasePort(int32_t port);
+
+protected:
+    // Applies an "OSC Port Offset" value to the OSC server.
+    void ApplyPortOffset(float value);
+
+    CorvLuaMIDIHelper luaMIDIHelper; // first: it keeps the addresses of members built after it
+    QZ::OSCHelper oscHelper;
+    QZ::MessageQueue queueA;         // host MIDI -> audio thread
+    QZ::MessageQueue queueB;         // commands from the UI side -> audio thread
+    int32_t inputPointerCount;
+    int32_t numInputs;
+    int32_t numOutputs;
+    bool instrument;
+    FactoryPresetTable* presets;
+    int32_t portOffsetIndex;
+    alignas(8) uint8_t indicatorBlock[kIndicatorBlockSize];
+
+private:
+    std::vector<uint8_t> lastChunk;  // the host's copy stays valid until the next getChunk
+    std::vector<float> dummyInput;   // zeros for plug-ins without inputs
+    std::string shortName;
+    std::vector<std::string> oscParameterNames;
+    std::string displayName; // "QV " and the name after the product name
+};
+
+// The factory: a new plug-in for the host's current id (0: the shell), or
+// null for an unknown id.
+AudioEffect* createEffectInstance(audioMasterCallback audioMaster);

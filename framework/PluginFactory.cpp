@@ -1,0 +1,84 @@
+// The factory: maps the host's current id to a plug-in class.
+#include <new>
+
+#include "framework/ObryCorvaneBase.h"
+#include "framework/ObryShell.h"
+#include "plugins/PluginClasses.h"
+
+namespace {
+
+using vst::FourCC;
+
+struct FactoryEntry {
+    int32_t uniqueId;
+    AudioEffect* (*create)(audioMasterCallback);
+};
+
+template <class Plugin>
+AudioEffect* Make(audioMasterCallback audioMaster)
+{
+    return new Plugin(audioMaster);
+}
+
+template <class Plugin, bool Instrument>
+AudioEffect* MakeVariant(audioMasterCallback audioMaster)
+{
+    return new Plugin(audioMaster, Instrument);
+}
+
+// Entries whose class is not built yet answer with a plug-in that has the
+// entry's id, kind and name, one parameter and silent outputs.
+template <int Index>
+AudioEffect* MakePlaceholder(audioMasterCallback audioMaster)
+{
+    const ShellEntry& entry = kShellEntries[Index];
+    return new ObryCorvanePlaceholder(audioMaster, entry.uniqueId, entry.displayName, entry.instrument);
+}
+
+const FactoryEntry kFactory[] = {
+    {FourCC("QZs0"), MakePlaceholder<0>},
+    {FourCC("QZs1"), MakePlaceholder<1>},
+    {FourCC("QZs2"), MakePlaceholder<2>},
+    {FourCC("QZs3"), MakePlaceholder<3>},
+    {FourCC("QZs4"), MakePlaceholder<4>},
+    {FourCC("QZs5"), MakePlaceholder<5>},
+    {FourCC("QZs6"), MakePlaceholder<6>},
+    {FourCC("QZs7"), MakePlaceholder<7>},
+    {FourCC("QZs8"), MakePlaceholder<8>},
+    {FourCC("QZs9"), MakePlaceholder<9>},
+    {FourCC("QZsa"), MakePlaceholder<10>},
+    {FourCC("QZsb"), MakePlaceholder<11>},
+    {FourCC("QZsc"), MakePlaceholder<12>},
+    {FourCC("QZsd"), MakePlaceholder<13>},
+    {FourCC("QZse"), MakePlaceholder<14>},
+    {FourCC("QZsf"), MakePlaceholder<15>},
+    {FourCC("QZs("), MakePlaceholder<16>},
+    {FourCC("QZsg"), MakePlaceholder<17>},
+    {FourCC("QZsh"), MakePlaceholder<18>},
+    {FourCC("QZsi"), MakePlaceholder<19>},
+    {FourCC("QZsj"), MakePlaceholder<20>},
+    {FourCC("QZsk"), MakePlaceholder<21>},
+    {FourCC("QZsl"), MakePlaceholder<22>},
+    {FourCC("QZsm"), MakePlaceholder<23>},
+    {FourCC("QZsn"), MakePlaceholder<24>},
+};
+static_assert(sizeof kFactory / sizeof kFactory[0] == kShellEntryCount);
+
+} // namespace
+
+AudioEffect* createEffectInstance(audioMasterCallback audioMaster)
+{
+    const intptr_t id = audioMaster ? audioMaster(nullptr, audioMasterCurrentId, 0, 0, nullptr, 0) : 0;
+    try {
+        if (id == 0)
+            return new ObryShell(audioMaster);
+        // The shell's own id also names the Carro Controller effect: a
+        // non-zero id never makes the shell.
+        for (const FactoryEntry& entry : kFactory)
+            if (entry.uniqueId == id)
+                return entry.create(audioMaster);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return nullptr;
+}

@@ -1,0 +1,92 @@
+#include "platform/WorkerThread.h"
+
+#include "platform/Debug.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <pthread.h>
+#include <system_error>
+
+namespace corvane::platform {
+
+// Lives as long as the thread or the owner, whichever is longer, so that a
+// thread left running still has its quit event and finish flag.
+struct WorkerThread::Shared {
+    Event quit;
+    std::mutex lock;
+    std::condition_variable finishedChanged;
+    bool finished = false; // guarded by lock
+};
+
+WorkerThread::WorkerThread(std::string name) : name(std::move(name)) {}
+
+WorkerThread::~WorkerThread()
+{
+    Stop();
+}
+
+Event* WorkerThread::QuitEvent() const
+{
+    return shared ? &shared->quit : nullptr;
+}
+
+int WorkerThread::Start(Body body)
+{
+    if (thread.joinable())
+        return EBUSY;
+    auto state = std::make_shared<Shared>();
+    std::string threadName = name.substr(0, 15);
+    try {
+        thread = std::thread([state, threadName, body = std::move(body), label = name]() mutable {
+            pthread_setname_np(pthread_self(), threadName.c_str());
+            try {
+                body(state->quit);
+            } catch (const std::exception& e) {
+                DebugPrintf("%s: thread ended by exception: %s\n", label.c_str(), e.what());
+            } catch (...) {
+                DebugPrintf("%s: thread ended by exception\n", label.c_str());
+            }
+            // Whatever the body captured goes now, while the owner may still
+            // be waiting for it.
+            body = nullptr;
+            std::lock_guard<std::mutex> guard(state->lock);
+            state->finished = true;
+            state->finishedChanged.notify_all();
+        });
+    } catch (const std::system_error& e) {
+        return e.code().value() ? e.code().value() : EAGAIN;
+    }
+    shared = std::move(state);
+    return 0;
+}
+
+bool WorkerThread::Stop()
+{
+    if (!thread.joinable()) {
+        shared.reset();
+        return true;
+    }
+    shared->quit.Set();
+    if (thread.get_id() == std::this_thread::get_id()) {
+        thread.detach();
+        shared.reset();
+        return false;
+    }
+    bool finished;
+    {
+        std::unique_lock<std::mutex> guard(shared->lock);
+        finished = shared->finishedChanged.wait_for(guard, stopTimeout, [this] { return shared->finished; });
+    }
+    if (finished) {
+        thread.join();
+    } else {
+        DebugPrintf("%s: thread did not stop in time\n", name.c_str());
+        thread.detach();
+    }
+    shared.reset();
+    return finished;
+}
+
+} // namespace corvane::platform

@@ -1,0 +1,169 @@
+// Low-pass IIR filters designed by pole placement and the bilinear transform,
+// the order-10 direct-form filter that runs them, and the first-order
+// high-pass used by the phase-locked loop of the CV Input decoder.
+//
+// Threads: the design functions are pure and may run on any thread; they use
+// fixed-size stack arrays and never allocate, so a plug-in may redesign on
+// the audio thread when its inputs change (callers compare against the last
+// values first). RunIIRFilter runs per sample on the audio thread.
+//
+// Layout of a designed filter of order n (n <= kIIRMaxOrder):
+//   y[t] = sum_{j=0..n} b[j] * x[t-n+j] + sum_{j=0..n-1} a[j] * y[t-n+j]
+// so b[n] and a[n-1] meet the newest values; the feedback signs are folded
+// into `a` (a[j] = -D[j] of the monic denominator D(z)).
+//
+// Numerical range. Direct form concentrates all poles in one polynomial, so
+// high orders are sensitive to coefficient rounding. With the single-precision
+// coefficients of DesignIIRFilter, an order-10 Butterworth low-pass is stable
+// for cutoffs (fractions of the sample rate) from IIRStableRange::kFloatMin to
+// IIRStableRange::kFloatMax when run in single precision (IIRFilterState), and
+// over the same coefficient range from kDoubleRunMin when the run is in double
+// precision (IIRFilterStateD). Outside, the rounded coefficients or the
+// running sums let the output grow without bound; the double-precision design
+// (DesignIIRFilter with double outputs, run by IIRFilterStateDD) is stable
+// over kDoubleMin .. kDoubleMax. Cutoffs at or above 0.5 (Nyquist) or at or
+// below 0 are no low-pass at all and are refused (see DesignIIRFilter).
+#pragma once
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+
+constexpr int kIIRMaxOrder = 10;
+
+// Cutoff ranges (fraction of the sample rate) over which an order-10
+// Butterworth low-pass stays stable; see the header comment.
+struct IIRStableRange {
+    static constexpr double kFloatMin = 0.0;
+    static constexpr double kFloatMax = 0.0;
+    static constexpr double kDoubleRunMin = 0.0;
+    static constexpr double kDoubleMin = 0.0;
+    static constexpr double kDoubleMax = 0.0;
+};
+
+// Filled by DesignIIRFilter. Entries beyond the designed order are zero when
+// the record form of DesignIIRFilter filled it.
+template <typename Coefficient>
+struct BasicIIRFilterCoefficients {
+    Coefficient b[kIIRMaxOrder + 1] = {}; // b[j] multiplies x[t-n+j]
+    Coefficient a[kIIRMaxOrder] = {};     // a[j] multiplies y[t-n+j]
+    Coefficient gain = 1;                 // magnitude at 0 Hz before NormalizeIIRGain
+};
+using IIRFilterCoefficients = BasicIIRFilterCoefficients<float>;
+using IIRFilterCoefficientsD = BasicIIRFilterCoefficients<double>;
+
+// One filtered signal: the last Order + 1 inputs x[t-Order..t] and outputs
+// y[t-Order..t], oldest first, and the (not owned) coefficients. The owner
+// points `coefficients` at a designed record before the first sample and
+// zeroes the histories (ResetIIRFilter) whenever the signal starts afresh.
+template <typename Coefficient, typename Sample, int Order>
+struct BasicIIRFilterState {
+    static_assert(Order >= 1 && Order <= kIIRMaxOrder, "unsupported filter order");
+    static constexpr int kOrder = Order;
+    const BasicIIRFilterCoefficients<Coefficient>* coefficients = nullptr;
+    Sample x[Order + 1] = {};
+    Sample y[Order + 1] = {};
+};
+// Single-precision coefficients and arithmetic (the CV Input's order-10 filter).
+using IIRFilterState = BasicIIRFilterState<float, float, kIIRMaxOrder>;
+// Single-precision coefficients, double-precision histories and sums.
+using IIRFilterStateD = BasicIIRFilterState<float, double, kIIRMaxOrder>;
+// Double-precision coefficients and arithmetic.
+using IIRFilterStateDD = BasicIIRFilterState<double, double, kIIRMaxOrder>;
+
+// Settings of the CV Input's phase-locked loop (filled by SetupTwoPoleFilter).
+struct PLLSettings {
+    float sampleRate = 0; // Hz
+    float centre = 0;     // carrier centre frequency, Hz
+    float tau1 = 0;       // first loop time constant, s
+    float tau2 = 0;       // second loop time constant, s
+    double omega = 0;     // 2*pi*centre, rad/s: the loop's starting frequency
+    double dt = 0;        // 1/sampleRate, s
+    double loopGain = 0;  // (tau2/tau1) / hpGain, tau2/tau1 divided in f32
+    double hpCoef = 0;    // feedback coefficient of the first-order section
+};
+
+// ---- design (any thread, no allocation) ------------------------------------
+
+// Coefficients c[0..n] of the product of (z - r_k) over the n roots; c[j] is
+// the coefficient of z^j and c[n] = 1. `coeffs` holds n + 1 entries.
+void ExpandComplexPolynomial(const std::complex<double>* roots, int32_t n, std::complex<double>* coeffs);
+
+// c[0] + ... + c[n]: the polynomial's value at z = 1.
+std::complex<double> EvaluateComplexPolynomial(const std::complex<double>* coeffs, int32_t n);
+
+// Low-pass of order 1 .. kIIRMaxOrder at `cutoff` (a fraction of the sample
+// rate, strictly between 0 and 0.5). ripple < 0 selects a Chebyshev design
+// with |ripple| dB of pass-band ripple, anything else Butterworth. Writes
+// b[0..order], a[0..order-1] and the magnitude at 0 Hz into *gain; the
+// numerator is the binomial row of (z + 1)^order, so callers normally follow
+// with NormalizeIIRGain for unity gain at 0 Hz.
+// Returns false and writes nothing when the order or cutoff is outside those
+// ranges (NaN included): a cutoff at or past Nyquist would place poles on or
+// outside the unit circle.
+bool DesignIIRFilter(int32_t order, float ripple, float cutoff, float* b, float* a, float* gain);
+// The same design without rounding the results to single precision.
+bool DesignIIRFilter(int32_t order, float ripple, float cutoff, double* b, double* a, double* gain);
+// Record forms: also zero the entries beyond `order`. On failure the record
+// becomes the identity filter (b[order] = 1, the rest 0, gain 1).
+bool DesignIIRFilter(int32_t order, float ripple, float cutoff, IIRFilterCoefficients* c);
+bool DesignIIRFilter(int32_t order, float ripple, float cutoff, IIRFilterCoefficientsD* c);
+
+// Divides b[0..kIIRMaxOrder] by `gain` and sets `gain` to 1. A gain that is
+// not finite and positive leaves the record unchanged and returns false.
+bool NormalizeIIRGain(IIRFilterCoefficients* c);
+bool NormalizeIIRGain(IIRFilterCoefficientsD* c);
+
+// First-order high-pass at normalised frequency f (cutoff / sample rate):
+// *coef = the feedback coefficient -q of the section (z - 1)/(z - q), rounded
+// to single precision; *gain = its magnitude at Nyquist. For f outside
+// [0, 0.5) (NaN included) returns false with *coef = 0 and *gain = 1.
+bool BilinearPolePair(double f, double* coef, double* gain);
+
+// Fills `s` for the given sample rate (Hz), centre (Hz) and time constants
+// (s). The four inputs are always stored, so callers can compare against
+// them; when any is unusable (not finite, or a rate or time constant that is
+// not positive) the loop is made inert (dt, loopGain and hpCoef 0, omega from
+// a finite centre or 0) and the result is false.
+bool SetupTwoPoleFilter(PLLSettings* s, float sampleRate, float centre, float tau1, float tau2);
+
+// ---- run (audio thread: no allocation, no lock) ------------------------------
+
+// Zeroes both histories.
+template <typename Coefficient, typename Sample, int Order>
+inline void ResetIIRFilter(BasicIIRFilterState<Coefficient, Sample, Order>* s)
+{
+    for (int i = 0; i <= Order; ++i) {
+        s->x[i] = 0;
+        s->y[i] = 0;
+    }
+}
+
+// One sample through the filter. `s->coefficients` must be set. Should the
+// output not be finite (a NaN or infinite input, or a design outside its
+// stable range), both histories are zeroed and 0 is returned for that
+// sample, so one bad value cannot poison the filter for good.
+template <typename Coefficient, typename Sample, int Order>
+inline Sample RunIIRFilter(BasicIIRFilterState<Coefficient, Sample, Order>* s, Sample x)
+{
+    const BasicIIRFilterCoefficients<Coefficient>& c = *s->coefficients;
+    for (int i = 0; i < Order; ++i)
+        s->x[i] = s->x[i + 1];
+    s->x[Order] = x;
+
+    Sample y = 0;
+    for (int j = 0; j <= Order; ++j)
+        y += static_cast<Sample>(c.b[j]) * s->x[j];
+    // s->y still holds y[t-Order-1 .. t-1]: a[j] meets y[t-Order+j] = s->y[j + 1].
+    for (int j = 0; j < Order; ++j)
+        y += static_cast<Sample>(c.a[j]) * s->y[j + 1];
+
+    if (!std::isfinite(y)) [[unlikely]] {
+        ResetIIRFilter(s);
+        return 0;
+    }
+    for (int i = 0; i < Order; ++i)
+        s->y[i] = s->y[i + 1];
+    s->y[Order] = y;
+    return y;
+}

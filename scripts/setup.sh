@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, run and test.
+# Does nothing when everything is already present. Non-interactive; run as root
+# (or through sudo when available).
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  liblua5.1-0-dev liboscpack-dev
+  libfreetype-dev libftgl-dev libglew-dev libpng-dev zlib1g-dev
+  librtmidi-dev libx11-dev libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglu1-mesa-dev
+  libfontconfig-dev fontconfig fonts-dejavu-core fonts-liberation
+  libgtest-dev googletest libbenchmark-dev
+  xvfb xauth zenity liblo-tools python3 sox
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then SUDO="sudo"; else
+    echo "setup: missing packages and not root: ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,148 @@
+#include "tests/support/TestSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+#include <stdexcept>
+#include <unistd.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace corvane::test {
+
+const char* ModulePath() { return CORVANE_MODULE_PATH; }
+const char* HostPath() { return CORVANE_HOST_PATH; }
+const char* SourceDir() { return CORVANE_SOURCE_DIR; }
+
+TempDir::TempDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "corvane-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    fs::remove_all(path, ec);
+}
+
+void TempDir::WriteFile(const std::string& relativePath, const std::string& content) const
+{
+    fs::path full = fs::path(path) / relativePath;
+    fs::create_directories(full.parent_path());
+    std::ofstream out(full, std::ios::binary);
+    out << content;
+}
+
+ScopedUserFolders::ScopedUserFolders(int basePort)
+{
+    if (const char* c = getenv("XDG_CONFIG_HOME")) {
+        hadConfig = true;
+        oldConfig = c;
+    }
+    if (const char* d = getenv("XDG_DATA_HOME")) {
+        hadData = true;
+        oldData = d;
+    }
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    setenv("XDG_DATA_HOME", data.Path().c_str(), 1);
+    if (basePort)
+        WritePreference("OSC Base Port", std::to_string(basePort));
+}
+
+ScopedUserFolders::~ScopedUserFolders()
+{
+    if (hadConfig)
+        setenv("XDG_CONFIG_HOME", oldConfig.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+    if (hadData)
+        setenv("XDG_DATA_HOME", oldData.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+}
+
+void ScopedUserFolders::WritePreference(const std::string& name, const std::string& value) const
+{
+    fs::path file = fs::path(config.Path()) / "Ormbury" / "com.ormbury.Corvane2.conf";
+    fs::create_directories(file.parent_path());
+    // Replace an existing line of that name, keep the others.
+    std::vector<std::string> lines;
+    {
+        std::ifstream in(file);
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind(name + "=", 0) != 0)
+                lines.push_back(line);
+    }
+    lines.push_back(name + "=" + value);
+    std::ofstream out(file);
+    for (const std::string& line : lines)
+        out << line << "\n";
+}
+
+StderrCapture::StderrCapture()
+{
+    char pattern[] = "/tmp/corvane-stderr-XXXXXX";
+    int fd = mkstemp(pattern);
+    if (fd < 0)
+        throw std::runtime_error("mkstemp failed");
+    path = pattern;
+    fflush(stderr);
+    savedFd = dup(STDERR_FILENO);
+    dup2(fd, STDERR_FILENO);
+    close(fd);
+}
+
+StderrCapture::~StderrCapture()
+{
+    Text();
+}
+
+std::string StderrCapture::Text()
+{
+    if (!done) {
+        fflush(stderr);
+        dup2(savedFd, STDERR_FILENO);
+        close(savedFd);
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        text = ss.str();
+        unlink(path.c_str());
+        done = true;
+    }
+    return text;
+}
+
+int UniquePortBase()
+{
+    // 20000..59999 in steps of 40, from the process id: binaries that run in
+    // parallel get different ranges.
+    return 20000 + static_cast<int>(getpid() % 1000) * 40;
+}
+
+int RunCommand(const std::string& command, std::string* output)
+{
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return -1;
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        text.append(buffer, n);
+    int status = pclose(pipe);
+    if (output)
+        *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace corvane::test

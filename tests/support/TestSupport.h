@@ -1,0 +1,67 @@
+// Helpers shared by the test binaries.
+#pragma once
+
+#include <string>
+
+namespace corvane::test {
+
+// Path of the built module and of the command-line host.
+const char* ModulePath();
+const char* HostPath();
+const char* SourceDir();
+
+// A fresh temporary folder, removed (with everything in it) on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path; }
+    // Writes a file below the folder, creating parent folders.
+    void WriteFile(const std::string& relativePath, const std::string& content) const;
+
+private:
+    std::string path;
+};
+
+// Points XDG_CONFIG_HOME and XDG_DATA_HOME at fresh temporary folders for the
+// lifetime of the object and restores the old values afterwards. Writes an
+// "OSC Base Port" preference when basePort is non-zero.
+class ScopedUserFolders {
+public:
+    explicit ScopedUserFolders(int basePort = 0);
+    ~ScopedUserFolders();
+    const std::string& ConfigHome() const { return config.Path(); }
+    const std::string& DataHome() const { return data.Path(); }
+    void WritePreference(const std::string& name, const std::string& value) const;
+
+private:
+    TempDir config;
+    TempDir data;
+    std::string oldConfig, oldData;
+    bool hadConfig = false, hadData = false;
+};
+
+// Captures what is written to standard error (file descriptor 2) while alive.
+class StderrCapture {
+public:
+    StderrCapture();
+    ~StderrCapture();
+    // Everything captured so far; ends the capture on first call.
+    std::string Text();
+
+private:
+    int savedFd = -1;
+    std::string path;
+    bool done = false;
+    std::string text;
+};
+
+// A UDP port range no other test binary uses: derived from the process id.
+int UniquePortBase();
+
+// Runs a command through /bin/sh, returns its exit status and output.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
+} // namespace corvane::test
