@@ -44,8 +44,12 @@ float NormalizeParameterValue(uint32_t unit, float min, float max, float real)
 float DenormalizeParameterValue(uint32_t unit, float min, float max, float normalized)
 {
     const float n = Clamp01(normalized);
-    if (IsLogarithmic(unit, min, max))
-        return static_cast<float>(min * std::exp(n * std::log(max / min)));
+    if (IsLogarithmic(unit, min, max)) {
+        // exp(log(x)) may land a rounding step outside the range.
+        const float v = static_cast<float>(min * std::exp(n * std::log(static_cast<double>(max) / min)));
+        const float lo = min < max ? min : max, hi = min < max ? max : min;
+        return v < lo ? lo : (v > hi ? hi : v);
+    }
     if (unit == kAudioUnitParameterUnit_Indexed || unit == kAudioUnitParameterUnit_Beats)
         return std::floor(min + (max - min) * n + 0.5f);
     return min + (max - min) * n;

@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <cstring>
+#include <lua.hpp>
 
 #include "framework/InstanceRegistry.h"
 #include "platform/Debug.h"
 #include "platform/Preferences.h"
+#include "scripting/LuaMIDIFunctions.h"
 
 namespace {
 
@@ -124,6 +126,9 @@ int32_t ObryCorvaneBase::Initialize()
     GetProperty(kObryProperty_ParameterTable, 0, 0, &table);
     luaMIDIHelper.SetParameterTable(static_cast<int32_t>(count), table);
 
+    // The Lua MIDI state runs its scripts here; the OSC helper's Init asks
+    // for the same state again (setupLua makes it only once).
+    luaMIDIHelper.setupLua();
     oscHelper.Init();
     oscHelper.CreateTask();
 
@@ -176,6 +181,10 @@ void ObryCorvaneBase::processReplacing(float** inputs, float** outputs, int32_t 
 {
     if (!BeginBlock(sampleFrames))
         return;
+    // Notes played over OSC ("/startNote", "/stopNote"), queued by the listen
+    // thread so that the plug-in's note state is touched on this thread only.
+    while (QZ::MessageQueueItem* item = oscHelper.NoteQueue().Read())
+        luaMIDIHelper.ProcessMidiEvent(item);
     while (QZ::MessageQueueItem* item = queueB.Read())
         HandleQueuedMessage(item);
 
@@ -514,6 +523,8 @@ bool ObryCorvaneBase::CorvLuaMIDIHelper::getGUIBoolValue(int index)
     return index >= 0 && index < kIndicatorFlagCount && owner->GetIndicatorBlock()[kIndicatorFlagOffset + index] != 0;
 }
 
+// Runs while the Lua state is made, with the Lua lock held.
 void ObryCorvaneBase::CorvLuaMIDIHelper::RegisterFunctions()
 {
+    lua_register(LuaState(), "addScale", QZ::LuaAddScale);
 }

@@ -36,23 +36,23 @@ AudioEffect* MakePlaceholder(audioMasterCallback audioMaster)
 }
 
 const FactoryEntry kFactory[] = {
-    {FourCC("QZs0"), MakePlaceholder<0>},
+    {FourCC("QZs0"), Make<ObryCorvaneDC::ObryCorvane>},
     {FourCC("QZs1"), MakePlaceholder<1>},
-    {FourCC("QZs2"), MakePlaceholder<2>},
+    {FourCC("QZs2"), Make<ObryCorvaneLFO::ObryCorvane>},
     {FourCC("QZs3"), MakePlaceholder<3>},
-    {FourCC("QZs4"), MakePlaceholder<4>},
+    {FourCC("QZs4"), Make<ObryCorvaneCVInput::ObryCorvane>},
     {FourCC("QZs5"), MakePlaceholder<5>},
     {FourCC("QZs6"), MakePlaceholder<6>},
     {FourCC("QZs7"), MakePlaceholder<7>},
     {FourCC("QZs8"), MakePlaceholder<8>},
-    {FourCC("QZs9"), MakePlaceholder<9>},
+    {FourCC("QZs9"), Make<ObryCorvaneACEncoder::ObryCorvane>},
     {FourCC("QZsa"), MakePlaceholder<10>},
     {FourCC("QZsb"), MakePlaceholder<11>},
     {FourCC("QZsc"), MakePlaceholder<12>},
     {FourCC("QZsd"), MakePlaceholder<13>},
     {FourCC("QZse"), MakePlaceholder<14>},
     {FourCC("QZsf"), MakePlaceholder<15>},
-    {FourCC("QZs("), MakePlaceholder<16>},
+    {FourCC("QZs("), Make<ObryCorvaneACEncoder6::ObryCorvane>},
     {FourCC("QZsg"), MakePlaceholder<17>},
     {FourCC("QZsh"), MakePlaceholder<18>},
     {FourCC("QZsi"), MakePlaceholder<19>},
@@ -60,7 +60,7 @@ const FactoryEntry kFactory[] = {
     {FourCC("QZsk"), MakePlaceholder<21>},
     {FourCC("QZsl"), MakePlaceholder<22>},
     {FourCC("QZsm"), MakePlaceholder<23>},
-    {FourCC("QZsn"), MakePlaceholder<24>},
+    {FourCC("QZsn"), Make<ObryCorvaneFunction::ObryCorvane>},
 };
 static_assert(sizeof kFactory / sizeof kFactory[0] == kShellEntryCount);
 

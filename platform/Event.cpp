@@ -6,6 +6,7 @@
 #include <linux/futex.h>
 #include <mutex>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -94,19 +95,30 @@ timespec ToTimespec(Clock::duration duration)
 
 } // namespace
 
+Event::~Event()
+{
+    // A waiter woken by Set() may destroy the event while that Set() still
+    // reads the waiter slots; it is a few instructions from done.
+    while (activeSetters.load(std::memory_order_acquire) != 0)
+        std::this_thread::yield();
+}
+
 // any thread, audio thread included: no lock, no wait
 void Event::Set() noexcept
 {
+    activeSetters.fetch_add(1, std::memory_order_seq_cst);
     // Already set: whoever set it first wakes the waiters.
-    if (signalled.exchange(1, std::memory_order_seq_cst) != 0)
-        return;
-    // seq_cst pairs with the waiter's registration followed by its look at
-    // the flag: either it sees our 1 or we see its registration.
-    for (std::atomic<EventWaiter*>& slot : waiters) {
-        EventWaiter* waiter = slot.load(std::memory_order_seq_cst);
-        if (waiter && waiter->word.exchange(1, std::memory_order_seq_cst) == 0)
-            FutexWake(waiter->word);
+    if (signalled.exchange(1, std::memory_order_seq_cst) == 0) {
+        // seq_cst pairs with the waiter's registration followed by its look
+        // at the flag: either it sees our 1 or we see its registration.
+        for (std::atomic<EventWaiter*>& slot : waiters) {
+            EventWaiter* waiter = slot.load(std::memory_order_seq_cst);
+            if (waiter && waiter->word.exchange(1, std::memory_order_seq_cst) == 0)
+                FutexWake(waiter->word);
+        }
     }
+    // Last touch of the event.
+    activeSetters.fetch_sub(1, std::memory_order_release);
 }
 
 void Event::Reset() noexcept

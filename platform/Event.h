@@ -9,7 +9,9 @@
 // cannot fall between a waiter's last look and its sleep.
 //
 // Wait and WaitAny: any thread but the audio thread. An event must outlive
-// every call that uses it.
+// every call that uses it; a waiter may destroy the event as soon as its wait
+// returned, though: the destructor lets a Set() that is still on its way out
+// finish first.
 #pragma once
 
 #include <atomic>
@@ -28,6 +30,7 @@ struct EventWaiter;
 class Event {
 public:
     Event() = default;
+    ~Event();
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
@@ -48,6 +51,7 @@ private:
     static constexpr int kWaiterSlots = 4;
 
     std::atomic<uint32_t> signalled{0};
+    std::atomic<uint32_t> activeSetters{0}; // Set() calls still touching this event
     std::atomic<detail::EventWaiter*> waiters[kWaiterSlots] = {};
 };
 

@@ -2,3 +2,8 @@
 #pragma once
 
 #include "plugins/Placeholder.h"
+#include "plugins/acencoder/ObryCorvaneACEncoder.h"
+#include "plugins/cvinput/ObryCorvaneCVInput.h"
+#include "plugins/dc/ObryCorvaneDC.h"
+#include "plugins/function/ObryCorvaneFunction.h"
+#include "plugins/lfo/ObryCorvaneLFO.h"

@@ -1,30 +1,323 @@
 #include "scripting/LuaMIDIHelper.h"
 
+#include <lua.hpp>
+
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
 #include "framework/InstanceRegistry.h"
 #include "framework/ObryCorvaneBase.h"
+#include "platform/Debug.h"
+#include "platform/Resources.h"
+#include "platform/UserFolders.h"
+#include "scripting/LuaMIDIFunctions.h"
+#include "scripting/LuaPrint.h"
 
 namespace QZ {
+
+namespace {
+
+// The time limit is checked every this many Lua instructions: often enough
+// to stop a loop within a fraction of a millisecond of its limit, rarely
+// enough that reading the clock costs nothing measurable.
+constexpr int kHookInstructionCount = 4096;
+
+constexpr uint32_t kScriptResourceType = 256;
+constexpr uint32_t kMidiScriptResourceId = 136;
+
+const char* FileNameOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path.c_str() : path.c_str() + slash + 1;
+}
+
+const char* ErrorText(lua_State* state)
+{
+    const char* text = lua_tostring(state, -1);
+    return text ? text : "(error object is not a string)";
+}
+
+// Only reached for errors outside any protected call (the pushes before a
+// call); prints like the Lua library's own panic function.
+int Panic(lua_State* state)
+{
+    corvane::DebugPrintf("PANIC: unprotected error in call to Lua API (%s)\n", ErrorText(state));
+    return 0;
+}
+
+} // namespace
 
 LuaMIDIHelper::LuaMIDIHelper(ObryCorvaneBase* owner, MessageQueue* midiQueue, OSCHelper* oscHelper)
     : owner(owner), midiQueue(midiQueue), oscHelper(oscHelper)
 {
 }
 
-LuaMIDIHelper::~LuaMIDIHelper() = default;
-
-void LuaMIDIHelper::NoteOn(int, int, int) {}
-void LuaMIDIHelper::NoteOff(int, int, int) {}
-void LuaMIDIHelper::ControlChange(int, int, int) {}
-void LuaMIDIHelper::PitchWheel(int, int, int) {}
+LuaMIDIHelper::~LuaMIDIHelper()
+{
+    closeLua();
+}
 
 bool LuaMIDIHelper::isParameterUsed(int32_t)
 {
     return true;
 }
 
+// ---------------------------------------------------------------------------
+// The Lua state. UI thread (Initialize) and destruction; never the audio
+// thread.
+
+void* LuaMIDIHelper::Allocate(void* helperPointer, void* block, size_t oldSize, size_t newSize)
+{
+    auto* helper = static_cast<LuaMIDIHelper*>(helperPointer);
+    if (newSize == 0) {
+        free(block);
+        helper->luaBytes -= oldSize;
+        return nullptr;
+    }
+    if (newSize > oldSize && helper->luaBytes - oldSize + newSize > kMemoryLimitBytes)
+        return nullptr; // Lua raises "not enough memory"
+    void* grown = realloc(block, newSize);
+    if (!grown)
+        return newSize <= oldSize ? block : nullptr; // a failed shrink keeps the old block
+    helper->luaBytes = helper->luaBytes - oldSize + newSize;
+    return grown;
+}
+
+lua_State* LuaMIDIHelper::setupLua()
+{
+    std::lock_guard<std::recursive_mutex> lock(luaLock);
+    if (luaState)
+        return luaState;
+
+    // The name map: a later duplicate name wins.
+    parameterLookup = new NameMap;
+    for (int32_t i = 0; i < parameterCount; ++i)
+        if (parameterTable[i].name)
+            (*parameterLookup)[parameterTable[i].name] = i;
+
+    luaState = lua_newstate(Allocate, this);
+    if (!luaState) {
+        corvane::DebugPrintf("setupLua: Lua could not make a state\n");
+        delete parameterLookup;
+        parameterLookup = nullptr;
+        return nullptr;
+    }
+    lua_atpanic(luaState, Panic);
+    if (lua_cpcall(luaState, SetupProtected, this) != 0) {
+        corvane::DebugPrintf("setupLua: %s\n", ErrorText(luaState));
+        closeLua();
+        return nullptr;
+    }
+    lua_sethook(luaState, LimitHook, LUA_MASKCOUNT, kHookInstructionCount);
+    LoadScripts();
+    return luaState;
+}
+
+int LuaMIDIHelper::SetupProtected(lua_State* state)
+{
+    auto* helper = static_cast<LuaMIDIHelper*>(lua_touserdata(state, 1));
+    luaL_openlibs(state);
+    InstallLuaPrint(state);
+    RegisterMIDIFunctions(state);
+    luaL_newmetatable(state, kTimerMetatable);
+    lua_pop(state, 1);
+    helper->RegisterFunctions();
+
+    lua_pushlightuserdata(state, helper);
+    lua_setfield(state, LUA_REGISTRYINDEX, kRefconKey);
+    lua_pushlightuserdata(state, helper->parameterLookup);
+    lua_setfield(state, LUA_REGISTRYINDEX, kParamLookupKey);
+
+    // The same values as the editor's state.
+    lua_pushboolean(state, 0);
+    lua_setglobal(state, "isMac");
+    lua_pushboolean(state, 1);
+    lua_setglobal(state, "isWin");
+    lua_pushboolean(state, 1);
+    lua_setglobal(state, "isVST");
+    lua_pushboolean(state, 0);
+    lua_setglobal(state, "isAU");
+    lua_pushinteger(state, 2);
+    lua_setglobal(state, "majorVersion");
+    lua_pushinteger(state, 1);
+    lua_setglobal(state, "minorVersion");
+    lua_pushinteger(state, 0);
+    lua_setglobal(state, "dotVersion");
+    lua_pushinteger(state, 20100);
+    lua_setglobal(state, "version");
+    return 0;
+}
+
+// Lua lock held. The built-in script first, unless the user's folder has a
+// "midi.lua" of its own; then the user's scripts in folder order.
+void LuaMIDIHelper::LoadScripts()
+{
+    lua_State* state = luaState;
+    std::vector<std::string> scripts;
+    if (owner) {
+        const char* pluginName = nullptr;
+        if (owner->GetProperty(kObryProperty_PluginName, 0, 0, &pluginName) == 0 && pluginName)
+            scripts = corvane::EnumerateUserScripts(pluginName);
+    }
+
+    bool userHasMidiScript = false;
+    for (const std::string& path : scripts)
+        if (strncasecmp(FileNameOf(path), "midi.lua", 8) == 0)
+            userHasMidiScript = true;
+
+    if (!userHasMidiScript) {
+        const corvane::platform::EmbeddedResource* resource =
+            corvane::platform::FindResource(kScriptResourceType, kMidiScriptResourceId);
+        if (!resource) {
+            corvane::DebugPrintf("failed to run buffer: %s\n", "the built-in midi.lua is missing");
+        } else if (luaL_loadbuffer(state, reinterpret_cast<const char*>(resource->bytes), resource->size,
+                                   "midi.lua") != 0) {
+            corvane::DebugPrintf("failed to run buffer: %s\n", ErrorText(state));
+            lua_pop(state, 1);
+        } else {
+            RunChunk("failed to run buffer: %s\n");
+        }
+    }
+
+    for (const std::string& path : scripts) {
+        if (luaL_loadfile(state, path.c_str()) != 0) {
+            corvane::DebugPrintf("failed to run file: %s\n", ErrorText(state));
+            lua_pop(state, 1);
+            continue;
+        }
+        RunChunk("failed to run file: %s\n");
+    }
+}
+
+int LuaMIDIHelper::RunChunk(const char* failureFormat)
+{
+    const int status = ProtectedCall(0, kLoadTimeLimitMs);
+    if (status != 0) {
+        corvane::DebugPrintf(failureFormat, ErrorText(luaState));
+        lua_pop(luaState, 1);
+    }
+    return status;
+}
+
+void LuaMIDIHelper::closeLua()
+{
+    std::lock_guard<std::recursive_mutex> lock(luaLock);
+    if (!luaState)
+        return;
+    lua_close(luaState);
+    luaState = nullptr;
+    delete parameterLookup;
+    parameterLookup = nullptr;
+    // The references named values of the closed state.
+    for (Registrations& kind : registrations) {
+        kind.count.store(0, std::memory_order_release);
+        kind.every.clear();
+        kind.byNumber.clear();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Calls into Lua. Lua lock held.
+
+int LuaMIDIHelper::ProtectedCall(int argumentCount, int limitMs)
+{
+    // A call made from inside another one (a Lua function reaching C++ that
+    // calls Lua again) runs within the outer call's limit.
+    const bool outermost = callDepth == 0;
+    if (outermost) {
+        deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        lua_sethook(luaState, LimitHook, LUA_MASKCOUNT, kHookInstructionCount);
+    }
+    ++callDepth;
+    const int status = lua_pcall(luaState, argumentCount, 0, 0);
+    --callDepth;
+    return status;
+}
+
+// Runs inside the Lua VM of the state or of one of its coroutines.
+void LuaMIDIHelper::LimitHook(lua_State* state, lua_Debug*)
+{
+    void* helperPointer = nullptr;
+    lua_getallocf(state, &helperPointer);
+    auto* helper = static_cast<LuaMIDIHelper*>(helperPointer);
+    if (!helper || helper->callDepth == 0)
+        return;
+    if (std::chrono::steady_clock::now() < helper->deadline) {
+        if (lua_gethookcount(state) != kHookInstructionCount)
+            lua_sethook(state, LimitHook, LUA_MASKCOUNT, kHookInstructionCount);
+        return;
+    }
+    // Past the limit every instruction raises, so a pcall inside the script
+    // cannot catch the stop and carry on looping.
+    lua_sethook(state, LimitHook, LUA_MASKCOUNT, 1);
+    luaL_where(state, 0);
+    lua_pushstring(state, "script stopped: it ran past its time limit");
+    lua_concat(state, 2);
+    lua_error(state);
+}
+
+int LuaMIDIHelper::CallLocked(int argumentCount, std::string* errorText)
+{
+    std::lock_guard<std::recursive_mutex> lock(luaLock);
+    if (!luaState)
+        return LUA_ERRRUN;
+    const int base = lua_gettop(luaState) - argumentCount - 1;
+    const int status = ProtectedCall(argumentCount, kCallTimeLimitMs);
+    if (status != 0) {
+        if (errorText)
+            *errorText = ErrorText(luaState);
+        lua_settop(luaState, base < 0 ? 0 : base);
+    }
+    return status;
+}
+
+LuaMIDIHelper* LuaMIDIHelper::GetHelper(lua_State* state)
+{
+    lua_getfield(state, LUA_REGISTRYINDEX, kRefconKey);
+    void* helper = nullptr;
+    if (lua_islightuserdata(state, -1))
+        helper = lua_touserdata(state, -1);
+    else if (lua_type(state, -1) == LUA_TUSERDATA && lua_objlen(state, -1) >= sizeof helper)
+        memcpy(&helper, lua_touserdata(state, -1), sizeof helper);
+    lua_pop(state, 1);
+    return static_cast<LuaMIDIHelper*>(helper);
+}
+
+int32_t LuaMIDIHelper::LookupParameterID(lua_State* state, const char* name)
+{
+    int32_t index = -1;
+    {
+        lua_getfield(state, LUA_REGISTRYINDEX, kParamLookupKey);
+        const auto* map = static_cast<const NameMap*>(lua_touserdata(state, -1));
+        lua_pop(state, 1);
+        if (map && name) {
+            const auto found = map->find(std::string_view(name));
+            if (found != map->end())
+                index = found->second;
+        }
+    }
+    if (index < 0)
+        return luaL_error(state, "parameter not found: '%s'", name ? name : "");
+    return index;
+}
+
+void LuaMIDIHelper::AddRegistration(Kind kind, int number, int reference)
+{
+    Registrations& list = registrations[kind];
+    if (number == kEveryNumber)
+        list.every.push_back(reference);
+    else
+        list.byNumber[number].push_back(reference);
+    list.count.fetch_add(1, std::memory_order_release);
+}
+
+// ---------------------------------------------------------------------------
+// Host's event thread: queue writes only.
+
 int32_t LuaMIDIHelper::processEvents(const VstEvents* events)
 {
-    if (!events || events->numEvents <= 0)
+    if (!events || events->numEvents <= 0 || !midiQueue)
         return 1;
     for (int32_t i = 0; i < events->numEvents; ++i) {
         const VstEvent* event = events->events[i];
@@ -48,7 +341,11 @@ int32_t LuaMIDIHelper::processEvents(const VstEvents* events)
     return 1;
 }
 
-// audio thread: no allocation, no blocking lock
+// ---------------------------------------------------------------------------
+// Audio thread. Lua work only for kinds some script registered for; the Lua
+// lock is taken once per registration so that other threads' Lua work can
+// run between two registrations.
+
 void LuaMIDIHelper::ProcessMidiEvent(MessageQueueItem* item)
 {
     if (!item || item->type != MessageQueueItem::kShortMIDI)
@@ -58,25 +355,122 @@ void LuaMIDIHelper::ProcessMidiEvent(MessageQueueItem* item)
     const int data1 = item->data[2];
     const int data2 = item->data[3];
     switch (status) {
+    case 0x80: NoteOff(channel, data1, data2); break;
     case 0x90:
         if (data2 == 0)
             NoteOff(channel, data1, 0);
         else
             NoteOn(channel, data1, data2);
         break;
-    case 0x80:
-        NoteOff(channel, data1, data2);
-        break;
-    case 0xB0:
-        ControlChange(channel, data1, data2);
-        break;
-    case 0xE0:
-        PitchWheel(channel, data1, data2);
-        break;
-    default:
-        break;
+    case 0xA0: PolyPressure(channel, data1, data2); break;
+    case 0xB0: ControlChange(channel, data1, data2); break;
+    case 0xC0: ProgramChange(channel, data1); break;
+    case 0xD0: ChannelPressure(channel, data1); break;
+    case 0xE0: PitchWheel(channel, data1, data2); break;
+    default: break;
     }
-    InstanceRegistry::HandleMIDIMessage(item, owner);
+    if (owner)
+        InstanceRegistry::HandleMIDIMessage(item, owner);
+}
+
+void LuaMIDIHelper::NoteOn(int channel, int note, int velocity)
+{
+    const double arguments[] = {double(channel + 1), double(note), double(velocity)};
+    Deliver(kNoteOn, note, arguments, 3);
+}
+
+void LuaMIDIHelper::NoteOff(int channel, int note, int velocity)
+{
+    const double arguments[] = {double(channel + 1), double(note), double(velocity)};
+    Deliver(kNoteOff, note, arguments, 3);
+}
+
+void LuaMIDIHelper::ControlChange(int channel, int controller, int value)
+{
+    const auto byte = static_cast<uint8_t>(value & 0x7F);
+    bool dataEntry = false;
+    switch (controller) {
+    case 99: nrpnNumberMSB = byte; break;
+    case 98: nrpnNumberLSB = byte; break;
+    case 6:
+        nrpnValueMSB = byte;
+        dataEntry = true;
+        break;
+    case 38:
+        nrpnValueLSB = byte;
+        dataEntry = true;
+        break;
+    default: break;
+    }
+    if (dataEntry) {
+        const int number = nrpnNumberMSB * 128 + nrpnNumberLSB;
+        const int nrpnValue = nrpnValueMSB * 128 + nrpnValueLSB;
+        const double arguments[] = {double(channel + 1), double(number), double(nrpnValue)};
+        Deliver(kNRPN, number, arguments, 3);
+    }
+    const double arguments[] = {double(channel + 1), double(controller), double(value)};
+    Deliver(kControlChange, controller, arguments, 3);
+}
+
+void LuaMIDIHelper::PitchWheel(int channel, int lsb, int msb)
+{
+    const double arguments[] = {double(channel + 1), double(msb * 128 + lsb)};
+    Deliver(kPitchWheel, kEveryNumber, arguments, 2);
+}
+
+void LuaMIDIHelper::ChannelPressure(int channel, int pressure)
+{
+    const double arguments[] = {double(channel + 1), double(pressure)};
+    Deliver(kChannelPressure, kEveryNumber, arguments, 2);
+}
+
+void LuaMIDIHelper::ProgramChange(int channel, int program)
+{
+    const double arguments[] = {double(channel + 1), double(program)};
+    Deliver(kProgramChange, program, arguments, 2);
+}
+
+void LuaMIDIHelper::PolyPressure(int channel, int note, int pressure)
+{
+    const double arguments[] = {double(channel + 1), double(note), double(pressure)};
+    Deliver(kPolyPressure, note, arguments, 3);
+}
+
+void LuaMIDIHelper::Deliver(Kind kind, int number, const double* arguments, int argumentCount)
+{
+    if (registrations[kind].count.load(std::memory_order_acquire) == 0)
+        return;
+    ServeList(kind, kEveryNumber, arguments, argumentCount);
+    if (number != kEveryNumber)
+        ServeList(kind, number, arguments, argumentCount);
+}
+
+void LuaMIDIHelper::ServeList(Kind kind, int number, const double* arguments, int argumentCount)
+{
+    // By index, not by iterator: a callback may register more functions,
+    // which grows the list it is being served from.
+    for (size_t i = 0;; ++i) {
+        std::lock_guard<std::recursive_mutex> lock(luaLock);
+        if (!luaState)
+            return;
+        const Registrations& list = registrations[kind];
+        const std::vector<int>* references = &list.every;
+        if (number != kEveryNumber) {
+            const auto found = list.byNumber.find(number);
+            if (found == list.byNumber.end())
+                return;
+            references = &found->second;
+        }
+        if (i >= references->size())
+            return;
+        lua_rawgeti(luaState, LUA_REGISTRYINDEX, (*references)[i]);
+        for (int a = 0; a < argumentCount; ++a)
+            lua_pushnumber(luaState, arguments[a]);
+        if (ProtectedCall(argumentCount, kCallTimeLimitMs) != 0) {
+            corvane::DebugPrintf("Lua MIDI callback failed: %s\n", ErrorText(luaState));
+            lua_pop(luaState, 1);
+        }
+    }
 }
 
 } // namespace QZ

@@ -1,15 +1,50 @@
-// QZ::LuaMIDIHelper: turns the host's MIDI events into items of the owner's
-// MIDI queue (queue A) and, when the audio thread takes them out again,
-// delivers each one at its frame: to the plug-in's hooks, to the instance
-// registry (learned mappings) and to the Lua MIDI scripts.
+// QZ::LuaMIDIHelper: the instance's Lua MIDI state and the road of host MIDI
+// into the instance.
+//
+// It turns the host's MIDI events into items of the owner's MIDI queue
+// (queue A) and, when the audio thread takes them out again, delivers each
+// one at its frame: note-on, note-off, control change and pitch wheel to the
+// virtual hooks (the base class serves the scripts' registrations there, the
+// plug-in's helper calls the plug-in), program change, channel pressure and
+// polyphonic pressure to the scripts' registrations, and every short message
+// to the instance registry (MIDI learn and learned mappings).
+//
+// The Lua state runs the built-in "midi.lua" and the user's scripts of the
+// plug-in class; OSC function calls and timers call into it too.
+//
+// Threads and locks:
+// - processEvents: the host's event thread; queue writes only, no Lua.
+// - ProcessMidiEvent and the deliveries: the audio thread. A delivery checks
+//   an atomic count first and touches nothing else when no script registered
+//   for that kind of message; otherwise it takes the Lua lock once per
+//   registration.
+// - Every use of the Lua state (script loading, deliveries, CallLocked, the
+//   Lua functions) holds the Lua lock, a re-entrant mutex, from the first
+//   push to the end of the call.
+// - Every call into Lua runs under a time limit (kCallTimeLimitMs, loading a
+//   script kLoadTimeLimitMs); a script that runs past it is stopped with a
+//   Lua error, and the state stays usable. The state's memory is capped at
+//   kMemoryLimitBytes; an allocation beyond it fails as Lua's "not enough
+//   memory" error.
 #pragma once
 
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstddef>
 #include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "framework/MessageQueue.h"
 #include "framework/ParameterInfo.h"
 #include "framework/vst/VstAbi.h"
 
+struct lua_State;
+struct lua_Debug;
 class ObryCorvaneBase;
 
 namespace QZ {
@@ -18,34 +53,103 @@ class OSCHelper;
 
 class LuaMIDIHelper {
 public:
-    // Keeps only the addresses of the queue and the OSC helper: the owner
-    // builds them after this helper.
+    static constexpr int kCallTimeLimitMs = 250;
+    static constexpr int kLoadTimeLimitMs = 1000;
+    static constexpr size_t kMemoryLimitBytes = size_t{256} << 20;
+
+    // Registry keys of the Lua state.
+    static constexpr const char* kRefconKey = "QZ::LuaMIDIHelper::kRefcon";
+    static constexpr const char* kParamLookupKey = "QZ::LuaMIDIHelper::kParamLookup";
+    static constexpr const char* kTimerMetatable = "QZ::LuaMIDIHelper::Timer";
+
+    // The kinds of message scripts can register for. Pitch wheel and channel
+    // pressure have only the list for every message.
+    enum Kind : int {
+        kNoteOn,
+        kNoteOff,
+        kControlChange,
+        kNRPN,
+        kProgramChange,
+        kPolyPressure,
+        kPitchWheel,
+        kChannelPressure,
+        kKindCount
+    };
+    // `number` of AddRegistration for the list that receives every message;
+    // the request functions keep numbers above it.
+    static constexpr int kEveryNumber = INT32_MIN;
+
+    // Keeps only the addresses of the owner, the queue and the OSC helper
+    // (which may be null): the owner builds them after this helper. The owner
+    // may be null too (no user scripts, no parameters set).
     LuaMIDIHelper(ObryCorvaneBase* owner, MessageQueue* midiQueue, OSCHelper* oscHelper);
     virtual ~LuaMIDIHelper();
     LuaMIDIHelper(const LuaMIDIHelper&) = delete;
     LuaMIDIHelper& operator=(const LuaMIDIHelper&) = delete;
 
-    // Channel 0-15. Overridden by the plug-in's helper to reach its hooks.
+    // Audio thread. Channel 0-15. The base class serves the scripts'
+    // registrations; the plug-in's helper calls the plug-in's hooks instead.
     virtual void NoteOn(int channel, int note, int velocity);
     virtual void NoteOff(int channel, int note, int velocity);
+    // Also assembles NRPN numbers and values from controllers 99, 98, 6, 38.
     virtual void ControlChange(int channel, int controller, int value);
     virtual void PitchWheel(int channel, int lsb, int msb);
     // Audio thread: one queue-A item at its frame.
     virtual void ProcessMidiEvent(MessageQueueItem* item);
     virtual bool isParameterUsed(int32_t index);
+    // Indicator flags 0-7 of the owner's editor.
     virtual void setGUIBoolValue(int index, bool value) = 0;
     virtual bool getGUIBoolValue(int index) = 0;
+    // Adds the subclass's own Lua globals; runs once while the state is made,
+    // with the Lua lock held (LuaState() is valid).
     virtual void RegisterFunctions() {}
+
+    // Audio thread; always reach the scripts' registrations.
+    void ChannelPressure(int channel, int pressure);
+    void ProgramChange(int channel, int program);
+    void PolyPressure(int channel, int note, int pressure);
 
     // Host thread (effProcessEvents): queues the events; answers 1.
     int32_t processEvents(const VstEvents* events);
 
-    // Set by the owner's Initialize before anything else uses the helper.
+    // Set by the owner's Initialize before the state is made.
     void SetParameterTable(int32_t count, const ParameterInfo* table)
     {
-        parameterCount = count;
+        parameterCount = table && count > 0 ? count : 0;
         parameterTable = table;
     }
+    int32_t ParameterCount() const { return parameterCount; }
+    const ParameterInfo* ParameterTable() const { return parameterTable; }
+
+    // Makes the state and runs the scripts on the first call; later calls
+    // return the same state. Null only when Lua could not make a state. Not
+    // on the audio thread (loads files, allocates).
+    lua_State* setupLua();
+    // Frees the state and the name map. Not on the audio thread.
+    void closeLua();
+
+    // The Lua lock. Callers that push a function and arguments take it first
+    // and hold it across CallLocked.
+    std::recursive_mutex& LuaLock() { return luaLock; }
+    // The state (null before setupLua). Use only with the Lua lock held.
+    lua_State* LuaState() const { return luaState; }
+
+    // Calls the function below `argumentCount` pushed arguments with no
+    // results, under the time limit, holding the Lua lock. Leaves the stack
+    // as it was before the function was pushed; on failure copies the error
+    // text to *errorText when given. Returns lua_pcall's status.
+    int CallLocked(int argumentCount, std::string* errorText = nullptr);
+
+    // For the Lua functions (Lua lock held). Null when the state has no
+    // helper.
+    static LuaMIDIHelper* GetHelper(lua_State* state);
+    // The index of a parameter name; raises "parameter not found: '%s'".
+    static int32_t LookupParameterID(lua_State* state, const char* name);
+
+    // Lua lock held (called by the request functions). Appends a registry
+    // reference to the list of `kind`, or of `number` within it. Throws
+    // std::bad_alloc when memory runs out.
+    void AddRegistration(Kind kind, int number, int reference);
 
     ObryCorvaneBase* Owner() const { return owner; }
     OSCHelper* GetOSCHelper() const { return oscHelper; }
@@ -56,6 +160,52 @@ protected:
     OSCHelper* oscHelper;
     int32_t parameterCount = 0;
     const ParameterInfo* parameterTable = nullptr;
+
+private:
+    struct Registrations {
+        std::vector<int> every;
+        std::map<int, std::vector<int>> byNumber;
+        // Every registration of the kind; read without the lock by the audio
+        // thread to skip Lua work when nothing is registered.
+        std::atomic<int> count{0};
+    };
+    using NameMap = std::map<std::string, int32_t, std::less<>>;
+
+    // Steps of setupLua that may raise; run under lua_cpcall.
+    static int SetupProtected(lua_State* state);
+    void LoadScripts();
+    // Runs the chunk on top of the stack with no arguments; the time limit is
+    // kLoadTimeLimitMs.
+    int RunChunk(const char* failureFormat);
+    // lua_pcall with `limitMs` as the time limit (the outermost call sets it).
+    int ProtectedCall(int argumentCount, int limitMs);
+
+    // Audio thread. Serves the list of every message, then the list of
+    // `number` (kEveryNumber: none).
+    void Deliver(Kind kind, int number, const double* arguments, int argumentCount);
+    void ServeList(Kind kind, int number, const double* arguments, int argumentCount);
+
+    static void* Allocate(void* helper, void* block, size_t oldSize, size_t newSize);
+    static void LimitHook(lua_State* state, lua_Debug* record);
+
+    lua_State* luaState = nullptr;
+    std::recursive_mutex luaLock;
+    std::array<Registrations, kKindCount> registrations;
+    NameMap* parameterLookup = nullptr;
+
+    // NRPN assembly: one set for all channels. Audio thread only.
+    uint8_t nrpnNumberLSB = 0;
+    uint8_t nrpnNumberMSB = 0;
+    uint8_t nrpnValueLSB = 0;
+    uint8_t nrpnValueMSB = 0;
+
+    // Guarded by the Lua lock.
+    size_t luaBytes = 0;
+    int callDepth = 0;
+    std::chrono::steady_clock::time_point deadline{};
+
+    // The timer queue, its lock and the live timers join here with the timer
+    // functions.
 };
 
 } // namespace QZ

@@ -11,7 +11,7 @@ packages=(
   librtmidi-dev libx11-dev libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglu1-mesa-dev
   libfontconfig-dev fontconfig fonts-dejavu-core fonts-liberation
   libgtest-dev googletest libbenchmark-dev
-  xvfb xauth zenity liblo-tools python3 sox
+  xvfb xauth zenity liblo-tools python3 sox locales
 )
 
 missing=()
@@ -21,7 +21,11 @@ for p in "${packages[@]}"; do
   fi
 done
 
+# A comma-decimal locale, so that tests can show number texts ignore it.
+need_locale() { ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; }
+
 if [ ${#missing[@]} -eq 0 ]; then
+  if need_locale && [ "$(id -u)" -eq 0 ]; then localedef -i de_DE -c -f UTF-8 de_DE.UTF-8 || true; fi
   exit 0
 fi
 
@@ -36,3 +40,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+if need_locale; then $SUDO localedef -i de_DE -c -f UTF-8 de_DE.UTF-8 || true; fi

@@ -12,34 +12,43 @@
 // so b[n] and a[n-1] meet the newest values; the feedback signs are folded
 // into `a` (a[j] = -D[j] of the monic denominator D(z)).
 //
-// Numerical range. Direct form concentrates all poles in one polynomial, so
-// high orders are sensitive to coefficient rounding. With the single-precision
-// coefficients of DesignIIRFilter, an order-10 Butterworth low-pass is stable
-// for cutoffs (fractions of the sample rate) from IIRStableRange::kFloatMin to
-// IIRStableRange::kFloatMax when run in single precision (IIRFilterState), and
-// over the same coefficient range from kDoubleRunMin when the run is in double
-// precision (IIRFilterStateD). Outside, the rounded coefficients or the
-// running sums let the output grow without bound; the double-precision design
-// (DesignIIRFilter with double outputs, run by IIRFilterStateDD) is stable
-// over kDoubleMin .. kDoubleMax. Cutoffs at or above 0.5 (Nyquist) or at or
-// below 0 are no low-pass at all and are refused (see DesignIIRFilter).
+// Numerical range (order 10, Butterworth). Direct form puts all poles into
+// one polynomial, so an order-10 design is sensitive to rounding. Rounding the
+// coefficients to single precision moves the poles: below a cutoff of about
+// 0.054 and above about 0.447 some land outside the unit circle and the output
+// grows without bound whatever precision the run uses, and towards both ends
+// of the stable span the gain at 0 Hz strays (0.987 at 0.068) and the
+// single-precision run's rounding noise swells. A constant input settles
+// within 1e-3 of itself over these cutoffs (fractions of the sample rate):
+//   IIRFilterState   (f32 coefficients, f32 run)  kIIRSettledRangeFloat
+//   IIRFilterStateD  (f32 coefficients, f64 run)  kIIRSettledRangeMixed
+//   IIRFilterStateDD (f64 coefficients, f64 run)  kIIRSettledRangeDouble
+// Low cutoffs suffer at lower orders too: the order-5, 1 dB Chebyshev at
+// 0.0446 is stable in single precision but settles 0.2 to 0.6 % high (0.34 %
+// of it the rounded coefficients' gain at 0 Hz); in double it is exact.
+// Cutoffs at or past Nyquist (0.5) or at or below 0 are not a low-pass at all
+// and are refused by DesignIIRFilter.
 #pragma once
 
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <type_traits>
 
 constexpr int kIIRMaxOrder = 10;
 
-// Cutoff ranges (fraction of the sample rate) over which an order-10
-// Butterworth low-pass stays stable; see the header comment.
-struct IIRStableRange {
-    static constexpr double kFloatMin = 0.0;
-    static constexpr double kFloatMax = 0.0;
-    static constexpr double kDoubleRunMin = 0.0;
-    static constexpr double kDoubleMin = 0.0;
-    static constexpr double kDoubleMax = 0.0;
+// Span of cutoffs (fraction of the sample rate) over which an order-10
+// Butterworth low-pass settles a constant input within 1e-3 of itself.
+struct IIRCutoffRange {
+    double min;
+    double max;
 };
+constexpr IIRCutoffRange kIIRSettledRangeFloat{0.12, 0.36};
+constexpr IIRCutoffRange kIIRSettledRangeMixed{0.11, 0.44};
+constexpr IIRCutoffRange kIIRSettledRangeDouble{0.015, 0.48};
+
+// An output this large is a filter running away, not a signal.
+constexpr double kIIRRunawayLimit = 1e30;
 
 // Filled by DesignIIRFilter. Entries beyond the designed order are zero when
 // the record form of DesignIIRFilter filled it.
@@ -140,11 +149,11 @@ inline void ResetIIRFilter(BasicIIRFilterState<Coefficient, Sample, Order>* s)
 }
 
 // One sample through the filter. `s->coefficients` must be set. Should the
-// output not be finite (a NaN or infinite input, or a design outside its
-// stable range), both histories are zeroed and 0 is returned for that
-// sample, so one bad value cannot poison the filter for good.
+// output be NaN or reach kIIRRunawayLimit (a NaN or infinite input, or a
+// design outside its stable range), both histories are zeroed and 0 is
+// returned for that sample, so one bad value cannot poison the filter for good.
 template <typename Coefficient, typename Sample, int Order>
-inline Sample RunIIRFilter(BasicIIRFilterState<Coefficient, Sample, Order>* s, Sample x)
+inline Sample RunIIRFilter(BasicIIRFilterState<Coefficient, Sample, Order>* s, std::type_identity_t<Sample> x)
 {
     const BasicIIRFilterCoefficients<Coefficient>& c = *s->coefficients;
     for (int i = 0; i < Order; ++i)
@@ -158,7 +167,7 @@ inline Sample RunIIRFilter(BasicIIRFilterState<Coefficient, Sample, Order>* s, S
     for (int j = 0; j < Order; ++j)
         y += static_cast<Sample>(c.a[j]) * s->y[j + 1];
 
-    if (!std::isfinite(y)) [[unlikely]] {
+    if (!(std::abs(y) < static_cast<Sample>(kIIRRunawayLimit))) [[unlikely]] {
         ResetIIRFilter(s);
         return 0;
     }

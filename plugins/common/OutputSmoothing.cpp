@@ -1,0 +1,67 @@
+#include "plugins/common/OutputSmoothing.h"
+
+#include <cmath>
+
+double SmoothingTimeInSamples(float milliseconds, float sampleRate)
+{
+    return milliseconds * 0.001 * sampleRate;
+}
+
+void SetupOutputSmoothingSamples(double samples, float* slewStep, float* lowpassCoef)
+{
+    *slewStep = 0.0f;
+    *lowpassCoef = 0.0f;
+    if (!std::isfinite(samples))
+        return;
+    if (samples > 0.5) {
+        *slewStep = static_cast<float>(2.0 / samples);
+    } else if (samples < -0.5) {
+        // Very long times round to 1 in single precision, which would hold
+        // the output where it is for good.
+        const float coef = static_cast<float>(std::exp(5.2 / samples));
+        *lowpassCoef = coef < 1.0f ? coef : std::nextafter(1.0f, 0.0f);
+    }
+}
+
+void SetupOutputSmoothing(float milliseconds, float sampleRate, float* slewStep, float* lowpassCoef)
+{
+    SetupOutputSmoothingSamples(SmoothingTimeInSamples(milliseconds, sampleRate), slewStep, lowpassCoef);
+}
+
+// audio thread: no allocation, no lock
+void ApplyOutputSmoothing(float* samples, int32_t frames, float slewStep, float lowpassCoef, float* smoothState)
+{
+    float y = *smoothState;
+    if (slewStep > 0.0f) {
+        for (int32_t i = 0; i < frames; ++i) {
+            const float x = samples[i];
+            const float d = x - y;
+            if (d >= slewStep)
+                y = y + slewStep;
+            else if (d > -slewStep)
+                y = x;
+            else
+                y = y - slewStep;
+            // A state that is NaN or infinite (from an earlier unsmoothed
+            // block) restarts from the input.
+            y = std::isfinite(y) ? y : x;
+            samples[i] = y;
+        }
+        *smoothState = y;
+    } else if (lowpassCoef > 0.0f) {
+        for (int32_t i = 0; i < frames; ++i) {
+            const float x = samples[i];
+            y = (y - x) * lowpassCoef + x;
+            y = std::isfinite(y) ? y : x;
+            samples[i] = y;
+        }
+        *smoothState = y;
+    } else if (frames > 0) {
+        *smoothState = samples[frames - 1];
+    }
+}
+
+bool SmoothingShowsOff(float milliseconds)
+{
+    return milliseconds >= -0.5f && milliseconds <= 0.5f;
+}

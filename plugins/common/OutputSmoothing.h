@@ -1,0 +1,47 @@
+// Output smoothing shared by DC, LFO, Step LFO, CV Input, Quantizer, Follower
+// (and the Voice Controller's and Trigger's outputs): each channel has a
+// Smoothing time s in milliseconds (-500 .. 500, default 0).
+//   s > 0: slew-rate limit; the output crosses the full 0..1 range in s/2 ms.
+//   s < 0: one-pole low-pass with time constant |s|/5.2 ms.
+//   |s| worth at most half a sample: no smoothing.
+//
+// Per block (BeginBlock) the time becomes a slew step and a low-pass
+// coefficient (at most one of them non-zero); per sample (Process) the
+// channel's output is smoothed in place against its state, which the plug-in
+// keeps across blocks (initially 0, reset only by Initialize).
+//
+// Audio thread: everything here is pure arithmetic; no allocation, no lock.
+#pragma once
+
+#include <cstdint>
+
+// T = milliseconds * 0.001 * sampleRate: the smoothing time in samples.
+double SmoothingTimeInSamples(float milliseconds, float sampleRate);
+
+// The per-block rule for a time of T samples:
+//   T > 0.5:          *slewStep = 2/T, *lowpassCoef = 0
+//   T < -0.5:         *slewStep = 0,   *lowpassCoef = exp(5.2/T)
+//   otherwise:        both 0 (no smoothing)
+// A T that is not finite (a broken sample rate or parameter) means no
+// smoothing, and the coefficient is kept below 1 so the output never freezes.
+void SetupOutputSmoothingSamples(double samples, float* slewStep, float* lowpassCoef);
+// The same from a Smoothing parameter in milliseconds.
+void SetupOutputSmoothing(float milliseconds, float sampleRate, float* slewStep, float* lowpassCoef);
+
+// Smooths `frames` samples in place with the coefficients of SetupOutputSmoothing.
+//   slewStep > 0:    y moves towards each x by at most slewStep
+//   lowpassCoef > 0: y = (y - x) * lowpassCoef + x
+//   neither:         samples pass unchanged; the state becomes the last sample
+//                    (an empty block leaves it alone)
+// The output is y. Non-finite values never stick: the slew limiter treats a
+// NaN input as far below the state (one step down) and an infinite one as
+// far away (one step towards it); in the low-pass a NaN or infinite input
+// comes out as such for that sample. Whenever the state is not finite (also
+// after an unsmoothed block that ended on such a sample) it restarts from
+// the next input.
+void ApplyOutputSmoothing(float* samples, int32_t frames, float slewStep, float lowpassCoef, float* smoothState);
+
+// Whether a Smoothing parameter shows the "Off" text: within -0.5 .. 0.5 ms.
+// (The text rule is in milliseconds; the processing rule above is in samples,
+// so values near 0.5 ms show "Off" while smoothing a few samples.)
+bool SmoothingShowsOff(float milliseconds);

@@ -1,0 +1,121 @@
+// The timing core of the clocked oscillators (LFO, Step LFO): the host's
+// tempo, position and transport read once per block and checked, the cycle
+// rates derived from tempo, the transport lock, and the swing clock that runs
+// an oscillator faster or slower within each swung pair.
+//
+// Audio thread: everything here is arithmetic on the caller's data; no
+// allocation, no lock. ReadHostTime calls the host once.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "framework/AudioEffectX.h"
+
+// The host's time for one block, with only values that are safe to compute with.
+struct HostTime {
+    double tempo = 0.0; // BPM, finite and above 0; 0 when the host gives none
+    double ppq = 0.0;   // song position in quarter notes, finite; 0 when unknown
+    bool playing = true;
+};
+
+// The rule behind ReadHostTime, for a host answer that may be null. A tempo
+// is used only when the host marks it valid and it is finite and above 0
+// (a negative or NaN tempo counts as none); the position only when marked
+// valid and finite. No answer at all means tempo 0, position 0, playing.
+HostTime HostTimeFrom(const VstTimeInfo* info);
+
+// One getTimeInfo request (tempo and position) for the block.
+HostTime ReadHostTime(AudioEffectX& effect);
+
+// x - floor(x), in 0..1 (0 for a value that is not finite).
+inline double WrapPhase(double x)
+{
+    if (!std::isfinite(x))
+        return 0.0;
+    const double wrapped = x - std::floor(x);
+    return wrapped < 1.0 ? wrapped : 0.0; // a tiny negative x rounds up to 1
+}
+
+// The free-running rate multiplier of a "Speed Multiplier" index:
+// 0.1, 1, 10 or 100 for 0..3 (indices outside are clamped; NaN counts as 1).
+double SpeedMultiplier(float index);
+
+// The length of one cycle in quarter notes: 4 x beats x 2^-divisor, times
+// 2/3 for triplets. Beats 0 gives 0; a non-finite input gives 0.
+double BeatsPerCycle(float beats, float divisor, bool triplet);
+
+// Cycles per second at a tempo: tempo / (beatsPerCycle x 60). A cycle that
+// is not above 0 has no rate (0): the oscillator is not locked to anything.
+double TempoRate(double tempo, double beatsPerCycle);
+
+// Whether a cycle length can lock a phase to the song position (above 0 and finite).
+inline bool CanLockToPosition(double beatsPerCycle)
+{
+    return beatsPerCycle > 0.0 && std::isfinite(beatsPerCycle);
+}
+
+// The phase (0..1) of an oscillator locked to the song position:
+// frac(fmod(position, beatsPerCycle) / beatsPerCycle + offset). The caller
+// checks CanLockToPosition first; otherwise the result is the offset alone.
+double LockedPhase(double position, double beatsPerCycle, double offset);
+
+// The swing of one oscillator channel. Set up per block from the host time;
+// while active, Run splits the samples of a piece into runs at the swung
+// middle and at the end of each pair and gives each run the factor by which
+// the oscillator's increment is scaled, so that each half of a pair covers
+// half a pair's worth of phase: the first part (swingPoint of the pair) at
+// 0.5 / swingPoint, the second at 0.5 / (1 - swingPoint).
+struct SwingClock {
+    // Percent 0..100: 50 (+-0.1) means no swing. Type 0: pairs of 16th notes
+    // (half a quarter note), 1: pairs of 8th notes (a quarter note). Swing is
+    // off without a tempo, with the transport stopped and without a usable
+    // sample rate.
+    void Setup(const HostTime& time, float swingPercent, float swingType, double sampleRate);
+
+    bool Active() const { return swingPoint >= 0.0; }
+
+    // The straight position of a (swung) host position: within its pair the
+    // inverse of the swing, so an oscillator locked to it runs its first half
+    // of the pair's phase up to the swung middle. Unchanged while inactive.
+    double Unswing(double ppq) const;
+
+    // Runs `frames` samples: generate(first, count, incrementScale) for each
+    // run, first counted from the start of the piece. Without swing one run
+    // with scale 1. The position within the pair moves by the samples made,
+    // so a piece cut short by a MIDI event continues in the right half.
+    template <class Generate>
+    void Run(int32_t frames, Generate&& generate);
+
+    double swingPoint = -1.0;    // split point, 0.05..0.95, or -1 when off
+    double swingPhase = 0.0;     // position within the current pair, 0..1
+    double samplesPerPair = 0.0; // length of a pair in samples
+    double pair = 0.5;           // length of a pair in quarter notes
+};
+
+template <class Generate>
+void SwingClock::Run(int32_t frames, Generate&& generate)
+{
+    if (!Active()) {
+        if (frames > 0)
+            generate(0, frames, 1.0);
+        return;
+    }
+    int32_t done = 0;
+    while (done < frames) {
+        const bool secondPart = swingPhase >= swingPoint;
+        const double end = secondPart ? 1.0 : swingPoint;
+        const double factor = secondPart ? 1.0 - swingPoint : swingPoint;
+        // Samples up to and including the one that crosses the part's end.
+        const double wanted = std::trunc((end - swingPhase) * samplesPerPair + 1.0);
+        const int32_t remaining = frames - done;
+        int32_t count = wanted >= remaining ? remaining : static_cast<int32_t>(wanted);
+        if (count < 1)
+            count = 1;
+        generate(done, count, 0.5 / factor);
+        swingPhase += count / samplesPerPair;
+        if (swingPhase >= 1.0)
+            swingPhase = WrapPhase(swingPhase);
+        done += count;
+    }
+}

@@ -1,0 +1,118 @@
+#include "plugins/dc/ObryCorvaneDC.h"
+
+#include <cstring>
+
+#include "plugins/common/OutputSmoothing.h"
+
+namespace ObryCorvaneDC {
+
+namespace {
+
+const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
+    {"Output Positive L", kAudioUnitParameterUnit_Generic, 0, 1, 0},
+    {"Output Symmetric L", kAudioUnitParameterUnit_Generic, -1, 1, 0},
+    {"Multiplier L", kAudioUnitParameterUnit_Generic, -2, 2, 1},
+    {"Input Add L", kAudioUnitParameterUnit_Generic, 0, 1, 0},
+    {"Input Multiply L", kAudioUnitParameterUnit_Generic, 0, 1, 0},
+    {"Output Positive R", kAudioUnitParameterUnit_Generic, 0, 1, 0},
+    {"Output Symmetric R", kAudioUnitParameterUnit_Generic, -1, 1, 0},
+    {"Multiplier R", kAudioUnitParameterUnit_Generic, -2, 2, 1},
+    {"Input Add R", kAudioUnitParameterUnit_Generic, 0, 1, 0},
+    {"Input Multiply R", kAudioUnitParameterUnit_Generic, 0, 1, 0},
+    {"OSC Port Offset", kAudioUnitParameterUnit_Indexed, 0, 100, 0},
+    {"Smoothing L", kAudioUnitParameterUnit_Milliseconds, -500, 500, 0},
+    {"Smoothing R", kAudioUnitParameterUnit_Milliseconds, -500, 500, 0},
+};
+
+FactoryPresetTable gPresets{{"Defaults", {}}};
+
+} // namespace
+
+const ParameterInfo* ObryCorvane::Parameters()
+{
+    return kParameters;
+}
+
+ObryCorvane::ObryCorvane(audioMasterCallback audioMaster)
+    : ObryCorvaneBase(audioMaster, 2, 2, false, vst::FourCC("QZs0"), kPortOffsetIndex, 1, &gPresets, kNumParams,
+                      kParameters, ObryProgramBasic<kNumParams>::Create)
+{
+    Initialize();
+}
+
+int32_t ObryCorvane::Initialize()
+{
+    memset(channels, 0, sizeof channels);
+    return ObryCorvaneBase::Initialize();
+}
+
+// audio thread: no allocation, no blocking lock
+bool ObryCorvane::BeginBlock(int32_t frames)
+{
+    if (!ObryCorvaneBase::BeginBlock(frames))
+        return false;
+    const float sampleRate = getSampleRate();
+    ObryProgram* program = CurrentProgram();
+    for (int32_t c = 0; c < kNumChannels; ++c) {
+        const int32_t base = 5 * c;
+        Channel& channel = channels[c];
+        channel.level = program->GetParameter(base + 2) *
+                        (program->GetParameter(base) + program->GetParameter(base + 1));
+        channel.inputAdd = program->GetParameter(base + 3);
+        channel.inputMultiply = program->GetParameter(base + 4);
+        SetupOutputSmoothing(program->GetParameter(kSmoothingIndex + c), sampleRate, &channel.slewStep,
+                             &channel.lowpassCoef);
+    }
+    return true;
+}
+
+// audio thread: no allocation, no blocking lock
+void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
+{
+    const int32_t count = numOutputs < kNumChannels ? numOutputs : kNumChannels;
+    for (int32_t c = 0; c < count; ++c) {
+        Channel& channel = channels[c];
+        const float* in = inputs[c];
+        float* out = outputs[c];
+        const float level = channel.level;
+        if (false) {
+            // The input plays no part: a NaN or infinite sample must not
+            // turn the steady level into NaN.
+            for (int32_t i = 0; i < frames; ++i)
+                out[i] = level;
+        } else {
+            const float add = channel.inputAdd;
+            const float multiply = channel.inputMultiply;
+            const float rest = 1.0f + multiply;
+            // in and out may be the same buffer: each sample is read before
+            // it is written.
+            for (int32_t i = 0; i < frames; ++i) {
+                const float x = in[i];
+                out[i] = (x * multiply + rest) * level + x * add;
+            }
+        }
+        ApplyOutputSmoothing(out, frames, channel.slewStep, channel.lowpassCoef, &channel.smoothState);
+    }
+}
+
+uint32_t ObryCorvane::GetParameterFlags(int32_t index)
+{
+    return index == kPortOffsetIndex || index == kSmoothingIndex || index == kSmoothingIndex + 1
+               ? kAudioUnitParameterFlag_ValuesHaveStrings
+               : 0;
+}
+
+bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
+{
+    const int32_t index = static_cast<int32_t>(request.inParamID);
+    if (index != kPortOffsetIndex && index != kSmoothingIndex && index != kSmoothingIndex + 1)
+        return false;
+    const float value = request.inValue ? *request.inValue : GetParameterReal(index);
+    const bool off = index == kPortOffsetIndex ? value == 0.0f : SmoothingShowsOff(value);
+    // Other values get no text: the ordinary number display applies.
+    if (off)
+        request.outString = CFStringMakeConstant("Off");
+    return true;
+}
+
+} // namespace ObryCorvaneDC

@@ -1,0 +1,233 @@
+// The plug-in base: the block cut at MIDI events, queues, properties, the
+// OSC port rule, and an audio path that never allocates.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "tests/framework/TestPlugin.h"
+#include "tests/support/TestSupport.h"
+
+using corvane::test::TestPlugin;
+
+// Counting allocator: while `gCountAllocations` is set on this thread, every
+// operator new is counted.
+namespace {
+thread_local bool gCountAllocations = false;
+std::atomic<int> gAllocations{0};
+} // namespace
+
+void* operator new(size_t size)
+{
+    if (gCountAllocations)
+        gAllocations.fetch_add(1);
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t size)
+{
+    return operator new(size);
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept
+{
+    std::free(p);
+}
+
+namespace {
+
+VstMidiEvent Midi(int32_t delta, uint8_t status, uint8_t d1, uint8_t d2)
+{
+    VstMidiEvent e{};
+    e.type = kVstMidiType;
+    e.byteSize = sizeof e;
+    e.deltaFrames = delta;
+    e.midiData[0] = static_cast<char>(status);
+    e.midiData[1] = static_cast<char>(d1);
+    e.midiData[2] = static_cast<char>(d2);
+    return e;
+}
+
+struct EventList {
+    int32_t numEvents;
+    intptr_t reserved;
+    VstEvent* events[16];
+};
+
+void Send(TestPlugin& plugin, std::vector<VstMidiEvent>& events)
+{
+    EventList list{static_cast<int32_t>(events.size()), 0, {}};
+    for (size_t i = 0; i < events.size(); ++i)
+        list.events[i] = reinterpret_cast<VstEvent*>(&events[i]);
+    plugin.dispatcher(effProcessEvents, 0, 0, &list, 0);
+}
+
+struct Buffers {
+    explicit Buffers(int32_t frames, int channels = 2) : data(channels, std::vector<float>(frames, 0.5f))
+    {
+        for (auto& channel : data)
+            pointers.push_back(channel.data());
+    }
+    std::vector<std::vector<float>> data;
+    std::vector<float*> pointers;
+};
+
+} // namespace
+
+TEST(PluginBase, BlockIsCutAtEventOffsets)
+{
+    corvane::test::ScopedUserFolders folders;
+    TestPlugin plugin;
+    plugin.setBlockSize(512);
+    std::vector<VstMidiEvent> events = {Midi(0, 0x90, 60, 100), Midi(100, 0x80, 60, 0), Midi(100, 0xB1, 7, 99),
+                                        Midi(600, 0x92, 64, 0)};
+    Send(plugin, events);
+    Buffers in(512), out(512);
+    plugin.processReplacing(in.pointers.data(), out.pointers.data(), 512);
+    const std::vector<std::string> expected = {"NoteOn(0,60,100)", "Process(100)", "NoteOff(0,60,0)", "CC(1,7,99)",
+                                               "Process(412)", "NoteOff(2,64,0)"};
+    EXPECT_EQ(plugin.trace, expected);
+}
+
+TEST(PluginBase, QueuedCommandsRunBeforeTheBlock)
+{
+    corvane::test::ScopedUserFolders folders;
+    TestPlugin plugin;
+    plugin.CommandQueue().Write(7);
+    plugin.CommandQueue().Write(9);
+    Buffers in(64), out(64);
+    plugin.processReplacing(in.pointers.data(), out.pointers.data(), 64);
+    const std::vector<std::string> expected = {"Command(7)", "Command(9)", "Process(64)"};
+    EXPECT_EQ(plugin.trace, expected);
+}
+
+TEST(PluginBase, PluginWithoutInputsReadsZeros)
+{
+    corvane::test::ScopedUserFolders folders;
+    TestPlugin plugin("Corvane Tester", 0, 2);
+    plugin.setBlockSize(256);
+    Buffers out(256);
+    plugin.processReplacing(nullptr, out.pointers.data(), 256);
+    ASSERT_NE(plugin.lastInputs[0], nullptr);
+    EXPECT_EQ(plugin.lastInputs[0], plugin.lastInputs[1]);
+    EXPECT_EQ(plugin.inputSample, 0.0f);
+
+    // A host that hands more than it announced: the zero buffer is never
+    // overrun; what cannot be processed is silence.
+    Buffers longOut(20000);
+    plugin.processReplacing(nullptr, longOut.pointers.data(), 20000);
+    EXPECT_EQ(longOut.data[0][0], 1.0f);
+    EXPECT_EQ(longOut.data[0][19999], 0.0f);
+}
+
+TEST(PluginBase, PortOffsetMovesTheServer)
+{
+    corvane::test::ScopedUserFolders folders;
+    folders.WritePreference("OSC Base Port", "7000");
+    TestPlugin plugin;
+    EXPECT_EQ(plugin.OSC().ListenPort(), 0);
+    plugin.SetParameterValue(0, 3, false);
+    EXPECT_EQ(plugin.OSC().ListenPort(), 7003);
+    EXPECT_EQ(plugin.PortOffset(), 3);
+    plugin.SetParameterValue(0, 0, false);
+    EXPECT_EQ(plugin.OSC().ListenPort(), 0);
+
+    // Reapplying asks the host too.
+    plugin.CurrentProgram()->SetParameter(0, 5);
+    corvane::test::AutomateLog().clear();
+    uint8_t one = 1;
+    EXPECT_EQ(plugin.SetProperty(64008, 0, 0, &one, 1), 0);
+    EXPECT_EQ(plugin.OSC().ListenPort(), 7005);
+    EXPECT_EQ(corvane::test::AutomateLog().size(), 1u);
+    EXPECT_EQ(plugin.SetProperty(64008, 1, 0, &one, 1), kAudioUnitErr_InvalidProperty);
+
+    // A program change applies its own offset.
+    plugin.setProgram(1);
+    EXPECT_EQ(plugin.OSC().ListenPort(), 7003);
+    plugin.setProgram(-1);
+    plugin.setProgram(2);
+    EXPECT_EQ(plugin.getProgram(), 1);
+}
+
+TEST(PluginBase, PropertiesAnswerAsDocumented)
+{
+    corvane::test::ScopedUserFolders folders;
+    TestPlugin plugin("Corvane Voice Tester");
+    uint32_t size = 0;
+    uint8_t writable = 9;
+    EXPECT_EQ(plugin.GetPropertyInfo(64012, 0, 0, &size, &writable), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(plugin.GetPropertyInfo(64008, 0, 0, &size, &writable), 0);
+    EXPECT_EQ(size, 1u);
+    EXPECT_EQ(writable, 1);
+    EXPECT_EQ(plugin.GetPropertyInfo(64007, 0, 0, &size, &writable), 0);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(writable, 0);
+
+    uint8_t data[8] = {};
+    EXPECT_EQ(plugin.GetProperty(64008, 0, 0, data), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(plugin.GetProperty(64012, 0, 0, data), kAudioUnitErr_InvalidProperty);
+    const char* text = nullptr;
+    ASSERT_EQ(plugin.GetProperty(64004, 0, 0, &text), 0);
+    EXPECT_STREQ(text, "QVVoiceTester");
+    ASSERT_EQ(plugin.GetProperty(64002, 0, 0, &text), 0);
+    EXPECT_STREQ(text, "Corvane");
+    uint32_t count = 0;
+    ASSERT_EQ(plugin.GetProperty(64007, 0, 0, &count), 0);
+    EXPECT_EQ(count, 13u);
+    const std::vector<std::string>* names = nullptr;
+    ASSERT_EQ(plugin.GetProperty(64005, 0, 0, &names), 0);
+    EXPECT_EQ((*names)[6], "AVeryLongParameterName");
+    uint8_t learner = 7;
+    ASSERT_EQ(plugin.GetProperty(64013, 0, 0, &learner), 0);
+    EXPECT_EQ(learner, 0);
+    char effectName[64];
+    plugin.dispatcher(effGetEffectName, 0, 0, effectName, 0);
+    EXPECT_STREQ(effectName, "QV Voice Tester");
+}
+
+TEST(PluginBase, FactoryPresetsFillThePrograms)
+{
+    corvane::test::ScopedUserFolders folders;
+    TestPlugin plugin;
+    ASSERT_STREQ(plugin.Program(0)->GetName(), "Defaults");
+    ASSERT_STREQ(plugin.Program(1)->GetName(), "Second");
+    EXPECT_EQ(plugin.Program(1)->GetParameter(0), 3.0f);
+    EXPECT_EQ(plugin.Program(1)->GetParameter(1), 1.5f);
+    for (int i = 2; i < 13; ++i)
+        EXPECT_EQ(plugin.Program(1)->GetParameter(i), TestPlugin::kParameters[i].def) << i;
+}
+
+TEST(PluginBase, AudioPathDoesNotAllocate)
+{
+    corvane::test::ScopedUserFolders folders;
+    TestPlugin plugin;
+    plugin.recordTrace = false;
+    plugin.setBlockSize(512);
+    Buffers in(512), out(512);
+    std::vector<VstMidiEvent> events = {Midi(3, 0x90, 60, 100), Midi(200, 0xB0, 1, 2), Midi(300, 0xE0, 0, 64)};
+    for (int round = 0; round < 4; ++round) {
+        Send(plugin, events);
+        plugin.CommandQueue().Write(1);
+        gAllocations = 0;
+        gCountAllocations = true;
+        plugin.processReplacing(in.pointers.data(), out.pointers.data(), 512);
+        plugin.setParameter(1, 0.75f); // host automation on the audio thread
+        gCountAllocations = false;
+        EXPECT_EQ(gAllocations.load(), 0) << round;
+    }
+}

@@ -1,0 +1,545 @@
+// The AC encoders and the CV Input through the built module and our host:
+// the carrier and its level ranges, decoding an encoder's output back into a
+// level, the generator, the Tessel decoder's loop and low-pass, and the
+// whole CV Input parameter space under silent, periodic and broken input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <numbers>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/VstHost.h"
+#include "tests/support/TestSupport.h"
+
+using namespace corvane::host;
+using corvane::test::ScopedUserFolders;
+using corvane::test::UniquePortBase;
+using vst::FourCC;
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kMaxFloat = std::numeric_limits<float>::max();
+constexpr double kRate = 48000;
+
+using Block = std::vector<std::vector<float>>;
+
+int32_t IdOf(const char* text)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint8_t>(text[0])) << 24
+                                | static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 16
+                                | static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 8
+                                | static_cast<uint32_t>(static_cast<uint8_t>(text[3])));
+}
+
+Module& LoadedModule()
+{
+    static std::unique_ptr<Module> module = [] {
+        std::string error;
+        auto loaded = Module::Load(corvane::test::ModulePath(), &error);
+        if (!loaded)
+            throw std::runtime_error("cannot load the module: " + error);
+        return loaded;
+    }();
+    return *module;
+}
+
+// How the host normalises a parameter: linear, or logarithmic for a Hertz
+// range above 0.
+struct Range {
+    float min;
+    float max;
+    bool logarithmic = false;
+    float Normalise(float real) const
+    {
+        if (logarithmic)
+            return static_cast<float>(std::log(real / min) / std::log(max / min));
+        return (real - min) / (max - min);
+    }
+};
+
+// ---- AC encoder parameters ---------------------------------------------------
+
+int32_t EncoderIndex(int32_t channel, int32_t offset)
+{
+    return 1 + 4 * channel + offset;
+}
+enum EncoderParameter : int32_t { kEnable, kPolarity, kMinLevel, kMaxLevel };
+const Range kEncoderRanges[] = {{0, 1}, {0, 1}, {0, 1}, {0, 1}};
+
+void SetEncoder(Plugin& plugin, int32_t channel, EncoderParameter which, float real)
+{
+    plugin.SetParameter(EncoderIndex(channel, which), kEncoderRanges[which].Normalise(real));
+}
+
+// ---- CV Input parameters -----------------------------------------------------
+
+enum CvParameter : int32_t {
+    kPortOffset = 0,
+    kModeL = 1, kLevelL, kBipolarL, kScaleL, kSmoothingL,
+    kModeR = 6, kLevelR, kBipolarR, kScaleR, kSmoothingR,
+    kTesselOffsetL = 11, kTesselOffsetR, kTesselFilterFreq, kTesselCentre, kTesselTau1, kTesselTau2,
+    kTesselForceSmooth,
+    kCvParameterCount
+};
+enum CvMode : int32_t { kDecoder = 0, kGenerator = 1, kTesselDecoder = 2 };
+
+struct CvParameterInfo {
+    const char* name;
+    Range range;
+    float def;
+};
+const CvParameterInfo kCvParameters[kCvParameterCount] = {
+    {"OSC Port Offset", {0, 100}, 0},
+    {"Mode L", {0, 2}, 0},
+    {"Level L", {0, 1}, 0},
+    {"Bipolar L", {0, 1}, 0},
+    {"Scale L", {-4, 4}, 1},
+    {"Smoothing L", {-500, 500}, 0},
+    {"Mode R", {0, 2}, 0},
+    {"Level R", {0, 1}, 0},
+    {"Bipolar R", {0, 1}, 0},
+    {"Scale R", {-4, 4}, 1},
+    {"Smoothing R", {-500, 500}, 0},
+    {"Tessel Offset L", {0, 1}, 0.5f},
+    {"Tessel Offset R", {0, 1}, 0.5f},
+    {"Tessel Filter Freq", {0, 1}, 0.117f},
+    {"Tessel Centre", {16000, 18000, true}, 17000},
+    {"Tessel Tau 1", {1, 1000}, 100},
+    {"Tessel Tau 2", {1, 1000}, 100},
+    {"Tessel Force Smooth", {-1, 0}, -0.5f},
+};
+
+void SetCv(Plugin& plugin, int32_t index, float real)
+{
+    plugin.SetParameter(index, kCvParameters[index].range.Normalise(real));
+}
+
+// ---- running blocks --------------------------------------------------------------
+
+// One block; every input channel gets `in`.
+Block RunBlock(Plugin& plugin, const std::vector<float>& in)
+{
+    Block inputs(static_cast<size_t>(plugin.NumInputs()), in), outputs;
+    plugin.ProcessBlock(inputs, outputs, static_cast<int32_t>(in.size()));
+    return outputs;
+}
+
+Block RunConstant(Plugin& plugin, float value, int32_t frames)
+{
+    return RunBlock(plugin, std::vector<float>(static_cast<size_t>(frames), value));
+}
+
+// A sine of `hz` at the test rate, `frames` long, from sample `start` on.
+std::vector<float> Sine(double hz, double amplitude, int32_t frames, int64_t start = 0)
+{
+    std::vector<float> samples(static_cast<size_t>(frames));
+    for (int32_t i = 0; i < frames; ++i)
+        samples[i] = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hz * (start + i) / kRate));
+    return samples;
+}
+
+bool AllFinite(const std::vector<float>& samples)
+{
+    for (float v : samples)
+        if (!std::isfinite(v))
+            return false;
+    return true;
+}
+
+class AcCvInputTest : public ::testing::Test {
+protected:
+    std::unique_ptr<Plugin> Make(const char* id, double rate = kRate, int32_t blockSize = 512)
+    {
+        auto plugin = Plugin::Create(LoadedModule(), IdOf(id));
+        if (plugin)
+            plugin->Start(rate, blockSize);
+        return plugin;
+    }
+
+    // An OSC base port of our own: nothing here opens a server, but a stray
+    // one would not meet another binary's.
+    ScopedUserFolders folders{UniquePortBase()};
+};
+
+// ---- what the host sees ------------------------------------------------------------
+
+TEST_F(AcCvInputTest, DescribeThemselvesToTheHost)
+{
+    struct Expected {
+        const char* id;
+        const char* effectName;
+        int32_t channels;
+        int32_t parameters;
+        std::vector<std::pair<int32_t, const char*>> names; // names of at most 15 characters
+    };
+    const Expected table[] = {
+        {"QZs9", "QV AC Encoder", 2, 9, {{0, "OSC Port Offset"}, {1, "Enable L"}, {5, "Enable R"}}},
+        {"QZs(", "QV AC Encoder (6ch)", 6, 25, {{9, "Enable 3"}, {21, "Enable 6"}}},
+        {"QZs4", "QV CV Input", 2, 18, {{1, "Mode L"}, {10, "Smoothing R"}, {14, "Tessel Centre"}, {16, "Tessel Tau 2"}}},
+    };
+    for (const Expected& expected : table) {
+        SCOPED_TRACE(expected.id);
+        auto plugin = Make(expected.id);
+        ASSERT_TRUE(plugin);
+        EXPECT_EQ(plugin->UniqueId(), IdOf(expected.id));
+        EXPECT_EQ(IdOf("QZs9"), FourCC("QZs9"));
+        EXPECT_EQ(plugin->EffectName(), expected.effectName);
+        EXPECT_EQ(plugin->ProductString(), expected.effectName);
+        EXPECT_EQ(plugin->Category(), kPlugCategEffect);
+        EXPECT_EQ(plugin->NumInputs(), expected.channels);
+        EXPECT_EQ(plugin->NumOutputs(), expected.channels);
+        EXPECT_EQ(plugin->NumParams(), expected.parameters);
+        EXPECT_EQ(plugin->NumPrograms(), 1);
+        EXPECT_EQ(plugin->ProgramName(), "Defaults");
+        for (const auto& [index, name] : expected.names)
+            EXPECT_EQ(plugin->ParameterName(index), name) << index;
+    }
+}
+
+TEST_F(AcCvInputTest, ValueTexts)
+{
+    auto encoder = Make("QZs(");
+    auto cv = Make("QZs4");
+    ASSERT_TRUE(encoder && cv);
+
+    EXPECT_EQ(encoder->ParameterDisplay(0), "Off");
+    EXPECT_EQ(encoder->ParameterDisplay(EncoderIndex(5, kPolarity)), "Bipolar");
+    SetEncoder(*encoder, 5, kPolarity, 1);
+    EXPECT_EQ(encoder->ParameterDisplay(EncoderIndex(5, kPolarity)), "Unipolar");
+    encoder->SetParameter(0, 3 / 100.0f);
+    EXPECT_EQ(encoder->ParameterDisplay(0), "3");
+
+    const char* modes[] = {"Decoder", "Generator", "Tessel Decoder"};
+    for (int32_t mode = 0; mode < 3; ++mode) {
+        SetCv(*cv, kModeR, static_cast<float>(mode));
+        EXPECT_EQ(cv->ParameterDisplay(kModeR), modes[mode]);
+    }
+    EXPECT_EQ(cv->ParameterDisplay(kSmoothingL), "Off");
+    SetCv(*cv, kSmoothingL, 0.4f);
+    EXPECT_EQ(cv->ParameterDisplay(kSmoothingL), "Off");
+    SetCv(*cv, kSmoothingL, -250);
+    EXPECT_EQ(cv->ParameterDisplay(kSmoothingL), "-250.0");
+    EXPECT_EQ(cv->ParameterDisplay(kPortOffset), "Off");
+}
+
+// ---- AC encoder --------------------------------------------------------------------
+
+TEST_F(AcCvInputTest, EncoderMapsTheInputIntoItsRangeOnAnAlternatingCarrier)
+{
+    struct Case {
+        const char* what;
+        float polarity, minLevel, maxLevel, input, amplitude;
+    };
+    const Case table[] = {
+        {"bipolar default, input 0.2", 0, 0, 1, 0.2f, 0.6f},
+        {"bipolar default, input 0", 0, 0, 1, 0, 0.5f},
+        {"bipolar default, input 1", 0, 0, 1, 1, 1},
+        {"bipolar default, input -2 clamps to min", 0, 0, 1, -2, 0},
+        {"bipolar default, input 5 clamps to max", 0, 0, 1, 5, 1},
+        {"unipolar 0.2..0.8, input 0.5", 1, 0.2f, 0.8f, 0.5f, 0.5f},
+        {"unipolar 0.2..0.8, input 0", 1, 0.2f, 0.8f, 0, 0.2f},
+        {"NaN lands on the minimum", 1, 0.2f, 0.8f, kNaN, 0.2f},
+        {"+inf lands on the maximum", 0, 0.2f, 0.8f, kInf, 0.8f},
+        {"-inf lands on the minimum", 0, 0.2f, 0.8f, -kInf, 0.2f},
+    };
+    for (const Case& c : table) {
+        SCOPED_TRACE(c.what);
+        auto encoder = Make("QZs9");
+        ASSERT_TRUE(encoder);
+        SetEncoder(*encoder, 0, kEnable, 1);
+        SetEncoder(*encoder, 0, kPolarity, c.polarity);
+        SetEncoder(*encoder, 0, kMinLevel, c.minLevel);
+        SetEncoder(*encoder, 0, kMaxLevel, c.maxLevel);
+        const Block out = RunConstant(*encoder, c.input, 64);
+        for (size_t i = 0; i < out[0].size(); ++i)
+            ASSERT_NEAR(out[0][i], i % 2 == 0 ? c.amplitude : -c.amplitude, 1e-6) << "sample " << i;
+        // R is not enabled: its input passes unchanged.
+        for (size_t i = 0; i < out[1].size(); ++i)
+            ASSERT_TRUE(out[1][i] == c.input || (std::isnan(c.input) && std::isnan(out[1][i])));
+    }
+}
+
+TEST_F(AcCvInputTest, EncoderCarrierKeepsAlternatingAcrossBlocksOfAnyLength)
+{
+    auto encoder = Make("QZs9");
+    ASSERT_TRUE(encoder);
+    SetEncoder(*encoder, 1, kEnable, 1);
+    std::vector<float> right;
+    for (int32_t frames : {3, 2, 1, 1, 7, 5, 64, 9, 1}) {
+        const Block out = RunConstant(*encoder, 0.2f, frames);
+        right.insert(right.end(), out[1].begin(), out[1].end());
+    }
+    for (size_t i = 0; i < right.size(); ++i)
+        ASSERT_FLOAT_EQ(right[i], i % 2 == 0 ? 0.6f : -0.6f) << "sample " << i;
+}
+
+TEST_F(AcCvInputTest, SixChannelEncoderHasIndependentChannels)
+{
+    auto encoder = Make("QZs(");
+    ASSERT_TRUE(encoder);
+    SetEncoder(*encoder, 5, kEnable, 1);
+    SetEncoder(*encoder, 5, kPolarity, 1);
+    SetEncoder(*encoder, 5, kMinLevel, 0.2f);
+    SetEncoder(*encoder, 5, kMaxLevel, 0.8f);
+    SetEncoder(*encoder, 2, kEnable, 1);
+
+    Block inputs(6), outputs;
+    for (int32_t c = 0; c < 6; ++c)
+        inputs[c].assign(33, 0.1f * static_cast<float>(c + 1));
+    encoder->ProcessBlock(inputs, outputs, 33);
+    ASSERT_EQ(outputs.size(), 6u);
+    for (int32_t c = 0; c < 6; ++c) {
+        SCOPED_TRACE(c);
+        for (size_t i = 0; i < 33; ++i) {
+            const float sign = i % 2 == 0 ? 1.0f : -1.0f;
+            if (c == 5) // unipolar 0.2..0.8: 0.6 -> 0.56
+                ASSERT_NEAR(outputs[c][i], sign * 0.56f, 1e-6);
+            else if (c == 2) // bipolar 0..1: 0.3 -> 0.65
+                ASSERT_NEAR(outputs[c][i], sign * 0.65f, 1e-6);
+            else
+                ASSERT_EQ(outputs[c][i], inputs[c][i]);
+        }
+    }
+}
+
+// ---- AC encoder into CV Input --------------------------------------------------------
+
+TEST_F(AcCvInputTest, DecoderTurnsTheEncodersCarrierBackIntoItsLevel)
+{
+    for (const bool bipolar : {false, true}) {
+        SCOPED_TRACE(bipolar ? "bipolar (synchronous)" : "unipolar (rectifying)");
+        auto encoder = Make("QZs9");
+        auto cv = Make("QZs4");
+        ASSERT_TRUE(encoder && cv);
+        SetEncoder(*encoder, 0, kEnable, 1);
+        SetCv(*cv, kBipolarL, bipolar ? 1 : 0);
+        SetCv(*cv, kScaleL, 1);
+        // Odd lengths move the parity of both ends on together.
+        for (int32_t frames : {1, 3, 64, 5, 2, 7, 511}) {
+            const Block encoded = RunConstant(*encoder, 0.2f, frames);
+            Block decoded;
+            cv->ProcessBlock(encoded, decoded, frames);
+            for (int32_t i = 0; i < frames; ++i)
+                ASSERT_FLOAT_EQ(decoded[0][i], 0.6f) << "block of " << frames << ", sample " << i;
+        }
+    }
+}
+
+TEST_F(AcCvInputTest, SmoothedDecoderSettlesOnTheEncodedLevel)
+{
+    auto encoder = Make("QZs9");
+    auto cv = Make("QZs4");
+    ASSERT_TRUE(encoder && cv);
+    SetEncoder(*encoder, 0, kEnable, 1);
+    SetEncoder(*encoder, 0, kPolarity, 1);
+    SetCv(*cv, kSmoothingL, -10);
+    Block decoded;
+    for (int i = 0; i < 20; ++i)
+        cv->ProcessBlock(RunConstant(*encoder, 0.7f, 512), decoded, 512);
+    EXPECT_NEAR(decoded[0].back(), 0.7f, 1e-4);
+}
+
+// ---- generator ----------------------------------------------------------------------
+
+TEST_F(AcCvInputTest, GeneratorLevelIsTheCubeOfLevelWhateverRanBefore)
+{
+    auto cv = Make("QZs4");
+    ASSERT_TRUE(cv);
+    auto expectCarrier = [&](const char* when) {
+        SCOPED_TRACE(when);
+        std::vector<float> left;
+        for (int32_t frames : {5, 2, 9}) {
+            const Block out = RunConstant(*cv, 0.9f, frames);
+            left.insert(left.end(), out[0].begin(), out[0].end());
+        }
+        for (size_t i = 0; i < left.size(); ++i)
+            ASSERT_EQ(left[i], i % 2 == 0 ? 0.125f : -0.125f) << "sample " << i;
+    };
+
+    SetCv(*cv, kLevelL, 0.5f);
+    SetCv(*cv, kModeL, kGenerator);
+    expectCarrier("fresh");
+
+    // Decoding leaves a smoothed level behind; the generator must not start
+    // from it.
+    for (const float smoothing : {-10.0f, 0.0f, 20.0f}) {
+        SetCv(*cv, kModeL, kDecoder);
+        SetCv(*cv, kSmoothingL, smoothing);
+        RunConstant(*cv, 0.6f, 4096);
+        SetCv(*cv, kModeL, kGenerator);
+        expectCarrier(smoothing < 0 ? "after low-passed decoding" : smoothing > 0 ? "after slewed decoding"
+                                                                                   : "after plain decoding");
+    }
+    SetCv(*cv, kModeL, kTesselDecoder);
+    RunBlock(*cv, Sine(17000, 0.5, 1000));
+    SetCv(*cv, kModeL, kGenerator);
+    expectCarrier("after the Tessel decoder");
+}
+
+// ---- Tessel decoder -------------------------------------------------------------------
+
+TEST_F(AcCvInputTest, TesselDecoderOnSilenceSettlesThroughForceSmooth)
+{
+    // Silence demodulates to 0, so the output is Tessel Offset x Scale /
+    // Tessel Offset = Scale, reached through the one-pole low-pass that
+    // Force Smooth imposes even with Smoothing off.
+    struct Case {
+        float forceSmooth; // ms
+        float scale;
+    };
+    for (const Case c : {Case{-0.5f, 1}, Case{-1, -2.5f}, Case{0, 1}}) {
+        SCOPED_TRACE(c.forceSmooth);
+        auto cv = Make("QZs4");
+        ASSERT_TRUE(cv);
+        SetCv(*cv, kModeL, kTesselDecoder);
+        SetCv(*cv, kTesselForceSmooth, c.forceSmooth);
+        SetCv(*cv, kScaleL, c.scale);
+        const Block out = RunConstant(*cv, 0, 2048);
+        const double samples = c.forceSmooth * 0.001 * kRate;
+        const double k = samples < -0.5 ? std::exp(5.2 / samples) : 0;
+        EXPECT_NEAR(out[0][0], c.scale * (1 - k), 1e-5);
+        for (size_t i = 1; i < out[0].size(); ++i)
+            ASSERT_GE(std::abs(out[0][i]), std::abs(out[0][i - 1]) - 1e-7) << i;
+        EXPECT_NEAR(out[0].back(), c.scale, 1e-5);
+        // R stays a decoder of silence.
+        EXPECT_EQ(out[1].back(), 0.0f);
+    }
+}
+
+// The order-10 low-pass must decay over the whole Tessel Filter Freq range:
+// an impulse-like burst through the loop leaves a response that stays
+// bounded and dies away. Without smoothing the output is
+// (Tessel Offset - filtered) x Scale / Tessel Offset = 1 - 2 x filtered.
+TEST_F(AcCvInputTest, TesselLowpassIsStableOverTheWholeCutoffRange)
+{
+    auto cv = Make("QZs4");
+    ASSERT_TRUE(cv);
+    SetCv(*cv, kModeL, kTesselDecoder);
+    SetCv(*cv, kTesselForceSmooth, 0);
+
+    std::vector<float> cutoffs;
+    for (int i = 0; i <= 100; ++i)
+        cutoffs.push_back(0.01f * static_cast<float>(i));
+    for (float extra : {0.0679f, 0.068f, 0.44f, 0.445f, 0.447f, 0.45f, 0.455f, 0.47f, 0.475f, 0.48f, 0.485f,
+                        0.49f, 0.495f, 0.499f, 0.5f, 0.501f})
+        cutoffs.push_back(extra);
+
+    std::vector<float> burst(8192, 0.0f);
+    for (int i = 0; i < 8; ++i)
+        burst[i] = 1.0f;
+    for (float cutoff : cutoffs) {
+        SCOPED_TRACE(cutoff);
+        SetCv(*cv, kTesselFilterFreq, cutoff);
+        // A mode change starts the filter afresh.
+        SetCv(*cv, kModeL, kDecoder);
+        RunConstant(*cv, 0, 1);
+        SetCv(*cv, kModeL, kTesselDecoder);
+        const Block out = RunBlock(*cv, burst);
+        double peak = 0, tail = 0;
+        for (size_t i = 0; i < out[0].size(); ++i) {
+            const double deviation = std::abs(out[0][i] - 1.0);
+            ASSERT_TRUE(std::isfinite(deviation)) << i;
+            peak = std::max(peak, deviation);
+            if (i >= out[0].size() - 2048)
+                tail = std::max(tail, deviation);
+        }
+        EXPECT_GT(peak, 1e-3) << "the burst must reach the filter";
+        EXPECT_LT(peak, 5.0);
+        EXPECT_LT(tail, 1e-6);
+    }
+}
+
+TEST_F(AcCvInputTest, TesselFilterFreqIsHeldToTheUsableSpan)
+{
+    // Cutoffs outside the span design the filter at its nearest end: the
+    // output is then sample for sample that of the end itself.
+    auto response = [&](float cutoff) {
+        auto cv = Make("QZs4");
+        SetCv(*cv, kModeL, kTesselDecoder);
+        SetCv(*cv, kTesselForceSmooth, 0);
+        SetCv(*cv, kTesselFilterFreq, cutoff);
+        return RunBlock(*cv, Sine(16900, 0.5, 4096))[0];
+    };
+    const std::vector<float> bottom = response(0.068f);
+    const std::vector<float> top = response(0.48f);
+    EXPECT_NE(bottom, top);
+    EXPECT_NE(bottom, response(0.117f));
+    for (float below : {0.0f, 0.03f, 0.067f})
+        EXPECT_EQ(response(below), bottom) << below;
+    for (float above : {0.49f, 0.5f, 0.75f, 1.0f})
+        EXPECT_EQ(response(above), top) << above;
+}
+
+// One bad sample restarts the loop and the filter: from the next sample on,
+// the decoder runs exactly as a fresh one fed the same input.
+TEST_F(AcCvInputTest, TesselLoopRecoversFromOneBadSample)
+{
+    const std::vector<float> carrier = Sine(17100, 0.4, 3000, 123);
+    auto fresh = Make("QZs4");
+    ASSERT_TRUE(fresh);
+    SetCv(*fresh, kModeL, kTesselDecoder);
+    SetCv(*fresh, kTesselForceSmooth, 0);
+    const std::vector<float> expected = RunBlock(*fresh, carrier)[0];
+
+    for (float bad : {kNaN, kInf, -kInf, kMaxFloat, -kMaxFloat}) {
+        SCOPED_TRACE(bad);
+        auto cv = Make("QZs4");
+        ASSERT_TRUE(cv);
+        SetCv(*cv, kModeL, kTesselDecoder);
+        SetCv(*cv, kTesselForceSmooth, 0);
+        std::vector<float> before = Sine(16800, 0.7, 777);
+        before.back() = bad;
+        const Block hit = RunBlock(*cv, before);
+        EXPECT_TRUE(std::isfinite(hit[0].back()));
+        EXPECT_EQ(RunBlock(*cv, carrier)[0], expected);
+    }
+}
+
+// Every parameter over its range, in every mode and at three sample rates,
+// with silent, periodic, NaN, infinite and huge input: each run ends (a
+// phase wrapped by repeated 2 pi steps would never finish an infinite
+// sample), and once the bad samples stop every output is finite again.
+TEST_F(AcCvInputTest, AnyParameterAndAnyInputEndWithFiniteOutput)
+{
+    const std::vector<float> silence(64, 0.0f);
+    const std::vector<float> sine = Sine(17000, 0.5, 256);
+    const std::vector<float> bad = {kNaN, 0.5f, kInf, -kInf, kNaN, kMaxFloat, -kMaxFloat, 1e30f, 0.25f, kNaN, 0};
+    const std::vector<float> recovery = Sine(16950, 0.3, 512, 7);
+
+    for (const double rate : {8000.0, 44100.0, 192000.0}) {
+        auto cv = Make("QZs4", rate, 512);
+        ASSERT_TRUE(cv);
+        for (int32_t mode : {kDecoder, kGenerator, kTesselDecoder}) {
+            SetCv(*cv, kModeL, static_cast<float>(mode));
+            SetCv(*cv, kModeR, static_cast<float>(2 - mode));
+            for (int32_t index = 1; index < kCvParameterCount; ++index) {
+                if (index == kModeL || index == kModeR)
+                    continue;
+                const CvParameterInfo& info = kCvParameters[index];
+                const float span = info.range.max - info.range.min;
+                for (float real : {info.range.min, info.range.max, info.range.min + 0.001f * span,
+                                   info.range.min + 0.5f * span, info.def}) {
+                    SCOPED_TRACE(testing::Message() << "rate " << rate << ", mode " << mode << ", " << info.name
+                                                    << " = " << real);
+                    SetCv(*cv, index, real);
+                    RunBlock(*cv, silence);
+                    RunBlock(*cv, sine);
+                    RunBlock(*cv, bad);
+                    RunBlock(*cv, std::vector<float>{kInf});
+                    const Block out = RunBlock(*cv, recovery);
+                    ASSERT_TRUE(AllFinite(out[0]));
+                    ASSERT_TRUE(AllFinite(out[1]));
+                }
+                SetCv(*cv, index, info.def);
+            }
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,274 @@
+// DC and Function built in-process: what only the plug-in object shows (the
+// indicator block, value texts for a given value, value names, parameter
+// flags, name properties) and the host's automation log for changes made
+// through SetParameterValue.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "plugins/dc/ObryCorvaneDC.h"
+#include "plugins/function/ObryCorvaneFunction.h"
+#include "tests/plugins/DcFunctionTestSupport.h"
+#include "tests/support/TestSupport.h"
+
+using namespace corvane::test;
+
+namespace {
+
+// Plug-ins leave through close() and delete, as the host's effClose does.
+struct Closer {
+    void operator()(ObryCorvaneBase* plugin) const
+    {
+        plugin->close();
+        delete plugin;
+    }
+};
+template <class Plugin>
+std::unique_ptr<Plugin, Closer> Make()
+{
+    std::unique_ptr<Plugin, Closer> plugin(new Plugin(InProcessHost));
+    plugin->setSampleRate(48000);
+    plugin->setBlockSize(512);
+    plugin->resume();
+    return plugin;
+}
+
+void Process(ObryCorvaneBase& plugin, std::vector<float>& left, std::vector<float>& right, std::vector<float>& outL,
+             std::vector<float>& outR)
+{
+    outL.assign(left.size(), -99.0f);
+    outR.assign(right.size(), -99.0f);
+    float* inputs[] = {left.data(), right.data()};
+    float* outputs[] = {outL.data(), outR.data()};
+    plugin.processReplacing(inputs, outputs, static_cast<int32_t>(left.size()));
+}
+
+float Indicator(ObryCorvaneBase& plugin, int element)
+{
+    uint8_t* block = nullptr;
+    EXPECT_EQ(plugin.GetProperty(kObryProperty_IndicatorBlock, 0, 0, &block), 0);
+    EXPECT_EQ(block, plugin.GetIndicatorBlock());
+    float value;
+    memcpy(&value, block + 4 * element, sizeof value);
+    return value;
+}
+
+// Property 33 for a given value (null: the current one): the result code and
+// the text, or "<none>".
+std::pair<int32_t, std::string> TextOf(ObryCorvaneBase& plugin, uint32_t index, const float* value)
+{
+    AudioUnitParameterStringFromValue request{index, value, nullptr};
+    const int32_t result = plugin.GetProperty(kAudioUnitProperty_ParameterStringFromValue, 0, 0, &request);
+    std::string text = "<none>";
+    if (request.outString) {
+        text = request.outString->CString();
+        request.outString->Release();
+    }
+    return {result, text};
+}
+
+std::string TextProperty(ObryCorvaneBase& plugin, uint32_t id)
+{
+    const char* text = nullptr;
+    if (plugin.GetProperty(id, 0, 0, &text) != 0 || !text)
+        return "<error>";
+    return text;
+}
+
+class InProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override { TakeAutomateLog(); }
+    ScopedUserFolders folders{UniquePortBase()};
+};
+
+TEST_F(InProcessTest, FunctionIndicatorsShowTheFirstSampleOfTheBlock)
+{
+    auto fn = Make<ObryCorvaneFunction::ObryCorvane>();
+    for (int e = 0; e < ObryCorvaneBase::kIndicatorBlockSize / 4; ++e)
+        EXPECT_EQ(Indicator(*fn, e), 0.0f) << e;
+
+    // Left: Exponential with input scale 2 and offset -1; right disabled.
+    fn->SetParameterValue(1, 1, false);
+    fn->SetParameterValue(2, 2, false);
+    fn->SetParameterValue(3, 2, false);
+    fn->SetParameterValue(4, -1, false);
+    fn->SetParameterValue(5, 0.5f, false);
+    fn->SetParameterValue(6, 0.25f, false);
+    std::vector<float> left{1.5f, 0.0f, 9.0f}, right{-0.375f, 4.0f, 4.0f}, outL, outR;
+    Process(*fn, left, right, outL, outR);
+    // u = 1.5 * 2 - 1 = 2; 2^(2 - 1) * 0.5 + 0.25 = 1.25
+    EXPECT_FLOAT_EQ(Indicator(*fn, 12), 2.0f);
+    EXPECT_FLOAT_EQ(Indicator(*fn, 14), 1.25f);
+    EXPECT_FLOAT_EQ(outL[0], 1.25f);
+    // A disabled channel shows its raw input on both.
+    EXPECT_EQ(Indicator(*fn, 13), -0.375f);
+    EXPECT_EQ(Indicator(*fn, 15), -0.375f);
+
+    // The next block's first sample replaces them; an empty block does not.
+    left = {0.5f};
+    right = {0.125f};
+    Process(*fn, left, right, outL, outR);
+    EXPECT_FLOAT_EQ(Indicator(*fn, 12), 0.0f);
+    EXPECT_FLOAT_EQ(Indicator(*fn, 14), 0.5f); // 2^-1 * 0.5 + 0.25
+    EXPECT_EQ(Indicator(*fn, 13), 0.125f);
+    left.clear();
+    right.clear();
+    Process(*fn, left, right, outL, outR);
+    EXPECT_FLOAT_EQ(Indicator(*fn, 14), 0.5f);
+
+    // Nothing else in the block is touched (the registry's flags included).
+    for (int e = 0; e < ObryCorvaneBase::kIndicatorBlockSize / 4; ++e) {
+        if (e < 12 || e > 15)
+            EXPECT_EQ(Indicator(*fn, e), 0.0f) << e;
+    }
+}
+
+TEST_F(InProcessTest, ValueTextsForGivenValues)
+{
+    auto dc = Make<ObryCorvaneDC::ObryCorvane>();
+    auto fn = Make<ObryCorvaneFunction::ObryCorvane>();
+    const std::string none = "<none>";
+    struct Case {
+        ObryCorvaneBase* plugin;
+        uint32_t index;
+        float value;
+        int32_t result;
+        std::string text;
+    };
+    const Case cases[] = {
+        {dc.get(), 10, 0.0f, 0, "Off"},
+        {dc.get(), 10, 1.0f, 0, none},
+        {dc.get(), 11, 0.5f, 0, "Off"},
+        {dc.get(), 11, -0.5f, 0, "Off"},
+        {dc.get(), 12, 0.0f, 0, "Off"},
+        {dc.get(), 12, 0.50001f, 0, none},
+        {dc.get(), 11, -0.50001f, 0, none},
+        {dc.get(), 11, kNaN, 0, none},
+        {dc.get(), 0, 0.0f, kAudioUnitErr_InvalidParameter, none},
+        {dc.get(), 9, 0.0f, kAudioUnitErr_InvalidParameter, none},
+        {dc.get(), 13, 0.0f, kAudioUnitErr_InvalidParameter, none},
+        {fn.get(), 0, 0.0f, 0, "Off"},
+        {fn.get(), 0, 7.0f, 0, none},
+        {fn.get(), 1, 0.0f, kAudioUnitErr_InvalidParameter, none},
+        {fn.get(), 2, 0.0f, kAudioUnitErr_InvalidParameter, none},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.plugin->GetPluginName() << " " << c.index << " " << c.value);
+        const auto [result, text] = TextOf(*c.plugin, c.index, &c.value);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(text, c.text);
+    }
+    // Null: the current value.
+    EXPECT_EQ(TextOf(*dc, 11, nullptr).second, "Off");
+    dc->SetParameterValue(11, 20, false);
+    EXPECT_EQ(TextOf(*dc, 11, nullptr).second, none);
+
+    // Flags: the parameters with texts of their own.
+    for (int32_t i = 0; i < 13; ++i) {
+        EXPECT_EQ(dc->GetParameterFlags(i), i >= 10 ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
+        EXPECT_EQ(fn->GetParameterFlags(i), i == 0 ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
+    }
+}
+
+TEST_F(InProcessTest, FunctionValueNames)
+{
+    auto fn = Make<ObryCorvaneFunction::ObryCorvane>();
+    for (uint32_t index : {2u, 8u}) {
+        CFArray* names = nullptr;
+        ASSERT_EQ(fn->GetParameterValueStrings(0, index, &names), 0);
+        ASSERT_TRUE(names);
+        ASSERT_EQ(names->Count(), 4u);
+        const char* expected[] = {"Linear", "Logarithm", "Exponential", "Absolute"};
+        for (size_t i = 0; i < 4; ++i)
+            EXPECT_STREQ(dynamic_cast<CFString*>(names->At(i))->CString(), expected[i]);
+        names->Release();
+    }
+    CFArray* names = nullptr;
+    EXPECT_EQ(fn->GetParameterValueStrings(0, 3, &names), kAudioUnitErr_InvalidParameter);
+    EXPECT_EQ(fn->GetParameterValueStrings(1, 2, &names), kAudioUnitErr_InvalidParameter);
+    EXPECT_EQ(fn->GetParameterValueStrings(0, 2, nullptr), kAudioUnitErr_InvalidParameter);
+    EXPECT_EQ(names, nullptr);
+    auto dc = Make<ObryCorvaneDC::ObryCorvane>();
+    EXPECT_EQ(dc->GetParameterValueStrings(0, 10, &names), kAudioUnitErr_InvalidParameter);
+}
+
+TEST_F(InProcessTest, Names)
+{
+    auto dc = Make<ObryCorvaneDC::ObryCorvane>();
+    auto fn = Make<ObryCorvaneFunction::ObryCorvane>();
+    EXPECT_EQ(TextProperty(*dc, kObryProperty_PluginName), "Corvane DC");
+    EXPECT_EQ(TextProperty(*dc, kObryProperty_ShortName), "QVDC");
+    EXPECT_EQ(TextProperty(*dc, kObryProperty_GUIScriptName), "gui_dc.lua");
+    EXPECT_EQ(TextProperty(*dc, kObryProperty_ProductName), "Corvane");
+    EXPECT_EQ(TextProperty(*fn, kObryProperty_PluginName), "Corvane Function");
+    EXPECT_EQ(TextProperty(*fn, kObryProperty_ShortName), "QVFunction");
+    EXPECT_EQ(TextProperty(*fn, kObryProperty_GUIScriptName), "gui_function.lua");
+    int32_t port = -1;
+    EXPECT_EQ(dc->GetProperty(kObryProperty_PortOffset, 0, 0, &port), 0);
+    EXPECT_EQ(port, 0);
+    EXPECT_EQ(dc->PortOffsetIndex(), 10);
+    EXPECT_EQ(fn->PortOffsetIndex(), 0);
+    EXPECT_EQ(dc->getVendorVersion(), 0x00020100);
+}
+
+TEST_F(InProcessTest, AutomationReachesTheHostNormalised)
+{
+    auto dc = Make<ObryCorvaneDC::ObryCorvane>();
+    auto fn = Make<ObryCorvaneFunction::ObryCorvane>();
+    struct Case {
+        ObryCorvaneBase* plugin;
+        int32_t index;
+        float real;
+        float normalised;
+    };
+    const Case cases[] = {
+        {dc.get(), 2, -1.0f, 0.25f},    // Multiplier L
+        {dc.get(), 1, 1.0f, 1.0f},      // Output Symmetric L
+        {dc.get(), 11, 250.0f, 0.75f},  // Smoothing L
+        {dc.get(), 12, -500.0f, 0.0f},  // Smoothing R
+        {dc.get(), 12, 900.0f, 1.0f},   // beyond the range: clamped
+        {dc.get(), 0, -3.0f, 0.0f},
+        {dc.get(), 0, kNaN, 0.0f},
+        {dc.get(), 3, kInf, 1.0f},
+        {fn.get(), 2, 2.0f, 2.0f / 3.0f}, // Function L: Exponential
+        {fn.get(), 7, 1.0f, 1.0f},        // Enable R
+        {fn.get(), 9, -2.0f, 0.0f},       // Input Scale R
+        {fn.get(), 12, 0.5f, 0.75f},      // Output Offset R
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.plugin->GetPluginName() << " " << c.index << " " << c.real);
+        c.plugin->SetParameterValue(c.index, c.real, true);
+        const auto log = TakeAutomateLog();
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0].index, c.index);
+        EXPECT_GE(log[0].value, 0.0f);
+        EXPECT_LE(log[0].value, 1.0f);
+        EXPECT_NEAR(log[0].value, c.normalised, 1e-6f);
+        EXPECT_NEAR(c.plugin->getParameter(c.index), c.normalised, 1e-6f);
+    }
+    // Without the host flag nothing is sent.
+    dc->SetParameterValue(4, 0.5f, false);
+    EXPECT_TRUE(TakeAutomateLog().empty());
+}
+
+TEST_F(InProcessTest, BrokenSampleRatesLeaveTheDCRunning)
+{
+    // A host may announce any rate: the smoothing must neither freeze nor
+    // produce NaN.
+    for (float rate : {0.0f, -48000.0f, kNaN, kInf, 1e30f}) {
+        SCOPED_TRACE(rate);
+        auto dc = Make<ObryCorvaneDC::ObryCorvane>();
+        dc->setSampleRate(rate);
+        dc->SetParameterValue(0, 1, false);
+        dc->SetParameterValue(11, -500, false);
+        dc->SetParameterValue(12, 500, false);
+        std::vector<float> left(64, 0.0f), right(64, 0.0f), outL, outR;
+        Process(*dc, left, right, outL, outR);
+        EXPECT_TRUE(AllFinite(outL));
+        EXPECT_TRUE(AllFinite(outR));
+    }
+}
+
+} // namespace

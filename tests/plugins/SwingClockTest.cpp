@@ -1,0 +1,182 @@
+// The swing warp and the tempo clock shared by the clocked plug-ins.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "plugins/common/Swing.h"
+#include "plugins/common/TempoClock.h"
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+TEST(Swing, WarpsAndUnwarpsWithinEachPeriod)
+{
+    struct Row {
+        double t, p, s, warped;
+    };
+    const Row rows[] = {
+        {6, 12, 0.6, 7.2},   {12, 12, 0.6, 12},   {0, 12, 0.6, 0},     {30, 12, 0.6, 31.2},
+        {3, 12, 0.6, 3.6},   {9, 12, 0.6, 9.6},   {0.25, 1, 0.75, 0.375}, {0.75, 1, 0.25, 0.625},
+        // Before 0 a position belongs to the period below it, as after 0.
+        {-6, 12, 0.6, -4.8}, {-18, 12, 0.6, -16.8}, {-12, 12, 0.6, -12},  {-0.5, 1, 0.6, -0.4},
+    };
+    for (const Row& row : rows) {
+        EXPECT_NEAR(SwingWarp(row.t, row.p, row.s), row.warped, 1e-12) << row.t << " " << row.p << " " << row.s;
+        EXPECT_NEAR(SwingUnwarp(row.warped, row.p, row.s), row.t, 1e-12) << row.t << " " << row.p << " " << row.s;
+    }
+}
+
+TEST(Swing, HalfIsStraightAndTheMappingIsMonotonic)
+{
+    for (double s : {0.05, 0.3, 0.5, 0.6, 0.95}) {
+        double last = -kInf;
+        for (double t = -30; t <= 30; t += 0.0625) {
+            const double warped = SwingWarp(t, 12, s);
+            ASSERT_GT(warped, last) << "s " << s << " t " << t;
+            ASSERT_NEAR(SwingUnwarp(warped, 12, s), t, 1e-9) << "s " << s << " t " << t;
+            if (s == 0.5) {
+                ASSERT_NEAR(warped, t, 1e-12);
+                ASSERT_NEAR(SwingUnwarp(t, 12, s), t, 1e-12);
+            }
+            last = warped;
+        }
+    }
+}
+
+TEST(Swing, BadPeriodsLeaveThePositionAlone)
+{
+    for (double p : {0.0, -12.0, kNaN, kInf}) {
+        EXPECT_EQ(SwingWarp(5, p, 0.6), 5) << p;
+        EXPECT_EQ(SwingUnwarp(5, p, 0.6), 5) << p;
+    }
+    EXPECT_TRUE(std::isnan(SwingWarp(kNaN, 12, 0.6)));
+}
+
+VstTimeInfo TimeInfo(double tempo, double ppq, int32_t flags)
+{
+    VstTimeInfo info{};
+    info.tempo = tempo;
+    info.ppqPos = ppq;
+    info.flags = flags;
+    return info;
+}
+
+TEST(TempoClock, HostTimeTakesOnlyValidAndUsableValues)
+{
+    const int32_t all = kVstTempoValid | kVstPpqPosValid | kVstTransportPlaying;
+    struct Row {
+        double tempo, ppq;
+        int32_t flags;
+        double wantTempo, wantPpq;
+        bool wantPlaying;
+    };
+    const Row rows[] = {
+        {120, 3.5, all, 120, 3.5, true},
+        {120, 3.5, kVstTempoValid | kVstPpqPosValid, 120, 3.5, false},
+        {120, 3.5, kVstPpqPosValid | kVstTransportPlaying, 0, 3.5, true},
+        {120, 3.5, kVstTempoValid, 120, 0, false},
+        {-120, -2, all, 0, -2, true},
+        {kNaN, kNaN, all, 0, 0, true},
+        {kInf, -kInf, all, 0, 0, true},
+        {0, 1, all, 0, 1, true},
+    };
+    for (const Row& row : rows) {
+        const VstTimeInfo info = TimeInfo(row.tempo, row.ppq, row.flags);
+        const HostTime time = HostTimeFrom(&info);
+        EXPECT_EQ(time.tempo, row.wantTempo) << row.tempo;
+        EXPECT_EQ(time.ppq, row.wantPpq) << row.ppq;
+        EXPECT_EQ(time.playing, row.wantPlaying) << row.flags;
+    }
+    const HostTime none = HostTimeFrom(nullptr);
+    EXPECT_EQ(none.tempo, 0);
+    EXPECT_EQ(none.ppq, 0);
+    EXPECT_TRUE(none.playing);
+}
+
+TEST(TempoClock, RatesAndLocks)
+{
+    EXPECT_DOUBLE_EQ(BeatsPerCycle(4, 2, false), 4);
+    EXPECT_DOUBLE_EQ(BeatsPerCycle(1, 6, true), 1.0 / 24);
+    EXPECT_DOUBLE_EQ(TempoRate(120, BeatsPerCycle(1, 6, true)), 48);
+    EXPECT_DOUBLE_EQ(TempoRate(120, BeatsPerCycle(1, 2, true)) / TempoRate(120, BeatsPerCycle(1, 2, false)), 1.5);
+    EXPECT_EQ(TempoRate(120, BeatsPerCycle(0, 2, false)), 0);
+    EXPECT_EQ(TempoRate(0, 1), 0);
+    EXPECT_EQ(TempoRate(kNaN, 1), 0);
+    EXPECT_FALSE(CanLockToPosition(BeatsPerCycle(0, 3, true)));
+    EXPECT_FALSE(CanLockToPosition(BeatsPerCycle(static_cast<float>(kNaN), 3, true)));
+    EXPECT_DOUBLE_EQ(LockedPhase(5.3, 1, 0.25), 0.55);
+    EXPECT_DOUBLE_EQ(LockedPhase(-0.75, 1, 0), 0.25);
+    EXPECT_DOUBLE_EQ(LockedPhase(5.3, 0, 0.25), 0.25);
+    EXPECT_EQ(SpeedMultiplier(0), 0.1);
+    EXPECT_EQ(SpeedMultiplier(3), 100);
+    EXPECT_EQ(SpeedMultiplier(9), 100);
+    EXPECT_EQ(SpeedMultiplier(static_cast<float>(kNaN)), 1);
+    EXPECT_EQ(WrapPhase(-1e-20), 0);
+    EXPECT_EQ(WrapPhase(kInf), 0);
+}
+
+// Runs the swing clock over `frames` in pieces of `piece` samples; returns
+// the scale of each sample.
+std::vector<double> Scales(SwingClock clock, int32_t frames, int32_t piece)
+{
+    std::vector<double> scales;
+    for (int32_t done = 0; done < frames; done += piece)
+        clock.Run(std::min(piece, frames - done), [&](int32_t first, int32_t count, double scale) {
+            EXPECT_EQ(first + done, static_cast<int32_t>(scales.size()));
+            scales.insert(scales.end(), static_cast<size_t>(count), scale);
+        });
+    return scales;
+}
+
+TEST(TempoClock, SwingClockSplitsPairsAndKeepsItsPlaceAcrossPieces)
+{
+    HostTime time;
+    time.tempo = 120;
+    time.ppq = 0;
+    SwingClock clock;
+    clock.Setup(time, 60, 1, 48000); // pairs of 8ths: 24000 samples, split at 14400
+    ASSERT_TRUE(clock.Active());
+    EXPECT_EQ(clock.samplesPerPair, 24000);
+    const std::vector<double> whole = Scales(clock, 48000, 48000);
+    ASSERT_EQ(whole.size(), 48000u);
+    int firstHalf = 0;
+    for (int n = 0; n < 24000; ++n)
+        firstHalf += whole[n] == 0.5 / 0.6;
+    EXPECT_NEAR(firstHalf, 14400, 1);
+    // Cut into pieces the scales are the same sample for sample.
+    for (int32_t piece : {1, 7, 100, 512})
+        EXPECT_EQ(Scales(clock, 48000, piece), whole) << piece;
+
+    // Off at 50, when stopped and without tempo or sample rate.
+    clock.Setup(time, 50.05f, 1, 48000);
+    EXPECT_FALSE(clock.Active());
+    time.playing = false;
+    clock.Setup(time, 60, 1, 48000);
+    EXPECT_FALSE(clock.Active());
+    time.playing = true;
+    clock.Setup(time, 60, 1, 0);
+    EXPECT_FALSE(clock.Active());
+    time.tempo = 0;
+    clock.Setup(time, 60, 1, 48000);
+    EXPECT_FALSE(clock.Active());
+    EXPECT_EQ(Scales(clock, 100, 100), std::vector<double>(100, 1.0));
+
+    // Before 0: the pair below, second half (-0.3 of a pair of 16ths is 0.4 into it).
+    time.tempo = 120;
+    time.ppq = -0.3;
+    clock.Setup(time, 30, 0, 48000);
+    EXPECT_NEAR(clock.swingPhase, 0.4, 1e-12);
+    EXPECT_EQ(clock.swingPoint, 0.3);
+    EXPECT_NEAR(clock.Unswing(-0.3), SwingUnwarp(-0.3, 0.5, 0.3), 1e-12);
+
+    // A huge tempo still makes progress, one sample a run.
+    time.tempo = 1e300;
+    clock.Setup(time, 70, 0, 48000);
+    EXPECT_EQ(Scales(clock, 64, 64).size(), 64u);
+}
+
+} // namespace

@@ -1,0 +1,209 @@
+// The output smoothing rule: coefficients per block, smoothing per sample.
+#include "plugins/common/OutputSmoothing.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+constexpr double kFloatU = 0x1p-24; // unit roundoff, single precision
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
+const float kInf = std::numeric_limits<float>::infinity();
+
+TEST(OutputSmoothing, CoefficientsFromTheSmoothingTime)
+{
+    struct Case {
+        float milliseconds;
+        float sampleRate;
+        float slewStep;
+        float lowpassCoef;
+    };
+    const Case cases[] = {
+        {0.0f, 48000.0f, 0.0f, 0.0f},
+        {100.0f, 48000.0f, static_cast<float>(2.0 / 4800), 0.0f},
+        {-100.0f, 48000.0f, 0.0f, static_cast<float>(std::exp(-5.2 / 4800))},
+        {500.0f, 44100.0f, static_cast<float>(2.0 / 22050), 0.0f},
+        {-500.0f, 96000.0f, 0.0f, static_cast<float>(std::exp(-5.2 / 48000))},
+        {0.005f, 48000.0f, 0.0f, 0.0f},  // 0.24 samples
+        {-0.01f, 48000.0f, 0.0f, 0.0f},  // -0.48 samples
+        {0.011f, 48000.0f, static_cast<float>(2.0 / (0.011f * 0.001 * 48000)), 0.0f}, // 0.528 samples
+        {-0.011f, 48000.0f, 0.0f, static_cast<float>(std::exp(5.2 / (-0.011f * 0.001 * 48000)))},
+        // A broken sample rate or parameter smooths nothing.
+        {100.0f, kNaN, 0.0f, 0.0f},
+        {kNaN, 48000.0f, 0.0f, 0.0f},
+        {100.0f, kInf, 0.0f, 0.0f},
+        {-100.0f, kInf, 0.0f, 0.0f},
+        {100.0f, 0.0f, 0.0f, 0.0f},
+    };
+    for (const Case& c : cases) {
+        float slewStep = -1, lowpassCoef = -1;
+        SetupOutputSmoothing(c.milliseconds, c.sampleRate, &slewStep, &lowpassCoef);
+        EXPECT_EQ(slewStep, c.slewStep) << c.milliseconds << " ms at " << c.sampleRate;
+        EXPECT_EQ(lowpassCoef, c.lowpassCoef) << c.milliseconds << " ms at " << c.sampleRate;
+    }
+
+    // The half-sample boundaries belong to "no smoothing".
+    struct SampleCase {
+        double samples;
+        bool slew;
+        bool lowpass;
+    };
+    const SampleCase sampleCases[] = {
+        {0.5, false, false}, {-0.5, false, false}, {std::nextafter(0.5, 1.0), true, false},
+        {std::nextafter(-0.5, -1.0), false, true}, {0.0, false, false},
+        {-1e12, false, true}, // far too long for single precision, but still moving
+    };
+    for (const SampleCase& c : sampleCases) {
+        float slewStep = -1, lowpassCoef = -1;
+        SetupOutputSmoothingSamples(c.samples, &slewStep, &lowpassCoef);
+        EXPECT_EQ(slewStep > 0, c.slew) << c.samples;
+        EXPECT_EQ(lowpassCoef > 0, c.lowpass) << c.samples;
+        EXPECT_LT(lowpassCoef, 1.0f) << c.samples;
+        EXPECT_GE(slewStep, 0.0f) << c.samples;
+    }
+}
+
+TEST(OutputSmoothing, PositiveTimeRampsLinearly)
+{
+    // +100 ms at 48 kHz: a step from 0 to 1 rises by 2/4800 per sample and
+    // arrives after 2400 samples. Each addition rounds by at most half an
+    // ulp of a value below 1, so after n steps the ramp is within n u of n step.
+    float slewStep, lowpassCoef;
+    SetupOutputSmoothing(100.0f, 48000.0f, &slewStep, &lowpassCoef);
+    for (float level : {1.0f, -1.0f}) {
+        std::vector<float> block(3000, level);
+        float state = 0;
+        ApplyOutputSmoothing(block.data(), static_cast<int32_t>(block.size()), slewStep, lowpassCoef, &state);
+        int arrival = -1;
+        for (int n = 0; n < 3000; ++n) {
+            const double ideal = std::min(1.0, (n + 1) * static_cast<double>(slewStep));
+            ASSERT_NEAR(block[n] * level, ideal, (n + 1) * kFloatU) << "n = " << n;
+            if (arrival < 0 && block[n] == level)
+                arrival = n + 1;
+        }
+        EXPECT_NEAR(arrival, 2400, 1);
+        EXPECT_EQ(state, level);
+    }
+}
+
+TEST(OutputSmoothing, NegativeTimeIsAOnePoleLowPass)
+{
+    // -100 ms at 48 kHz: y = (y - x) k + x with k = exp(-5.2/4800); from 0
+    // towards 1, y[n] = 1 - k^(n+1). Two roundings per step (at most u in all
+    // for values below 1) settle through the pole into at most u / (1 - k).
+    float slewStep, lowpassCoef;
+    SetupOutputSmoothing(-100.0f, 48000.0f, &slewStep, &lowpassCoef);
+    ASSERT_EQ(slewStep, 0.0f);
+    const double k = lowpassCoef;
+    EXPECT_NEAR(k, std::exp(-5.2 / 4800), k * kFloatU);
+    std::vector<float> block(20000, 1.0f);
+    float state = 0;
+    ApplyOutputSmoothing(block.data(), static_cast<int32_t>(block.size()), slewStep, lowpassCoef, &state);
+    const double tolerance = 2 * kFloatU / (1 - k);
+    for (int n = 0; n < 20000; ++n)
+        ASSERT_NEAR(block[n], 1 - std::pow(k, n + 1), tolerance) << "n = " << n;
+    // Time constant |s| / 5.2 ms = 923 samples: 1 - 1/e there.
+    EXPECT_NEAR(block[922], 1 - std::exp(-1.0), 1e-3);
+    EXPECT_EQ(state, block.back());
+}
+
+TEST(OutputSmoothing, WithinHalfASamplePassesTheSignalUnchanged)
+{
+    float slewStep, lowpassCoef;
+    SetupOutputSmoothing(0.005f, 48000.0f, &slewStep, &lowpassCoef);
+    const std::vector<float> input = {0.0f, 1.0f, -3.5f, 0.25f, 1e-30f, -0.0f, 7.0f};
+    std::vector<float> block = input;
+    float state = 42;
+    ApplyOutputSmoothing(block.data(), static_cast<int32_t>(block.size()), slewStep, lowpassCoef, &state);
+    EXPECT_EQ(block, input);
+    EXPECT_EQ(state, 7.0f); // the block's last output
+    ApplyOutputSmoothing(block.data(), 0, slewStep, lowpassCoef, &state);
+    EXPECT_EQ(state, 7.0f); // an empty block leaves it
+}
+
+TEST(OutputSmoothing, StateCarriesAcrossBlocksAndModes)
+{
+    // Any split into blocks gives the same samples as one long block.
+    for (float milliseconds : {40.0f, -40.0f}) {
+        float slewStep, lowpassCoef;
+        SetupOutputSmoothing(milliseconds, 48000.0f, &slewStep, &lowpassCoef);
+        std::vector<float> signal(5000);
+        for (size_t i = 0; i < signal.size(); ++i)
+            signal[i] = (i / 700) % 2 ? 0.8f : -0.3f;
+        std::vector<float> whole = signal;
+        float wholeState = 0;
+        ApplyOutputSmoothing(whole.data(), static_cast<int32_t>(whole.size()), slewStep, lowpassCoef, &wholeState);
+        std::vector<float> pieces = signal;
+        float pieceState = 0;
+        for (size_t at = 0, size = 1; at < pieces.size(); at += size, size = size * 3 % 257 + 1) {
+            const size_t n = std::min(size, pieces.size() - at);
+            ApplyOutputSmoothing(pieces.data() + at, static_cast<int32_t>(n), slewStep, lowpassCoef, &pieceState);
+        }
+        EXPECT_EQ(pieces, whole) << milliseconds;
+        EXPECT_EQ(pieceState, wholeState) << milliseconds;
+    }
+
+    // An unsmoothed block leaves its last sample as the state the next
+    // smoothed block starts from.
+    float state = 0;
+    std::vector<float> off = {0.1f, 0.6f};
+    ApplyOutputSmoothing(off.data(), 2, 0.0f, 0.0f, &state);
+    std::vector<float> slewed = {0.0f, 0.0f};
+    ApplyOutputSmoothing(slewed.data(), 2, 0.25f, 0.0f, &state);
+    EXPECT_EQ(slewed, (std::vector<float>{0.6f - 0.25f, 0.6f - 0.25f - 0.25f}));
+}
+
+TEST(OutputSmoothing, NonFiniteValuesDoNotStick)
+{
+    struct Case {
+        const char* name;
+        float slewStep;
+        float lowpassCoef;
+        float startState;
+        std::vector<float> input;
+        std::vector<float> expected; // NaN where NaN is expected
+        float endState;
+    };
+    const Case cases[] = {
+        // Slew limiter: NaN compares as neither near nor above, one step down;
+        // infinities pull one step.
+        {"slew, NaN input", 0.25f, 0.0f, 0.5f, {kNaN, 0.5f}, {0.25f, 0.5f}, 0.5f},
+        {"slew, infinite input", 0.25f, 0.0f, 0.5f, {kInf, -kInf, 0.5f}, {0.75f, 0.5f, 0.5f}, 0.5f},
+        // Slew limiter with a poisoned state: restarts from the input.
+        {"slew, NaN state", 0.25f, 0.0f, kNaN, {2.0f, 2.0f, 3.0f}, {2.0f, 2.0f, 2.25f}, 2.25f},
+        {"slew, infinite state", 0.25f, 0.0f, kInf, {2.0f, 1.0f}, {2.0f, 1.75f}, 1.75f},
+        // Low-pass: the bad sample comes out, the next finite one restarts.
+        {"low-pass, NaN input", 0.0f, 0.5f, 0.0f, {1.0f, kNaN, 4.0f, 2.0f}, {0.5f, kNaN, 4.0f, 3.0f}, 3.0f},
+        {"low-pass, infinite input", 0.0f, 0.5f, 0.0f, {kInf, 4.0f, 2.0f}, {kInf, 4.0f, 3.0f}, 3.0f},
+        {"low-pass, NaN state", 0.0f, 0.5f, kNaN, {4.0f, 2.0f}, {4.0f, 3.0f}, 3.0f},
+    };
+    for (const Case& c : cases) {
+        std::vector<float> block = c.input;
+        float state = c.startState;
+        ApplyOutputSmoothing(block.data(), static_cast<int32_t>(block.size()), c.slewStep, c.lowpassCoef, &state);
+        for (size_t i = 0; i < block.size(); ++i) {
+            if (std::isnan(c.expected[i]))
+                EXPECT_TRUE(std::isnan(block[i])) << c.name << ", sample " << i;
+            else
+                EXPECT_EQ(block[i], c.expected[i]) << c.name << ", sample " << i;
+        }
+        EXPECT_EQ(state, c.endState) << c.name;
+    }
+}
+
+TEST(OutputSmoothing, OffTextWithinHalfAMillisecond)
+{
+    struct Case {
+        float milliseconds;
+        bool off;
+    };
+    const Case cases[] = {{0.0f, true},  {0.5f, true},   {-0.5f, true},  {0.005f, true}, {0.50001f, false},
+                          {-0.6f, false}, {100.0f, false}, {-500.0f, false}, {kNaN, false}};
+    for (const Case& c : cases)
+        EXPECT_EQ(SmoothingShowsOff(c.milliseconds), c.off) << c.milliseconds;
+}
+
+} // namespace

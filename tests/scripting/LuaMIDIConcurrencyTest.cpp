@@ -1,0 +1,94 @@
+// The Lua lock and queue A under load: the host's event thread queues MIDI
+// while the audio thread processes blocks and delivers program changes into
+// Lua, and a third thread (as the OSC listen thread and timers do) calls
+// into the same state. Runs under ThreadSanitizer too.
+#include <gtest/gtest.h>
+
+#include <lua.hpp>
+
+#include <atomic>
+#include <thread>
+
+#include "tests/scripting/LuaTestPlugin.h"
+#include "tests/support/TestSupport.h"
+
+using corvane::test::EventList;
+using corvane::test::kLuaTestPluginName;
+using corvane::test::LuaTestPlugin;
+using corvane::test::ScopedUserFolders;
+
+namespace {
+
+double GlobalNumber(QZ::LuaMIDIHelper& helper, const char* name)
+{
+    std::lock_guard<std::recursive_mutex> lock(helper.LuaLock());
+    lua_State* state = helper.LuaState();
+    lua_getglobal(state, name);
+    const double value = lua_tonumber(state, -1);
+    lua_pop(state, 1);
+    return value;
+}
+
+TEST(LuaMIDIConcurrencyTest, MidiOnOneThreadBlocksOnAnotherAndLuaCallsOnAThird)
+{
+    ScopedUserFolders folders;
+    corvane::test::WriteUserScript(folders.DataHome(), kLuaTestPluginName, "count.lua", R"(
+        received = 0
+        checksum = 0
+        calls = 0
+        requestAllProgramChange(function(c, p) received = received + 1 checksum = checksum + p end)
+        requestProgramChange(7, function(c, p) sevens = (sevens or 0) + 1 end)
+        function bump() calls = calls + 1 end
+    )");
+    LuaTestPlugin plugin;
+    plugin.recordHooks = false; // the hooks run on the audio thread; nothing reads them here
+    QZ::LuaMIDIHelper& helper = plugin.LuaHelper();
+
+    constexpr int kBatches = 300;
+    constexpr int kPerBatch = 8; // well below the queue's 63 pending items
+    constexpr int kCalls = 2000;
+    std::atomic<bool> stop{false};
+
+    std::thread audio([&] {
+        while (!stop.load())
+            plugin.Block(32);
+    });
+    std::thread osc([&] {
+        for (int i = 0; i < kCalls; ++i) {
+            std::lock_guard<std::recursive_mutex> lock(helper.LuaLock());
+            lua_getglobal(helper.LuaState(), "bump");
+            ASSERT_EQ(helper.CallLocked(0), 0);
+        }
+    });
+    std::thread host([&] {
+        for (int batch = 0; batch < kBatches; ++batch) {
+            EventList events;
+            for (int i = 0; i < kPerBatch; ++i)
+                events.Midi(0xC0 | (i & 15), static_cast<uint8_t>((batch + i) & 127), 0, i * 4);
+            events.Midi(0x90, 60, 100, 1); // notes go to the hooks, not into Lua
+            plugin.processEvents(events.Events());
+            while (!plugin.MidiQueueEmpty())
+                std::this_thread::yield();
+        }
+    });
+    host.join();
+    osc.join();
+    stop.store(true);
+    audio.join();
+    plugin.Block(32); // whatever the last block left in the queue
+
+    double expectedChecksum = 0;
+    double expectedSevens = 0;
+    for (int batch = 0; batch < kBatches; ++batch)
+        for (int i = 0; i < kPerBatch; ++i) {
+            const int program = (batch + i) & 127;
+            expectedChecksum += program;
+            expectedSevens += program == 7;
+        }
+    EXPECT_EQ(GlobalNumber(helper, "received"), kBatches * kPerBatch);
+    EXPECT_EQ(GlobalNumber(helper, "checksum"), expectedChecksum);
+    EXPECT_EQ(GlobalNumber(helper, "sevens"), expectedSevens);
+    EXPECT_EQ(GlobalNumber(helper, "calls"), kCalls);
+}
+
+} // namespace
