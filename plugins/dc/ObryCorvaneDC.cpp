@@ -75,7 +75,7 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
         const float* in = inputs[c];
         float* out = outputs[c];
         const float level = channel.level;
-        if (false) {
+        if (channel.inputAdd == 0.0f && channel.inputMultiply == 0.0f) {
             // The input plays no part: a NaN or infinite sample must not
             // turn the steady level into NaN.
             for (int32_t i = 0; i < frames; ++i)
@@ -83,7 +83,7 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
         } else {
             const float add = channel.inputAdd;
             const float multiply = channel.inputMultiply;
-            const float rest = 1.0f + multiply;
+            const float rest = 1.0f - multiply;
             // in and out may be the same buffer: each sample is read before
             // it is written.
             for (int32_t i = 0; i < frames; ++i) {

@@ -4,6 +4,7 @@
 // whole CV Input parameter space under silent, periodic and broken input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -412,6 +413,27 @@ TEST_F(AcCvInputTest, TesselDecoderOnSilenceSettlesThroughForceSmooth)
     }
 }
 
+// Locked on a steady carrier, the loop's in-phase product is about half the
+// carrier's amplitude A, so the output (Tessel Offset 0.5, Scale 1) settles
+// near 1 - A and stays there.
+TEST_F(AcCvInputTest, TesselDecoderLocksOntoTheCarrierAndReadsItsAmplitude)
+{
+    for (const double hz : {16800.0, 17000.0, 17200.0}) {
+        for (const double amplitude : {0.2, 0.5, 0.8}) {
+            SCOPED_TRACE(testing::Message() << hz << " Hz, amplitude " << amplitude);
+            auto cv = Make("QZs4");
+            ASSERT_TRUE(cv);
+            SetCv(*cv, kModeL, kTesselDecoder);
+            std::vector<float> out;
+            for (int64_t start = 0; start < 48000; start += 512)
+                out = RunBlock(*cv, Sine(hz, amplitude, 512, start))[0];
+            const auto [low, high] = std::minmax_element(out.begin(), out.end());
+            EXPECT_LT(*high - *low, 1e-3);
+            EXPECT_NEAR(out.back(), 1 - amplitude, 0.03);
+        }
+    }
+}
+
 // The order-10 low-pass must decay over the whole Tessel Filter Freq range:
 // an impulse-like burst through the loop leaves a response that stays
 // bounded and dies away. Without smoothing the output is
@@ -518,6 +540,7 @@ TEST_F(AcCvInputTest, AnyParameterAndAnyInputEndWithFiniteOutput)
         for (int32_t mode : {kDecoder, kGenerator, kTesselDecoder}) {
             SetCv(*cv, kModeL, static_cast<float>(mode));
             SetCv(*cv, kModeR, static_cast<float>(2 - mode));
+            // From 1: the OSC Port Offset only opens a server.
             for (int32_t index = 1; index < kCvParameterCount; ++index) {
                 if (index == kModeL || index == kModeR)
                     continue;

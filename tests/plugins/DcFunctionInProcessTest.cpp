@@ -10,6 +10,7 @@
 
 #include "plugins/dc/ObryCorvaneDC.h"
 #include "plugins/function/ObryCorvaneFunction.h"
+#include "tests/plugins/AllocationCounter.h"
 #include "tests/plugins/DcFunctionTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -120,8 +121,9 @@ TEST_F(InProcessTest, FunctionIndicatorsShowTheFirstSampleOfTheBlock)
 
     // Nothing else in the block is touched (the registry's flags included).
     for (int e = 0; e < ObryCorvaneBase::kIndicatorBlockSize / 4; ++e) {
-        if (e < 12 || e > 15)
+        if (e < 12 || e > 15) {
             EXPECT_EQ(Indicator(*fn, e), 0.0f) << e;
+        }
     }
 }
 
@@ -251,6 +253,44 @@ TEST_F(InProcessTest, AutomationReachesTheHostNormalised)
     // Without the host flag nothing is sent.
     dc->SetParameterValue(4, 0.5f, false);
     EXPECT_TRUE(TakeAutomateLog().empty());
+}
+
+TEST_F(InProcessTest, AudioPathAllocatesNothing)
+{
+    auto dc = Make<ObryCorvaneDC::ObryCorvane>();
+    auto fn = Make<ObryCorvaneFunction::ObryCorvane>();
+    std::vector<float> left(512, 0.25f), right(512, -0.5f), outL, outR;
+    left[7] = kNaN;
+    right[9] = kInf;
+    outL.resize(512);
+    outR.resize(512);
+    auto count = [&](ObryCorvaneBase& plugin) {
+        float* inputs[] = {left.data(), right.data()};
+        float* outputs[] = {outL.data(), outR.data()};
+        AllocationCounter counter;
+        for (int block = 0; block < 4; ++block)
+            plugin.processReplacing(inputs, outputs, 512);
+        return counter.Count();
+    };
+    {
+        // The counter itself sees allocations.
+        AllocationCounter counter;
+        auto probe = std::make_unique<std::vector<float>>(4);
+        EXPECT_GE(counter.Count(), 2);
+    }
+    dc->SetParameterValue(3, 0.5f, false);
+    dc->SetParameterValue(9, 0.5f, false);
+    for (float smoothing : {0.0f, 100.0f, -100.0f}) {
+        dc->SetParameterValue(11, smoothing, false);
+        dc->SetParameterValue(12, -smoothing, false);
+        EXPECT_EQ(count(*dc), 0) << smoothing;
+    }
+    EXPECT_EQ(count(*fn), 0); // both disabled
+    for (float function : {0.0f, 1.0f, 2.0f, 3.0f}) {
+        fn->SetParameterValue(1, 1, false);
+        fn->SetParameterValue(2, function, false);
+        EXPECT_EQ(count(*fn), 0) << function;
+    }
 }
 
 TEST_F(InProcessTest, BrokenSampleRatesLeaveTheDCRunning)

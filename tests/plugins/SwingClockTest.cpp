@@ -143,13 +143,18 @@ TEST(TempoClock, SwingClockSplitsPairsAndKeepsItsPlaceAcrossPieces)
     EXPECT_EQ(clock.samplesPerPair, 24000);
     const std::vector<double> whole = Scales(clock, 48000, 48000);
     ASSERT_EQ(whole.size(), 48000u);
-    int firstHalf = 0;
-    for (int n = 0; n < 24000; ++n)
-        firstHalf += whole[n] == 0.5 / 0.6;
-    EXPECT_NEAR(firstHalf, 14400, 1);
+    for (int n = 0; n < 48000; ++n)
+        ASSERT_EQ(whole[n], n % 24000 < 14400 ? 0.5 / 0.6 : 0.5 / 0.4) << n;
     // Cut into pieces the scales are the same sample for sample.
     for (int32_t piece : {1, 7, 100, 512})
         EXPECT_EQ(Scales(clock, 48000, piece), whole) << piece;
+    // Also from a position that is no whole number of samples into its pair.
+    time.ppq = 0.123456789;
+    clock.Setup(time, 63, 0, 44100);
+    const std::vector<double> offGrid = Scales(clock, 44100, 44100);
+    for (int32_t piece : {1, 13, 256})
+        EXPECT_EQ(Scales(clock, 44100, piece), offGrid) << piece;
+    time.ppq = 0;
 
     // Off at 50, when stopped and without tempo or sample rate.
     clock.Setup(time, 50.05f, 1, 48000);
@@ -169,7 +174,7 @@ TEST(TempoClock, SwingClockSplitsPairsAndKeepsItsPlaceAcrossPieces)
     time.tempo = 120;
     time.ppq = -0.3;
     clock.Setup(time, 30, 0, 48000);
-    EXPECT_NEAR(clock.swingPhase, 0.4, 1e-12);
+    EXPECT_NEAR(clock.SwingPhase(), 0.4, 1e-12);
     EXPECT_EQ(clock.swingPoint, 0.3);
     EXPECT_NEAR(clock.Unswing(-0.3), SwingUnwarp(-0.3, 0.5, 0.3), 1e-12);
 
