@@ -7,3 +7,5 @@
 #include "plugins/dc/ObryCorvaneDC.h"
 #include "plugins/function/ObryCorvaneFunction.h"
 #include "plugins/lfo/ObryCorvaneLFO.h"
+#include "plugins/smux/ObryCorvaneSMUX.h"
+#include "plugins/steplfo/ObryCorvaneStepLFO.h"

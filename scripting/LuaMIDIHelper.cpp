@@ -119,6 +119,9 @@ int LuaMIDIHelper::SetupProtected(lua_State* state)
     auto* helper = static_cast<LuaMIDIHelper*>(lua_touserdata(state, 1));
     luaL_openlibs(state);
     InstallLuaPrint(state);
+    lua_getglobal(state, "xpcall");
+    lua_pushcclosure(state, GuardedXpcall, 1);
+    lua_setglobal(state, "xpcall");
     RegisterMIDIFunctions(state);
     luaL_newmetatable(state, kTimerMetatable);
     lua_pop(state, 1);
@@ -238,12 +241,7 @@ int LuaMIDIHelper::ProtectedCall(int argumentCount, int limitMs)
 // Runs inside the Lua VM of the state or of one of its coroutines.
 void LuaMIDIHelper::LimitHook(lua_State* state, lua_Debug*)
 {
-    void* helperPointer = nullptr;
-    lua_getallocf(state, &helperPointer);
-    auto* helper = static_cast<LuaMIDIHelper*>(helperPointer);
-    if (!helper || helper->callDepth == 0)
-        return;
-    if (std::chrono::steady_clock::now() < helper->deadline) {
+    if (!PastTimeLimit(state)) {
         if (lua_gethookcount(state) != kHookInstructionCount)
             lua_sethook(state, LimitHook, LUA_MASKCOUNT, kHookInstructionCount);
         return;
@@ -255,6 +253,40 @@ void LuaMIDIHelper::LimitHook(lua_State* state, lua_Debug*)
     lua_pushstring(state, "script stopped: it ran past its time limit");
     lua_concat(state, 2);
     lua_error(state);
+}
+
+bool LuaMIDIHelper::PastTimeLimit(lua_State* state)
+{
+    void* helperPointer = nullptr;
+    lua_getallocf(state, &helperPointer);
+    const auto* helper = static_cast<const LuaMIDIHelper*>(helperPointer);
+    return helper && helper->callDepth > 0 && std::chrono::steady_clock::now() >= helper->deadline;
+}
+
+// xpcall(f, handler): the base library's xpcall (upvalue 1) with the handler
+// wrapped.
+int LuaMIDIHelper::GuardedXpcall(lua_State* state)
+{
+    lua_settop(state, 2);
+    lua_pushvalue(state, 2);
+    lua_pushcclosure(state, StopAwareHandler, 1);
+    lua_replace(state, 2);
+    lua_pushvalue(state, lua_upvalueindex(1));
+    lua_insert(state, 1);
+    lua_call(state, 2, LUA_MULTRET);
+    return lua_gettop(state);
+}
+
+// The script's handler (upvalue 1), unless the error is the time limit's
+// stop: that message passes unchanged.
+int LuaMIDIHelper::StopAwareHandler(lua_State* state)
+{
+    if (PastTimeLimit(state))
+        return 1;
+    lua_pushvalue(state, lua_upvalueindex(1));
+    lua_insert(state, 1);
+    lua_call(state, lua_gettop(state) - 1, 1);
+    return 1;
 }
 
 int LuaMIDIHelper::CallLocked(int argumentCount, std::string* errorText)

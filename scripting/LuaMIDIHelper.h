@@ -187,6 +187,13 @@ private:
 
     static void* Allocate(void* helper, void* block, size_t oldSize, size_t newSize);
     static void LimitHook(lua_State* state, lua_Debug* record);
+    // Whether a call into the state has run past its time limit.
+    static bool PastTimeLimit(lua_State* state);
+    // xpcall whose message handler is skipped once the call is past its time
+    // limit: Lua runs handlers with hooks off, so a looping handler could not
+    // be stopped.
+    static int GuardedXpcall(lua_State* state);
+    static int StopAwareHandler(lua_State* state);
 
     lua_State* luaState = nullptr;
     std::recursive_mutex luaLock;

@@ -160,12 +160,15 @@ inline Sample RunIIRFilter(BasicIIRFilterState<Coefficient, Sample, Order>* s, s
         s->x[i] = s->x[i + 1];
     s->x[Order] = x;
 
-    Sample y = 0;
+    // y = (sum of b x) + (sum of a y), each summed from the oldest term.
+    Sample feedForward = 0;
     for (int j = 0; j <= Order; ++j)
-        y += static_cast<Sample>(c.b[j]) * s->x[j];
+        feedForward += static_cast<Sample>(c.b[j]) * s->x[j];
     // s->y still holds y[t-Order-1 .. t-1]: a[j] meets y[t-Order+j] = s->y[j + 1].
+    Sample feedBack = 0;
     for (int j = 0; j < Order; ++j)
-        y += static_cast<Sample>(c.a[j]) * s->y[j + 1];
+        feedBack += static_cast<Sample>(c.a[j]) * s->y[j + 1];
+    const Sample y = feedForward + feedBack;
 
     if (!(std::abs(y) < static_cast<Sample>(kIIRRunawayLimit))) [[unlikely]] {
         ResetIIRFilter(s);

@@ -72,7 +72,7 @@ void SwingClock::Setup(const HostTime& time, float swingPercent, float swingType
     swingPoint = point;
     samplesPerPair = samples;
     // The floored remainder: a position before 0 lies in the pair below it.
-    swingPhase = WrapPhase(time.ppq / pair);
+    pairPosition = WrapPhase(time.ppq / pair) * samples;
 }
 
 double SwingClock::Unswing(double ppq) const

@@ -87,12 +87,19 @@ struct SwingClock {
     template <class Generate>
     void Run(int32_t frames, Generate&& generate);
 
+    // Position within the current pair, 0..1.
+    double SwingPhase() const { return samplesPerPair > 0.0 ? pairPosition / samplesPerPair : 0.0; }
+
     double swingPoint = -1.0;    // split point, 0.05..0.95, or -1 when off
-    double swingPhase = 0.0;     // position within the current pair, 0..1
     double samplesPerPair = 0.0; // length of a pair in samples
+    double pairPosition = 0.0;   // samples since the pair began, 0..samplesPerPair
     double pair = 0.5;           // length of a pair in quarter notes
 };
 
+// The position is kept in samples rather than as a fraction of the pair:
+// whole-sample steps then add up exactly, so where a part ends does not
+// depend on how the host and the MIDI events cut the block. A sample belongs
+// to the part it starts in.
 template <class Generate>
 void SwingClock::Run(int32_t frames, Generate&& generate)
 {
@@ -101,21 +108,25 @@ void SwingClock::Run(int32_t frames, Generate&& generate)
             generate(0, frames, 1.0);
         return;
     }
+    const double splitAt = swingPoint * samplesPerPair;
     int32_t done = 0;
     while (done < frames) {
-        const bool secondPart = swingPhase >= swingPoint;
-        const double end = secondPart ? 1.0 : swingPoint;
+        const bool secondPart = pairPosition >= splitAt;
+        const double end = secondPart ? samplesPerPair : splitAt;
         const double factor = secondPart ? 1.0 - swingPoint : swingPoint;
-        // Samples up to and including the one that crosses the part's end.
-        const double wanted = std::trunc((end - swingPhase) * samplesPerPair + 1.0);
+        const double wanted = std::ceil(end - pairPosition);
         const int32_t remaining = frames - done;
         int32_t count = wanted >= remaining ? remaining : static_cast<int32_t>(wanted);
         if (count < 1)
             count = 1;
         generate(done, count, 0.5 / factor);
-        swingPhase += count / samplesPerPair;
-        if (swingPhase >= 1.0)
-            swingPhase = WrapPhase(swingPhase);
+        pairPosition += count;
+        if (pairPosition >= samplesPerPair) {
+            pairPosition -= samplesPerPair;
+            // Pairs shorter than a sample (an absurd tempo) pass several at once.
+            if (pairPosition >= samplesPerPair)
+                pairPosition = std::fmod(pairPosition, samplesPerPair);
+        }
         done += count;
     }
 }

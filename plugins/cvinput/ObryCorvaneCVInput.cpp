@@ -182,8 +182,11 @@ void ObryCorvane::RunTesselDecoder(Channel& channel, const float* in, float* out
         phase += dt * frequency;
         // One step is the rule; a remainder covers any distance in constant
         // time (a loop of 2 pi steps would never end for a huge phase).
-        while (phase >= std::numbers::pi) phase -= kTwoPi;
-        while (phase < -std::numbers::pi) phase += kTwoPi;
+        if (!(phase >= -std::numbers::pi && phase < std::numbers::pi)) [[unlikely]] {
+            phase = std::remainder(phase, kTwoPi);
+            if (phase >= std::numbers::pi)
+                phase -= kTwoPi;
+        }
         const double cosine = std::cos(phase);
         const double sine = std::sin(phase);
         const double d = cosine * x * loopGain;
@@ -192,6 +195,11 @@ void ObryCorvane::RunTesselDecoder(Channel& channel, const float* in, float* out
         // A NaN or infinite input, or a huge one that throws the loop out of
         // range, would otherwise poison the loop for good: start it afresh.
         // (The comparison is also false for a NaN or infinite frequency.)
+        if (!(std::abs(frequency - omega) <= maxDeviation) || !std::isfinite(detector)) [[unlikely]] {
+            phase = 0;
+            frequency = omega;
+            detector = 0;
+        }
         // The filter zeroes itself should its output run away.
         const double lowpassed = RunIIRFilter(&channel.filter, sine * x);
         out[i] = static_cast<float>((offset - lowpassed) * scale);

@@ -1,0 +1,100 @@
+#include "plugins/smux/ObryCorvaneSMUX.h"
+
+namespace ObryCorvaneSMUX {
+
+namespace {
+
+const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
+    {"Flip L", kAudioUnitParameterUnit_Boolean, 0, 1, 0},
+    {"Flip R", kAudioUnitParameterUnit_Boolean, 0, 1, 0},
+    {"OSC Port Offset", kAudioUnitParameterUnit_Indexed, 0, 100, 0},
+};
+
+FactoryPresetTable gPresets{{"Defaults", {}}};
+
+} // namespace
+
+const ParameterInfo* ObryCorvane::Parameters()
+{
+    return kParameters;
+}
+
+ObryCorvane::ObryCorvane(audioMasterCallback audioMaster)
+    : ObryCorvaneBase(audioMaster, kNumInputs, kNumOutputs, false, vst::FourCC("QZsb"), kOSCPortOffset, 1,
+                      &gPresets, kNumParams, kParameters, ObryProgramBasic<kNumParams>::Create),
+      flipL(false), flipR(false), parity(0)
+{
+    Initialize();
+}
+
+int32_t ObryCorvane::GetParameterValueStrings(uint32_t, uint32_t, CFArray** outArray)
+{
+    // No parameter has a list of value names.
+    return outArray ? kAudioUnitErr_InvalidParameter : 0;
+}
+
+int32_t ObryCorvane::Initialize()
+{
+    flipL = false;
+    flipR = false;
+    parity = 0;
+    return ObryCorvaneBase::Initialize();
+}
+
+// audio thread: no allocation, no blocking lock
+bool ObryCorvane::BeginBlock(int32_t frames)
+{
+    if (!ObryCorvaneBase::BeginBlock(frames))
+        return false;
+    ObryProgram* program = CurrentProgram();
+    // A NaN from a restored state compares unequal to 0: flipped, as any
+    // other non-zero value would be.
+    flipL = program->GetParameter(kFlipL) != 0.0f;
+    flipR = program->GetParameter(kFlipR) != 0.0f;
+    return true;
+}
+
+// audio thread: no allocation, no blocking lock. Runs once per piece of a
+// block; the parity carries over to the next piece, so a block cut by MIDI
+// events interleaves exactly as an uncut one.
+void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
+{
+    if (frames <= 0)
+        return;
+    const float* evenL = inputs[flipL ? 1 : 0];
+    const float* oddL = inputs[flipL ? 0 : 1];
+    const float* evenR = inputs[flipR ? 3 : 2];
+    const float* oddR = inputs[flipR ? 2 : 3];
+    float* outL = outputs[0];
+    float* outR = outputs[1];
+    const uint32_t p = parity;
+    // Every input sample n is read before either output sample n is written:
+    // hosts that process in place may hand an output buffer that is also an
+    // input buffer.
+    for (int32_t n = 0; n < frames; ++n) {
+        const bool odd = ((static_cast<uint32_t>(n) + p) & 1u) != 0;
+        const float l = odd ? oddL[n] : evenL[n];
+        const float r = odd ? oddR[n] : evenR[n];
+        outL[n] = l;
+        outR[n] = r;
+    }
+    if (frames & 1)
+        parity = 1u - p;
+}
+
+uint32_t ObryCorvane::GetParameterFlags(int32_t index)
+{
+    return index == kOSCPortOffset ? kAudioUnitParameterFlag_ValuesHaveStrings : 0;
+}
+
+bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
+{
+    if (request.inParamID != static_cast<uint32_t>(kOSCPortOffset))
+        return false;
+    const float value = request.inValue ? *request.inValue : GetParameterReal(kOSCPortOffset);
+    if (value == 0.0f)
+        request.outString = CFStringMakeConstant("Off");
+    return true;
+}
+
+} // namespace ObryCorvaneSMUX

@@ -1,0 +1,363 @@
+#include "plugins/steplfo/ObryCorvaneStepLFO.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "plugins/common/OutputSmoothing.h"
+
+namespace ObryCorvaneStepLFO {
+
+namespace {
+
+constexpr uint32_t kGeneric = kAudioUnitParameterUnit_Generic;
+constexpr uint32_t kIndexed = kAudioUnitParameterUnit_Indexed;
+constexpr uint32_t kBoolean = kAudioUnitParameterUnit_Boolean;
+constexpr uint32_t kPercent = kAudioUnitParameterUnit_Percent;
+constexpr uint32_t kHertz = kAudioUnitParameterUnit_Hertz;
+constexpr uint32_t kBeatsUnit = kAudioUnitParameterUnit_Beats;
+constexpr uint32_t kMilliseconds = kAudioUnitParameterUnit_Milliseconds;
+
+#define STEPLFO_GROUP(S)                                                                                             \
+    {"Speed Mode " S, kIndexed, 0, 1, 1}, {"Speed " S, kHertz, 0.05f, 20, 5},                                        \
+        {"Speed Multiplier " S, kIndexed, 0, 3, 1}, {"Sync " S, kIndexed, 0, 3, 2},                                  \
+        {"Beat Divisor " S, kIndexed, 0, 5, 4}, {"Beats " S, kBeatsUnit, 0, 128, 1},                                 \
+        {"Triplet " S, kBoolean, 0, 1, 0}, {"Phase " S, kGeneric, 0, 360, 0}, {"Offset " S, kGeneric, -1, 1, 0},      \
+        {"Multiplier " S, kGeneric, -2, 2, 1}, {"Asymmetry " S, kPercent, -100, 100, 0},                             \
+        {"Range Mode " S, kIndexed, 0, 1, 1}, {"Length Mode " S, kIndexed, 0, 1, 0},                                 \
+        {"Start Step " S, kIndexed, 1, 96, 1}, {"Length In Steps " S, kIndexed, 1, 96, 16},                          \
+        {"End Step " S, kIndexed, 1, 96, 16}, {"Interpolation " S, kIndexed, 0, 1, 0},                               \
+        {"Input Mode " S, kIndexed, 0, 2, 0}, {"Smoothing " S, kMilliseconds, -500, 500, 0},                         \
+        {"Swing " S, kPercent, 0, 100, 50}, {"Swing Type " S, kIndexed, 0, 1, 0}
+
+// The parameter table: the two groups, then "Step 1 L" .. "Step 96 L" and
+// "Step 1 R" .. "Step 96 R". Built on first use (thread-safe) and kept for
+// the life of the process, as are the step names it points to.
+struct ParameterTable {
+    static constexpr int32_t kStepNameSize = 12;
+
+    ParameterTable()
+    {
+        const ParameterInfo head[] = {
+            {"OSC Port Offset", kIndexed, 0, 100, 0},
+            STEPLFO_GROUP("L"),
+            STEPLFO_GROUP("R"),
+        };
+        static_assert(sizeof head / sizeof head[0] == ObryCorvane::kFirstStep);
+        for (int32_t i = 0; i < ObryCorvane::kFirstStep; ++i)
+            info[i] = head[i];
+        for (int32_t c = 0; c < ObryCorvane::kNumChannels; ++c) {
+            for (int32_t s = 0; s < ObryCorvane::kNumSteps; ++s) {
+                const int32_t index = ObryCorvane::kFirstStep + ObryCorvane::kNumSteps * c + s;
+                char* name = stepNames[index - ObryCorvane::kFirstStep];
+                snprintf(name, kStepNameSize, "Step %d %s", static_cast<int>(s + 1), c == 0 ? "L" : "R");
+                info[index] = {name, kGeneric, -1, 1, 0};
+            }
+        }
+    }
+
+    ParameterInfo info[ObryCorvane::kNumParams];
+    char stepNames[2 * ObryCorvane::kNumSteps][kStepNameSize];
+};
+
+#undef STEPLFO_GROUP
+
+const ParameterInfo* Table()
+{
+    static const ParameterTable table;
+    return table.info;
+}
+
+FactoryPresetTable gPresets{{"Defaults", {}}};
+
+// Value names by group index; the lists are static text, and every caller
+// gets an array of its own (reference counts are not shared between the
+// threads that ask for value texts).
+struct ValueNames {
+    int32_t groupIndex;
+    const char* const* names;
+    size_t count;
+};
+
+const char* const kSpeedModeNames[] = {"Cycle", "Step"};
+const char* const kMultiplierNames[] = {"0.1", "1", "10", "100"};
+const char* const kSyncNames[] = {"Free", "Tempo", "Transport", "Quadrature"};
+const char* const kDivisorNames[] = {"1/1", "1/2", "1/4", "1/8", "1/16", "1/32"};
+const char* const kRangeModeNames[] = {"Unipolar", "Bipolar"};
+const char* const kLengthModeNames[] = {"Start/Length", "Start/End"};
+const char* const kInterpolationNames[] = {"Step", "Linear"};
+const char* const kInputModeNames[] = {"Add", "Multiply", "Combine"};
+const char* const kSwingTypeNames[] = {"16", "8"};
+
+#define NAMES(list) list, sizeof list / sizeof list[0]
+const ValueNames kValueNames[] = {
+    {ObryCorvane::kSpeedMode, NAMES(kSpeedModeNames)},
+    {ObryCorvane::kSpeedMultiplier, NAMES(kMultiplierNames)},
+    {ObryCorvane::kSync, NAMES(kSyncNames)},
+    {ObryCorvane::kBeatDivisor, NAMES(kDivisorNames)},
+    {ObryCorvane::kRangeMode, NAMES(kRangeModeNames)},
+    {ObryCorvane::kLengthMode, NAMES(kLengthModeNames)},
+    {ObryCorvane::kInterpolation, NAMES(kInterpolationNames)},
+    {ObryCorvane::kInputMode, NAMES(kInputModeNames)},
+    {ObryCorvane::kSwingType, NAMES(kSwingTypeNames)},
+};
+#undef NAMES
+
+bool IsSmoothingIndex(int32_t index)
+{
+    return index == ObryCorvane::kSmoothing || index == ObryCorvane::kSmoothing + ObryCorvane::kGroupSize;
+}
+
+// The whole part of an indexed setting, or `fallback` when it is out of
+// 0..count-1 (values from a restored state are not range-checked).
+int32_t Choice(float value, int32_t count, int32_t fallback)
+{
+    return value >= 0.0f && value < static_cast<float>(count) ? static_cast<int32_t>(value) : fallback;
+}
+
+} // namespace
+
+const ParameterInfo* ObryCorvane::Parameters()
+{
+    return Table();
+}
+
+ObryCorvane::ObryCorvane(audioMasterCallback audioMaster)
+    : ObryCorvaneBase(audioMaster, 2, 2, false, vst::FourCC("QZs6"), kOSCPortOffset, 1, &gPresets, kNumParams,
+                      Table(), ObryProgramBasic<kNumParams>::Create)
+{
+    Initialize();
+}
+
+int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)
+{
+    if (!outArray)
+        return 0;
+    if (scope != 0 || index < 1 || index > static_cast<uint32_t>(2 * kGroupSize))
+        return kAudioUnitErr_InvalidParameter;
+    const int32_t groupIndex = (static_cast<int32_t>(index) - 1) % kGroupSize + 1;
+    for (const ValueNames& entry : kValueNames) {
+        if (entry.groupIndex == groupIndex) {
+            *outArray = CFArrayCreateFromStrings(entry.names, entry.count);
+            return 0;
+        }
+    }
+    return kAudioUnitErr_InvalidParameter;
+}
+
+int32_t ObryCorvane::Initialize()
+{
+    for (Channel& ch : channels)
+        ch = Channel{};
+    return ObryCorvaneBase::Initialize();
+}
+
+uint32_t ObryCorvane::GetParameterFlags(int32_t index)
+{
+    return index == kOSCPortOffset || IsSmoothingIndex(index) ? kAudioUnitParameterFlag_ValuesHaveStrings : 0;
+}
+
+bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
+{
+    const int32_t index = static_cast<int32_t>(request.inParamID);
+    if (index != kOSCPortOffset && !IsSmoothingIndex(index))
+        return false;
+    const float value = request.inValue ? *request.inValue : GetParameterReal(index);
+    const bool off = index == kOSCPortOffset ? value == 0.0f : SmoothingShowsOff(value);
+    // Other values get no text: the ordinary number display applies.
+    if (off)
+        request.outString = CFStringMakeConstant("Off");
+    return true;
+}
+
+float ObryCorvane::Param(int32_t index)
+{
+    const float value = CurrentProgram()->GetParameter(index);
+    return std::isfinite(value) ? value : Table()[index].def;
+}
+
+// audio thread: no allocation, no blocking lock
+bool ObryCorvane::BeginBlock(int32_t frames)
+{
+    if (!ObryCorvaneBase::BeginBlock(frames))
+        return false;
+    const double rate = this->sampleRate;
+    const double sampleRate = std::isfinite(rate) && rate > 0.0 ? rate : 0.0;
+    const HostTime time = ReadHostTime(*this);
+    for (int32_t c = 0; c < kNumChannels; ++c)
+        SetupChannel(c, time, sampleRate);
+    return true;
+}
+
+// audio thread
+void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRate)
+{
+    Channel& ch = channels[c];
+    const Channel& other = channels[1 - c];
+
+    // The step values are the program's own storage, taken afresh every
+    // block so that an edit from anywhere plays from the next block on. A
+    // restored state may hold anything: a value that is not finite plays 0.
+    const float* programSteps = CurrentProgram()->GetParameterPtr(kFirstStep + kNumSteps * c);
+    for (int32_t s = 0; s < kNumSteps; ++s) {
+        const float v = programSteps ? programSteps[s] : 0.0f;
+        ch.steps[s] = std::isfinite(v) ? v : 0.0f;
+    }
+
+    // The range. Values from a restored state are not range-checked, so the
+    // start is kept inside the table and the end between start and step 96;
+    // the arithmetic is done in double so that no sum can overflow.
+    double start = std::trunc(ChannelParam(c, kStartStep)) - 1.0;
+    start = start < 0.0 ? 0.0 : (start > kNumSteps - 1 ? kNumSteps - 1 : start);
+    const bool startEnd = std::trunc(ChannelParam(c, kLengthMode)) != 0.0f;
+    double end = startEnd ? std::trunc(ChannelParam(c, kEndStep)) - 1.0
+                          : start + std::trunc(ChannelParam(c, kLengthInSteps)) - 1.0;
+    if (!(end > start))
+        end = start;
+    if (end > kNumSteps - 1)
+        end = kNumSteps - 1;
+    ch.start = static_cast<int32_t>(start);
+    ch.count = static_cast<int32_t>(end) - ch.start + 1;
+
+    ch.swing.Setup(time, ChannelParam(c, kSwing), ChannelParam(c, kSwingType), sampleRate);
+
+    // In "Step" speed mode the rate and the beat length are those of one step.
+    const bool perStep = std::trunc(ChannelParam(c, kSpeedMode)) != 0.0f;
+    const double stepsPerCycle = perStep ? ch.count : 1.0;
+    const double phaseOffset = ChannelParam(c, kPhase) / 360.0;
+    const float sync = ChannelParam(c, kSync);
+    const int32_t mode = sync >= 1.0f && sync < 4.0f ? static_cast<int32_t>(sync) : kSyncFree;
+    bool standsAtStart = false;
+    double rate = 0.0;
+    switch (mode) {
+    case kSyncTempo:
+    case kSyncTransport: {
+        const double beats = BeatsPerCycle(ChannelParam(c, kBeats), ChannelParam(c, kBeatDivisor),
+                                           ChannelParam(c, kTriplet) != 0.0f) *
+                             stepsPerCycle;
+        // A cycle of no length (Beats 0) has no rate and locks to nothing.
+        rate = TempoRate(time.tempo, beats);
+        if (mode == kSyncTransport) {
+            if (!time.playing)
+                standsAtStart = true;
+            else if (CanLockToPosition(beats))
+                ch.phase = LockedPhase(ch.swing.Unswing(time.ppq), beats, phaseOffset);
+        }
+        break;
+    }
+    case kSyncQuadrature:
+        ch.phase = WrapPhase(other.phase + phaseOffset);
+        // R follows L's rate of this block. L runs before R, so on L this is
+        // R's rate from the previous block (0 before R's first block).
+        rate = other.rate;
+        break;
+    default:
+        rate = ChannelParam(c, kSpeed) * SpeedMultiplier(ChannelParam(c, kSpeedMultiplier)) / stepsPerCycle;
+        break;
+    }
+    if (!(rate >= 0.0) || !std::isfinite(rate))
+        rate = 0.0;
+    ch.rate = rate;
+    ch.increment = sampleRate > 0.0 ? rate / sampleRate : 0.0;
+    ch.offset = ChannelParam(c, kOffset);
+    ch.multiplier = ChannelParam(c, kMultiplier);
+    if (standsAtStart) {
+        // With the transport stopped the sequence contributes nothing and
+        // waits at its start.
+        ch.increment = 0.0;
+        ch.offset = 0.0f;
+        ch.multiplier = 0.0f;
+        ch.phase = 0.0;
+    }
+    ch.floor = std::trunc(ChannelParam(c, kRangeMode)) != 0.0f ? kBipolarFloor : kUnipolarFloor;
+    ch.linear = std::trunc(ChannelParam(c, kInterpolation)) != 0.0f;
+    ch.asymmetry = ChannelParam(c, kAsymmetry) * 0.005f + 0.5f;
+    ch.inputMode = Choice(ChannelParam(c, kInputMode), 3, 0);
+    SetupOutputSmoothing(ChannelParam(c, kSmoothing), static_cast<float>(sampleRate), &ch.slewStep,
+                         &ch.lowpassCoef);
+}
+
+// audio thread: no allocation, no blocking lock
+void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
+{
+    for (int32_t c = 0; c < kNumChannels; ++c) {
+        Channel& ch = channels[c];
+        const float* in = inputs[c];
+        float* out = outputs[c];
+        const double increment = ch.increment;
+        ch.swing.Run(frames, [&](int32_t first, int32_t count, double scale) {
+            Generate(ch, in + first, out + first, count, increment * scale);
+        });
+        ApplyOutputSmoothing(out, frames, ch.slewStep, ch.lowpassCoef, &ch.smoothState);
+        ch.phase = WrapPhase(ch.phase);
+        WriteIndicatorF32(kIndicatorStepPositionF32 + c, ch.stepPosition);
+    }
+}
+
+// audio thread: per sample, no calls
+void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment)
+{
+    if (frames <= 0)
+        return;
+    const float a = ch.asymmetry;
+    const float k1 = a <= 0.0f ? 0.0f : 0.5f / a;
+    const float k2 = a >= 1.0f ? 0.0f : 0.5f / (1.0f - a);
+    const float* steps = ch.steps + ch.start;
+    const int32_t count = ch.count;
+    const float countF = static_cast<float>(count);
+    const float minimum = ch.floor;
+    const float multiplier = ch.multiplier;
+    const float offset = ch.offset;
+    const bool linear = ch.linear;
+    double phase = ch.phase;
+    float pos = 0.0f;
+    int32_t i = 0;
+    for (int32_t n = 0; n < frames; ++n) {
+        const float p = static_cast<float>(phase);
+        // Asymmetry: the warped phase reaches the middle of the cycle at p = a.
+        float w = p >= a ? p * k2 + (1.0f - k2) : p * k1;
+        if (w >= 1.0f)
+            w -= 1.0f;
+        pos = w * countF;
+        // The step index must stay inside the range whatever the phase:
+        // a value that is not a number, or rounding up to the cycle's end,
+        // must never reach the table as an index.
+        if (!(pos >= 0.0f))
+            pos = 0.0f;
+        i = pos < countF ? static_cast<int32_t>(pos) : count - 1;
+        float v = steps[i];
+        if (linear) {
+            const int32_t next = i + 1 < count ? i + 1 : 0; // the last step glides into the first
+            v += (steps[next] - v) * (pos - static_cast<float>(i));
+        }
+        if (v < minimum)
+            v = minimum;
+
+        phase += increment;
+        if (phase - 1.0 >= 0.0) {
+            phase -= 1.0;
+            // Rates above the sample rate would otherwise walk the phase out
+            // of 0..1 for good.
+            if (phase >= 1.0)
+                phase -= std::floor(phase);
+        }
+
+        const float x = in[n];
+        const float level = v * multiplier + offset;
+        switch (ch.inputMode) {
+        case 1: out[n] = level * x; break;
+        case 2: out[n] = (level + 1.0f) * x; break;
+        default: out[n] = level + x; break;
+        }
+    }
+    ch.phase = phase;
+    ch.stepPosition = static_cast<float>(ch.start) + (linear ? pos : static_cast<float>(i));
+}
+
+// The editor reads this without a lock while the audio thread writes it.
+void ObryCorvane::WriteIndicatorF32(int element, float value)
+{
+    memcpy(indicatorBlock + element * sizeof(float), &value, sizeof value);
+}
+
+} // namespace ObryCorvaneStepLFO

@@ -1,0 +1,114 @@
+// The Step LFO ('QZs6'): on each of two channels, L and R, a cyclic sequence
+// of up to 96 step values taken from a range of the channel's 96-entry step
+// table, each step held or glided linearly into the next, cut at 0 when
+// unipolar, scaled and offset, combined with the audio input (added,
+// multiplied, or multiplied around 1) and smoothed. The timing is the LFO's
+// (plugins/common/TempoClock.h): free rate, tempo rate, lock to the song
+// position, quadrature with the other channel, swing. In "Step" speed mode
+// Speed and the beat length are those of one step rather than the cycle.
+//
+// Indicator block: f32 element 26 + c is channel c's step position after the
+// last block (0-based step number, fractional while interpolating), for the
+// step editor's marker.
+//
+// Threads: BeginBlock and Process run on the audio thread (no allocation, no
+// lock); the step values are taken from the current program once per block.
+// The name and value-text hooks run on the host's UI thread.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/ObryCorvaneBase.h"
+#include "plugins/common/TempoClock.h"
+
+namespace ObryCorvaneStepLFO {
+
+class ObryCorvane : public ObryCorvaneBase {
+public:
+    static constexpr int32_t kNumSteps = 96;
+    static constexpr int32_t kGroupSize = 21; // R group index = L group index + 21
+    static constexpr int32_t kFirstStep = 43; // "Step 1 L"; "Step 1 R" = 43 + 96
+    static constexpr int32_t kNumParams = kFirstStep + 2 * kNumSteps; // 235
+    static constexpr int32_t kNumChannels = 2;
+
+    // Parameter indices of the L group.
+    enum Parameter : int32_t {
+        kOSCPortOffset = 0,
+        kSpeedMode = 1,
+        kSpeed,
+        kSpeedMultiplier,
+        kSync,
+        kBeatDivisor,
+        kBeats,
+        kTriplet,
+        kPhase,
+        kOffset,
+        kMultiplier,
+        kAsymmetry,
+        kRangeMode,
+        kLengthMode,
+        kStartStep,
+        kLengthInSteps,
+        kEndStep,
+        kInterpolation,
+        kInputMode,
+        kSmoothing,
+        kSwing,
+        kSwingType,
+    };
+
+    enum SyncMode : int32_t { kSyncFree = 0, kSyncTempo = 1, kSyncTransport = 2, kSyncQuadrature = 3 };
+
+    static constexpr int kIndicatorStepPositionF32 = 26; // + channel
+
+    // The output floor of "Unipolar" and "Bipolar" range modes.
+    static constexpr float kUnipolarFloor = 0.0f;
+    static constexpr float kBipolarFloor = -1e6f;
+
+    explicit ObryCorvane(audioMasterCallback audioMaster);
+    ~ObryCorvane() override = default;
+
+    int32_t GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray) override;
+    int32_t Initialize() override;
+    bool BeginBlock(int32_t frames) override;
+    void Process(float** inputs, float** outputs, int32_t frames) override;
+    uint32_t GetParameterFlags(int32_t index) override;
+    bool StringFromValue(AudioUnitParameterStringFromValue& request) override;
+    const char* GetPluginName() override { return "Corvane Step LFO"; }
+    const char* GetGUIScriptName() override { return "gui_steplfo.lua"; }
+
+    static const ParameterInfo* Parameters();
+
+private:
+    struct Channel {
+        // Settings made by BeginBlock.
+        float steps[kNumSteps]; // the program's step values of this block (non-finite ones as 0)
+        int32_t start;          // 0-based first step of the cycle
+        int32_t count;          // steps in the cycle, 1 .. 96 - start
+        double increment;       // cycles per sample
+        float offset;
+        float multiplier;
+        float floor;     // kUnipolarFloor or kBipolarFloor
+        bool linear;     // glide from step to step
+        float asymmetry; // the warped phase's midpoint, 0..1
+        float slewStep, lowpassCoef;
+        int32_t inputMode;
+        SwingClock swing;
+        double rate; // Hz of the last block (quadrature on L reads R's)
+        // State kept across blocks.
+        double phase; // cycles, 0..1
+        float smoothState;
+        float stepPosition;
+    };
+
+    // A parameter of the current program; its default when not finite.
+    float Param(int32_t index);
+    float ChannelParam(int32_t c, int32_t groupIndex) { return Param(groupIndex + kGroupSize * c); }
+    void SetupChannel(int32_t c, const HostTime& time, double sampleRate);
+    static void Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment);
+    void WriteIndicatorF32(int element, float value);
+
+    Channel channels[kNumChannels];
+};
+
+} // namespace ObryCorvaneStepLFO

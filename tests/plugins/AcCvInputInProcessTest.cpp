@@ -1,0 +1,192 @@
+// The AC encoders and the CV Input built in-process: the hooks the editor and
+// the OSC layer read (names, value lists, value texts for given values), and
+// an audio path that allocates nothing, also while the CV Input redesigns its
+// loop and low-pass after a change.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugins/acencoder/ObryCorvaneACEncoder.h"
+#include "plugins/cvinput/ObryCorvaneCVInput.h"
+#include "tests/plugins/AllocationCounter.h"
+#include "tests/support/TestSupport.h"
+
+using corvane::test::AllocationCounter;
+using corvane::test::ScopedUserFolders;
+using corvane::test::UniquePortBase;
+using CVInput = ObryCorvaneCVInput::ObryCorvane;
+
+namespace {
+
+intptr_t SilentHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
+{
+    return opcode == audioMasterVersion ? 2400 : 0;
+}
+
+// Plug-ins leave through close() and delete, as the host's effClose does.
+struct Closer {
+    void operator()(ObryCorvaneBase* plugin) const
+    {
+        plugin->close();
+        delete plugin;
+    }
+};
+template <class Plugin>
+std::unique_ptr<Plugin, Closer> Make()
+{
+    std::unique_ptr<Plugin, Closer> plugin(new Plugin(SilentHost));
+    plugin->setSampleRate(48000);
+    plugin->setBlockSize(512);
+    plugin->resume();
+    return plugin;
+}
+
+// The names of a value list, or {"<error>"} when the hook refuses.
+std::vector<std::string> ValueNames(ObryCorvaneBase& plugin, uint32_t scope, uint32_t index)
+{
+    CFArray* names = nullptr;
+    if (plugin.GetParameterValueStrings(scope, index, &names) != 0)
+        return {"<error>"};
+    std::vector<std::string> texts;
+    for (size_t i = 0; names && i < names->Count(); ++i)
+        texts.push_back(static_cast<CFString*>(names->At(i))->CString());
+    if (names)
+        names->Release();
+    return texts;
+}
+
+// The text StringFromValue gives for a value, "<none>" when it gives none
+// and "<refused>" when the parameter has no texts of its own.
+std::string TextFor(ObryCorvaneBase& plugin, uint32_t index, float value)
+{
+    AudioUnitParameterStringFromValue request{index, &value, nullptr};
+    if (!plugin.StringFromValue(request))
+        return "<refused>";
+    return request.outString ? request.outString->CString() : "<none>";
+}
+
+class AcCvInputInProcessTest : public ::testing::Test {
+protected:
+    ScopedUserFolders folders{UniquePortBase()};
+};
+
+TEST_F(AcCvInputInProcessTest, NamesAndValueTexts)
+{
+    auto encoder = Make<ObryCorvaneACEncoder::ObryCorvane>();
+    auto encoder6 = Make<ObryCorvaneACEncoder6::ObryCorvane>();
+    auto cv = Make<CVInput>();
+
+    // Both encoders share one plug-in name, and so one short name.
+    EXPECT_STREQ(encoder->GetPluginName(), "Corvane AC Encoder");
+    EXPECT_STREQ(encoder6->GetPluginName(), "Corvane AC Encoder");
+    EXPECT_STREQ(encoder->GetShortName(), "QVACEncoder");
+    EXPECT_STREQ(encoder6->GetShortName(), "QVACEncoder");
+    EXPECT_STREQ(encoder->GetGUIScriptName(), "gui_acencoder.lua");
+    EXPECT_STREQ(encoder6->GetGUIScriptName(), "gui_acencoder6.lua");
+    EXPECT_STREQ(cv->GetPluginName(), "Corvane CV Input");
+    EXPECT_STREQ(cv->GetShortName(), "QVCVInput");
+    EXPECT_STREQ(cv->GetGUIScriptName(), "gui_cvinput.lua");
+    EXPECT_EQ(encoder6->GetOSCParameterNames().at(24), "MaxOutputLevel6");
+    EXPECT_EQ(cv->GetOSCParameterNames().at(17), "TesselForceSmooth");
+
+    const std::vector<std::string> polarity{"Bipolar", "Unipolar"};
+    const std::vector<std::string> modes{"Decoder", "Generator", "Tessel Decoder"};
+    const std::vector<std::string> refused{"<error>"};
+    for (uint32_t index = 0; index < 25; ++index) {
+        const bool isPolarity = index % 4 == 2;
+        EXPECT_EQ(ValueNames(*encoder6, 0, index), isPolarity ? polarity : refused) << index;
+        EXPECT_EQ(ValueNames(*encoder, 0, index), isPolarity && index < 9 ? polarity : refused) << index;
+        EXPECT_EQ(ValueNames(*cv, 0, index), index == 1 || index == 6 ? modes : refused) << index;
+    }
+    EXPECT_EQ(ValueNames(*encoder, 1, 2), refused); // global scope only
+    EXPECT_EQ(ValueNames(*cv, 4, 1), refused);
+    EXPECT_EQ(cv->GetParameterValueStrings(0, 1, nullptr), 0);
+
+    struct TextCase {
+        ObryCorvaneBase* plugin;
+        uint32_t index;
+        float value;
+        const char* text;
+    };
+    const TextCase texts[] = {
+        {encoder.get(), 0, 0, "Off"},      {encoder.get(), 0, 5, "<none>"},
+        {encoder.get(), 1, 0, "<refused>"}, {encoder6.get(), 24, 0, "<refused>"},
+        {cv.get(), 0, 0, "Off"},           {cv.get(), 0, 1, "<none>"},
+        {cv.get(), 5, 0.5f, "Off"},        {cv.get(), 5, -0.5f, "Off"},
+        {cv.get(), 10, 0.51f, "<none>"},   {cv.get(), 10, -3, "<none>"},
+        {cv.get(), 4, 0, "<refused>"},     {cv.get(), 17, 0, "<refused>"},
+    };
+    for (const TextCase& c : texts)
+        EXPECT_EQ(TextFor(*c.plugin, c.index, c.value), c.text) << c.plugin->GetShortName() << " " << c.index;
+
+    const uint32_t strings = kAudioUnitParameterFlag_ValuesHaveStrings;
+    for (int32_t index = 0; index < 18; ++index) {
+        EXPECT_EQ(cv->GetParameterFlags(index), index == 0 || index == 5 || index == 10 ? strings : 0u) << index;
+        EXPECT_EQ(encoder->GetParameterFlags(index), index == 0 ? strings : 0u) << index;
+    }
+}
+
+TEST_F(AcCvInputInProcessTest, AudioPathAllocatesNothingEvenWhileRedesigning)
+{
+    std::vector<std::vector<float>> in(6, std::vector<float>(512)), out(6, std::vector<float>(512));
+    for (auto& channel : in)
+        for (size_t i = 0; i < channel.size(); ++i)
+            channel[i] = static_cast<float>(0.5 * std::sin(2.2 * static_cast<double>(i)));
+    float* inputs[6];
+    float* outputs[6];
+    for (int c = 0; c < 6; ++c) {
+        inputs[c] = in[c].data();
+        outputs[c] = out[c].data();
+    }
+    auto count = [&](ObryCorvaneBase& plugin) {
+        AllocationCounter counter;
+        for (int block = 0; block < 3; ++block)
+            plugin.processReplacing(inputs, outputs, 512);
+        return counter.Count();
+    };
+    {
+        AllocationCounter counter; // the counter sees allocations at all
+        auto probe = std::make_unique<std::vector<float>>(4);
+        EXPECT_GE(counter.Count(), 2);
+    }
+
+    auto encoder6 = Make<ObryCorvaneACEncoder6::ObryCorvane>();
+    for (int32_t c = 0; c < 6; c += 2)
+        encoder6->SetParameterValue(ObryCorvaneACEncoder6::ObryCorvane::ParameterIndex(
+                                        c, ObryCorvaneACEncoderBase::kEnable),
+                                    1, false);
+    EXPECT_EQ(count(*encoder6), 0);
+
+    auto cv = Make<CVInput>();
+    struct Change {
+        int32_t index; // -1: the sample rate
+        float value;
+    };
+    const Change changes[] = {
+        {CVInput::ParameterIndex(0, CVInput::kMode), CVInput::kModeTesselDecoder},
+        {CVInput::ParameterIndex(1, CVInput::kMode), CVInput::kModeGenerator},
+        {CVInput::kTesselFilterFreqIndex, 0.3f},
+        {CVInput::kTesselFilterFreqIndex, 0.0f},
+        {CVInput::kTesselFilterFreqIndex, 1.0f},
+        {CVInput::kTesselCentreIndex, 16500},
+        {CVInput::kTesselTau1Index, 3},
+        {CVInput::kTesselTau2Index, 900},
+        {-1, 96000},
+        {CVInput::ParameterIndex(0, CVInput::kSmoothing), -40},
+        {CVInput::ParameterIndex(1, CVInput::kMode), CVInput::kModeDecoder},
+        {CVInput::ParameterIndex(1, CVInput::kBipolar), 1},
+    };
+    EXPECT_EQ(count(*cv), 0);
+    for (const Change& change : changes) {
+        if (change.index < 0)
+            cv->setSampleRate(change.value);
+        else
+            cv->SetParameterValue(change.index, change.value, false);
+        EXPECT_EQ(count(*cv), 0) << change.index << " = " << change.value;
+    }
+}
+
+} // namespace

@@ -1,0 +1,104 @@
+// The LFO built in-process: what it leaves in its indicator block for the
+// editor, and its value-name lists.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "plugins/lfo/ObryCorvaneLFO.h"
+
+namespace {
+
+using ObryCorvaneLFO::ObryCorvane;
+
+VstTimeInfo gTime{};
+
+intptr_t TimeHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
+{
+    if (opcode == audioMasterVersion)
+        return 2400;
+    if (opcode == audioMasterGetTime)
+        return reinterpret_cast<intptr_t>(&gTime);
+    return 0;
+}
+
+template <class T>
+T Indicator(ObryCorvane& lfo, int element)
+{
+    T value;
+    memcpy(&value, lfo.GetIndicatorBlock() + element * sizeof(T), sizeof value);
+    return value;
+}
+
+TEST(LfoInProcess, IndicatorsShowPhaseOutputOffsetAndRate)
+{
+    gTime = VstTimeInfo{};
+    gTime.tempo = 120;
+    gTime.ppqPos = 2.1;
+    gTime.flags = kVstTempoValid | kVstPpqPosValid | kVstTransportPlaying;
+    ObryCorvane lfo(TimeHost);
+    lfo.setSampleRate(48000);
+    lfo.setBlockSize(480);
+    lfo.resume();
+    lfo.SetParameterValue(ObryCorvane::kSaw, 1, false);
+    lfo.SetParameterValue(ObryCorvane::kSpeed, 2, false);
+    lfo.SetParameterValue(ObryCorvane::kSpeedMultiplier, 2, false); // 20 Hz
+    const int32_t r = ObryCorvane::kGroupSize;
+    lfo.SetParameterValue(r + ObryCorvane::kSync, ObryCorvane::kSyncTransport, false);
+    lfo.SetParameterValue(r + ObryCorvane::kBeats, 1, false);
+    lfo.SetParameterValue(r + ObryCorvane::kPhase, 36, false);
+
+    std::vector<float> in(480, 0.0f), outL(480), outR(480);
+    float* inputs[2] = {in.data(), in.data()};
+    float* outputs[2] = {outL.data(), outR.data()};
+    lfo.processReplacing(inputs, outputs, 480);
+
+    EXPECT_NEAR(Indicator<double>(lfo, ObryCorvane::kIndicatorRateF64), 20.0, 1e-4);
+    EXPECT_NEAR(Indicator<double>(lfo, ObryCorvane::kIndicatorRateF64 + 1), 2.0, 1e-4);
+    EXPECT_EQ(Indicator<double>(lfo, ObryCorvane::kIndicatorPhaseOffsetF64), -1.0);
+    EXPECT_NEAR(Indicator<double>(lfo, ObryCorvane::kIndicatorPhaseOffsetF64 + 1), 0.1, 1e-7);
+    EXPECT_NEAR(Indicator<float>(lfo, ObryCorvane::kIndicatorPhaseF32), 0.2f, 1e-6f); // 480 x 20 / 48000
+    EXPECT_NEAR(Indicator<float>(lfo, ObryCorvane::kIndicatorPhaseF32 + 1), 0.22f, 1e-6f); // 0.1 + 0.1 + 0.02
+    EXPECT_EQ(Indicator<float>(lfo, ObryCorvane::kIndicatorOutputF32), outL[479]);
+    EXPECT_EQ(Indicator<float>(lfo, ObryCorvane::kIndicatorOutputF32 + 1), outR[479]);
+    lfo.close();
+}
+
+TEST(LfoInProcess, ValueListsAnswerOnlyTheirParametersAtGlobalScope)
+{
+    ObryCorvane lfo(TimeHost);
+    struct Row {
+        uint32_t index;
+        size_t count; // 0: no list
+    };
+    const Row rows[] = {{0, 0},  {1, 0},  {2, 4},  {3, 6},  {4, 8},  {5, 0},  {17, 3}, {19, 4}, {20, 6},
+                        {21, 8}, {34, 3}, {35, 0}, {37, 0}, {38, 2}, {40, 2}, {41, 0}, {43, 0}, {999, 0}};
+    for (const Row& row : rows) {
+        CFArray* list = nullptr;
+        const int32_t result = lfo.GetParameterValueStrings(0, row.index, &list);
+        if (row.count == 0) {
+            EXPECT_EQ(result, kAudioUnitErr_InvalidParameter) << row.index;
+            EXPECT_EQ(list, nullptr);
+            continue;
+        }
+        ASSERT_EQ(result, 0) << row.index;
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(list->Count(), row.count) << row.index;
+        list->Release();
+        EXPECT_EQ(lfo.GetParameterValueStrings(1, row.index, &list), kAudioUnitErr_InvalidParameter);
+        EXPECT_EQ(lfo.GetParameterValueStrings(0, row.index, nullptr), 0);
+    }
+    // The same list for every instance and every request.
+    CFArray* a = nullptr;
+    CFArray* b = nullptr;
+    ObryCorvane other(TimeHost);
+    lfo.GetParameterValueStrings(0, 3, &a);
+    other.GetParameterValueStrings(0, 20, &b);
+    EXPECT_EQ(a, b);
+    a->Release();
+    b->Release();
+    other.close();
+    lfo.close();
+}
+
+} // namespace
