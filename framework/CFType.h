@@ -3,10 +3,11 @@
 //
 // An object is created with one reference owned by its creator; whoever hands
 // a shared object to a caller adds a reference for that caller, and the
-// caller releases it when done. Counts are plain integers: one thread at a
-// time retains and releases a given object.
+// caller releases it when done. Counts are atomic: shared value-name lists
+// are handed to callers on several host threads at once.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -18,20 +19,17 @@ public:
     CFType(const CFType&) = delete;
     CFType& operator=(const CFType&) = delete;
 
-    void Retain() { ++refCount; }
+    void Retain() { refCount.fetch_add(1, std::memory_order_relaxed); }
     // Deletes the object when the last reference goes.
     void Release()
     {
-        if (refCount <= 1) {
+        if (refCount.fetch_sub(1, std::memory_order_acq_rel) <= 1)
             delete this;
-            return;
-        }
-        --refCount;
     }
-    uint32_t RetainCount() const { return refCount; }
+    uint32_t RetainCount() const { return refCount.load(std::memory_order_relaxed); }
 
 private:
-    uint32_t refCount = 0;
+    std::atomic<uint32_t> refCount{0};
 };
 
 class CFString : public CFType {

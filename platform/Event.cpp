@@ -36,13 +36,21 @@ constexpr std::chrono::milliseconds kUnregisteredPollInterval{1};
 struct WaiterPool {
     std::mutex lock;
     EventWaiter* free = nullptr;
+    // At unload: the waiters in use belong to threads that are still
+    // waiting (a thread that did not stop in time); those are left alone.
+    ~WaiterPool()
+    {
+        while (EventWaiter* waiter = free) {
+            free = waiter->nextFree;
+            delete waiter;
+        }
+    }
 };
 
 WaiterPool& Pool()
 {
-    // Never destroyed: detached threads may still wait while the process ends.
-    static WaiterPool* pool = new WaiterPool;
-    return *pool;
+    static WaiterPool pool;
+    return pool;
 }
 
 EventWaiter* AcquireWaiter()

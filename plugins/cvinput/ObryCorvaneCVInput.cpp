@@ -180,8 +180,12 @@ void ObryCorvane::RunTesselDecoder(Channel& channel, const float* in, float* out
     for (int32_t i = 0; i < frames; ++i) {
         const double x = in[i];
         phase += dt * frequency;
-        // One step is the rule; a remainder covers any distance in constant
-        // time (a loop of 2 pi steps would never end for a huge phase).
+        // Usually the phase moves less than a turn per sample and one exact
+        // step (Sterbenz) brings it back; anything else takes a remainder,
+        // which needs constant time for any distance where stepping by 2 pi
+        // would never end on a huge or infinite phase.
+        if (phase >= std::numbers::pi)
+            phase -= kTwoPi;
         if (!(phase >= -std::numbers::pi && phase < std::numbers::pi)) [[unlikely]] {
             phase = std::remainder(phase, kTwoPi);
             if (phase >= std::numbers::pi)

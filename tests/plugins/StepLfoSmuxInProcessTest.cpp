@@ -1,0 +1,333 @@
+// The Step LFO and SMUX built in-process: what only the plug-in object shows
+// (the step-position indicator, value texts and names, parameter flags), the
+// audio path's allocations, in-place buffers, and program values that a
+// restored state may hold (out of range, infinite, not a number).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugins/smux/ObryCorvaneSMUX.h"
+#include "plugins/steplfo/ObryCorvaneStepLFO.h"
+#include "tests/plugins/AllocationCounter.h"
+#include "tests/support/TestSupport.h"
+
+using namespace corvane::test;
+
+namespace {
+
+using StepLFO = ObryCorvaneStepLFO::ObryCorvane;
+using SMUX = ObryCorvaneSMUX::ObryCorvane;
+
+// The host's transport for in-process plug-ins: 120 BPM, playing, moved on
+// by Advance.
+VstTimeInfo gTime{};
+bool gAnswerTime = true;
+
+intptr_t TimeHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
+{
+    if (opcode == audioMasterVersion)
+        return 2400;
+    if (opcode == audioMasterGetTime)
+        return gAnswerTime ? reinterpret_cast<intptr_t>(&gTime) : 0;
+    return 0;
+}
+
+void ResetTime(double ppq = 0)
+{
+    gTime = VstTimeInfo{};
+    gTime.sampleRate = 48000;
+    gTime.tempo = 120;
+    gTime.ppqPos = ppq;
+    gTime.flags = kVstTempoValid | kVstPpqPosValid | kVstTransportPlaying;
+    gAnswerTime = true;
+}
+
+struct Closer {
+    void operator()(ObryCorvaneBase* plugin) const
+    {
+        plugin->close();
+        delete plugin;
+    }
+};
+template <class Plugin>
+std::unique_ptr<Plugin, Closer> Make()
+{
+    std::unique_ptr<Plugin, Closer> plugin(new Plugin(TimeHost));
+    plugin->setSampleRate(48000);
+    plugin->setBlockSize(512);
+    plugin->resume();
+    return plugin;
+}
+
+// One block of `frames` samples with silent inputs; the host position moves on.
+std::vector<std::vector<float>> Block(ObryCorvaneBase& plugin, int32_t frames)
+{
+    std::vector<std::vector<float>> in(static_cast<size_t>(plugin.NumInputs()),
+                                       std::vector<float>(static_cast<size_t>(frames), 0.0f));
+    std::vector<std::vector<float>> out(static_cast<size_t>(plugin.NumOutputs()),
+                                        std::vector<float>(static_cast<size_t>(frames), -99.0f));
+    std::vector<float*> inputs, outputs;
+    for (auto& c : in)
+        inputs.push_back(c.data());
+    for (auto& c : out)
+        outputs.push_back(c.data());
+    plugin.processReplacing(inputs.data(), outputs.data(), frames);
+    gTime.ppqPos += frames / 48000.0 * 2.0;
+    return out;
+}
+
+float Indicator(ObryCorvaneBase& plugin, int element)
+{
+    float value;
+    memcpy(&value, plugin.GetIndicatorBlock() + 4 * element, sizeof value);
+    return value;
+}
+
+std::pair<int32_t, std::string> TextOf(ObryCorvaneBase& plugin, uint32_t index, float value)
+{
+    AudioUnitParameterStringFromValue request{index, &value, nullptr};
+    const int32_t result = plugin.GetProperty(kAudioUnitProperty_ParameterStringFromValue, 0, 0, &request);
+    std::string text = "<none>";
+    if (request.outString) {
+        text = request.outString->CString();
+        request.outString->Release();
+    }
+    return {result, text};
+}
+
+std::vector<std::string> ValueNames(ObryCorvaneBase& plugin, uint32_t index, int32_t* result)
+{
+    CFArray* names = nullptr;
+    *result = plugin.GetParameterValueStrings(0, index, &names);
+    std::vector<std::string> texts;
+    if (names) {
+        for (size_t i = 0; i < names->Count(); ++i)
+            texts.push_back(static_cast<CFString*>(names->At(i))->CString());
+        names->Release();
+    }
+    return texts;
+}
+
+class StepLfoSmuxInProcess : public ::testing::Test {
+protected:
+    void SetUp() override { ResetTime(); }
+    ScopedUserFolders folders{UniquePortBase()};
+};
+
+TEST_F(StepLfoSmuxInProcess, StepPositionIndicatorFollowsTheCurrentStep)
+{
+    auto lfo = Make<StepLFO>();
+    EXPECT_EQ(Indicator(*lfo, StepLFO::kIndicatorStepPositionF32), 0.0f);
+    // Start 5, 16 steps, from 1.25 quarter notes (the 6th 16th): step 5 of
+    // the cycle, step number 4 + 5 (0-based) in the table.
+    lfo->SetParameterValue(StepLFO::kStartStep, 5, false);
+    gTime.ppqPos = 1.25;
+    Block(*lfo, 100);
+    EXPECT_EQ(Indicator(*lfo, StepLFO::kIndicatorStepPositionF32), 9.0f);
+    // R, linear: fractional.
+    lfo->SetParameterValue(StepLFO::kInterpolation + StepLFO::kGroupSize, 1, false);
+    gTime.ppqPos = 1.375; // half-way into its 6th step
+    Block(*lfo, 1);
+    EXPECT_NEAR(Indicator(*lfo, StepLFO::kIndicatorStepPositionF32 + 1), 5.5f, 1e-4f);
+    EXPECT_EQ(Indicator(*lfo, StepLFO::kIndicatorStepPositionF32), 9.0f);
+    // Stopped in Transport: the sequence waits at its start.
+    gTime.flags &= ~kVstTransportPlaying;
+    Block(*lfo, 64);
+    EXPECT_EQ(Indicator(*lfo, StepLFO::kIndicatorStepPositionF32), 4.0f);
+    EXPECT_EQ(Indicator(*lfo, StepLFO::kIndicatorStepPositionF32 + 1), 0.0f);
+}
+
+TEST_F(StepLfoSmuxInProcess, NamesFlagsAndValueTexts)
+{
+    auto lfo = Make<StepLFO>();
+    auto smux = Make<SMUX>();
+    const char* name = nullptr;
+    ASSERT_EQ(lfo->GetProperty(kObryProperty_PluginName, 0, 0, &name), 0);
+    EXPECT_STREQ(name, "Corvane Step LFO");
+    ASSERT_EQ(lfo->GetProperty(kObryProperty_GUIScriptName, 0, 0, &name), 0);
+    EXPECT_STREQ(name, "gui_steplfo.lua");
+    ASSERT_EQ(lfo->GetProperty(kObryProperty_ShortName, 0, 0, &name), 0);
+    EXPECT_STREQ(name, "QVStepLFO");
+    ASSERT_EQ(smux->GetProperty(kObryProperty_PluginName, 0, 0, &name), 0);
+    EXPECT_STREQ(name, "Corvane SMUX");
+    ASSERT_EQ(smux->GetProperty(kObryProperty_GUIScriptName, 0, 0, &name), 0);
+    EXPECT_STREQ(name, "gui_smux.lua");
+
+    for (int32_t i = 0; i < StepLFO::kNumParams; ++i) {
+        const bool strings = i == 0 || i == 19 || i == 40;
+        EXPECT_EQ(lfo->GetParameterFlags(i), strings ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
+    }
+    for (int32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(smux->GetParameterFlags(i), i == 2 ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
+
+    struct Text {
+        ObryCorvaneBase* plugin;
+        uint32_t index;
+        float value;
+        int32_t result;
+        const char* text;
+    };
+    const Text texts[] = {
+        {lfo.get(), 0, 0, 0, "Off"},          {lfo.get(), 0, 4, 0, "<none>"},
+        {lfo.get(), 19, 0.5f, 0, "Off"},      {lfo.get(), 40, -0.5f, 0, "Off"},
+        {lfo.get(), 40, -0.6f, 0, "<none>"},  {lfo.get(), 2, 0, -10878, "<none>"},
+        {lfo.get(), 43, 0, -10878, "<none>"}, {smux.get(), 2, 0, 0, "Off"},
+        {smux.get(), 2, 1, 0, "<none>"},      {smux.get(), 0, 0, -10878, "<none>"},
+    };
+    for (const Text& t : texts) {
+        const auto [result, text] = TextOf(*t.plugin, t.index, t.value);
+        EXPECT_EQ(result, t.result) << t.index << " = " << t.value;
+        EXPECT_EQ(text, t.text) << t.index << " = " << t.value;
+    }
+
+    struct Names {
+        uint32_t index;
+        std::vector<std::string> names;
+    };
+    const Names lists[] = {
+        {1, {"Cycle", "Step"}},
+        {24, {"0.1", "1", "10", "100"}},
+        {4, {"Free", "Tempo", "Transport", "Quadrature"}},
+        {26, {"1/1", "1/2", "1/4", "1/8", "1/16", "1/32"}},
+        {12, {"Unipolar", "Bipolar"}},
+        {34, {"Start/Length", "Start/End"}},
+        {17, {"Step", "Linear"}},
+        {39, {"Add", "Multiply", "Combine"}},
+        {42, {"16", "8"}},
+        {14, {}}, {7, {}}, {0, {}}, {43, {}}, {234, {}}, {235, {}},
+    };
+    for (const Names& list : lists) {
+        int32_t result = 0;
+        EXPECT_EQ(ValueNames(*lfo, list.index, &result), list.names) << list.index;
+        EXPECT_EQ(result, list.names.empty() ? kAudioUnitErr_InvalidParameter : 0) << list.index;
+    }
+    EXPECT_EQ(lfo->GetParameterValueStrings(0, 4, nullptr), 0);
+    CFArray* names = nullptr;
+    EXPECT_EQ(lfo->GetParameterValueStrings(1, 4, &names), kAudioUnitErr_InvalidParameter);
+    EXPECT_EQ(names, nullptr);
+    EXPECT_EQ(smux->GetParameterValueStrings(0, 0, &names), kAudioUnitErr_InvalidParameter);
+    EXPECT_EQ(smux->GetParameterValueStrings(0, 0, nullptr), 0);
+}
+
+TEST_F(StepLfoSmuxInProcess, AudioPathAllocatesNothing)
+{
+    auto lfo = Make<StepLFO>();
+    auto smux = Make<SMUX>();
+    lfo->SetParameterValue(StepLFO::kSwing, 60, false);
+    lfo->SetParameterValue(StepLFO::kInterpolation, 1, false);
+    lfo->SetParameterValue(StepLFO::kSmoothing + StepLFO::kGroupSize, 20, false);
+    lfo->SetParameterValue(StepLFO::kSync + StepLFO::kGroupSize, StepLFO::kSyncQuadrature, false);
+    std::vector<float> a(512, 0.25f), b(512, 0.5f), c(512, 0.75f), d(512, 1.0f), outL(512), outR(512);
+    float* inputs[] = {a.data(), b.data(), c.data(), d.data()};
+    float* outputs[] = {outL.data(), outR.data()};
+    AllocationCounter counter;
+    for (int block = 0; block < 8; ++block) {
+        lfo->processReplacing(inputs, outputs, 512);
+        smux->processReplacing(inputs, outputs, 511);
+        gTime.ppqPos += 512 / 24000.0;
+    }
+    EXPECT_EQ(counter.Count(), 0);
+}
+
+TEST_F(StepLfoSmuxInProcess, SmuxWorksInPlace)
+{
+    // A host that processes in place hands the input buffers as outputs:
+    // every sample must be read before its place is written.
+    std::vector<std::vector<float>> buffers(4, std::vector<float>(9));
+    for (int k = 0; k < 4; ++k)
+        for (int n = 0; n < 9; ++n)
+            buffers[k][n] = static_cast<float>(10 * (k + 1) + n);
+    float* inputs[] = {buffers[0].data(), buffers[1].data(), buffers[2].data(), buffers[3].data()};
+    for (int32_t first : {0, 2}) {
+        auto copy = buffers;
+        float* in[] = {copy[0].data(), copy[1].data(), copy[2].data(), copy[3].data()};
+        float* out[] = {in[first], in[first + 1]}; // outputs over inputs 1, 2 or 3, 4
+        auto smux = Make<SMUX>();
+        smux->processReplacing(in, out, 9);
+        for (int n = 0; n < 9; ++n) {
+            EXPECT_EQ(out[0][n], inputs[n % 2][n]) << "first " << first << " n " << n;
+            EXPECT_EQ(out[1][n], inputs[2 + n % 2][n]) << "first " << first << " n " << n;
+        }
+    }
+}
+
+TEST_F(StepLfoSmuxInProcess, RestoredValuesOutOfRangeStayInsideTheStepTable)
+{
+    // A restored state copies its values straight into the program: the
+    // range settings, the rates and the steps can hold anything.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float oddValues[] = {nan, inf, -inf, 1e9f, -1e9f, 1e30f, -3.5f, 200.0f, 0.0f};
+    const int32_t settings[] = {StepLFO::kSpeedMode,  StepLFO::kSpeed,      StepLFO::kSpeedMultiplier,
+                                StepLFO::kSync,       StepLFO::kBeatDivisor, StepLFO::kBeats,
+                                StepLFO::kPhase,      StepLFO::kAsymmetry,   StepLFO::kRangeMode,
+                                StepLFO::kLengthMode, StepLFO::kStartStep,   StepLFO::kLengthInSteps,
+                                StepLFO::kEndStep,    StepLFO::kInterpolation, StepLFO::kInputMode,
+                                StepLFO::kSmoothing,  StepLFO::kSwing,       StepLFO::kSwingType};
+    auto lfo = Make<StepLFO>();
+    ObryProgram* program = lfo->CurrentProgram();
+    auto defaults = [&] {
+        for (int32_t i = 0; i < StepLFO::kNumParams; ++i)
+            program->SetParameter(i, StepLFO::Parameters()[i].def);
+    };
+    // One instance throughout: whatever state one setting leaves behind
+    // must not spoil the next.
+    for (float odd : oddValues) {
+        for (int32_t setting : settings) {
+            defaults();
+            for (int32_t c = 0; c < 2; ++c) {
+                for (int32_t s = 0; s < StepLFO::kNumSteps; ++s)
+                    program->SetParameter(StepLFO::kFirstStep + StepLFO::kNumSteps * c + s, 0.5f);
+                program->SetParameter(setting + StepLFO::kGroupSize * c, odd);
+            }
+            // Linear interpolation and 96 steps read every neighbour.
+            if (setting != StepLFO::kInterpolation)
+                program->SetParameter(StepLFO::kInterpolation, 1);
+            program->SetParameter(StepLFO::kLengthInSteps + StepLFO::kGroupSize, 96);
+            for (double ppq : {0.0, 7.3, -1.0}) {
+                gTime.ppqPos = ppq;
+                for (int block = 0; block < 3; ++block) {
+                    const auto out = Block(*lfo, 97);
+                    for (size_t c = 0; c < 2; ++c)
+                        for (float v : out[c])
+                            ASSERT_TRUE(std::isfinite(v)) << "setting " << setting << " = " << odd << " ppq " << ppq;
+                }
+                for (int c = 0; c < 2; ++c) {
+                    const float position = Indicator(*lfo, StepLFO::kIndicatorStepPositionF32 + c);
+                    ASSERT_TRUE(position >= 0.0f && position <= 96.0f) << setting << " = " << odd;
+                }
+            }
+        }
+    }
+    // Steps that are not finite play as 0.
+    defaults();
+    for (int32_t s = 0; s < StepLFO::kNumSteps; ++s)
+        program->SetParameter(StepLFO::kFirstStep + s, s % 2 ? nan : inf);
+    program->SetParameter(StepLFO::kSync, StepLFO::kSyncFree);
+    program->SetParameter(StepLFO::kSpeed, 20);
+    program->SetParameter(StepLFO::kSpeedMultiplier, 3);
+    program->SetParameter(StepLFO::kRangeMode, 1);
+    program->SetParameter(StepLFO::kOffset, 0.25f);
+    for (int block = 0; block < 4; ++block)
+        for (float v : Block(*lfo, 512)[0])
+            ASSERT_EQ(v, 0.25f);
+}
+
+TEST_F(StepLfoSmuxInProcess, NoTimeInformationMeansPlayingWithoutTempo)
+{
+    auto lfo = Make<StepLFO>();
+    for (int32_t s = 0; s < 16; ++s)
+        lfo->SetParameterValue(StepLFO::kFirstStep + s, (s + 1) / 32.0f, false);
+    gAnswerTime = false;
+    // Transport (default): playing, at position 0, no rate: step 1 throughout.
+    for (int block = 0; block < 20; ++block)
+        for (float v : Block(*lfo, 512)[0])
+            ASSERT_EQ(v, 1 / 32.0f);
+}
+
+} // namespace
