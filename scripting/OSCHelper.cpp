@@ -34,6 +34,85 @@ constexpr int kMaxBundleDepth = 8;
 // The printed form of a recent message is cut to this many characters.
 constexpr size_t kRecentMessageLimit = 1024;
 
+// The end of the NUL-terminated string at `at` with its padding to 4 bytes,
+// or null when it runs past `end` or a padding byte is not zero (the
+// library finds a string's end by its last padding byte; both readings must
+// agree).
+const char* StringEnd(const char* at, const char* end)
+{
+    const char* nul = static_cast<const char*>(memchr(at, 0, static_cast<size_t>(end - at)));
+    if (!nul)
+        return nullptr;
+    const size_t padded = (static_cast<size_t>(nul - at) + 4) & ~size_t{3};
+    if (padded > static_cast<size_t>(end - at))
+        return nullptr;
+    for (const char* p = nul; p < at + padded; ++p)
+        if (*p)
+            return nullptr;
+    return at + padded;
+}
+
+// Checks every argument of a message against the bytes it has, before the
+// OSC library's reader walks them: the library takes a blob's size on
+// trust, so a blob that claims more bytes than the packet holds would send
+// every later read past the packet.
+void CheckMessageBytes(const char* data, long size)
+{
+    const char* end = data + size;
+    const char* at = size > 0 ? StringEnd(data, end) : nullptr;
+    if (!at)
+        throw osc::MalformedMessageException("unterminated address pattern");
+    if (at == end || *at != ',')
+        return; // the library reports a message without type tags
+    const char* tags = at + 1;
+    at = StringEnd(at, end);
+    if (!at)
+        throw osc::MalformedMessageException("unterminated type tags");
+    for (const char* tag = tags; *tag; ++tag) {
+        const size_t left = static_cast<size_t>(end - at);
+        size_t need = 0;
+        switch (*tag) {
+        case osc::TRUE_TYPE_TAG:
+        case osc::FALSE_TYPE_TAG:
+        case osc::NIL_TYPE_TAG:
+        case osc::INFINITUM_TYPE_TAG:
+        case osc::ARRAY_BEGIN_TYPE_TAG:
+        case osc::ARRAY_END_TYPE_TAG: break;
+        case osc::INT32_TYPE_TAG:
+        case osc::FLOAT_TYPE_TAG:
+        case osc::CHAR_TYPE_TAG:
+        case osc::RGBA_COLOR_TYPE_TAG:
+        case osc::MIDI_MESSAGE_TYPE_TAG: need = 4; break;
+        case osc::INT64_TYPE_TAG:
+        case osc::TIME_TAG_TYPE_TAG:
+        case osc::DOUBLE_TYPE_TAG: need = 8; break;
+        case osc::STRING_TYPE_TAG:
+        case osc::SYMBOL_TYPE_TAG:
+            at = left > 0 ? StringEnd(at, end) : nullptr;
+            if (!at)
+                throw osc::MalformedMessageException("unterminated string argument");
+            continue;
+        case osc::BLOB_TYPE_TAG: {
+            if (left < 4)
+                throw osc::MalformedMessageException("arguments exceed message size");
+            const uint64_t blobSize = (static_cast<uint64_t>(static_cast<uint8_t>(at[0])) << 24) |
+                                      (static_cast<uint64_t>(static_cast<uint8_t>(at[1])) << 16) |
+                                      (static_cast<uint64_t>(static_cast<uint8_t>(at[2])) << 8) |
+                                      static_cast<uint64_t>(static_cast<uint8_t>(at[3]));
+            const uint64_t total = 4 + ((blobSize + 3) & ~uint64_t{3});
+            if (total > left)
+                throw osc::MalformedMessageException("arguments exceed message size");
+            need = static_cast<size_t>(total);
+            break;
+        }
+        default: throw osc::MalformedMessageException("unknown type tag");
+        }
+        if (need > left)
+            throw osc::MalformedMessageException("arguments exceed message size");
+        at += need;
+    }
+}
+
 void CheckId(int32_t id, int64_t count, const char* outOfRange)
 {
     if (id < 0 || id >= count)
@@ -226,7 +305,13 @@ void OSCHelper::ProcessPacket(const char* data, int size, const IpEndpointName& 
     if (!data || size <= 0)
         return;
     try {
-        osc::OscPacketListener::ProcessPacket(data, size, remoteEndpoint);
+        const osc::ReceivedPacket packet(data, static_cast<osc::osc_bundle_element_size_t>(size));
+        if (packet.IsBundle()) {
+            ProcessBundle(osc::ReceivedBundle(packet), remoteEndpoint);
+        } else {
+            CheckMessageBytes(data, size);
+            ProcessMessage(osc::ReceivedMessage(packet), remoteEndpoint);
+        }
     } catch (const osc::Exception& e) {
         OSCPrintf("osc::Exception in TaskMain(): %s\n", e.what());
     } catch (const std::runtime_error& e) {
@@ -245,6 +330,9 @@ void OSCHelper::ProcessBundleAtDepth(const osc::ReceivedBundle& bundle, const Ip
 {
     if (depth >= kMaxBundleDepth)
         throw osc::MalformedBundleException("bundle nested too deeply");
+    for (osc::ReceivedBundle::const_iterator i = bundle.ElementsBegin(); i != bundle.ElementsEnd(); ++i)
+        if (!i->IsBundle())
+            CheckMessageBytes(i->Contents(), i->Size());
     if (bundle.ElementCount() >= 2) {
         const osc::ReceivedBundleElement first = *bundle.ElementsBegin();
         if (first.Size() <= 0 || first.Contents()[0] != '#') {

@@ -1,5 +1,7 @@
 #include "plugins/acencoder/ObryCorvaneACEncoder.h"
 
+#include "plugins/common/ValueNames.h"
+
 #include <cstring>
 
 namespace {
@@ -35,6 +37,7 @@ FactoryPresetTable gACEncoder6Presets{{"Defaults", {}}};
 // atomic, so a list shared between instances could be retained and released
 // from two host threads at once.
 const char* const kPolarityNames[] = {"Bipolar", "Unipolar"};
+SharedValueNames gPolarityNameList(kPolarityNames);
 
 void CopyText(char* destination, const char* source, size_t size)
 {
@@ -125,7 +128,7 @@ int32_t ObryCorvaneACEncoderBase::GetParameterValueStrings(uint32_t scope, uint3
         return kAudioUnitErr_InvalidParameter;
     if (!outArray)
         return 0;
-    *outArray = CFArrayCreateFromStrings(kPolarityNames, 2);
+    *outArray = gPolarityNameList.Acquire();
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "plugins/cvinput/ObryCorvaneCVInput.h"
 
+#include "plugins/common/ValueNames.h"
+
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -37,6 +39,7 @@ FactoryPresetTable gPresets{{"Defaults", {}}};
 // atomic, so a list shared between instances could be retained and released
 // from two host threads at once.
 const char* const kModeNames[] = {"Decoder", "Generator", "Tessel Decoder"};
+SharedValueNames gModeNameList(kModeNames);
 
 constexpr int32_t kLowpassOrder = 10;
 constexpr double kTwoPi = 2 * std::numbers::pi;
@@ -267,7 +270,7 @@ int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CF
         return kAudioUnitErr_InvalidParameter;
     if (!outArray)
         return 0;
-    *outArray = CFArrayCreateFromStrings(kModeNames, sizeof kModeNames / sizeof kModeNames[0]);
+    *outArray = gModeNameList.Acquire();
     return 0;
 }
 

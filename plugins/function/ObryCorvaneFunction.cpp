@@ -1,5 +1,7 @@
 #include "plugins/function/ObryCorvaneFunction.h"
 
+#include "plugins/common/ValueNames.h"
+
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -28,6 +30,7 @@ const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
 const char* const kFunctionNames[] = {"Linear", "Logarithm", "Exponential", "Absolute"};
 
 FactoryPresetTable gPresets{{"Defaults", {}}};
+SharedValueNames gFunctionNameList(kFunctionNames);
 
 constexpr int32_t kFunctionIndexL = 2;
 constexpr int32_t kFunctionIndexR = 8;
@@ -53,10 +56,7 @@ int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CF
 {
     if (!outArray || scope != 0 || (index != kFunctionIndexL && index != kFunctionIndexR))
         return kAudioUnitErr_InvalidParameter;
-    // The names are one process-wide table; every caller gets an array of its
-    // own, because reference counts are not safe to share between the threads
-    // that ask for value texts.
-    *outArray = CFArrayCreateFromStrings(kFunctionNames, sizeof kFunctionNames / sizeof kFunctionNames[0]);
+    *outArray = gFunctionNameList.Acquire();
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "plugins/lfo/ObryCorvaneLFO.h"
 
+#include "plugins/common/ValueNames.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -55,44 +57,17 @@ FactoryPresetTable gPresets{
       0, 0, 50, 0, 50, 0}},                                   // smoothing, swing
 };
 
-// The value-name lists, one per kind, built once per process and shared by
-// all instances; released when the module unloads.
-class ValueLists {
-public:
-    enum Kind { kMultiplier, kSyncNames, kDivisor, kInputModeNames, kSwingTypeNames, kKindCount };
-
-    ValueLists()
-    {
-        static const char* const multipliers[] = {"0.1", "1", "10", "100"};
-        static const char* const syncs[] = {"Free", "Tempo", "Transport", "Quadrature", "Start/Stop", "Transport2"};
-        static const char* const divisors[] = {"1/1", "1/2", "1/4", "1/8", "1/16", "1/32", "1/64", "1/128"};
-        static const char* const inputModes[] = {"Add", "Multiply", "Combine"};
-        static const char* const swingTypes[] = {"16", "8"};
-        lists[kMultiplier] = CFArrayCreateFromStrings(multipliers, 4);
-        lists[kSyncNames] = CFArrayCreateFromStrings(syncs, 6);
-        lists[kDivisor] = CFArrayCreateFromStrings(divisors, 8);
-        lists[kInputModeNames] = CFArrayCreateFromStrings(inputModes, 3);
-        lists[kSwingTypeNames] = CFArrayCreateFromStrings(swingTypes, 2);
-    }
-    ~ValueLists()
-    {
-        for (CFArray* list : lists)
-            list->Release();
-    }
-    ValueLists(const ValueLists&) = delete;
-    ValueLists& operator=(const ValueLists&) = delete;
-
-    CFArray* Get(Kind kind) const { return lists[kind]; }
-
-private:
-    CFArray* lists[kKindCount];
-};
-
-ValueLists& Lists()
-{
-    static ValueLists lists;
-    return lists;
-}
+// The value-name lists, built once per process and shared by all instances.
+const char* const kMultiplierNames[] = {"0.1", "1", "10", "100"};
+const char* const kSyncModeNames[] = {"Free", "Tempo", "Transport", "Quadrature", "Start/Stop", "Transport2"};
+const char* const kDivisorNames[] = {"1/1", "1/2", "1/4", "1/8", "1/16", "1/32", "1/64", "1/128"};
+const char* const kInputModeTexts[] = {"Add", "Multiply", "Combine"};
+const char* const kSwingTypeTexts[] = {"16", "8"};
+SharedValueNames gMultiplierList(kMultiplierNames);
+SharedValueNames gSyncList(kSyncModeNames);
+SharedValueNames gDivisorList(kDivisorNames);
+SharedValueNames gInputModeList(kInputModeTexts);
+SharedValueNames gSwingTypeList(kSwingTypeTexts);
 
 } // namespace
 
@@ -109,24 +84,22 @@ int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CF
         return 0;
     if (scope != 0 || index >= static_cast<uint32_t>(kNumParams))
         return kAudioUnitErr_InvalidParameter;
-    ValueLists::Kind kind;
+    SharedValueNames* names;
     const int32_t i = static_cast<int32_t>(index);
     const int32_t groupIndex = i >= 1 && i <= 2 * kGroupSize ? (i - 1) % kGroupSize + 1 : -1;
     if (groupIndex == kSpeedMultiplier)
-        kind = ValueLists::kMultiplier;
+        names = &gMultiplierList;
     else if (groupIndex == kSync)
-        kind = ValueLists::kSyncNames;
+        names = &gSyncList;
     else if (groupIndex == kBeatDivisor)
-        kind = ValueLists::kDivisor;
+        names = &gDivisorList;
     else if (groupIndex == kInputMode)
-        kind = ValueLists::kInputModeNames;
+        names = &gInputModeList;
     else if (i == kSwingTypeL || i == kSwingTypeL + 2)
-        kind = ValueLists::kSwingTypeNames;
+        names = &gSwingTypeList;
     else
         return kAudioUnitErr_InvalidParameter;
-    CFArray* list = Lists().Get(kind);
-    list->Retain(); // the caller's reference
-    *outArray = list;
+    *outArray = names->Acquire();
     return 0;
 }
 

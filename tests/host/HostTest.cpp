@@ -19,7 +19,7 @@ using vst::FourCC;
 namespace {
 
 struct ExpectedEntry {
-    const char* id;
+    char id[5];
     const char* name;
     bool instrument;
 };

@@ -28,12 +28,14 @@ std::string Quoted(const std::string& text)
     return quoted + "'";
 }
 
-CommandResult Run(const std::string& command)
+CommandResult RunShell(const std::string& command)
 {
     TempDir folder;
     const std::string out = folder.Path() + "/out", err = folder.Path() + "/err";
     CommandResult result;
-    result.status = RunCommand("{ " + command + " ; } >" + Quoted(out) + " 2>" + Quoted(err));
+    // RunCommand sends standard error to its pipe; the inner group keeps the
+    // two streams apart.
+    result.status = RunCommand("{ { " + command + " ; } >" + Quoted(out) + " 2>" + Quoted(err) + " ; }");
     result.out = ReadAll(out);
     result.err = ReadAll(err);
     return result;

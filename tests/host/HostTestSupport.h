@@ -13,7 +13,7 @@ struct CommandResult {
     int status = -1;
     std::string out, err;
 };
-CommandResult Run(const std::string& command);
+CommandResult RunShell(const std::string& command);
 
 // Single-quoted for /bin/sh.
 std::string Quoted(const std::string& text);

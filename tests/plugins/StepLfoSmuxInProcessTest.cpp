@@ -313,9 +313,11 @@ TEST_F(StepLfoSmuxInProcess, RestoredValuesOutOfRangeStayInsideTheStepTable)
     program->SetParameter(StepLFO::kSpeedMultiplier, 3);
     program->SetParameter(StepLFO::kRangeMode, 1);
     program->SetParameter(StepLFO::kOffset, 0.25f);
-    for (int block = 0; block < 4; ++block)
-        for (float v : Block(*lfo, 512)[0])
+    for (int block = 0; block < 4; ++block) {
+        const auto out = Block(*lfo, 512);
+        for (float v : out[0])
             ASSERT_EQ(v, 0.25f);
+    }
 }
 
 TEST_F(StepLfoSmuxInProcess, NoTimeInformationMeansPlayingWithoutTempo)
@@ -325,9 +327,11 @@ TEST_F(StepLfoSmuxInProcess, NoTimeInformationMeansPlayingWithoutTempo)
         lfo->SetParameterValue(StepLFO::kFirstStep + s, (s + 1) / 32.0f, false);
     gAnswerTime = false;
     // Transport (default): playing, at position 0, no rate: step 1 throughout.
-    for (int block = 0; block < 20; ++block)
-        for (float v : Block(*lfo, 512)[0])
+    for (int block = 0; block < 20; ++block) {
+        const auto out = Block(*lfo, 512);
+        for (float v : out[0])
             ASSERT_EQ(v, 1 / 32.0f);
+    }
 }
 
 } // namespace

@@ -82,6 +82,13 @@ struct Output {
     std::vector<float> left, right;
 };
 
+// The value NumberSteps gives step s (0-based): distinct, positive and exact
+// in binary.
+float StepValue(int32_t s)
+{
+    return static_cast<float>(s + 1) / 32.0f;
+}
+
 class StepLfo {
 public:
     explicit StepLfo(int32_t block = kBlock) : block(block)
@@ -100,7 +107,7 @@ public:
     void SetR(int32_t groupIndex, float real) { Set(groupIndex + kGroup, real); }
     // Step s (0-based) of channel c.
     void SetStep(int32_t c, int32_t s, float value) { Set((c == 0 ? kFirstStepL : kFirstStepR) + s, value); }
-    // Steps 0..15 of both channels: distinct, positive and exact in binary.
+    // Steps 0..15 of both channels: StepValue.
     void NumberSteps()
     {
         for (int32_t s = 0; s < 16; ++s) {
@@ -108,7 +115,6 @@ public:
             SetStep(1, s, StepValue(s));
         }
     }
-    static float StepValue(int32_t s) { return static_cast<float>(s + 1) / 32.0f; }
 
     // Runs `frames` samples in blocks; beforeBlock may change the transport
     // or parameters (it gets the block's first frame).
