@@ -69,25 +69,38 @@ struct Sample {
 
 } // namespace
 
-int32_t FindParameterByText(Plugin& plugin, const std::string& rawName)
+int32_t FindParameterByText(Plugin& plugin, const std::string& rawName, std::string* error)
 {
     const std::string name = Trim(rawName);
+    auto fail = [&](const std::string& why) {
+        if (error)
+            *error = why;
+        return -1;
+    };
     if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos) {
-        if (name.size() > 6)
-            return -1;
-        const int32_t index = std::stoi(name);
-        return index < plugin.NumParams() ? index : -1;
+        const int32_t index = name.size() <= 6 ? std::stoi(name) : -1;
+        if (index < 0 || index >= plugin.NumParams())
+            return fail("the plug-in has no parameter " + name + " (it has " +
+                        std::to_string(plugin.NumParams()) + ")");
+        return index;
     }
-    int32_t cutMatch = -1;
+    std::vector<int32_t> matches;
     for (int32_t i = 0; i < plugin.NumParams(); ++i) {
         const std::string shown = plugin.ParameterName(i);
-        if (EqualsIgnoringCase(shown, name))
-            return i;
-        if (cutMatch < 0 && shown.size() >= kShownNameLength && name.size() > shown.size() &&
-            EqualsIgnoringCase(shown, name.substr(0, shown.size())))
-            cutMatch = i;
+        const bool cut = shown.size() >= kShownNameLength && name.size() > shown.size();
+        if (EqualsIgnoringCase(shown, cut ? name.substr(0, shown.size()) : name))
+            matches.push_back(i);
     }
-    return cutMatch;
+    if (matches.empty())
+        return fail("the plug-in has no parameter '" + name + "'");
+    if (matches.size() > 1) {
+        std::string indices;
+        for (int32_t i : matches)
+            indices += (indices.empty() ? "" : ", ") + std::to_string(i);
+        return fail("'" + name + "' could be parameter " + indices + " (the plug-in shows '" +
+                    plugin.ParameterName(matches[0]) + "'); give the index");
+    }
+    return matches[0];
 }
 
 std::optional<float> FindNormalizedValue(Plugin& plugin, int32_t index, const std::string& rawText,
@@ -167,16 +180,27 @@ std::optional<float> FindNormalizedValue(Plugin& plugin, int32_t index, const st
         return strictly ? g > 0 : g >= 0;
     };
     // The boundary between lo (not `above`) and hi (`above`); a text that is
-    // no number ends the search where it is.
-    auto bisect = [&](double lo, double hi, bool strictly) {
+    // no number ends the search where it is. Also gives the rounding of the
+    // display on the side that shows the target (hi for the lower boundary,
+    // lo for the upper one).
+    struct Boundary {
+        double at;
+        double halfStep;
+    };
+    auto bisect = [&](const Sample& low, const Sample& high, bool strictly) {
+        double lo = low.normalized, hi = high.normalized;
+        double halfStep = (strictly ? low : high).number->halfStep;
         for (int i = 0; i < kBisections; ++i) {
             const double mid = (lo + hi) / 2;
             const auto shown = ParseNumber(setAndShow(mid), false);
             if (!shown)
                 break;
-            (above(*shown, strictly) ? hi : lo) = mid;
+            const bool isAbove = above(*shown, strictly);
+            (isAbove ? hi : lo) = mid;
+            if (isAbove != strictly)
+                halfStep = shown->halfStep;
         }
-        return (lo + hi) / 2;
+        return Boundary{(lo + hi) / 2, halfStep};
     };
     auto firstAbove = [&](bool strictly) -> std::optional<size_t> {
         for (size_t j = 0; j < numeric.size(); ++j)
@@ -201,14 +225,17 @@ std::optional<float> FindNormalizedValue(Plugin& plugin, int32_t index, const st
         plugin.SetParameter(index, original);
         return fail(text + " is outside the range of " + name + " (" + range + ")");
     }
-    const double lower = bisect(grid[numeric[*lowerEnd - 1]].normalized, first.normalized, false);
+    const Boundary lower = bisect(grid[numeric[*lowerEnd - 1]], first, false);
     const auto upperEnd = firstAbove(true);
     if (!upperEnd) // every value from `lower` to the end shows the number
         return choose(grid[numeric.back()].normalized);
-    const double upper = bisect(grid[numeric[*upperEnd - 1]].normalized, grid[numeric[*upperEnd]].normalized, true);
-    // Midway between where the display reaches the number and where it passes
-    // it: the exact value for a linear mapping and a rounded display.
-    return choose((lower + upper) / 2);
+    const Boundary upper = bisect(grid[numeric[*upperEnd - 1]], grid[numeric[*upperEnd]], true);
+    // Between the boundaries the display shows the number; the real value
+    // runs from v - lower.halfStep to v + upper.halfStep there (the precision
+    // may change at a decade, 99.99 then 100.0), so v lies at this fraction
+    // for a mapping that is linear over so short a stretch.
+    const double fraction = lower.halfStep / (lower.halfStep + upper.halfStep);
+    return choose(lower.at + (upper.at - lower.at) * fraction);
 }
 
 } // namespace corvane::host

@@ -20,8 +20,11 @@ namespace corvane::host {
 class Plugin;
 
 // Index of the parameter named `name` (case-insensitive; a name longer than
-// the plug-in shows matches on the shown part) or given by its number; -1.
-int32_t FindParameterByText(Plugin& plugin, const std::string& name);
+// the plug-in shows matches on the shown part) or given by its number. -1
+// with a reason when there is none or when several parameters show that name
+// (plug-ins cut names to 15 characters, so "Output Positive L" and "Output
+// Positive R" may both show as "Output Positive").
+int32_t FindParameterByText(Plugin& plugin, const std::string& name, std::string* error = nullptr);
 
 // Null with a reason in *error when the text names no value the parameter
 // can take.

@@ -353,16 +353,18 @@ void Plugin::ProcessBlock(const std::vector<std::vector<float>>& inputs, std::ve
     if (!effect || frames < 0)
         return;
     const auto n = static_cast<size_t>(frames);
+    const size_t bufferSize = std::max<size_t>(n, 1); // valid pointers even for an empty block
     const int32_t numInputs = std::max(NumInputs(), 0);
     const int32_t numOutputs = std::max(NumOutputs(), 0);
 
     // Copies of the inputs, padded with silence; a plug-in without inputs
     // (or outputs) still gets an array of valid pointers.
-    std::vector<std::vector<float>> inputCopies(std::max(numInputs, 2), std::vector<float>(n, 0.0f));
+    std::vector<std::vector<float>> inputCopies(std::max(numInputs, 2), std::vector<float>(bufferSize, 0.0f));
     for (size_t c = 0; c < inputs.size() && c < static_cast<size_t>(numInputs); ++c)
         std::copy_n(inputs[c].begin(), std::min(n, inputs[c].size()), inputCopies[c].begin());
-    outputs.assign(numOutputs, std::vector<float>(n, 0.0f));
-    std::vector<std::vector<float>> spareOutputs(numOutputs < 2 ? 2 : 0, std::vector<float>(n, 0.0f));
+    outputs.assign(numOutputs, std::vector<float>(bufferSize, 0.0f));
+    std::vector<std::vector<float>> spareOutputs(numOutputs < 2 ? 2 - numOutputs : 0,
+                                                 std::vector<float>(bufferSize, 0.0f));
 
     std::vector<float*> inputPointers, outputPointers;
     for (auto& channel : inputCopies)
@@ -377,6 +379,8 @@ void Plugin::ProcessBlock(const std::vector<std::vector<float>>& inputs, std::ve
         effect->processReplacing(effect, inputPointers.data(), outputPointers.data(), frames);
         insideProcess = false;
     }
+    for (auto& channel : outputs)
+        channel.resize(n);
 
     std::lock_guard<std::mutex> lock(logLock);
     transport.samplePos += frames;

@@ -25,6 +25,8 @@ Usage:
   corvane-host list <module.so>
       Lists the plug-ins of a shell module, one a line: index, id, name and
       "instrument" or "effect".
+  corvane-host params <module.so> <id-or-name>
+      Lists a plug-in's parameters: index, name, value shown and unit.
   corvane-host render <module.so> --plugin <id-or-name> --out <file.wav> [options]
       Runs one plug-in and writes its outputs to a WAV file, one channel per
       plug-in output.
@@ -41,7 +43,9 @@ Render options:
   --input SIGNAL        the signal on every input: silence (default), const:V,
                         or sine:HZ[:AMP] (amplitude 1 by default)
   --param NAME=VALUE    sets a parameter before the run; repeatable. NAME is the
-                        parameter's name (case-insensitive) or index. VALUE is
+                        parameter's name (case-insensitive; names the plug-in
+                        cuts to the same 15 characters need the index) or
+                        index. VALUE is
                           @N      the normalised value N (0 to 1) itself;
                           TEXT    a value name as the plug-in shows it, such as
                                   "Tempo", "On" or "Off";
@@ -173,6 +177,24 @@ int32_t ResolvePlugin(Module& module, const std::string& wanted)
                                     static_cast<uint32_t>(static_cast<unsigned char>(wanted[2])) << 8 |
                                     static_cast<uint32_t>(static_cast<unsigned char>(wanted[3])));
     throw UsageError{"no plug-in '" + wanted + "' in " + module.Path() + " (see corvane-host list)"};
+}
+
+int Params(const std::vector<std::string>& args)
+{
+    if (args.size() != 2)
+        throw UsageError{"params takes two arguments: the module file and the plug-in"};
+    auto module = LoadModule(args[0]);
+    const int32_t id = ResolvePlugin(*module, args[1]);
+    auto plugin = Plugin::Create(*module, id);
+    if (!plugin)
+        throw RunError{args[0] + " gives no plug-in for id " + FourCCText(id)};
+    plugin->Start();
+    for (int32_t i = 0; i < plugin->NumParams(); ++i) {
+        const std::string label = plugin->ParameterLabel(i);
+        printf("%d  %s  %s%s%s\n", i, plugin->ParameterName(i).c_str(), plugin->ParameterDisplay(i).c_str(),
+               label.empty() ? "" : " ", label.c_str());
+    }
+    return 0;
 }
 
 struct InputSignal {
@@ -334,10 +356,10 @@ int Render(const std::vector<std::string>& args)
         const size_t equals = spec.find('=');
         if (equals == std::string::npos)
             throw UsageError{"--param: '" + spec + "' is not NAME=VALUE"};
-        const int32_t index = FindParameterByText(*plugin, spec.substr(0, equals));
-        if (index < 0)
-            throw UsageError{"--param: the plug-in has no parameter '" + spec.substr(0, equals) + "'"};
         std::string error;
+        const int32_t index = FindParameterByText(*plugin, spec.substr(0, equals), &error);
+        if (index < 0)
+            throw UsageError{"--param: " + error};
         const auto normalized = FindNormalizedValue(*plugin, index, spec.substr(equals + 1), &error);
         if (!normalized)
             throw UsageError{"--param: " + error};
@@ -407,6 +429,8 @@ int main(int argc, char** argv)
         const std::vector<std::string> rest(args.begin() + 1, args.end());
         if (args[0] == "list")
             return List(rest);
+        if (args[0] == "params")
+            return Params(rest);
         if (args[0] == "render")
             return Render(rest);
         throw UsageError{"unknown command '" + args[0] + "'"};

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "plugins/common/OutputSmoothing.h"
+#include "plugins/common/ValueNames.h"
 
 namespace ObryCorvaneStepLFO {
 
@@ -70,15 +71,8 @@ const ParameterInfo* Table()
 
 FactoryPresetTable gPresets{{"Defaults", {}}};
 
-// Value names by group index; the lists are static text, and every caller
-// gets an array of its own (reference counts are not shared between the
-// threads that ask for value texts).
-struct ValueNames {
-    int32_t groupIndex;
-    const char* const* names;
-    size_t count;
-};
-
+// The value names of the indexed group settings: one list each per process,
+// shared by every instance and both channels.
 const char* const kSpeedModeNames[] = {"Cycle", "Step"};
 const char* const kMultiplierNames[] = {"0.1", "1", "10", "100"};
 const char* const kSyncNames[] = {"Free", "Tempo", "Transport", "Quadrature"};
@@ -89,19 +83,32 @@ const char* const kInterpolationNames[] = {"Step", "Linear"};
 const char* const kInputModeNames[] = {"Add", "Multiply", "Combine"};
 const char* const kSwingTypeNames[] = {"16", "8"};
 
-#define NAMES(list) list, sizeof list / sizeof list[0]
-const ValueNames kValueNames[] = {
-    {ObryCorvane::kSpeedMode, NAMES(kSpeedModeNames)},
-    {ObryCorvane::kSpeedMultiplier, NAMES(kMultiplierNames)},
-    {ObryCorvane::kSync, NAMES(kSyncNames)},
-    {ObryCorvane::kBeatDivisor, NAMES(kDivisorNames)},
-    {ObryCorvane::kRangeMode, NAMES(kRangeModeNames)},
-    {ObryCorvane::kLengthMode, NAMES(kLengthModeNames)},
-    {ObryCorvane::kInterpolation, NAMES(kInterpolationNames)},
-    {ObryCorvane::kInputMode, NAMES(kInputModeNames)},
-    {ObryCorvane::kSwingType, NAMES(kSwingTypeNames)},
-};
-#undef NAMES
+SharedValueNames gSpeedModeList(kSpeedModeNames);
+SharedValueNames gMultiplierList(kMultiplierNames);
+SharedValueNames gSyncList(kSyncNames);
+SharedValueNames gDivisorList(kDivisorNames);
+SharedValueNames gRangeModeList(kRangeModeNames);
+SharedValueNames gLengthModeList(kLengthModeNames);
+SharedValueNames gInterpolationList(kInterpolationNames);
+SharedValueNames gInputModeList(kInputModeNames);
+SharedValueNames gSwingTypeList(kSwingTypeNames);
+
+// The list of a group setting (1..21), or null when it has none.
+SharedValueNames* ValueNamesOf(int32_t groupIndex)
+{
+    switch (groupIndex) {
+    case ObryCorvane::kSpeedMode: return &gSpeedModeList;
+    case ObryCorvane::kSpeedMultiplier: return &gMultiplierList;
+    case ObryCorvane::kSync: return &gSyncList;
+    case ObryCorvane::kBeatDivisor: return &gDivisorList;
+    case ObryCorvane::kRangeMode: return &gRangeModeList;
+    case ObryCorvane::kLengthMode: return &gLengthModeList;
+    case ObryCorvane::kInterpolation: return &gInterpolationList;
+    case ObryCorvane::kInputMode: return &gInputModeList;
+    case ObryCorvane::kSwingType: return &gSwingTypeList;
+    default: return nullptr;
+    }
+}
 
 bool IsSmoothingIndex(int32_t index)
 {
@@ -135,14 +142,11 @@ int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CF
         return 0;
     if (scope != 0 || index < 1 || index > static_cast<uint32_t>(2 * kGroupSize))
         return kAudioUnitErr_InvalidParameter;
-    const int32_t groupIndex = (static_cast<int32_t>(index) - 1) % kGroupSize + 1;
-    for (const ValueNames& entry : kValueNames) {
-        if (entry.groupIndex == groupIndex) {
-            *outArray = CFArrayCreateFromStrings(entry.names, entry.count);
-            return 0;
-        }
-    }
-    return kAudioUnitErr_InvalidParameter;
+    SharedValueNames* names = ValueNamesOf((static_cast<int32_t>(index) - 1) % kGroupSize + 1);
+    if (!names)
+        return kAudioUnitErr_InvalidParameter;
+    *outArray = names->Acquire();
+    return 0;
 }
 
 int32_t ObryCorvane::Initialize()

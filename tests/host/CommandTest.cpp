@@ -47,11 +47,25 @@ TEST_F(CommandTest, ListPrintsTheShellEntries)
     EXPECT_EQ(lines[24], "24  QZsn  QV Function  effect");
 }
 
+TEST_F(CommandTest, ParamsListsTheParametersWithTheirIndices)
+{
+    if (!CreateDC())
+        GTEST_SKIP() << "the DC plug-in is not built yet";
+    const auto result = RunShell(Host("params " + Quoted(ModulePath()) + " dc"));
+    ASSERT_EQ(result.status, 0) << result.err;
+    const auto lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), 13u) << result.out;
+    EXPECT_EQ(lines[0], "0  Output Positive  0.000");
+    EXPECT_EQ(lines[2], "2  Multiplier L  1.000");
+    EXPECT_EQ(lines[10], "10  OSC Port Offset  Off");
+    EXPECT_EQ(lines[12], "12  Smoothing R  Off ms");
+}
+
 TEST_F(CommandTest, HelpDescribesTheCommands)
 {
     const auto result = RunShell(Host("--help"));
     EXPECT_EQ(result.status, 0);
-    for (const char* part : {"list <module.so>", "render <module.so>", "--param NAME=VALUE", "@N", "--format",
+    for (const char* part : {"list <module.so>", "params <module.so>", "render <module.so>", "--param NAME=VALUE", "@N", "--format",
                              "--note T:N:V:D"})
         EXPECT_NE(result.out.find(part), std::string::npos) << part;
 }
@@ -107,12 +121,15 @@ TEST_F(CommandTest, RendersTheDCAtItsLevels)
     } cases[] = {
         // Defaults: 0 on both outputs whatever the input.
         {"--plugin QZs0 --input const:0.7", floatFile, 0.0f, 0.0f},
-        // Real values found through the display; names and ids either way.
-        {"--plugin dc --param 'Output Positive L=0.5' --param 'multiplier r=-2' --param 'Output Positive R=1'",
-         floatFile, 0.5f, -2.0f},
-        {"--plugin 'QV DC' --param '0=@0.25' --param 'Output Symmetric R=-0.75'", floatFile, 0.25f, -0.75f},
-        {"--plugin QZs0 --format pcm16 --param 'Output Positive L=0.5' --param 'Output Symmetric R=-1'", pcmFile,
-         16384 / 32768.0f, -32767 / 32768.0f},
+        // Real values found through the display, names and indices, value
+        // names; the plug-in by id, short or full name.
+        {"--plugin dc --param '0=0.5' --param 'multiplier r=-2' --param '5=1'", floatFile, 0.5f, -2.0f},
+        {"--plugin 'QV DC' --param '0=@0.25' --param '6=-0.75'", floatFile, 0.25f, -0.75f},
+        {"--plugin QZs0 --input const:0.25 --param 'Input Add L=1' --param 'Smoothing L=Off' "
+         "--param 'OSC Port Offset=off'",
+         floatFile, 0.25f, 0.0f},
+        {"--plugin QZs0 --format pcm16 --param '0=0.5' --param '6=-1'", pcmFile, 16384 / 32768.0f,
+         -32767 / 32768.0f},
     };
     for (const auto& c : cases) {
         const auto result = RunShell(Host("render " + module + " " + c.arguments +
@@ -132,10 +149,16 @@ TEST_F(CommandTest, RendersTheDCAtItsLevels)
     const auto soxInfo = RunShell("sox --i -e " + Quoted(floatFile));
     EXPECT_EQ(soxInfo.out, "Floating Point PCM\n");
 
-    const auto outOfRange = RunShell(Host("render " + module + " --plugin QZs0 --param 'Output Positive L=2' --out " +
+    const auto outOfRange = RunShell(Host("render " + module + " --plugin QZs0 --param '0=2' --out " +
                                      Quoted(floatFile)));
     EXPECT_NE(outOfRange.status, 0);
     EXPECT_NE(outOfRange.err.find("outside the range"), std::string::npos) << outOfRange.err;
+    // The plug-in shows "Output Positive L" and "Output Positive R" cut to
+    // the same 15 characters.
+    const auto ambiguous = RunShell(Host("render " + module + " --plugin QZs0 --param 'Output Positive L=1' --out " +
+                                         Quoted(floatFile)));
+    EXPECT_NE(ambiguous.status, 0);
+    EXPECT_NE(ambiguous.err.find("could be parameter 0, 5"), std::string::npos) << ambiguous.err;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "host/ParameterValue.h"
 #include "tests/support/TestSupport.h"
 
 namespace corvane::test {
@@ -56,7 +57,7 @@ host::Module& LoadedModule()
 std::unique_ptr<host::Plugin> CreateDC()
 {
     auto dc = host::Plugin::Create(LoadedModule(), vst::FourCC("QZs0"));
-    if (!dc || dc->FindParameter("Output Positive L") < 0)
+    if (!dc || host::FindParameterByText(*dc, "Multiplier R") < 0)
         return nullptr;
     return dc;
 }

@@ -207,6 +207,15 @@ TEST_F(StepLfoSmuxInProcess, NamesFlagsAndValueTexts)
         EXPECT_EQ(result, list.names.empty() ? kAudioUnitErr_InvalidParameter : 0) << list.index;
     }
     EXPECT_EQ(lfo->GetParameterValueStrings(0, 4, nullptr), 0);
+    // One list per process: both channels and every instance share it.
+    auto other = Make<StepLFO>();
+    CFArray* syncL = nullptr;
+    CFArray* syncR = nullptr;
+    ASSERT_EQ(lfo->GetParameterValueStrings(0, 4, &syncL), 0);
+    ASSERT_EQ(other->GetParameterValueStrings(0, 25, &syncR), 0);
+    EXPECT_EQ(syncL, syncR);
+    syncL->Release();
+    syncR->Release();
     CFArray* names = nullptr;
     EXPECT_EQ(lfo->GetParameterValueStrings(1, 4, &names), kAudioUnitErr_InvalidParameter);
     EXPECT_EQ(names, nullptr);

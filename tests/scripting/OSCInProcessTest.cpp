@@ -404,7 +404,6 @@ TEST(OSCFuzzTest, RandomPacketsNeverCrashTheHandler)
         char* at = region + span - packet.size();
         if (!packet.empty())
             memcpy(at, packet.data(), packet.size());
-        if (getenv("DUMPFUZZ")) { FILE* f = fopen("/tmp/lastpacket", "wb"); fwrite(packet.data(), 1, packet.size(), f); fclose(f); }
         plugin.OSC().ProcessPacket(at, static_cast<int>(packet.size()), IpEndpointName(127, 0, 0, 1, 9));
         if (round % 64 == 0)
             plugin.Block();

@@ -158,8 +158,14 @@ TEST_F(OSCServerTest, PortOffsetOpensMovesAndClosesTheServer)
     EXPECT_TRUE(peer.WaitForServer(Port(4), control));
     EXPECT_TRUE(peer.WaitUntilFree(Port(3)));
 
-    SetOffset(dc, 0);
+    // A request can move the server that answers it.
+    peer.Send(Port(4), "/set", "if", {std::to_string(dc.portIndex), "5"});
+    EXPECT_TRUE(peer.WaitForServer(Port(5), control));
     EXPECT_TRUE(peer.WaitUntilFree(Port(4)));
+    EXPECT_EQ(dc.plugin->ParameterDisplay(dc.portIndex), "5");
+
+    SetOffset(dc, 0);
+    EXPECT_TRUE(peer.WaitUntilFree(Port(5)));
 }
 
 TEST_F(OSCServerTest, QueriesAnswerFromTheParameterTable)
