@@ -20,8 +20,8 @@ echo
 echo
 
 mkdir -p demo
-"$host" render "$module" --plugin "QV DC" --seconds 1 --param "Output Positive L=0.5" \
-  --param "Output Symmetric R=-0.25" --out demo/dc.wav
+"$host" render "$module" --plugin "QV DC" --seconds 1 --param 0=0.5 \
+  --param 6=-0.25 --out demo/dc.wav
 "$host" render "$module" --plugin "QV Function" --seconds 1 --input sine:2:1 --out demo/function.wav
 "$host" render "$module" --plugin "QV LFO" --seconds 2 --tempo 120 --play --out demo/lfo.wav
 echo "Demo written to demo/dc.wav, demo/function.wav and demo/lfo.wav"
