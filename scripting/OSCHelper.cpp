@@ -4,6 +4,7 @@
 #include "scripting/OSCHelper.h"
 
 #include <cerrno>
+#include <dlfcn.h>
 #include <cmath>
 #include <cstring>
 #include <locale>
@@ -113,6 +114,18 @@ void CheckMessageBytes(const char* data, long size)
     }
 }
 
+// Keeps the module's code mapped while its threads run: a host may unload
+// the module with instances still open, and a thread woken (or still
+// starting) after the unmap would run into nothing. Null when the code is not
+// in a loaded module (linked into a program).
+void* PinThisModule()
+{
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<const void*>(&PinThisModule), &info) || !info.dli_fname)
+        return nullptr;
+    return dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+}
+
 void CheckId(int32_t id, int64_t count, const char* outOfRange)
 {
     if (id < 0 || id >= count)
@@ -129,9 +142,7 @@ OSCHelper::OSCHelper(ObryCorvaneBase* owner, LuaMIDIHelper* luaHelper) : owner(o
 OSCHelper::~OSCHelper()
 {
     DestroyTask();
-    // A listen thread that did not stop in time still polls the descriptor;
-    // leaving it open is the lesser harm.
-    if (wakeFd >= 0 && !listenThread.IsRunning())
+    if (wakeFd >= 0)
         close(wakeFd);
 }
 
@@ -171,12 +182,18 @@ void OSCHelper::CreateTask()
         OSCPrintf("Warning: Attempt to recreate OSC task\n");
         return;
     }
+    if (!modulePin)
+        modulePin = PinThisModule();
     stopping.store(false, std::memory_order_release);
     listenRebind.Reset();
     notifyWake.Reset();
     int error = listenThread.Start([this](corvane::platform::Event& quit) { ListenMain(quit); });
     if (error != 0) {
         OSCPrintf("failed to create OSC thread: %d\n", error);
+        if (modulePin) {
+            dlclose(modulePin);
+            modulePin = nullptr;
+        }
         return;
     }
     // A port set before the threads existed is served now.
@@ -195,8 +212,13 @@ void OSCHelper::DestroyTask()
     // with this cannot start a new receive loop.
     stopping.store(true, std::memory_order_release);
     RequestBreak();
-    listenThread.Stop();
-    notifyThread.Stop();
+    const bool listenEnded = listenThread.Stop();
+    const bool notifyEnded = notifyThread.Stop();
+    // A thread left running keeps the module mapped.
+    if (listenEnded && notifyEnded && modulePin) {
+        dlclose(modulePin);
+        modulePin = nullptr;
+    }
 }
 
 // ---------------------------------------------------------------------------

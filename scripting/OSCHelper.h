@@ -31,7 +31,6 @@
 
 class ObryCorvaneBase;
 class IpEndpointName;
-struct lua_State;
 
 namespace QZ {
 
@@ -104,6 +103,8 @@ public:
     void Init();
     // Starts the listen and notify threads; DestroyTask stops them (each
     // gets 5000 ms, a thread that does not end is left running, detached).
+    // The listen thread's waits are bounded well below that: a host name
+    // lookup by 1 s, a Lua call by the Lua helper's time limit.
     void CreateTask();
     void DestroyTask();
 
@@ -162,7 +163,8 @@ protected:
     void ProcessMessage(const osc::ReceivedMessage& message, const IpEndpointName& remoteEndpoint) override;
     // An address nothing handles: ignored.
     virtual void ProcessOtherMessage(const char*, const osc::ReceivedMessage&, const IpEndpointName&) {}
-    // A touch-surface frame (a bundle whose first message is "/t3d/frm").
+    // A touch-surface frame (a bundle whose first message is "/t3d/frm");
+    // its message elements have been checked against their sizes.
     virtual void ProcessT3dBundle(const osc::ReceivedBundle&) {}
 
 private:
@@ -191,9 +193,6 @@ private:
     // Notify thread.
     void NotifyMain(corvane::platform::Event& quit);
 
-    // Lua access; null or false when the instance has no Lua MIDI state.
-    lua_State* LuaState() const;
-
     ObryCorvaneBase* owner;
     LuaMIDIHelper* luaHelper;
     std::string pluginName;
@@ -210,6 +209,9 @@ private:
     std::atomic<bool> breakRequested{false};
     std::atomic<bool> stopping{false};
     int wakeFd = -1;
+
+    // A reference to our own module while the threads run (see CreateTask).
+    void* modulePin = nullptr;
 
     std::atomic<int32_t> listenPort{0};
     std::atomic<int32_t> boundPort{0};

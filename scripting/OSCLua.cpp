@@ -219,11 +219,6 @@ void RunLocked(lua_State* state, LuaCall& call)
 
 } // namespace
 
-lua_State* OSCHelper::LuaState() const
-{
-    return luaHelper ? luaHelper->LuaState() : nullptr;
-}
-
 // "/exec" name args... and "/call" name url path args...
 void OSCHelper::HandleExec(const osc::ReceivedMessage& message, bool withResults)
 {

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,9 @@
 namespace QZ {
 
 namespace {
+
+// How long a host name lookup may take before the request is refused.
+constexpr std::chrono::milliseconds kLookupLimit{1000};
 
 sockaddr_in SocketAddress(uint32_t address, int port)
 {
@@ -47,11 +51,41 @@ bool ResolveHost(const std::string& host, uint32_t* address)
         *address = ntohl(numeric.s_addr);
         return true;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+    // A name lookup runs in the background and is given up after a bound, so
+    // a request naming a host behind a dead name server cannot hold the
+    // listen thread (and the plug-in's close, which waits for that thread).
+    // A lookup that cannot be cancelled keeps its record: the resolver still
+    // writes into it.
+    struct Lookup {
+        std::string name;
+        addrinfo hints{};
+        gaicb request{};
+    };
+    auto* lookup = new Lookup;
+    lookup->name = host;
+    lookup->hints.ai_family = AF_INET;
+    lookup->hints.ai_socktype = SOCK_DGRAM;
+    lookup->request.ar_name = lookup->name.c_str();
+    lookup->request.ar_request = &lookup->hints;
+    gaicb* requests[] = {&lookup->request};
+    if (getaddrinfo_a(GAI_NOWAIT, requests, 1, nullptr) != 0) {
+        delete lookup;
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kLookupLimit;
+    while (gai_error(&lookup->request) == EAI_INPROGRESS) {
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            break;
+        const auto leftNs = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{static_cast<time_t>(leftNs / 1000000000), static_cast<long>(leftNs % 1000000000)};
+        gai_suspend(requests, 1, &wait);
+    }
+    if (gai_error(&lookup->request) == EAI_INPROGRESS && gai_cancel(&lookup->request) == EAI_NOTCANCELED)
+        return false; // still running: the record stays with the resolver
+    addrinfo* found = gai_error(&lookup->request) == 0 ? lookup->request.ar_result : nullptr;
+    delete lookup;
+    if (!found)
         return false;
     bool ok = false;
     for (addrinfo* entry = found; entry; entry = entry->ai_next) {

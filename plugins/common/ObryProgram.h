@@ -3,6 +3,7 @@
 // with a chunk format of their own derive from ObryProgram directly.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -36,12 +37,17 @@ public:
 
     // Indices outside 0..N-1 are ignored (reads give 0): callers are meant to
     // stay inside, but a bad index must not write past the values.
+    // Values are written and read from several threads (host automation,
+    // editor, OSC, Lua) without a lock; each value is one relaxed atomic word.
     void SetParameter(int32_t index, float value) override
     {
         if (index >= 0 && index < N)
-            params[index] = value;
+            std::atomic_ref<float>(params[index]).store(value, std::memory_order_relaxed);
     }
-    float GetParameter(int32_t index) override { return index >= 0 && index < N ? params[index] : 0.0f; }
+    float GetParameter(int32_t index) override
+    {
+        return index >= 0 && index < N ? std::atomic_ref<float>(params[index]).load(std::memory_order_relaxed) : 0.0f;
+    }
     float* GetParameterPtr(int32_t index) override { return index >= 0 && index < N ? &params[index] : nullptr; }
     const float* GetParameterPtr(int32_t index) const override
     {
@@ -54,6 +60,6 @@ public:
     }
     char* GetName() override { return name; }
 
-    float params[N];
+    alignas(std::atomic_ref<float>::required_alignment) float params[N];
     char name[32];
 };

@@ -202,9 +202,9 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     // The step values are the program's own storage, taken afresh every
     // block so that an edit from anywhere plays from the next block on. A
     // restored state may hold anything: a value that is not finite plays 0.
-    const float* programSteps = CurrentProgram()->GetParameterPtr(kFirstStep + kNumSteps * c);
+    ObryProgram* program = CurrentProgram();
     for (int32_t s = 0; s < kNumSteps; ++s) {
-        const float v = programSteps ? programSteps[s] : 0.0f;
+        const float v = program->GetParameter(kFirstStep + kNumSteps * c + s);
         ch.steps[s] = std::isfinite(v) ? v : 0.0f;
     }
 

@@ -291,11 +291,16 @@ TEST_F(OSCServerTest, BadRequestsPrintTheirErrorAndTheServerKeepsAnswering)
     EXPECT_EQ(reply[0].Int(0), dc.plugin->NumParams());
 }
 
-TEST_F(OSCServerTest, RepliesToBundledRequests)
+TEST_F(OSCServerTest, RepliesToBundledRequestsAndHostNames)
 {
     Instance& dc = Serve(kDC, 3);
     peer.SendBundle(Port(3), "/getNumParameters", "ss", {peer.URL(replies), "/n"});
-    const std::vector<OscMessage> reply = peer.Receive(replies, 1);
+    std::vector<OscMessage> reply = peer.Receive(replies, 1);
+    ASSERT_EQ(reply.size(), 1u);
+    EXPECT_EQ(reply[0].Int(0), dc.plugin->NumParams());
+
+    // A URL without "osc.udp://" and with a host name.
+    reply = Ask(3, "/getNumParameters", "ss", {"localhost:" + std::to_string(peer.Port(replies)), "/n"});
     ASSERT_EQ(reply.size(), 1u);
     EXPECT_EQ(reply[0].Int(0), dc.plugin->NumParams());
 }
