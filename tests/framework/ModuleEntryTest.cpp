@@ -6,25 +6,14 @@
 #include <set>
 
 #include "host/VstHost.h"
+#include "tests/support/PluginTestSupport.h"
 #include "tests/support/TestSupport.h"
 
-using corvane::host::Module;
 using corvane::host::Plugin;
+using corvane::test::LoadedModule;
 using vst::FourCC;
 
 namespace {
-
-Module& TheModule()
-{
-    static std::unique_ptr<Module> module = [] {
-        std::string error;
-        auto m = Module::Load(corvane::test::ModulePath(), &error);
-        if (!m)
-            ADD_FAILURE() << error;
-        return m;
-    }();
-    return *module;
-}
 
 struct Expected {
     const char* id;
@@ -55,7 +44,7 @@ int32_t Id(const char* text)
 
 TEST(ModuleEntry, ShellListsTheFamilyOnceThenNothing)
 {
-    auto shell = Plugin::Create(TheModule(), 0);
+    auto shell = Plugin::Create(LoadedModule(), 0);
     ASSERT_TRUE(shell);
     EXPECT_EQ(shell->Category(), 10);
     EXPECT_EQ(shell->VendorString(), "Ormbury");
@@ -94,7 +83,7 @@ TEST(ModuleEntry, CommandLineListsTheEntries)
 TEST(ModuleEntry, EveryIdGivesItsEntryWithTheRightKindAndNames)
 {
     for (const Expected& e : kEntries) {
-        auto plugin = Plugin::Create(TheModule(), Id(e.id));
+        auto plugin = Plugin::Create(LoadedModule(), Id(e.id));
         ASSERT_TRUE(plugin) << e.id;
         plugin->Start();
         EXPECT_EQ(plugin->UniqueId(), Id(e.id)) << e.id;
@@ -121,22 +110,22 @@ TEST(ModuleEntry, EveryIdGivesItsEntryWithTheRightKindAndNames)
 
 TEST(ModuleEntry, RefusesUnknownIdsAndHostsWithoutVersion)
 {
-    EXPECT_FALSE(Plugin::Create(TheModule(), FourCC("QZzz")));
-    EXPECT_FALSE(Plugin::Create(TheModule(), FourCC("QZsh") + 1000));
+    EXPECT_FALSE(Plugin::Create(LoadedModule(), FourCC("QZzz")));
+    EXPECT_FALSE(Plugin::Create(LoadedModule(), FourCC("QZsh") + 1000));
 
     corvane::host::HostOptions noVersion;
     noVersion.version = 0;
-    EXPECT_FALSE(Plugin::Create(TheModule(), 0, noVersion));
-    EXPECT_FALSE(Plugin::Create(TheModule(), FourCC("QZs0"), noVersion));
+    EXPECT_FALSE(Plugin::Create(LoadedModule(), 0, noVersion));
+    EXPECT_FALSE(Plugin::Create(LoadedModule(), FourCC("QZs0"), noVersion));
 
     corvane::host::HostOptions nullHost;
     nullHost.nullCallback = true;
-    EXPECT_FALSE(Plugin::Create(TheModule(), 0, nullHost));
+    EXPECT_FALSE(Plugin::Create(LoadedModule(), 0, nullHost));
 }
 
 TEST(ModuleEntry, ShellIdAsCurrentIdGivesTheCarroEffect)
 {
-    auto plugin = Plugin::Create(TheModule(), FourCC("QZsh"));
+    auto plugin = Plugin::Create(LoadedModule(), FourCC("QZsh"));
     ASSERT_TRUE(plugin);
     EXPECT_EQ(plugin->Category(), 1);
     EXPECT_EQ(plugin->EffectName(), "QV Carro Controller");
@@ -146,7 +135,7 @@ TEST(ModuleEntry, ShellIdAsCurrentIdGivesTheCarroEffect)
 
 TEST(ModuleEntry, HostIndicesOutsideTheTablesAreRefused)
 {
-    auto plugin = Plugin::Create(TheModule(), FourCC("QZs0"));
+    auto plugin = Plugin::Create(LoadedModule(), FourCC("QZs0"));
     ASSERT_TRUE(plugin);
     plugin->Start();
     const int32_t params = plugin->NumParams();
@@ -183,7 +172,7 @@ TEST(ModuleEntry, HostIndicesOutsideTheTablesAreRefused)
 
 TEST(ModuleEntry, KeysRequiredIsInvertedAndDefaultsHold)
 {
-    auto plugin = Plugin::Create(TheModule(), FourCC("QZs0"));
+    auto plugin = Plugin::Create(LoadedModule(), FourCC("QZs0"));
     ASSERT_TRUE(plugin);
     EXPECT_EQ(plugin->Dispatch(effKeysRequired), 1);
     EXPECT_EQ(plugin->Dispatch(effGetNumProgramCategories), 1);
@@ -195,7 +184,7 @@ TEST(ModuleEntry, KeysRequiredIsInvertedAndDefaultsHold)
 
 TEST(ModuleEntry, ResumeAsksForMidiAndCloseDeletes)
 {
-    auto plugin = Plugin::Create(TheModule(), FourCC("QZs0"));
+    auto plugin = Plugin::Create(LoadedModule(), FourCC("QZs0"));
     ASSERT_TRUE(plugin);
     plugin->ClearCalls();
     plugin->Start();

@@ -212,6 +212,26 @@ TEST(PluginBase, FactoryPresetsFillThePrograms)
         EXPECT_EQ(plugin.Program(1)->GetParameter(i), TestPlugin::kParameters[i].def) << i;
 }
 
+TEST(Programs, NamesKeepAtMostThirtyOneCharacters)
+{
+    ObryProgramBasic<2> program;
+    const std::string thirtyOne(31, 'a');
+    program.SetName(thirtyOne.c_str());
+    EXPECT_EQ(std::string(program.GetName()), thirtyOne);
+    const std::string longer = thirtyOne + "bcdef";
+    program.SetName(longer.c_str());
+    EXPECT_EQ(std::string(program.GetName()), thirtyOne);
+    void* data = &program;
+    EXPECT_EQ(program.GetChunk(&data), 0);
+    EXPECT_EQ(data, nullptr);
+    // Indices outside the values are ignored rather than written.
+    program.SetParameter(0, 1.0f);
+    program.SetParameter(2, 5.0f);
+    program.SetParameter(-1, 5.0f);
+    EXPECT_EQ(program.GetParameter(0), 1.0f);
+    EXPECT_EQ(program.GetParameter(2), 0.0f);
+}
+
 TEST(PluginBase, AudioPathDoesNotAllocate)
 {
     corvane::test::ScopedUserFolders folders;
