@@ -5,42 +5,16 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <memory>
 #include <numbers>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "plugins/acencoder/ObryCorvaneACEncoder.h"
 #include "plugins/cvinput/ObryCorvaneCVInput.h"
 
 namespace {
 
-constexpr int32_t kFrames = 512;
-constexpr float kRate = 48000;
-
-intptr_t BenchHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
-{
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
-
-struct Closer {
-    void operator()(ObryCorvaneBase* plugin) const
-    {
-        plugin->close();
-        delete plugin;
-    }
-};
-template <class Plugin>
-using Owned = std::unique_ptr<Plugin, Closer>;
-
-template <class Plugin>
-Owned<Plugin> Start()
-{
-    Owned<Plugin> plugin(new Plugin(BenchHost));
-    plugin->setSampleRate(kRate);
-    plugin->setBlockSize(kFrames);
-    plugin->resume();
-    return plugin;
-}
+using namespace corvane::bench;
 
 // Sets a real value through the host's normalised interface.
 void SetReal(ObryCorvaneBase& plugin, int32_t index, float real)
@@ -50,44 +24,37 @@ void SetReal(ObryCorvaneBase& plugin, int32_t index, float real)
 }
 
 // Runs blocks of a modulated 17 kHz carrier through every channel.
-void RunBlocks(benchmark::State& state, ObryCorvaneBase& plugin, int32_t channels)
+void RunCarrierBlocks(benchmark::State& state, ObryCorvaneBase& plugin, int32_t channels)
 {
     std::vector<std::vector<float>> in(channels, std::vector<float>(kFrames));
     std::vector<std::vector<float>> out(channels, std::vector<float>(kFrames));
     for (auto& channel : in)
         for (int32_t i = 0; i < kFrames; ++i)
             channel[i] = static_cast<float>((0.4 + 0.1 * std::sin(i * 0.01))
-                                            * std::sin(2 * std::numbers::pi * 17000 * i / kRate));
+                                            * std::sin(2 * std::numbers::pi * 17000 * i / kSampleRate));
     std::vector<float*> inputs, outputs;
     for (int32_t c = 0; c < channels; ++c) {
         inputs.push_back(in[c].data());
         outputs.push_back(out[c].data());
     }
-    for (auto _ : state) {
-        plugin.processReplacing(inputs.data(), outputs.data(), kFrames);
-        benchmark::DoNotOptimize(outputs[0][kFrames - 1]);
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * kFrames);
-    state.counters["ns_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations() * kFrames),
-                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    RunBlocks(state, plugin, inputs.data(), outputs.data(), channels);
 }
 
 void BM_ACEncoder(benchmark::State& state)
 {
-    auto plugin = Start<ObryCorvaneACEncoder::ObryCorvane>();
+    auto plugin = StartPlugin<ObryCorvaneACEncoder::ObryCorvane>();
     for (int32_t c = 0; c < 2; ++c)
         SetReal(*plugin, ObryCorvaneACEncoderBase::ParameterIndex(c, ObryCorvaneACEncoderBase::kEnable), 1);
-    RunBlocks(state, *plugin, 2);
+    RunCarrierBlocks(state, *plugin, 2);
 }
 BENCHMARK(BM_ACEncoder);
 
 void BM_ACEncoder6(benchmark::State& state)
 {
-    auto plugin = Start<ObryCorvaneACEncoder6::ObryCorvane>();
+    auto plugin = StartPlugin<ObryCorvaneACEncoder6::ObryCorvane>();
     for (int32_t c = 0; c < 6; ++c)
         SetReal(*plugin, ObryCorvaneACEncoderBase::ParameterIndex(c, ObryCorvaneACEncoderBase::kEnable), 1);
-    RunBlocks(state, *plugin, 6);
+    RunCarrierBlocks(state, *plugin, 6);
 }
 BENCHMARK(BM_ACEncoder6);
 
@@ -95,7 +62,7 @@ BENCHMARK(BM_ACEncoder6);
 void BM_CVInput(benchmark::State& state)
 {
     using CV = ObryCorvaneCVInput::ObryCorvane;
-    auto plugin = Start<CV>();
+    auto plugin = StartPlugin<CV>();
     const int32_t mode = static_cast<int32_t>(state.range(0));
     const bool bipolar = state.range(1) != 0;
     for (int32_t c = 0; c < CV::kChannels; ++c) {
@@ -106,7 +73,7 @@ void BM_CVInput(benchmark::State& state)
     }
     static const char* const kModeNames[] = {"decoder", "generator", "tessel"};
     state.SetLabel(std::string(kModeNames[mode]) + (mode == CV::kModeDecoder && bipolar ? " bipolar" : ""));
-    RunBlocks(state, *plugin, CV::kChannels);
+    RunCarrierBlocks(state, *plugin, CV::kChannels);
 }
 BENCHMARK(BM_CVInput)
     ->Args({ObryCorvaneCVInput::ObryCorvane::kModeDecoder, 0})

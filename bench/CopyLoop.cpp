@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "bench/BenchSupport.h"
+
 static void BM_CopyLoop(benchmark::State& state)
 {
     const int frames = static_cast<int>(state.range(0));
@@ -14,9 +16,6 @@ static void BM_CopyLoop(benchmark::State& state)
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * frames);
-    state.counters["ns_per_frame"] =
-        benchmark::Counter(static_cast<double>(state.iterations() * frames),
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    corvane::bench::ReportPerFrame(state, frames);
 }
 BENCHMARK(BM_CopyLoop)->Arg(512);

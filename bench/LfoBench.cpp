@@ -5,51 +5,19 @@
 // event queue holds per block) that also reset the phase.
 #include <benchmark/benchmark.h>
 
-#include <cmath>
-#include <vector>
-
+#include "bench/BenchSupport.h"
 #include "plugins/lfo/ObryCorvaneLFO.h"
 
 namespace {
 
-constexpr int32_t kFrames = 512;
-constexpr double kSampleRate = 48000;
-constexpr int32_t kEventsPerBlock = 63;
-
-VstTimeInfo gTime{};
-
-intptr_t PlayingHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
-{
-    if (opcode == audioMasterVersion)
-        return 2400;
-    if (opcode == audioMasterGetTime)
-        return reinterpret_cast<intptr_t>(&gTime);
-    return 0;
-}
-
-void StartTransport()
-{
-    gTime = VstTimeInfo{};
-    gTime.sampleRate = kSampleRate;
-    gTime.tempo = 120;
-    gTime.flags = kVstTempoValid | kVstPpqPosValid | kVstTransportPlaying;
-}
-
-void AdvanceTransport()
-{
-    gTime.samplePos += kFrames;
-    gTime.ppqPos += kFrames / kSampleRate * gTime.tempo / 60.0;
-}
+using namespace corvane::bench;
 
 // range(0): 0 free running, 1 swing, 2 swing and MIDI events.
 void BM_LFO(benchmark::State& state)
 {
     using ObryCorvaneLFO::ObryCorvane;
     StartTransport();
-    auto* lfo = new ObryCorvane(PlayingHost);
-    lfo->setSampleRate(static_cast<float>(kSampleRate));
-    lfo->setBlockSize(kFrames);
-    lfo->resume();
+    auto lfo = StartPlugin<ObryCorvane>();
     for (int32_t c = 0; c < 2; ++c) {
         const int32_t g = ObryCorvane::kGroupSize * c;
         for (int32_t wave = ObryCorvane::kSine; wave <= ObryCorvane::kNoise; ++wave)
@@ -74,44 +42,15 @@ void BM_LFO(benchmark::State& state)
         lfo->SetParameterValue(ObryCorvane::kResetByNoteL + 1, 1, false);
     }
 
-    std::vector<VstMidiEvent> notes(kEventsPerBlock);
-    for (int32_t i = 0; i < kEventsPerBlock; ++i) {
-        notes[i].type = kVstMidiType;
-        notes[i].byteSize = sizeof(VstMidiEvent);
-        notes[i].deltaFrames = i * (kFrames / 64) + 5;
-        notes[i].midiData[0] = static_cast<char>(0x90);
-        notes[i].midiData[1] = static_cast<char>(40 + i);
-        notes[i].midiData[2] = 100;
-    }
-    // VstEvents with room for every pointer.
-    std::vector<intptr_t> eventList(2 + kEventsPerBlock);
-    auto* events = reinterpret_cast<VstEvents*>(eventList.data());
-    events->numEvents = kEventsPerBlock;
-    for (int32_t i = 0; i < kEventsPerBlock; ++i)
-        eventList[2 + i] = reinterpret_cast<intptr_t>(&notes[i]);
+    // Note-ons, which also reset the phase.
+    BlockEvents notes([](int32_t i, char* bytes) {
+        bytes[0] = static_cast<char>(0x90);
+        bytes[1] = static_cast<char>(40 + i);
+        bytes[2] = 100;
+    });
 
-    std::vector<float> inL(kFrames), inR(kFrames), outL(kFrames), outR(kFrames);
-    for (int32_t i = 0; i < kFrames; ++i) {
-        inL[i] = std::sin(0.01f * static_cast<float>(i));
-        inR[i] = 0.5f;
-    }
-    float* inputs[2] = {inL.data(), inR.data()};
-    float* outputs[2] = {outL.data(), outR.data()};
-
-    for (auto _ : state) {
-        if (mode >= 2)
-            lfo->processEvents(events);
-        lfo->processReplacing(inputs, outputs, kFrames);
-        AdvanceTransport();
-        benchmark::DoNotOptimize(outL.data());
-        benchmark::DoNotOptimize(outR.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * kFrames);
-    state.counters["ns_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations() * kFrames),
-                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    lfo->close();
-    delete lfo;
+    StereoBuffers buffers([](int32_t) { return 0.5f; });
+    RunBlocks(state, *lfo, buffers.inputs, buffers.outputs, 2, mode >= 2 ? notes.Events() : nullptr);
 }
 BENCHMARK(BM_LFO)->ArgName("free0_swing1_midi2")->Arg(0)->Arg(1)->Arg(2);
 

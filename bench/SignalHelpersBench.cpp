@@ -2,25 +2,18 @@
 // FastSine, one sample through the order-10 filter (single, mixed and double
 // precision), and the output smoothing in its two active modes. Each runs
 // over a block of 512 samples and reports ns per sample.
-#include "plugins/common/FastSine.h"
-#include "plugins/common/IIRFilter.h"
-#include "plugins/common/OutputSmoothing.h"
-
 #include <benchmark/benchmark.h>
 
 #include <vector>
 
+#include "bench/BenchSupport.h"
+#include "plugins/common/FastSine.h"
+#include "plugins/common/IIRFilter.h"
+#include "plugins/common/OutputSmoothing.h"
+
 namespace {
 
-constexpr int kFrames = 512;
-
-void ReportPerFrame(benchmark::State& state, int frames)
-{
-    state.SetItemsProcessed(state.iterations() * frames);
-    state.counters["ns_per_frame"] =
-        benchmark::Counter(static_cast<double>(state.iterations() * frames),
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
+using namespace corvane::bench;
 
 std::vector<float> Phases(int frames)
 {

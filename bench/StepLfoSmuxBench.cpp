@@ -9,63 +9,20 @@
 #include <cmath>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "plugins/smux/ObryCorvaneSMUX.h"
 #include "plugins/steplfo/ObryCorvaneStepLFO.h"
 
 namespace {
 
-constexpr int32_t kFrames = 512;
-constexpr double kSampleRate = 48000;
-constexpr int32_t kEventsPerBlock = 63;
-
-VstTimeInfo gTime{};
-
-intptr_t PlayingHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
-{
-    if (opcode == audioMasterVersion)
-        return 2400;
-    if (opcode == audioMasterGetTime)
-        return reinterpret_cast<intptr_t>(&gTime);
-    return 0;
-}
-
-void StartTransport()
-{
-    gTime = VstTimeInfo{};
-    gTime.sampleRate = kSampleRate;
-    gTime.tempo = 120;
-    gTime.flags = kVstTempoValid | kVstPpqPosValid | kVstTransportPlaying;
-}
-
-void AdvanceTransport()
-{
-    gTime.samplePos += kFrames;
-    gTime.ppqPos += kFrames / kSampleRate * gTime.tempo / 60.0;
-}
-
-template <class Plugin>
-Plugin* Start()
-{
-    auto* plugin = new Plugin(PlayingHost);
-    plugin->setSampleRate(static_cast<float>(kSampleRate));
-    plugin->setBlockSize(kFrames);
-    plugin->resume();
-    return plugin;
-}
-
-void ReportPerFrame(benchmark::State& state)
-{
-    state.SetItemsProcessed(state.iterations() * kFrames);
-    state.counters["ns_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations() * kFrames),
-                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
+using namespace corvane::bench;
 
 // range(0): 0 defaults (held steps, transport lock), 1 linear, swing, smoothing, quadrature.
 void BM_StepLFO(benchmark::State& state)
 {
     using ObryCorvaneStepLFO::ObryCorvane;
     StartTransport();
-    auto* lfo = Start<ObryCorvane>();
+    auto lfo = StartPlugin<ObryCorvane>();
     for (int32_t c = 0; c < 2; ++c)
         for (int32_t s = 0; s < ObryCorvane::kNumSteps; ++s)
             lfo->SetParameterValue(ObryCorvane::kFirstStep + ObryCorvane::kNumSteps * c + s,
@@ -84,21 +41,8 @@ void BM_StepLFO(benchmark::State& state)
         lfo->SetParameterValue(ObryCorvane::kSync + ObryCorvane::kGroupSize, ObryCorvane::kSyncQuadrature, false);
     }
 
-    std::vector<float> inL(kFrames), inR(kFrames, 0.5f), outL(kFrames), outR(kFrames);
-    for (int32_t i = 0; i < kFrames; ++i)
-        inL[i] = std::sin(0.01f * static_cast<float>(i));
-    float* inputs[2] = {inL.data(), inR.data()};
-    float* outputs[2] = {outL.data(), outR.data()};
-    for (auto _ : state) {
-        lfo->processReplacing(inputs, outputs, kFrames);
-        AdvanceTransport();
-        benchmark::DoNotOptimize(outL.data());
-        benchmark::DoNotOptimize(outR.data());
-        benchmark::ClobberMemory();
-    }
-    ReportPerFrame(state);
-    lfo->close();
-    delete lfo;
+    StereoBuffers buffers([](int32_t) { return 0.5f; });
+    RunBlocks(state, *lfo, buffers.inputs, buffers.outputs, 2);
 }
 BENCHMARK(BM_StepLFO)->ArgName("held0_linear_swing1")->Arg(0)->Arg(1);
 
@@ -107,24 +51,15 @@ void BM_SMUX(benchmark::State& state)
 {
     using ObryCorvaneSMUX::ObryCorvane;
     StartTransport();
-    auto* smux = Start<ObryCorvane>();
+    auto smux = StartPlugin<ObryCorvane>();
     smux->SetParameterValue(ObryCorvane::kFlipR, 1, false);
 
-    std::vector<VstMidiEvent> notes(kEventsPerBlock);
-    for (int32_t i = 0; i < kEventsPerBlock; ++i) {
-        notes[i] = VstMidiEvent{};
-        notes[i].type = kVstMidiType;
-        notes[i].byteSize = sizeof(VstMidiEvent);
-        notes[i].deltaFrames = i * (kFrames / 64) + 5;
-        notes[i].midiData[0] = static_cast<char>(0xB0);
-        notes[i].midiData[1] = 7;
-        notes[i].midiData[2] = static_cast<char>(i);
-    }
-    std::vector<intptr_t> eventList(2 + kEventsPerBlock);
-    auto* events = reinterpret_cast<VstEvents*>(eventList.data());
-    events->numEvents = kEventsPerBlock;
-    for (int32_t i = 0; i < kEventsPerBlock; ++i)
-        eventList[2 + i] = reinterpret_cast<intptr_t>(&notes[i]);
+    // Controller messages that cut every block into pieces.
+    BlockEvents controllers([](int32_t i, char* bytes) {
+        bytes[0] = static_cast<char>(0xB0);
+        bytes[1] = 7;
+        bytes[2] = static_cast<char>(i);
+    });
 
     std::vector<std::vector<float>> in(4, std::vector<float>(kFrames));
     for (int32_t k = 0; k < 4; ++k)
@@ -133,18 +68,7 @@ void BM_SMUX(benchmark::State& state)
     std::vector<float> outL(kFrames), outR(kFrames);
     float* inputs[4] = {in[0].data(), in[1].data(), in[2].data(), in[3].data()};
     float* outputs[2] = {outL.data(), outR.data()};
-    const bool withEvents = state.range(0) >= 1;
-    for (auto _ : state) {
-        if (withEvents)
-            smux->processEvents(events);
-        smux->processReplacing(inputs, outputs, kFrames);
-        benchmark::DoNotOptimize(outL.data());
-        benchmark::DoNotOptimize(outR.data());
-        benchmark::ClobberMemory();
-    }
-    ReportPerFrame(state);
-    smux->close();
-    delete smux;
+    RunBlocks(state, *smux, inputs, outputs, 2, state.range(0) >= 1 ? controllers.Events() : nullptr);
 }
 BENCHMARK(BM_SMUX)->ArgName("plain0_midi1")->Arg(0)->Arg(1);
 

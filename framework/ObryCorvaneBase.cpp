@@ -5,6 +5,7 @@
 #include <lua.hpp>
 
 #include "framework/InstanceRegistry.h"
+#include "gui/ObryCorvaneView.h"
 #include "platform/Debug.h"
 #include "platform/Preferences.h"
 #include "scripting/LuaMIDIFunctions.h"
@@ -89,7 +90,10 @@ ObryCorvaneBase::ObryCorvaneBase(audioMasterCallback audioMaster, int32_t numInp
 
 ObryCorvaneBase::~ObryCorvaneBase()
 {
+    if (editor)
+        editor->close();
     InstanceRegistry::MarkUnusable(this);
+    luaMIDIHelper.StopTimers(); // for owners destroyed without close
     oscHelper.DestroyTask();
     InstanceRegistry::Unregister(this);
 }
@@ -127,22 +131,43 @@ int32_t ObryCorvaneBase::Initialize()
     luaMIDIHelper.SetParameterTable(static_cast<int32_t>(count), table);
 
     // The Lua MIDI state runs its scripts here; the OSC helper's Init asks
-    // for the same state again (setupLua makes it only once).
+    // for the same state again (setupLua makes it only once). Scripts may
+    // start timers while they load: the Lua lock, which every timer callback
+    // takes, stays held until the instance is complete.
+    std::lock_guard<std::recursive_mutex> luaGuard(luaMIDIHelper.LuaLock());
     luaMIDIHelper.setupLua();
     oscHelper.Init();
     oscHelper.CreateTask();
+
+    // The editor object; it opens no window (and no X connection) until the
+    // host sends effEditOpen.
+    if (!editor) {
+        auto* view = new ObryCorvaneView(this);
+        editor = view;
+        view->InitWindowSize();
+    }
+    SetFlag(effFlagsHasEditor, true);
 
     InstanceRegistry::MarkUsable(this);
     return 0;
 }
 
+// The host's UI thread, which holds no Lua lock: stopping the timers waits
+// for a callback in progress, which may be waiting for that lock.
 void ObryCorvaneBase::Cleanup()
 {
+    // Timers first: a periodic script would otherwise go on setting
+    // parameters of an instance that is being taken apart.
+    luaMIDIHelper.StopTimers();
     oscHelper.DestroyTask();
 }
 
 void ObryCorvaneBase::close()
 {
+    // A host may close the plug-in with its editor still open: the render
+    // thread reads this instance and must stop first.
+    if (editor)
+        editor->close();
     InstanceRegistry::MarkUnusable(this);
     Cleanup();
 }

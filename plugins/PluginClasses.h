@@ -3,7 +3,9 @@
 
 #include "plugins/Placeholder.h"
 #include "plugins/acencoder/ObryCorvaneACEncoder.h"
+#include "plugins/brink/ObryCorvaneBrinkController.h"
 #include "plugins/cvinput/ObryCorvaneCVInput.h"
+#include "plugins/cvtomidi/ObryCorvaneCVToMIDI.h"
 #include "plugins/dc/ObryCorvaneDC.h"
 #include "plugins/function/ObryCorvaneFunction.h"
 #include "plugins/lfo/ObryCorvaneLFO.h"

@@ -16,7 +16,9 @@ const luaL_Reg kMIDIFunctions[] = {
     {"getParameterName", LuaGetParameterName},
     {"isParameterUsed", LuaIsParameterUsed},
     {"getNumParameters", LuaGetNumParameters},
-    // Still to come here: sendOSC, setOthersParameter, getOthersParameter.
+    {"sendOSC", LuaSendOSC},
+    {"setOthersParameter", LuaSetOthersParameter},
+    {"getOthersParameter", LuaGetOthersParameter},
     {"requestAllNoteOn", LuaRequestAllNoteOn},
     {"requestAllNoteOff", LuaRequestAllNoteOff},
     {"requestAllCC", LuaRequestAllCC},
@@ -31,12 +33,17 @@ const luaL_Reg kMIDIFunctions[] = {
     {"requestChannelPressure", LuaRequestChannelPressure},
     {"requestProgramChange", LuaRequestProgramChange},
     {"requestPolyPressure", LuaRequestPolyPressure},
-    // Still to come here, in this order: time, requestTimedCallback,
-    // requestPeriodicCallback, cancelTimer (timers); setGUIBoolValue,
-    // getGUIBoolValue, setOthersGUIBoolValue, getOthersGUIBoolValue
-    // (indicators); registerOSCPathForParameter,
-    // registerOSCPathForParameterNormalized, registerOSCPathForFunction (the
-    // OSC server's bindings).
+    {"time", LuaTime},
+    {"requestTimedCallback", LuaRequestTimedCallback},
+    {"requestPeriodicCallback", LuaRequestPeriodicCallback},
+    {"cancelTimer", LuaCancelTimer},
+    {"setGUIBoolValue", LuaSetGUIBoolValue},
+    {"getGUIBoolValue", LuaGetGUIBoolValue},
+    {"setOthersGUIBoolValue", LuaSetOthersGUIBoolValue},
+    {"getOthersGUIBoolValue", LuaGetOthersGUIBoolValue},
+    {"registerOSCPathForParameter", LuaRegisterOSCPathForParameter},
+    {"registerOSCPathForParameterNormalized", LuaRegisterOSCPathForParameterNormalized},
+    {"registerOSCPathForFunction", LuaRegisterOSCPathForFunction},
     {nullptr, nullptr},
 };
 

@@ -37,6 +37,27 @@ int LuaGetParameterName(lua_State* state);
 int LuaIsParameterUsed(lua_State* state);
 int LuaGetNumParameters(lua_State* state);
 
+// LuaMIDIOSC.cpp. sendOSC needs no MIDI helper; the editor's state
+// registers the same function.
+int LuaSendOSC(lua_State* state);
+int LuaRegisterOSCPathForParameter(lua_State* state);
+int LuaRegisterOSCPathForParameterNormalized(lua_State* state);
+int LuaRegisterOSCPathForFunction(lua_State* state);
+
+// LuaMIDIOthers.cpp: indicators, and other instances by their id.
+int LuaSetOthersParameter(lua_State* state);
+int LuaGetOthersParameter(lua_State* state);
+int LuaSetGUIBoolValue(lua_State* state);
+int LuaGetGUIBoolValue(lua_State* state);
+int LuaSetOthersGUIBoolValue(lua_State* state);
+int LuaGetOthersGUIBoolValue(lua_State* state);
+
+// LuaMIDITimers.cpp
+int LuaTime(lua_State* state);
+int LuaRequestTimedCallback(lua_State* state);
+int LuaRequestPeriodicCallback(lua_State* state);
+int LuaCancelTimer(lua_State* state);
+
 // LuaMIDIRequests.cpp
 int LuaRequestAllNoteOn(lua_State* state);
 int LuaRequestAllNoteOff(lua_State* state);

@@ -49,12 +49,19 @@ int Panic(lua_State* state)
 } // namespace
 
 LuaMIDIHelper::LuaMIDIHelper(ObryCorvaneBase* owner, MessageQueue* midiQueue, OSCHelper* oscHelper)
-    : owner(owner), midiQueue(midiQueue), oscHelper(oscHelper)
+    : owner(owner),
+      midiQueue(midiQueue),
+      oscHelper(oscHelper),
+      timerQueue(std::make_unique<corvane::platform::TimerQueue>("Lua MIDI timers"))
 {
 }
 
 LuaMIDIHelper::~LuaMIDIHelper()
 {
+    // The timers go first, without the timer lock (a running callback takes
+    // it): they call into the state that closes below.
+    StopTimers();
+    timerQueue.reset();
     closeLua();
 }
 

@@ -26,6 +26,10 @@
 //   Lua error, and the state stays usable. The state's memory is capped at
 //   kMemoryLimitBytes; an allocation beyond it fails as Lua's "not enough
 //   memory" error.
+// - Timers: the helper's timer queue runs the scripts' timers on its own
+//   thread. The timer lock guards the set of live timers. It may be taken
+//   while the Lua lock is held (the timer functions), never the reverse: a
+//   timer callback leaves the timer lock before it takes the Lua lock.
 #pragma once
 
 #include <array>
@@ -35,6 +39,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -42,6 +47,7 @@
 #include "framework/MessageQueue.h"
 #include "framework/ParameterInfo.h"
 #include "framework/vst/VstAbi.h"
+#include "platform/TimerQueue.h"
 
 struct lua_State;
 struct lua_Debug;
@@ -154,6 +160,38 @@ public:
     ObryCorvaneBase* Owner() const { return owner; }
     OSCHelper* GetOSCHelper() const { return oscHelper; }
 
+    // A script's timer: the registry reference of its function and the
+    // queue's timer. Owned by the timer set until the timer ends or is
+    // cancelled. Timers are named by serial numbers that are never reused,
+    // so a late callback or a kept Lua handle can never reach a newer timer.
+    using TimerSerial = uint64_t; // 0 is never a timer
+    struct TimerRecord {
+        LuaMIDIHelper* helper;
+        int reference;
+        corvane::platform::TimerQueue::TimerId handle;
+        bool periodic; // false for one-shot timers and periods of 0 ms
+    };
+
+    // Lua lock held (the timer functions). Calls the function of `reference`
+    // after `milliseconds` and then, when periodic, every `milliseconds`
+    // (clamped to 0 .. 2^31 - 1; a period of 0 fires once). The timer owns
+    // the reference from then on. 0 when no timer could be made (timers
+    // stopped, no thread, no memory); the reference stays the caller's.
+    TimerSerial StartTimerLocked(int reference, int64_t milliseconds, bool periodic) noexcept;
+    // Lua lock held. Ends the timer when it still runs, without waiting for
+    // a callback in progress (which will then not call Lua); returns true
+    // and hands back the function's reference, now the caller's to release.
+    // False for a timer that has ended or was cancelled.
+    bool CancelTimerLocked(TimerSerial serial, int* reference) noexcept;
+    // Ends every timer for good: waits for a callback in progress, releases
+    // the functions, and refuses new timers from then on. Called by the
+    // owner's Cleanup (the host's UI thread) and by the destructor. The
+    // caller must hold neither the Lua lock nor the timer lock: a callback
+    // in progress may be waiting for either, and this waits for it.
+    void StopTimers();
+    // Live timers (diagnostics and tests).
+    size_t TimerCount();
+
 protected:
     ObryCorvaneBase* owner;
     MessageQueue* midiQueue;
@@ -211,8 +249,15 @@ private:
     int callDepth = 0;
     std::chrono::steady_clock::time_point deadline{};
 
-    // The timer queue, its lock and the live timers join here with the timer
-    // functions.
+    // Timer queue thread: one firing of the timer `serial`.
+    void OnTimer(TimerSerial serial);
+
+    // Made with the helper; its thread starts with the first timer. Deleted
+    // by the destructor, without the timer lock, before the state closes.
+    std::unique_ptr<corvane::platform::TimerQueue> timerQueue;
+    std::mutex timerLock;
+    std::map<TimerSerial, TimerRecord> timers; // guarded by timerLock
+    TimerSerial nextTimerSerial = 1;           // guarded by timerLock
 };
 
 } // namespace QZ

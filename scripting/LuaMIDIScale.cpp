@@ -11,6 +11,22 @@
 
 namespace QZ {
 
+namespace {
+
+// The plug-in keeps the scale (and may allocate); an exception must not
+// unwind through Lua's frames, so it is caught here and raised afterwards.
+bool HandToOwner(ObryCorvaneBase* owner, const char* name, uint16_t mask) noexcept
+{
+    try {
+        owner->AddScale(name, mask);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
 // Entries are 1-based semitone numbers; 1 to 16 set bits 0 to 15 of the
 // mask, anything else (other numbers, non-numbers) is ignored.
 int LuaAddScale(lua_State* state)
@@ -29,8 +45,8 @@ int LuaAddScale(lua_State* state)
         }
         lua_pop(state, 1);
     }
-    if (helper->Owner())
-        helper->Owner()->AddScale(name, mask);
+    if (helper->Owner() && !HandToOwner(helper->Owner(), name, mask))
+        return luaL_error(state, "not enough memory");
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <stdexcept>
 #include <string>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -49,6 +50,12 @@ bool ResolveHost(const std::string& host, uint32_t* address)
     in_addr numeric{};
     if (inet_pton(AF_INET, host.c_str(), &numeric) == 1) {
         *address = ntohl(numeric.s_addr);
+        return true;
+    }
+    // The name scripts use most, answered without a lookup: sendOSC may run
+    // in a MIDI callback on the audio thread.
+    if (strcasecmp(host.c_str(), "localhost") == 0) {
+        *address = INADDR_LOOPBACK;
         return true;
     }
 #if defined(__SANITIZE_THREAD__)

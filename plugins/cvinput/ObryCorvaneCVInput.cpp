@@ -6,6 +6,7 @@
 #include <limits>
 #include <numbers>
 
+#include "plugins/common/OffValueTexts.h"
 #include "plugins/common/OutputSmoothing.h"
 
 namespace ObryCorvaneCVInput {
@@ -40,6 +41,10 @@ FactoryPresetTable gPresets{{"Defaults", {}}};
 // from two host threads at once.
 const char* const kModeNames[] = {"Decoder", "Generator", "Tessel Decoder"};
 SharedValueNames gModeNameList(kModeNames);
+
+// "OSC Port Offset" is parameter 0.
+constexpr OffValueTexts kOffTexts{0, ObryCorvane::ParameterIndex(0, ObryCorvane::kSmoothing),
+                                  ObryCorvane::ParameterIndex(1, ObryCorvane::kSmoothing)};
 
 constexpr int32_t kLowpassOrder = 10;
 constexpr double kTwoPi = 2 * std::numbers::pi;
@@ -276,21 +281,12 @@ int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CF
 
 uint32_t ObryCorvane::GetParameterFlags(int32_t index)
 {
-    if (index == 0 || index == ParameterIndex(0, kSmoothing) || index == ParameterIndex(1, kSmoothing))
-        return kAudioUnitParameterFlag_ValuesHaveStrings;
-    return 0;
+    return kOffTexts.Flags(index);
 }
 
 bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
 {
-    const int32_t index = static_cast<int32_t>(request.inParamID);
-    const bool isSmoothing = index == ParameterIndex(0, kSmoothing) || index == ParameterIndex(1, kSmoothing);
-    if (index != 0 && !isSmoothing)
-        return false;
-    const float value = request.inValue ? *request.inValue : GetParameterReal(index);
-    if (isSmoothing ? SmoothingShowsOff(value) : value == 0)
-        request.outString = CFStringMakeConstant("Off");
-    return true;
+    return kOffTexts.StringFromValue(*this, request);
 }
 
 } // namespace ObryCorvaneCVInput

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "plugins/common/OffValueTexts.h"
 #include "plugins/common/OutputSmoothing.h"
 
 namespace ObryCorvaneDC {
@@ -25,6 +26,9 @@ const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
 };
 
 FactoryPresetTable gPresets{{"Defaults", {}}};
+
+constexpr OffValueTexts kOffTexts{ObryCorvane::kPortOffsetIndex, ObryCorvane::kSmoothingIndex,
+                                  ObryCorvane::kSmoothingIndex + 1};
 
 } // namespace
 
@@ -97,22 +101,12 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
 
 uint32_t ObryCorvane::GetParameterFlags(int32_t index)
 {
-    return index == kPortOffsetIndex || index == kSmoothingIndex || index == kSmoothingIndex + 1
-               ? kAudioUnitParameterFlag_ValuesHaveStrings
-               : 0;
+    return kOffTexts.Flags(index);
 }
 
 bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
 {
-    const int32_t index = static_cast<int32_t>(request.inParamID);
-    if (index != kPortOffsetIndex && index != kSmoothingIndex && index != kSmoothingIndex + 1)
-        return false;
-    const float value = request.inValue ? *request.inValue : GetParameterReal(index);
-    const bool off = index == kPortOffsetIndex ? value == 0.0f : SmoothingShowsOff(value);
-    // Other values get no text: the ordinary number display applies.
-    if (off)
-        request.outString = CFStringMakeConstant("Off");
-    return true;
+    return kOffTexts.StringFromValue(*this, request);
 }
 
 } // namespace ObryCorvaneDC

@@ -1,24 +1,17 @@
 #include "plugins/lfo/ObryCorvaneLFO.h"
 
-#include "plugins/common/ValueNames.h"
-
 #include <cmath>
-#include <cstring>
 
 #include "plugins/common/FastSine.h"
-#include "plugins/common/OutputSmoothing.h"
+#include "plugins/common/IndicatorBlock.h"
+#include "plugins/common/OffValueTexts.h"
+#include "plugins/common/ParameterUnits.h"
 
 namespace ObryCorvaneLFO {
 
 namespace {
 
-constexpr uint32_t kGeneric = kAudioUnitParameterUnit_Generic;
-constexpr uint32_t kIndexed = kAudioUnitParameterUnit_Indexed;
-constexpr uint32_t kBoolean = kAudioUnitParameterUnit_Boolean;
-constexpr uint32_t kPercent = kAudioUnitParameterUnit_Percent;
-constexpr uint32_t kHertz = kAudioUnitParameterUnit_Hertz;
-constexpr uint32_t kBeatsUnit = kAudioUnitParameterUnit_Beats;
-constexpr uint32_t kMilliseconds = kAudioUnitParameterUnit_Milliseconds;
+using namespace ParameterUnit;
 
 #define LFO_GROUP(S)                                                                                                 \
     {"Speed " S, kHertz, 0.05f, 20, 5}, {"Speed Multiplier " S, kIndexed, 0, 3, 1}, {"Sync " S, kIndexed, 0, 5, 0},   \
@@ -57,17 +50,14 @@ FactoryPresetTable gPresets{
       0, 0, 50, 0, 50, 0}},                                   // smoothing, swing
 };
 
-// The value-name lists, built once per process and shared by all instances.
-const char* const kMultiplierNames[] = {"0.1", "1", "10", "100"};
+// The value-name lists of the LFO's own settings, built once per process and
+// shared by all instances (the others are in ClockedOscillator.h).
 const char* const kSyncModeNames[] = {"Free", "Tempo", "Transport", "Quadrature", "Start/Stop", "Transport2"};
 const char* const kDivisorNames[] = {"1/1", "1/2", "1/4", "1/8", "1/16", "1/32", "1/64", "1/128"};
-const char* const kInputModeTexts[] = {"Add", "Multiply", "Combine"};
-const char* const kSwingTypeTexts[] = {"16", "8"};
-SharedValueNames gMultiplierList(kMultiplierNames);
 SharedValueNames gSyncList(kSyncModeNames);
 SharedValueNames gDivisorList(kDivisorNames);
-SharedValueNames gInputModeList(kInputModeTexts);
-SharedValueNames gSwingTypeList(kSwingTypeTexts);
+
+constexpr OffValueTexts kOffTexts{ObryCorvane::kOSCPortOffset, ObryCorvane::kSmoothingL, ObryCorvane::kSmoothingL + 1};
 
 } // namespace
 
@@ -88,15 +78,15 @@ int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CF
     const int32_t i = static_cast<int32_t>(index);
     const int32_t groupIndex = i >= 1 && i <= 2 * kGroupSize ? (i - 1) % kGroupSize + 1 : -1;
     if (groupIndex == kSpeedMultiplier)
-        names = &gMultiplierList;
+        names = &SpeedMultiplierNames();
     else if (groupIndex == kSync)
         names = &gSyncList;
     else if (groupIndex == kBeatDivisor)
         names = &gDivisorList;
     else if (groupIndex == kInputMode)
-        names = &gInputModeList;
+        names = &InputModeNames();
     else if (i == kSwingTypeL || i == kSwingTypeL + 2)
-        names = &gSwingTypeList;
+        names = &SwingTypeNames();
     else
         return kAudioUnitErr_InvalidParameter;
     *outArray = names->Acquire();
@@ -112,21 +102,12 @@ int32_t ObryCorvane::Initialize()
 
 uint32_t ObryCorvane::GetParameterFlags(int32_t index)
 {
-    return index == kOSCPortOffset || index == kSmoothingL || index == kSmoothingL + 1
-               ? kAudioUnitParameterFlag_ValuesHaveStrings
-               : 0;
+    return kOffTexts.Flags(index);
 }
 
 bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
 {
-    const int32_t index = static_cast<int32_t>(request.inParamID);
-    if (index != kOSCPortOffset && index != kSmoothingL && index != kSmoothingL + 1)
-        return false;
-    const float value = request.inValue ? *request.inValue : GetParameterReal(index);
-    const bool off = index == kOSCPortOffset ? value == 0.0f : SmoothingShowsOff(value);
-    if (off)
-        request.outString = CFStringMakeConstant("Off");
-    return true;
+    return kOffTexts.StringFromValue(*this, request);
 }
 
 float ObryCorvane::Param(int32_t index)
@@ -140,7 +121,7 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 {
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
-    const double sampleRate = std::isfinite(this->sampleRate) && this->sampleRate > 0 ? this->sampleRate : 0.0;
+    const double sampleRate = UsableSampleRate(this->sampleRate);
     const HostTime time = ReadHostTime(*this);
     for (int32_t c = 0; c < 2; ++c)
         SetupChannel(c, time, sampleRate);
@@ -157,7 +138,7 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
 
     const float phaseParam = ChannelParam(c, kPhase) / 360.0f;
     const float sync = ChannelParam(c, kSync);
-    const int32_t mode = sync >= 0.0f && sync < 6.0f ? static_cast<int32_t>(sync) : kSyncFree;
+    const int32_t mode = IndexedChoice(sync, 6, kSyncFree);
     double phaseOffsetIndicator = -1.0;
     double rate = 0.0;
     switch (mode) {
@@ -184,11 +165,8 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
         break;
     }
     case kSyncQuadrature:
-        ch.phase = WrapPhase(other.phase + phaseParam);
+        rate = ch.FollowInQuadrature(other, phaseParam);
         phaseOffsetIndicator = phaseParam;
-        // R follows L's rate of this block. L runs before R, so on L this is
-        // R's rate from the previous block (0 before R's first block).
-        rate = other.rate;
         break;
     case kSyncStartStop:
         rate = 0.0;
@@ -198,12 +176,9 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
         rate = ChannelParam(c, kSpeed) * SpeedMultiplier(ChannelParam(c, kSpeedMultiplier));
         break;
     }
-    if (!(rate >= 0.0) || !std::isfinite(rate))
-        rate = 0.0;
-    ch.rate = rate;
-    ch.increment = sampleRate > 0.0 ? rate / sampleRate : 0.0;
-    WriteIndicatorF64(kIndicatorPhaseOffsetF64 + c, phaseOffsetIndicator);
-    WriteIndicatorF64(kIndicatorRateF64 + c, rate);
+    ch.SetRate(rate, sampleRate);
+    WriteIndicator<double>(indicatorBlock, kIndicatorPhaseOffsetF64 + c, phaseOffsetIndicator);
+    WriteIndicator<double>(indicatorBlock, kIndicatorRateF64 + c, ch.rate);
 
     ch.pulseWidth = ChannelParam(c, kPulseWidth) * 0.01f;
     ch.sine = ChannelParam(c, kSine);
@@ -213,10 +188,7 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     ch.random = ChannelParam(c, kRandom);
     ch.noise = ChannelParam(c, kNoise);
     ch.offset = ChannelParam(c, kOffset);
-    ch.asymmetry = ChannelParam(c, kAsymmetry) * 0.005f + 0.5f;
-    const float inputMode = ChannelParam(c, kInputMode);
-    ch.inputMode = inputMode >= 0.0f && inputMode < 3.0f ? static_cast<int32_t>(inputMode) : 0;
-    SetupOutputSmoothing(Param(kSmoothingL + c), static_cast<float>(sampleRate), &ch.slewStep, &ch.lowpassCoef);
+    ch.SetupOutput(ChannelParam(c, kAsymmetry), ChannelParam(c, kInputMode), Param(kSmoothingL + c), sampleRate);
 }
 
 // audio thread: no allocation, no blocking lock
@@ -226,45 +198,29 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
         Channel& ch = channels[c];
         const float* in = inputs[c];
         float* out = outputs[c];
-        const double increment = ch.increment;
-        ch.swing.Run(frames, [&](int32_t first, int32_t count, double scale) {
-            Generate(ch, in + first, out + first, count, increment * scale);
+        ch.Run(out, frames, [&](int32_t first, int32_t count, double increment) {
+            Generate(ch, in + first, out + first, count, increment);
         });
-        ApplyOutputSmoothing(out, frames, ch.slewStep, ch.lowpassCoef, &ch.smoothState);
-        ch.phase = WrapPhase(ch.phase);
-        WriteIndicatorF32(kIndicatorPhaseF32 + c, static_cast<float>(ch.phase));
-        WriteIndicatorF32(kIndicatorOutputF32 + c, ch.smoothState);
+        WriteIndicator<float>(indicatorBlock, kIndicatorPhaseF32 + c, static_cast<float>(ch.phase));
+        WriteIndicator<float>(indicatorBlock, kIndicatorOutputF32 + c, ch.smoothState);
     }
 }
 
 // audio thread: per sample, no calls beyond FastSine
 void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment)
 {
-    const float a = ch.asymmetry;
-    const float k1 = a <= 0.0f ? 0.0f : 0.5f / a;
-    const float k2 = a >= 1.0f ? 0.0f : 0.5f / (1.0f - a);
+    const PhaseWarp warp(ch.asymmetry);
     double phase = ch.phase;
     uint32_t seed = ch.noiseSeed;
     float held = ch.heldRandom;
     for (int32_t i = 0; i < frames; ++i) {
-        const float p = static_cast<float>(phase);
-        // Asymmetry: the warped phase reaches 0.5 at p = a.
-        const float w = p >= a ? p * k2 + (1.0f - k2) : p * k1;
+        const float w = warp(static_cast<float>(phase));
         const float sine = FastSine(w);
         const float triangle = std::fmin(4.0f * w - 1.0f, 3.0f - 4.0f * w);
         const float square = w > ch.pulseWidth ? -1.0f : 1.0f;
         const float saw = 2.0f * w - 1.0f;
 
-        phase += increment;
-        bool wrapped = false;
-        if (phase - 1.0 >= 0.0) {
-            phase -= 1.0;
-            wrapped = true;
-            // Rates above the sample rate (a tiny cycle at a fast tempo)
-            // would otherwise walk the phase out of 0..1 for good.
-            if (phase >= 1.0)
-                phase -= std::floor(phase);
-        }
+        const bool wrapped = AdvancePhase(phase, increment);
 
         seed = seed * 49979693u + 15485867u;
         const float noise = (static_cast<float>(static_cast<int32_t>(seed & 0xFFFFF) - 0x80000)) * 1.9073486e-6f;
@@ -273,12 +229,7 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
 
         const float sum = triangle * ch.triangle + sine * ch.sine + square * ch.square + saw * ch.saw +
                           held * ch.random + noise * ch.noise;
-        const float x = in[i];
-        switch (ch.inputMode) {
-        case 1: out[i] = (sum + ch.offset) * x; break;
-        case 2: out[i] = (sum + ch.offset + 1.0f) * x; break;
-        default: out[i] = sum + ch.offset + x; break;
-        }
+        out[i] = CombineWithInput(ch.inputMode, sum + ch.offset, in[i]);
     }
     ch.phase = phase;
     ch.noiseSeed = seed;
@@ -291,17 +242,6 @@ void ObryCorvane::NoteOn(int, int, int)
     for (int32_t c = 0; c < 2; ++c)
         if (Param(kResetByNoteL + c) != 0.0f)
             channels[c].phase = std::fmin(std::fmax(ChannelParam(c, kPhase) / 360.0, 0.0), 1.0);
-}
-
-// The editor reads these without a lock while the audio thread writes them.
-void ObryCorvane::WriteIndicatorF32(int element, float value)
-{
-    memcpy(indicatorBlock + element * sizeof(float), &value, sizeof value);
-}
-
-void ObryCorvane::WriteIndicatorF64(int element, double value)
-{
-    memcpy(indicatorBlock + element * sizeof(double), &value, sizeof value);
 }
 
 } // namespace ObryCorvaneLFO

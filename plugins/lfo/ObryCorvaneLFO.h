@@ -14,7 +14,7 @@
 #include <cstdint>
 
 #include "framework/ObryCorvaneBase.h"
-#include "plugins/common/TempoClock.h"
+#include "plugins/common/ClockedOscillator.h"
 
 namespace ObryCorvaneLFO {
 
@@ -78,22 +78,15 @@ public:
     const char* GetGUIScriptName() override { return "gui_lfo.lua"; }
 
 private:
-    struct Channel {
+    // The clock and output stage (ClockedChannel) and the waveform mix.
+    struct Channel : ClockedChannel {
         // Generator settings, made by BeginBlock.
-        double increment;
         float pulseWidth;
         float sine, triangle, square, saw, random, noise;
         float offset;
-        float asymmetry; // the warped phase's midpoint, 0..1
-        float slewStep, lowpassCoef;
-        int32_t inputMode;
-        SwingClock swing;
-        double rate; // Hz used in the last block (quadrature on L reads R's)
-        // Oscillator state, kept across blocks.
-        double phase; // cycles, 0..1
+        // Generator state, kept across blocks.
         float heldRandom;
         uint32_t noiseSeed;
-        float smoothState;
     };
 
     // A parameter of the current program, its default when not finite.
@@ -101,8 +94,6 @@ private:
     float ChannelParam(int32_t c, int32_t groupIndex) { return Param(groupIndex + kGroupSize * c); }
     void SetupChannel(int32_t c, const HostTime& time, double sampleRate);
     static void Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment);
-    void WriteIndicatorF32(int element, float value);
-    void WriteIndicatorF64(int element, double value);
 
     Channel channels[2];
 };

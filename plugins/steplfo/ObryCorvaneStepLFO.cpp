@@ -2,22 +2,16 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
-#include "plugins/common/OutputSmoothing.h"
-#include "plugins/common/ValueNames.h"
+#include "plugins/common/IndicatorBlock.h"
+#include "plugins/common/OffValueTexts.h"
+#include "plugins/common/ParameterUnits.h"
 
 namespace ObryCorvaneStepLFO {
 
 namespace {
 
-constexpr uint32_t kGeneric = kAudioUnitParameterUnit_Generic;
-constexpr uint32_t kIndexed = kAudioUnitParameterUnit_Indexed;
-constexpr uint32_t kBoolean = kAudioUnitParameterUnit_Boolean;
-constexpr uint32_t kPercent = kAudioUnitParameterUnit_Percent;
-constexpr uint32_t kHertz = kAudioUnitParameterUnit_Hertz;
-constexpr uint32_t kBeatsUnit = kAudioUnitParameterUnit_Beats;
-constexpr uint32_t kMilliseconds = kAudioUnitParameterUnit_Milliseconds;
+using namespace ParameterUnit;
 
 #define STEPLFO_GROUP(S)                                                                                             \
     {"Speed Mode " S, kIndexed, 0, 1, 1}, {"Speed " S, kHertz, 0.05f, 20, 5},                                        \
@@ -72,55 +66,41 @@ const ParameterInfo* Table()
 FactoryPresetTable gPresets{{"Defaults", {}}};
 
 // The value names of the indexed group settings: one list each per process,
-// shared by every instance and both channels.
+// shared by every instance and both channels (those the LFO offers too are
+// in ClockedOscillator.h).
 const char* const kSpeedModeNames[] = {"Cycle", "Step"};
-const char* const kMultiplierNames[] = {"0.1", "1", "10", "100"};
 const char* const kSyncNames[] = {"Free", "Tempo", "Transport", "Quadrature"};
 const char* const kDivisorNames[] = {"1/1", "1/2", "1/4", "1/8", "1/16", "1/32"};
 const char* const kRangeModeNames[] = {"Unipolar", "Bipolar"};
 const char* const kLengthModeNames[] = {"Start/Length", "Start/End"};
 const char* const kInterpolationNames[] = {"Step", "Linear"};
-const char* const kInputModeNames[] = {"Add", "Multiply", "Combine"};
-const char* const kSwingTypeNames[] = {"16", "8"};
 
 SharedValueNames gSpeedModeList(kSpeedModeNames);
-SharedValueNames gMultiplierList(kMultiplierNames);
 SharedValueNames gSyncList(kSyncNames);
 SharedValueNames gDivisorList(kDivisorNames);
 SharedValueNames gRangeModeList(kRangeModeNames);
 SharedValueNames gLengthModeList(kLengthModeNames);
 SharedValueNames gInterpolationList(kInterpolationNames);
-SharedValueNames gInputModeList(kInputModeNames);
-SharedValueNames gSwingTypeList(kSwingTypeNames);
 
 // The list of a group setting (1..21), or null when it has none.
 SharedValueNames* ValueNamesOf(int32_t groupIndex)
 {
     switch (groupIndex) {
     case ObryCorvane::kSpeedMode: return &gSpeedModeList;
-    case ObryCorvane::kSpeedMultiplier: return &gMultiplierList;
+    case ObryCorvane::kSpeedMultiplier: return &SpeedMultiplierNames();
     case ObryCorvane::kSync: return &gSyncList;
     case ObryCorvane::kBeatDivisor: return &gDivisorList;
     case ObryCorvane::kRangeMode: return &gRangeModeList;
     case ObryCorvane::kLengthMode: return &gLengthModeList;
     case ObryCorvane::kInterpolation: return &gInterpolationList;
-    case ObryCorvane::kInputMode: return &gInputModeList;
-    case ObryCorvane::kSwingType: return &gSwingTypeList;
+    case ObryCorvane::kInputMode: return &InputModeNames();
+    case ObryCorvane::kSwingType: return &SwingTypeNames();
     default: return nullptr;
     }
 }
 
-bool IsSmoothingIndex(int32_t index)
-{
-    return index == ObryCorvane::kSmoothing || index == ObryCorvane::kSmoothing + ObryCorvane::kGroupSize;
-}
-
-// The whole part of an indexed setting, or `fallback` when it is out of
-// 0..count-1 (values from a restored state are not range-checked).
-int32_t Choice(float value, int32_t count, int32_t fallback)
-{
-    return value >= 0.0f && value < static_cast<float>(count) ? static_cast<int32_t>(value) : fallback;
-}
+constexpr OffValueTexts kOffTexts{ObryCorvane::kOSCPortOffset, ObryCorvane::kSmoothing,
+                                  ObryCorvane::kSmoothing + ObryCorvane::kGroupSize};
 
 } // namespace
 
@@ -158,20 +138,12 @@ int32_t ObryCorvane::Initialize()
 
 uint32_t ObryCorvane::GetParameterFlags(int32_t index)
 {
-    return index == kOSCPortOffset || IsSmoothingIndex(index) ? kAudioUnitParameterFlag_ValuesHaveStrings : 0;
+    return kOffTexts.Flags(index);
 }
 
 bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
 {
-    const int32_t index = static_cast<int32_t>(request.inParamID);
-    if (index != kOSCPortOffset && !IsSmoothingIndex(index))
-        return false;
-    const float value = request.inValue ? *request.inValue : GetParameterReal(index);
-    const bool off = index == kOSCPortOffset ? value == 0.0f : SmoothingShowsOff(value);
-    // Other values get no text: the ordinary number display applies.
-    if (off)
-        request.outString = CFStringMakeConstant("Off");
-    return true;
+    return kOffTexts.StringFromValue(*this, request);
 }
 
 float ObryCorvane::Param(int32_t index)
@@ -185,8 +157,7 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 {
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
-    const double rate = this->sampleRate;
-    const double sampleRate = std::isfinite(rate) && rate > 0.0 ? rate : 0.0;
+    const double sampleRate = UsableSampleRate(this->sampleRate);
     const HostTime time = ReadHostTime(*this);
     for (int32_t c = 0; c < kNumChannels; ++c)
         SetupChannel(c, time, sampleRate);
@@ -230,7 +201,7 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     const double stepsPerCycle = perStep ? ch.count : 1.0;
     const double phaseOffset = ChannelParam(c, kPhase) / 360.0;
     const float sync = ChannelParam(c, kSync);
-    const int32_t mode = sync >= 1.0f && sync < 4.0f ? static_cast<int32_t>(sync) : kSyncFree;
+    const int32_t mode = IndexedChoice(sync, 4, kSyncFree);
     bool standsAtStart = false;
     double rate = 0.0;
     switch (mode) {
@@ -250,19 +221,13 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
         break;
     }
     case kSyncQuadrature:
-        ch.phase = WrapPhase(other.phase + phaseOffset);
-        // R follows L's rate of this block. L runs before R, so on L this is
-        // R's rate from the previous block (0 before R's first block).
-        rate = other.rate;
+        rate = ch.FollowInQuadrature(other, phaseOffset);
         break;
     default:
         rate = ChannelParam(c, kSpeed) * SpeedMultiplier(ChannelParam(c, kSpeedMultiplier)) / stepsPerCycle;
         break;
     }
-    if (!(rate >= 0.0) || !std::isfinite(rate))
-        rate = 0.0;
-    ch.rate = rate;
-    ch.increment = sampleRate > 0.0 ? rate / sampleRate : 0.0;
+    ch.SetRate(rate, sampleRate);
     ch.offset = ChannelParam(c, kOffset);
     ch.multiplier = ChannelParam(c, kMultiplier);
     if (standsAtStart) {
@@ -275,10 +240,8 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     }
     ch.floor = std::trunc(ChannelParam(c, kRangeMode)) != 0.0f ? kBipolarFloor : kUnipolarFloor;
     ch.linear = std::trunc(ChannelParam(c, kInterpolation)) != 0.0f;
-    ch.asymmetry = ChannelParam(c, kAsymmetry) * 0.005f + 0.5f;
-    ch.inputMode = Choice(ChannelParam(c, kInputMode), 3, 0);
-    SetupOutputSmoothing(ChannelParam(c, kSmoothing), static_cast<float>(sampleRate), &ch.slewStep,
-                         &ch.lowpassCoef);
+    ch.SetupOutput(ChannelParam(c, kAsymmetry), ChannelParam(c, kInputMode), ChannelParam(c, kSmoothing),
+                   sampleRate);
 }
 
 // audio thread: no allocation, no blocking lock
@@ -288,13 +251,10 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
         Channel& ch = channels[c];
         const float* in = inputs[c];
         float* out = outputs[c];
-        const double increment = ch.increment;
-        ch.swing.Run(frames, [&](int32_t first, int32_t count, double scale) {
-            Generate(ch, in + first, out + first, count, increment * scale);
+        ch.Run(out, frames, [&](int32_t first, int32_t count, double increment) {
+            Generate(ch, in + first, out + first, count, increment);
         });
-        ApplyOutputSmoothing(out, frames, ch.slewStep, ch.lowpassCoef, &ch.smoothState);
-        ch.phase = WrapPhase(ch.phase);
-        WriteIndicatorF32(kIndicatorStepPositionF32 + c, ch.stepPosition);
+        WriteIndicator<float>(indicatorBlock, kIndicatorStepPositionF32 + c, ch.stepPosition);
     }
 }
 
@@ -303,9 +263,7 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
 {
     if (frames <= 0)
         return;
-    const float a = ch.asymmetry;
-    const float k1 = a <= 0.0f ? 0.0f : 0.5f / a;
-    const float k2 = a >= 1.0f ? 0.0f : 0.5f / (1.0f - a);
+    const PhaseWarp warp(ch.asymmetry);
     const float* steps = ch.steps + ch.start;
     const int32_t count = ch.count;
     const float countF = static_cast<float>(count);
@@ -317,9 +275,7 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
     float pos = 0.0f;
     int32_t i = 0;
     for (int32_t n = 0; n < frames; ++n) {
-        const float p = static_cast<float>(phase);
-        // Asymmetry: the warped phase reaches the middle of the cycle at p = a.
-        float w = p >= a ? p * k2 + (1.0f - k2) : p * k1;
+        float w = warp(static_cast<float>(phase));
         if (w >= 1.0f)
             w -= 1.0f;
         pos = w * countF;
@@ -337,31 +293,11 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
         if (v < minimum)
             v = minimum;
 
-        phase += increment;
-        if (phase - 1.0 >= 0.0) {
-            phase -= 1.0;
-            // Rates above the sample rate would otherwise walk the phase out
-            // of 0..1 for good.
-            if (phase >= 1.0)
-                phase -= std::floor(phase);
-        }
-
-        const float x = in[n];
-        const float level = v * multiplier + offset;
-        switch (ch.inputMode) {
-        case 1: out[n] = level * x; break;
-        case 2: out[n] = (level + 1.0f) * x; break;
-        default: out[n] = level + x; break;
-        }
+        AdvancePhase(phase, increment);
+        out[n] = CombineWithInput(ch.inputMode, v * multiplier + offset, in[n]);
     }
     ch.phase = phase;
     ch.stepPosition = static_cast<float>(ch.start) + (linear ? pos : static_cast<float>(i));
-}
-
-// The editor reads this without a lock while the audio thread writes it.
-void ObryCorvane::WriteIndicatorF32(int element, float value)
-{
-    memcpy(indicatorBlock + element * sizeof(float), &value, sizeof value);
 }
 
 } // namespace ObryCorvaneStepLFO

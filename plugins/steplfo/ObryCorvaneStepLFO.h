@@ -2,9 +2,10 @@
 // of up to 96 step values taken from a range of the channel's 96-entry step
 // table, each step held or glided linearly into the next, cut at 0 when
 // unipolar, scaled and offset, combined with the audio input (added,
-// multiplied, or multiplied around 1) and smoothed. The timing is the LFO's
-// (plugins/common/TempoClock.h): free rate, tempo rate, lock to the song
-// position, quadrature with the other channel, swing. In "Step" speed mode
+// multiplied, or multiplied around 1) and smoothed. The timing and output
+// stage are the LFO's (plugins/common/TempoClock.h, ClockedOscillator.h):
+// free rate, tempo rate, lock to the song position, quadrature with the
+// other channel, swing. In "Step" speed mode
 // Speed and the beat length are those of one step rather than the cycle.
 //
 // Indicator block: f32 element 26 + c is channel c's step position after the
@@ -19,7 +20,7 @@
 #include <cstdint>
 
 #include "framework/ObryCorvaneBase.h"
-#include "plugins/common/TempoClock.h"
+#include "plugins/common/ClockedOscillator.h"
 
 namespace ObryCorvaneStepLFO {
 
@@ -80,24 +81,17 @@ public:
     static const ParameterInfo* Parameters();
 
 private:
-    struct Channel {
+    // The clock and output stage (ClockedChannel) and the step sequence.
+    struct Channel : ClockedChannel {
         // Settings made by BeginBlock.
         float steps[kNumSteps]; // the program's step values of this block (non-finite ones as 0)
         int32_t start;          // 0-based first step of the cycle
         int32_t count;          // steps in the cycle, 1 .. 96 - start
-        double increment;       // cycles per sample
         float offset;
         float multiplier;
-        float floor;     // kUnipolarFloor or kBipolarFloor
-        bool linear;     // glide from step to step
-        float asymmetry; // the warped phase's midpoint, 0..1
-        float slewStep, lowpassCoef;
-        int32_t inputMode;
-        SwingClock swing;
-        double rate; // Hz of the last block (quadrature on L reads R's)
+        float floor; // kUnipolarFloor or kBipolarFloor
+        bool linear; // glide from step to step
         // State kept across blocks.
-        double phase; // cycles, 0..1
-        float smoothState;
         float stepPosition;
     };
 
@@ -106,7 +100,6 @@ private:
     float ChannelParam(int32_t c, int32_t groupIndex) { return Param(groupIndex + kGroupSize * c); }
     void SetupChannel(int32_t c, const HostTime& time, double sampleRate);
     static void Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment);
-    void WriteIndicatorF32(int element, float value);
 
     Channel channels[kNumChannels];
 };

@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 #include "host/ParameterValue.h"
 #include "tests/support/TestSupport.h"
@@ -40,18 +39,6 @@ CommandResult RunShell(const std::string& command)
     result.out = ReadAll(out);
     result.err = ReadAll(err);
     return result;
-}
-
-host::Module& LoadedModule()
-{
-    static std::unique_ptr<host::Module> module = [] {
-        std::string error;
-        auto loaded = host::Module::Load(ModulePath(), &error);
-        if (!loaded)
-            throw std::runtime_error("cannot load the module: " + error);
-        return loaded;
-    }();
-    return *module;
 }
 
 std::unique_ptr<host::Plugin> CreateDC()

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/VstHost.h"
+#include "tests/support/PluginTestSupport.h"
 
 namespace corvane::test {
 
@@ -17,9 +18,6 @@ CommandResult RunShell(const std::string& command);
 
 // Single-quoted for /bin/sh.
 std::string Quoted(const std::string& text);
-
-// The built module, loaded once per test binary.
-host::Module& LoadedModule();
 
 // The DC plug-in (id 'QZs0'), or null while the module offers only a
 // stand-in for it.

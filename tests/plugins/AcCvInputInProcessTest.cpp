@@ -12,61 +12,18 @@
 #include "plugins/acencoder/ObryCorvaneACEncoder.h"
 #include "plugins/cvinput/ObryCorvaneCVInput.h"
 #include "tests/plugins/AllocationCounter.h"
+#include "tests/support/InProcessPlugin.h"
 #include "tests/support/TestSupport.h"
 
 using corvane::test::AllocationCounter;
+using corvane::test::MakeInProcess;
+using corvane::test::TextFor;
+using corvane::test::ValueNames;
 using corvane::test::ScopedUserFolders;
 using corvane::test::UniquePortBase;
 using CVInput = ObryCorvaneCVInput::ObryCorvane;
 
 namespace {
-
-intptr_t SilentHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
-{
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
-
-// Plug-ins leave through close() and delete, as the host's effClose does.
-struct Closer {
-    void operator()(ObryCorvaneBase* plugin) const
-    {
-        plugin->close();
-        delete plugin;
-    }
-};
-template <class Plugin>
-std::unique_ptr<Plugin, Closer> Make()
-{
-    std::unique_ptr<Plugin, Closer> plugin(new Plugin(SilentHost));
-    plugin->setSampleRate(48000);
-    plugin->setBlockSize(512);
-    plugin->resume();
-    return plugin;
-}
-
-// The names of a value list, or {"<error>"} when the hook refuses.
-std::vector<std::string> ValueNames(ObryCorvaneBase& plugin, uint32_t scope, uint32_t index)
-{
-    CFArray* names = nullptr;
-    if (plugin.GetParameterValueStrings(scope, index, &names) != 0)
-        return {"<error>"};
-    std::vector<std::string> texts;
-    for (size_t i = 0; names && i < names->Count(); ++i)
-        texts.push_back(static_cast<CFString*>(names->At(i))->CString());
-    if (names)
-        names->Release();
-    return texts;
-}
-
-// The text StringFromValue gives for a value, "<none>" when it gives none
-// and "<refused>" when the parameter has no texts of its own.
-std::string TextFor(ObryCorvaneBase& plugin, uint32_t index, float value)
-{
-    AudioUnitParameterStringFromValue request{index, &value, nullptr};
-    if (!plugin.StringFromValue(request))
-        return "<refused>";
-    return request.outString ? request.outString->CString() : "<none>";
-}
 
 class AcCvInputInProcessTest : public ::testing::Test {
 protected:
@@ -75,9 +32,9 @@ protected:
 
 TEST_F(AcCvInputInProcessTest, NamesAndValueTexts)
 {
-    auto encoder = Make<ObryCorvaneACEncoder::ObryCorvane>();
-    auto encoder6 = Make<ObryCorvaneACEncoder6::ObryCorvane>();
-    auto cv = Make<CVInput>();
+    auto encoder = MakeInProcess<ObryCorvaneACEncoder::ObryCorvane>();
+    auto encoder6 = MakeInProcess<ObryCorvaneACEncoder6::ObryCorvane>();
+    auto cv = MakeInProcess<CVInput>();
 
     // Both encoders share one plug-in name, and so one short name.
     EXPECT_STREQ(encoder->GetPluginName(), "Corvane AC Encoder");
@@ -153,14 +110,14 @@ TEST_F(AcCvInputInProcessTest, AudioPathAllocatesNothingEvenWhileRedesigning)
         EXPECT_GE(counter.Count(), 2);
     }
 
-    auto encoder6 = Make<ObryCorvaneACEncoder6::ObryCorvane>();
+    auto encoder6 = MakeInProcess<ObryCorvaneACEncoder6::ObryCorvane>();
     for (int32_t c = 0; c < 6; c += 2)
         encoder6->SetParameterValue(ObryCorvaneACEncoder6::ObryCorvane::ParameterIndex(
                                         c, ObryCorvaneACEncoderBase::kEnable),
                                     1, false);
     EXPECT_EQ(count(*encoder6), 0);
 
-    auto cv = Make<CVInput>();
+    auto cv = MakeInProcess<CVInput>();
     struct Change {
         int32_t index; // -1: the sample rate
         float value;

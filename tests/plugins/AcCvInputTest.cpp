@@ -9,22 +9,25 @@
 #include <limits>
 #include <memory>
 #include <numbers>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "host/VstHost.h"
+#include "tests/support/PluginTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 using namespace corvane::host;
+using corvane::test::AllFinite;
+using corvane::test::kInf;
+using corvane::test::kNaN;
+using corvane::test::LoadedModule;
+using corvane::test::Range;
 using corvane::test::ScopedUserFolders;
 using corvane::test::UniquePortBase;
 using vst::FourCC;
 
 namespace {
 
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kMaxFloat = std::numeric_limits<float>::max();
 constexpr double kRate = 48000;
 
@@ -37,32 +40,6 @@ int32_t IdOf(const char* text)
                                 | static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 8
                                 | static_cast<uint32_t>(static_cast<uint8_t>(text[3])));
 }
-
-Module& LoadedModule()
-{
-    static std::unique_ptr<Module> module = [] {
-        std::string error;
-        auto loaded = Module::Load(corvane::test::ModulePath(), &error);
-        if (!loaded)
-            throw std::runtime_error("cannot load the module: " + error);
-        return loaded;
-    }();
-    return *module;
-}
-
-// How the host normalises a parameter: linear, or logarithmic for a Hertz
-// range above 0.
-struct Range {
-    float min;
-    float max;
-    bool logarithmic = false;
-    float Normalise(float real) const
-    {
-        if (logarithmic)
-            return static_cast<float>(std::log(real / min) / std::log(max / min));
-        return (real - min) / (max - min);
-    }
-};
 
 // ---- AC encoder parameters ---------------------------------------------------
 
@@ -143,14 +120,6 @@ std::vector<float> Sine(double hz, double amplitude, int32_t frames, int64_t sta
     for (int32_t i = 0; i < frames; ++i)
         samples[i] = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hz * (start + i) / kRate));
     return samples;
-}
-
-bool AllFinite(const std::vector<float>& samples)
-{
-    for (float v : samples)
-        if (!std::isfinite(v))
-            return false;
-    return true;
 }
 
 class AcCvInputTest : public ::testing::Test {

@@ -4,37 +4,18 @@
 // through SetParameterValue.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 #include <memory>
 
 #include "plugins/dc/ObryCorvaneDC.h"
 #include "plugins/function/ObryCorvaneFunction.h"
 #include "tests/plugins/AllocationCounter.h"
 #include "tests/plugins/DcFunctionTestSupport.h"
+#include "tests/support/InProcessPlugin.h"
 #include "tests/support/TestSupport.h"
 
 using namespace corvane::test;
 
 namespace {
-
-// Plug-ins leave through close() and delete, as the host's effClose does.
-struct Closer {
-    void operator()(ObryCorvaneBase* plugin) const
-    {
-        plugin->close();
-        delete plugin;
-    }
-};
-template <class Plugin>
-std::unique_ptr<Plugin, Closer> Make()
-{
-    std::unique_ptr<Plugin, Closer> plugin(new Plugin(InProcessHost));
-    plugin->setSampleRate(48000);
-    plugin->setBlockSize(512);
-    plugin->resume();
-    return plugin;
-}
 
 void Process(ObryCorvaneBase& plugin, std::vector<float>& left, std::vector<float>& right, std::vector<float>& outL,
              std::vector<float>& outR)
@@ -51,23 +32,7 @@ float Indicator(ObryCorvaneBase& plugin, int element)
     uint8_t* block = nullptr;
     EXPECT_EQ(plugin.GetProperty(kObryProperty_IndicatorBlock, 0, 0, &block), 0);
     EXPECT_EQ(block, plugin.GetIndicatorBlock());
-    float value;
-    memcpy(&value, block + 4 * element, sizeof value);
-    return value;
-}
-
-// Property 33 for a given value (null: the current one): the result code and
-// the text, or "<none>".
-std::pair<int32_t, std::string> TextOf(ObryCorvaneBase& plugin, uint32_t index, const float* value)
-{
-    AudioUnitParameterStringFromValue request{index, value, nullptr};
-    const int32_t result = plugin.GetProperty(kAudioUnitProperty_ParameterStringFromValue, 0, 0, &request);
-    std::string text = "<none>";
-    if (request.outString) {
-        text = request.outString->CString();
-        request.outString->Release();
-    }
-    return {result, text};
+    return ReadIndicator(plugin, element);
 }
 
 std::string TextProperty(ObryCorvaneBase& plugin, uint32_t id)
@@ -86,7 +51,7 @@ protected:
 
 TEST_F(InProcessTest, FunctionIndicatorsShowTheFirstSampleOfTheBlock)
 {
-    auto fn = Make<ObryCorvaneFunction::ObryCorvane>();
+    auto fn = MakeInProcess<ObryCorvaneFunction::ObryCorvane>();
     for (int e = 0; e < ObryCorvaneBase::kIndicatorBlockSize / 4; ++e)
         EXPECT_EQ(Indicator(*fn, e), 0.0f) << e;
 
@@ -129,8 +94,8 @@ TEST_F(InProcessTest, FunctionIndicatorsShowTheFirstSampleOfTheBlock)
 
 TEST_F(InProcessTest, ValueTextsForGivenValues)
 {
-    auto dc = Make<ObryCorvaneDC::ObryCorvane>();
-    auto fn = Make<ObryCorvaneFunction::ObryCorvane>();
+    auto dc = MakeInProcess<ObryCorvaneDC::ObryCorvane>();
+    auto fn = MakeInProcess<ObryCorvaneFunction::ObryCorvane>();
     const std::string none = "<none>";
     struct Case {
         ObryCorvaneBase* plugin;
@@ -176,7 +141,7 @@ TEST_F(InProcessTest, ValueTextsForGivenValues)
 
 TEST_F(InProcessTest, FunctionValueNames)
 {
-    auto fn = Make<ObryCorvaneFunction::ObryCorvane>();
+    auto fn = MakeInProcess<ObryCorvaneFunction::ObryCorvane>();
     for (uint32_t index : {2u, 8u}) {
         CFArray* names = nullptr;
         ASSERT_EQ(fn->GetParameterValueStrings(0, index, &names), 0);
@@ -192,14 +157,14 @@ TEST_F(InProcessTest, FunctionValueNames)
     EXPECT_EQ(fn->GetParameterValueStrings(1, 2, &names), kAudioUnitErr_InvalidParameter);
     EXPECT_EQ(fn->GetParameterValueStrings(0, 2, nullptr), kAudioUnitErr_InvalidParameter);
     EXPECT_EQ(names, nullptr);
-    auto dc = Make<ObryCorvaneDC::ObryCorvane>();
+    auto dc = MakeInProcess<ObryCorvaneDC::ObryCorvane>();
     EXPECT_EQ(dc->GetParameterValueStrings(0, 10, &names), kAudioUnitErr_InvalidParameter);
 }
 
 TEST_F(InProcessTest, Names)
 {
-    auto dc = Make<ObryCorvaneDC::ObryCorvane>();
-    auto fn = Make<ObryCorvaneFunction::ObryCorvane>();
+    auto dc = MakeInProcess<ObryCorvaneDC::ObryCorvane>();
+    auto fn = MakeInProcess<ObryCorvaneFunction::ObryCorvane>();
     EXPECT_EQ(TextProperty(*dc, kObryProperty_PluginName), "Corvane DC");
     EXPECT_EQ(TextProperty(*dc, kObryProperty_ShortName), "QVDC");
     EXPECT_EQ(TextProperty(*dc, kObryProperty_GUIScriptName), "gui_dc.lua");
@@ -217,8 +182,8 @@ TEST_F(InProcessTest, Names)
 
 TEST_F(InProcessTest, AutomationReachesTheHostNormalised)
 {
-    auto dc = Make<ObryCorvaneDC::ObryCorvane>();
-    auto fn = Make<ObryCorvaneFunction::ObryCorvane>();
+    auto dc = MakeInProcess<ObryCorvaneDC::ObryCorvane>();
+    auto fn = MakeInProcess<ObryCorvaneFunction::ObryCorvane>();
     struct Case {
         ObryCorvaneBase* plugin;
         int32_t index;
@@ -257,8 +222,8 @@ TEST_F(InProcessTest, AutomationReachesTheHostNormalised)
 
 TEST_F(InProcessTest, AudioPathAllocatesNothing)
 {
-    auto dc = Make<ObryCorvaneDC::ObryCorvane>();
-    auto fn = Make<ObryCorvaneFunction::ObryCorvane>();
+    auto dc = MakeInProcess<ObryCorvaneDC::ObryCorvane>();
+    auto fn = MakeInProcess<ObryCorvaneFunction::ObryCorvane>();
     std::vector<float> left(512, 0.25f), right(512, -0.5f), outL, outR;
     left[7] = kNaN;
     right[9] = kInf;
@@ -299,7 +264,7 @@ TEST_F(InProcessTest, BrokenSampleRatesLeaveTheDCRunning)
     // produce NaN.
     for (float rate : {0.0f, -48000.0f, kNaN, kInf, 1e30f}) {
         SCOPED_TRACE(rate);
-        auto dc = Make<ObryCorvaneDC::ObryCorvane>();
+        auto dc = MakeInProcess<ObryCorvaneDC::ObryCorvane>();
         dc->setSampleRate(rate);
         dc->SetParameterValue(0, 1, false);
         dc->SetParameterValue(11, -500, false);

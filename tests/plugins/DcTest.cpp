@@ -33,7 +33,7 @@ class DcTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dc = Plugin::Create(DcFunctionModule(), FourCC("QZs0"));
+        dc = Plugin::Create(LoadedModule(), FourCC("QZs0"));
         ASSERT_TRUE(dc);
         dc->Start(48000, 512);
     }
@@ -263,7 +263,7 @@ TEST_F(DcTest, BadInputNeverPoisonsLaterBlocks)
     for (const Case& c : cases) {
         for (float b : bad) {
             SCOPED_TRACE(testing::Message() << c.what << " with " << b);
-            auto plugin = Plugin::Create(DcFunctionModule(), FourCC("QZs0"));
+            auto plugin = Plugin::Create(LoadedModule(), FourCC("QZs0"));
             ASSERT_TRUE(plugin);
             plugin->Start(48000, 512);
             SetReal(*plugin, kPositiveL, kUnit, 0.5f);
@@ -314,7 +314,7 @@ TEST_F(DcTest, StateSurvivesAChunkIntoAFreshInstance)
     const std::vector<uint8_t> chunk = dc->GetChunk();
     ASSERT_FALSE(chunk.empty());
 
-    auto fresh = Plugin::Create(DcFunctionModule(), FourCC("QZs0"));
+    auto fresh = Plugin::Create(LoadedModule(), FourCC("QZs0"));
     ASSERT_TRUE(fresh);
     fresh->Start(48000, 512);
     EXPECT_EQ(fresh->SetChunk(chunk), 1);

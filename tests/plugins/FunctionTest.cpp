@@ -34,7 +34,7 @@ class FunctionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fn = Plugin::Create(DcFunctionModule(), FourCC("QZsn"));
+        fn = Plugin::Create(LoadedModule(), FourCC("QZsn"));
         ASSERT_TRUE(fn);
         fn->Start(48000, 512);
     }
@@ -152,7 +152,7 @@ TEST_F(FunctionTest, ExponentialUndoesLogarithm)
     // The left channel takes the log, a second instance's right channel the
     // exponential of that: positive inputs come back.
     Configure(kEnableL, true, {kLogarithm, 1, 0, 1, 0});
-    auto second = Plugin::Create(DcFunctionModule(), FourCC("QZsn"));
+    auto second = Plugin::Create(LoadedModule(), FourCC("QZsn"));
     ASSERT_TRUE(second);
     second->Start(48000, 512);
     SetReal(*second, kEnableR, kBool, 1);
@@ -217,7 +217,7 @@ TEST_F(FunctionTest, StateSurvivesAChunkIntoAFreshInstance)
     const std::vector<uint8_t> chunk = fn->GetChunk();
     ASSERT_FALSE(chunk.empty());
 
-    auto fresh = Plugin::Create(DcFunctionModule(), FourCC("QZsn"));
+    auto fresh = Plugin::Create(LoadedModule(), FourCC("QZsn"));
     ASSERT_TRUE(fresh);
     fresh->Start(48000, 512);
     EXPECT_EQ(fresh->SetChunk(chunk), 1);

@@ -2,41 +2,20 @@
 // editor, and its value-name lists.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "plugins/lfo/ObryCorvaneLFO.h"
+#include "tests/support/InProcessPlugin.h"
 
 namespace {
 
 using ObryCorvaneLFO::ObryCorvane;
-
-VstTimeInfo gTime{};
-
-intptr_t TimeHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
-{
-    if (opcode == audioMasterVersion)
-        return 2400;
-    if (opcode == audioMasterGetTime)
-        return reinterpret_cast<intptr_t>(&gTime);
-    return 0;
-}
-
-template <class T>
-T Indicator(ObryCorvane& lfo, int element)
-{
-    T value;
-    memcpy(&value, lfo.GetIndicatorBlock() + element * sizeof(T), sizeof value);
-    return value;
-}
+using namespace corvane::test;
 
 TEST(LfoInProcess, IndicatorsShowPhaseOutputOffsetAndRate)
 {
-    gTime = VstTimeInfo{};
-    gTime.tempo = 120;
-    gTime.ppqPos = 2.1;
-    gTime.flags = kVstTempoValid | kVstPpqPosValid | kVstTransportPlaying;
-    ObryCorvane lfo(TimeHost);
+    StartInProcessTransport(2.1);
+    ObryCorvane lfo(InProcessHost);
     lfo.setSampleRate(48000);
     lfo.setBlockSize(480);
     lfo.resume();
@@ -53,20 +32,20 @@ TEST(LfoInProcess, IndicatorsShowPhaseOutputOffsetAndRate)
     float* outputs[2] = {outL.data(), outR.data()};
     lfo.processReplacing(inputs, outputs, 480);
 
-    EXPECT_NEAR(Indicator<double>(lfo, ObryCorvane::kIndicatorRateF64), 20.0, 1e-4);
-    EXPECT_NEAR(Indicator<double>(lfo, ObryCorvane::kIndicatorRateF64 + 1), 2.0, 1e-4);
-    EXPECT_EQ(Indicator<double>(lfo, ObryCorvane::kIndicatorPhaseOffsetF64), -1.0);
-    EXPECT_NEAR(Indicator<double>(lfo, ObryCorvane::kIndicatorPhaseOffsetF64 + 1), 0.1, 1e-7);
-    EXPECT_NEAR(Indicator<float>(lfo, ObryCorvane::kIndicatorPhaseF32), 0.2f, 1e-6f); // 480 x 20 / 48000
-    EXPECT_NEAR(Indicator<float>(lfo, ObryCorvane::kIndicatorPhaseF32 + 1), 0.22f, 1e-6f); // 0.1 + 0.1 + 0.02
-    EXPECT_EQ(Indicator<float>(lfo, ObryCorvane::kIndicatorOutputF32), outL[479]);
-    EXPECT_EQ(Indicator<float>(lfo, ObryCorvane::kIndicatorOutputF32 + 1), outR[479]);
+    EXPECT_NEAR(ReadIndicator<double>(lfo, ObryCorvane::kIndicatorRateF64), 20.0, 1e-4);
+    EXPECT_NEAR(ReadIndicator<double>(lfo, ObryCorvane::kIndicatorRateF64 + 1), 2.0, 1e-4);
+    EXPECT_EQ(ReadIndicator<double>(lfo, ObryCorvane::kIndicatorPhaseOffsetF64), -1.0);
+    EXPECT_NEAR(ReadIndicator<double>(lfo, ObryCorvane::kIndicatorPhaseOffsetF64 + 1), 0.1, 1e-7);
+    EXPECT_NEAR(ReadIndicator<float>(lfo, ObryCorvane::kIndicatorPhaseF32), 0.2f, 1e-6f); // 480 x 20 / 48000
+    EXPECT_NEAR(ReadIndicator<float>(lfo, ObryCorvane::kIndicatorPhaseF32 + 1), 0.22f, 1e-6f); // 0.1 + 0.1 + 0.02
+    EXPECT_EQ(ReadIndicator<float>(lfo, ObryCorvane::kIndicatorOutputF32), outL[479]);
+    EXPECT_EQ(ReadIndicator<float>(lfo, ObryCorvane::kIndicatorOutputF32 + 1), outR[479]);
     lfo.close();
 }
 
 TEST(LfoInProcess, ValueListsAnswerOnlyTheirParametersAtGlobalScope)
 {
-    ObryCorvane lfo(TimeHost);
+    ObryCorvane lfo(InProcessHost);
     struct Row {
         uint32_t index;
         size_t count; // 0: no list
@@ -91,7 +70,7 @@ TEST(LfoInProcess, ValueListsAnswerOnlyTheirParametersAtGlobalScope)
     // The same list for every instance and every request.
     CFArray* a = nullptr;
     CFArray* b = nullptr;
-    ObryCorvane other(TimeHost);
+    ObryCorvane other(InProcessHost);
     lfo.GetParameterValueStrings(0, 3, &a);
     other.GetParameterValueStrings(0, 20, &b);
     EXPECT_EQ(a, b);

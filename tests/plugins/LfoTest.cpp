@@ -7,19 +7,22 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/VstHost.h"
 #include "host/Wav.h"
+#include "tests/support/PluginTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
 using corvane::host::MidiMessage;
-using corvane::host::Module;
 using corvane::host::Plugin;
+using corvane::test::AllFinite;
+using corvane::test::PlayingPlugin;
+using corvane::test::Range;
+using Output = corvane::test::Stereo;
 
 constexpr int32_t kLfoId = vst::FourCC("QZs2");
 constexpr double kRate = 48000;
@@ -35,11 +38,6 @@ enum : int32_t {
 enum Sync { kFree = 0, kTempo = 1, kTransport = 2, kQuadrature = 3, kStartStop = 4, kTransport2 = 5 };
 
 // The ranges the host has to know to normalise a real value.
-struct Range {
-    float min, max;
-    bool logarithmic;
-};
-
 Range RangeOf(int32_t index)
 {
     static const Range group[kGroup] = {
@@ -56,26 +54,6 @@ Range RangeOf(int32_t index)
     if (index == 37 || index == 39)
         return {0, 100, false};
     return {0, 1, false}; // swing types, note resets
-}
-
-float Normalize(int32_t index, float real)
-{
-    const Range r = RangeOf(index);
-    if (r.logarithmic)
-        return static_cast<float>(std::log(real / r.min) / std::log(r.max / r.min));
-    return (real - r.min) / (r.max - r.min);
-}
-
-Module& LfoModule()
-{
-    static std::unique_ptr<Module> module = [] {
-        std::string error;
-        auto loaded = Module::Load(corvane::test::ModulePath(), &error);
-        if (!loaded)
-            ADD_FAILURE() << error;
-        return loaded;
-    }();
-    return *module;
 }
 
 double Frac(double x) { return x - std::floor(x); }
@@ -96,65 +74,10 @@ float Saw(double phase) { return static_cast<float>(2.0 * Frac(phase) - 1.0); }
 // Distance of x from the nearest whole number: near 0 a saw jumps.
 double NearWrap(double x) { return std::fabs(x - std::round(x)); }
 
-struct Output {
-    std::vector<float> left, right;
-};
-
-class Lfo {
+class Lfo : public PlayingPlugin {
 public:
-    Lfo(int32_t block = kBlock) : block(block)
-    {
-        plugin = Plugin::Create(LfoModule(), kLfoId);
-        if (!plugin)
-            throw std::runtime_error("the module gives no LFO");
-        plugin->Start(kRate, block);
-        plugin->Time().tempo = 120;
-        plugin->Time().ppqPos = 0;
-        plugin->Time().playing = true;
-    }
-
-    void Set(int32_t index, float real) { plugin->SetParameter(index, Normalize(index, real)); }
-    void SetL(int32_t groupIndex, float real) { Set(groupIndex, real); }
-    void SetR(int32_t groupIndex, float real) { Set(groupIndex + kGroup, real); }
-    void SetBoth(int32_t groupIndex, float real)
-    {
-        SetL(groupIndex, real);
-        SetR(groupIndex, real);
-    }
-
-    // Runs `frames` samples in blocks; before each block `beforeBlock` may
-    // change the transport or send MIDI (it gets the block's first frame).
-    Output Run(int64_t frames, float input = 0.0f, const std::function<void(int64_t)>& beforeBlock = {})
-    {
-        Output out;
-        std::vector<std::vector<float>> outputs;
-        for (int64_t done = 0; done < frames;) {
-            const auto n = static_cast<int32_t>(std::min<int64_t>(block, frames - done));
-            if (beforeBlock)
-                beforeBlock(done);
-            const std::vector<std::vector<float>> inputs(2, std::vector<float>(n, input));
-            plugin->ProcessBlock(inputs, outputs, n);
-            out.left.insert(out.left.end(), outputs[0].begin(), outputs[0].end());
-            out.right.insert(out.right.end(), outputs[1].begin(), outputs[1].end());
-            done += n;
-        }
-        return out;
-    }
-
-    Plugin& Host() { return *plugin; }
-
-private:
-    std::unique_ptr<Plugin> plugin;
-    int32_t block;
+    explicit Lfo(int32_t block = kBlock) : PlayingPlugin(kLfoId, "LFO", block, kGroup, RangeOf) {}
 };
-
-bool AllFinite(const std::vector<float>& samples)
-{
-    for (float s : samples)
-        if (!std::isfinite(s))
-            return false;
-    return true;
-}
 
 // ---------------------------------------------------------------------------
 

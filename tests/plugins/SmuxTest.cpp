@@ -12,41 +12,26 @@
 #include <vector>
 
 #include "host/VstHost.h"
-#include "tests/support/TestSupport.h"
+#include "tests/support/PluginTestSupport.h"
 
 namespace {
 
 using corvane::host::MidiMessage;
-using corvane::host::Module;
 using corvane::host::Plugin;
+using corvane::test::LoadedModule;
+using corvane::test::Stereo;
 
 constexpr int32_t kSmuxId = vst::FourCC("QZsb");
 enum : int32_t { kFlipL = 0, kFlipR = 1, kPortOffset = 2 };
 
-Module& SmuxModule()
-{
-    static std::unique_ptr<Module> module = [] {
-        std::string error;
-        auto loaded = Module::Load(corvane::test::ModulePath(), &error);
-        if (!loaded)
-            ADD_FAILURE() << error;
-        return loaded;
-    }();
-    return *module;
-}
-
 std::unique_ptr<Plugin> MakeSmux()
 {
-    auto plugin = Plugin::Create(SmuxModule(), kSmuxId);
+    auto plugin = Plugin::Create(LoadedModule(), kSmuxId);
     if (!plugin)
         throw std::runtime_error("the module gives no SMUX");
     plugin->Start(48000, 512);
     return plugin;
 }
-
-struct Stereo {
-    std::vector<float> left, right;
-};
 
 // One block with every input constant: input k (0-based) carries k + 1.
 Stereo ConstantBlock(Plugin& smux, int32_t frames)

@@ -5,15 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "plugins/smux/ObryCorvaneSMUX.h"
 #include "plugins/steplfo/ObryCorvaneStepLFO.h"
 #include "tests/plugins/AllocationCounter.h"
+#include "tests/support/InProcessPlugin.h"
 #include "tests/support/TestSupport.h"
 
 using namespace corvane::test;
@@ -22,47 +21,6 @@ namespace {
 
 using StepLFO = ObryCorvaneStepLFO::ObryCorvane;
 using SMUX = ObryCorvaneSMUX::ObryCorvane;
-
-// The host's transport for in-process plug-ins: 120 BPM, playing, moved on
-// by Advance.
-VstTimeInfo gTime{};
-bool gAnswerTime = true;
-
-intptr_t TimeHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
-{
-    if (opcode == audioMasterVersion)
-        return 2400;
-    if (opcode == audioMasterGetTime)
-        return gAnswerTime ? reinterpret_cast<intptr_t>(&gTime) : 0;
-    return 0;
-}
-
-void ResetTime(double ppq = 0)
-{
-    gTime = VstTimeInfo{};
-    gTime.sampleRate = 48000;
-    gTime.tempo = 120;
-    gTime.ppqPos = ppq;
-    gTime.flags = kVstTempoValid | kVstPpqPosValid | kVstTransportPlaying;
-    gAnswerTime = true;
-}
-
-struct Closer {
-    void operator()(ObryCorvaneBase* plugin) const
-    {
-        plugin->close();
-        delete plugin;
-    }
-};
-template <class Plugin>
-std::unique_ptr<Plugin, Closer> Make()
-{
-    std::unique_ptr<Plugin, Closer> plugin(new Plugin(TimeHost));
-    plugin->setSampleRate(48000);
-    plugin->setBlockSize(512);
-    plugin->resume();
-    return plugin;
-}
 
 // One block of `frames` samples with silent inputs; the host position moves on.
 std::vector<std::vector<float>> Block(ObryCorvaneBase& plugin, int32_t frames)
@@ -77,30 +35,12 @@ std::vector<std::vector<float>> Block(ObryCorvaneBase& plugin, int32_t frames)
     for (auto& c : out)
         outputs.push_back(c.data());
     plugin.processReplacing(inputs.data(), outputs.data(), frames);
-    gTime.ppqPos += frames / 48000.0 * 2.0;
+    InProcessTime().ppqPos += frames / 48000.0 * 2.0;
     return out;
 }
 
-float Indicator(ObryCorvaneBase& plugin, int element)
-{
-    float value;
-    memcpy(&value, plugin.GetIndicatorBlock() + 4 * element, sizeof value);
-    return value;
-}
-
-std::pair<int32_t, std::string> TextOf(ObryCorvaneBase& plugin, uint32_t index, float value)
-{
-    AudioUnitParameterStringFromValue request{index, &value, nullptr};
-    const int32_t result = plugin.GetProperty(kAudioUnitProperty_ParameterStringFromValue, 0, 0, &request);
-    std::string text = "<none>";
-    if (request.outString) {
-        text = request.outString->CString();
-        request.outString->Release();
-    }
-    return {result, text};
-}
-
-std::vector<std::string> ValueNames(ObryCorvaneBase& plugin, uint32_t index, int32_t* result)
+// The names of a value list at global scope, and the hook's result code.
+std::vector<std::string> ValueNamesAndResult(ObryCorvaneBase& plugin, uint32_t index, int32_t* result)
 {
     CFArray* names = nullptr;
     *result = plugin.GetParameterValueStrings(0, index, &names);
@@ -115,37 +55,37 @@ std::vector<std::string> ValueNames(ObryCorvaneBase& plugin, uint32_t index, int
 
 class StepLfoSmuxInProcess : public ::testing::Test {
 protected:
-    void SetUp() override { ResetTime(); }
+    void SetUp() override { StartInProcessTransport(); }
     ScopedUserFolders folders{UniquePortBase()};
 };
 
 TEST_F(StepLfoSmuxInProcess, StepPositionIndicatorFollowsTheCurrentStep)
 {
-    auto lfo = Make<StepLFO>();
-    EXPECT_EQ(Indicator(*lfo, StepLFO::kIndicatorStepPositionF32), 0.0f);
+    auto lfo = MakeInProcess<StepLFO>();
+    EXPECT_EQ(ReadIndicator(*lfo, StepLFO::kIndicatorStepPositionF32), 0.0f);
     // Start 5, 16 steps, from 1.25 quarter notes (the 6th 16th): step 5 of
     // the cycle, step number 4 + 5 (0-based) in the table.
     lfo->SetParameterValue(StepLFO::kStartStep, 5, false);
-    gTime.ppqPos = 1.25;
+    InProcessTime().ppqPos = 1.25;
     Block(*lfo, 100);
-    EXPECT_EQ(Indicator(*lfo, StepLFO::kIndicatorStepPositionF32), 9.0f);
+    EXPECT_EQ(ReadIndicator(*lfo, StepLFO::kIndicatorStepPositionF32), 9.0f);
     // R, linear: fractional.
     lfo->SetParameterValue(StepLFO::kInterpolation + StepLFO::kGroupSize, 1, false);
-    gTime.ppqPos = 1.375; // half-way into its 6th step
+    InProcessTime().ppqPos = 1.375; // half-way into its 6th step
     Block(*lfo, 1);
-    EXPECT_NEAR(Indicator(*lfo, StepLFO::kIndicatorStepPositionF32 + 1), 5.5f, 1e-4f);
-    EXPECT_EQ(Indicator(*lfo, StepLFO::kIndicatorStepPositionF32), 9.0f);
+    EXPECT_NEAR(ReadIndicator(*lfo, StepLFO::kIndicatorStepPositionF32 + 1), 5.5f, 1e-4f);
+    EXPECT_EQ(ReadIndicator(*lfo, StepLFO::kIndicatorStepPositionF32), 9.0f);
     // Stopped in Transport: the sequence waits at its start.
-    gTime.flags &= ~kVstTransportPlaying;
+    InProcessTime().flags &= ~kVstTransportPlaying;
     Block(*lfo, 64);
-    EXPECT_EQ(Indicator(*lfo, StepLFO::kIndicatorStepPositionF32), 4.0f);
-    EXPECT_EQ(Indicator(*lfo, StepLFO::kIndicatorStepPositionF32 + 1), 0.0f);
+    EXPECT_EQ(ReadIndicator(*lfo, StepLFO::kIndicatorStepPositionF32), 4.0f);
+    EXPECT_EQ(ReadIndicator(*lfo, StepLFO::kIndicatorStepPositionF32 + 1), 0.0f);
 }
 
 TEST_F(StepLfoSmuxInProcess, NamesFlagsAndValueTexts)
 {
-    auto lfo = Make<StepLFO>();
-    auto smux = Make<SMUX>();
+    auto lfo = MakeInProcess<StepLFO>();
+    auto smux = MakeInProcess<SMUX>();
     const char* name = nullptr;
     ASSERT_EQ(lfo->GetProperty(kObryProperty_PluginName, 0, 0, &name), 0);
     EXPECT_STREQ(name, "Corvane Step LFO");
@@ -180,7 +120,7 @@ TEST_F(StepLfoSmuxInProcess, NamesFlagsAndValueTexts)
         {smux.get(), 2, 1, 0, "<none>"},      {smux.get(), 0, 0, -10878, "<none>"},
     };
     for (const Text& t : texts) {
-        const auto [result, text] = TextOf(*t.plugin, t.index, t.value);
+        const auto [result, text] = TextOf(*t.plugin, t.index, &t.value);
         EXPECT_EQ(result, t.result) << t.index << " = " << t.value;
         EXPECT_EQ(text, t.text) << t.index << " = " << t.value;
     }
@@ -203,12 +143,12 @@ TEST_F(StepLfoSmuxInProcess, NamesFlagsAndValueTexts)
     };
     for (const Names& list : lists) {
         int32_t result = 0;
-        EXPECT_EQ(ValueNames(*lfo, list.index, &result), list.names) << list.index;
+        EXPECT_EQ(ValueNamesAndResult(*lfo, list.index, &result), list.names) << list.index;
         EXPECT_EQ(result, list.names.empty() ? kAudioUnitErr_InvalidParameter : 0) << list.index;
     }
     EXPECT_EQ(lfo->GetParameterValueStrings(0, 4, nullptr), 0);
     // One list per process: both channels and every instance share it.
-    auto other = Make<StepLFO>();
+    auto other = MakeInProcess<StepLFO>();
     CFArray* syncL = nullptr;
     CFArray* syncR = nullptr;
     ASSERT_EQ(lfo->GetParameterValueStrings(0, 4, &syncL), 0);
@@ -225,8 +165,8 @@ TEST_F(StepLfoSmuxInProcess, NamesFlagsAndValueTexts)
 
 TEST_F(StepLfoSmuxInProcess, AudioPathAllocatesNothing)
 {
-    auto lfo = Make<StepLFO>();
-    auto smux = Make<SMUX>();
+    auto lfo = MakeInProcess<StepLFO>();
+    auto smux = MakeInProcess<SMUX>();
     lfo->SetParameterValue(StepLFO::kSwing, 60, false);
     lfo->SetParameterValue(StepLFO::kInterpolation, 1, false);
     lfo->SetParameterValue(StepLFO::kSmoothing + StepLFO::kGroupSize, 20, false);
@@ -238,7 +178,7 @@ TEST_F(StepLfoSmuxInProcess, AudioPathAllocatesNothing)
     for (int block = 0; block < 8; ++block) {
         lfo->processReplacing(inputs, outputs, 512);
         smux->processReplacing(inputs, outputs, 511);
-        gTime.ppqPos += 512 / 24000.0;
+        InProcessTime().ppqPos += 512 / 24000.0;
     }
     EXPECT_EQ(counter.Count(), 0);
 }
@@ -256,7 +196,7 @@ TEST_F(StepLfoSmuxInProcess, SmuxWorksInPlace)
         auto copy = buffers;
         float* in[] = {copy[0].data(), copy[1].data(), copy[2].data(), copy[3].data()};
         float* out[] = {in[first], in[first + 1]}; // outputs over inputs 1, 2 or 3, 4
-        auto smux = Make<SMUX>();
+        auto smux = MakeInProcess<SMUX>();
         smux->processReplacing(in, out, 9);
         for (int n = 0; n < 9; ++n) {
             EXPECT_EQ(out[0][n], inputs[n % 2][n]) << "first " << first << " n " << n;
@@ -278,7 +218,7 @@ TEST_F(StepLfoSmuxInProcess, RestoredValuesOutOfRangeStayInsideTheStepTable)
                                 StepLFO::kLengthMode, StepLFO::kStartStep,   StepLFO::kLengthInSteps,
                                 StepLFO::kEndStep,    StepLFO::kInterpolation, StepLFO::kInputMode,
                                 StepLFO::kSmoothing,  StepLFO::kSwing,       StepLFO::kSwingType};
-    auto lfo = Make<StepLFO>();
+    auto lfo = MakeInProcess<StepLFO>();
     ObryProgram* program = lfo->CurrentProgram();
     auto defaults = [&] {
         for (int32_t i = 0; i < StepLFO::kNumParams; ++i)
@@ -299,7 +239,7 @@ TEST_F(StepLfoSmuxInProcess, RestoredValuesOutOfRangeStayInsideTheStepTable)
                 program->SetParameter(StepLFO::kInterpolation, 1);
             program->SetParameter(StepLFO::kLengthInSteps + StepLFO::kGroupSize, 96);
             for (double ppq : {0.0, 7.3, -1.0}) {
-                gTime.ppqPos = ppq;
+                InProcessTime().ppqPos = ppq;
                 for (int block = 0; block < 3; ++block) {
                     const auto out = Block(*lfo, 97);
                     for (size_t c = 0; c < 2; ++c)
@@ -307,7 +247,7 @@ TEST_F(StepLfoSmuxInProcess, RestoredValuesOutOfRangeStayInsideTheStepTable)
                             ASSERT_TRUE(std::isfinite(v)) << "setting " << setting << " = " << odd << " ppq " << ppq;
                 }
                 for (int c = 0; c < 2; ++c) {
-                    const float position = Indicator(*lfo, StepLFO::kIndicatorStepPositionF32 + c);
+                    const float position = ReadIndicator(*lfo, StepLFO::kIndicatorStepPositionF32 + c);
                     ASSERT_TRUE(position >= 0.0f && position <= 96.0f) << setting << " = " << odd;
                 }
             }
@@ -331,10 +271,10 @@ TEST_F(StepLfoSmuxInProcess, RestoredValuesOutOfRangeStayInsideTheStepTable)
 
 TEST_F(StepLfoSmuxInProcess, NoTimeInformationMeansPlayingWithoutTempo)
 {
-    auto lfo = Make<StepLFO>();
+    auto lfo = MakeInProcess<StepLFO>();
     for (int32_t s = 0; s < 16; ++s)
         lfo->SetParameterValue(StepLFO::kFirstStep + s, (s + 1) / 32.0f, false);
-    gAnswerTime = false;
+    AnswerInProcessTime(false);
     // Transport (default): playing, at position 0, no rate: step 1 throughout.
     for (int block = 0; block < 20; ++block) {
         const auto out = Block(*lfo, 512);

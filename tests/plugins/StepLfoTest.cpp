@@ -8,18 +8,20 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
-#include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "host/VstHost.h"
+#include "tests/support/PluginTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
-using corvane::host::Module;
 using corvane::host::Plugin;
+using corvane::test::AllFinite;
+using corvane::test::PlayingPlugin;
+using corvane::test::Range;
+using Output = corvane::test::Stereo;
 
 constexpr int32_t kStepLfoId = vst::FourCC("QZs6");
 constexpr double kRate = 48000;
@@ -38,11 +40,6 @@ enum : int32_t {
 };
 enum Sync { kFree = 0, kTempo = 1, kTransport = 2, kQuadrature = 3 };
 
-struct Range {
-    float min, max;
-    bool logarithmic;
-};
-
 Range RangeOf(int32_t index)
 {
     static const Range group[kGroup] = {
@@ -58,30 +55,6 @@ Range RangeOf(int32_t index)
     return {-1, 1, false}; // the steps
 }
 
-float Normalize(int32_t index, float real)
-{
-    const Range r = RangeOf(index);
-    if (r.logarithmic)
-        return static_cast<float>(std::log(real / r.min) / std::log(r.max / r.min));
-    return (real - r.min) / (r.max - r.min);
-}
-
-Module& StepLfoModule()
-{
-    static std::unique_ptr<Module> module = [] {
-        std::string error;
-        auto loaded = Module::Load(corvane::test::ModulePath(), &error);
-        if (!loaded)
-            ADD_FAILURE() << error;
-        return loaded;
-    }();
-    return *module;
-}
-
-struct Output {
-    std::vector<float> left, right;
-};
-
 // The value NumberSteps gives step s (0-based): distinct, positive and exact
 // in binary.
 float StepValue(int32_t s)
@@ -89,22 +62,10 @@ float StepValue(int32_t s)
     return static_cast<float>(s + 1) / 32.0f;
 }
 
-class StepLfo {
+class StepLfo : public PlayingPlugin {
 public:
-    explicit StepLfo(int32_t block = kBlock) : block(block)
-    {
-        plugin = Plugin::Create(StepLfoModule(), kStepLfoId);
-        if (!plugin)
-            throw std::runtime_error("the module gives no Step LFO");
-        plugin->Start(kRate, block);
-        plugin->Time().tempo = 120;
-        plugin->Time().ppqPos = 0;
-        plugin->Time().playing = true;
-    }
+    explicit StepLfo(int32_t block = kBlock) : PlayingPlugin(kStepLfoId, "Step LFO", block, kGroup, RangeOf) {}
 
-    void Set(int32_t index, float real) { plugin->SetParameter(index, Normalize(index, real)); }
-    void SetL(int32_t groupIndex, float real) { Set(groupIndex, real); }
-    void SetR(int32_t groupIndex, float real) { Set(groupIndex + kGroup, real); }
     // Step s (0-based) of channel c.
     void SetStep(int32_t c, int32_t s, float value) { Set((c == 0 ? kFirstStepL : kFirstStepR) + s, value); }
     // Steps 0..15 of both channels: StepValue.
@@ -115,40 +76,7 @@ public:
             SetStep(1, s, StepValue(s));
         }
     }
-
-    // Runs `frames` samples in blocks; beforeBlock may change the transport
-    // or parameters (it gets the block's first frame).
-    Output Run(int64_t frames, float input = 0.0f, const std::function<void(int64_t)>& beforeBlock = {})
-    {
-        Output out;
-        std::vector<std::vector<float>> outputs;
-        for (int64_t done = 0; done < frames;) {
-            const auto n = static_cast<int32_t>(std::min<int64_t>(block, frames - done));
-            if (beforeBlock)
-                beforeBlock(done);
-            const std::vector<std::vector<float>> inputs(2, std::vector<float>(n, input));
-            plugin->ProcessBlock(inputs, outputs, n);
-            out.left.insert(out.left.end(), outputs[0].begin(), outputs[0].end());
-            out.right.insert(out.right.end(), outputs[1].begin(), outputs[1].end());
-            done += n;
-        }
-        return out;
-    }
-
-    Plugin& Host() { return *plugin; }
-
-private:
-    std::unique_ptr<Plugin> plugin;
-    int32_t block;
 };
-
-bool AllFinite(const std::vector<float>& samples)
-{
-    for (float s : samples)
-        if (!std::isfinite(s))
-            return false;
-    return true;
-}
 
 // Frames at which the value differs from the one before.
 std::vector<int64_t> Changes(const std::vector<float>& samples)

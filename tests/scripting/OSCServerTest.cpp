@@ -11,24 +11,13 @@
 
 #include "host/VstHost.h"
 #include "tests/scripting/OscPeer.h"
+#include "tests/support/PluginTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace corvane::test {
 namespace {
 
 using host::Plugin;
-
-host::Module& TheModule()
-{
-    static std::unique_ptr<host::Module> module = [] {
-        std::string error;
-        auto loaded = host::Module::Load(ModulePath(), &error);
-        if (!loaded)
-            throw std::runtime_error("cannot load the module: " + error);
-        return loaded;
-    }();
-    return *module;
-}
 
 constexpr int32_t kDC = vst::FourCC("QZs0");
 constexpr int32_t kLFO = vst::FourCC("QZs2");
@@ -69,7 +58,7 @@ protected:
     Instance& Make(int32_t id)
     {
         Instance instance;
-        instance.plugin = Plugin::Create(TheModule(), id);
+        instance.plugin = Plugin::Create(LoadedModule(), id);
         if (!instance.plugin)
             throw std::runtime_error("the module made no plug-in");
         instance.plugin->Start();

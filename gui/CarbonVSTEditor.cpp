@@ -1,0 +1,250 @@
+#include "gui/CarbonVSTEditor.h"
+
+#include <cstdint>
+#include <string>
+
+#include "framework/AudioEffectX.h"
+#include "gui/EditorWindow.h"
+#include "gui/Manager.h"
+#include "gui/ManagerWin32Bridge.h"
+#include "gui/UIElement.h"
+#include "platform/Debug.h"
+
+using corvane::DebugPrintf;
+
+namespace QZ {
+
+namespace {
+
+int ClampSide(int side)
+{
+    return side < 1 ? 1 : (side > Manager::kMaxWindowSide ? Manager::kMaxWindowSide : side);
+}
+
+} // namespace
+
+CarbonVSTEditor::CarbonVSTEditor(AudioEffect* effect) : ObryEditor(effect)
+{
+    SetRectSize(1, 1);
+}
+
+CarbonVSTEditor::~CarbonVSTEditor()
+{
+    close();
+}
+
+void CarbonVSTEditor::SetRectSize(int width, int height)
+{
+    rect.top = 0;
+    rect.left = 0;
+    rect.bottom = static_cast<int16_t>(ClampSide(height));
+    rect.right = static_cast<int16_t>(ClampSide(width));
+}
+
+bool CarbonVSTEditor::getRect(ERect** rectOut)
+{
+    if (!rectOut)
+        return false;
+    if (manager)
+        SetRectSize(manager->WindowWidth(), manager->WindowHeight());
+    *rectOut = &rect;
+    return true;
+}
+
+bool CarbonVSTEditor::open(void* parentWindow)
+{
+    // A second open without a close in between would leave the first
+    // window's render thread running with nothing to stop it.
+    if (manager || window)
+        close();
+    const unsigned long parent = static_cast<unsigned long>(reinterpret_cast<uintptr_t>(parentWindow));
+    if (!parent) {
+        DebugPrintf("editor: effEditOpen without a parent window\n");
+        return false;
+    }
+    if (!CreateManager(parentWindow) || !manager) {
+        DestroyManager();
+        return false;
+    }
+    manager->MakeTitle();
+    std::string error;
+    window = EditorWindow::Create(parent, manager->WindowWidth(), manager->WindowHeight(), &error);
+    if (!window) {
+        DebugPrintf("editor: %s\n", error.c_str());
+        DestroyManager();
+        return false;
+    }
+    manager->SetBridge(new ManagerWin32Bridge(window->Handle(), parent, window->DisplayName(), window.get()));
+    manager->SetEditCallbacks(BeginEditCallback, EndEditCallback, this);
+    manager->SetMouseCallbacks(CaptureMouse, ReleaseMouse, this);
+    manager->CreateRenderTask();
+    if (!manager->RenderTaskRunning()) {
+        close();
+        return false;
+    }
+    systemWindow = parentWindow;
+    return true;
+}
+
+void CarbonVSTEditor::DestroyManager()
+{
+    if (!manager)
+        return;
+    if (!manager->DestroyRenderTask()) {
+        DebugPrintf("editor: the render thread did not stop; its manager is left to it\n");
+        (void)manager.release();
+        return;
+    }
+    manager.reset();
+}
+
+void CarbonVSTEditor::close()
+{
+    // The manager first: its render thread draws into the window.
+    DestroyManager();
+    window.reset();
+    buttonHeld = false;
+    systemWindow = nullptr;
+}
+
+void CarbonVSTEditor::idle()
+{
+    if (!window)
+        return;
+    window->ProcessEvents([this](const WindowEvent& event) { HandleWindowEvent(event); });
+}
+
+Point CarbonVSTEditor::PointFromWindow(int x, int y) const
+{
+    const int height = manager && manager->Bridge() ? manager->Bridge()->GetWindowRect() : 0;
+    return Point{static_cast<float>(x), static_cast<float>(height - y)};
+}
+
+void CarbonVSTEditor::HandleWindowEvent(const WindowEvent& event)
+{
+    if (!manager)
+        return;
+    switch (event.kind) {
+    case WindowEvent::Kind::Motion:
+        if (buttonHeld)
+            manager->MouseDrag(PointFromWindow(event.x, event.y), event.modifiers);
+        else
+            manager->MouseMove(PointFromWindow(event.x, event.y));
+        break;
+    case WindowEvent::Kind::ButtonDown:
+        if (manager->Bridge())
+            manager->Bridge()->SetFocus();
+        manager->MouseDown(PointFromWindow(event.x, event.y), event.modifiers, event.clicks);
+        buttonHeld = true;
+        break;
+    case WindowEvent::Kind::ButtonUp:
+        manager->MouseUp(PointFromWindow(event.x, event.y), event.modifiers);
+        buttonHeld = false;
+        break;
+    case WindowEvent::Kind::Wheel: {
+        // A notch acts as a press, a 10-pixel drag (upwards for a turn away
+        // from the user) and a release.
+        if (buttonHeld)
+            break;
+        Point point = PointFromWindow(event.x, event.y);
+        manager->MouseDown(point, event.modifiers, 1);
+        point.y += static_cast<float>(event.wheelNotches * 120) * 0.008333334f * 10.0f;
+        manager->MouseDrag(point, event.modifiers);
+        manager->MouseUp(point, event.modifiers);
+        break;
+    }
+    case WindowEvent::Kind::Key:
+        if (UIElement* focus = manager->KeyFocus())
+            focus->KeyDown(event.key);
+        break;
+    case WindowEvent::Kind::FocusLost:
+        manager->SetKeyFocus(nullptr);
+        break;
+    case WindowEvent::Kind::Destroyed:
+        // The host destroyed its window (and ours): nothing more to draw.
+        manager->SignalRenderEvent(Manager::kEventPause);
+        break;
+    case WindowEvent::Kind::Resized:
+        break;
+    }
+}
+
+uint8_t CarbonVSTEditor::KeyByteForKeyCode(const VstKeyCode& key)
+{
+    uint8_t byte = static_cast<uint8_t>(key.character & 0xFF);
+    switch (key.virt) {
+    case VKEY_BACK:
+    case VKEY_DELETE:
+        byte = 8;
+        break;
+    case VKEY_RETURN:
+    case VKEY_ENTER:
+        byte = 13;
+        break;
+    case VKEY_LEFT:
+        byte = 28;
+        break;
+    case VKEY_UP:
+        byte = 30;
+        break;
+    case VKEY_RIGHT:
+        byte = 29;
+        break;
+    case VKEY_DOWN:
+        byte = 31;
+        break;
+    case VKEY_SUBTRACT:
+        byte = '-';
+        break;
+    case VKEY_DECIMAL:
+        byte = '.';
+        break;
+    default:
+        if (key.virt >= VKEY_NUMPAD0 && key.virt <= VKEY_NUMPAD9)
+            byte = static_cast<uint8_t>('0' + (key.virt - VKEY_NUMPAD0));
+        break;
+    }
+    if (byte == 190)
+        byte = '.';
+    return byte;
+}
+
+bool CarbonVSTEditor::onKeyDown(VstKeyCode& key)
+{
+    if (!manager)
+        return false;
+    UIElement* focus = manager->KeyFocus();
+    return focus ? focus->KeyDown(KeyByteForKeyCode(key)) : false;
+}
+
+// Callbacks of the manager (UI thread).
+
+void CarbonVSTEditor::BeginEditCallback(int32_t index, void* editor)
+{
+    auto* self = static_cast<CarbonVSTEditor*>(editor);
+    if (auto* effectX = dynamic_cast<AudioEffectX*>(self->effect))
+        effectX->beginEdit(index);
+}
+
+void CarbonVSTEditor::EndEditCallback(int32_t index, void* editor)
+{
+    auto* self = static_cast<CarbonVSTEditor*>(editor);
+    if (auto* effectX = dynamic_cast<AudioEffectX*>(self->effect))
+        effectX->endEdit(index);
+}
+
+void CarbonVSTEditor::CaptureMouse(void* editor)
+{
+    auto* self = static_cast<CarbonVSTEditor*>(editor);
+    if (self->window)
+        self->window->GrabPointer();
+}
+
+void CarbonVSTEditor::ReleaseMouse(void* editor)
+{
+    auto* self = static_cast<CarbonVSTEditor*>(editor);
+    if (self->window)
+        self->window->UngrabPointer();
+}
+
+} // namespace QZ

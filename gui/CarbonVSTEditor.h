@@ -1,0 +1,87 @@
+// The VST editor of every plug-in: a child window inside the window the host
+// hands to effEditOpen, drawn in GL by the render thread of the editor's
+// QZ::Manager. The editor turns the window's input (read when the host calls
+// effEditIdle) and the host's key events into the manager's input calls.
+//
+// Threads: every operation runs on the host's UI thread. The window
+// connection is made in open and closed in close: a host that never opens
+// the editor (a scan, a headless session) never makes an X connection.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "framework/AEffEditor.h"
+#include "gui/Geometry.h"
+
+class ObryEditor : public AEffEditor {
+public:
+    using AEffEditor::AEffEditor;
+};
+
+namespace QZ {
+
+class EditorWindow;
+class Manager;
+struct WindowEvent;
+
+class CarbonVSTEditor : public ObryEditor {
+public:
+    // Modifier bits of the manager's mouse operations.
+    static constexpr uint32_t kModifierAlt = 0x100;
+    static constexpr uint32_t kModifierShift = 0x200;
+    static constexpr uint32_t kModifierControl = 0x800;
+
+    explicit CarbonVSTEditor(AudioEffect* effect);
+    ~CarbonVSTEditor() override; // closes the editor when still open
+
+    // Top and left 0; the manager's window size while open, else the size
+    // stored with SetRectSize.
+    bool getRect(ERect** rect) override;
+    // parentWindow: the host's X window id. Opening an editor that is open
+    // closes it first. True when the editor is open afterwards.
+    bool open(void* parentWindow) override;
+    // Stops the render thread and destroys the window. Harmless when not open.
+    void close() override;
+    // Reads the window's input and hands it to the manager.
+    void idle() override;
+    bool onKeyDown(VstKeyCode& key) override;
+
+    // Makes the manager (and whatever builds its element tree) for an editor
+    // about to open in parentWindow; sets `manager`. False when it cannot.
+    virtual bool CreateManager(void* parentWindow) = 0;
+
+    // The callbacks the manager is given; context is the editor.
+    static void BeginEditCallback(int32_t index, void* editor);
+    static void EndEditCallback(int32_t index, void* editor);
+    static void CaptureMouse(void* editor);
+    static void ReleaseMouse(void* editor);
+
+    // The key byte for a host key event: the character's low byte, or by
+    // the virtual key: back and delete 8, return and enter 13, the arrows
+    // 28 (left), 30 (up), 29 (right), 31 (down), the keypad's minus '-',
+    // decimal point '.' and digits '0'..'9'; a byte 190 becomes '.'.
+    static uint8_t KeyByteForKeyCode(const VstKeyCode& key);
+
+    Manager* GetManager() const { return manager.get(); }
+    EditorWindow* Window() const { return window.get(); }
+    // Stores the size getRect reports while no manager exists (clamped to
+    // 1 .. Manager::kMaxWindowSide).
+    void SetRectSize(int width, int height);
+
+protected:
+    // What the window procedure does with one event.
+    void HandleWindowEvent(const WindowEvent& event);
+    // y grows upwards from the window's bottom edge.
+    Point PointFromWindow(int x, int y) const;
+    // Stops and deletes the manager; a render thread that does not stop
+    // takes the manager with it (leaked).
+    void DestroyManager();
+
+    std::unique_ptr<Manager> manager;
+    std::unique_ptr<EditorWindow> window;
+    bool buttonHeld = false;
+    ERect rect{};
+};
+
+} // namespace QZ

@@ -1,0 +1,49 @@
+#include "gui/GLSupport.h"
+
+#include <GL/glew.h>
+
+#include <cmath>
+#include <mutex>
+
+namespace QZ::gl {
+
+namespace {
+
+// GLEW keeps its entry points in process-wide variables: they are filled
+// once, under this lock, and only read afterwards. GLX entry points do not
+// depend on the context they were looked up with.
+std::mutex gExtensionLock;
+bool gExtensionsLoaded = false;
+
+} // namespace
+
+uint32_t InitExtensions()
+{
+    std::lock_guard<std::mutex> guard(gExtensionLock);
+    if (gExtensionsLoaded)
+        return 0;
+    GLenum error = glewInit();
+    // glewInit loads the GL entry points first and then GLX's; a failure of
+    // the second part alone leaves the first usable.
+    if (error == GLEW_ERROR_NO_GLX_DISPLAY)
+        error = GLEW_OK;
+    gExtensionsLoaded = error == GLEW_OK;
+    return error;
+}
+
+bool HasExtension(const char* name)
+{
+    std::lock_guard<std::mutex> guard(gExtensionLock);
+    return gExtensionsLoaded && glewIsSupported(name);
+}
+
+void SetPerspective(double fieldOfViewDegrees, double aspect, double zNear, double zFar)
+{
+    if (!(aspect > 0) || !(zNear > 0) || !(zFar > zNear) || !std::isfinite(zFar))
+        return;
+    const double top = zNear * std::tan(fieldOfViewDegrees * M_PI / 360.0);
+    const double right = top * aspect;
+    glFrustum(-right, right, -top, top, zNear, zFar);
+}
+
+} // namespace QZ::gl

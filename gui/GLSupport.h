@@ -1,0 +1,22 @@
+// Small GL helpers of the editor's render threads.
+#pragma once
+
+#include <cstdint>
+
+namespace QZ::gl {
+
+// Loads the GL extension entry points (GLEW) once per process; needs a
+// current context. Returns 0 when they are usable, else GLEW's error code.
+// A GLEW built without GLX display access still loads the GL entry points
+// and counts as usable. Any render thread; serialised process-wide.
+uint32_t InitExtensions();
+
+// Whether the driver offers an extension ("GL_EXT_framebuffer_object").
+// Only after InitExtensions returned 0 on this thread.
+bool HasExtension(const char* name);
+
+// Multiplies the current matrix by a perspective projection: vertical field
+// of view in degrees, aspect width/height, near and far distances (> 0).
+void SetPerspective(double fieldOfViewDegrees, double aspect, double zNear, double zFar);
+
+} // namespace QZ::gl

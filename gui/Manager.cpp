@@ -1,0 +1,704 @@
+#include <GL/glew.h>
+
+#include "gui/Manager.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "framework/InstanceRegistry.h"
+#include "framework/ObryCorvaneBase.h"
+#include "gui/Effect.h"
+#include "gui/GLSupport.h"
+#include "gui/ManagerPlatformBridge.h"
+#include "gui/UIElement.h"
+#include "platform/Clock.h"
+#include "platform/Debug.h"
+#include "platform/Preferences.h"
+
+using corvane::DebugPrintf;
+namespace platform = corvane::platform;
+
+namespace QZ {
+
+namespace {
+
+std::atomic<uint32_t> gManagerCount{0};
+std::atomic<bool> gEyeCandy{true};
+std::atomic<bool> gConstantRedraw{true};
+std::atomic<bool> gFloatingTooltip{false};
+std::atomic<bool> gForceOffscreenPanel{false};
+
+// The largest parameter table an editor takes; every plug-in's is far
+// smaller.
+constexpr uint32_t kMaxParameters = 4096;
+
+constexpr const char* kPreferencesTooltip = "About and preferences";
+
+int ClampWindowSide(int side)
+{
+    return side < 1 ? 1 : (side > Manager::kMaxWindowSide ? Manager::kMaxWindowSide : side);
+}
+
+} // namespace
+
+bool Manager::EyeCandyEnabled()
+{
+    return gEyeCandy.load(std::memory_order_relaxed);
+}
+
+bool Manager::ConstantRedrawEnabled()
+{
+    return gConstantRedraw.load(std::memory_order_relaxed);
+}
+
+bool Manager::FloatingTooltipEnabled()
+{
+    return gFloatingTooltip.load(std::memory_order_relaxed);
+}
+
+void Manager::SetForceOffscreenPanel(bool force)
+{
+    gForceOffscreenPanel.store(force, std::memory_order_relaxed);
+}
+
+bool Manager::ForceOffscreenPanel()
+{
+    if (gForceOffscreenPanel.load(std::memory_order_relaxed))
+        return true;
+    const char* value = getenv("CORVANE_GL_OFFSCREEN_PANEL");
+    return value && value[0] == '1';
+}
+
+Manager::Manager(ObryCorvaneBase* plugin) : managerNumber(gManagerCount.fetch_add(1)), plugin(plugin)
+{
+    gEyeCandy.store(corvane::ReadPrefInt("Enable eye candy", 1) != 0, std::memory_order_relaxed);
+    gConstantRedraw.store(corvane::ReadPrefInt("Enable constant redraw", 1) != 0, std::memory_order_relaxed);
+    gFloatingTooltip.store(corvane::ReadPrefInt("Enable floating tooltip", 0) != 0, std::memory_order_relaxed);
+
+    if (plugin) {
+        uint32_t count = 0;
+        const ParameterInfo* table = nullptr;
+        plugin->GetProperty(kObryProperty_ParameterCount, 0, 0, &count);
+        plugin->GetProperty(kObryProperty_ParameterTable, 0, 0, &table);
+        if (!table || count > kMaxParameters)
+            count = 0;
+        parameterLabels.resize(count);
+        for (uint32_t i = 0; i < count; ++i) {
+            ParameterLabelRecord& record = parameterLabels[i];
+            record.index = static_cast<int32_t>(i);
+            snprintf(record.name, sizeof record.name, "%s", table[i].name ? table[i].name : "");
+            record.unit = table[i].unit;
+            record.minimum = table[i].min;
+            record.maximum = table[i].max;
+            record.defaultValue = table[i].def;
+            record.plugin = plugin;
+        }
+        indicatorBlock = plugin->GetIndicatorBlock();
+    }
+}
+
+Manager::~Manager()
+{
+    DestroyRenderTask();
+    for (UIElement* element : elements)
+        delete element;
+    elements.clear();
+    root = nullptr;
+    for (Effect* effect : effects)
+        delete effect;
+    effects.clear();
+    shutdowner.reset();
+    bridge.reset();
+}
+
+void Manager::AddElement(UIElement* element)
+{
+    if (element)
+        elements.push_back(element);
+}
+
+void Manager::adoptRenderer(Effect* effect)
+{
+    if (effect)
+        effects.push_back(effect);
+}
+
+// Commands
+
+void Manager::RegisterCommandNames()
+{
+    commands[-2] = kPreferencesTooltip;
+    commands[-3] = "Save calibration data";
+    commands[-4] = "Load calibration data";
+    commands[-5] = "Load calibration data";
+    commands[-6] = "Transfer from Voice Controller";
+}
+
+int32_t Manager::CommandIdForName(const char* text)
+{
+    const std::string wanted = text ? text : "";
+    for (const auto& [id, name] : commands)
+        if (name == wanted)
+            return id;
+    int32_t id = -2;
+    if (!commands.empty() && commands.begin()->first <= -2) {
+        // The map is ordered: its first id is the lowest. Ids stop where a
+        // 32-bit integer ends.
+        if (commands.begin()->first == INT32_MIN)
+            return -1;
+        id = commands.begin()->first - 1;
+    }
+    commands[id] = wanted;
+    return id;
+}
+
+const char* Manager::CommandText(int32_t id) const
+{
+    auto found = commands.find(id);
+    return found == commands.end() ? nullptr : found->second.c_str();
+}
+
+// Window
+
+void Manager::SetWindowSize(int width, int height)
+{
+    windowWidth.store(ClampWindowSide(width), std::memory_order_relaxed);
+    windowHeight.store(ClampWindowSide(height), std::memory_order_relaxed);
+}
+
+void Manager::MakeTitle()
+{
+    char text[64];
+    snprintf(text, sizeof text, "%scorvane %d.%d.%d", bannerMode == kBannerFull ? "ormbury : " : "", 2, 1, 0);
+    bannerText = text;
+
+    const int w = WindowWidth();
+    const int h = WindowHeight();
+    aspect = static_cast<float>(w) / static_cast<float>(h);
+    twoOverWidth = 2.0f / static_cast<float>(w);
+    twoOverHeight = 2.0f / static_cast<float>(h);
+    fieldOfView = 65.0f;
+    cameraZ = static_cast<float>(1.0 / (std::tan(32.5 * M_PI / 180.0) * twoOverHeight));
+    cameraX = 1.0f / twoOverWidth;
+    cameraY = static_cast<float>(h) / 2.0f;
+    lightTarget = Point{static_cast<float>(w) / 2.0f, static_cast<float>(h) / 2.0f};
+    windowRect.top = 0;
+    windowRect.left = 0;
+    windowRect.bottom = static_cast<int16_t>(h);
+    windowRect.right = static_cast<int16_t>(w);
+}
+
+void Manager::SetBannerPosition(float y)
+{
+    // Without a main font the strip is 5 pixels high.
+    const float lineHeight = 5.0f;
+    bannerBox.x0 = 20.0f;
+    bannerBox.x1 = static_cast<float>(WindowWidth()) - 20.0f;
+    bannerBox.y0 = y;
+    bannerBox.y1 = y + lineHeight;
+    bannerBox.z0 = 0;
+    bannerBox.z1 = 0;
+}
+
+void Manager::SetBackgroundColour(float red, float green, float blue)
+{
+    backgroundColour = Colour{red, green, blue, 1.0f};
+}
+
+// Bridge and callbacks
+
+void Manager::SetBridge(ManagerPlatformBridge* newBridge)
+{
+    bridge.reset(newBridge);
+}
+
+void Manager::SetEditCallbacks(EditCallback begin, EditCallback end, void* context)
+{
+    beginEditCallback = begin;
+    endEditCallback = end;
+    editContext = context;
+}
+
+void Manager::SetMouseCallbacks(MouseCallback capture, MouseCallback release, void* context)
+{
+    captureCallback = capture;
+    releaseCallback = release;
+    captureContext = context;
+}
+
+// Render task (UI thread)
+
+Manager::RenderingShutdowner* Manager::CreateRenderingShutdowner()
+{
+    return new RenderingShutdowner();
+}
+
+void Manager::CreateRenderTask()
+{
+    if (RenderTaskRunning()) {
+        DebugPrintf("double call to CreateRenderTask()\n");
+        return;
+    }
+    shutdowner.reset(CreateRenderingShutdowner());
+    for (platform::Event& event : events)
+        event.Reset();
+    framesDrawn.store(0, std::memory_order_relaxed);
+    panelRendered.store(false, std::memory_order_relaxed);
+    const int error = renderThread.Start([this](platform::Event& quit) { RenderTaskMain(quit); });
+    if (error != 0) {
+        DebugPrintf("failed to create render thread: %d\n", error);
+        return;
+    }
+    renderTaskRunning.store(true, std::memory_order_release);
+}
+
+bool Manager::DestroyRenderTask()
+{
+    if (!RenderTaskRunning())
+        return true;
+    const bool stopped = renderThread.Stop();
+    renderTaskRunning.store(false, std::memory_order_release);
+    return stopped;
+}
+
+void Manager::SignalRenderEvent(int event)
+{
+    if (event == kEventQuit) {
+        if (platform::Event* quit = renderThread.QuitEvent())
+            quit->Set();
+        return;
+    }
+    if (event > kEventQuit && event < kRenderEventCount)
+        events[static_cast<size_t>(event)].Set();
+}
+
+// Input (UI thread). The press goes to the element under the pointer, which
+// holds the mouse until the release.
+
+void Manager::MouseMove(const Point&) {}
+
+void Manager::MouseDown(const Point& point, uint32_t modifiers, int clicks)
+{
+    if (keyFocus) {
+        keyFocus->LoseFocus();
+        keyFocus = nullptr;
+    }
+    UIElement* hit = root ? root->HitTest(point) : nullptr;
+    capturedModifiers = modifiers;
+    capturedElement = hit;
+    if (!hit)
+        return;
+    hit->MouseDown(point, modifiers, clicks);
+    if (captureCallback)
+        captureCallback(captureContext);
+}
+
+void Manager::MouseDrag(const Point& point, uint32_t modifiers)
+{
+    if (capturedElement)
+        capturedElement->MouseDrag(point, modifiers);
+}
+
+void Manager::MouseUp(const Point& point, uint32_t modifiers)
+{
+    if (capturedElement) {
+        if (releaseCallback)
+            releaseCallback(captureContext);
+        capturedElement->MouseUp(point, modifiers);
+        const int32_t edited = editedParameter.exchange(-1, std::memory_order_relaxed);
+        if (edited >= 0 && endEditCallback)
+            endEditCallback(edited, editContext);
+    }
+    capturedElement = nullptr;
+}
+
+void Manager::SetKeyFocus(UIElement* element)
+{
+    if (keyFocus && keyFocus != element)
+        keyFocus->LoseFocus();
+    keyFocus = element;
+}
+
+void Manager::BeginParameterEdit(int32_t index)
+{
+    const int32_t edited = editedParameter.load(std::memory_order_relaxed);
+    if (index == edited)
+        return;
+    if (edited >= 0 && endEditCallback)
+        endEditCallback(edited, editContext);
+    editedParameter.store(index, std::memory_order_relaxed);
+    if (beginEditCallback)
+        beginEditCallback(index, editContext);
+    InstanceRegistry::SetLearnTarget(plugin, index);
+}
+
+// Render thread
+
+void Manager::RenderTaskMain(platform::Event& quit)
+{
+    InitGL();
+    platform::Event* waits[kRenderEventCount] = {&quit,      &events[1], &events[2],
+                                                 &events[3], &events[4], &events[5]};
+    double previous = platform::SecondsSinceModuleLoad() * 1000.0;
+    double previousRate = 0;
+    bool running = true;
+    while (running) {
+        Update();
+        RenderFrame();
+        const double now = platform::SecondsSinceModuleLoad() * 1000.0;
+        double dt = (now - previous) * 0.001;
+        if (dt < 1e-6)
+            dt = 1e-6;
+        frameTime = static_cast<float>(dt);
+        const double rate = 1.0 / dt;
+        const double averaged = (rate + previousRate) / 2.0;
+        frameRate.store(averaged > 1e6 ? 0.0f : static_cast<float>(averaged), std::memory_order_relaxed);
+        previousRate = rate;
+        previous = now;
+        totalTime += dt;
+
+        switch (platform::WaitAny(waits, kRenderEventCount, kFrameIntervalMs)) {
+        case kEventQuit:
+            running = false;
+            break;
+        case kEventSizeChanged:
+            if (bridge)
+                bridge->HandleSizeChange();
+            break;
+        case kEventRedrawPanel:
+            RenderPanel();
+            break;
+        case kEventPause:
+            // Paused (the window is gone, or the editor asked): nothing is
+            // drawn until the panel is to be redrawn or the task ends.
+            for (;;) {
+                const int woken = platform::WaitAny(waits, kRenderEventCount, platform::kWaitForever);
+                if (woken == kEventQuit) {
+                    running = false;
+                    break;
+                }
+                if (woken == kEventRedrawPanel)
+                    RenderPanel();
+                if (woken != kEventPause)
+                    break;
+            }
+            break;
+        default: // time-out, or an event nothing signals
+            break;
+        }
+    }
+    ReleaseGL();
+}
+
+void Manager::Update()
+{
+    if (root)
+        root->Update();
+    for (Effect* effect : effects)
+        effect->Update();
+}
+
+void Manager::InitGL()
+{
+    panelWidth.store(WindowWidth(), std::memory_order_relaxed);
+    panelHeight.store(WindowHeight(), std::memory_order_relaxed);
+
+    // Without a context there is nothing GL can be asked: no call is made
+    // until the task ends.
+    glReady = bridge && bridge->CreateContext();
+    if (!glReady) {
+        DebugPrintf("editor: no GL context; the editor stays empty\n");
+        panelRendered.store(true, std::memory_order_release);
+        return;
+    }
+    const uint32_t extensionError = gl::InitExtensions();
+    if (extensionError == 0) {
+        bridge->HandleSizeChange();
+        glDisable(GL_MULTISAMPLE);
+        glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
+        for (UIElement* element : elements)
+            element->InitGL();
+        for (UIElement* element : elements)
+            element->PostInitGL();
+        for (Effect* effect : effects)
+            effect->SetUp();
+        SetUpShaders();
+        bridge->FinishContextSetUp();
+    } else {
+        DebugPrintf("editor: GL extensions unavailable (%u)\n", extensionError);
+    }
+
+    glGetError();
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    panelTexture = texture;
+
+    bool framebufferReady = false;
+    if (extensionError == 0 && !ForceOffscreenPanel() && gl::HasExtension("GL_EXT_framebuffer_object")) {
+        GLuint name = 0;
+        glGenFramebuffersEXT(1, &name);
+        framebuffer = name;
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, framebuffer);
+        glBindTexture(GL_TEXTURE_2D, panelTexture);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, kPanelTextureWidth, kPanelTextureHeight, 0, GL_RGBA,
+                     GL_UNSIGNED_BYTE, nullptr);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, panelTexture, 0);
+        framebufferReady = glCheckFramebufferStatusEXT(GL_FRAMEBUFFER_EXT) == GL_FRAMEBUFFER_COMPLETE_EXT;
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        if (!framebufferReady) {
+            // A driver that names the extension but cannot render into this
+            // texture gets the off-screen path.
+            glDeleteFramebuffersEXT(1, &name);
+            framebuffer = 0;
+        }
+    }
+    if (!framebufferReady)
+        bridge->CreateOffscreenContext(WindowWidth(), WindowHeight());
+    usesFramebuffer.store(framebufferReady, std::memory_order_release);
+    RenderPanel();
+    panelRendered.store(true, std::memory_order_release);
+}
+
+void Manager::FillPanelWithBackground()
+{
+    std::vector<uint8_t> pixels(static_cast<size_t>(kPanelTextureWidth) * kPanelTextureHeight * 3);
+    const auto channel = [](float value) {
+        const float clamped = value < 0 ? 0 : (value > 1 ? 1 : value);
+        return static_cast<uint8_t>(std::lround(clamped * 255.0f));
+    };
+    const uint8_t red = channel(backgroundColour.r), green = channel(backgroundColour.g),
+                  blue = channel(backgroundColour.b);
+    for (size_t i = 0; i < pixels.size(); i += 3) {
+        pixels[i] = red;
+        pixels[i + 1] = green;
+        pixels[i + 2] = blue;
+    }
+    glBindTexture(GL_TEXTURE_2D, panelTexture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB8, kPanelTextureWidth, kPanelTextureHeight, 0, GL_RGB, GL_UNSIGNED_BYTE,
+                 pixels.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+void Manager::RenderPanel()
+{
+    if (!glReady)
+        return;
+    const bool offscreen = framebuffer == 0;
+    if (!offscreen) {
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, framebuffer);
+        glDrawBuffer(GL_COLOR_ATTACHMENT0_EXT);
+        glViewport(0, 0, PanelWidth(), PanelHeight());
+    } else if (!bridge->MakeOffscreenCurrent()) {
+        // Neither a framebuffer nor an off-screen context: the panel shows
+        // the background alone.
+        if (bridge->MakeCurrent())
+            FillPanelWithBackground();
+        return;
+    }
+
+    glClearColor(backgroundColour.r, backgroundColour.g, backgroundColour.b, 0.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_DEPTH_TEST);
+    glDepthMask(GL_FALSE);
+
+    // Rows are flipped into the texture here and back by Draw2D, so labels
+    // land on the overlay's pixel coordinates.
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glScalef(1, -1, 1);
+    glTranslatef(-1, -1, 0);
+    glScalef(twoOverWidth, twoOverHeight, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+
+    DrawPanel();
+    // The labels are drawn here once the element tree has a label font.
+
+    if (offscreen) {
+        const uint8_t* pixels = bridge->ReadOffscreenPixels();
+        if (!bridge->MakeCurrent())
+            return;
+        if (!pixels) {
+            FillPanelWithBackground();
+            return;
+        }
+        glBindTexture(GL_TEXTURE_2D, panelTexture);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB8, kPanelTextureWidth, kPanelTextureHeight, 0, GL_BGR, GL_UNSIGNED_BYTE,
+                     pixels);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glBindTexture(GL_TEXTURE_2D, 0);
+    } else {
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        glDrawBuffer(GL_BACK);
+    }
+}
+
+void Manager::RenderFrame()
+{
+    if (!glReady || !bridge->MakeCurrent())
+        return;
+    const int w = WindowWidth();
+    const int h = WindowHeight();
+    glViewport(0, 0, w, h);
+    glDepthMask(GL_TRUE);
+    glClear(GL_DEPTH_BUFFER_BIT);
+
+    // Perspective pass.
+    glDepthRange(0.1, 1.0);
+    glEnable(GL_DEPTH_TEST);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gl::SetPerspective(fieldOfView, aspect, cameraZ, cameraZ * 100.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glTranslatef(-cameraX, -cameraY, -cameraZ);
+    DrawLit();
+
+    // Panel pass.
+    glDepthRange(0.0, 0.1);
+    glDisable(GL_DEPTH_TEST);
+    glDepthMask(GL_FALSE);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    Draw2D();
+
+    // Overlay pass: pixels, origin at the bottom left, y up.
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glTranslatef(-1, -1, 0);
+    glScalef(twoOverWidth, twoOverHeight, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    DrawOverlay();
+
+    bridge->SwapBuffers();
+    framesDrawn.fetch_add(1, std::memory_order_release);
+}
+
+void Manager::DrawLit()
+{
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    glEnable(GL_LIGHTING);
+    const GLfloat ambient[] = {0.2f, 0.2f, 0.2f, 1.0f};
+    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
+    glEnable(GL_LIGHT0);
+    const GLfloat diffuse[] = {0.6f, 0.6f, 0.6f, 1.0f};
+    const GLfloat specular[] = {0.3f, 0.3f, 0.3f, 1.0f};
+    const GLfloat position[] = {1.0f, 1.0f, 1.0f, 1.0f};
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, diffuse);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, specular);
+    glLightfv(GL_LIGHT0, GL_POSITION, position);
+    const GLfloat materialSpecular[] = {0.7f, 0.5f, 0.5f, 1.0f};
+    glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 40.0f);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, materialSpecular);
+    glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
+    glEnable(GL_COLOR_MATERIAL);
+    for (Effect* effect : effects)
+        effect->DrawLit();
+}
+
+void Manager::Draw2D()
+{
+    glDisable(GL_LIGHTING);
+    glBindTexture(GL_TEXTURE_2D, panelTexture);
+    glEnable(GL_TEXTURE_2D);
+    const float s = static_cast<float>(PanelWidth()) * 0.0009765625f;
+    const float t = static_cast<float>(PanelHeight()) * 0.001953125f;
+    glColor4f(1, 1, 1, 1);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, t);
+    glVertex2f(-1, -1);
+    glTexCoord2f(s, t);
+    glVertex2f(1, -1);
+    glTexCoord2f(s, 0);
+    glVertex2f(1, 1);
+    glTexCoord2f(0, 0);
+    glVertex2f(-1, 1);
+    glEnd();
+    glDisable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+void Manager::DrawOverlay()
+{
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_LIGHTING);
+    const GLfloat ambient[] = {0.2f, 0.2f, 0.2f, 1.0f};
+    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
+    glEnable(GL_LIGHT0);
+    const GLfloat diffuse0[] = {0.8f, 0.8f, 0.8f, 1.0f};
+    const GLfloat specular0[] = {0.2f, 0.2f, 0.2f, 1.0f};
+    const GLfloat position0[] = {0.6f, 0.6f, 0.5f, 0.0f};
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, diffuse0);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, specular0);
+    glLightfv(GL_LIGHT0, GL_POSITION, position0);
+
+    // The second light follows the pointer smoothly; the renderers' shaders
+    // use it.
+    light1Position[0] = 0.9f * light1Position[0] + 0.1f * lightTarget.x;
+    light1Position[1] = 0.9f * light1Position[1] + 0.1f * lightTarget.y;
+    glEnable(GL_LIGHT1);
+    const GLfloat diffuse1[] = {0.9f, 0.9f, 0.9f, 1.0f};
+    const GLfloat specular1[] = {0.5f, 0.5f, 0.7f, 1.0f};
+    glLightfv(GL_LIGHT1, GL_DIFFUSE, diffuse1);
+    glLightfv(GL_LIGHT1, GL_SPECULAR, specular1);
+    glLightfv(GL_LIGHT1, GL_POSITION, light1Position);
+    const GLfloat materialSpecular[] = {0.5f, 0.5f, 0.5f, 1.0f};
+    glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 40.0f);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, materialSpecular);
+    glEnable(GL_COLOR_MATERIAL);
+
+    // The banner, the parameter read-out and the tooltip need the main font;
+    // they are drawn here once fonts are loaded.
+
+    if (root)
+        root->Draw();
+    glDepthMask(GL_FALSE);
+    for (Effect* effect : effects)
+        effect->Draw();
+    if (root && drawPopups.load(std::memory_order_relaxed))
+        root->DrawPopup();
+}
+
+void Manager::ReleaseGL()
+{
+    if (glReady && bridge->MakeCurrent()) {
+        for (Effect* effect : effects)
+            effect->TearDown();
+        if (shutdowner)
+            shutdowner->Shutdown();
+        GLuint texture = panelTexture;
+        glDeleteTextures(1, &texture);
+        if (framebuffer) {
+            GLuint name = framebuffer;
+            glDeleteFramebuffersEXT(1, &name);
+        }
+    }
+    // A window that is gone takes its GL objects with the contexts.
+    panelTexture = 0;
+    framebuffer = 0;
+    glReady = false;
+    if (bridge)
+        bridge->DestroyContexts();
+}
+
+} // namespace QZ

@@ -1,0 +1,284 @@
+// QZ::Manager: the heart of one open editor. It owns the element tree, the
+// renderers and the platform bridge, and runs the editor's render thread,
+// which sets GL up, draws a frame at least every 33 ms and tears GL down
+// again.
+//
+// A frame has three layers: the panel (a 1024 x 512 texture holding the
+// background and the static labels, drawn into only at start and when asked
+// to), a lit perspective pass, and the pixel-coordinate overlay in which the
+// elements and renderers draw every frame.
+//
+// Threads: the host's UI thread makes the manager, builds the element tree,
+// starts and stops the render task and calls the input operations; the
+// render thread runs everything from InitGL to ReleaseGL. The two share the
+// element tree and the small fields below without a lock; what the UI
+// thread changes while the render thread runs is atomic. Events are the only
+// signalling between them.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/vst/VstAbi.h"
+#include "gui/Geometry.h"
+#include "platform/Event.h"
+#include "platform/WorkerThread.h"
+
+class ObryCorvaneBase;
+
+namespace QZ {
+
+class Effect;
+class ManagerPlatformBridge;
+class UIElement;
+
+// One plug-in parameter as the editor shows it.
+struct ParameterLabelRecord {
+    int32_t index = 0;
+    char name[56] = {};
+    uint32_t unit = 0;
+    float minimum = 0;
+    float maximum = 0;
+    float defaultValue = 0;
+    ObryCorvaneBase* plugin = nullptr;
+};
+
+class Manager {
+public:
+    static constexpr int kPanelTextureWidth = 1024;
+    static constexpr int kPanelTextureHeight = 512;
+    static constexpr int64_t kFrameIntervalMs = 33;
+    // Window sizes are kept within this range: GL needs at least one pixel,
+    // and the window rectangle the host reads holds 16-bit values.
+    static constexpr int kMaxWindowSide = 16384;
+
+    // The render thread's events.
+    enum RenderEvent : int {
+        kEventQuit = 0,
+        kEventReserved1 = 1,
+        kEventPause = 2,       // stop drawing until the quit or redraw-panel event
+        kEventReserved3 = 3,
+        kEventSizeChanged = 4, // the window was resized
+        kEventRedrawPanel = 5, // draw the panel labels again
+        kRenderEventCount = 6,
+    };
+
+    // Banner modes.
+    enum BannerMode : int { kBannerFull = 0, kBannerNameOnly = 1, kBannerNone = 2 };
+
+    using EditCallback = void (*)(int32_t index, void* context);
+    using MouseCallback = void (*)(void* context);
+
+    // Releases GL objects of the manager's own when the render thread ends,
+    // with the window context current.
+    class RenderingShutdowner {
+    public:
+        virtual ~RenderingShutdowner() = default;
+        virtual void Shutdown() {}
+    };
+
+    // UI thread. Reads the editor preferences and the plug-in's parameter
+    // table.
+    explicit Manager(ObryCorvaneBase* plugin);
+    // UI thread. Stops the render task (see DestroyRenderTask: an owner that
+    // must survive a render thread that does not stop calls it first).
+    virtual ~Manager();
+    Manager(const Manager&) = delete;
+    Manager& operator=(const Manager&) = delete;
+
+    // render thread: once per frame, before drawing.
+    virtual void Update();
+    // render thread: builds the manager's own shader programs.
+    virtual void SetUpShaders() {}
+    virtual RenderingShutdowner* CreateRenderingShutdowner();
+    // render thread: the panel quad, in normalised device coordinates.
+    virtual void Draw2D();
+    // render thread: what lies under the labels in the panel texture.
+    virtual void DrawPanel() {}
+
+    // Element tree and renderers: UI thread, before the render task starts.
+    void AddElement(UIElement* element);
+    void adoptRenderer(Effect* effect);
+    // The element that receives hit tests; it must be one of this manager's.
+    void SetRootElement(UIElement* element) { root = element; }
+    UIElement* Root() const { return root; }
+    size_t ElementCount() const { return elements.size(); }
+    // Lets the root's pop-ups (open drop-down lists) draw on top of all else.
+    void SetDrawPopups(bool draw) { drawPopups.store(draw, std::memory_order_relaxed); }
+
+    // Tooltip texts of the buttons that are bound to no parameter, by their
+    // negative command ids.
+    void RegisterCommandNames();
+    int32_t CommandIdForName(const char* text);
+    // The text of a command id, or null.
+    const char* CommandText(int32_t id) const;
+
+    // Window: UI thread.
+    void SetWindowSize(int width, int height);
+    int WindowWidth() const { return windowWidth.load(std::memory_order_relaxed); }
+    int WindowHeight() const { return windowHeight.load(std::memory_order_relaxed); }
+    int PanelWidth() const { return panelWidth.load(std::memory_order_relaxed); }
+    int PanelHeight() const { return panelHeight.load(std::memory_order_relaxed); }
+    // Sets the banner text and the view geometry for the current window
+    // size. Before the render task starts.
+    void MakeTitle();
+    const std::string& BannerText() const { return bannerText; }
+    const ERect& WindowRect() const { return windowRect; }
+    void SetBannerPosition(float y);
+    void SetBannerMode(int mode) { bannerMode = mode; }
+    // The panel's background. Before the render task starts, or followed by
+    // the redraw-panel event.
+    void SetBackgroundColour(float red, float green, float blue);
+    Colour BackgroundColour() const { return backgroundColour; }
+
+    // Bridge and the editor's callbacks: UI thread, before the render task.
+    void SetBridge(ManagerPlatformBridge* bridge); // takes ownership
+    ManagerPlatformBridge* Bridge() const { return bridge.get(); }
+    void SetEditCallbacks(EditCallback begin, EditCallback end, void* context);
+    void SetMouseCallbacks(MouseCallback capture, MouseCallback release, void* context);
+
+    // Render task: UI thread.
+    void CreateRenderTask();
+    // Stops the render thread: the quit event, then up to 5000 ms. False when
+    // it did not stop: it was left running, and everything it uses (this
+    // manager with its bridge and elements) must then be leaked.
+    bool DestroyRenderTask();
+    bool RenderTaskRunning() const { return renderTaskRunning.load(std::memory_order_acquire); }
+    // Any thread: wakes the render thread with one of its events (1 .. 5).
+    void SignalRenderEvent(int event);
+
+    // What the render thread has done, for diagnostics and tests.
+    uint64_t FramesDrawn() const { return framesDrawn.load(std::memory_order_acquire); }
+    bool PanelRendered() const { return panelRendered.load(std::memory_order_acquire); }
+    // Whether the panel labels go through a framebuffer object (else the
+    // off-screen context). Valid once PanelRendered().
+    bool UsesFramebuffer() const { return usesFramebuffer.load(std::memory_order_acquire); }
+    float FrameRate() const { return frameRate.load(std::memory_order_relaxed); }
+    float FrameTime() const { return frameTime; }
+    double TotalTime() const { return totalTime; }
+
+    // Input: UI thread. Points are in window pixels with y growing upwards
+    // from the bottom edge; modifiers is CarbonVSTEditor's mask.
+    void MouseMove(const Point& point);
+    void MouseDown(const Point& point, uint32_t modifiers, int clicks);
+    void MouseDrag(const Point& point, uint32_t modifiers);
+    void MouseUp(const Point& point, uint32_t modifiers);
+    void SetKeyFocus(UIElement* element);
+    UIElement* KeyFocus() const { return keyFocus; }
+    // Starts an edit gesture on a parameter (ending one on another first).
+    void BeginParameterEdit(int32_t index);
+    int32_t EditedParameter() const { return editedParameter.load(std::memory_order_relaxed); }
+    int32_t HoveredParameter() const { return hoveredParameter.load(std::memory_order_relaxed); }
+    void SetHoveredParameter(int32_t index) { hoveredParameter.store(index, std::memory_order_relaxed); }
+
+    ObryCorvaneBase* Plugin() const { return plugin; }
+    uint8_t* IndicatorBlock() const { return indicatorBlock; }
+    uint32_t ManagerNumber() const { return managerNumber; }
+    const std::vector<ParameterLabelRecord>& ParameterLabels() const { return parameterLabels; }
+
+    // The editor preferences, read by every manager constructor.
+    static bool EyeCandyEnabled();
+    static bool ConstantRedrawEnabled();
+    static bool FloatingTooltipEnabled();
+
+    // Draws the panel labels through the off-screen context even when the
+    // driver has framebuffer objects, so that path can be checked on any
+    // machine. Also set by the environment variable
+    // CORVANE_GL_OFFSCREEN_PANEL=1. Read when a render thread sets GL up.
+    static void SetForceOffscreenPanel(bool force);
+    static bool ForceOffscreenPanel();
+
+protected:
+    // render thread
+    void RenderTaskMain(corvane::platform::Event& quit);
+    void InitGL();
+    void RenderPanel();
+    void RenderFrame();
+    void DrawLit();
+    void DrawOverlay();
+    void ReleaseGL();
+    // Fills the panel texture with the background colour when no labels can
+    // be drawn into it.
+    void FillPanelWithBackground();
+
+    uint32_t PanelTexture() const { return panelTexture; }
+
+    // Owned: elements (the root among them), renderers, bridge.
+    std::vector<UIElement*> elements;
+    std::vector<Effect*> effects;
+    UIElement* root = nullptr;
+    std::unique_ptr<ManagerPlatformBridge> bridge;
+
+    EditCallback beginEditCallback = nullptr;
+    EditCallback endEditCallback = nullptr;
+    void* editContext = nullptr;
+    MouseCallback captureCallback = nullptr;
+    MouseCallback releaseCallback = nullptr;
+    void* captureContext = nullptr;
+    UIElement* capturedElement = nullptr;
+    uint32_t capturedModifiers = 0;
+    UIElement* keyFocus = nullptr;
+    std::atomic<bool> drawPopups{false};
+
+    std::vector<ParameterLabelRecord> parameterLabels;
+    uint32_t managerNumber;
+
+    // GL names (render thread).
+    uint32_t panelTexture = 0;
+    uint32_t framebuffer = 0;
+    bool glReady = false;
+
+    ERect windowRect{};
+    std::atomic<int32_t> hoveredParameter{-1};
+    std::atomic<int32_t> editedParameter{-1};
+    Point lightTarget;
+
+    std::map<int32_t, std::string> commands;
+
+    Colour bannerColour{0.9f, 0.9f, 0.9f, 0.1f};
+    Colour backgroundColour{0, 0, 0, 1};
+    Box bannerBox;
+    int bannerMode = kBannerFull;
+    float bannerTextX = 60.0f;
+    float readoutX = -1.0f;
+    std::string bannerText;
+
+    // View geometry (MakeTitle).
+    float aspect = 1;
+    float twoOverWidth = 2;
+    float twoOverHeight = 2;
+    float fieldOfView = 65;
+    float cameraZ = 1;
+    float cameraX = 0.5f;
+    float cameraY = 0.5f;
+
+    std::atomic<float> frameRate{0};
+    float frameTime = 0;
+    double totalTime = 0;
+
+    std::atomic<int> windowWidth{1};
+    std::atomic<int> windowHeight{1};
+    std::atomic<int> panelWidth{1};
+    std::atomic<int> panelHeight{1};
+
+    float light1Position[4] = {0, 0, 50.0f, 1.0f};
+
+    // Render task.
+    std::atomic<bool> renderTaskRunning{false};
+    corvane::platform::WorkerThread renderThread{"QZ render"};
+    std::array<corvane::platform::Event, kRenderEventCount> events; // [0] unused: the thread's own quit event
+    std::unique_ptr<RenderingShutdowner> shutdowner;
+    ObryCorvaneBase* plugin;
+    uint8_t* indicatorBlock = nullptr;
+
+    std::atomic<uint64_t> framesDrawn{0};
+    std::atomic<bool> panelRendered{false};
+    std::atomic<bool> usesFramebuffer{false};
+};
+
+} // namespace QZ

@@ -1,0 +1,39 @@
+#include "gui/ObryCorvaneView.h"
+
+#include "framework/ObryCorvaneBase.h"
+#include "gui/QJmanager.h"
+
+ObryCorvaneView::ObryCorvaneView(ObryCorvaneBase* plugin) : QZ::CarbonVSTEditor(plugin), plugin(plugin)
+{
+    SetRectSize(kDefaultWindowWidth, kDefaultWindowHeight);
+}
+
+ObryCorvaneView::~ObryCorvaneView()
+{
+    // While this class's part still exists: closing may call back into it.
+    close();
+}
+
+void ObryCorvaneView::InitWindowSize()
+{
+    int32_t width = kDefaultWindowWidth;
+    int32_t height = kDefaultWindowHeight;
+    GetScriptWindowSize(width, height);
+    SetRectSize(width, height);
+}
+
+void ObryCorvaneView::GetScriptWindowSize(int32_t& width, int32_t& height)
+{
+    width = kDefaultWindowWidth;
+    height = kDefaultWindowHeight;
+}
+
+bool ObryCorvaneView::CreateManager(void*)
+{
+    manager = std::make_unique<QJmanager>(plugin);
+    manager->SetWindowSize(rect.right - rect.left, rect.bottom - rect.top);
+    SetUpGUI(*manager);
+    return true;
+}
+
+void ObryCorvaneView::SetUpGUI(QZ::Manager&) {}

@@ -1,0 +1,648 @@
+#include "plugins/brink/ObryCorvaneBrinkController.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "plugins/common/ValueNames.h"
+
+namespace ObryCorvaneBrinkController {
+
+namespace {
+
+constexpr uint32_t kIndexed = kAudioUnitParameterUnit_Indexed;
+constexpr uint32_t kBoolean = kAudioUnitParameterUnit_Boolean;
+constexpr uint32_t kPercent = kAudioUnitParameterUnit_Percent;
+constexpr uint32_t kNote = kAudioUnitParameterUnit_MIDINoteNumber;
+constexpr uint32_t kMilliseconds = kAudioUnitParameterUnit_Milliseconds;
+
+#define BRINK_VOICE(N, CHANNEL, GATE)                                                                                \
+    {"Ch " N " MIDI Channel", kIndexed, 0, 16, CHANNEL}, {"Ch " N " Range Min", kNote, 0, 127, 48},                  \
+        {"Ch " N " Range Max", kNote, 0, 127, 108}, {"Ch " N " Gate Output", kIndexed, 0, 45, GATE},                 \
+        {"Ch " N " Vel Output", kIndexed, 0, 5, 0}, {"Ch " N " Note Priority", kIndexed, 0, 2, 0},                   \
+        {"Ch " N " Retrigger Mode", kIndexed, 0, 1, 0}
+#define BRINK_GATES(K) {"Gates " K " MIDI Channel", kIndexed, 0, 16, 0}, {"Gates " K " Base Note", kNote, 0, 127, 48}
+#define BRINK_TRIGGER(K, J) {"Trigger " K "/" J " Length", kMilliseconds, 0, 100, 0}
+#define BRINK_TRIGGERS(K)                                                                                            \
+    BRINK_TRIGGER(K, "1"), BRINK_TRIGGER(K, "2"), BRINK_TRIGGER(K, "3"), BRINK_TRIGGER(K, "4"),                      \
+        BRINK_TRIGGER(K, "5"), BRINK_TRIGGER(K, "6"), BRINK_TRIGGER(K, "7"), BRINK_TRIGGER(K, "8")
+#define BRINK_ACCENTS(K)                                                                                             \
+    {"Accent " K "/2", kBoolean, 0, 1, 0}, {"Accent " K "/4", kBoolean, 0, 1, 0},                                   \
+        {"Accent " K "/6", kBoolean, 0, 1, 0}, {"Accent " K "/8", kBoolean, 0, 1, 0}
+#define BRINK_INPUT_TO_GATE(N) {"Input " N " To Gate", kIndexed, 0, 40, 0}
+
+const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
+    {"Output 1", kIndexed, 0, 255, 0},
+    {"Output 2", kIndexed, 0, 255, 0},
+    {"Output 3", kIndexed, 0, 255, 0},
+    {"Output 4", kIndexed, 0, 255, 0},
+    {"Output 5", kIndexed, 0, 255, 0},
+    {"OSC Port Offset", kIndexed, 0, 100, 0},
+    {"Test Signal", kIndexed, 0, 5, 0},
+    BRINK_VOICE("1", 1, 3),
+    BRINK_VOICE("2", 0, 4),
+    BRINK_GATES("1"),
+    BRINK_GATES("2"),
+    BRINK_GATES("3"),
+    BRINK_GATES("4"),
+    BRINK_GATES("5"),
+    {"Byte 1", kIndexed, 0, 255, 248},
+    {"Byte 2", kIndexed, 0, 127, 0},
+    {"Byte 3", kIndexed, 0, 127, 0},
+    {"Bytes", kIndexed, 1, 3, 1},
+    {"Send", kBoolean, 0, 1, 0},
+    {"MIDI Out MIDI Channel", kIndexed, 0, 17, 0},
+    {"MIDI Out Output", kIndexed, 0, 39, 0},
+    {"MIDI Out Clock", kBoolean, 0, 1, 0},
+    {"MIDI Clock Swing", kPercent, 0, 100, 50},
+    {"MIDI Clock Swing Type", kIndexed, 0, 1, 0},
+    {"Unused0", kIndexed, 0, 3, 0},
+    {"Unused1", kIndexed, 0, 39, 0},
+    {"Unused2", kPercent, 0, 100, 50},
+    {"Unused3", kIndexed, 0, 1, 0},
+    {"Input Thru", kIndexed, 0, 4, 1},
+    {"Input 1", kIndexed, 0, 8, 0},
+    {"Input 2", kIndexed, 0, 8, 0},
+    {"Input 3", kIndexed, 0, 8, 0},
+    {"Input 4", kIndexed, 0, 8, 0},
+    {"Input 5", kIndexed, 0, 8, 0},
+    {"Input Mode 1", kIndexed, 0, 1, 0},
+    {"Input Mode 2", kIndexed, 0, 1, 0},
+    {"Input Mode 3", kIndexed, 0, 1, 0},
+    {"Input Mode 4", kIndexed, 0, 1, 0},
+    {"Input Mode 5", kIndexed, 0, 1, 0},
+    {"MIDI Clock Offset", kMilliseconds, -100, 100, 0},
+    {"Unused4", kMilliseconds, -100, 100, 0},
+    BRINK_TRIGGERS("1"),
+    BRINK_TRIGGERS("2"),
+    BRINK_TRIGGERS("3"),
+    BRINK_TRIGGERS("4"),
+    BRINK_TRIGGERS("5"),
+    {"MIDI Out Channelise", kIndexed, 0, 16, 0},
+    BRINK_ACCENTS("1"),
+    BRINK_ACCENTS("2"),
+    BRINK_ACCENTS("3"),
+    BRINK_ACCENTS("4"),
+    BRINK_ACCENTS("5"),
+    BRINK_INPUT_TO_GATE("1"),
+    BRINK_INPUT_TO_GATE("2"),
+    BRINK_INPUT_TO_GATE("3"),
+    BRINK_INPUT_TO_GATE("4"),
+    BRINK_INPUT_TO_GATE("5"),
+    BRINK_INPUT_TO_GATE("6"),
+    BRINK_INPUT_TO_GATE("7"),
+    BRINK_INPUT_TO_GATE("8"),
+};
+
+#undef BRINK_VOICE
+#undef BRINK_GATES
+#undef BRINK_TRIGGER
+#undef BRINK_TRIGGERS
+#undef BRINK_ACCENTS
+#undef BRINK_INPUT_TO_GATE
+
+static_assert(ObryCorvane::kTriggerLength + 8 * ObryCorvane::kGateGroups == ObryCorvane::kMidiOutChannelise);
+static_assert(ObryCorvane::kAccent + 4 * ObryCorvane::kGateGroups == ObryCorvane::kInputToGate1);
+
+FactoryPresetTable gPresets{{"Defaults", {}}};
+
+constexpr ExpanderGateLayout kGateLayout{ObryCorvane::kGateGroups, ObryCorvane::kGatesMidiChannel,
+                                         ObryCorvane::kTriggerLength, ObryCorvane::kAccent};
+
+// The value-name lists, built once per process and shared by all instances.
+#define BRINK_GATE_ROW(K)                                                                                            \
+    "Gates " K "/1", "Gates " K "/2", "Gates " K "/3", "Gates " K "/4", "Gates " K "/5", "Gates " K "/6",            \
+        "Gates " K "/7", "Gates " K "/8"
+#define BRINK_ALL_GATES                                                                                                \
+    BRINK_GATE_ROW("1"), BRINK_GATE_ROW("2"), BRINK_GATE_ROW("3"), BRINK_GATE_ROW("4"), BRINK_GATE_ROW("5")
+#define BRINK_CHANNELS "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"
+
+const char* const kGateOutputNames[] = {"Off", "Output 1", "Output 2", "Output 3", "Output 4", "Output 5",
+                                        BRINK_ALL_GATES};
+const char* const kVelOutputNames[] = {"Off", "Output 1", "Output 2", "Output 3", "Output 4", "Output 5"};
+const char* const kPriorityNames[] = {"Newest", "Lowest", "Highest"};
+const char* const kRetriggerNames[] = {"Retrig On", "Retrig Off"};
+const char* const kMidiOutChannelNames[] = {"Off", BRINK_CHANNELS, "Omni"};
+const char* const kGateNames[] = {BRINK_ALL_GATES};
+const char* const kSwingTypeNames[] = {"16", "8"};
+const char* const kThruNames[] = {"Off", "1/2", "3/4", "5/6", "7/8"};
+const char* const kInputNames[] = {"Off", "1", "2", "3", "4", "5", "6", "7", "8"};
+const char* const kInputModeNames[] = {"Unipolar", "Bipolar"};
+const char* const kChanneliseNames[] = {"Off", BRINK_CHANNELS};
+const char* const kGateInputNames[] = {"Off", BRINK_ALL_GATES};
+
+#undef BRINK_GATE_ROW
+#undef BRINK_ALL_GATES
+#undef BRINK_CHANNELS
+
+static_assert(sizeof kGateOutputNames / sizeof kGateOutputNames[0] == 46);
+static_assert(sizeof kGateInputNames / sizeof kGateInputNames[0] == 41);
+
+SharedValueNames gGateOutputList(kGateOutputNames);
+SharedValueNames gVelOutputList(kVelOutputNames);
+SharedValueNames gPriorityList(kPriorityNames);
+SharedValueNames gRetriggerList(kRetriggerNames);
+SharedValueNames gMidiOutChannelList(kMidiOutChannelNames);
+SharedValueNames gGateList(kGateNames);
+SharedValueNames gSwingTypeList(kSwingTypeNames);
+SharedValueNames gThruList(kThruNames);
+SharedValueNames gInputList(kInputNames);
+SharedValueNames gInputModeList(kInputModeNames);
+SharedValueNames gChanneliseList(kChanneliseNames);
+SharedValueNames gGateInputList(kGateInputNames);
+
+// Parameters whose value 0 reads "Off".
+bool ShowsOffAtZero(int32_t index)
+{
+    switch (index) {
+    case ObryCorvane::kOSCPortOffset:
+    case ObryCorvane::kTestSignal:
+    case ObryCorvane::kChMidiChannel:
+    case ObryCorvane::kChMidiChannel + ObryCorvane::kVoiceGroupSize:
+    case ObryCorvane::kGatesMidiChannel:
+    case ObryCorvane::kGatesMidiChannel + 2:
+    case ObryCorvane::kGatesMidiChannel + 4:
+    case ObryCorvane::kGatesMidiChannel + 6:
+    case ObryCorvane::kGatesMidiChannel + 8: return true;
+    default: return index >= ObryCorvane::kTriggerLength && index < ObryCorvane::kMidiOutChannelise;
+    }
+}
+
+} // namespace
+
+ObryCorvane::ObryCorvane(audioMasterCallback audioMaster, bool isSynth)
+    : ObryCorvaneBase(audioMaster, kNumInputs, kNumOutputs, isSynth, vst::FourCC("QZsd") - (isSynth ? 1 : 0),
+                      kOSCPortOffset, 1, &gPresets, kNumParams, kParameters, ObryProgramBasic<kNumParams>::Create)
+{
+    Initialize();
+}
+
+bool ObryCorvane::getInputProperties(int32_t index, VstPinProperties* properties)
+{
+    return ExpanderPinProperties(index, kNumInputs, properties);
+}
+
+bool ObryCorvane::getOutputProperties(int32_t index, VstPinProperties* properties)
+{
+    return ExpanderPinProperties(index, kNumOutputs, properties);
+}
+
+int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)
+{
+    if (!outArray)
+        return 0;
+    if (scope != 0 || index >= static_cast<uint32_t>(kNumParams))
+        return kAudioUnitErr_InvalidParameter;
+    const auto i = static_cast<int32_t>(index);
+    const int32_t voiceIndex = i >= kChMidiChannel && i < kChMidiChannel + 2 * kVoiceGroupSize
+                                   ? kChMidiChannel + (i - kChMidiChannel) % kVoiceGroupSize
+                                   : -1;
+    SharedValueNames* names = nullptr;
+    if (voiceIndex == kChGateOutput)
+        names = &gGateOutputList;
+    else if (voiceIndex == kChVelOutput)
+        names = &gVelOutputList;
+    else if (voiceIndex == kChNotePriority)
+        names = &gPriorityList;
+    else if (voiceIndex == kChRetriggerMode)
+        names = &gRetriggerList;
+    else if (i == kMidiOutMidiChannel)
+        names = &gMidiOutChannelList;
+    else if (i == kMidiOutOutput)
+        names = &gGateList;
+    else if (i == kMidiClockSwingType)
+        names = &gSwingTypeList;
+    else if (i == kInputThru)
+        names = &gThruList;
+    else if (i >= kInput1 && i < kInput1 + kCvInputs)
+        names = &gInputList;
+    else if (i >= kInputMode1 && i < kInputMode1 + kCvInputs)
+        names = &gInputModeList;
+    else if (i == kMidiOutChannelise)
+        names = &gChanneliseList;
+    else if (i >= kInputToGate1 && i < kInputToGate1 + kGateInputs)
+        names = &gGateInputList;
+    if (!names)
+        return kAudioUnitErr_InvalidParameter;
+    *outArray = names->Acquire();
+    return 0;
+}
+
+uint32_t ObryCorvane::GetParameterFlags(int32_t index)
+{
+    return ShowsOffAtZero(index) ? kAudioUnitParameterFlag_ValuesHaveStrings : 0;
+}
+
+bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
+{
+    const auto index = static_cast<int32_t>(request.inParamID);
+    if (!ShowsOffAtZero(index))
+        return false;
+    const float value = request.inValue ? *request.inValue : GetParameterReal(index);
+    if (value == 0.0f)
+        request.outString = CFStringMakeConstant("Off");
+    return true;
+}
+
+int32_t ObryCorvane::GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t element, uint32_t* size,
+                                     uint8_t* writable)
+{
+    if (id != kObryProperty_AllSoundOff)
+        return ObryCorvaneBase::GetPropertyInfo(id, scope, element, size, writable);
+    if (size)
+        *size = 1;
+    if (writable)
+        *writable = 1;
+    return 0;
+}
+
+// host or editor thread: only queues the command
+int32_t ObryCorvane::SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size)
+{
+    if (id == kObryProperty_AllSoundOff && scope == 0) {
+        // One pending request does the work of any number: a panic button
+        // pressed while no audio runs must not fill the queue (and standard
+        // error with its overflow texts). The audio thread clears the flag
+        // before it starts, so a request made during the work queues anew.
+        if (!allSoundOffPending.exchange(true, std::memory_order_acq_rel) &&
+            !CommandQueue().Write(kObryProperty_AllSoundOff))
+            allSoundOffPending.store(false, std::memory_order_release);
+        return 0;
+    }
+    if (id == kObryProperty_ReapplyPortOffset)
+        return ObryCorvaneBase::SetProperty(id, scope, element, data, size);
+    return kAudioUnitErr_InvalidProperty;
+}
+
+int32_t ObryCorvane::Initialize()
+{
+    for (VoiceSettings& settings : voiceSettings)
+        settings = VoiceSettings{};
+    for (Voice& voice : voices)
+        voice = Voice{};
+    gateGroups.Reset();
+    midiOut.Reserve(); // the whole ring now: the audio thread never grows it
+    clock.Reset();
+    midiOutChannel = 0;
+    channelise = 0;
+    rate = 0.0;
+    rateClass = 0;
+    testSignal = 0;
+    midiOutBit = 0;
+    clockSettings = ExpanderMidiClock::Settings{};
+    thruPair = -1;
+    for (int32_t k = 0; k < kCvInputs; ++k) {
+        cvInput[k] = -1;
+        cvBipolar[k] = false;
+    }
+    for (int32_t& bit : gateInputBit)
+        bit = -1;
+    testCounter = 0;
+    sendWasOn = false;
+    return ObryCorvaneBase::Initialize();
+}
+
+// ---------------------------------------------------------------------------
+// audio thread: no allocation, no blocking lock
+
+float ObryCorvane::Param(int32_t index)
+{
+    const ParameterInfo& info = kParameters[index];
+    const float value = CurrentProgram()->GetParameter(index);
+    // Values reach the program from the host, the editor, Lua, OSC and
+    // saved projects; every one read here is used as an index or a count.
+    if (value != value)
+        return info.def;
+    const float held = value < info.min ? info.min : (value > info.max ? info.max : value);
+    // Note numbers come through the host's 0..1 scale a float step off the
+    // whole note (60 arrives as 60.0000038): a range would then leave out
+    // its own bottom note. They are whole notes.
+    return info.unit == kNote ? std::floor(held + 0.5f) : held;
+}
+
+void ObryCorvane::RefreshSettings()
+{
+    for (int32_t v = 0; v < kVoiceChannels; ++v) {
+        VoiceSettings& s = voiceSettings[v];
+        const int32_t base = kChMidiChannel + kVoiceGroupSize * v;
+        s.priority = IntParam(base + (kChNotePriority - kChMidiChannel));
+        s.retriggerMode = IntParam(base + (kChRetriggerMode - kChMidiChannel));
+        const int32_t channel = IntParam(base);
+        if (channel != s.channel) {
+            VoiceAllNotesOff(v);
+            s.channel = channel;
+        }
+        if (s.channel > 0) {
+            s.rangeMin = Param(base + (kChRangeMin - kChMidiChannel));
+            s.rangeMax = Param(base + (kChRangeMax - kChMidiChannel));
+        }
+        s.gateOutput = IntParam(base + (kChGateOutput - kChMidiChannel));
+        s.velOutput = IntParam(base + (kChVelOutput - kChMidiChannel));
+    }
+    gateGroups.Refresh(kGateLayout, rate, [this](int32_t index) { return Param(index); });
+    midiOutChannel = IntParam(kMidiOutMidiChannel);
+    channelise = IntParam(kMidiOutChannelise);
+}
+
+void ObryCorvane::VoiceNoteOn(int32_t v, int32_t note, float velocity)
+{
+    Voice& voice = voices[v];
+    const VoiceSettings& s = voiceSettings[v];
+    voice.note = static_cast<float>(voice.notes.Press(note, s.priority));
+    voice.velocity = velocity;
+    if (!voice.gate) {
+        voice.gate = true;
+        voice.retrigger = 10;
+    } else if (s.retriggerMode == 0) {
+        voice.retrigger = 10;
+    }
+}
+
+void ObryCorvane::VoiceNoteOff(int32_t v, int32_t note)
+{
+    Voice& voice = voices[v];
+    if (!voice.notes.Release(note))
+        return;
+    const int32_t next = voice.notes.Fallback(voiceSettings[v].priority);
+    if (next < 0)
+        voice.gate = false;
+    else if (next != static_cast<int32_t>(voice.note))
+        VoiceNoteOn(v, next, voice.velocity);
+}
+
+// Releases the held notes lowest first, each through the priority rule, so
+// the pitch keeps the note picked last.
+void ObryCorvane::VoiceAllNotesOff(int32_t v)
+{
+    Voice& voice = voices[v];
+    for (int32_t note = 0; note < MonoNoteStack::kNotes && voice.notes.HeldCount() > 0; ++note)
+        if (voice.notes.IsHeld(note))
+            VoiceNoteOff(v, note);
+    voice.gate = false;
+}
+
+void ObryCorvane::HandleMidi(const QZ::MessageQueueItem& item)
+{
+    RefreshSettings();
+    ForwardToSerialLine(midiOut, item, midiOutChannel, channelise);
+    if (item.type != QZ::MessageQueueItem::kShortMIDI)
+        return;
+    const int32_t status = item.data[0] & 0xF0;
+    const int32_t channel = item.data[1] & 0x0F;
+    const int32_t data1 = item.data[2] & 0x7F;
+    const int32_t data2 = item.data[3] & 0x7F;
+    if (status == 0x90 && data2 > 0) {
+        const float velocity = static_cast<float>(data2) * 0.007874016f;
+        for (int32_t v = 0; v < kVoiceChannels; ++v) {
+            const VoiceSettings& s = voiceSettings[v];
+            if (s.channel == channel + 1 && s.rangeMin <= static_cast<float>(data1) &&
+                static_cast<float>(data1) <= s.rangeMax)
+                VoiceNoteOn(v, data1, velocity);
+        }
+        gateGroups.NoteOn(channel, data1, data2);
+    } else if (status == 0x80 || status == 0x90) {
+        for (int32_t v = 0; v < kVoiceChannels; ++v)
+            if (voiceSettings[v].channel == channel + 1)
+                VoiceNoteOff(v, data1);
+        gateGroups.NoteOff(channel, data1);
+    } else if (status == 0xB0 && (data1 == 120 || data1 == 123)) {
+        for (int32_t v = 0; v < kVoiceChannels; ++v) {
+            if (voiceSettings[v].channel != channel + 1)
+                continue;
+            if (data1 == 123) {
+                VoiceAllNotesOff(v);
+                continue;
+            }
+            Voice& voice = voices[v];
+            voice.gate = false;
+            voice.notes.Clear();
+            voice.note = 0.0f;
+        }
+        gateGroups.CloseGates(channel);
+    }
+}
+
+// All sound off: controller 120 on every channel, through the MIDI handling
+// so that it also reaches the serial output where its channel filter passes.
+void ObryCorvane::HandleQueuedMessage(QZ::MessageQueueItem* item)
+{
+    if (!item || item->type != QZ::MessageQueueItem::kValue || item->Value() != kObryProperty_AllSoundOff)
+        return;
+    allSoundOffPending.store(false, std::memory_order_release);
+    QZ::MessageQueueItem message; // no allocation: its SysEx bytes stay empty
+    message.type = QZ::MessageQueueItem::kShortMIDI;
+    for (uint8_t channel = 0; channel < 16; ++channel) {
+        message.data[0] = 0xB0;
+        message.data[1] = channel;
+        message.data[2] = 120;
+        message.data[3] = 0;
+        HandleMidi(message);
+    }
+}
+
+bool ObryCorvane::BeginBlock(int32_t frames)
+{
+    if (!ObryCorvaneBase::BeginBlock(frames))
+        return false;
+    const VstTimeInfo* info =
+        getTimeInfo(kVstPpqPosValid | kVstTempoValid | kVstBarsValid | kVstCyclePosValid | kVstTimeSigValid);
+    clock.BeginBlock(info, Param(kMidiOutClock) != 0.0f);
+    return true;
+}
+
+void ObryCorvane::ReadRateAndClockSettings()
+{
+    const float hostRate = getSampleRate();
+    rate = std::isfinite(hostRate) && hostRate > 0.0f ? hostRate : 0.0;
+    rateClass = SerialRateClass(rate);
+    clockSettings = ExpanderMidiClock::MakeSettings(Param(kMidiOutClock), Param(kMidiClockOffset),
+                                                    Param(kMidiClockSwing), Param(kMidiClockSwingType));
+}
+
+void ObryCorvane::BeginSubBlock(int32_t)
+{
+    ReadRateAndClockSettings();
+
+    const bool send = Param(kSend) != 0.0f;
+    if (send && !sendWasOn) {
+        const uint8_t bytes[] = {static_cast<uint8_t>(IntParam(kByte1)), static_cast<uint8_t>(IntParam(kByte2)),
+                                 static_cast<uint8_t>(IntParam(kByte3))};
+        midiOut.Append(bytes, static_cast<size_t>(IntParam(kBytes)));
+    }
+    sendWasOn = send;
+
+    for (int32_t v = 0; v < kVoiceChannels; ++v) {
+        const int32_t base = kChMidiChannel + kVoiceGroupSize * v;
+        voiceSettings[v].gateOutput = IntParam(base + (kChGateOutput - kChMidiChannel));
+        voiceSettings[v].velOutput = IntParam(base + (kChVelOutput - kChMidiChannel));
+    }
+    testSignal = IntParam(kTestSignal);
+    midiOutBit = IntParam(kMidiOutOutput);
+
+    thruPair = IntParam(kInputThru) - 1;
+    for (int32_t k = 0; k < kCvInputs; ++k) {
+        cvInput[k] = IntParam(kInput1 + k) - 1;
+        cvBipolar[k] = IntParam(kInputMode1 + k) == 1;
+    }
+    for (int32_t i = 0; i < kGateInputs; ++i)
+        gateInputBit[i] = IntParam(kInputToGate1 + i) - 1;
+}
+
+void ObryCorvane::DeliverEvent(QZ::MessageQueueItem* item)
+{
+    luaMIDIHelper.ProcessMidiEvent(item);
+    HandleMidi(*item);
+}
+
+// The block is cut only where something happens: a clock, a MIDI event, the
+// end of a gate's trigger.
+void ObryCorvane::ProcessBlockWithEvents(float** inputs, float** outputs, int32_t frames)
+{
+    if (frames <= 0)
+        return;
+    RefreshSettings();
+    ReadRateAndClockSettings();
+    clock.BeginClocks(midiOut, clockSettings, rate, frames);
+
+    QZ::MessageQueueItem* pending = queueA.Read();
+    int32_t position = 0;
+    while (position < frames) {
+        if (clock.NextClockSample() <= position)
+            clock.SendClock(midiOut);
+        // At most 63 items wait in the queue: this ends.
+        while (pending && static_cast<int64_t>(pending->deltaFrame) <= position) {
+            DeliverEvent(pending);
+            pending = queueA.Read();
+        }
+
+        int64_t end = frames;
+        auto limit = [&](int64_t at) {
+            if (at <= position)
+                at = position + 1; // a piece is at least one sample
+            if (at < end)
+                end = at;
+        };
+        if (clock.NextClockSample() != INT32_MAX)
+            limit(clock.NextClockSample());
+        if (pending)
+            limit(pending->deltaFrame);
+        const int32_t triggerEnd = gateGroups.SamplesToTriggerEnd();
+        if (triggerEnd != INT32_MAX)
+            limit(static_cast<int64_t>(position) + triggerEnd);
+        const auto piece = static_cast<int32_t>(end - position);
+
+        BeginSubBlock(piece);
+        EncodePiece(inputs, outputs, position, piece);
+        gateGroups.Advance(piece);
+        position += piece;
+    }
+    // An event at or past the block's end comes after the whole block, in
+    // this block, as for every plug-in; later ones wait in the queue.
+    if (pending)
+        DeliverEvent(pending);
+}
+
+void ObryCorvane::MakePieceBytes(uint8_t* bytes)
+{
+    int32_t sums[kBrinkFrameBytes];
+    for (int32_t k = 0; k < kBrinkFrameBytes; ++k)
+        sums[k] = IntParam(kOutput1 + k);
+    int64_t gates = 0; // 40 gate bits of voice gate outputs
+    for (int32_t v = 0; v < kVoiceChannels; ++v) {
+        const VoiceSettings& s = voiceSettings[v];
+        const Voice& voice = voices[v];
+        // The pitch part counts notes above the range's bottom and wraps
+        // every 64 notes: bits 2..7 of the voice's own byte.
+        if (s.channel > 0)
+            sums[v] += (static_cast<int32_t>(voice.note - s.rangeMin) & 63) * 4;
+        if (voice.gate) {
+            if (s.gateOutput >= 1 && s.gateOutput <= 5)
+                sums[s.gateOutput - 1] += 255;
+            else if (s.gateOutput >= 6 && s.gateOutput <= 45)
+                gates |= int64_t{1} << (s.gateOutput - 6);
+        }
+        if (s.velOutput >= 1 && s.velOutput <= 5)
+            sums[s.velOutput - 1] += static_cast<int32_t>(voice.velocity * 255.0f);
+    }
+    for (int32_t k = 0; k < kBrinkFrameBytes; ++k) {
+        int32_t value = sums[k] | static_cast<int32_t>((gates >> (8 * k)) & 0xFF) | gateGroups.Bits(k);
+        bytes[k] = static_cast<uint8_t>(value <= 0 ? 0 : (value > 255 ? 255 : value));
+    }
+}
+
+namespace {
+
+// The byte level of a CV sample; NaN reads as 0 and the conversion is done
+// on a value held well inside the integers (the result is clamped anyway).
+inline int32_t CvLevel(float x, bool bipolar)
+{
+    if (!(x == x))
+        x = 0.0f;
+    x = x < -4.0f ? -4.0f : (x > 4.0f ? 4.0f : x);
+    return bipolar ? static_cast<int32_t>(x * 127.0f + 128.5f) : static_cast<int32_t>(x * 255.0f + 0.5f);
+}
+
+} // namespace
+
+void ObryCorvane::EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames)
+{
+    float* left = outputs[0] + first;
+    float* right = outputs[1] + first;
+    uint8_t frame[kBrinkFrameBytes] = {};
+
+    if (testSignal >= 1 && testSignal <= 5) {
+        for (int32_t i = 0; i < frames; ++i) {
+            ExpanderTestFrame(testSignal, &testCounter, frame, kBrinkFrameBytes);
+            WriteBrinkFrame(frame, {0, 0}, &left[i], &right[i]);
+        }
+        return;
+    }
+
+    uint8_t pieceBytes[kBrinkFrameBytes];
+    MakePieceBytes(pieceBytes);
+
+    // The routed inputs of the piece. An unrouted CV input below the highest
+    // routed one keeps its piece byte, as do the bytes above.
+    const float* cv[kCvInputs] = {};
+    int32_t cvCount = 0;
+    for (int32_t k = 0; k < kCvInputs; ++k)
+        if (cvInput[k] >= 0 && cvInput[k] < kNumInputs) {
+            cv[k] = inputs[cvInput[k]] + first;
+            cvCount = k + 1;
+        }
+    const float* gateIn[kGateInputs] = {};
+    int32_t gateCount = 0;
+    int32_t gateBits[kGateInputs] = {};
+    for (int32_t i = 0; i < kGateInputs; ++i)
+        if (gateInputBit[i] >= 0) {
+            gateIn[gateCount] = inputs[i] + first;
+            gateBits[gateCount++] = gateInputBit[i];
+        }
+    const bool thru = thruPair >= 0 && 2 * thruPair + 1 < kNumInputs;
+    const float* thruLeft = thru ? inputs[2 * thruPair] + first : nullptr;
+    const float* thruRight = thru ? inputs[2 * thruPair + 1] + first : nullptr;
+
+    for (int32_t i = 0; i < frames; ++i) {
+        // Every input of this sample is read before its outputs are written:
+        // a host may hand the same buffers for both.
+        memcpy(frame, pieceBytes, sizeof frame);
+        for (int32_t k = 0; k < cvCount; ++k) {
+            if (!cv[k])
+                continue;
+            const int32_t level = CvLevel(cv[k][i], cvBipolar[k]) + pieceBytes[k];
+            frame[k] = static_cast<uint8_t>(level <= 0 ? 0 : (level > 255 ? 255 : level));
+        }
+        for (int32_t g = 0; g < gateCount; ++g)
+            if (gateIn[g][i] > 0.0f)
+                SetFrameGate(frame, kBrinkFrameBytes, gateBits[g]);
+        if (midiOut.Step(rateClass))
+            SetFrameGate(frame, kBrinkFrameBytes, midiOutBit);
+        ExpanderWordPair merge{0, 0};
+        if (thru)
+            merge = {BrinkSampleWord::FromSample(thruLeft[i]), BrinkSampleWord::FromSample(thruRight[i])};
+        WriteBrinkFrame(frame, merge, &left[i], &right[i]);
+    }
+    if (frames > 0)
+        memcpy(indicatorBlock + kIndicatorFrameBytes, frame, sizeof frame);
+}
+
+} // namespace ObryCorvaneBrinkController

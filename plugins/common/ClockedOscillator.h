@@ -1,0 +1,134 @@
+// What the clocked oscillators (LFO, Step LFO) share around their own
+// waveform: a channel's clock (phase, rate, swing) and output stage (phase
+// warp, input mode, smoothing), the per-sample phase step and warp, how the
+// oscillator's level combines with the audio input, and the value names of
+// the settings both offer. The timing rules themselves are in TempoClock.h.
+//
+// Audio thread: everything but the value-name lists is arithmetic on the
+// caller's data; no allocation, no lock. The lists are built on first use
+// (see ValueNames.h) and asked for on the host's UI thread.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "plugins/common/OutputSmoothing.h"
+#include "plugins/common/TempoClock.h"
+#include "plugins/common/ValueNames.h"
+
+// How an oscillator's level combines with its channel's audio input.
+enum InputMode : int32_t { kInputAdd = 0, kInputMultiply = 1, kInputCombine = 2 };
+
+inline float CombineWithInput(int32_t mode, float level, float input)
+{
+    switch (mode) {
+    case kInputMultiply: return level * input;
+    case kInputCombine: return (level + 1.0f) * input; // multiplied around 1
+    default: return level + input;
+    }
+}
+
+// The whole part of an indexed setting, or `fallback` when it is outside
+// 0..count-1 (values from a restored state are not range-checked).
+inline int32_t IndexedChoice(float value, int32_t count, int32_t fallback)
+{
+    return value >= 0.0f && value < static_cast<float>(count) ? static_cast<int32_t>(value) : fallback;
+}
+
+// The host's sample rate when it is one to compute with, else 0.
+inline double UsableSampleRate(double sampleRate)
+{
+    return std::isfinite(sampleRate) && sampleRate > 0.0 ? sampleRate : 0.0;
+}
+
+// Asymmetry: a piecewise linear warp of the phase (0..1) whose result
+// reaches the middle of the cycle (0.5) at p = midpoint. A midpoint at 0 or 1
+// leaves that side flat.
+class PhaseWarp {
+public:
+    explicit PhaseWarp(float midpoint)
+        : midpoint(midpoint), rise(midpoint <= 0.0f ? 0.0f : 0.5f / midpoint),
+          fall(midpoint >= 1.0f ? 0.0f : 0.5f / (1.0f - midpoint))
+    {
+    }
+    float operator()(float p) const { return p >= midpoint ? p * fall + (1.0f - fall) : p * rise; }
+
+private:
+    float midpoint, rise, fall;
+};
+
+// Moves a phase (cycles, 0..1) on by one sample; true when it wrapped.
+inline bool AdvancePhase(double& phase, double increment)
+{
+    phase += increment;
+    if (phase - 1.0 < 0.0)
+        return false;
+    phase -= 1.0;
+    // Rates above the sample rate (a tiny cycle at a fast tempo) would
+    // otherwise walk the phase out of 0..1 for good.
+    if (phase >= 1.0)
+        phase -= std::floor(phase);
+    return true;
+}
+
+// The part of an oscillator channel that both oscillators keep: set up per
+// block by BeginBlock, run by Process. A value-initialised channel is a
+// fresh one (phase 0, no rate, smoothing state 0).
+struct ClockedChannel {
+    // The clock.
+    SwingClock swing;
+    double rate;      // Hz of the last block (quadrature on L reads R's)
+    double increment; // cycles per sample of this block
+    double phase;     // cycles, 0..1, kept across blocks
+    // The output stage.
+    float asymmetry;   // the warped phase's midpoint, 0..1
+    int32_t inputMode; // InputMode
+    float slewStep, lowpassCoef;
+    float smoothState; // kept across blocks
+
+    // The block's rate in Hz; one that is negative or not finite counts as 0.
+    void SetRate(double hz, double sampleRate)
+    {
+        rate = hz >= 0.0 && std::isfinite(hz) ? hz : 0.0;
+        increment = sampleRate > 0.0 ? rate / sampleRate : 0.0;
+    }
+
+    // Quadrature: the phase follows `other` by `phaseOffset` cycles; returns
+    // the rate to run at, the other's. R follows L's rate of this block; L
+    // runs before R, so on L this is R's rate from the previous block (0
+    // before R's first block).
+    double FollowInQuadrature(const ClockedChannel& other, double phaseOffset)
+    {
+        phase = WrapPhase(other.phase + phaseOffset);
+        return other.rate;
+    }
+
+    // The output stage from the channel's Asymmetry (percent), Input Mode and
+    // Smoothing (ms) settings.
+    void SetupOutput(float asymmetryPercent, float inputModeSetting, float smoothingMs, double sampleRate)
+    {
+        asymmetry = asymmetryPercent * 0.005f + 0.5f;
+        inputMode = IndexedChoice(inputModeSetting, 3, kInputAdd);
+        SetupOutputSmoothing(smoothingMs, static_cast<float>(sampleRate), &slewStep, &lowpassCoef);
+    }
+
+    // Runs `frames` samples into `out`: generate(first, count, increment)
+    // for each run the swing cuts (first counted from the start of `out`),
+    // then the output smoothed in place and the phase kept inside 0..1.
+    template <class Generate>
+    void Run(float* out, int32_t frames, Generate&& generate)
+    {
+        const double blockIncrement = increment;
+        swing.Run(frames, [&](int32_t first, int32_t count, double scale) {
+            generate(first, count, blockIncrement * scale);
+        });
+        ApplyOutputSmoothing(out, frames, slewStep, lowpassCoef, &smoothState);
+        phase = WrapPhase(phase);
+    }
+};
+
+// The value names of the settings both oscillators offer, one list each per
+// process: "Speed Multiplier", "Input Mode", "Swing Type".
+SharedValueNames& SpeedMultiplierNames();
+SharedValueNames& InputModeNames();
+SharedValueNames& SwingTypeNames();

@@ -1,0 +1,191 @@
+// The data words that drive the Brink and Carro expanders through an audio
+// interface's digital output. Every sample of a stereo frame carries a word
+// instead of a waveform: the Brink takes five bytes per frame in two 20-bit
+// words, the Carro six bytes in two 24-bit words. Each byte is an 8-bit
+// output level or eight gates (gate g is bit (g-1) mod 8 of byte (g-1) div 8).
+//
+// Also here: the stream merge of a controller's "Input Thru" pair, the test
+// frames, the 12-bit packet scheme of the Dunmore Combiner, and the serial
+// MIDI line that a controller clocks bit by bit onto one gate bit.
+//
+// Audio thread: everything per sample is integer arithmetic on the caller's
+// data; nothing allocates except SerialMidiLine::Reserve (not on the audio
+// thread).
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// A word of `Bits` bits read as two's complement and scaled so that the
+// sample range is -1 .. 1 - 2^-(Bits-1). Brink words are 20 bits, Carro
+// words 24; both convert to float exactly.
+template <int Bits>
+struct HardwareSampleWord {
+    static_assert(Bits > 1 && Bits <= 24, "a word must fit a float's mantissa");
+    static constexpr uint32_t kMask = (uint32_t{1} << Bits) - 1;
+    static constexpr uint32_t kSignBit = uint32_t{1} << (Bits - 1);
+    static constexpr uint32_t kMaxPositive = kSignBit - 1;
+    static constexpr double kFullScale = static_cast<double>(kSignBit); // 2^(Bits-1)
+    static constexpr float kScale = static_cast<float>(1.0 / kFullScale);
+
+    // The sample a word stands for (bits above the word are ignored).
+    static float ToSample(uint32_t word)
+    {
+        word &= kMask;
+        const int32_t value = (word & kSignBit) ? static_cast<int32_t>(word) - static_cast<int32_t>(kMask) - 1
+                                                : static_cast<int32_t>(word);
+        return static_cast<float>(value) * kScale;
+    }
+
+    // The word of a sample that arrives from elsewhere (a stream to merge):
+    // trunc(x x 2^(Bits-1)) for x >= 0; for x < 0 its low Bits-1 bits with
+    // the sign bit set. Every sample made by ToSample gives its word back.
+    // Input is untrusted: NaN reads as 0 and values outside the word's range
+    // are held to its ends, so a stray audio signal cannot wrap around.
+    static uint32_t FromSample(float x)
+    {
+        if (!(x == x))
+            return 0;
+        const double scaled = static_cast<double>(x) * kFullScale;
+        if (scaled >= static_cast<double>(kMaxPositive))
+            return kMaxPositive;
+        if (scaled <= -kFullScale)
+            return kSignBit;
+        const auto whole = static_cast<int32_t>(scaled); // toward zero
+        if (whole >= 0)
+            return static_cast<uint32_t>(whole);
+        return (static_cast<uint32_t>(whole) & (kSignBit - 1)) | kSignBit;
+    }
+};
+
+using BrinkSampleWord = HardwareSampleWord<20>;
+using CarroSampleWord = HardwareSampleWord<24>;
+
+constexpr int32_t kBrinkFrameBytes = 5;
+constexpr int32_t kCarroFrameBytes = 6;
+constexpr int32_t kMaxExpanderFrameBytes = 6;
+
+struct ExpanderWordPair {
+    uint32_t left;
+    uint32_t right;
+};
+
+// Brink: left = B1 << 12 | B2 << 4 | B5 >> 4, right = B3 << 12 | B4 << 4 | B5 & 0x0F.
+inline ExpanderWordPair BrinkFrameWords(const uint8_t* bytes)
+{
+    return {uint32_t{bytes[0]} << 12 | uint32_t{bytes[1]} << 4 | uint32_t{bytes[4]} >> 4,
+            uint32_t{bytes[2]} << 12 | uint32_t{bytes[3]} << 4 | (uint32_t{bytes[4]} & 0x0F)};
+}
+
+// Carro: left = B1 << 16 | B2 << 8 | B3, right = B4 << 16 | B5 << 8 | B6.
+inline ExpanderWordPair CarroFrameWords(const uint8_t* bytes)
+{
+    return {uint32_t{bytes[0]} << 16 | uint32_t{bytes[1]} << 8 | bytes[2],
+            uint32_t{bytes[3]} << 16 | uint32_t{bytes[4]} << 8 | bytes[5]};
+}
+
+// Writes one frame: the words of `bytes` ORed bit by bit with the merge
+// words (0 when nothing is merged), as the two output samples.
+inline void WriteBrinkFrame(const uint8_t* bytes, ExpanderWordPair merge, float* left, float* right)
+{
+    const ExpanderWordPair words = BrinkFrameWords(bytes);
+    *left = BrinkSampleWord::ToSample(words.left | merge.left);
+    *right = BrinkSampleWord::ToSample(words.right | merge.right);
+}
+
+inline void WriteCarroFrame(const uint8_t* bytes, ExpanderWordPair merge, float* left, float* right)
+{
+    const ExpanderWordPair words = CarroFrameWords(bytes);
+    *left = CarroSampleWord::ToSample(words.left | merge.left);
+    *right = CarroSampleWord::ToSample(words.right | merge.right);
+}
+
+// Sets gate g (0-based: bit g mod 8 of byte g div 8) in a frame of
+// `byteCount` bytes; gates beyond the frame are ignored.
+inline void SetFrameGate(uint8_t* bytes, int32_t byteCount, int32_t gate)
+{
+    if (gate >= 0 && gate < 8 * byteCount)
+        bytes[gate >> 3] |= static_cast<uint8_t>(1u << (gate & 7));
+}
+
+// The test frames of a controller's "Test Signal" (1..5; 5 only in the Brink
+// form of 5 bytes, where it makes the left word 0 and the right word a 20-bit
+// ramp). Advances the counter, kept by the caller across blocks, by one
+// sample and fills `byteCount` bytes. Any other signal gives a zero frame and
+// leaves the counter alone.
+void ExpanderTestFrame(int32_t signal, uint32_t* counter, uint8_t* bytes, int32_t byteCount);
+
+// The Dunmore Combiner's packets: four 12-bit value channels carried in one
+// byte position, two frames per value. Frame f (0..7, kept across blocks)
+// carries channel (f >> 1) & 3: on the even frame the low 7 bits of the
+// value (latched there), on the odd one 0x80 | channel << 5 | its top 5 bits.
+struct DunmorePacketWriter {
+    uint32_t frame = 0;
+    uint32_t latched = 0;
+
+    // The byte of this frame; values outside 0..4095 are held to its ends.
+    uint8_t Next(const int32_t* values)
+    {
+        const uint32_t channel = (frame >> 1) & 3;
+        uint8_t byte;
+        if ((frame & 1) == 0) {
+            const int32_t v = values[channel];
+            latched = static_cast<uint32_t>(v < 0 ? 0 : (v > 4095 ? 4095 : v));
+            byte = static_cast<uint8_t>(latched & 0x7F);
+        } else {
+            byte = static_cast<uint8_t>(0x80 | channel << 5 | latched >> 7);
+        }
+        frame = (frame + 1) & 7;
+        return byte;
+    }
+};
+
+// The sample-rate class of the serial line: 1 for 44100 Hz, 2 for 48000,
+// 3 for 88200, 4 for 96000; 0 (no line) for any other rate.
+int32_t SerialRateClass(double sampleRate);
+
+// The MIDI bytes a controller sends to its expander: a queue of at most
+// kCapacity bytes, sent at 31250 baud by sample counting on one gate bit.
+// A set gate bit is a logic 0: the start bit and every 0 data bit set it;
+// the stop bit and the idle line leave it clear.
+//
+// Owned by one instance and used on the audio thread only (after Reserve,
+// which allocates the whole ring at once so that appending never does).
+class SerialMidiLine {
+public:
+    static constexpr size_t kCapacity = 0x100000;
+
+    // Makes the ring. Not on the audio thread.
+    void Reserve();
+    // Empties the queue and idles the line (keeps the ring).
+    void Clear();
+
+    // Appends all `count` bytes, or none when they would not fit; starts an
+    // idle line. False when dropped (or before Reserve).
+    bool Append(const uint8_t* bytes, size_t count);
+    bool Append(uint8_t byte) { return Append(&byte, 1); }
+    // Appends `prefix` and then `count` bytes, as one message: all or none.
+    bool Append(uint8_t prefix, const uint8_t* bytes, size_t count);
+
+    // One sample of the line at the given rate class: true when the gate
+    // bit is set in this sample. At class 0 nothing is sent and the queue waits.
+    bool Step(int32_t rateClass);
+
+    size_t Queued() const { return count; }
+    bool Idle() const { return bitCounter == 0; }
+    // The bit index (0 start, 1..8 data bits D0..D7, 9 stop, 10 end of byte)
+    // of sample c (1-based) of a byte at a rate class; 10 beyond the byte.
+    static int32_t BitIndex(int32_t rateClass, int32_t c);
+    // Samples one byte takes at a rate class (0 for class 0).
+    static int32_t SamplesPerByte(int32_t rateClass);
+
+private:
+    bool AppendParts(const uint8_t* first, size_t firstCount, const uint8_t* second, size_t secondCount);
+
+    std::vector<uint8_t> ring;
+    size_t head = 0;  // front byte
+    size_t count = 0; // queued bytes, the front one included while it is sent
+    int32_t bitCounter = 0; // sample of the byte in flight, 1-based; 0 = idle
+};

@@ -1,0 +1,397 @@
+#include "plugins/cvtomidi/ObryCorvaneCVToMIDI.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "plugins/common/ValueNames.h"
+
+namespace ObryCorvaneCVToMIDI {
+
+namespace {
+
+#define CHANNEL_PARAMETERS(S)                                                     \
+    {"Enable " S, kAudioUnitParameterUnit_Boolean, 0, 1, 1},                      \
+    {"Channel " S, kAudioUnitParameterUnit_Indexed, 1, 16, 1},                    \
+    {"Enable CC " S, kAudioUnitParameterUnit_Boolean, 0, 1, 0},                   \
+    {"Send CC " S, kAudioUnitParameterUnit_Indexed, 0, 127, 1},                   \
+    {"CC Min " S, kAudioUnitParameterUnit_Generic, -1, 1, -1},                    \
+    {"CC Max " S, kAudioUnitParameterUnit_Generic, -1, 1, 1},                     \
+    {"Enable Note " S, kAudioUnitParameterUnit_Boolean, 0, 1, 0},                 \
+    {"Note On Mode " S, kAudioUnitParameterUnit_Indexed, 0, 2, 0},                \
+    {"Note Off Mode " S, kAudioUnitParameterUnit_Indexed, 0, 2, 1},               \
+    {"Gate Close Msg " S, kAudioUnitParameterUnit_Indexed, 0, 1, 1},              \
+    {"Pitch Centre " S, kAudioUnitParameterUnit_Generic, 0, 128, 48},             \
+    {"Pitch Slope " S, kAudioUnitParameterUnit_Generic, -128, 128, 48},           \
+    {"Gate Threshold " S, kAudioUnitParameterUnit_Generic, -1, 1, 0.01f},         \
+    {"Max Note Length " S, kAudioUnitParameterUnit_Milliseconds, 0, 1000, 0}
+
+const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
+    {"OSC Port Offset", kAudioUnitParameterUnit_Indexed, 0, 100, 0},
+    CHANNEL_PARAMETERS("L"),
+    CHANNEL_PARAMETERS("R"),
+};
+#undef CHANNEL_PARAMETERS
+
+FactoryPresetTable gPresets{{"Defaults", {}}};
+
+const char* const kNoteOnModeNames[] = {"Continuous", "Gate Only", "Gated"};
+const char* const kNoteOffModeNames[] = {"None", "Normal", "Legato"};
+const char* const kGateCloseNames[] = {"None", "Note Off"};
+SharedValueNames gNoteOnModeList(kNoteOnModeNames);
+SharedValueNames gNoteOffModeList(kNoteOffModeNames);
+SharedValueNames gGateCloseList(kGateCloseNames);
+
+constexpr uint8_t kNoteOff = 0x80;
+constexpr uint8_t kNoteOn = 0x90;
+constexpr uint8_t kControlChange = 0xB0;
+constexpr uint8_t kVelocity = 64;
+
+// trunc(value) held to lo..hi; what is no number gives `fallback`.
+int32_t WholeValue(float value, int32_t lo, int32_t hi, int32_t fallback)
+{
+    if (std::isnan(value))
+        return fallback;
+    if (value <= static_cast<float>(lo))
+        return lo;
+    if (value >= static_cast<float>(hi))
+        return hi;
+    return static_cast<int32_t>(value);
+}
+
+float FiniteOr(float value, float fallback)
+{
+    return std::isfinite(value) ? value : fallback;
+}
+
+bool IsOn(float value)
+{
+    return value != 0.0f && !std::isnan(value);
+}
+
+// A MIDI data byte from trunc(value) held to 0..127; -1 when the value is no
+// number (a NaN input, or inf times a zero scale), which leaves the channel's
+// state as it is. Converting first would be undefined for NaN and infinities.
+inline int32_t DataByte(float value)
+{
+    if (value != value)
+        return -1;
+    if (value < 1.0f)
+        return 0;
+    if (value >= 127.0f)
+        return 127;
+    return static_cast<int32_t>(value);
+}
+
+bool IsChannelParameter(uint32_t index, ObryCorvane::ChannelParameter which)
+{
+    return index == static_cast<uint32_t>(ObryCorvane::ParameterIndex(0, which))
+        || index == static_cast<uint32_t>(ObryCorvane::ParameterIndex(1, which));
+}
+
+bool ShowsOff(int32_t index)
+{
+    return index == 0 || index == ObryCorvane::ParameterIndex(0, ObryCorvane::kMaxNoteLength)
+        || index == ObryCorvane::ParameterIndex(1, ObryCorvane::kMaxNoteLength);
+}
+
+} // namespace
+
+ObryCorvane::ObryCorvane(audioMasterCallback audioMaster)
+    : ObryCorvaneBase(audioMaster, kChannels, kChannels, false, vst::FourCC("QZs7"), 0, 1, &gPresets, kNumParams,
+                      kParameters, ObryProgramQVcmv1::Create)
+{
+    Initialize();
+}
+
+void ObryCorvane::ResetChannels()
+{
+    for (Channel& channel : channels)
+        channel = Channel();
+}
+
+int32_t ObryCorvane::Initialize()
+{
+    ResetChannels();
+    sender.Start();
+    return ObryCorvaneBase::Initialize();
+}
+
+void ObryCorvane::Cleanup()
+{
+    sender.Stop();
+    ObryCorvaneBase::Cleanup();
+}
+
+// ---- the device name (host and editor threads) ------------------------------------
+
+std::string ObryCorvane::DeviceName() const
+{
+    std::lock_guard<std::mutex> guard(deviceNameLock);
+    return deviceName;
+}
+
+void ObryCorvane::ApplyDeviceName(const std::string& name)
+{
+    std::lock_guard<std::mutex> guard(deviceNameLock);
+    deviceName = name;
+    // The program keeps the name too, so that a state restored without the
+    // program's own chunk does not bring back an older one.
+    Program().SetDeviceName(deviceName.c_str());
+    sender.OpenDevice(deviceName);
+}
+
+int32_t ObryCorvane::GetProperty(uint32_t id, uint32_t scope, uint32_t element, void* data)
+{
+    if (id != kObryProperty_MIDIOutputDevice)
+        return ObryCorvaneBase::GetProperty(id, scope, element, data);
+    if (!data)
+        return kAudioUnitErr_InvalidProperty;
+    // At most 256 bytes: a buffer of that size is always enough, even when
+    // the name changed since the caller asked for its size.
+    std::lock_guard<std::mutex> guard(deviceNameLock);
+    memcpy(data, deviceName.c_str(), deviceName.size() + 1);
+    return 0;
+}
+
+int32_t ObryCorvane::GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t element, uint32_t* size,
+                                     uint8_t* writable)
+{
+    if (id != kObryProperty_MIDIOutputDevice)
+        return ObryCorvaneBase::GetPropertyInfo(id, scope, element, size, writable);
+    if (size) {
+        std::lock_guard<std::mutex> guard(deviceNameLock);
+        *size = static_cast<uint32_t>(deviceName.size() + 1);
+    }
+    if (writable)
+        *writable = 1;
+    return 0;
+}
+
+int32_t ObryCorvane::SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size)
+{
+    if (scope != 0)
+        return kAudioUnitErr_InvalidProperty;
+    if (id != kObryProperty_MIDIOutputDevice)
+        return ObryCorvaneBase::SetProperty(id, scope, element, data, size);
+    if (!data && size > 0)
+        return kAudioUnitErr_InvalidPropertyValue;
+    // The name ends at its NUL or at the end of the data, whichever is first:
+    // never read past what the caller gave.
+    const char* text = static_cast<const char*>(data);
+    const size_t length = text ? strnlen(text, size) : 0;
+    // A longer name could not be saved whole; refuse it rather than keep a
+    // name that the state would bring back cut short.
+    if (length > kMaxDeviceNameLength)
+        return kAudioUnitErr_InvalidPropertyValue;
+    ApplyDeviceName(std::string(text ? text : "", length));
+    return 0;
+}
+
+// ---- state -------------------------------------------------------------------------
+
+int32_t ObryCorvane::getChunk(void** data, bool isPreset)
+{
+    {
+        std::lock_guard<std::mutex> guard(deviceNameLock);
+        Program().SetDeviceName(deviceName.c_str());
+    }
+    return ObryCorvaneBase::getChunk(data, isPreset);
+}
+
+void ObryCorvane::SanitizeProgramValues()
+{
+    ObryProgramQVcmv1& program = Program();
+    for (int32_t i = 0; i < kNumParams; ++i) {
+        const ParameterInfo& info = kParameters[i];
+        const float value = program.GetParameter(i);
+        float held = std::isnan(value) ? info.def : value;
+        held = held < info.min ? info.min : (held > info.max ? info.max : held);
+        if (held != value || std::isnan(value))
+            program.SetParameter(i, held);
+    }
+}
+
+int32_t ObryCorvane::setChunk(void* data, int32_t byteSize, bool isPreset)
+{
+    const int32_t result = ObryCorvaneBase::setChunk(data, byteSize, isPreset);
+    if (result == 0)
+        return result;
+    // A saved project is untrusted: the program's own chunk bypasses the
+    // range checks that plain values get.
+    SanitizeProgramValues();
+    char name[ObryProgramQVcmv1::kDeviceNameSize];
+    memcpy(name, Program().DeviceName(), sizeof name);
+    name[sizeof name - 1] = 0;
+    SetPropertyAndNotify(kObryProperty_MIDIOutputDevice, name, static_cast<uint32_t>(strlen(name) + 1));
+    return result;
+}
+
+// ---- audio thread: no allocation, no blocking, no I/O -------------------------------
+
+void ObryCorvane::processReplacing(float** inputs, float** outputs, int32_t sampleFrames)
+{
+    timeBase = 0;
+    ObryCorvaneBase::processReplacing(inputs, outputs, sampleFrames);
+}
+
+bool ObryCorvane::BeginBlock(int32_t frames)
+{
+    if (!ObryCorvaneBase::BeginBlock(frames))
+        return false;
+    const float fs = sampleRate;
+    const bool rateUsable = std::isfinite(fs) && fs >= 1.0f;
+    timeStep = rateUsable ? static_cast<uint64_t>(1e9 / fs) : 0;
+
+    for (int32_t c = 0; c < kChannels; ++c) {
+        Channel& channel = channels[c];
+        auto value = [&](ChannelParameter which) { return GetParameterReal(ParameterIndex(c, which)); };
+        channel.enable = IsOn(value(kEnable));
+        channel.midiChannel = static_cast<uint8_t>(WholeValue(value(kChannel), 1, 16, 1) - 1);
+        channel.ccEnable = IsOn(value(kEnableCC));
+        channel.controller = static_cast<uint8_t>(WholeValue(value(kSendCC), 0, 127, 1));
+        const float ccMin = FiniteOr(value(kCCMin), -1.0f);
+        const float ccMax = FiniteOr(value(kCCMax), 1.0f);
+        channel.ccMin = ccMin;
+        channel.ccScale = std::fabs(ccMax - ccMin) >= 1e-6f ? 128.0f / (ccMax - ccMin) : 0.0f;
+        channel.noteEnable = IsOn(value(kEnableNote));
+        channel.noteOnMode = WholeValue(value(kNoteOnMode), kContinuous, kGated, kContinuous);
+        channel.noteOffMode = WholeValue(value(kNoteOffMode), kNoteOffNone, kNoteOffLegato, kNoteOffNormal);
+        channel.gateCloseNoteOff = WholeValue(value(kGateCloseMsg), 0, 1, 1) == 1;
+        channel.pitchCentre = FiniteOr(value(kPitchCentre), 48.0f);
+        channel.pitchSlope = FiniteOr(value(kPitchSlope), 48.0f);
+        channel.gateThreshold = FiniteOr(value(kGateThreshold), 0.01f);
+        float ms = FiniteOr(value(kMaxNoteLength), 0.0f);
+        ms = ms < 0 ? 0 : (ms > 1000 ? 1000 : ms);
+        const double samples = rateUsable ? std::trunc(static_cast<double>(ms) * 0.001 * fs) : 0.0;
+        channel.maxNoteLength = samples < 2147483647.0 ? static_cast<int32_t>(samples) : 2147483647;
+    }
+    return true;
+}
+
+void ObryCorvane::EndNote(Channel& channel, uint64_t time)
+{
+    sender.Write(time, kNoteOff | channel.noteChannel, channel.note, 0);
+    channel.note = kNone;
+}
+
+void ObryCorvane::ChangeNote(Channel& channel, uint8_t pitch, uint64_t time)
+{
+    const bool sounding = channel.note != kNone;
+    const uint8_t oldNote = channel.note;
+    const uint8_t oldChannel = channel.noteChannel;
+    // Note-offs go to the channel the note was started on, even when the
+    // Channel parameter has changed since.
+    if (channel.noteOffMode == kNoteOffNormal && sounding)
+        sender.Write(time, kNoteOff | oldChannel, oldNote, 0);
+    sender.Write(time, kNoteOn | channel.midiChannel, pitch, kVelocity);
+    // Legato ends the old note after the new one has started, unless the
+    // new one is the same key: its note-off would silence the note just
+    // struck.
+    if (channel.noteOffMode == kNoteOffLegato && sounding && !(oldNote == pitch && oldChannel == channel.midiChannel))
+        sender.Write(time, kNoteOff | oldChannel, oldNote, 0);
+    channel.note = pitch;
+    channel.noteChannel = channel.midiChannel;
+    channel.lastPitch = pitch;
+    channel.remaining = channel.maxNoteLength;
+}
+
+void ObryCorvane::ConvertChannel(Channel& channel, const float* cv, const float* gate, int32_t frames)
+{
+    if (!channel.enable)
+        return;
+    const uint64_t step = timeStep;
+    uint64_t time = timeBase;
+    const uint8_t ccStatus = kControlChange | channel.midiChannel;
+    for (int32_t i = 0; i < frames; ++i, time += step) {
+        const float x = cv[i];
+        if (channel.ccEnable) {
+            const int32_t v = DataByte((x - channel.ccMin) * channel.ccScale + 0.5f);
+            if (v >= 0 && v != channel.lastController) {
+                sender.Write(time, ccStatus, channel.controller, static_cast<uint8_t>(v));
+                channel.lastController = static_cast<uint8_t>(v);
+            }
+        }
+        if (!channel.noteEnable)
+            continue;
+
+        // The maximum length counts first, so that a note of N samples ends
+        // N samples after its note-on.
+        if (channel.remaining > 0 && --channel.remaining == 0 && channel.noteOffMode != kNoteOffNone
+            && channel.note != kNone)
+            EndNote(channel, time);
+
+        const int32_t p = DataByte(channel.pitchSlope * x + channel.pitchCentre + 0.5f);
+        if (channel.noteOnMode == kContinuous) {
+            if (p >= 0 && p != channel.lastPitch)
+                ChangeNote(channel, static_cast<uint8_t>(p), time);
+            continue;
+        }
+        // Gate Only and Gated: a gate exactly at the threshold changes nothing
+        // (nor does a gate that is no number).
+        const float g = gate[i];
+        if (!channel.gateOpen) {
+            if (g > channel.gateThreshold) {
+                channel.gateOpen = true;
+                if (p >= 0)
+                    ChangeNote(channel, static_cast<uint8_t>(p), time);
+            }
+        } else if (g < channel.gateThreshold) {
+            channel.gateOpen = false;
+            if (channel.gateCloseNoteOff && channel.note != kNone)
+                EndNote(channel, time);
+        } else if (channel.noteOnMode == kGated && p >= 0 && p != channel.lastPitch) {
+            ChangeNote(channel, static_cast<uint8_t>(p), time);
+        }
+    }
+}
+
+void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
+{
+    // Each channel's CV is its own input, its gate the other one.
+    for (int32_t c = 0; c < kChannels; ++c)
+        ConvertChannel(channels[c], inputs[c], inputs[1 - c], frames);
+    // Copied after converting, so that a host that shares buffers between
+    // the channels cannot change a CV before it is read.
+    for (int32_t c = 0; c < kChannels; ++c)
+        if (outputs[c] != inputs[c])
+            memmove(outputs[c], inputs[c], sizeof(float) * static_cast<size_t>(frames));
+    timeBase += static_cast<uint64_t>(frames) * timeStep;
+}
+
+// ---- value texts (any thread) --------------------------------------------------------
+
+int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)
+{
+    if (scope != 0)
+        return kAudioUnitErr_InvalidParameter;
+    SharedValueNames* list = nullptr;
+    if (IsChannelParameter(index, kNoteOnMode))
+        list = &gNoteOnModeList;
+    else if (IsChannelParameter(index, kNoteOffMode))
+        list = &gNoteOffModeList;
+    else if (IsChannelParameter(index, kGateCloseMsg))
+        list = &gGateCloseList;
+    if (!list)
+        return kAudioUnitErr_InvalidParameter;
+    if (outArray)
+        *outArray = list->Acquire();
+    return 0;
+}
+
+uint32_t ObryCorvane::GetParameterFlags(int32_t index)
+{
+    return ShowsOff(index) ? kAudioUnitParameterFlag_ValuesHaveStrings : 0;
+}
+
+bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
+{
+    const int32_t index = static_cast<int32_t>(request.inParamID);
+    if (!ShowsOff(index))
+        return false;
+    const float value = request.inValue ? *request.inValue : GetParameterReal(index);
+    if (value == 0)
+        request.outString = CFStringMakeConstant("Off");
+    return true;
+}
+
+} // namespace ObryCorvaneCVToMIDI

@@ -1,0 +1,280 @@
+// The editor through the built module and our host, as a Linux host drives
+// it: effEditGetRect, effEditOpen with the host's X window, effEditIdle,
+// effEditClose, and the ways hosts get that order wrong.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "host/VstHost.h"
+#include "tests/gui/HostWindow.h"
+#include "tests/support/TestSupport.h"
+
+using corvane::host::Module;
+using corvane::host::Plugin;
+using corvane::test::HostWindow;
+using corvane::test::Rgb;
+using corvane::test::WaitFor;
+
+namespace {
+
+constexpr uint32_t kHostGreen = 0x00FF00;
+
+#define REQUIRE_DISPLAY()                                  \
+    do {                                                   \
+        if (!corvane::test::HaveDisplay())                 \
+            GTEST_SKIP() << "no X server (DISPLAY unset)"; \
+    } while (0)
+
+class EditorModule : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        module = Module::Load(corvane::test::ModulePath(), &error);
+        ASSERT_TRUE(module) << error;
+    }
+
+    void TearDown() override
+    {
+        plugin.reset();
+        module.reset();
+    }
+
+    std::unique_ptr<Plugin> MakePlugin(const char* id = "QZs0")
+    {
+        const int32_t code = static_cast<int32_t>(static_cast<uint32_t>(id[0]) << 24 | static_cast<uint32_t>(id[1]) << 16 |
+                                                  static_cast<uint32_t>(id[2]) << 8 | static_cast<uint32_t>(id[3]));
+        auto made = Plugin::Create(*module, code);
+        if (made)
+            made->Start(48000, 256);
+        return made;
+    }
+
+    static ERect Rect(Plugin& p)
+    {
+        ERect* rect = nullptr;
+        if (p.Dispatch(effEditGetRect, 0, 0, &rect) != 1 || !rect)
+            return ERect{-1, -1, -1, -1};
+        return *rect;
+    }
+
+    // Idles the editor until its window shows the panel's background (black
+    // by default) instead of the host window's green underneath it.
+    static bool WaitForPanel(Plugin& p, HostWindow& host, Window child, int x, int y)
+    {
+        return WaitFor([&] {
+            p.Dispatch(effEditIdle);
+            Rgb colour;
+            return host.Pixel(child, x, y, &colour) && colour.r < 8 && colour.g < 8 && colour.b < 8;
+        });
+    }
+
+    corvane::test::ScopedUserFolders folders;
+    std::unique_ptr<Module> module;
+    std::unique_ptr<Plugin> plugin;
+};
+
+TEST_F(EditorModule, EveryPluginOffersAnEditorOfTheDefaultSize)
+{
+    for (const char* id : {"QZs0", "QZs2", "QZs3", "QZsk"}) {
+        auto p = MakePlugin(id);
+        ASSERT_TRUE(p) << id;
+        EXPECT_TRUE(p->Flags() & effFlagsHasEditor) << id;
+        const ERect rect = Rect(*p);
+        EXPECT_EQ(rect.top, 0) << id;
+        EXPECT_EQ(rect.left, 0) << id;
+        EXPECT_EQ(rect.right, 510) << id;
+        EXPECT_EQ(rect.bottom, 220) << id;
+        EXPECT_EQ(p->Close(), 1);
+    }
+}
+
+TEST_F(EditorModule, OpenDrawsIntoAMappedChildAndCloseRemovesIt)
+{
+    REQUIRE_DISPLAY();
+    plugin = MakePlugin();
+    ASSERT_TRUE(plugin);
+    HostWindow host(600, 300, kHostGreen);
+    ASSERT_TRUE(host.Id());
+
+    EXPECT_EQ(plugin->Dispatch(effEditOpen, 0, 0, host.Handle()), 1);
+    const Window child = host.Child();
+    ASSERT_NE(child, 0u);
+    EXPECT_TRUE(host.IsShown(child));
+    int width = 0, height = 0;
+    ASSERT_TRUE(host.Size(child, &width, &height));
+    EXPECT_EQ(width, 510);
+    EXPECT_EQ(height, 220);
+    const ERect rect = Rect(*plugin);
+    EXPECT_EQ(rect.right, 510);
+    EXPECT_EQ(rect.bottom, 220);
+
+    // Corners and centre: the panel covers the whole window.
+    EXPECT_TRUE(WaitForPanel(*plugin, host, child, 255, 110));
+    for (auto [x, y] : {std::pair{0, 0}, {509, 0}, {0, 219}, {509, 219}}) {
+        Rgb colour;
+        ASSERT_TRUE(host.Pixel(child, x, y, &colour));
+        EXPECT_LT(colour.g, 8) << x << "," << y;
+    }
+    // Outside the child the host's window is untouched.
+    Rgb outside;
+    ASSERT_TRUE(host.Pixel(host.Id(), 590, 290, &outside));
+    EXPECT_GT(outside.g, 240);
+
+    plugin->Dispatch(effEditClose);
+    EXPECT_TRUE(host.Children().empty());
+    EXPECT_EQ(plugin->Close(), 1);
+}
+
+TEST_F(EditorModule, TheOffscreenPanelPathDrawsToo)
+{
+    REQUIRE_DISPLAY();
+    setenv("CORVANE_GL_OFFSCREEN_PANEL", "1", 1);
+    plugin = MakePlugin();
+    ASSERT_TRUE(plugin);
+    HostWindow host(600, 300, kHostGreen);
+    EXPECT_EQ(plugin->Dispatch(effEditOpen, 0, 0, host.Handle()), 1);
+    const Window child = host.Child();
+    ASSERT_NE(child, 0u);
+    EXPECT_TRUE(WaitForPanel(*plugin, host, child, 100, 100));
+    plugin->Dispatch(effEditClose);
+    unsetenv("CORVANE_GL_OFFSCREEN_PANEL");
+    EXPECT_TRUE(host.Children().empty());
+}
+
+TEST_F(EditorModule, OpeningAndClosingTwentyTimesLeavesNothingBehind)
+{
+    REQUIRE_DISPLAY();
+    plugin = MakePlugin("QZs2");
+    ASSERT_TRUE(plugin);
+    HostWindow host(600, 300, kHostGreen);
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(plugin->Dispatch(effEditOpen, 0, 0, host.Handle()), 1) << round;
+        const Window child = host.Child();
+        ASSERT_NE(child, 0u) << round;
+        if (round % 5 == 0) { // every few rounds, wait for drawing too
+            EXPECT_TRUE(WaitForPanel(*plugin, host, child, 10, 10)) << round;
+        }
+        plugin->Dispatch(effEditIdle);
+        plugin->Dispatch(effEditClose);
+        ASSERT_TRUE(host.Children().empty()) << round;
+    }
+    // The plug-in still works.
+    std::vector<std::vector<float>> in(plugin->NumInputs(), std::vector<float>(256, 0.0f)), out;
+    plugin->ProcessBlock(in, out, 256);
+    EXPECT_EQ(plugin->Close(), 1);
+}
+
+// Hosts that get the order wrong.
+TEST_F(EditorModule, TheHostDestroyingItsWindowFirstEndsNothing)
+{
+    REQUIRE_DISPLAY();
+    plugin = MakePlugin();
+    ASSERT_TRUE(plugin);
+    for (bool idleBetween : {true, false}) {
+        HostWindow host(600, 300, kHostGreen);
+        ASSERT_EQ(plugin->Dispatch(effEditOpen, 0, 0, host.Handle()), 1);
+        const Window child = host.Child();
+        ASSERT_NE(child, 0u);
+        EXPECT_TRUE(WaitForPanel(*plugin, host, child, 20, 20));
+        host.Destroy();
+        if (idleBetween)
+            for (int i = 0; i < 5; ++i)
+                plugin->Dispatch(effEditIdle);
+        plugin->Dispatch(effEditKeyDown, 'a', 0, nullptr, 0);
+        const ERect rect = Rect(*plugin);
+        EXPECT_EQ(rect.right, 510);
+        plugin->Dispatch(effEditClose);
+    }
+    // A new window afterwards works as the first did.
+    HostWindow host(600, 300, kHostGreen);
+    ASSERT_EQ(plugin->Dispatch(effEditOpen, 0, 0, host.Handle()), 1);
+    EXPECT_TRUE(WaitForPanel(*plugin, host, host.Child(), 20, 20));
+    plugin->Dispatch(effEditClose);
+    EXPECT_EQ(plugin->Close(), 1);
+}
+
+TEST_F(EditorModule, OpenTwiceMovesTheEditorAndCloseWithoutOpenIsHarmless)
+{
+    REQUIRE_DISPLAY();
+    plugin = MakePlugin();
+    ASSERT_TRUE(plugin);
+    plugin->Dispatch(effEditClose);
+    plugin->Dispatch(effEditIdle);
+    HostWindow first(600, 300, kHostGreen);
+    HostWindow second(600, 300, kHostGreen);
+    ASSERT_EQ(plugin->Dispatch(effEditOpen, 0, 0, first.Handle()), 1);
+    ASSERT_EQ(plugin->Dispatch(effEditOpen, 0, 0, second.Handle()), 1);
+    EXPECT_TRUE(first.Children().empty());
+    ASSERT_EQ(second.Children().size(), 1u);
+    EXPECT_TRUE(WaitForPanel(*plugin, second, second.Child(), 30, 30));
+    plugin->Dispatch(effEditClose);
+    plugin->Dispatch(effEditClose);
+    EXPECT_TRUE(second.Children().empty());
+    EXPECT_EQ(plugin->Close(), 1);
+}
+
+TEST_F(EditorModule, ABadParentWindowIsRefused)
+{
+    REQUIRE_DISPLAY();
+    plugin = MakePlugin();
+    ASSERT_TRUE(plugin);
+    corvane::test::StderrCapture capture;
+    EXPECT_EQ(plugin->Dispatch(effEditOpen, 0, 0, nullptr), 0);
+    // An id no window has (the server's id ranges start far lower).
+    EXPECT_EQ(plugin->Dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(uintptr_t{0x7ffffff0})), 0);
+    plugin->Dispatch(effEditIdle);
+    plugin->Dispatch(effEditClose);
+    const std::string text = capture.Text();
+    EXPECT_NE(text.find("without a parent window"), std::string::npos) << text;
+    EXPECT_NE(text.find("does not exist"), std::string::npos) << text;
+    // And a good one afterwards works.
+    HostWindow host(600, 300, kHostGreen);
+    EXPECT_EQ(plugin->Dispatch(effEditOpen, 0, 0, host.Handle()), 1);
+    plugin->Dispatch(effEditClose);
+    EXPECT_EQ(plugin->Close(), 1);
+}
+
+TEST_F(EditorModule, ClosingThePluginWithItsEditorOpenStopsTheEditor)
+{
+    REQUIRE_DISPLAY();
+    plugin = MakePlugin();
+    ASSERT_TRUE(plugin);
+    HostWindow host(600, 300, kHostGreen);
+    ASSERT_EQ(plugin->Dispatch(effEditOpen, 0, 0, host.Handle()), 1);
+    EXPECT_TRUE(WaitForPanel(*plugin, host, host.Child(), 40, 40));
+    EXPECT_EQ(plugin->Close(), 1);
+    EXPECT_TRUE(host.Children().empty());
+}
+
+// A scanning or headless host: no editor opcode, and no X server either.
+TEST_F(EditorModule, AScanNeedsNoXServer)
+{
+    const char* old = getenv("DISPLAY");
+    const std::string saved = old ? old : "";
+    unsetenv("DISPLAY");
+    for (const char* id : {"QZs0", "QZs2", "QZsk"}) {
+        auto p = MakePlugin(id);
+        ASSERT_TRUE(p) << id;
+        EXPECT_TRUE(p->Flags() & effFlagsHasEditor);
+        std::vector<std::vector<float>> in(p->NumInputs(), std::vector<float>(256, 0.0f)), out;
+        p->ProcessBlock(in, out, 256);
+        EXPECT_EQ(p->Close(), 1) << id;
+    }
+    // Opening without a server fails cleanly.
+    auto p = MakePlugin();
+    ASSERT_TRUE(p);
+    {
+        corvane::test::StderrCapture capture;
+        EXPECT_EQ(p->Dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(uintptr_t{0x400001})), 0);
+        EXPECT_NE(capture.Text().find("DISPLAY"), std::string::npos);
+    }
+    p->Dispatch(effEditIdle);
+    p->Dispatch(effEditClose);
+    EXPECT_EQ(p->Close(), 1);
+    if (old)
+        setenv("DISPLAY", saved.c_str(), 1);
+}
+
+} // namespace

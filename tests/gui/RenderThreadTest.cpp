@@ -1,0 +1,106 @@
+// The render thread's start and stop, alone and with several editors
+// drawing at once (also run under ThreadSanitizer).
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui/EditorWindow.h"
+#include "gui/Manager.h"
+#include "gui/ManagerWin32Bridge.h"
+#include "gui/ObryCorvaneView.h"
+#include "gui/QJmanager.h"
+#include "tests/framework/TestPlugin.h"
+#include "tests/gui/HostWindow.h"
+#include "tests/support/TestSupport.h"
+
+using corvane::test::HostWindow;
+using corvane::test::WaitFor;
+
+namespace {
+
+#define REQUIRE_DISPLAY()                                  \
+    do {                                                   \
+        if (!corvane::test::HaveDisplay())                 \
+            GTEST_SKIP() << "no X server (DISPLAY unset)"; \
+    } while (0)
+
+TEST(RenderThread, StartsAndStopsRepeatedlyOnOneWindow)
+{
+    REQUIRE_DISPLAY();
+    corvane::test::ScopedUserFolders folders;
+    corvane::test::TestPlugin plugin;
+    HostWindow host(400, 300, 0x00FF00);
+    std::string error;
+    auto window = QZ::EditorWindow::Create(host.Id(), 200, 100, &error);
+    ASSERT_TRUE(window) << error;
+
+    QJmanager manager(&plugin);
+    manager.SetWindowSize(200, 100);
+    manager.MakeTitle();
+    manager.SetBridge(new QZ::ManagerWin32Bridge(window->Handle(), host.Id(), window->DisplayName(), window.get()));
+    for (int round = 0; round < 12; ++round) {
+        manager.CreateRenderTask();
+        ASSERT_TRUE(manager.RenderTaskRunning()) << round;
+        switch (round % 4) {
+        case 0: // stop at once, maybe before GL is up
+            break;
+        case 1: // stop after drawing
+            EXPECT_TRUE(WaitFor([&] { return manager.FramesDrawn() >= 3; })) << round;
+            break;
+        case 2: // pause, redraw the panel while paused, then stop
+            EXPECT_TRUE(WaitFor([&] { return manager.PanelRendered(); })) << round;
+            manager.SignalRenderEvent(QZ::Manager::kEventPause);
+            manager.SignalRenderEvent(QZ::Manager::kEventRedrawPanel);
+            manager.SignalRenderEvent(QZ::Manager::kEventSizeChanged);
+            break;
+        case 3: // events from another thread while it draws
+        {
+            std::thread other([&] {
+                for (int i = 0; i < 50; ++i)
+                    manager.SignalRenderEvent(1 + i % 5);
+            });
+            other.join();
+            manager.SignalRenderEvent(QZ::Manager::kEventRedrawPanel);
+            EXPECT_TRUE(WaitFor([&] { return manager.PanelRendered(); })) << round;
+            break;
+        }
+        }
+        EXPECT_TRUE(manager.DestroyRenderTask()) << round;
+        EXPECT_FALSE(manager.RenderTaskRunning());
+        EXPECT_EQ(manager.ShaderProgram(), 0u) << round;
+    }
+    manager.SetBridge(nullptr);
+}
+
+TEST(RenderThread, SeveralEditorsDrawAtOnce)
+{
+    REQUIRE_DISPLAY();
+    corvane::test::ScopedUserFolders folders;
+    constexpr int kEditors = 3;
+    std::vector<std::unique_ptr<corvane::test::TestPlugin>> plugins;
+    std::vector<std::unique_ptr<HostWindow>> hosts;
+    for (int i = 0; i < kEditors; ++i) {
+        plugins.push_back(std::make_unique<corvane::test::TestPlugin>());
+        hosts.push_back(std::make_unique<HostWindow>(600, 300, 0x00FF00));
+    }
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < kEditors; ++i)
+            ASSERT_TRUE(plugins[i]->getEditor()->open(hosts[i]->Handle())) << i;
+        for (int i = 0; i < kEditors; ++i) {
+            auto* view = static_cast<ObryCorvaneView*>(plugins[i]->getEditor());
+            EXPECT_TRUE(WaitFor([&] {
+                view->idle();
+                return view->GetManager()->FramesDrawn() >= 3;
+            })) << i;
+        }
+        // Closed in another order than opened.
+        for (int i = kEditors - 1; i >= 0; --i) {
+            plugins[i]->getEditor()->close();
+            EXPECT_TRUE(hosts[i]->Children().empty()) << i;
+        }
+    }
+}
+
+} // namespace

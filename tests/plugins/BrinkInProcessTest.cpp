@@ -1,0 +1,325 @@
+// The Brink Controller built in-process: the all-sound-off property through
+// the command queue, the frame shown in its indicator block, its value-name
+// lists, program values nobody checked, and an audio path that allocates
+// nothing.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "plugins/brink/ObryCorvaneBrinkController.h"
+#include "tests/plugins/AllocationCounter.h"
+#include "tests/plugins/BrinkTestSupport.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using ObryCorvaneBrinkController::ObryCorvane;
+
+VstTimeInfo gTime{};
+
+intptr_t TimeHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
+{
+    if (opcode == audioMasterVersion)
+        return 2400;
+    if (opcode == audioMasterGetTime)
+        return reinterpret_cast<intptr_t>(&gTime);
+    return 0;
+}
+
+void Playing(double ppq)
+{
+    gTime = VstTimeInfo{};
+    gTime.sampleRate = 48000;
+    gTime.tempo = 120;
+    gTime.ppqPos = ppq;
+    gTime.flags = kVstTempoValid | kVstPpqPosValid | kVstTransportPlaying;
+}
+
+struct Block {
+    std::vector<std::vector<float>> in = std::vector<std::vector<float>>(8, std::vector<float>(512, 0.0f));
+    std::vector<float> left = std::vector<float>(512), right = std::vector<float>(512);
+    float* inputs[8];
+    float* outputs[2];
+    Block()
+    {
+        for (int c = 0; c < 8; ++c)
+            inputs[c] = in[c].data();
+        outputs[0] = left.data();
+        outputs[1] = right.data();
+    }
+};
+
+std::unique_ptr<ObryCorvane> Make(bool instrument = false)
+{
+    auto brink = std::make_unique<ObryCorvane>(TimeHost, instrument);
+    brink->setSampleRate(48000);
+    brink->setBlockSize(512);
+    brink->resume();
+    return brink;
+}
+
+struct MidiEvents {
+    std::vector<VstMidiEvent> events;
+    std::vector<intptr_t> list;
+    VstEvents* Pack()
+    {
+        list.assign(2 + events.size(), 0);
+        auto* header = reinterpret_cast<VstEvents*>(list.data());
+        header->numEvents = static_cast<int32_t>(events.size());
+        for (size_t i = 0; i < events.size(); ++i)
+            list[2 + i] = reinterpret_cast<intptr_t>(&events[i]);
+        return header;
+    }
+    void Add(int delta, uint8_t status, uint8_t d1, uint8_t d2)
+    {
+        VstMidiEvent e{};
+        e.type = kVstMidiType;
+        e.byteSize = sizeof e;
+        e.deltaFrames = delta;
+        e.midiData[0] = static_cast<char>(status);
+        e.midiData[1] = static_cast<char>(d1);
+        e.midiData[2] = static_cast<char>(d2);
+        events.push_back(e);
+    }
+};
+
+TEST(BrinkInProcess, AllSoundOffRunsOnTheAudioThread)
+{
+    Playing(0);
+    auto brink = Make();
+    brink->SetParameterValue(ObryCorvane::kMidiOutMidiChannel, 17, false);
+    brink->SetParameterValue(ObryCorvane::kGatesMidiChannel + 2, 2, false); // group 2 on channel 2
+    brink->SetParameterValue(ObryCorvane::kChGateOutput, 6, false);          // Gates 1/1
+
+    uint32_t size = 0;
+    uint8_t writable = 0;
+    EXPECT_EQ(brink->GetPropertyInfo(kObryProperty_AllSoundOff, 0, 0, &size, &writable), 0);
+    EXPECT_EQ(size, 1u);
+    EXPECT_EQ(writable, 1);
+    EXPECT_EQ(brink->GetPropertyInfo(kObryProperty_IndicatorBlock, 0, 0, &size, &writable), 0);
+    EXPECT_EQ(size, sizeof(void*));
+    EXPECT_EQ(brink->GetPropertyInfo(64012, 0, 0, &size, &writable), kAudioUnitErr_InvalidProperty);
+
+    MidiEvents midi;
+    midi.Add(0, 0x90, 60, 100);
+    midi.Add(0, 0x91, 50, 100);
+    brink->processEvents(midi.Pack());
+    Block block;
+    brink->processReplacing(block.inputs, block.outputs, 512);
+    brinktest::Frame f = brinktest::FrameOf(block.left[511], block.right[511]);
+    EXPECT_EQ(f.b[0], 48 | 1);
+    EXPECT_EQ(f.b[1], 0x04);
+    // The two notes went out on the serial line within the block.
+    const size_t forwarded = brink->MidiOut().Queued();
+    EXPECT_EQ(forwarded, 0u);
+
+    // Set from another thread: nothing happens until the audio thread runs.
+    std::thread([&] {
+        EXPECT_EQ(brink->SetProperty(kObryProperty_AllSoundOff, 0, 0, nullptr, 0), 0);
+    }).join();
+    EXPECT_EQ(brink->MidiOut().Queued(), forwarded);
+    EXPECT_EQ(brink->SetProperty(kObryProperty_AllSoundOff, 1, 0, nullptr, 0), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(brink->SetProperty(64093, 0, 0, nullptr, 0), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(brink->SetProperty(kObryProperty_ReapplyPortOffset, 0, 0, nullptr, 0), 0);
+
+    brink->processReplacing(block.inputs, block.outputs, 512);
+    f = brinktest::FrameOf(block.left[511], block.right[511]);
+    EXPECT_EQ(f.b[0], 64); // the voice's note went back to 0
+    EXPECT_EQ(f.b[1], 0);
+    // Controller 120 on all 16 channels went to the serial output too:
+    // 48 bytes, of which the block sent 32 (16 samples a byte).
+    EXPECT_EQ(brink->MidiOut().Queued(), 16u);
+
+    brink->processReplacing(block.inputs, block.outputs, 512);
+    EXPECT_EQ(brink->MidiOut().Queued(), 0u);
+
+    // Many requests while no audio runs: one waits, the queue does not
+    // overflow, and the next block does the work once.
+    {
+        corvane::test::StderrCapture capture;
+        for (int i = 0; i < 100; ++i)
+            EXPECT_EQ(brink->SetProperty(kObryProperty_AllSoundOff, 0, 0, nullptr, 0), 0);
+        EXPECT_EQ(capture.Text(), "");
+    }
+    brink->processReplacing(block.inputs, block.outputs, 512);
+    EXPECT_EQ(brink->MidiOut().Queued(), 48u - 32u);
+    brink->processReplacing(block.inputs, block.outputs, 512);
+    EXPECT_EQ(brink->MidiOut().Queued(), 0u);
+    EXPECT_EQ(brink->SetProperty(kObryProperty_AllSoundOff, 0, 0, nullptr, 0), 0);
+    brink->processReplacing(block.inputs, block.outputs, 512);
+    EXPECT_EQ(brink->MidiOut().Queued(), 48u - 32u);
+    brink->close();
+}
+
+// The editor presses "all sound off" while audio runs: every request is
+// either done by a block after it or covered by one that is.
+TEST(BrinkInProcess, AllSoundOffFromAnotherThreadWhileAudioRuns)
+{
+    Playing(0);
+    auto brink = Make();
+    std::atomic<bool> stop{false};
+    std::thread editor([&] {
+        while (!stop.load())
+            brink->SetProperty(kObryProperty_AllSoundOff, 0, 0, nullptr, 0);
+    });
+    Block block;
+    MidiEvents midi;
+    midi.Add(0, 0x90, 60, 100);
+    for (int b = 0; b < 300; ++b) {
+        brink->processEvents(midi.Pack());
+        brink->processReplacing(block.inputs, block.outputs, 512);
+    }
+    stop = true;
+    editor.join();
+    // The last request is still done: the note goes.
+    brink->processEvents(midi.Pack());
+    brink->processReplacing(block.inputs, block.outputs, 512);
+    brinktest::Frame f = brinktest::FrameOf(block.left[511], block.right[511]);
+    EXPECT_EQ(f.b[2], 255);
+    EXPECT_EQ(brink->SetProperty(kObryProperty_AllSoundOff, 0, 0, nullptr, 0), 0);
+    brink->processReplacing(block.inputs, block.outputs, 512);
+    f = brinktest::FrameOf(block.left[511], block.right[511]);
+    EXPECT_EQ(f.b[2], 0);
+    brink->close();
+}
+
+TEST(BrinkInProcess, IndicatorShowsTheLastFrame)
+{
+    Playing(0);
+    auto brink = Make();
+    brink->SetParameterValue(ObryCorvane::kOutput1 + 1, 17, false);
+    brink->SetParameterValue(ObryCorvane::kOutput1 + 4, 0xA5, false);
+    MidiEvents midi;
+    midi.Add(0, 0x90, 72, 100);
+    brink->processEvents(midi.Pack());
+    Block block;
+    brink->processReplacing(block.inputs, block.outputs, 512);
+    const uint8_t* shown = brink->GetIndicatorBlock() + ObryCorvane::kIndicatorFrameBytes;
+    const uint8_t expected[5] = {96, 17, 255, 0, 0xA5};
+    EXPECT_EQ(0, memcmp(shown, expected, 5));
+    // Test signals leave the display alone.
+    brink->SetParameterValue(ObryCorvane::kTestSignal, 3, false);
+    brink->processReplacing(block.inputs, block.outputs, 512);
+    EXPECT_EQ(0, memcmp(shown, expected, 5));
+    brink->close();
+}
+
+TEST(BrinkInProcess, ValueListsAnswerOnlyTheirParametersAtGlobalScope)
+{
+    auto brink = Make(true);
+    struct Row {
+        uint32_t index;
+        size_t count; // 0: no list
+    };
+    const Row rows[] = {{0, 0},   {5, 0},   {6, 0},   {7, 0},   {10, 46}, {11, 6},  {12, 3},  {13, 2},
+                        {14, 0},  {17, 46}, {18, 6},  {19, 3},  {20, 2},  {21, 0},  {36, 18}, {37, 40},
+                        {38, 0},  {40, 2},  {41, 0},  {45, 5},  {46, 9},  {50, 9},  {51, 2},  {55, 2},
+                        {56, 0},  {98, 17}, {99, 0},  {119, 41}, {126, 41}, {127, 0}, {9999, 0}};
+    for (const Row& row : rows) {
+        CFArray* list = nullptr;
+        const int32_t result = brink->GetParameterValueStrings(0, row.index, &list);
+        if (row.count == 0) {
+            EXPECT_EQ(result, kAudioUnitErr_InvalidParameter) << row.index;
+            EXPECT_EQ(list, nullptr);
+            continue;
+        }
+        ASSERT_EQ(result, 0) << row.index;
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(list->Count(), row.count) << row.index;
+        list->Release();
+        EXPECT_EQ(brink->GetParameterValueStrings(1, row.index, &list), kAudioUnitErr_InvalidParameter);
+        EXPECT_EQ(brink->GetParameterValueStrings(0, row.index, nullptr), 0);
+    }
+    for (int32_t i = 0; i < ObryCorvane::kNumParams; ++i) {
+        const bool strings = i == 5 || i == 6 || i == 7 || i == 14 || (i >= 21 && i <= 29 && i % 2 == 1) ||
+                             (i >= 58 && i <= 97);
+        EXPECT_EQ(brink->GetParameterFlags(i), strings ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
+    }
+    EXPECT_STREQ(brink->GetShortName(), "QVBrinkController");
+    EXPECT_STREQ(brink->GetGUIScriptName(), "gui_brinkcontroller.lua");
+    brink->close();
+}
+
+// Values written straight into the program (as Lua, OSC or a bug could)
+// are never used as indices or counts unchecked.
+TEST(BrinkInProcess, UncheckedProgramValuesAreHeldToTheirRanges)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    for (const float v : {nan, inf, -inf, 1e9f, -1e9f, 46.0f, 255.5f, -1.0f}) {
+        Playing(3.3);
+        auto brink = Make();
+        for (int32_t i = 0; i < ObryCorvane::kNumParams; ++i)
+            if (i != ObryCorvane::kOSCPortOffset)
+                brink->CurrentProgram()->SetParameter(i, v);
+        MidiEvents midi;
+        for (int n = 0; n < 40; ++n)
+            midi.Add(n * 10, static_cast<uint8_t>(0x90 | (n % 16)), static_cast<uint8_t>(n * 3), 100);
+        midi.Add(400, 0xB5, 123, 0);
+        midi.Add(401, 0xF8, 0, 0);
+        Block block;
+        for (int c = 0; c < 8; ++c)
+            for (int i = 0; i < 512; ++i)
+                block.in[c][i] = (i + c) % 3 == 0 ? v : 0.5f;
+        for (int b = 0; b < 4; ++b) {
+            brink->processEvents(midi.Pack());
+            brink->processReplacing(block.inputs, block.outputs, 512);
+            gTime.ppqPos += 512 / 24000.0;
+            for (int i = 0; i < 512; ++i) {
+                ASSERT_TRUE(std::isfinite(block.left[i]) && std::isfinite(block.right[i])) << v;
+                ASSERT_LE(std::fabs(block.left[i]), 1.0f);
+            }
+        }
+        brink->close();
+    }
+}
+
+TEST(BrinkInProcess, AudioPathAllocatesNothing)
+{
+    Playing(0);
+    auto brink = Make();
+    brink->SetParameterValue(ObryCorvane::kMidiOutMidiChannel, 17, false);
+    brink->SetParameterValue(ObryCorvane::kMidiOutClock, 1, false);
+    brink->SetParameterValue(ObryCorvane::kMidiClockSwing, 65, false);
+    brink->SetParameterValue(ObryCorvane::kGatesMidiChannel, 1, false);
+    brink->SetParameterValue(ObryCorvane::kTriggerLength, 1, false);
+    brink->SetParameterValue(ObryCorvane::kInput1, 3, false);
+    brink->SetParameterValue(ObryCorvane::kInputToGate1 + 1, 7, false);
+    MidiEvents midi;
+    for (int n = 0; n < 60; ++n)
+        midi.Add(n * 8, static_cast<uint8_t>(n % 2 ? 0x80 : 0x90), static_cast<uint8_t>(40 + n % 20), 90);
+    Block block;
+    for (int i = 0; i < 512; ++i)
+        block.in[2][i] = 0.3f;
+    const uint8_t sysex[] = {0xF0, 0x7D, 1, 2, 3, 0xF7};
+    VstMidiSysexEvent dump{};
+    dump.type = kVstSysExType;
+    dump.byteSize = sizeof dump;
+    dump.dumpBytes = sizeof sysex;
+    dump.sysexDump = reinterpret_cast<char*>(const_cast<uint8_t*>(sysex));
+    intptr_t dumpList[3] = {1, 0, reinterpret_cast<intptr_t>(&dump)};
+
+    int allocations = 0;
+    for (int b = 0; b < 50; ++b) {
+        // The host's event thread writes the queue (a SysEx copy may allocate there).
+        brink->processEvents(midi.Pack());
+        brink->processEvents(reinterpret_cast<VstEvents*>(dumpList));
+        if (b % 10 == 5)
+            brink->SetProperty(kObryProperty_AllSoundOff, 0, 0, nullptr, 0);
+        corvane::test::AllocationCounter counter;
+        brink->processReplacing(block.inputs, block.outputs, 512);
+        allocations += counter.Count();
+        gTime.ppqPos += 512 / 24000.0;
+    }
+    EXPECT_EQ(allocations, 0);
+    EXPECT_GT(brink->MidiOut().Queued(), 0u);
+    brink->close();
+}
+
+} // namespace

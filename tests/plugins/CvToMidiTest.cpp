@@ -1,0 +1,280 @@
+// CV To MIDI through the built module and our host: what it tells the host,
+// audio passing through untouched (also broken samples, with every feature
+// on), the device name and the values through the state chunk (also in the
+// other byte order, with its message on standard output), and state chunks
+// that lie about their lengths. This machine has no MIDI ports the test can
+// rely on, so nothing here needs one: the MIDI messages themselves are tested
+// in-process with the fake output.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/VstHost.h"
+#include "tests/plugins/CvToMidiTestSupport.h"
+#include "tests/support/PluginTestSupport.h"
+#include "tests/support/TestSupport.h"
+
+using namespace corvane::host;
+using namespace corvane::test;
+using namespace corvane::test::cvtomidi;
+using vst::FourCC;
+
+namespace {
+
+constexpr uint32_t kUniqueId = 0x515A7337; // 'QZs7'
+
+Range RangeOf(int32_t index)
+{
+    if (index == 0)
+        return {0, 100};
+    switch ((index - 1) % 14) {
+    case 1: return {1, 16};
+    case 3: return {0, 127};
+    case 4:
+    case 5:
+    case 12: return {-1, 1};
+    case 7:
+    case 8: return {0, 2};
+    case 10: return {0, 128};
+    case 11: return {-128, 128};
+    case 13: return {0, 1000};
+    default: return {0, 1}; // the switches and Gate Close Msg
+    }
+}
+
+class CvToMidiTest : public ::testing::Test {
+protected:
+    void SetUp() override { plugin = Start(); }
+    void TearDown() override
+    {
+        if (plugin)
+            plugin->Close();
+    }
+    std::unique_ptr<Plugin> Start()
+    {
+        auto created = Plugin::Create(LoadedModule(), FourCC("QZs7"));
+        if (created)
+            created->Start(48000, 512);
+        return created;
+    }
+    void Set(int32_t index, float real) { SetReal(*plugin, index, RangeOf(index), real); }
+    // Every value as the host sees it.
+    std::vector<float> Values(Plugin& p)
+    {
+        std::vector<float> values;
+        for (int32_t i = 0; i < p.NumParams(); ++i)
+            values.push_back(p.GetParameter(i));
+        return values;
+    }
+
+    ScopedUserFolders folders{UniquePortBase()};
+    std::unique_ptr<Plugin> plugin;
+};
+
+TEST_F(CvToMidiTest, DescribesItselfToTheHost)
+{
+    ASSERT_TRUE(plugin);
+    EXPECT_EQ(plugin->UniqueId(), FourCC("QZs7"));
+    EXPECT_EQ(plugin->EffectName(), "QV CV To MIDI");
+    EXPECT_EQ(plugin->ProductString(), "QV CV To MIDI");
+    EXPECT_EQ(plugin->NumInputs(), 2);
+    EXPECT_EQ(plugin->NumOutputs(), 2);
+    EXPECT_EQ(plugin->NumPrograms(), 1);
+    EXPECT_EQ(plugin->NumParams(), 29);
+    EXPECT_EQ(plugin->Category(), kPlugCategEffect);
+    EXPECT_NE(plugin->Flags() & effFlagsProgramChunks, 0);
+    EXPECT_EQ(plugin->ProgramName(), "Defaults");
+
+    struct Expected {
+        const char* name; // cut to 15 characters by the host interface
+        const char* label;
+        const char* atDefault;
+    };
+    const Expected group[] = {
+        {"Enable ", "", "On"},
+        {"Channel ", "", "1"},
+        {"Enable CC ", "", "Off"},
+        {"Send CC ", "", "1"},
+        {"CC Min ", "", "-1.000"},
+        {"CC Max ", "", "1.000"},
+        {"Enable Note ", "", "Off"},
+        {"Note On Mode ", "", "Continuous"},
+        {"Note Off Mode ", "", "Normal"},
+        {"Gate Close Msg ", "", "Note Off"},
+        {"Pitch Centre ", "", "48.00"},
+        {"Pitch Slope ", "", "48.00"},
+        {"Gate Threshold ", "", "0.010"},
+        {"Max Note Length ", "ms", "Off"},
+    };
+    EXPECT_EQ(plugin->ParameterName(0), "OSC Port Offset");
+    EXPECT_EQ(plugin->ParameterDisplay(0), "Off");
+    for (int32_t c = 0; c < 2; ++c) {
+        for (int32_t k = 0; k < 14; ++k) {
+            const int32_t index = 1 + 14 * c + k;
+            const std::string full = std::string(group[k].name) + (c == 0 ? "L" : "R");
+            EXPECT_EQ(plugin->ParameterName(index), full.substr(0, 15)) << index;
+            EXPECT_EQ(plugin->ParameterLabel(index), group[k].label) << index;
+            EXPECT_EQ(plugin->ParameterDisplay(index), group[k].atDefault) << index;
+        }
+    }
+    Set(8, 2);
+    Set(22, 1);
+    Set(23, 2);
+    Set(24, 0);
+    Set(28, 250);
+    EXPECT_EQ(plugin->ParameterDisplay(8), "Gated");
+    EXPECT_EQ(plugin->ParameterDisplay(22), "Gate Only");
+    EXPECT_EQ(plugin->ParameterDisplay(23), "Legato");
+    EXPECT_EQ(plugin->ParameterDisplay(24), "None");
+    EXPECT_EQ(plugin->ParameterDisplay(28), "250.0");
+}
+
+TEST_F(CvToMidiTest, AudioPassesThroughUntouchedWhateverItHolds)
+{
+    ASSERT_TRUE(plugin);
+    for (int32_t c = 0; c < 2; ++c) {
+        Set(1 + 14 * c + 2, 1);  // Enable CC
+        Set(1 + 14 * c + 6, 1);  // Enable Note
+        Set(1 + 14 * c + 7, static_cast<float>(c + 1)); // Gate Only, Gated
+        Set(1 + 14 * c + 13, 5); // Max Note Length
+    }
+    const std::vector<float> odd{kNaN, kInf, -kInf, 1e-45f, -0.0f, 3e38f, -3e38f, 0.5f, -1, 1};
+    for (int32_t frames : {1, 7, 512}) {
+        std::vector<std::vector<float>> in(2, std::vector<float>(frames)), out;
+        for (int32_t i = 0; i < frames; ++i) {
+            in[0][i] = odd[i % odd.size()];
+            in[1][i] = static_cast<float>(std::sin(0.3 * i));
+        }
+        for (int block = 0; block < 3; ++block) {
+            plugin->ProcessBlock(in, out, frames);
+            ASSERT_EQ(out.size(), 2u);
+            for (int c = 0; c < 2; ++c)
+                EXPECT_EQ(memcmp(out[c].data(), in[c].data(), sizeof(float) * frames), 0) << frames << " " << c;
+            std::swap(in[0], in[1]);
+        }
+    }
+}
+
+TEST_F(CvToMidiTest, DeviceNameAndValuesSurviveTheStateInEitherByteOrder)
+{
+    ASSERT_TRUE(plugin);
+    Set(2, 11);
+    Set(5, -0.25f);
+    Set(19, 0.75f);
+    Set(26, -100.5f);
+    Set(28, 40);
+    const std::vector<uint8_t> state = plugin->GetChunk();
+    ASSERT_EQ(state.size(), 12u + 12 + 12 + 8 + 416);
+    ProgramFields fields = ReadProgramChunk(RecordOf(state, kTagChnk));
+    EXPECT_EQ(fields.device, ""); // no name set yet
+    EXPECT_EQ(fields.name, "Defaults");
+    fields.name = "Patch 7";
+
+    const std::string longest(255, 'x');
+    struct Case {
+        const char* what;
+        std::string device;      // as written into the chunk
+        std::string deviceAfter; // as saved again
+        bool swapped;
+    };
+    const Case cases[] = {
+        {"a port name", "Some Synth:Some Synth MIDI 1 28:0", "Some Synth:Some Synth MIDI 1 28:0", false},
+        {"the other byte order", "Some Synth:Some Synth MIDI 1 28:0", "Some Synth:Some Synth MIDI 1 28:0", true},
+        {"255 characters", longest, longest, false},
+        {"256 characters with no NUL", longest + "y", longest, false},
+        {"no name", "", "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fields.device = c.device;
+        std::vector<uint8_t> program = MakeProgramChunk(fields);
+        if (c.swapped)
+            program = SwapProgramChunk(program);
+        auto fresh = Start();
+        ASSERT_TRUE(fresh);
+        std::string printed;
+        {
+            StdoutCapture out;
+            EXPECT_EQ(fresh->SetChunk(WrapInState(program, kUniqueId)), 1);
+            printed = out.Text();
+        }
+        EXPECT_EQ(printed, c.swapped ? "brel vst byte swapping chunk\n" : "");
+        EXPECT_EQ(Values(*fresh), Values(*plugin));
+        EXPECT_EQ(fresh->ProgramName(), "Patch 7");
+
+        // Saved again, and through one more instance: the same name.
+        const std::vector<uint8_t> again = fresh->GetChunk();
+        const ProgramFields saved = ReadProgramChunk(RecordOf(again, kTagChnk));
+        EXPECT_EQ(saved.device, c.deviceAfter);
+        EXPECT_EQ(saved.values, fields.values);
+        auto third = Start();
+        ASSERT_TRUE(third);
+        EXPECT_EQ(third->SetChunk(again), 1);
+        EXPECT_EQ(ReadProgramChunk(RecordOf(third->GetChunk(), kTagChnk)).device, c.deviceAfter);
+        third->Close();
+        fresh->Close();
+    }
+}
+
+TEST_F(CvToMidiTest, StateChunksThatLieAboutTheirLengthsLoadSafely)
+{
+    ASSERT_TRUE(plugin);
+    std::vector<float> broken(29, kNaN);
+    broken[2] = 1e9f;
+    broken[12] = -kInf;
+    const std::vector<uint8_t> good = WrapInState(MakeProgramChunk({"Good", "Port", std::vector<float>(29, 1)}),
+                                                  kUniqueId);
+    auto withU32 = [](std::vector<uint8_t> bytes, size_t offset, uint32_t value) {
+        memcpy(bytes.data() + offset, &value, 4);
+        return bytes;
+    };
+    const size_t chnkSize = 12 + 12 + 12 + 4; // the 'chnk' record's size field
+    std::vector<uint8_t> random(1000);
+    for (size_t i = 0; i < random.size(); ++i)
+        random[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+    auto prefix = [](const std::vector<uint8_t>& bytes, size_t count) {
+        return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count));
+    };
+
+    const struct {
+        const char* what;
+        std::vector<uint8_t> data;
+    } cases[] = {
+        {"three bytes", {1, 2, 3}},
+        {"a length past the end", withU32(good, 8, 100000)},
+        {"a record size past the end", withU32(good, chnkSize, 0xFFFFFFF0u)},
+        {"a program record of 8 bytes", withU32(good, chnkSize, 8)},
+        {"a program cut short", prefix(good, 140)},
+        {"values that are no numbers or out of range", WrapInState(MakeProgramChunk({"", "", broken}), kUniqueId)},
+        {"noise", random},
+        {"a program chunk of the other byte order, alone and cut",
+         prefix(SwapProgramChunk(MakeProgramChunk({"X", "Y", broken})), 350)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            StdoutCapture quiet;
+            EXPECT_EQ(plugin->SetChunk(c.data), 1);
+        }
+        for (int32_t i = 0; i < plugin->NumParams(); ++i) {
+            const float v = plugin->GetParameter(i);
+            EXPECT_TRUE(v >= 0 && v <= 1) << i << " " << v;
+            EXPECT_EQ(plugin->ParameterDisplay(i).find("nan"), std::string::npos) << i;
+        }
+        const std::vector<uint8_t> saved = plugin->GetChunk();
+        const ProgramFields fields = ReadProgramChunk(RecordOf(saved, kTagChnk));
+        EXPECT_LE(fields.device.size(), 255u);
+        EXPECT_LE(fields.name.size(), 31u);
+        for (float v : fields.values)
+            EXPECT_FALSE(std::isnan(v));
+        std::vector<std::vector<float>> in(2, std::vector<float>(64, 0.5f)), out;
+        plugin->ProcessBlock(in, out, 64);
+        EXPECT_EQ(out[0], in[0]);
+    }
+}
+
+} // namespace

@@ -1,0 +1,771 @@
+// The expander data words and the machinery the controllers share: word
+// formats and their round trips, the stream merge, test frames, Dunmore
+// packets, the serial MIDI line's bit timing, the monophonic note stack,
+// gate groups, MIDI forwarding and the MIDI clock.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "plugins/common/ExpanderControl.h"
+#include "plugins/common/ExpanderDataWords.h"
+#include "plugins/common/MonoNoteStack.h"
+#include "tests/plugins/BrinkTestSupport.h"
+
+namespace {
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// ---------------------------------------------------------------------------
+// Words
+
+TEST(ExpanderWords, BrinkFrameLayoutAndSamples)
+{
+    struct Row {
+        uint8_t bytes[5];
+        uint32_t left, right;
+        double leftSample, rightSample;
+    };
+    const double step = std::ldexp(1.0, -19);
+    const Row rows[] = {
+        {{0x12, 0x34, 0x56, 0x78, 0x9A}, 0x12349, 0x5678A, 0x12349 * step, 0x5678A * step},
+        {{0x80, 0, 0, 0, 0}, 0x80000, 0, -1.0, 0.0},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFFF, 0xFFFFF, -step, -step},
+        {{0x7F, 0xFF, 0x7F, 0xFF, 0xFF}, 0x7FFFF, 0x7FFFF, 1.0 - step, 1.0 - step},
+        {{0, 0, 0, 0, 0x10}, 0x00001, 0, step, 0.0},
+        {{0, 0, 0, 0, 0x01}, 0, 0x00001, 0.0, step},
+        {{0x80, 0, 0x80, 0, 0x01}, 0x80000, 0x80001, -1.0, -1.0 + step},
+    };
+    for (const Row& row : rows) {
+        const ExpanderWordPair words = BrinkFrameWords(row.bytes);
+        EXPECT_EQ(words.left, row.left);
+        EXPECT_EQ(words.right, row.right);
+        float l = 0, r = 0;
+        WriteBrinkFrame(row.bytes, {0, 0}, &l, &r);
+        EXPECT_EQ(l, static_cast<float>(row.leftSample)) << std::hex << row.left;
+        EXPECT_EQ(r, static_cast<float>(row.rightSample)) << std::hex << row.right;
+        const brinktest::Frame back = brinktest::FrameOf(l, r);
+        EXPECT_EQ(0, memcmp(back.b, row.bytes, 5));
+    }
+}
+
+TEST(ExpanderWords, CarroFrameLayoutAndSamples)
+{
+    const double step = std::ldexp(1.0, -23);
+    struct Row {
+        uint8_t bytes[6];
+        uint32_t left, right;
+        double leftSample, rightSample;
+    };
+    const Row rows[] = {
+        {{0xFF, 0xFF, 0xFF, 0, 0, 0}, 0xFFFFFF, 0, -step, 0.0},
+        {{0xFF, 0, 0, 0, 0, 0}, 0xFF0000, 0, -65536 * step, 0.0},
+        {{0x80, 0, 0, 0x7F, 0xFF, 0xFF}, 0x800000, 0x7FFFFF, -1.0, 1.0 - step},
+        {{1, 2, 3, 4, 5, 6}, 0x010203, 0x040506, 0x010203 * step, 0x040506 * step},
+    };
+    for (const Row& row : rows) {
+        const ExpanderWordPair words = CarroFrameWords(row.bytes);
+        EXPECT_EQ(words.left, row.left);
+        EXPECT_EQ(words.right, row.right);
+        float l = 0, r = 0;
+        WriteCarroFrame(row.bytes, {0, 0}, &l, &r);
+        EXPECT_EQ(l, static_cast<float>(row.leftSample));
+        EXPECT_EQ(r, static_cast<float>(row.rightSample));
+    }
+}
+
+// Every word of both forms survives the way to a sample and back, and its
+// sample is the two's complement value scaled exactly.
+TEST(ExpanderWords, EveryWordRoundTrips)
+{
+    for (uint32_t w = 0; w <= 0xFFFFF; ++w) {
+        const float x = BrinkSampleWord::ToSample(w);
+        const double expected = (w & 0x80000 ? static_cast<double>(w) - 1048576.0 : w) / 524288.0;
+        if (x != static_cast<float>(expected) || BrinkSampleWord::FromSample(x) != w) {
+            ADD_FAILURE() << "Brink word " << std::hex << w;
+            break;
+        }
+    }
+    for (uint32_t w = 0; w <= 0xFFFFFF; ++w) {
+        const float x = CarroSampleWord::ToSample(w);
+        const double expected = (w & 0x800000 ? static_cast<double>(w) - 16777216.0 : w) / 8388608.0;
+        if (x != static_cast<float>(expected) || CarroSampleWord::FromSample(x) != w) {
+            ADD_FAILURE() << "Carro word " << std::hex << w;
+            break;
+        }
+    }
+}
+
+// Samples that no word made (another plug-in's audio, a broken stream) give
+// a word at the nearest end of the range or by truncation toward zero.
+TEST(ExpanderWords, ForeignSamplesGiveWordsInRange)
+{
+    struct Row {
+        float x;
+        uint32_t brink, carro;
+    };
+    const Row rows[] = {
+        {kNaN, 0, 0},
+        {kInf, 0x7FFFF, 0x7FFFFF},
+        {-kInf, 0x80000, 0x800000},
+        {1.0f, 0x7FFFF, 0x7FFFFF},
+        {1e30f, 0x7FFFF, 0x7FFFFF},
+        {-1.0f, 0x80000, 0x800000},
+        {-3.0f, 0x80000, 0x800000},
+        {-1e30f, 0x80000, 0x800000},
+        {0.0f, 0, 0},
+        {-0.0f, 0, 0},
+        // Less than one step below zero is zero, not the most negative word.
+        {-1e-9f, 0, 0},
+        {1.5f / 524288.0f, 1, 24},
+        {-1.5f / 524288.0f, 0xFFFFF, 0xFFFFE8},
+        {0.5f, 0x40000, 0x400000},
+        {-0.5f, 0xC0000, 0xC00000},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(BrinkSampleWord::FromSample(row.x), row.brink) << row.x;
+        EXPECT_EQ(CarroSampleWord::FromSample(row.x), row.carro) << row.x;
+    }
+}
+
+TEST(ExpanderWords, MergeIsBitwiseOr)
+{
+    const uint8_t own[5] = {0x01, 0x20, 0x03, 0x40, 0x56};
+    float l0 = 0, r0 = 0;
+    WriteBrinkFrame(own, {0, 0}, &l0, &r0);
+    // A stream whose words are 0 leaves the own words as they are.
+    float l = 0, r = 0;
+    WriteBrinkFrame(own, {BrinkSampleWord::FromSample(0.0f), BrinkSampleWord::FromSample(0.0f)}, &l, &r);
+    EXPECT_EQ(l, l0);
+    EXPECT_EQ(r, r0);
+    // A stream that sets the same gate (bit 0 of B1) and another one (bit 7 of B3).
+    const uint8_t other[5] = {0x01, 0, 0x80, 0, 0};
+    float ol = 0, orr = 0;
+    WriteBrinkFrame(other, {0, 0}, &ol, &orr);
+    WriteBrinkFrame(own, {BrinkSampleWord::FromSample(ol), BrinkSampleWord::FromSample(orr)}, &l, &r);
+    const brinktest::Frame merged = brinktest::FrameOf(l, r);
+    const uint8_t expected[5] = {0x01, 0x20, 0x83, 0x40, 0x56};
+    EXPECT_EQ(0, memcmp(merged.b, expected, 5));
+}
+
+TEST(ExpanderWords, SetFrameGateStaysInsideTheFrame)
+{
+    uint8_t bytes[6] = {};
+    SetFrameGate(bytes, 5, 0);
+    SetFrameGate(bytes, 5, 39);
+    SetFrameGate(bytes, 5, 40); // beyond a Brink frame
+    SetFrameGate(bytes, 5, -1);
+    const uint8_t expected[6] = {0x01, 0, 0, 0, 0x80, 0};
+    EXPECT_EQ(0, memcmp(bytes, expected, 6));
+}
+
+// ---------------------------------------------------------------------------
+// Test frames and Dunmore packets
+
+TEST(ExpanderWords, TestFrames)
+{
+    uint8_t b[5];
+    uint32_t n = 0;
+    std::vector<int> pulse;
+    for (int i = 0; i < 16; ++i) {
+        ExpanderTestFrame(1, &n, b, 5);
+        pulse.push_back(b[0]);
+        EXPECT_EQ(b[4], b[0]);
+    }
+    EXPECT_EQ(pulse, (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0, 0, 255}));
+
+    n = 0;
+    std::vector<int> stairs;
+    for (int i = 0; i < 7; ++i) {
+        ExpanderTestFrame(2, &n, b, 5);
+        stairs.push_back(b[2]);
+    }
+    EXPECT_EQ(stairs, (std::vector<int>{48, 96, 144, 192, 240, 0, 48}));
+
+    n = 254;
+    ExpanderTestFrame(3, &n, b, 5);
+    EXPECT_EQ(b[1], 255);
+    ExpanderTestFrame(3, &n, b, 5);
+    EXPECT_EQ(b[1], 0);
+
+    // Walking bit: one step per 16384 samples, bit 7 last, then bit 0 again.
+    n = 16383 - 1;
+    ExpanderTestFrame(4, &n, b, 5);
+    EXPECT_EQ(b[0], 1);
+    ExpanderTestFrame(4, &n, b, 5);
+    EXPECT_EQ(b[0], 2);
+    n = 0x1FFFF - 1;
+    ExpanderTestFrame(4, &n, b, 5);
+    EXPECT_EQ(b[3], 128);
+    ExpanderTestFrame(4, &n, b, 5);
+    EXPECT_EQ(b[3], 1);
+
+    // Signal 5: left word 0, right word the ramp, wrapping at 20 bits.
+    for (uint32_t start : {0u, 0x12344u, 0xFFFFEu, 0xFFFFFu}) {
+        n = start;
+        ExpanderTestFrame(5, &n, b, 5);
+        const ExpanderWordPair words = BrinkFrameWords(b);
+        EXPECT_EQ(words.left, 0u);
+        EXPECT_EQ(words.right, (start + 1) & 0xFFFFF);
+    }
+    // Not a Carro signal; 0 and unknown signals give zero frames.
+    uint8_t c[6] = {1, 1, 1, 1, 1, 1};
+    n = 7;
+    ExpanderTestFrame(5, &n, c, 6);
+    ExpanderTestFrame(0, &n, c, 6);
+    ExpanderTestFrame(99, &n, c, 6);
+    EXPECT_EQ(n, 7u);
+    for (uint8_t v : c)
+        EXPECT_EQ(v, 0);
+}
+
+TEST(ExpanderWords, DunmorePackets)
+{
+    DunmorePacketWriter writer;
+    const int32_t values[4] = {1, 0x155, 4095, 99999};
+    std::vector<int> bytes;
+    for (int f = 0; f < 8; ++f)
+        bytes.push_back(writer.Next(values));
+    EXPECT_EQ(bytes,
+              (std::vector<int>{0x01, 0x80, 0x55, 0x80 | 1 << 5 | 0x02, 0x7F, 0xDF, 0x7F, 0x80 | 3 << 5 | 0x1F}));
+    // The odd frame carries the value latched in the even one before it.
+    int32_t changing[4] = {0x7FF, 0, 0, 0};
+    DunmorePacketWriter w2;
+    EXPECT_EQ(w2.Next(changing), 0x7F);
+    changing[0] = 0;
+    EXPECT_EQ(w2.Next(changing), 0x80 | 0x0F);
+}
+
+// ---------------------------------------------------------------------------
+// Serial MIDI line
+
+std::vector<bool> RunLine(SerialMidiLine& line, int32_t rateClass, int samples)
+{
+    std::vector<bool> bits;
+    for (int i = 0; i < samples; ++i)
+        bits.push_back(line.Step(rateClass));
+    return bits;
+}
+
+TEST(SerialMidiLine, ClockByteAt48kHz)
+{
+    SerialMidiLine line;
+    line.Reserve();
+    ASSERT_TRUE(line.Append(0xF8));
+    EXPECT_FALSE(line.Idle());
+    const std::vector<bool> bits = RunLine(line, 2, 17);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(bits[i], i < 6) << "sample " << i + 1;
+    EXPECT_TRUE(line.Idle());
+    EXPECT_EQ(line.Queued(), 0u);
+    EXPECT_FALSE(bits[16]);
+}
+
+TEST(SerialMidiLine, BitTablesCoverEveryBitInOrder)
+{
+    for (int32_t rateClass = 1; rateClass <= 4; ++rateClass) {
+        const int32_t samples = SerialMidiLine::SamplesPerByte(rateClass);
+        int32_t previous = 0;
+        for (int32_t c = 1; c <= samples; ++c) {
+            const int32_t b = SerialMidiLine::BitIndex(rateClass, c);
+            EXPECT_TRUE(b == previous || b == previous + 1) << "class " << rateClass << " c " << c;
+            previous = b;
+        }
+        EXPECT_EQ(previous, 10);
+        EXPECT_EQ(SerialMidiLine::BitIndex(rateClass, samples + 5), 10);
+    }
+    EXPECT_EQ(SerialMidiLine::SamplesPerByte(1), 15);
+    EXPECT_EQ(SerialMidiLine::SamplesPerByte(2), 16);
+    EXPECT_EQ(SerialMidiLine::SamplesPerByte(3), 29);
+    EXPECT_EQ(SerialMidiLine::SamplesPerByte(4), 31);
+    EXPECT_EQ(SerialRateClass(44100), 1);
+    EXPECT_EQ(SerialRateClass(48000), 2);
+    EXPECT_EQ(SerialRateClass(88200), 3);
+    EXPECT_EQ(SerialRateClass(96000), 4);
+    EXPECT_EQ(SerialRateClass(192000), 0);
+    EXPECT_EQ(SerialRateClass(std::nan("")), 0);
+}
+
+// At every supported rate, a receiver that samples each bit in its middle
+// at 31250 baud reads back what was queued.
+TEST(SerialMidiLine, ReceiverAt31250BaudReadsEveryByte)
+{
+    const double rates[] = {0, 44100, 48000, 88200, 96000};
+    std::vector<uint8_t> message;
+    for (int i = 0; i < 300; ++i)
+        message.push_back(static_cast<uint8_t>(i * 37 + 11));
+    message.push_back(0x00);
+    message.push_back(0xFF);
+    for (int32_t rateClass = 1; rateClass <= 4; ++rateClass) {
+        SerialMidiLine line;
+        line.Reserve();
+        ASSERT_TRUE(line.Append(message.data(), message.size()));
+        const int samples = SerialMidiLine::SamplesPerByte(rateClass) * static_cast<int>(message.size()) + 10;
+        const auto decoded = brinktest::DecodeSerial(RunLine(line, rateClass, samples), rates[rateClass]);
+        ASSERT_EQ(decoded.size(), message.size()) << "class " << rateClass;
+        for (size_t i = 0; i < message.size(); ++i) {
+            EXPECT_EQ(decoded[i].value, message[i]) << "class " << rateClass << " byte " << i;
+            EXPECT_TRUE(decoded[i].framed);
+            EXPECT_EQ(decoded[i].start, static_cast<int64_t>(i) * SerialMidiLine::SamplesPerByte(rateClass));
+        }
+        EXPECT_TRUE(line.Idle());
+    }
+}
+
+TEST(SerialMidiLine, UnknownRateWaitsAndRateChangesMidByteAreSafe)
+{
+    SerialMidiLine line;
+    line.Reserve();
+    line.Append(0x90);
+    // No line at other rates: nothing is sent, the byte waits.
+    for (bool bit : RunLine(line, 0, 100))
+        EXPECT_FALSE(bit);
+    EXPECT_EQ(line.Queued(), 1u);
+    // Twenty samples into a byte at 88200 Hz, the rate drops to 44100 Hz
+    // (15 samples a byte): the byte ends instead of reading past a table.
+    RunLine(line, 3, 20);
+    EXPECT_EQ(line.Queued(), 1u);
+    RunLine(line, 1, 1);
+    EXPECT_EQ(line.Queued(), 0u);
+    EXPECT_TRUE(line.Idle());
+}
+
+TEST(SerialMidiLine, FullQueueDropsWholeMessages)
+{
+    SerialMidiLine line;
+    EXPECT_FALSE(line.Append(0xF8)); // no ring before Reserve
+    line.Reserve();
+    std::vector<uint8_t> big(SerialMidiLine::kCapacity - 1, 0x55);
+    ASSERT_TRUE(line.Append(big.data(), big.size()));
+    const uint8_t two[] = {0x90, 0x40};
+    EXPECT_FALSE(line.Append(two, 2));
+    EXPECT_FALSE(line.Append(0xF0, two, 1));
+    EXPECT_EQ(line.Queued(), SerialMidiLine::kCapacity - 1);
+    EXPECT_TRUE(line.Append(0xF8));
+    EXPECT_FALSE(line.Append(0xF8));
+    // Sending one byte makes room for one; the ring wraps around.
+    RunLine(line, 2, 16);
+    EXPECT_TRUE(line.Append(0xFA));
+    EXPECT_FALSE(line.Append(0xFA));
+    line.Clear();
+    EXPECT_EQ(line.Queued(), 0u);
+    EXPECT_TRUE(line.Idle());
+}
+
+// ---------------------------------------------------------------------------
+// Monophonic note stack
+
+TEST(MonoNoteStack, PriorityPicksTheSoundingNote)
+{
+    struct Step {
+        bool press;
+        int32_t note;
+        int32_t expected; // Press: the sounding note; Release: the fallback (-1 none)
+    };
+    struct Case {
+        int32_t priority;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {MonoNoteStack::kNewest, {{true, 60, 60}, {true, 64, 64}, {false, 64, 60}, {false, 60, -1}}},
+        {MonoNoteStack::kLowest, {{true, 60, 60}, {true, 64, 60}, {true, 55, 55}, {false, 55, 60}, {false, 60, 64}}},
+        {MonoNoteStack::kHighest, {{true, 60, 60}, {true, 64, 64}, {true, 55, 64}, {false, 64, 60}}},
+        // A, B pressed, A released, C pressed (B and C share order number 2),
+        // C released: B sounds again.
+        {MonoNoteStack::kNewest, {{true, 50, 50}, {true, 52, 52}, {false, 50, 52}, {true, 49, 49}, {false, 49, 52}}},
+        // Notes outside 0..127 are held to the ends.
+        {MonoNoteStack::kNewest, {{true, -5, 0}, {true, 500, 127}, {false, 200, 0}, {false, -1, -1}}},
+    };
+    for (const Case& c : cases) {
+        MonoNoteStack stack;
+        for (const Step& s : c.steps) {
+            if (s.press) {
+                EXPECT_EQ(stack.Press(s.note, c.priority), s.expected) << "press " << s.note;
+            } else {
+                EXPECT_TRUE(stack.Release(s.note));
+                EXPECT_EQ(stack.Fallback(c.priority), s.expected) << "release " << s.note;
+            }
+        }
+        EXPECT_FALSE(stack.Release(61));
+    }
+    // A tie of order numbers falls back to the lower note.
+    MonoNoteStack tie;
+    tie.Press(50, MonoNoteStack::kNewest);
+    tie.Press(52, MonoNoteStack::kNewest);
+    tie.Release(50);
+    tie.Press(49, MonoNoteStack::kNewest);
+    EXPECT_EQ(tie.Fallback(MonoNoteStack::kNewest), 49);
+
+    // All 128 notes held: the order numbers still fit.
+    MonoNoteStack stack;
+    for (int32_t n = 127; n >= 0; --n)
+        stack.Press(n, MonoNoteStack::kNewest);
+    EXPECT_EQ(stack.HeldCount(), 128);
+    EXPECT_EQ(stack.Fallback(MonoNoteStack::kNewest), 0);
+    stack.Clear();
+    EXPECT_EQ(stack.Fallback(MonoNoteStack::kLowest), -1);
+}
+
+// ---------------------------------------------------------------------------
+// Gate groups
+
+struct GateParams {
+    float values[130] = {};
+    float operator()(int32_t index) const { return values[index]; }
+};
+
+constexpr ExpanderGateLayout kLayout{5, 21, 58, 99};
+
+TEST(ExpanderGateGroups, NotesAccentsAndTriggers)
+{
+    GateParams p;
+    p.values[21] = 1;   // group 1 on channel 1
+    p.values[22] = 48;  // base note
+    p.values[58] = 10;  // gate 1: 10 ms
+    p.values[99] = 1;   // accent 1/2
+    p.values[23] = 3;   // group 2 on channel 3
+    p.values[24] = 120; // base 120: notes 120..127
+    ExpanderGateGroups groups;
+    groups.Reset();
+    groups.Refresh(kLayout, 48000, p);
+
+    groups.NoteOn(0, 48, 64); // gate 1 with its accent gate 2
+    EXPECT_EQ(groups.Bits(0), 0x03);
+    EXPECT_EQ(groups.SamplesToTriggerEnd(), 480);
+    groups.NoteOff(0, 48);
+    EXPECT_EQ(groups.Bits(0), 0x00);
+    groups.NoteOn(0, 48, 63); // no accent below 64
+    EXPECT_EQ(groups.Bits(0), 0x01);
+    groups.NoteOn(0, 55, 100); // gate 8
+    groups.NoteOn(1, 48, 100); // another channel
+    EXPECT_EQ(groups.Bits(0), 0x81);
+    groups.Advance(479);
+    EXPECT_EQ(groups.Bits(0), 0x81);
+    EXPECT_EQ(groups.SamplesToTriggerEnd(), 1);
+    groups.Advance(1);
+    EXPECT_EQ(groups.Bits(0), 0x80); // the trigger ended although the note is held
+    EXPECT_EQ(groups.SamplesToTriggerEnd(), INT32_MAX);
+
+    groups.NoteOn(2, 127, 1);
+    EXPECT_EQ(groups.Bits(1), 0x80);
+    groups.NoteOn(2, 119, 1); // below the base
+    EXPECT_EQ(groups.Bits(1), 0x80);
+    groups.CloseGates(2);
+    EXPECT_EQ(groups.Bits(1), 0x00);
+
+    // A new channel closes the group's gates; channel 0 shows none.
+    p.values[21] = 2;
+    groups.Refresh(kLayout, 48000, p);
+    EXPECT_EQ(groups.Bits(0), 0x00);
+    groups.NoteOn(1, 55, 100);
+    EXPECT_EQ(groups.Bits(0), 0x80);
+    p.values[21] = 0;
+    groups.Refresh(kLayout, 48000, p);
+    EXPECT_EQ(groups.Bits(0), 0x00);
+    EXPECT_EQ(groups.Bits(7), 0x00);
+}
+
+TEST(ExpanderGateGroups, TriggerLengthsAtOddRates)
+{
+    struct Row {
+        double rate;
+        float ms;
+        int32_t samples;
+    };
+    const Row rows[] = {
+        {48000, 10, 480}, {44100, 0.01f, 1}, {0, 50, 1}, {std::nan(""), 50, 1}, {1e300, 100, INT32_MAX},
+    };
+    for (const Row& row : rows) {
+        GateParams p;
+        p.values[21] = 1;
+        p.values[22] = 0;
+        p.values[58] = row.ms;
+        ExpanderGateGroups groups;
+        groups.Reset();
+        groups.Refresh(kLayout, row.rate, p);
+        groups.NoteOn(0, 0, 100);
+        EXPECT_EQ(groups.SamplesToTriggerEnd(), row.samples) << row.rate << " " << row.ms;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Forwarding to the serial line
+
+std::vector<uint8_t> Drain(SerialMidiLine& line)
+{
+    const size_t count = line.Queued();
+    const auto decoded =
+        brinktest::DecodeSerial(RunLine(line, 4, static_cast<int>(count * 31 + 40)), 96000.0);
+    std::vector<uint8_t> bytes;
+    for (const auto& b : decoded)
+        bytes.push_back(b.value);
+    return bytes;
+}
+
+QZ::MessageQueueItem Short(uint8_t status, uint8_t channel, uint8_t d1, uint8_t d2)
+{
+    QZ::MessageQueueItem item;
+    item.type = QZ::MessageQueueItem::kShortMIDI;
+    item.data[0] = status;
+    item.data[1] = channel;
+    item.data[2] = d1;
+    item.data[3] = d2;
+    return item;
+}
+
+TEST(ExpanderForwarding, ChannelFilterChanneliseAndSystemMessages)
+{
+    struct Row {
+        QZ::MessageQueueItem item;
+        int32_t outChannel, channelise;
+        std::vector<uint8_t> sent;
+    };
+    QZ::MessageQueueItem sysex;
+    sysex.type = QZ::MessageQueueItem::kSysEx;
+    sysex.bytes = {0x7E, 0x01, 0xF7};
+    const std::vector<Row> rows = {
+        {Short(0x90, 0, 60, 100), 1, 0, {0x90, 60, 100}},
+        {Short(0x90, 1, 60, 100), 1, 0, {}},
+        {Short(0x90, 1, 60, 100), 0, 0, {}},
+        {Short(0x90, 15, 60, 100), 17, 0, {0x9F, 60, 100}},
+        {Short(0x80, 3, 1, 2), 17, 10, {0x89, 1, 2}},
+        {Short(0xC0, 4, 7, 0), 5, 0, {0xC4, 7}},
+        {Short(0xD0, 4, 7, 0), 17, 16, {0xDF, 7}},
+        {Short(0xE0, 0, 0, 64), 17, 0, {0xE0, 0, 64}},
+        {Short(0xF0, 8, 0, 0), 0, 0, {0xF8}},   // clock passes whatever the channel
+        {Short(0xF0, 1, 5, 0), 0, 0, {0xF1, 5}},
+        {Short(0xF0, 3, 2, 0), 0, 0, {0xF3, 2}},
+        {Short(0xF0, 2, 1, 2), 0, 0, {0xF2, 1, 2}},
+        {Short(0xF0, 4, 1, 2), 17, 0, {}},       // undefined
+        {Short(0xF0, 7, 1, 2), 17, 0, {}},       // end of SysEx alone
+        {Short(0x40, 0, 1, 2), 17, 0, {}},       // no status byte
+        {sysex, 0, 0, {0xF0, 0x7E, 0x01, 0xF7}},
+    };
+    for (const Row& row : rows) {
+        SerialMidiLine line;
+        line.Reserve();
+        ForwardToSerialLine(line, row.item, row.outChannel, row.channelise);
+        EXPECT_EQ(Drain(line), row.sent) << std::hex << int(row.item.data[0]) << " " << int(row.item.data[1]);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// MIDI clock
+
+struct ClockRun {
+    ExpanderMidiClock clock;
+    SerialMidiLine line;
+    VstTimeInfo time{};
+    double rate = 48000;
+    std::vector<int64_t> clockSamples; // absolute samples where clocks went out
+    std::vector<uint8_t> bytes;
+    int64_t sample = 0;
+
+    ClockRun()
+    {
+        line.Reserve();
+        time.tempo = 120;
+        time.flags = kVstTempoValid | kVstPpqPosValid | kVstTransportPlaying | kVstTimeSigValid;
+        time.timeSigNumerator = 4;
+        time.timeSigDenominator = 4;
+    }
+
+    // One block: the clock's appends are read back right away.
+    void Block(int32_t frames, const ExpanderMidiClock::Settings& settings, const VstTimeInfo* info)
+    {
+        clock.BeginBlock(info, settings.clockOn);
+        clock.BeginClocks(line, settings, rate, frames);
+        Take();
+        while (clock.NextClockSample() < frames) {
+            const int32_t at = clock.NextClockSample();
+            const size_t before = line.Queued();
+            clock.SendClock(line);
+            if (line.Queued() > before)
+                clockSamples.push_back(sample + at);
+            Take();
+            ASSERT_LT(clockSamples.size(), 100000u);
+        }
+        sample += frames;
+        time.ppqPos += frames / rate * time.tempo / 60.0;
+    }
+    void Take()
+    {
+        for (uint8_t b : Drain(line))
+            bytes.push_back(b);
+    }
+};
+
+ExpanderMidiClock::Settings ClockOn(float offsetMs = 0, float swing = 50, float type = 0)
+{
+    return ExpanderMidiClock::MakeSettings(1, offsetMs, swing, type);
+}
+
+TEST(ExpanderMidiClock, StartAimsAtTheNextBarLine)
+{
+    ClockRun run;
+    run.time.ppqPos = 1.5;
+    for (int i = 0; i < 240; ++i)
+        run.Block(375, ClockOn(), &run.time); // 375 samples = 1/64 quarter
+    ASSERT_GE(run.bytes.size(), 4u);
+    EXPECT_EQ(run.bytes[0], 0xFA);
+    EXPECT_EQ(run.bytes[1], 0xF8);
+    EXPECT_EQ(run.bytes[2], 0xF8);
+    // Quarter 4.0 lies 2.5 quarters (60000 samples) after the start; a clock every 1000 samples.
+    ASSERT_GE(run.clockSamples.size(), 20u);
+    for (size_t i = 0; i < run.clockSamples.size(); ++i)
+        EXPECT_EQ(run.clockSamples[i], 60000 + 1000 * static_cast<int64_t>(i));
+}
+
+TEST(ExpanderMidiClock, HostLoopMovesTheCountBack)
+{
+    // A cycle of 1 quarter from 0 to 1: the host jumps back every 24000 samples.
+    ClockRun run;
+    run.time.flags |= kVstCyclePosValid | kVstTransportCycleActive;
+    run.time.cycleStartPos = 0;
+    run.time.cycleEndPos = 1;
+    for (int i = 0; i < 64 * 3; ++i) {
+        run.Block(375, ClockOn(), &run.time);
+        if (run.time.ppqPos >= 1.0)
+            run.time.ppqPos -= 1.0;
+    }
+    // 24 clocks per loop, one every 1000 samples, none doubled.
+    ASSERT_EQ(run.clockSamples.size(), 72u);
+    for (size_t i = 0; i < run.clockSamples.size(); ++i)
+        EXPECT_EQ(run.clockSamples[i], 1000 * static_cast<int64_t>(i));
+    EXPECT_EQ(run.bytes.size(), 73u); // 0xFA and 72 clocks
+}
+
+TEST(ExpanderMidiClock, SwingAndOffsetMoveTheClocks)
+{
+    struct Case {
+        float offsetMs, swing, type;
+    };
+    for (const Case& c : {Case{0, 60, 0}, Case{10, 50, 0}, Case{-20, 70, 1}}) {
+        ClockRun run;
+        run.time.ppqPos = 8; // on a bar line: clock 192 is the first one owed
+        for (int i = 0; i < 200; ++i)
+            run.Block(375, ClockOn(c.offsetMs, c.swing, c.type), &run.time);
+        // Where clock n belongs, in samples from the start: its swung place,
+        // earlier by the offset. Clocks that fell before the start are not
+        // sent on their own (the first one sent catches up on them).
+        const double s = c.swing * 0.01, period = c.type >= 1 ? 24 : 12;
+        const double shift = c.offsetMs * 0.001 * 48000;
+        std::vector<double> expected;
+        for (double n = 192; expected.size() < 40; ++n) {
+            const double r = std::fmod(n, period), f = r / period;
+            const double g = f < 0.5 ? 2 * s * f : 1 - (1 - s) * 2 * (1 - f);
+            const double at = (g * period + (n - r) - 192) * 1000 - shift;
+            if (at >= 0)
+                expected.push_back(at);
+        }
+        ASSERT_GE(run.clockSamples.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i)
+            EXPECT_NEAR(static_cast<double>(run.clockSamples[i]), expected[i], 1.0) << "clock " << i;
+    }
+}
+
+TEST(ExpanderMidiClock, StopSendsOneStopAtTheNextBlock)
+{
+    ClockRun run;
+    for (int i = 0; i < 10; ++i)
+        run.Block(375, ClockOn(), &run.time);
+    run.time.flags &= ~kVstTransportPlaying;
+    const size_t before = run.bytes.size();
+    for (int i = 0; i < 10; ++i)
+        run.Block(375, ClockOn(), &run.time);
+    ASSERT_EQ(run.bytes.size(), before + 1);
+    EXPECT_EQ(run.bytes.back(), 0xFC);
+    // With the clock off no stop goes out.
+    ClockRun quiet;
+    const auto off = ExpanderMidiClock::MakeSettings(0, 0, 50, 0);
+    quiet.Block(375, off, &quiet.time);
+    quiet.time.flags &= ~kVstTransportPlaying;
+    quiet.Block(375, off, &quiet.time);
+    EXPECT_TRUE(quiet.bytes.empty());
+}
+
+// Switching the clock on while the song plays starts it at the next clock
+// (with the start it still owes), instead of doubling clocks for as long as
+// the song had played.
+TEST(ExpanderMidiClock, SwitchedOnWhilePlayingDoesNotBurst)
+{
+    ClockRun run;
+    run.time.ppqPos = 100;
+    const auto off = ExpanderMidiClock::MakeSettings(0, 0, 50, 0);
+    for (int i = 0; i < 5; ++i)
+        run.Block(375, off, &run.time);
+    for (int i = 0; i < 64; ++i)
+        run.Block(375, ClockOn(), &run.time);
+    ASSERT_EQ(run.bytes.size(), 25u);
+    EXPECT_EQ(run.bytes[0], 0xFA);
+    for (size_t i = 1; i < run.clockSamples.size(); ++i)
+        EXPECT_EQ(run.clockSamples[i] - run.clockSamples[i - 1], 1000);
+}
+
+// A start without a tempo has no bar line to aim at: once the tempo comes,
+// the start and the clocks go out from the next clock on, one at a time.
+TEST(ExpanderMidiClock, StartWithoutTempoBeginsAtTheNextClock)
+{
+    ClockRun run;
+    run.time.flags &= ~kVstTempoValid;
+    run.time.ppqPos = 50;
+    for (int i = 0; i < 4; ++i) {
+        run.Block(375, ClockOn(), &run.time);
+        run.time.ppqPos = 50;
+    }
+    EXPECT_TRUE(run.bytes.empty());
+    run.time.flags |= kVstTempoValid;
+    run.time.ppqPos = 60;
+    for (int i = 0; i < 64; ++i)
+        run.Block(375, ClockOn(), &run.time);
+    ASSERT_EQ(run.bytes.size(), 25u);
+    EXPECT_EQ(run.bytes[0], 0xFA);
+    ASSERT_EQ(run.clockSamples.size(), 24u);
+    EXPECT_EQ(run.clockSamples[0], 4 * 375);
+    for (size_t i = 1; i < run.clockSamples.size(); ++i)
+        EXPECT_EQ(run.clockSamples[i] - run.clockSamples[i - 1], 1000);
+}
+
+TEST(ExpanderMidiClock, BrokenHostTimeSendsNoClocks)
+{
+    const double nan = std::nan("");
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        double tempo, ppq, barStart;
+        bool nullInfo;
+        size_t maxBytes;
+    };
+    const Case cases[] = {
+        {nan, 0, 0, false, 0},     {inf, 0, 0, false, 0},     {-120, 0, 0, false, 0},
+        {0, 0, 0, false, 0},       {120, 1e300, 0, false, 0},
+        {1e-300, 0, 0, false, 2},  // the start and the clock at 0; the next one is ages away
+        {120, 0, 0, true, 0},      // no time info: no tempo
+        {120, nan, nan, false, 2}, // the position reads as 0 and stands still: the start and one clock
+    };
+    for (const Case& c : cases) {
+        ClockRun run;
+        run.time.tempo = c.tempo;
+        run.time.ppqPos = c.ppq;
+        run.time.barStartPos = c.barStart;
+        run.time.flags |= kVstBarsValid;
+        for (int i = 0; i < 20; ++i) {
+            run.Block(375, ClockOn(), c.nullInfo ? nullptr : &run.time);
+            run.time.ppqPos = c.ppq;
+        }
+        EXPECT_LE(run.bytes.size(), c.maxBytes) << c.tempo << " " << c.ppq;
+    }
+    // Time signatures of nothing fall back to 4/4.
+    ClockRun odd;
+    odd.time.timeSigNumerator = 0;
+    odd.time.timeSigDenominator = -3;
+    odd.time.ppqPos = 1;
+    for (int i = 0; i < 200; ++i)
+        odd.Block(375, ClockOn(), &odd.time);
+    ASSERT_FALSE(odd.clockSamples.empty());
+    EXPECT_EQ(odd.clockSamples[0], 3 * 24000);
+}
+
+} // namespace

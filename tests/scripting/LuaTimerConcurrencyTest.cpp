@@ -1,0 +1,156 @@
+// Timers against closing and against the other threads that use the Lua
+// state, through the built module and our host. Closing an instance whose
+// 1 ms periodic timer is running must stop the timer before anything it
+// uses goes away; timers made and cancelled at once from timer callbacks,
+// the audio thread and OSC function calls must never meet a wrong or freed
+// record. Also runs under AddressSanitizer and ThreadSanitizer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "host/VstHost.h"
+#include "tests/scripting/OscPeer.h"
+#include "tests/scripting/ScriptFolders.h"
+#include "tests/support/TestSupport.h"
+
+namespace corvane::test {
+namespace {
+
+using host::Plugin;
+
+constexpr const char* kDCName = "Corvane DC";
+constexpr int32_t kDC = vst::FourCC("QZs0");
+constexpr int32_t kPortOffset = 10; // 0..100, indexed
+constexpr int32_t kSmoothingL = 11; // -500..500: the scripts' tick counter
+constexpr int kWaitLimitMs = 5000;  // a failure when reached, never a measured time
+
+host::Module& TheModule()
+{
+    static std::unique_ptr<host::Module> module = [] {
+        std::string error;
+        auto loaded = host::Module::Load(ModulePath(), &error);
+        if (!loaded)
+            throw std::runtime_error("cannot load the module: " + error);
+        return loaded;
+    }();
+    return *module;
+}
+
+bool WaitFor(const std::function<bool()>& condition)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitLimitMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > giveUp)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+void Block(Plugin& plugin, const std::vector<host::MidiMessage>& midi = {})
+{
+    if (!midi.empty())
+        plugin.SendMidi(midi);
+    std::vector<std::vector<float>> outputs;
+    plugin.ProcessBlock({}, outputs, 64);
+}
+
+size_t AutomateCalls(const Plugin& plugin)
+{
+    return plugin.CallsOf(audioMasterAutomate).size();
+}
+
+TEST(LuaTimerConcurrencyTest, ClosingWithAOneMillisecondTimerRunningIsClean)
+{
+    ScopedUserFolders folders(UniquePortBase());
+    WriteUserScript(folders.DataHome(), kDCName, "tick.lua", R"(
+        ticks = 0
+        requestPeriodicCallback(0.001, function()
+            ticks = ticks + 1
+            setParameter("Smoothing L", ticks % 400 + 1)
+        end)
+        -- a second timer that keeps the Lua lock a little longer
+        requestPeriodicCallback(0.001, function()
+            local sum = 0
+            for i = 1, 2000 do sum = sum + i end
+        end)
+        requestAllProgramChange(function(c, p) setParameter("Multiplier L", p / 64 - 1) end)
+    )");
+    for (int round = 0; round < 100; ++round) {
+        auto plugin = Plugin::Create(TheModule(), kDC);
+        ASSERT_NE(plugin, nullptr);
+        plugin->Start(48000, 64);
+        // The timer is running (it has moved the counter off 0).
+        ASSERT_TRUE(WaitFor([&] { return plugin->GetParameter(kSmoothingL) != 0.5f; })) << "round " << round;
+        // The audio thread takes the Lua lock too, right up to the close.
+        Block(*plugin, {{0, {0xC0, static_cast<uint8_t>(round), 0}}});
+        plugin->Close();
+        // Nothing calls the host for the closed instance afterwards.
+        const size_t atClose = AutomateCalls(*plugin);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        ASSERT_EQ(AutomateCalls(*plugin), atClose) << "round " << round;
+    }
+}
+
+TEST(LuaTimerConcurrencyTest, TimersMadeAndCancelledFromEveryThreadThenClosed)
+{
+    const int base = UniquePortBase();
+    ScopedUserFolders folders(base);
+    // Every path keeps at most a few timers alive and cancels handles that
+    // may have ended, been cancelled by another path, or still run.
+    WriteUserScript(folders.DataHome(), kDCName, "churn.lua", R"(
+        handles = {}
+        made = 0
+        local function churn(slot, seconds, periodic)
+            local old = handles[slot]
+            if old then cancelTimer(old) cancelTimer(old) end
+            local f = function() made = made + 1 end
+            if periodic then
+                handles[slot] = requestPeriodicCallback(seconds, f)
+            else
+                handles[slot] = requestTimedCallback(seconds, f)
+            end
+            for _, h in pairs(handles) do if math.random() < 0.3 then cancelTimer(h) end end
+        end
+        requestPeriodicCallback(0.001, function()
+            churn(1, 0, false)
+            churn(2, 0.001, true)
+            setParameter("Smoothing L", made % 400 + 1)
+        end)
+        requestAllProgramChange(function(c, p) churn(3 + p % 3, 0.001 * (p % 4), p % 2 == 0) end)
+        registerOSCPathForFunction("/churn", function(n) churn(6 + n % 3, 0, n % 2 == 1) end)
+    )");
+    auto plugin = Plugin::Create(TheModule(), kDC);
+    ASSERT_NE(plugin, nullptr);
+    plugin->Start(48000, 64);
+    plugin->SetParameter(kPortOffset, 0.07f);
+    OscPeer peer;
+    const int control = peer.Open();
+    ASSERT_TRUE(peer.WaitForServer(base + 7, control));
+
+    std::atomic<bool> stop{false};
+    std::thread oscSender([&] {
+        for (int n = 0; !stop.load(); ++n) {
+            peer.Send(base + 7, "/churn", "i", {std::to_string(n)});
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+    for (int block = 0; block < 400; ++block) {
+        Block(*plugin, {{0, {0xC0, static_cast<uint8_t>(block & 127), 0}}, {8, {0xC1, 3, 0}}});
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
+    }
+    ASSERT_TRUE(WaitFor([&] { return plugin->GetParameter(kSmoothingL) != 0.5f; }));
+    stop.store(true);
+    oscSender.join();
+    ASSERT_TRUE(peer.Sync(base + 7, control));
+    plugin->Close();
+    const size_t atClose = AutomateCalls(*plugin);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(AutomateCalls(*plugin), atClose);
+}
+
+} // namespace
+} // namespace corvane::test

@@ -1,0 +1,90 @@
+// Plug-ins built in the test binary (tests linked with the module's code):
+// made and let go as a host does, with InProcessHost as their host callback,
+// and what only the plug-in object shows (the indicator block, value lists,
+// value texts for a given value). Header only: the test support library does not link
+// the module's code.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "framework/ObryCorvaneBase.h"
+#include "tests/support/PluginTestSupport.h"
+
+namespace corvane::test {
+
+// Plug-ins leave through close() and delete, as the host's effClose does.
+struct InProcessCloser {
+    void operator()(ObryCorvaneBase* plugin) const
+    {
+        plugin->close();
+        delete plugin;
+    }
+};
+template <class Plugin>
+using InProcessPlugin = std::unique_ptr<Plugin, InProcessCloser>;
+
+// A plug-in constructed with InProcessHost, at 48 kHz, blocks of 512, resumed.
+template <class Plugin>
+InProcessPlugin<Plugin> MakeInProcess()
+{
+    InProcessPlugin<Plugin> plugin(new Plugin(InProcessHost));
+    plugin->setSampleRate(48000);
+    plugin->setBlockSize(512);
+    plugin->resume();
+    return plugin;
+}
+
+// Element `element` of the indicator block, counted in units of T.
+template <class T = float>
+T ReadIndicator(ObryCorvaneBase& plugin, int element)
+{
+    T value;
+    memcpy(&value, plugin.GetIndicatorBlock() + element * sizeof(T), sizeof value);
+    return value;
+}
+
+// The names of a value list (GetParameterValueStrings), or {"<error>"} when
+// the hook refuses.
+inline std::vector<std::string> ValueNames(ObryCorvaneBase& plugin, uint32_t scope, uint32_t index)
+{
+    CFArray* names = nullptr;
+    if (plugin.GetParameterValueStrings(scope, index, &names) != 0)
+        return {"<error>"};
+    std::vector<std::string> texts;
+    for (size_t i = 0; names && i < names->Count(); ++i)
+        texts.push_back(static_cast<CFString*>(names->At(i))->CString());
+    if (names)
+        names->Release();
+    return texts;
+}
+
+// The text the StringFromValue hook gives for a value, "<none>" when it
+// gives none and "<refused>" when the parameter has no texts of its own.
+inline std::string TextFor(ObryCorvaneBase& plugin, uint32_t index, float value)
+{
+    AudioUnitParameterStringFromValue request{index, &value, nullptr};
+    if (!plugin.StringFromValue(request))
+        return "<refused>";
+    return request.outString ? request.outString->CString() : "<none>";
+}
+
+// The value text property for a given value (null: the current one): the
+// result code and the text, or "<none>".
+inline std::pair<int32_t, std::string> TextOf(ObryCorvaneBase& plugin, uint32_t index, const float* value)
+{
+    AudioUnitParameterStringFromValue request{index, value, nullptr};
+    const int32_t result = plugin.GetProperty(kAudioUnitProperty_ParameterStringFromValue, 0, 0, &request);
+    std::string text = "<none>";
+    if (request.outString) {
+        text = request.outString->CString();
+        request.outString->Release();
+    }
+    return {result, text};
+}
+
+} // namespace corvane::test
