@@ -9,34 +9,19 @@
 #include <cmath>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "plugins/brink/ObryCorvaneBrinkController.h"
 
 namespace {
 
-constexpr int32_t kFrames = 512;
-constexpr double kSampleRate = 48000;
-constexpr int32_t kEventsPerBlock = 63;
+using namespace corvane::bench;
 
-VstTimeInfo gTime{};
-
-intptr_t PlayingHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
-{
-    if (opcode == audioMasterVersion)
-        return 2400;
-    if (opcode == audioMasterGetTime)
-        return reinterpret_cast<intptr_t>(&gTime);
-    return 0;
-}
-
+// range(0): 0 levels and voices, 1 inputs and clocks, 2 as 1 with MIDI events.
 void BM_BrinkController(benchmark::State& state)
 {
     using ObryCorvaneBrinkController::ObryCorvane;
-    gTime = VstTimeInfo{};
-    gTime.sampleRate = kSampleRate;
-    gTime.tempo = 120;
-    gTime.flags = kVstTempoValid | kVstPpqPosValid | kVstTransportPlaying;
-
-    auto* brink = new ObryCorvane(PlayingHost, false);
+    StartTransport();
+    Owned<ObryCorvane> brink(new ObryCorvane(PlayingHost, false));
     brink->setSampleRate(static_cast<float>(kSampleRate));
     brink->setBlockSize(kFrames);
     brink->resume();
@@ -60,20 +45,12 @@ void BM_BrinkController(benchmark::State& state)
         }
     }
 
-    std::vector<VstMidiEvent> notes(kEventsPerBlock);
-    for (int32_t i = 0; i < kEventsPerBlock; ++i) {
-        notes[i].type = kVstMidiType;
-        notes[i].byteSize = sizeof(VstMidiEvent);
-        notes[i].deltaFrames = i * (kFrames / 64) + 5;
-        notes[i].midiData[0] = static_cast<char>((i % 2 ? 0x80 : 0x90) | (i % 3));
-        notes[i].midiData[1] = static_cast<char>(48 + i % 24);
-        notes[i].midiData[2] = 100;
-    }
-    std::vector<intptr_t> eventList(2 + kEventsPerBlock);
-    auto* events = reinterpret_cast<VstEvents*>(eventList.data());
-    events->numEvents = kEventsPerBlock;
-    for (int32_t i = 0; i < kEventsPerBlock; ++i)
-        eventList[2 + i] = reinterpret_cast<intptr_t>(&notes[i]);
+    // Notes on and off on three channels: voices, gate groups, serial line.
+    BlockEvents notes([](int32_t i, char* bytes) {
+        bytes[0] = static_cast<char>((i % 2 ? 0x80 : 0x90) | (i % 3));
+        bytes[1] = static_cast<char>(48 + i % 24);
+        bytes[2] = 100;
+    });
 
     // Notes held by both voices for the whole run.
     VstMidiEvent held[2] = {};
@@ -98,21 +75,7 @@ void BM_BrinkController(benchmark::State& state)
     float* outputs[2] = {outL.data(), outR.data()};
     brink->processReplacing(inputs, outputs, kFrames); // takes the held notes
 
-    for (auto _ : state) {
-        if (mode >= 2)
-            brink->processEvents(events);
-        brink->processReplacing(inputs, outputs, kFrames);
-        gTime.samplePos += kFrames;
-        gTime.ppqPos += kFrames / kSampleRate * gTime.tempo / 60.0;
-        benchmark::DoNotOptimize(outL.data());
-        benchmark::DoNotOptimize(outR.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * kFrames);
-    state.counters["ns_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations() * kFrames),
-                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    brink->close();
-    delete brink;
+    RunBlocks(state, *brink, inputs, outputs, 2, mode >= 2 ? notes.Events() : nullptr);
 }
 BENCHMARK(BM_BrinkController)->ArgName("levels0_inputs1_midi2")->Arg(0)->Arg(1)->Arg(2);
 
@@ -132,9 +95,7 @@ void BM_BrinkWords(benchmark::State& state)
         benchmark::DoNotOptimize(left.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * kFrames);
-    state.counters["ns_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations() * kFrames),
-                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    ReportPerFrame(state);
 }
 BENCHMARK(BM_BrinkWords);
 

@@ -189,12 +189,13 @@ int32_t ObryCorvane::SetProperty(uint32_t id, uint32_t scope, uint32_t element, 
 
 // ---- state -------------------------------------------------------------------------
 
+// The program's device name is shared with ApplyDeviceName: both chunk
+// operations hold the name's lock while the program's chunk is read or
+// written.
 int32_t ObryCorvane::getChunk(void** data, bool isPreset)
 {
-    {
-        std::lock_guard<std::mutex> guard(deviceNameLock);
-        Program().SetDeviceName(deviceName.c_str());
-    }
+    std::lock_guard<std::mutex> guard(deviceNameLock);
+    Program().SetDeviceName(deviceName.c_str());
     return ObryCorvaneBase::getChunk(data, isPreset);
 }
 
@@ -213,17 +214,20 @@ void ObryCorvane::SanitizeProgramValues()
 
 int32_t ObryCorvane::setChunk(void* data, int32_t byteSize, bool isPreset)
 {
-    const int32_t result = ObryCorvaneBase::setChunk(data, byteSize, isPreset);
-    if (result == 0)
-        return result;
+    char name[ObryProgramQVcmv1::kDeviceNameSize];
+    {
+        std::lock_guard<std::mutex> guard(deviceNameLock);
+        const int32_t result = ObryCorvaneBase::setChunk(data, byteSize, isPreset);
+        if (result == 0)
+            return result;
+        memcpy(name, Program().DeviceName(), sizeof name);
+        name[sizeof name - 1] = 0;
+    }
     // A saved project is untrusted: the program's own chunk bypasses the
     // range checks that plain values get.
     SanitizeProgramValues();
-    char name[ObryProgramQVcmv1::kDeviceNameSize];
-    memcpy(name, Program().DeviceName(), sizeof name);
-    name[sizeof name - 1] = 0;
     SetPropertyAndNotify(kObryProperty_MIDIOutputDevice, name, static_cast<uint32_t>(strlen(name) + 1));
-    return result;
+    return 1;
 }
 
 // ---- audio thread: no allocation, no blocking, no I/O -------------------------------

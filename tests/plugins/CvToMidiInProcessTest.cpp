@@ -397,8 +397,9 @@ TEST_F(CvToMidiInProcessTest, AudioPathAllocatesNothingWhileMessagesFlow)
     float* outputs[2] = {out.data(), out.data()};
     int allocations;
     std::vector<Message> sent;
+    std::string errors;
     {
-        corvane::test::StderrCapture quiet; // the ring overflows: fine here
+        corvane::test::StderrCapture capture; // the ring overflows
         {
             AllocationCounter counter;
             for (int block = 0; block < 4; ++block)
@@ -406,9 +407,11 @@ TEST_F(CvToMidiInProcessTest, AudioPathAllocatesNothingWhileMessagesFlow)
             allocations = counter.Count();
         }
         sent = Sent(); // and every overflow has been reported
+        errors = capture.Text();
     }
     EXPECT_EQ(allocations, 0);
     EXPECT_GE(sent.size(), 63u); // a full ring at least
+    EXPECT_NE(errors.find("MIDISender::MessageQueue::Write() overflow\n"), std::string::npos);
 }
 
 // ---- the device property ------------------------------------------------------------
