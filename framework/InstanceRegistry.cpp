@@ -551,6 +551,21 @@ bool GetLearnTarget(uint32_t* instanceNumber, int32_t* parameterIndex)
     return true;
 }
 
+ObryCorvaneBase* LockAndFindLearnTarget(int32_t* parameterIndex, Lock& lock)
+{
+    uint32_t number;
+    int32_t index;
+    if (!GetLearnTarget(&number, &index))
+        return nullptr;
+    Lock held(Mutex());
+    Entry* target = FindByProcessWideLocked(number);
+    if (!target)
+        return nullptr;
+    *parameterIndex = index;
+    lock = std::move(held);
+    return target->instance;
+}
+
 // audio thread of the receiving instance
 void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryCorvaneBase* instance)
 {

@@ -88,6 +88,10 @@ bool IsLearnArmed();
 void SetLearnTarget(ObryCorvaneBase* instance, int32_t parameterIndex);
 // The process-wide number and parameter of the learn target; false when none.
 bool GetLearnTarget(uint32_t* instanceNumber, int32_t* parameterIndex);
+// The learn target's instance, returned with the lock held (the caller
+// unlocks `lock`) when it is registered and usable; otherwise null and not
+// locked.
+ObryCorvaneBase* LockAndFindLearnTarget(int32_t* parameterIndex, Lock& lock);
 
 // Audio thread of the receiving instance, for every delivered message.
 void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryCorvaneBase* instance);

@@ -22,8 +22,10 @@ enum AudioUnitParameterUnit : uint32_t {
     kAudioUnitParameterUnit_Seconds = 4,
     kAudioUnitParameterUnit_Hertz = 8,
     kAudioUnitParameterUnit_Cents = 9,
+    kAudioUnitParameterUnit_RelativeSemiTones = 10,
     kAudioUnitParameterUnit_MIDINoteNumber = 11,
     kAudioUnitParameterUnit_Decibels = 13,
+    kAudioUnitParameterUnit_LinearGain = 14,
     kAudioUnitParameterUnit_MixerFaderCurve1 = 17,
     kAudioUnitParameterUnit_Pan = 18,
     kAudioUnitParameterUnit_BPM = 22,
@@ -37,6 +39,9 @@ constexpr uint32_t kAudioUnitParameterFlag_ValuesHaveStrings = 0x200000;
 // Result codes of the property interface.
 constexpr int32_t kAudioUnitErr_InvalidParameter = -10878;
 constexpr int32_t kAudioUnitErr_InvalidProperty = -10879;
+// The property value is not acceptable (a text too long for the state, a
+// malformed address).
+constexpr int32_t kAudioUnitErr_InvalidPropertyValue = -10851;
 
 // Real <-> normalised by unit. Normalised results are always finite and
 // within 0..1; real results lie within min..max.

@@ -1,6 +1,5 @@
 #include "gui/EditorWindow.h"
 
-#include <GL/glx.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
@@ -14,7 +13,7 @@ namespace QZ {
 
 namespace {
 
-constexpr long kEventMask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
+constexpr long kEventMask = ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
                             KeyReleaseMask | FocusChangeMask | StructureNotifyMask;
 
 // Modifier bits as the manager expects them.
@@ -94,7 +93,7 @@ std::unique_ptr<EditorWindow> EditorWindow::Create(unsigned long parent, int wid
     const char* name = getenv("DISPLAY");
     if (!name || !*name)
         return fail("DISPLAY is not set");
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = x11::OpenConnection(nullptr);
     if (!display)
         return fail(std::string("cannot open X display ") + name);
 
@@ -104,25 +103,23 @@ std::unique_ptr<EditorWindow> EditorWindow::Create(unsigned long parent, int wid
     self->displayName = DisplayString(display);
     x11::AdoptConnection(display);
 
-    int glxErrorBase = 0, glxEventBase = 0;
-    if (!glXQueryExtension(display, &glxErrorBase, &glxEventBase))
+    // The render thread draws with GLX; the window itself needs none of it.
+    int glxOpcode = 0, glxEventBase = 0, glxErrorBase = 0;
+    if (!XQueryExtension(display, "GLX", &glxOpcode, &glxEventBase, &glxErrorBase))
         return fail("the X server offers no GLX");
-    x11::SetGLXErrorBase(display, glxErrorBase);
 
     XWindowAttributes parentAttributes{};
     if (!XGetWindowAttributes(display, parent, &parentAttributes))
         return fail(Describe("parent window 0x%lx does not exist", parent));
     const int screen = XScreenNumberOfScreen(parentAttributes.screen);
-
-    int attributes[] = {GLX_RGBA, GLX_DOUBLEBUFFER, GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8,
-                        GLX_DEPTH_SIZE, 16, None};
-    XVisualInfo* visual = glXChooseVisual(display, screen, attributes);
-    if (!visual)
-        return fail("no double-buffered GL visual");
+    Visual* visual = DefaultVisual(display, screen);
+    const int depth = DefaultDepth(display, screen);
 
     const uint32_t errorsBefore = x11::Tally(display).count;
     const Window root = RootWindow(display, screen);
-    self->colormap = XCreateColormap(display, root, visual->visual, AllocNone);
+    // The screen's default visual, whatever the host's window uses: the
+    // render thread's drawing is copied in at this depth.
+    self->colormap = XCreateColormap(display, root, visual, AllocNone);
     XSetWindowAttributes windowAttributes{};
     windowAttributes.colormap = self->colormap;
     windowAttributes.border_pixel = 0;
@@ -131,9 +128,8 @@ std::unique_ptr<EditorWindow> EditorWindow::Create(unsigned long parent, int wid
     windowAttributes.background_pixmap = None;
     windowAttributes.event_mask = kEventMask;
     self->window = XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
-                                 visual->depth, InputOutput, visual->visual,
-                                 CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask, &windowAttributes);
-    XFree(visual);
+                                 depth, InputOutput, visual, CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask,
+                                 &windowAttributes);
     XMapWindow(display, self->window);
     XSync(display, False);
     if (x11::Tally(display).count != errorsBefore) {

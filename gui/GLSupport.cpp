@@ -2,8 +2,14 @@
 
 #include <GL/glew.h>
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <cmath>
+#include <cstring>
 #include <mutex>
+#include <string>
+#include <vector>
 
 namespace QZ::gl {
 
@@ -35,6 +41,32 @@ bool HasExtension(const char* name)
 {
     std::lock_guard<std::mutex> guard(gExtensionLock);
     return gExtensionsLoaded && glewIsSupported(name);
+}
+
+void KeepLibrariesLoaded()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::vector<std::string> paths;
+        dl_iterate_phdr(
+            [](dl_phdr_info* info, size_t, void* data) {
+                static const char* const kParts[] = {"/libGL.so",    "/libGLX.so", "/libGLX_",    "/libGLdispatch",
+                                                     "/libglapi",    "_dri.so",    "/libgallium", "/libLLVM"};
+                const char* name = info->dlpi_name;
+                if (!name || !*name)
+                    return 0;
+                for (const char* part : kParts)
+                    if (strstr(name, part)) {
+                        static_cast<std::vector<std::string>*>(data)->push_back(name);
+                        break;
+                    }
+                return 0;
+            },
+            &paths);
+        // Each handle is kept, never closed: the library stays.
+        for (const std::string& path : paths)
+            (void)dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    });
 }
 
 void SetPerspective(double fieldOfViewDegrees, double aspect, double zNear, double zFar)

@@ -15,6 +15,14 @@ uint32_t InitExtensions();
 // Only after InitExtensions returned 0 on this thread.
 bool HasExtension(const char* name);
 
+// Keeps the GL libraries and the driver that a first context brought in
+// loaded for the rest of the process. Drivers are made to be loaded once:
+// unloading one when its last X connection closes and loading it again for
+// the next editor costs time, leaks what it leaves behind, and risks its
+// code generator's process-wide state. Once per process, after a context
+// was made; any thread.
+void KeepLibrariesLoaded();
+
 // Multiplies the current matrix by a perspective projection: vertical field
 // of view in degrees, aspect width/height, near and far distances (> 0).
 void SetPerspective(double fieldOfViewDegrees, double aspect, double zNear, double zFar);

@@ -413,6 +413,10 @@ void Manager::InitGL()
         panelRendered.store(true, std::memory_order_release);
         return;
     }
+    gl::KeepLibrariesLoaded();
+    GLint drawBuffer = GL_BACK;
+    glGetIntegerv(GL_DRAW_BUFFER, &drawBuffer);
+    windowDrawBuffer = static_cast<uint32_t>(drawBuffer);
     const uint32_t extensionError = gl::InitExtensions();
     if (extensionError == 0) {
         bridge->HandleSizeChange();
@@ -545,7 +549,7 @@ void Manager::RenderPanel()
         glBindTexture(GL_TEXTURE_2D, 0);
     } else {
         glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-        glDrawBuffer(GL_BACK);
+        glDrawBuffer(windowDrawBuffer);
     }
 }
 

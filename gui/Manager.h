@@ -181,7 +181,9 @@ public:
     uint32_t ManagerNumber() const { return managerNumber; }
     const std::vector<ParameterLabelRecord>& ParameterLabels() const { return parameterLabels; }
 
-    // The editor preferences, read by every manager constructor.
+    // The editor preferences, read by every manager constructor. Constant
+    // redraw is kept for the preferences dialog only: the render thread
+    // draws a frame at least every 33 ms either way.
     static bool EyeCandyEnabled();
     static bool ConstantRedrawEnabled();
     static bool FloatingTooltipEnabled();
@@ -231,6 +233,7 @@ protected:
     // GL names (render thread).
     uint32_t panelTexture = 0;
     uint32_t framebuffer = 0;
+    uint32_t windowDrawBuffer = 0; // the window framebuffer's draw buffer
     bool glReady = false;
 
     ERect windowRect{};

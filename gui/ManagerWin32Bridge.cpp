@@ -5,6 +5,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <mutex>
+
 #include "gui/EditorWindow.h"
 #include "gui/XErrorTrap.h"
 #include "platform/Debug.h"
@@ -12,6 +14,15 @@
 using corvane::DebugPrintf;
 
 namespace QZ {
+
+namespace {
+
+// GL drivers set up process-wide state when a context or drawable is made
+// or released (Mesa's does, under per-display locks only): the render
+// threads of several editors take turns for those steps.
+std::mutex gContextLock;
+
+} // namespace
 
 ManagerWin32Bridge::ManagerWin32Bridge(unsigned long childWindow, unsigned long parentWindow, std::string displayName,
                                        EditorWindow* window)
@@ -28,9 +39,10 @@ bool ManagerWin32Bridge::WindowLost() const
 
 bool ManagerWin32Bridge::CreateContext()
 {
+    std::lock_guard<std::mutex> guard(gContextLock);
     if (renderDisplay)
         return windowContext != nullptr;
-    renderDisplay = XOpenDisplay(displayName.c_str());
+    renderDisplay = x11::OpenConnection(displayName.c_str());
     if (!renderDisplay) {
         DebugPrintf("editor: cannot open X display %s for drawing\n", displayName.c_str());
         return false;
@@ -49,36 +61,109 @@ bool ManagerWin32Bridge::CreateContext()
         return false;
     }
     screen = XScreenNumberOfScreen(attributes.screen);
-    // The context must suit the window's visual, chosen when it was made.
-    XVisualInfo wanted{};
-    wanted.visualid = XVisualIDFromVisual(attributes.visual);
-    wanted.screen = screen;
+    depth = attributes.depth;
+
+    // Frames are copied into the window: the configuration's visual must
+    // have the window's depth, and preferably be the window's visual.
+    const int configAttributes[] = {GLX_DRAWABLE_TYPE, GLX_PIXMAP_BIT, GLX_RENDER_TYPE,  GLX_RGBA_BIT,
+                                    GLX_X_RENDERABLE,  True,           GLX_DOUBLEBUFFER, False,
+                                    GLX_RED_SIZE,      8,              GLX_GREEN_SIZE,   8,
+                                    GLX_BLUE_SIZE,     8,              GLX_DEPTH_SIZE,   16,
+                                    None};
     int count = 0;
-    XVisualInfo* visual = XGetVisualInfo(renderDisplay, VisualIDMask | VisualScreenMask, &wanted, &count);
-    if (!visual || count < 1) {
-        DebugPrintf("editor: the window's visual is unknown\n");
+    GLXFBConfig* configs = glXChooseFBConfig(renderDisplay, screen, configAttributes, &count);
+    const VisualID windowVisual = XVisualIDFromVisual(attributes.visual);
+    frameConfig = nullptr;
+    for (int i = 0; configs && i < count; ++i) {
+        XVisualInfo* visual = glXGetVisualFromFBConfig(renderDisplay, configs[i]);
+        const bool sameDepth = visual && visual->depth == depth;
+        const bool sameVisual = visual && visual->visualid == windowVisual;
         if (visual)
             XFree(visual);
+        if (sameVisual || (sameDepth && !frameConfig))
+            frameConfig = configs[i];
+        if (sameVisual)
+            break;
+    }
+    if (configs)
+        XFree(configs);
+    if (!frameConfig) {
+        DebugPrintf("editor: no GL configuration for a window of depth %d\n", depth);
         return false;
     }
-    windowContext = glXCreateContext(renderDisplay, visual, nullptr, True);
-    XFree(visual);
+    windowContext = glXCreateNewContext(renderDisplay, frameConfig, GLX_RGBA_TYPE, nullptr, True);
     if (!windowContext) {
         DebugPrintf("editor: cannot create a GL context\n");
         return false;
     }
-    if (!glXMakeCurrent(renderDisplay, childWindow, windowContext) || WindowLost()) {
-        DebugPrintf("editor: cannot draw into window 0x%lx\n", childWindow);
-        glXMakeCurrent(renderDisplay, None, nullptr);
+    const int width = wantedWidth.load(std::memory_order_relaxed);
+    const int height = wantedHeight.load(std::memory_order_relaxed);
+    if (!CreateFramePixmap(width > 0 ? width : attributes.width, height > 0 ? height : attributes.height) ||
+        !glXMakeContextCurrent(renderDisplay, frameDrawable, frameDrawable, windowContext)) {
+        DebugPrintf("editor: cannot draw for window 0x%lx\n", childWindow);
+        glXMakeContextCurrent(renderDisplay, None, None, nullptr);
         glXDestroyContext(renderDisplay, windowContext);
         windowContext = nullptr;
+        DestroyFramePixmap();
         return false;
     }
     return true;
 }
 
+bool ManagerWin32Bridge::CreateFramePixmap(int width, int height)
+{
+    if (width < 1 || height < 1)
+        return false;
+    const uint32_t errorsBefore = x11::Tally(renderDisplay).count;
+    const Window root = RootWindow(renderDisplay, screen);
+    framePixmap = XCreatePixmap(renderDisplay, root, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                                static_cast<unsigned>(depth));
+    frameDrawable = glXCreatePixmap(renderDisplay, frameConfig, framePixmap, nullptr);
+    if (!copyGC)
+        copyGC = XCreateGC(renderDisplay, framePixmap, 0, nullptr);
+    XSync(renderDisplay, False);
+    if (!frameDrawable || x11::Tally(renderDisplay).count != errorsBefore) {
+        DestroyFramePixmap();
+        return false;
+    }
+    frameWidth = width;
+    frameHeight = height;
+    return true;
+}
+
+void ManagerWin32Bridge::DestroyFramePixmap()
+{
+    if (frameDrawable)
+        glXDestroyPixmap(renderDisplay, frameDrawable);
+    if (framePixmap)
+        XFreePixmap(renderDisplay, framePixmap);
+    frameDrawable = 0;
+    framePixmap = 0;
+    frameWidth = 0;
+    frameHeight = 0;
+}
+
+void ManagerWin32Bridge::HandleSizeChange()
+{
+    if (!renderDisplay || !windowContext)
+        return;
+    const int width = wantedWidth.load(std::memory_order_relaxed);
+    const int height = wantedHeight.load(std::memory_order_relaxed);
+    if (width < 1 || height < 1 || (width == frameWidth && height == frameHeight))
+        return;
+    std::lock_guard<std::mutex> guard(gContextLock);
+    const bool wasCurrent = glXGetCurrentContext() == windowContext;
+    glXMakeContextCurrent(renderDisplay, None, None, nullptr);
+    DestroyFramePixmap();
+    if (!CreateFramePixmap(width, height))
+        DebugPrintf("editor: cannot resize the frame to %d x %d\n", width, height);
+    else if (wasCurrent)
+        MakeCurrent();
+}
+
 bool ManagerWin32Bridge::CreateOffscreenContext(int width, int height)
 {
+    std::lock_guard<std::mutex> guard(gContextLock);
     if (!renderDisplay || !windowContext)
         return false;
     const int configAttributes[] = {GLX_DRAWABLE_TYPE, GLX_PBUFFER_BIT, GLX_RENDER_TYPE, GLX_RGBA_BIT,
@@ -121,9 +206,9 @@ bool ManagerWin32Bridge::CreateOffscreenContext(int width, int height)
 
 bool ManagerWin32Bridge::MakeCurrent()
 {
-    if (!renderDisplay || !windowContext || WindowLost())
+    if (!renderDisplay || !windowContext || !frameDrawable || WindowLost())
         return false;
-    return glXMakeCurrent(renderDisplay, childWindow, windowContext) == True;
+    return glXMakeContextCurrent(renderDisplay, frameDrawable, frameDrawable, windowContext) == True;
 }
 
 bool ManagerWin32Bridge::MakeOffscreenCurrent()
@@ -147,18 +232,24 @@ const uint8_t* ManagerWin32Bridge::ReadOffscreenPixels()
 
 void ManagerWin32Bridge::DestroyContexts()
 {
+    std::lock_guard<std::mutex> guard(gContextLock);
     if (!renderDisplay)
         return;
-    glXMakeCurrent(renderDisplay, None, nullptr);
+    glXMakeContextCurrent(renderDisplay, None, None, nullptr);
     if (offscreenContext)
         glXDestroyContext(renderDisplay, offscreenContext);
     if (pbuffer)
         glXDestroyPbuffer(renderDisplay, pbuffer);
     if (windowContext)
         glXDestroyContext(renderDisplay, windowContext);
+    DestroyFramePixmap();
+    if (copyGC)
+        XFreeGC(renderDisplay, copyGC);
     offscreenContext = nullptr;
     pbuffer = 0;
     windowContext = nullptr;
+    copyGC = nullptr;
+    frameConfig = nullptr;
     // Closing syncs: errors for the requests above still reach the trap.
     XCloseDisplay(renderDisplay);
     x11::ReleaseConnection(renderDisplay);
@@ -169,9 +260,15 @@ void ManagerWin32Bridge::DestroyContexts()
 
 void ManagerWin32Bridge::SwapBuffers()
 {
-    if (!renderDisplay || !windowContext || WindowLost())
+    if (!renderDisplay || !windowContext || !frameDrawable || WindowLost())
         return;
-    glXSwapBuffers(renderDisplay, childWindow);
+    // The frame must be complete in the pixmap before the server copies it.
+    glFinish();
+    glXWaitGL();
+    XCopyArea(renderDisplay, framePixmap, childWindow, copyGC, 0, 0, static_cast<unsigned>(frameWidth),
+              static_cast<unsigned>(frameHeight), 0, 0);
+    // One round trip per frame: a window that is gone shows up at once.
+    XSync(renderDisplay, False);
 }
 
 // UI thread
@@ -188,6 +285,8 @@ void ManagerWin32Bridge::SetWindowSize(int width, int height)
         return;
     offscreenWidth.store(width, std::memory_order_relaxed);
     offscreenHeight.store(height, std::memory_order_relaxed);
+    wantedWidth.store(width, std::memory_order_relaxed);
+    wantedHeight.store(height, std::memory_order_relaxed);
     if (window)
         window->SetSize(width, height);
 }

@@ -4,6 +4,8 @@
 #include <X11/Xproto.h>
 
 #include <array>
+#include <chrono>
+#include <thread>
 #include <atomic>
 #include <mutex>
 
@@ -86,6 +88,18 @@ int TrapHandler(Display* display, XErrorEvent* error)
 
 } // namespace
 
+_XDisplay* OpenConnection(const char* name)
+{
+    constexpr int kAttempts = 6;
+    for (int attempt = 1;; ++attempt) {
+        if (Display* display = XOpenDisplay(name))
+            return display;
+        if (attempt == kAttempts)
+            return nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 * attempt * attempt));
+    }
+}
+
 bool AdoptConnection(_XDisplay* display, int glxErrorBase)
 {
     if (!display)
@@ -162,8 +176,11 @@ ErrorTally Tally(_XDisplay* display)
 bool HandlerInstalled()
 {
     std::lock_guard<std::mutex> guard(gInstallLock);
-    XErrorHandler current = XSetErrorHandler(nullptr);
-    XSetErrorHandler(current);
+    // Xlib can only tell by swapping; ours stands in for a moment, and it
+    // passes on what is not ours.
+    XErrorHandler current = XSetErrorHandler(TrapHandler);
+    if (current != TrapHandler)
+        XSetErrorHandler(current);
     return current == TrapHandler;
 }
 

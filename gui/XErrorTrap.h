@@ -28,6 +28,11 @@ struct ErrorTally {
     unsigned long lastResource = 0;
 };
 
+// Opens a connection to the X server `name` names (null: DISPLAY). A server
+// busy accepting other clients refuses now and then; the attempt is
+// repeated a few times, for at most about 100 ms, before giving up (null).
+_XDisplay* OpenConnection(const char* name);
+
 // Starts trapping the errors of `display`. glxErrorBase, when known (from
 // glXQueryExtension), lets GLX's bad-drawable errors count as lost
 // drawables too. False when too many connections are adopted at once (the

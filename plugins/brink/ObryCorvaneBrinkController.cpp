@@ -1,7 +1,6 @@
 #include "plugins/brink/ObryCorvaneBrinkController.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "plugins/common/ValueNames.h"
 
@@ -105,8 +104,23 @@ static_assert(ObryCorvane::kAccent + 4 * ObryCorvane::kGateGroups == ObryCorvane
 
 FactoryPresetTable gPresets{{"Defaults", {}}};
 
-constexpr ExpanderGateLayout kGateLayout{ObryCorvane::kGateGroups, ObryCorvane::kGatesMidiChannel,
-                                         ObryCorvane::kTriggerLength, ObryCorvane::kAccent};
+const ExpanderControllerLayout kLayout{
+    kBrinkFrameBytes,
+    ObryCorvane::kTestSignal,
+    {ObryCorvane::kGateGroups, ObryCorvane::kGatesMidiChannel, ObryCorvane::kTriggerLength, ObryCorvane::kAccent},
+    ObryCorvane::kByte1,
+    ObryCorvane::kBytes,
+    ObryCorvane::kSend,
+    ObryCorvane::kMidiOutMidiChannel,
+    ObryCorvane::kMidiOutOutput,
+    ObryCorvane::kMidiOutClock,
+    ObryCorvane::kMidiClockSwing,
+    ObryCorvane::kMidiClockSwingType,
+    ObryCorvane::kMidiClockOffset,
+    ObryCorvane::kMidiOutChannelise,
+    ObryCorvane::kInputThru,
+    ObryCorvane::kInputToGate1,
+};
 
 // The value-name lists, built once per process and shared by all instances.
 #define BRINK_GATE_ROW(K)                                                                                            \
@@ -170,20 +184,10 @@ bool ShowsOffAtZero(int32_t index)
 } // namespace
 
 ObryCorvane::ObryCorvane(audioMasterCallback audioMaster, bool isSynth)
-    : ObryCorvaneBase(audioMaster, kNumInputs, kNumOutputs, isSynth, vst::FourCC("QZsd") - (isSynth ? 1 : 0),
-                      kOSCPortOffset, 1, &gPresets, kNumParams, kParameters, ObryProgramBasic<kNumParams>::Create)
+    : ObryExpanderController(audioMaster, isSynth, vst::FourCC("QZsd") - (isSynth ? 1 : 0), kOSCPortOffset,
+                             &gPresets, kNumParams, kParameters, ObryProgramBasic<kNumParams>::Create, kLayout)
 {
     Initialize();
-}
-
-bool ObryCorvane::getInputProperties(int32_t index, VstPinProperties* properties)
-{
-    return ExpanderPinProperties(index, kNumInputs, properties);
-}
-
-bool ObryCorvane::getOutputProperties(int32_t index, VstPinProperties* properties)
-{
-    return ExpanderPinProperties(index, kNumOutputs, properties);
 }
 
 int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)
@@ -234,43 +238,7 @@ uint32_t ObryCorvane::GetParameterFlags(int32_t index)
 
 bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
 {
-    const auto index = static_cast<int32_t>(request.inParamID);
-    if (!ShowsOffAtZero(index))
-        return false;
-    const float value = request.inValue ? *request.inValue : GetParameterReal(index);
-    if (value == 0.0f)
-        request.outString = CFStringMakeConstant("Off");
-    return true;
-}
-
-int32_t ObryCorvane::GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t element, uint32_t* size,
-                                     uint8_t* writable)
-{
-    if (id != kObryProperty_AllSoundOff)
-        return ObryCorvaneBase::GetPropertyInfo(id, scope, element, size, writable);
-    if (size)
-        *size = 1;
-    if (writable)
-        *writable = 1;
-    return 0;
-}
-
-// host or editor thread: only queues the command
-int32_t ObryCorvane::SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size)
-{
-    if (id == kObryProperty_AllSoundOff && scope == 0) {
-        // One pending request does the work of any number: a panic button
-        // pressed while no audio runs must not fill the queue (and standard
-        // error with its overflow texts). The audio thread clears the flag
-        // before it starts, so a request made during the work queues anew.
-        if (!allSoundOffPending.exchange(true, std::memory_order_acq_rel) &&
-            !CommandQueue().Write(kObryProperty_AllSoundOff))
-            allSoundOffPending.store(false, std::memory_order_release);
-        return 0;
-    }
-    if (id == kObryProperty_ReapplyPortOffset)
-        return ObryCorvaneBase::SetProperty(id, scope, element, data, size);
-    return kAudioUnitErr_InvalidProperty;
+    return OffAtZeroText(request, ShowsOffAtZero(static_cast<int32_t>(request.inParamID)));
 }
 
 int32_t ObryCorvane::Initialize()
@@ -279,45 +247,15 @@ int32_t ObryCorvane::Initialize()
         settings = VoiceSettings{};
     for (Voice& voice : voices)
         voice = Voice{};
-    gateGroups.Reset();
-    midiOut.Reserve(); // the whole ring now: the audio thread never grows it
-    clock.Reset();
-    midiOutChannel = 0;
-    channelise = 0;
-    rate = 0.0;
-    rateClass = 0;
-    testSignal = 0;
-    midiOutBit = 0;
-    clockSettings = ExpanderMidiClock::Settings{};
-    thruPair = -1;
     for (int32_t k = 0; k < kCvInputs; ++k) {
         cvInput[k] = -1;
         cvBipolar[k] = false;
     }
-    for (int32_t& bit : gateInputBit)
-        bit = -1;
-    testCounter = 0;
-    sendWasOn = false;
-    return ObryCorvaneBase::Initialize();
+    return ObryExpanderController::Initialize();
 }
 
 // ---------------------------------------------------------------------------
 // audio thread: no allocation, no blocking lock
-
-float ObryCorvane::Param(int32_t index)
-{
-    const ParameterInfo& info = kParameters[index];
-    const float value = CurrentProgram()->GetParameter(index);
-    // Values reach the program from the host, the editor, Lua, OSC and
-    // saved projects; every one read here is used as an index or a count.
-    if (value != value)
-        return info.def;
-    const float held = value < info.min ? info.min : (value > info.max ? info.max : value);
-    // Note numbers come through the host's 0..1 scale a float step off the
-    // whole note (60 arrives as 60.0000038): a range would then leave out
-    // its own bottom note. They are whole notes.
-    return info.unit == kNote ? std::floor(held + 0.5f) : held;
-}
 
 void ObryCorvane::RefreshSettings()
 {
@@ -338,9 +276,7 @@ void ObryCorvane::RefreshSettings()
         s.gateOutput = IntParam(base + (kChGateOutput - kChMidiChannel));
         s.velOutput = IntParam(base + (kChVelOutput - kChMidiChannel));
     }
-    gateGroups.Refresh(kGateLayout, rate, [this](int32_t index) { return Param(index); });
-    midiOutChannel = IntParam(kMidiOutMidiChannel);
-    channelise = IntParam(kMidiOutChannelise);
+    ObryExpanderController::RefreshSettings();
 }
 
 void ObryCorvane::VoiceNoteOn(int32_t v, int32_t note, float velocity)
@@ -380,16 +316,9 @@ void ObryCorvane::VoiceAllNotesOff(int32_t v)
     voice.gate = false;
 }
 
-void ObryCorvane::HandleMidi(const QZ::MessageQueueItem& item)
+// Voices only: serial forwarding and the gate groups are the shared handling's.
+void ObryCorvane::HandleChannelMessage(int32_t status, int32_t channel, int32_t data1, int32_t data2)
 {
-    RefreshSettings();
-    ForwardToSerialLine(midiOut, item, midiOutChannel, channelise);
-    if (item.type != QZ::MessageQueueItem::kShortMIDI)
-        return;
-    const int32_t status = item.data[0] & 0xF0;
-    const int32_t channel = item.data[1] & 0x0F;
-    const int32_t data1 = item.data[2] & 0x7F;
-    const int32_t data2 = item.data[3] & 0x7F;
     if (status == 0x90 && data2 > 0) {
         const float velocity = static_cast<float>(data2) * 0.007874016f;
         for (int32_t v = 0; v < kVoiceChannels; ++v) {
@@ -398,12 +327,10 @@ void ObryCorvane::HandleMidi(const QZ::MessageQueueItem& item)
                 static_cast<float>(data1) <= s.rangeMax)
                 VoiceNoteOn(v, data1, velocity);
         }
-        gateGroups.NoteOn(channel, data1, data2);
     } else if (status == 0x80 || status == 0x90) {
         for (int32_t v = 0; v < kVoiceChannels; ++v)
             if (voiceSettings[v].channel == channel + 1)
                 VoiceNoteOff(v, data1);
-        gateGroups.NoteOff(channel, data1);
     } else if (status == 0xB0 && (data1 == 120 || data1 == 123)) {
         for (int32_t v = 0; v < kVoiceChannels; ++v) {
             if (voiceSettings[v].channel != channel + 1)
@@ -417,128 +344,21 @@ void ObryCorvane::HandleMidi(const QZ::MessageQueueItem& item)
             voice.notes.Clear();
             voice.note = 0.0f;
         }
-        gateGroups.CloseGates(channel);
     }
 }
 
-// All sound off: controller 120 on every channel, through the MIDI handling
-// so that it also reaches the serial output where its channel filter passes.
-void ObryCorvane::HandleQueuedMessage(QZ::MessageQueueItem* item)
+void ObryCorvane::BeginSubBlock(int32_t frames)
 {
-    if (!item || item->type != QZ::MessageQueueItem::kValue || item->Value() != kObryProperty_AllSoundOff)
-        return;
-    allSoundOffPending.store(false, std::memory_order_release);
-    QZ::MessageQueueItem message; // no allocation: its SysEx bytes stay empty
-    message.type = QZ::MessageQueueItem::kShortMIDI;
-    for (uint8_t channel = 0; channel < 16; ++channel) {
-        message.data[0] = 0xB0;
-        message.data[1] = channel;
-        message.data[2] = 120;
-        message.data[3] = 0;
-        HandleMidi(message);
-    }
-}
-
-bool ObryCorvane::BeginBlock(int32_t frames)
-{
-    if (!ObryCorvaneBase::BeginBlock(frames))
-        return false;
-    const VstTimeInfo* info =
-        getTimeInfo(kVstPpqPosValid | kVstTempoValid | kVstBarsValid | kVstCyclePosValid | kVstTimeSigValid);
-    clock.BeginBlock(info, Param(kMidiOutClock) != 0.0f);
-    return true;
-}
-
-void ObryCorvane::ReadRateAndClockSettings()
-{
-    const float hostRate = getSampleRate();
-    rate = std::isfinite(hostRate) && hostRate > 0.0f ? hostRate : 0.0;
-    rateClass = SerialRateClass(rate);
-    clockSettings = ExpanderMidiClock::MakeSettings(Param(kMidiOutClock), Param(kMidiClockOffset),
-                                                    Param(kMidiClockSwing), Param(kMidiClockSwingType));
-}
-
-void ObryCorvane::BeginSubBlock(int32_t)
-{
-    ReadRateAndClockSettings();
-
-    const bool send = Param(kSend) != 0.0f;
-    if (send && !sendWasOn) {
-        const uint8_t bytes[] = {static_cast<uint8_t>(IntParam(kByte1)), static_cast<uint8_t>(IntParam(kByte2)),
-                                 static_cast<uint8_t>(IntParam(kByte3))};
-        midiOut.Append(bytes, static_cast<size_t>(IntParam(kBytes)));
-    }
-    sendWasOn = send;
-
+    ObryExpanderController::BeginSubBlock(frames);
     for (int32_t v = 0; v < kVoiceChannels; ++v) {
         const int32_t base = kChMidiChannel + kVoiceGroupSize * v;
         voiceSettings[v].gateOutput = IntParam(base + (kChGateOutput - kChMidiChannel));
         voiceSettings[v].velOutput = IntParam(base + (kChVelOutput - kChMidiChannel));
     }
-    testSignal = IntParam(kTestSignal);
-    midiOutBit = IntParam(kMidiOutOutput);
-
-    thruPair = IntParam(kInputThru) - 1;
     for (int32_t k = 0; k < kCvInputs; ++k) {
         cvInput[k] = IntParam(kInput1 + k) - 1;
         cvBipolar[k] = IntParam(kInputMode1 + k) == 1;
     }
-    for (int32_t i = 0; i < kGateInputs; ++i)
-        gateInputBit[i] = IntParam(kInputToGate1 + i) - 1;
-}
-
-void ObryCorvane::DeliverEvent(QZ::MessageQueueItem* item)
-{
-    luaMIDIHelper.ProcessMidiEvent(item);
-    HandleMidi(*item);
-}
-
-// The block is cut only where something happens: a clock, a MIDI event, the
-// end of a gate's trigger.
-void ObryCorvane::ProcessBlockWithEvents(float** inputs, float** outputs, int32_t frames)
-{
-    if (frames <= 0)
-        return;
-    RefreshSettings();
-    ReadRateAndClockSettings();
-    clock.BeginClocks(midiOut, clockSettings, rate, frames);
-
-    QZ::MessageQueueItem* pending = queueA.Read();
-    int32_t position = 0;
-    while (position < frames) {
-        if (clock.NextClockSample() <= position)
-            clock.SendClock(midiOut);
-        // At most 63 items wait in the queue: this ends.
-        while (pending && static_cast<int64_t>(pending->deltaFrame) <= position) {
-            DeliverEvent(pending);
-            pending = queueA.Read();
-        }
-
-        int64_t end = frames;
-        auto limit = [&](int64_t at) {
-            if (at <= position)
-                at = position + 1; // a piece is at least one sample
-            if (at < end)
-                end = at;
-        };
-        if (clock.NextClockSample() != INT32_MAX)
-            limit(clock.NextClockSample());
-        if (pending)
-            limit(pending->deltaFrame);
-        const int32_t triggerEnd = gateGroups.SamplesToTriggerEnd();
-        if (triggerEnd != INT32_MAX)
-            limit(static_cast<int64_t>(position) + triggerEnd);
-        const auto piece = static_cast<int32_t>(end - position);
-
-        BeginSubBlock(piece);
-        EncodePiece(inputs, outputs, position, piece);
-        gateGroups.Advance(piece);
-        position += piece;
-    }
-    // An event at or past the block's end comes after the whole block, in
-    // this block, as for every plug-in; later ones wait in the queue.
-    if (pending)
-        DeliverEvent(pending);
 }
 
 void ObryCorvane::MakePieceBytes(uint8_t* bytes)
@@ -585,22 +405,10 @@ inline int32_t CvLevel(float x, bool bipolar)
 
 void ObryCorvane::EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames)
 {
-    float* left = outputs[0] + first;
-    float* right = outputs[1] + first;
-    uint8_t frame[kBrinkFrameBytes] = {};
-
-    if (testSignal >= 1 && testSignal <= 5) {
-        for (int32_t i = 0; i < frames; ++i) {
-            ExpanderTestFrame(testSignal, &testCounter, frame, kBrinkFrameBytes);
-            WriteBrinkFrame(frame, {0, 0}, &left[i], &right[i]);
-        }
-        return;
-    }
-
     uint8_t pieceBytes[kBrinkFrameBytes];
     MakePieceBytes(pieceBytes);
 
-    // The routed inputs of the piece. An unrouted CV input below the highest
+    // The routed CV inputs of the piece. An unrouted one below the highest
     // routed one keeps its piece byte, as do the bytes above.
     const float* cv[kCvInputs] = {};
     int32_t cvCount = 0;
@@ -609,40 +417,14 @@ void ObryCorvane::EncodePiece(float** inputs, float** outputs, int32_t first, in
             cv[k] = inputs[cvInput[k]] + first;
             cvCount = k + 1;
         }
-    const float* gateIn[kGateInputs] = {};
-    int32_t gateCount = 0;
-    int32_t gateBits[kGateInputs] = {};
-    for (int32_t i = 0; i < kGateInputs; ++i)
-        if (gateInputBit[i] >= 0) {
-            gateIn[gateCount] = inputs[i] + first;
-            gateBits[gateCount++] = gateInputBit[i];
-        }
-    const bool thru = thruPair >= 0 && 2 * thruPair + 1 < kNumInputs;
-    const float* thruLeft = thru ? inputs[2 * thruPair] + first : nullptr;
-    const float* thruRight = thru ? inputs[2 * thruPair + 1] + first : nullptr;
-
-    for (int32_t i = 0; i < frames; ++i) {
-        // Every input of this sample is read before its outputs are written:
-        // a host may hand the same buffers for both.
-        memcpy(frame, pieceBytes, sizeof frame);
+    EncodeFrames<kBrinkFrameBytes>(inputs, outputs, first, frames, pieceBytes, [&](uint8_t* frame, int32_t i) {
         for (int32_t k = 0; k < cvCount; ++k) {
             if (!cv[k])
                 continue;
             const int32_t level = CvLevel(cv[k][i], cvBipolar[k]) + pieceBytes[k];
             frame[k] = static_cast<uint8_t>(level <= 0 ? 0 : (level > 255 ? 255 : level));
         }
-        for (int32_t g = 0; g < gateCount; ++g)
-            if (gateIn[g][i] > 0.0f)
-                SetFrameGate(frame, kBrinkFrameBytes, gateBits[g]);
-        if (midiOut.Step(rateClass))
-            SetFrameGate(frame, kBrinkFrameBytes, midiOutBit);
-        ExpanderWordPair merge{0, 0};
-        if (thru)
-            merge = {BrinkSampleWord::FromSample(thruLeft[i]), BrinkSampleWord::FromSample(thruRight[i])};
-        WriteBrinkFrame(frame, merge, &left[i], &right[i]);
-    }
-    if (frames > 0)
-        memcpy(indicatorBlock + kIndicatorFrameBytes, frame, sizeof frame);
+    });
 }
 
 } // namespace ObryCorvaneBrinkController

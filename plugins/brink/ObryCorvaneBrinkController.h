@@ -7,38 +7,28 @@
 // output with MIDI clock from the host's tempo and transport. The data
 // stream on one input pair can be merged in ("Input Thru").
 //
-// Threads: BeginBlock, BeginSubBlock, ProcessBlockWithEvents,
-// HandleQueuedMessage and the MIDI handling run on the audio thread and
-// allocate nothing (the MIDI-out ring is made by Initialize). SetProperty
-// (all sound off) comes from the host or the editor and only queues a
-// command for the audio thread. The value-name lists are built once per
-// process on first request.
+// The machinery it shares with the Carro Controller (gate groups, gate
+// inputs, serial MIDI output and clock, "Send", "Input Thru", test frames,
+// all sound off, the block loop) is ObryExpanderController's.
+//
+// Threads: as ObryExpanderController; the voice channels and CV inputs are
+// audio thread state. The value-name lists are built once per process on
+// first request.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
-#include "framework/ObryCorvaneBase.h"
-#include "plugins/common/ExpanderControl.h"
-#include "plugins/common/ExpanderDataWords.h"
+#include "plugins/common/ExpanderController.h"
 #include "plugins/common/MonoNoteStack.h"
-
-// Plug-in property: all sound off (any data; the work is done on the audio thread).
-constexpr uint32_t kObryProperty_AllSoundOff = 64094;
 
 namespace ObryCorvaneBrinkController {
 
-class ObryCorvane : public ObryCorvaneBase {
+class ObryCorvane : public ObryExpanderController {
 public:
     static constexpr int32_t kNumParams = 127;
-    static constexpr int32_t kNumInputs = 8;
-    static constexpr int32_t kNumOutputs = 2;
     static constexpr int32_t kVoiceChannels = 2;
     static constexpr int32_t kGateGroups = 5;
     static constexpr int32_t kCvInputs = 5;
-    static constexpr int32_t kGateInputs = 8;
-    // Where the last frame's bytes B1..B5 are shown in the indicator block.
-    static constexpr int32_t kIndicatorFrameBytes = 40;
 
     enum Parameter : int32_t {
         kOutput1 = 0, // .. kOutput1 + 4
@@ -78,26 +68,18 @@ public:
 
     ObryCorvane(audioMasterCallback audioMaster, bool isSynth);
 
-    bool getInputProperties(int32_t index, VstPinProperties* properties) override;
-    bool getOutputProperties(int32_t index, VstPinProperties* properties) override;
     int32_t GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray) override;
-    int32_t GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t element, uint32_t* size,
-                            uint8_t* writable) override;
-    int32_t SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size) override;
     int32_t Initialize() override;
-    bool BeginBlock(int32_t frames) override;
     void BeginSubBlock(int32_t frames) override;
-    void ProcessBlockWithEvents(float** inputs, float** outputs, int32_t frames) override;
-    void HandleQueuedMessage(QZ::MessageQueueItem* item) override;
     uint32_t GetParameterFlags(int32_t index) override;
     bool StringFromValue(AudioUnitParameterStringFromValue& request) override;
     const char* GetPluginName() override { return "Corvane Brink Controller"; }
     const char* GetGUIScriptName() override { return "gui_brinkcontroller.lua"; }
 
-    // For tests and the editor (audio thread state; read it only while no
-    // block runs).
-    const SerialMidiLine& MidiOut() const { return midiOut; }
-    const ExpanderMidiClock& Clock() const { return clock; }
+protected:
+    void RefreshSettings() override;
+    void HandleChannelMessage(int32_t status, int32_t channel, int32_t data1, int32_t data2) override;
+    void EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames) override;
 
 private:
     struct VoiceSettings {
@@ -117,50 +99,19 @@ private:
         MonoNoteStack notes;
     };
 
-    // A program value held to its parameter's range (its default when NaN).
-    float Param(int32_t index);
-    int32_t IntParam(int32_t index) { return static_cast<int32_t>(Param(index)); }
-
-    // Reads the voice, gate-group and MIDI-out settings (before every MIDI
-    // message and at block start).
-    void RefreshSettings();
-    // One queue-A message: serial forwarding, voices, gate groups.
-    void HandleMidi(const QZ::MessageQueueItem& item);
     void VoiceNoteOn(int32_t v, int32_t note, float velocity);
     void VoiceNoteOff(int32_t v, int32_t note);
     void VoiceAllNotesOff(int32_t v);
-    void DeliverEvent(QZ::MessageQueueItem* item);
-    void ReadRateAndClockSettings();
 
     // The bytes every sample of a piece starts from.
     void MakePieceBytes(uint8_t* bytes);
-    // Encodes `frames` samples from `first` on.
-    void EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames);
 
     VoiceSettings voiceSettings[kVoiceChannels];
     Voice voices[kVoiceChannels];
-    ExpanderGateGroups gateGroups;
-    SerialMidiLine midiOut;
-    ExpanderMidiClock clock;
-    int32_t midiOutChannel = 0;
-    int32_t channelise = 0;
 
     // Per piece (BeginSubBlock).
-    double rate = 0.0; // the host sample rate, 0 when unusable
-    int32_t rateClass = 0;
-    int32_t testSignal = 0;
-    int32_t midiOutBit = 0; // gate 0..39 that carries the serial line
-    ExpanderMidiClock::Settings clockSettings;
-    int32_t thruPair = -1;          // -1 none; pair p = inputs 2p, 2p+1
     int32_t cvInput[kCvInputs] = {}; // input channel 0..7, or -1
     bool cvBipolar[kCvInputs] = {};
-    int32_t gateInputBit[kGateInputs] = {}; // gate 0..39, or -1
-
-    uint32_t testCounter = 0;
-    bool sendWasOn = false;
-    // An all-sound-off request waits in the command queue (any thread sets
-    // it, the audio thread clears it).
-    std::atomic<bool> allSoundOffPending{false};
 };
 
 } // namespace ObryCorvaneBrinkController

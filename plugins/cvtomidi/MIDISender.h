@@ -9,8 +9,9 @@
 //   Write: the audio thread (the ring's only writer).
 //   the sender thread: the ring's only reader; the only thread that sends.
 // The ring, the data event and the open port live in a state block that the
-// sender thread shares, so that a thread which does not stop in time (a port
-// that hangs) is left running with everything it uses still alive.
+// sender thread shares (SenderThread.h), so that a thread which does not stop
+// in time (a port that hangs) is left running with everything it uses still
+// alive.
 #pragma once
 
 #include <atomic>
@@ -20,42 +21,37 @@
 #include <mutex>
 #include <string>
 
-#include "platform/Event.h"
 #include "platform/MidiOutput.h"
-#include "platform/WorkerThread.h"
+#include "plugins/common/SenderRing.h"
+#include "plugins/common/SenderThread.h"
 
 class MIDISender {
 public:
+    struct MessageItem {
+        uint64_t time = 0; // nanoseconds from the start of the processing call
+        int32_t length = 0;
+        uint8_t bytes[3] = {0, 0, 0};
+    };
+
     // Single-writer, single-reader ring of 64 messages; at most 63 pending.
-    // The writer alone moves the write index and the reader alone the read
-    // index (release), each reading the other's with acquire.
-    class MessageQueue {
+    class MessageQueue : public SenderRing<MessageItem> {
     public:
-        static constexpr int32_t kSize = 64;
-
-        struct Item {
-            uint64_t time = 0; // nanoseconds from the start of the processing call
-            int32_t length = 0;
-            uint8_t bytes[3] = {0, 0, 0};
-        };
-
+        using Item = MessageItem;
         // Writer side: false when the ring is full (the message is dropped).
-        bool Write(uint64_t time, uint8_t status, uint8_t data1, uint8_t data2);
-        // Reader side: takes the next item into *item; false when empty.
-        bool Read(Item* item);
-        // The number of items written and not yet taken (a hint).
-        int32_t Pending() const;
-
-    private:
-        Item items[kSize];
-        std::atomic<int32_t> readIndex{kSize - 1}; // the last slot taken
-        std::atomic<int32_t> writeIndex{0};
+        bool Write(uint64_t time, uint8_t status, uint8_t data1, uint8_t data2)
+        {
+            return WriteWith([&](Item& item) {
+                item.time = time;
+                item.length = 3;
+                item.bytes[0] = status;
+                item.bytes[1] = data1;
+                item.bytes[2] = data2;
+            });
+        }
     };
 
     static constexpr const char* kOverflowText = "MIDISender::MessageQueue::Write() overflow\n";
-    // Overflow lines the sender thread writes at a time; drops beyond these
-    // are summed up in one line.
-    static constexpr uint32_t kMaxOverflowLinesPerReport = 8;
+    static constexpr uint32_t kMaxOverflowLinesPerReport = SenderState::kMaxOverflowLinesPerReport;
 
     MIDISender();
     ~MIDISender(); // Stop()
@@ -79,7 +75,7 @@ public:
     bool IsDeviceOpen() const;
     bool IsRunning() const { return thread.IsRunning(); }
     // Whether Stop has asked the running thread to end.
-    bool StopRequested() const { return state->stopRequested.load(std::memory_order_acquire); }
+    bool StopRequested() const { return state->StopRequested(); }
 
     // audio thread: no allocation, no blocking, no I/O.
     // Queues one message; ignored when no port is open. A full ring drops it
@@ -91,22 +87,18 @@ public:
     int32_t Pending() const;
 
 private:
-    struct State {
+    struct State final : SenderState {
+        State() : SenderState(kOverflowText) {}
         MessageQueue queue;
-        corvane::platform::Event data;
         std::mutex deviceLock; // guards `device`; held only to swap or copy it
         std::shared_ptr<corvane::platform::MidiOutput> device;
         std::atomic<bool> deviceOpen{false};
-        std::atomic<bool> stopRequested{false};
-        std::atomic<bool> threadRunning{false};
-        std::atomic<uint32_t> dropped{0}; // overflows not yet reported
 
-        void ReportDrops();
-        void Drain();
-        void Run(corvane::platform::Event& quit);
+        void Drain() override;
+        void Finish() override { CloseDevice(); }
         void CloseDevice();
     };
 
     const std::shared_ptr<State> state; // shared with the sender thread; never replaced
-    corvane::platform::WorkerThread thread;
+    SenderThread thread;
 };

@@ -20,9 +20,6 @@
 
 constexpr uint32_t kObryProperty_MIDIOutputDevice = 64100;
 
-// The property value is not acceptable (a name too long for the state).
-constexpr int32_t kAudioUnitErr_InvalidPropertyValue = -10851;
-
 namespace ObryCorvaneCVToMIDI {
 
 class ObryCorvane final : public ObryCorvaneBase {

@@ -2,52 +2,14 @@
 // OSC port rule, and an audio path that never allocates.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "tests/framework/TestPlugin.h"
+#include "tests/plugins/AllocationCounter.h"
 #include "tests/support/TestSupport.h"
 
 using corvane::test::TestPlugin;
-
-// Counting allocator: while `gCountAllocations` is set on this thread, every
-// operator new is counted.
-namespace {
-thread_local bool gCountAllocations = false;
-std::atomic<int> gAllocations{0};
-} // namespace
-
-void* operator new(size_t size)
-{
-    if (gCountAllocations)
-        gAllocations.fetch_add(1);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](size_t size)
-{
-    return operator new(size);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 
@@ -179,25 +141,15 @@ TEST(PluginBase, PropertiesAnswerAsDocumented)
     EXPECT_EQ(writable, 0);
 
     uint8_t data[8] = {};
-    EXPECT_EQ(plugin.GetProperty(64008, 0, 0, data), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(plugin.GetProperty(64008, 0, 0, data), kAudioUnitErr_InvalidProperty); // write-only
     EXPECT_EQ(plugin.GetProperty(64012, 0, 0, data), kAudioUnitErr_InvalidProperty);
+    // The short name drops the spaces (OSC addresses use it).
     const char* text = nullptr;
     ASSERT_EQ(plugin.GetProperty(64004, 0, 0, &text), 0);
     EXPECT_STREQ(text, "QVVoiceTester");
-    ASSERT_EQ(plugin.GetProperty(64002, 0, 0, &text), 0);
-    EXPECT_STREQ(text, "Corvane");
-    uint32_t count = 0;
-    ASSERT_EQ(plugin.GetProperty(64007, 0, 0, &count), 0);
-    EXPECT_EQ(count, 13u);
     const std::vector<std::string>* names = nullptr;
     ASSERT_EQ(plugin.GetProperty(64005, 0, 0, &names), 0);
     EXPECT_EQ((*names)[6], "AVeryLongParameterName");
-    uint8_t learner = 7;
-    ASSERT_EQ(plugin.GetProperty(64013, 0, 0, &learner), 0);
-    EXPECT_EQ(learner, 0);
-    char effectName[64];
-    plugin.dispatcher(effGetEffectName, 0, 0, effectName, 0);
-    EXPECT_STREQ(effectName, "QV Voice Tester");
 }
 
 TEST(PluginBase, FactoryPresetsFillThePrograms)
@@ -243,11 +195,9 @@ TEST(PluginBase, AudioPathDoesNotAllocate)
     for (int round = 0; round < 4; ++round) {
         Send(plugin, events);
         plugin.CommandQueue().Write(1);
-        gAllocations = 0;
-        gCountAllocations = true;
+        corvane::test::AllocationCounter counter;
         plugin.processReplacing(in.pointers.data(), out.pointers.data(), 512);
         plugin.setParameter(1, 0.75f); // host automation on the audio thread
-        gCountAllocations = false;
-        EXPECT_EQ(gAllocations.load(), 0) << round;
+        EXPECT_EQ(counter.Count(), 0) << round;
     }
 }

@@ -74,25 +74,11 @@ void TestPlugin::HandleQueuedMessage(QZ::MessageQueueItem* item)
         trace.push_back("Command(" + std::to_string(item->Value()) + ")");
 }
 
-void TestPlugin::NoteOn(int channel, int note, int velocity)
+void TestPlugin::Record(const char* hook, int a, int b, int c)
 {
     if (recordTrace)
-        trace.push_back("NoteOn(" + std::to_string(channel) + "," + std::to_string(note) + "," +
-                        std::to_string(velocity) + ")");
-}
-
-void TestPlugin::NoteOff(int channel, int note, int velocity)
-{
-    if (recordTrace)
-        trace.push_back("NoteOff(" + std::to_string(channel) + "," + std::to_string(note) + "," +
-                        std::to_string(velocity) + ")");
-}
-
-void TestPlugin::ControlChange(int channel, int controller, int value)
-{
-    if (recordTrace)
-        trace.push_back("CC(" + std::to_string(channel) + "," + std::to_string(controller) + "," +
-                        std::to_string(value) + ")");
+        trace.push_back(std::string(hook) + "(" + std::to_string(a) + "," + std::to_string(b) + "," +
+                        std::to_string(c) + ")");
 }
 
 } // namespace corvane::test

@@ -30,9 +30,9 @@ public:
     void BeginSubBlock(int32_t frames) override;
     void Process(float** inputs, float** outputs, int32_t frames) override;
     void HandleQueuedMessage(QZ::MessageQueueItem* item) override;
-    void NoteOn(int channel, int note, int velocity) override;
-    void NoteOff(int channel, int note, int velocity) override;
-    void ControlChange(int channel, int controller, int value) override;
+    void NoteOn(int channel, int note, int velocity) override { Record("NoteOn", channel, note, velocity); }
+    void NoteOff(int channel, int note, int velocity) override { Record("NoteOff", channel, note, velocity); }
+    void ControlChange(int channel, int controller, int value) override { Record("CC", channel, controller, value); }
     const char* GetPluginName() override { return name.c_str(); }
     const char* GetGUIScriptName() override { return "gui_tester.lua"; }
 
@@ -43,6 +43,7 @@ public:
     float inputSample = -1;
 
 private:
+    void Record(const char* hook, int a, int b, int c);
     std::string name;
 };
 

@@ -302,6 +302,35 @@ TEST_F(EditorInProcess, KeysReachTheFocusedElementOnce)
     EXPECT_EQ(Idle(), (std::vector<std::string>{"lose focus", "down 250,190 m0 c1", "up 250,190 m0"}));
 }
 
+TEST_F(EditorInProcess, AResizedWindowIsDrawnAtItsNewSize)
+{
+    REQUIRE_DISPLAY();
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(WaitFor([&] { return Manager().FramesDrawn() >= 1; }));
+    // What the resize drag does on the UI thread.
+    Manager().Bridge()->SetWindowSize(kWidth + 60, kHeight + 40);
+    Manager().SetWindowSize(kWidth + 60, kHeight + 40);
+    Manager().SignalRenderEvent(QZ::Manager::kEventSizeChanged);
+    int width = 0, height = 0;
+    ASSERT_TRUE(host->Size(child, &width, &height));
+    EXPECT_EQ(width, kWidth + 60);
+    EXPECT_EQ(height, kHeight + 40);
+    ASSERT_TRUE(host->Size(host->Id(), &width, &height));
+    EXPECT_EQ(width, kWidth + 160); // the host's window grew by as much
+    EXPECT_EQ(height, kHeight + 140);
+    EXPECT_EQ(Manager().Bridge()->GetWindowRect(), kHeight + 40);
+    // The new corner shows the panel too.
+    Rgb colour;
+    EXPECT_TRUE(WaitFor([&] {
+        return host->Pixel(child, kWidth + 55, kHeight + 35, &colour) && std::abs(colour.r - 51) <= 2 &&
+               std::abs(colour.g - 102) <= 2 && std::abs(colour.b - 153) <= 2;
+    })) << colour.r << " " << colour.g << " " << colour.b;
+    ERect* rect = nullptr;
+    ASSERT_TRUE(plugin->view->getRect(&rect));
+    EXPECT_EQ(rect->right, kWidth + 60);
+    EXPECT_EQ(rect->bottom, kHeight + 40);
+}
+
 TEST_F(EditorInProcess, OurErrorHandlerIsInPlaceOnlyWhileAnEditorIsOpen)
 {
     REQUIRE_DISPLAY();

@@ -3,7 +3,11 @@
 // effEditClose, and the ways hosts get that order wrong.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "host/VstHost.h"
@@ -248,7 +252,38 @@ TEST_F(EditorModule, ClosingThePluginWithItsEditorOpenStopsTheEditor)
     EXPECT_TRUE(host.Children().empty());
 }
 
+int OpenSockets()
+{
+    int count = 0;
+    if (DIR* folder = opendir("/proc/self/fd")) {
+        while (dirent* entry = readdir(folder)) {
+            char path[300], target[300];
+            snprintf(path, sizeof path, "/proc/self/fd/%s", entry->d_name);
+            const ssize_t length = readlink(path, target, sizeof target - 1);
+            if (length > 0 && strncmp(target, "socket:", 7) == 0)
+                ++count;
+        }
+        closedir(folder);
+    }
+    return count;
+}
+
 // A scanning or headless host: no editor opcode, and no X server either.
+TEST_F(EditorModule, AScanOpensNoXConnection)
+{
+    REQUIRE_DISPLAY();
+    const int before = OpenSockets();
+    for (const char* id : {"QZs0", "QZs2", "QZsk"}) {
+        auto p = MakePlugin(id);
+        ASSERT_TRUE(p) << id;
+        EXPECT_EQ(Rect(*p).right, 510);
+        p->Dispatch(effEditIdle);
+        p->Dispatch(effEditClose);
+        EXPECT_EQ(OpenSockets(), before) << id;
+        EXPECT_EQ(p->Close(), 1) << id;
+    }
+}
+
 TEST_F(EditorModule, AScanNeedsNoXServer)
 {
     const char* old = getenv("DISPLAY");

@@ -22,6 +22,17 @@ int CountError(Display*, XErrorEvent*)
     return 0;
 }
 
+// Xvfb refuses a connection now and then while it is busy accepting others.
+Display* Open()
+{
+    for (int attempt = 1; attempt <= 8; ++attempt) {
+        if (Display* display = XOpenDisplay(nullptr))
+            return display;
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 * attempt * attempt));
+    }
+    return nullptr;
+}
+
 } // namespace
 
 bool HaveDisplay()
@@ -29,7 +40,7 @@ bool HaveDisplay()
     const char* name = getenv("DISPLAY");
     if (!name || !*name)
         return false;
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = Open();
     if (!display)
         return false;
     XCloseDisplay(display);
@@ -57,7 +68,7 @@ HostWindow::HostWindow(int width, int height, uint32_t background)
     // Once, before any editor installs its handler over this one.
     static std::once_flag installed;
     std::call_once(installed, [] { XSetErrorHandler(CountError); });
-    display = XOpenDisplay(nullptr);
+    display = Open();
     if (!display)
         return;
     const int screen = DefaultScreen(display);

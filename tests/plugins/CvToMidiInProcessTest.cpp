@@ -1,8 +1,7 @@
 // CV To MIDI built in-process with the fake MIDI output installed: the MIDI
-// messages that input signals give, and when (the time each message carries);
-// the device property; the device name through the state chunk into a fresh
-// instance and out to its port; the program chunk under lying lengths and
-// the other byte order; bad input values; value texts.
+// messages that input signals give, and when; the device property; the device
+// name through the state chunk into a fresh instance and out to its port; the
+// program chunk under lying lengths; bad input values; value texts.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,10 +18,13 @@
 #include "plugins/cvtomidi/ObryCorvaneCVToMIDI.h"
 #include "tests/plugins/AllocationCounter.h"
 #include "tests/plugins/CvToMidiTestSupport.h"
+#include "tests/support/InProcessPlugin.h"
 #include "tests/support/TestSupport.h"
 
 using corvane::platform::ScopedFakeMidiOutput;
 using corvane::test::AllocationCounter;
+using corvane::test::TextFor;
+using corvane::test::ValueNames;
 using corvane::test::ScopedUserFolders;
 using corvane::test::UniquePortBase;
 using namespace corvane::test::cvtomidi;
@@ -55,23 +57,12 @@ void PrintTo(const Message& m, std::ostream* os)
     *os << text;
 }
 
-intptr_t SilentHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float)
-{
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
+using Owned = corvane::test::InProcessPlugin<CVToMIDI>;
 
-struct Closer {
-    void operator()(ObryCorvaneBase* plugin) const
-    {
-        plugin->close();
-        delete plugin;
-    }
-};
-using Owned = std::unique_ptr<CVToMIDI, Closer>;
-
+// Blocks of up to 4096 frames: a note's whole length fits in one.
 Owned Make()
 {
-    Owned plugin(new CVToMIDI(SilentHost));
+    Owned plugin(new CVToMIDI(corvane::test::InProcessHost));
     plugin->setSampleRate(kRate);
     plugin->setBlockSize(4096);
     plugin->resume();
@@ -339,24 +330,10 @@ TEST_F(CvToMidiInProcessTest, BrokenInputNeverGivesDataBytesAbove127)
     const std::vector<float> cv{kNaN, kInf, -kInf, 1e30f, -1e30f, kMax, -kMax, kDenormal, 0.5f, kNaN, -0.0f, kInf};
     const std::vector<float> gate{kNaN, 1, kNaN, -kInf, kInf, 0, kNaN, 1, kInf, kNaN, -1, 1};
 
-    // Default settings with CC and notes on: the exact answer.
     Set(0, P::kEnableCC, 1);
     Set(0, P::kEnableNote, 1);
-    Play(*plugin, cv, gate);
-    EXPECT_EQ(Sent(), (std::vector<Message>{
-                          {1, 0xB0, 1, 127}, {1, 0x90, 127, 64},
-                          {2, 0xB0, 1, 0}, {2, 0x80, 127, 0}, {2, 0x90, 0, 64},
-                          {3, 0xB0, 1, 127}, {3, 0x80, 0, 0}, {3, 0x90, 127, 64},
-                          {4, 0xB0, 1, 0}, {4, 0x80, 127, 0}, {4, 0x90, 0, 64},
-                          {5, 0xB0, 1, 127}, {5, 0x80, 0, 0}, {5, 0x90, 127, 64},
-                          {6, 0xB0, 1, 0}, {6, 0x80, 127, 0}, {6, 0x90, 0, 64},
-                          {7, 0xB0, 1, 64}, {7, 0x80, 0, 0}, {7, 0x90, 48, 64},
-                          {8, 0xB0, 1, 96}, {8, 0x80, 48, 0}, {8, 0x90, 72, 64},
-                          {10, 0xB0, 1, 64}, {10, 0x80, 72, 0}, {10, 0x90, 48, 64},
-                          {11, 0xB0, 1, 127}, {11, 0x80, 48, 0}, {11, 0x90, 127, 64},
-                      }));
-
-    // Every corner of the settings: whatever comes out is well-formed.
+    // The defaults and every corner of the settings: whatever comes out is
+    // well-formed.
     const float edges[][4] = {
         // CC min, CC max, pitch centre, pitch slope
         {-1, 1, 48, 48}, {1, -1, 0, -128}, {0.5f, 0.5f, 128, 128}, {-1, -0.999999f, 64, 0}, {0, 1e-7f, 0, 0.5f},
@@ -413,8 +390,6 @@ TEST_F(CvToMidiInProcessTest, AudioPathAllocatesNothingWhileMessagesFlow)
     EXPECT_GE(sent.size(), 63u); // a full ring at least
     EXPECT_NE(errors.find("MIDISender::MessageQueue::Write() overflow\n"), std::string::npos);
 }
-
-// ---- the device property ------------------------------------------------------------
 
 void Listener(void* refcon, ObryAuBase*, uint32_t id, uint32_t, uint32_t)
 {
@@ -495,8 +470,6 @@ TEST_F(CvToMidiInProcessTest, DevicePropertyTakesOnlyWhatTheCallerGave)
     Play(*plugin, {0}, {0});
     EXPECT_EQ(Sent(kDevice), (std::vector<Message>{{0, 0xB0, 1, 64}}));
 }
-
-// ---- state ---------------------------------------------------------------------------
 
 std::vector<uint8_t> ChunkOf(CVToMIDI& plugin)
 {
@@ -643,37 +616,8 @@ TEST_F(CvToMidiInProcessTest, RestoredValuesAreBroughtIntoRange)
     EXPECT_FALSE(plugin->Sender().IsDeviceOpen());
 }
 
-// ---- texts ------------------------------------------------------------------------
-
-std::vector<std::string> ValueNames(CVToMIDI& plugin, uint32_t scope, uint32_t index)
+TEST_F(CvToMidiInProcessTest, ValueNamesFlagsAndTexts)
 {
-    CFArray* names = nullptr;
-    if (plugin.GetParameterValueStrings(scope, index, &names) != 0)
-        return {"<error>"};
-    std::vector<std::string> texts;
-    for (size_t i = 0; names && i < names->Count(); ++i)
-        texts.push_back(static_cast<CFString*>(names->At(i))->CString());
-    if (names)
-        names->Release();
-    return texts;
-}
-
-std::string TextFor(CVToMIDI& plugin, uint32_t index, float value)
-{
-    AudioUnitParameterStringFromValue request{index, &value, nullptr};
-    if (!plugin.StringFromValue(request))
-        return "<refused>";
-    return request.outString ? request.outString->CString() : "<none>";
-}
-
-TEST_F(CvToMidiInProcessTest, NamesAndValueTexts)
-{
-    EXPECT_STREQ(plugin->GetPluginName(), "Corvane CV To MIDI");
-    EXPECT_STREQ(plugin->GetShortName(), "QVCVToMIDI");
-    EXPECT_STREQ(plugin->GetGUIScriptName(), "gui_cvtomidi.lua");
-    EXPECT_EQ(plugin->GetOSCParameterNames().at(14), "MaxNoteLengthL");
-    EXPECT_EQ(plugin->GetOSCParameterNames().at(24), "GateCloseMsgR");
-
     const std::vector<std::string> noteOn{"Continuous", "Gate Only", "Gated"};
     const std::vector<std::string> noteOff{"None", "Normal", "Legato"};
     const std::vector<std::string> gateClose{"None", "Note Off"};

@@ -22,7 +22,7 @@ using corvane::test::LoadedModule;
 using corvane::test::Stereo;
 
 constexpr int32_t kSmuxId = vst::FourCC("QZsb");
-enum : int32_t { kFlipL = 0, kFlipR = 1, kPortOffset = 2 };
+enum : int32_t { kFlipL = 0, kFlipR = 1 };
 
 std::unique_ptr<Plugin> MakeSmux()
 {
@@ -42,26 +42,6 @@ Stereo ConstantBlock(Plugin& smux, int32_t frames)
     std::vector<std::vector<float>> outputs;
     smux.ProcessBlock(inputs, outputs, frames);
     return {outputs[0], outputs[1]};
-}
-
-TEST(Smux, DescribesItself)
-{
-    auto smux = MakeSmux();
-    EXPECT_EQ(smux->UniqueId(), kSmuxId);
-    EXPECT_EQ(smux->NumInputs(), 4);
-    EXPECT_EQ(smux->NumOutputs(), 2);
-    EXPECT_EQ(smux->NumParams(), 3);
-    EXPECT_EQ(smux->NumPrograms(), 1);
-    EXPECT_EQ(smux->EffectName(), "QV SMUX");
-    EXPECT_EQ(smux->ProductString(), "QV SMUX");
-    EXPECT_EQ(smux->ProgramName(), "Defaults");
-    EXPECT_EQ(smux->ParameterName(kFlipL), "Flip L");
-    EXPECT_EQ(smux->ParameterName(kFlipR), "Flip R");
-    EXPECT_EQ(smux->ParameterName(kPortOffset), "OSC Port Offset");
-    EXPECT_EQ(smux->ParameterDisplay(kFlipL), "Off");
-    EXPECT_EQ(smux->ParameterDisplay(kPortOffset), "Off");
-    smux->SetParameter(kFlipR, 1);
-    EXPECT_EQ(smux->ParameterDisplay(kFlipR), "On");
 }
 
 TEST(Smux, BlocksOfThreeThenFourContinueTheAlternation)

@@ -98,57 +98,6 @@ void ExpectSteps(const std::vector<float>& samples, int64_t length, const std::f
             ASSERT_EQ(samples[n], expected(k)) << what << ": window " << k << " sample " << n;
 }
 
-// ---------------------------------------------------------------------------
-
-TEST(StepLfo, DescribesItselfAndShowsValueNames)
-{
-    StepLfo lfo;
-    Plugin& p = lfo.Host();
-    EXPECT_EQ(p.UniqueId(), kStepLfoId);
-    EXPECT_EQ(p.NumParams(), 235);
-    EXPECT_EQ(p.NumPrograms(), 1);
-    EXPECT_EQ(p.NumInputs(), 2);
-    EXPECT_EQ(p.NumOutputs(), 2);
-    EXPECT_EQ(p.EffectName(), "QV Step LFO");
-    EXPECT_EQ(p.ProductString(), "QV Step LFO");
-    EXPECT_EQ(p.ProgramName(), "Defaults");
-    struct Name {
-        int32_t index;
-        const char* name;
-    };
-    for (const Name& n : {Name{0, "OSC Port Offset"}, Name{1, "Speed Mode L"}, Name{21, "Swing Type L"},
-                          Name{22, "Speed Mode R"}, Name{42, "Swing Type R"}, Name{43, "Step 1 L"},
-                          Name{138, "Step 96 L"}, Name{139, "Step 1 R"}, Name{234, "Step 96 R"}})
-        EXPECT_EQ(p.ParameterName(n.index), std::string(n.name).substr(0, 15)) << n.index;
-
-    struct Row {
-        int32_t index;
-        float real;
-        const char* shown;
-    };
-    const Row rows[] = {
-        {kSpeedMode, 0, "Cycle"},           {kSpeedMode + kGroup, 1, "Step"},
-        {kSpeedMultiplier, 0, "0.1"},       {kSpeedMultiplier + kGroup, 3, "100"},
-        {kSync, 0, "Free"},                 {kSync, 1, "Tempo"},
-        {kSync + kGroup, 2, "Transport"},   {kSync, 3, "Quadrature"},
-        {kBeatDivisor, 0, "1/1"},           {kBeatDivisor + kGroup, 5, "1/32"},
-        {kRangeMode, 0, "Unipolar"},        {kRangeMode + kGroup, 1, "Bipolar"},
-        {kLengthMode, 0, "Start/Length"},   {kLengthMode + kGroup, 1, "Start/End"},
-        {kInterpolation, 0, "Step"},        {kInterpolation + kGroup, 1, "Linear"},
-        {kInputMode, 0, "Add"},             {kInputMode + kGroup, 2, "Combine"},
-        {kSwingType, 0, "16"},              {kSwingType + kGroup, 1, "8"},
-        {kTriplet, 1, "On"},                {kStartStep, 90, "90"},
-        {0, 0, "Off"},                      {kSmoothing, 0.4f, "Off"},
-        {kSmoothing + kGroup, -0.4f, "Off"},
-    };
-    for (const Row& row : rows) {
-        lfo.Set(row.index, row.real);
-        EXPECT_EQ(p.ParameterDisplay(row.index), row.shown) << "parameter " << row.index << " = " << row.real;
-    }
-    lfo.Set(kSmoothing, 100);
-    EXPECT_NE(p.ParameterDisplay(kSmoothing), "Off");
-}
-
 TEST(StepLfo, DefaultStepsLastASixteenthLockedToTheSongPosition)
 {
     // Defaults: "Step" speed mode, Transport sync, 1/16, 1 beat, steps 1..16.
@@ -185,27 +134,6 @@ TEST(StepLfo, DefaultStepsLastASixteenthLockedToTheSongPosition)
     EXPECT_EQ(jumped.left[10 * kBlock - 1], StepValue(0));
     EXPECT_EQ(jumped.left[10 * kBlock], StepValue(12));
     EXPECT_EQ(jumped.left[20 * kBlock - 1], StepValue(12));
-}
-
-TEST(StepLfo, StoppedTransportPassesTheInput)
-{
-    struct Row {
-        float inputMode;
-        float input;
-        float expected;
-    };
-    for (const Row& row : {Row{0, 0.3f, 0.3f}, Row{1, 0.3f, 0.0f}, Row{2, 0.3f, 0.3f}}) {
-        StepLfo lfo;
-        lfo.NumberSteps();
-        lfo.SetL(kOffset, 0.5f);
-        lfo.SetL(kMultiplier, 2);
-        lfo.SetL(kInputMode, row.inputMode);
-        lfo.Host().Time().playing = false;
-        lfo.Host().Time().ppqPos = 1.3;
-        const Output out = lfo.Run(3000, row.input);
-        for (size_t n = 0; n < out.left.size(); n += 7)
-            ASSERT_FLOAT_EQ(out.left[n], row.expected) << "input mode " << row.inputMode << " sample " << n;
-    }
 }
 
 TEST(StepLfo, StepRangeStartLengthAndStartEnd)
@@ -297,10 +225,7 @@ TEST(StepLfo, SpeedModesAndRates)
     };
     const Row rows[] = {
         {"free, cycle at 2 Hz over 16 steps", kFree, 0, 2, 1, 4, 1, 0, 1500},
-        {"free, 2 steps per second", kFree, 1, 2, 1, 4, 1, 0, 24000},
         {"free, 2 steps per second x 10", kFree, 1, 2, 2, 4, 1, 0, 2400},
-        {"free, cycle at 20 Hz x 0.1", kFree, 0, 20, 0, 4, 1, 0, 1500},
-        {"tempo, step of an 8th", kTempo, 1, 5, 1, 3, 1, 0, 12000},
         {"tempo, step of an 8th triplet", kTempo, 1, 5, 1, 3, 1, 1, 8000},
         {"tempo, step of two 16ths", kTempo, 1, 5, 1, 4, 2, 0, 12000},
         {"tempo, cycle of 4 quarter notes", kTempo, 0, 5, 1, 2, 4, 0, 6000},
@@ -370,20 +295,27 @@ TEST(StepLfo, SwingStretchesTheFirstStepOfEachPair)
     }
 }
 
-TEST(StepLfo, InputModesAndScaling)
+TEST(StepLfo, InputModesAndScalingAndAStoppedTransportPassesTheInput)
 {
-    struct Row {
+    const struct {
+        bool playing;
         float inputMode, input, expected; // step 0.5, multiplier 2, offset -0.25
+    } rows[] = {
+        {true, 0, 0.5f, 1.25f}, {true, 1, 0.5f, 0.375f}, {true, 2, 0.5f, 0.875f}, {true, 1, -2.0f, -1.5f},
+        {false, 0, 0.3f, 0.3f}, {false, 1, 0.3f, 0.0f},  {false, 2, 0.3f, 0.3f},
     };
-    for (const Row& row : {Row{0, 0.5f, 1.25f}, Row{1, 0.5f, 0.375f}, Row{2, 0.5f, 0.875f}, Row{1, -2.0f, -1.5f}}) {
+    for (const auto& row : rows) {
         StepLfo lfo;
         lfo.SetL(kLengthInSteps, 1);
         lfo.SetStep(0, 0, 0.5f);
         lfo.SetL(kMultiplier, 2);
         lfo.SetL(kOffset, -0.25f);
         lfo.SetL(kInputMode, row.inputMode);
+        lfo.Host().Time().playing = row.playing;
+        lfo.Host().Time().ppqPos = 1.3;
         const Output out = lfo.Run(kBlock, row.input);
-        EXPECT_FLOAT_EQ(out.left[100], row.expected) << "mode " << row.inputMode << " input " << row.input;
+        EXPECT_FLOAT_EQ(out.left[100], row.expected) << "playing " << row.playing << " mode " << row.inputMode;
+        EXPECT_FLOAT_EQ(out.left[kBlock - 1], row.expected);
     }
 }
 

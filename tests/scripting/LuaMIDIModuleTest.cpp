@@ -4,14 +4,13 @@
 // plug-in keeps processing.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "host/VstHost.h"
 #include "tests/scripting/ScriptFolders.h"
+#include "tests/support/PluginTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 using corvane::host::MidiMessage;
-using corvane::host::Module;
+using corvane::test::LoadedModule;
 using corvane::host::Plugin;
 using corvane::test::ScopedUserFolders;
 using corvane::test::StderrCapture;
@@ -20,32 +19,11 @@ namespace {
 
 constexpr const char* kDCName = "Corvane DC";
 
-Module& LoadedModule()
-{
-    static std::unique_ptr<Module> module = [] {
-        std::string error;
-        auto loaded = Module::Load(corvane::test::ModulePath(), &error);
-        if (!loaded)
-            ADD_FAILURE() << error;
-        return loaded;
-    }();
-    return *module;
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // The lines that start with one of `prefixes`, in order.
 std::vector<std::string> LinesStartingWith(const std::string& text, const std::vector<std::string>& prefixes)
 {
     std::vector<std::string> kept;
-    for (const std::string& line : Lines(text))
+    for (const std::string& line : corvane::test::Lines(text))
         for (const std::string& prefix : prefixes)
             if (line.rfind(prefix, 0) == 0) {
                 kept.push_back(line);
@@ -100,17 +78,6 @@ TEST_F(LuaMIDIModuleTest, UserScriptsRunInSortedOrderAndAFailingOneDoesNotStopTh
     EXPECT_EQ(lines[3], "z ran\tfunction\tfunction\ttrue");
 }
 
-TEST_F(LuaMIDIModuleTest, TheBuiltInScriptRunsCleanlyWhenTheUserHasNone)
-{
-    Script("only.lua", "print('only ran')");
-    StderrCapture capture;
-    auto plugin = CreateDC();
-    ASSERT_NE(plugin, nullptr);
-    const std::string text = capture.Text();
-    EXPECT_EQ(text.find("failed to run"), std::string::npos) << text;
-    EXPECT_NE(text.find("only ran\n"), std::string::npos) << text;
-}
-
 TEST_F(LuaMIDIModuleTest, ProgramChangeAndPressureReachTheScriptsAtTheirFramesWithOneBasedChannels)
 {
     Script("listen.lua", R"(
@@ -151,20 +118,6 @@ TEST_F(LuaMIDIModuleTest, ARunawayCallbackIsStoppedAndTheAudioKeepsFlowing)
     EXPECT_NE(stops[0].find("runaway.lua:2: script stopped: it ran past its time limit"), std::string::npos)
         << stops[0];
     EXPECT_EQ(LinesStartingWith(text, {"after"}), (std::vector<std::string>{"after\t1\t1", "after\t1\t2"}));
-}
-
-TEST_F(LuaMIDIModuleTest, MalformedSysExFromTheHostIsDropped)
-{
-    Script("pc.lua", "requestAllProgramChange(function(c, p) print('pc', c, p) end)");
-    auto plugin = CreateDC();
-    ASSERT_NE(plugin, nullptr);
-    StderrCapture capture;
-    plugin->SendSysEx({});
-    plugin->SendSysEx({0x41, 0x10, 0xF7});
-    plugin->SendSysEx({0xF0, 0x7E, 0xF7});
-    plugin->SendMidi({{0, {0xC1, 3, 0}}});
-    Block(*plugin);
-    EXPECT_EQ(LinesStartingWith(capture.Text(), {"pc"}), std::vector<std::string>{"pc\t2\t3"});
 }
 
 } // namespace

@@ -8,12 +8,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <thread>
 
 #include "host/VstHost.h"
 #include "tests/scripting/OscPeer.h"
 #include "tests/scripting/ScriptFolders.h"
+#include "tests/support/PluginTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 namespace corvane::test {
@@ -25,30 +25,6 @@ constexpr const char* kDCName = "Corvane DC";
 constexpr int32_t kDC = vst::FourCC("QZs0");
 constexpr int32_t kPortOffset = 10; // 0..100, indexed
 constexpr int32_t kSmoothingL = 11; // -500..500: the scripts' tick counter
-constexpr int kWaitLimitMs = 5000;  // a failure when reached, never a measured time
-
-host::Module& TheModule()
-{
-    static std::unique_ptr<host::Module> module = [] {
-        std::string error;
-        auto loaded = host::Module::Load(ModulePath(), &error);
-        if (!loaded)
-            throw std::runtime_error("cannot load the module: " + error);
-        return loaded;
-    }();
-    return *module;
-}
-
-bool WaitFor(const std::function<bool()>& condition)
-{
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitLimitMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > giveUp)
-            return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
 
 void Block(Plugin& plugin, const std::vector<host::MidiMessage>& midi = {})
 {
@@ -80,7 +56,7 @@ TEST(LuaTimerConcurrencyTest, ClosingWithAOneMillisecondTimerRunningIsClean)
         requestAllProgramChange(function(c, p) setParameter("Multiplier L", p / 64 - 1) end)
     )");
     for (int round = 0; round < 100; ++round) {
-        auto plugin = Plugin::Create(TheModule(), kDC);
+        auto plugin = Plugin::Create(LoadedModule(), kDC);
         ASSERT_NE(plugin, nullptr);
         plugin->Start(48000, 64);
         // The timer is running (it has moved the counter off 0).
@@ -123,7 +99,7 @@ TEST(LuaTimerConcurrencyTest, TimersMadeAndCancelledFromEveryThreadThenClosed)
         requestAllProgramChange(function(c, p) churn(3 + p % 3, 0.001 * (p % 4), p % 2 == 0) end)
         registerOSCPathForFunction("/churn", function(n) churn(6 + n % 3, 0, n % 2 == 1) end)
     )");
-    auto plugin = Plugin::Create(TheModule(), kDC);
+    auto plugin = Plugin::Create(LoadedModule(), kDC);
     ASSERT_NE(plugin, nullptr);
     plugin->Start(48000, 64);
     plugin->SetParameter(kPortOffset, 0.07f);

@@ -1,0 +1,203 @@
+#include "plugins/carro/ObryCorvaneCarroController.h"
+
+#include "plugins/common/ValueNames.h"
+
+namespace ObryCorvaneCarroController {
+
+namespace {
+
+constexpr uint32_t kIndexed = kAudioUnitParameterUnit_Indexed;
+constexpr uint32_t kBoolean = kAudioUnitParameterUnit_Boolean;
+constexpr uint32_t kPercent = kAudioUnitParameterUnit_Percent;
+constexpr uint32_t kNote = kAudioUnitParameterUnit_MIDINoteNumber;
+constexpr uint32_t kMilliseconds = kAudioUnitParameterUnit_Milliseconds;
+
+#define CARRO_GATES(K) {"Gates " K " MIDI Channel", kIndexed, 0, 16, 0}, {"Gates " K " Base Note", kNote, 0, 127, 48}
+#define CARRO_TRIGGER(K, J) {"Trigger " K "/" J " Length", kMilliseconds, 0, 100, 0}
+#define CARRO_TRIGGERS(K)                                                                                            \
+    CARRO_TRIGGER(K, "1"), CARRO_TRIGGER(K, "2"), CARRO_TRIGGER(K, "3"), CARRO_TRIGGER(K, "4"),                      \
+        CARRO_TRIGGER(K, "5"), CARRO_TRIGGER(K, "6"), CARRO_TRIGGER(K, "7"), CARRO_TRIGGER(K, "8")
+#define CARRO_ACCENTS(K)                                                                                             \
+    {"Accent " K "/2", kBoolean, 0, 1, 0}, {"Accent " K "/4", kBoolean, 0, 1, 0},                                   \
+        {"Accent " K "/6", kBoolean, 0, 1, 0}, {"Accent " K "/8", kBoolean, 0, 1, 0}
+#define CARRO_INPUT_TO_GATE(N) {"Input " N " To Gate", kIndexed, 0, 40, 0}
+
+const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
+    {"Output 1", kIndexed, 0, 255, 0},
+    {"Output 2", kIndexed, 0, 255, 0},
+    {"Output 3", kIndexed, 0, 255, 0},
+    {"Output 4", kIndexed, 0, 255, 0},
+    {"Output 5", kIndexed, 0, 255, 0},
+    {"Output 6", kIndexed, 0, 255, 0},
+    {"OSC Port Offset", kIndexed, 0, 100, 0},
+    {"Test Signal", kIndexed, 0, 4, 0},
+    CARRO_GATES("1"),
+    CARRO_GATES("2"),
+    CARRO_GATES("3"),
+    CARRO_GATES("4"),
+    CARRO_GATES("5"),
+    CARRO_GATES("6"),
+    {"Byte 1", kIndexed, 0, 255, 248},
+    {"Byte 2", kIndexed, 0, 127, 0},
+    {"Byte 3", kIndexed, 0, 127, 0},
+    {"Bytes", kIndexed, 1, 3, 1},
+    {"Send", kBoolean, 0, 1, 0},
+    {"MIDI Out MIDI Channel", kIndexed, 0, 17, 0},
+    {"MIDI Out Output", kIndexed, 0, 47, 0},
+    {"MIDI Out Clock", kBoolean, 0, 1, 0},
+    {"MIDI Clock Swing", kPercent, 0, 100, 50},
+    {"MIDI Clock Swing Type", kIndexed, 0, 1, 0},
+    {"Input Thru", kIndexed, 0, 4, 1},
+    {"MIDI Clock Offset", kMilliseconds, -100, 100, 0},
+    CARRO_TRIGGERS("1"),
+    CARRO_TRIGGERS("2"),
+    CARRO_TRIGGERS("3"),
+    CARRO_TRIGGERS("4"),
+    CARRO_TRIGGERS("5"),
+    CARRO_TRIGGERS("6"),
+    {"MIDI Out Channelise", kIndexed, 0, 16, 0},
+    CARRO_ACCENTS("1"),
+    CARRO_ACCENTS("2"),
+    CARRO_ACCENTS("3"),
+    CARRO_ACCENTS("4"),
+    CARRO_ACCENTS("5"),
+    CARRO_ACCENTS("6"),
+    CARRO_INPUT_TO_GATE("1"),
+    CARRO_INPUT_TO_GATE("2"),
+    CARRO_INPUT_TO_GATE("3"),
+    CARRO_INPUT_TO_GATE("4"),
+    CARRO_INPUT_TO_GATE("5"),
+    CARRO_INPUT_TO_GATE("6"),
+    CARRO_INPUT_TO_GATE("7"),
+    CARRO_INPUT_TO_GATE("8"),
+};
+
+#undef CARRO_GATES
+#undef CARRO_TRIGGER
+#undef CARRO_TRIGGERS
+#undef CARRO_ACCENTS
+#undef CARRO_INPUT_TO_GATE
+
+static_assert(ObryCorvane::kGatesMidiChannel + 2 * ObryCorvane::kGateGroups == ObryCorvane::kByte1);
+static_assert(ObryCorvane::kTriggerLength + 8 * ObryCorvane::kGateGroups == ObryCorvane::kMidiOutChannelise);
+static_assert(ObryCorvane::kAccent + 4 * ObryCorvane::kGateGroups == ObryCorvane::kInputToGate1);
+static_assert(ObryCorvane::kInputToGate1 + ObryCorvane::kGateInputs == ObryCorvane::kNumParams);
+
+FactoryPresetTable gPresets{{"Defaults", {}}};
+
+const ExpanderControllerLayout kLayout{
+    kCarroFrameBytes,
+    ObryCorvane::kTestSignal,
+    {ObryCorvane::kGateGroups, ObryCorvane::kGatesMidiChannel, ObryCorvane::kTriggerLength, ObryCorvane::kAccent},
+    ObryCorvane::kByte1,
+    ObryCorvane::kBytes,
+    ObryCorvane::kSend,
+    ObryCorvane::kMidiOutMidiChannel,
+    ObryCorvane::kMidiOutOutput,
+    ObryCorvane::kMidiOutClock,
+    ObryCorvane::kMidiClockSwing,
+    ObryCorvane::kMidiClockSwingType,
+    ObryCorvane::kMidiClockOffset,
+    ObryCorvane::kMidiOutChannelise,
+    ObryCorvane::kInputThru,
+    ObryCorvane::kInputToGate1,
+};
+
+// The value-name lists, built once per process and shared by all instances.
+#define CARRO_GATE_ROW(K)                                                                                            \
+    "Gates " K "/1", "Gates " K "/2", "Gates " K "/3", "Gates " K "/4", "Gates " K "/5", "Gates " K "/6",            \
+        "Gates " K "/7", "Gates " K "/8"
+#define CARRO_FIRST_40_GATES                                                                                           \
+    CARRO_GATE_ROW("1"), CARRO_GATE_ROW("2"), CARRO_GATE_ROW("3"), CARRO_GATE_ROW("4"), CARRO_GATE_ROW("5")
+#define CARRO_CHANNELS "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"
+
+const char* const kMidiOutChannelNames[] = {"Off", CARRO_CHANNELS, "Omni"};
+const char* const kGateNames[] = {CARRO_FIRST_40_GATES, CARRO_GATE_ROW("6")};
+const char* const kSwingTypeNames[] = {"16", "8"};
+const char* const kThruNames[] = {"Off", "1/2", "3/4", "5/6", "7/8"};
+const char* const kChanneliseNames[] = {"Off", CARRO_CHANNELS};
+const char* const kGateInputNames[] = {"Off", CARRO_FIRST_40_GATES};
+
+#undef CARRO_GATE_ROW
+#undef CARRO_FIRST_40_GATES
+#undef CARRO_CHANNELS
+
+static_assert(sizeof kGateNames / sizeof kGateNames[0] == 48);
+static_assert(sizeof kGateInputNames / sizeof kGateInputNames[0] == 41);
+
+SharedValueNames gMidiOutChannelList(kMidiOutChannelNames);
+SharedValueNames gGateList(kGateNames);
+SharedValueNames gSwingTypeList(kSwingTypeNames);
+SharedValueNames gThruList(kThruNames);
+SharedValueNames gChanneliseList(kChanneliseNames);
+SharedValueNames gGateInputList(kGateInputNames);
+
+// Parameters whose value 0 reads "Off": the port offset, the test signal,
+// the gate groups' MIDI channels and the trigger lengths.
+bool ShowsOffAtZero(int32_t index)
+{
+    if (index == ObryCorvane::kOSCPortOffset || index == ObryCorvane::kTestSignal)
+        return true;
+    if (index >= ObryCorvane::kGatesMidiChannel && index < ObryCorvane::kByte1)
+        return (index - ObryCorvane::kGatesMidiChannel) % 2 == 0;
+    return index >= ObryCorvane::kTriggerLength && index < ObryCorvane::kMidiOutChannelise;
+}
+
+} // namespace
+
+ObryCorvane::ObryCorvane(audioMasterCallback audioMaster, bool isSynth)
+    : ObryExpanderController(audioMaster, isSynth, vst::FourCC("QZsh") - (isSynth ? 1 : 0), kOSCPortOffset,
+                             &gPresets, kNumParams, kParameters, ObryProgramBasic<kNumParams>::Create, kLayout)
+{
+    Initialize();
+}
+
+int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)
+{
+    if (!outArray)
+        return 0;
+    if (scope != 0 || index >= static_cast<uint32_t>(kNumParams))
+        return kAudioUnitErr_InvalidParameter;
+    const auto i = static_cast<int32_t>(index);
+    SharedValueNames* names = nullptr;
+    if (i == kMidiOutMidiChannel)
+        names = &gMidiOutChannelList;
+    else if (i == kMidiOutOutput)
+        names = &gGateList;
+    else if (i == kMidiClockSwingType)
+        names = &gSwingTypeList;
+    else if (i == kInputThru)
+        names = &gThruList;
+    else if (i == kMidiOutChannelise)
+        names = &gChanneliseList;
+    else if (i >= kInputToGate1 && i < kInputToGate1 + kGateInputs)
+        names = &gGateInputList;
+    if (!names)
+        return kAudioUnitErr_InvalidParameter;
+    *outArray = names->Acquire();
+    return 0;
+}
+
+uint32_t ObryCorvane::GetParameterFlags(int32_t index)
+{
+    return ShowsOffAtZero(index) ? kAudioUnitParameterFlag_ValuesHaveStrings : 0;
+}
+
+bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
+{
+    return OffAtZeroText(request, ShowsOffAtZero(static_cast<int32_t>(request.inParamID)));
+}
+
+// audio thread: no allocation, no blocking lock
+void ObryCorvane::EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames)
+{
+    // Byte k: its level with the eight gates of group k ORed in.
+    uint8_t pieceBytes[kCarroFrameBytes];
+    for (int32_t k = 0; k < kCarroFrameBytes; ++k) {
+        const int32_t value = IntParam(kOutput1 + k) | gateGroups.Bits(k);
+        pieceBytes[k] = static_cast<uint8_t>(value <= 0 ? 0 : (value > 255 ? 255 : value));
+    }
+    EncodeFrames<kCarroFrameBytes>(inputs, outputs, first, frames, pieceBytes, [](uint8_t*, int32_t) {});
+}
+
+} // namespace ObryCorvaneCarroController

@@ -1,0 +1,179 @@
+#include "plugins/common/Calibration.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include "framework/ObryAuBase.h"
+#include "framework/StateChunk.h"
+
+namespace {
+
+// Values and flags are shared with other threads word by word (see the header).
+float LoadRelaxed(const float& slot)
+{
+    return std::atomic_ref<float>(const_cast<float&>(slot)).load(std::memory_order_relaxed);
+}
+
+void StoreRelaxed(float& slot, float value)
+{
+    std::atomic_ref<float>(slot).store(value, std::memory_order_relaxed);
+}
+
+uint8_t LoadRelaxed(const uint8_t& slot)
+{
+    return std::atomic_ref<uint8_t>(const_cast<uint8_t&>(slot)).load(std::memory_order_relaxed);
+}
+
+void StoreRelaxed(uint8_t& slot, uint8_t value)
+{
+    std::atomic_ref<uint8_t>(slot).store(value, std::memory_order_relaxed);
+}
+
+void StoreU32(uint8_t* p, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+} // namespace
+
+void CalibrationTable::Initialize()
+{
+    for (int32_t i = 0; i < CalibrationTableLength; ++i) {
+        StoreRelaxed(entries[i].note, i < 128 ? static_cast<float>(i) : 0.0f);
+        StoreRelaxed(entries[i].value, 0.0f);
+        StoreRelaxed(valid[i], 0);
+    }
+}
+
+void CalibrationTable::Clear()
+{
+    for (int32_t i = 0; i < CalibrationTableLength; ++i) {
+        StoreRelaxed(entries[i].value, 0.0f);
+        StoreRelaxed(valid[i], 0);
+    }
+}
+
+float CalibrationTable::Value(int32_t i) const
+{
+    return i >= 0 && i < CalibrationTableLength ? LoadRelaxed(entries[i].value) : 0.0f;
+}
+
+void CalibrationTable::SetValue(int32_t i, float value)
+{
+    if (i >= 0 && i < CalibrationTableLength)
+        StoreRelaxed(entries[i].value, value);
+}
+
+bool CalibrationTable::IsValid(int32_t i) const
+{
+    return i >= 0 && i < CalibrationTableLength && LoadRelaxed(valid[i]) != 0;
+}
+
+void CalibrationTable::SetValid(int32_t i, bool isValid)
+{
+    if (i >= 0 && i < CalibrationTableLength)
+        StoreRelaxed(valid[i], isValid ? 1 : 0);
+}
+
+// audio thread: no allocation, no lock
+float CalibrationTable::Lookup(float pitch) const
+{
+    float p = pitch > 0.0f ? pitch : 0.0f; // NaN too
+    if (p >= 127.0f)
+        p = 127.0f;
+    const auto i = static_cast<int32_t>(p);
+    const float f = p - static_cast<float>(i);
+    const float low = LoadRelaxed(entries[i].value);
+    // A whole note reads its own entry only: entry 128 (or the next one) may
+    // hold anything without reaching note 127.
+    const float result = f == 0.0f ? low : (1.0f - f) * low + f * LoadRelaxed(entries[i + 1].value);
+    return std::isfinite(result) ? result : 0.0f;
+}
+
+void CalibrationTable::BuildBrink()
+{
+    for (int32_t i = 0; i < CalibrationTableLength; ++i) {
+        const int32_t d = i - 48;
+        const int32_t w = (d + 64) % 64; // the remainder keeps the sign of d + 64
+        StoreRelaxed(entries[i].value, static_cast<float>(w) * 0.015686275f);
+        StoreRelaxed(valid[i], w == d ? 1 : 0);
+    }
+}
+
+void CalibrationTable::BuildDunmore()
+{
+    for (int32_t i = 0; i < CalibrationTableLength; ++i) {
+        const int32_t d = i - 60;
+        const int32_t w = (i + 4 + 128) % 128 - 64;
+        StoreRelaxed(entries[i].value, static_cast<float>(w) * 0.015628817f);
+        StoreRelaxed(valid[i], w == d ? 1 : 0);
+    }
+}
+
+int32_t CalibrationTable::Sanitize()
+{
+    int32_t replaced = 0;
+    for (int32_t i = 0; i < CalibrationTableLength; ++i) {
+        if (std::isfinite(LoadRelaxed(entries[i].value)))
+            continue;
+        StoreRelaxed(entries[i].value, 0.0f);
+        StoreRelaxed(valid[i], 0);
+        ++replaced;
+    }
+    return replaced;
+}
+
+void CalibrationTable::WriteRecord(uint8_t* out) const
+{
+    StoreU32(out, kRecordVersion);
+    StoreU32(out + 4, static_cast<uint32_t>(CalibrationTableLength));
+    for (int32_t i = 0; i < CalibrationTableLength; ++i) {
+        const float value = LoadRelaxed(entries[i].value);
+        uint32_t bits;
+        memcpy(&bits, &value, sizeof bits);
+        StoreU32(out + 8 + 4 * i, bits);
+        out[8 + 4 * CalibrationTableLength + i] = LoadRelaxed(valid[i]);
+    }
+}
+
+bool CalibrationTable::ReadRecord(const uint8_t* data, uint32_t size)
+{
+    if (!data || size < 9)
+        return false;
+    const uint32_t version = StateChunk::LoadU32(data);
+    const uint32_t count = StateChunk::LoadU32(data + 4);
+    // In 64 bits: a count near 2^32 must not wrap into a small requirement.
+    if (version != kRecordVersion || static_cast<uint64_t>(size) < static_cast<uint64_t>(count) * 5 + 8)
+        return false;
+    const uint32_t n = count < static_cast<uint32_t>(CalibrationTableLength) ? count : CalibrationTableLength;
+    const uint8_t* values = data + 8;
+    const uint8_t* flags = data + 8 + 4 * static_cast<size_t>(count);
+    for (uint32_t i = 0; i < n; ++i) {
+        const float value = StateChunk::LoadF32(values + 4 * i);
+        const bool finite = std::isfinite(value);
+        StoreRelaxed(entries[i].value, finite ? value : 0.0f);
+        StoreRelaxed(valid[i], finite && flags[i] != 0 ? 1 : 0);
+    }
+    return true;
+}
+
+void SaveCalibrationRecords(StateChunk& chunk, const CalibrationTable& table, const std::string& name)
+{
+    chunk.AddRecord(kCalibrationNameTag, name.c_str(), static_cast<uint32_t>(name.size() + 1));
+    uint8_t record[CalibrationTable::kRecordSize];
+    table.WriteRecord(record);
+    chunk.AddRecord(kCalibrationTableTag, record, static_cast<uint32_t>(sizeof record));
+}
+
+void RestoreCalibrationRecords(ObryAuBase& plugin, const StateChunk& records, CalibrationTable& table)
+{
+    if (const StateChunk::Record* name = records.Find(kCalibrationNameTag)) {
+        const std::string text = StateChunk::ReadString(*name);
+        plugin.SetPropertyAndNotify(kObryProperty_CalibrationName, text.c_str(),
+                                    static_cast<uint32_t>(text.size() + 1));
+    }
+    if (const StateChunk::Record* values = records.Find(kCalibrationTableTag))
+        table.ReadRecord(values->data, values->size);
+}

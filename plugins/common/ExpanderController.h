@@ -1,0 +1,194 @@
+// The common ground of the expander controllers (Brink, Carro): a plug-in
+// with eight inputs and two outputs whose output pair carries one expander
+// frame per sample. What they share lives here: groups of eight MIDI-note
+// gates, eight gate inputs, the serial MIDI output on one gate bit with MIDI
+// clock from the host's transport, the "Send" bytes, the merge of an incoming
+// stream ("Input Thru"), the test frames, the all-sound-off property and the
+// block loop that cuts a block only where a clock, a MIDI event or the end
+// of a trigger falls. Each controller passes the indices of its parameters
+// and adds what is its own (the Brink's voice channels and CV inputs) through
+// the hooks below.
+//
+// Threads: BeginBlock, BeginSubBlock, ProcessBlockWithEvents,
+// HandleQueuedMessage, the MIDI handling and the hooks they call run on the
+// audio thread and allocate nothing (the MIDI-out ring is made by
+// Initialize). SetProperty (all sound off) comes from the host or the editor
+// and only queues a command for the audio thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+
+#include "framework/ObryCorvaneBase.h"
+#include "plugins/common/ExpanderControl.h"
+#include "plugins/common/ExpanderDataWords.h"
+
+// Plug-in property: all sound off (any data; the work is done on the audio thread).
+constexpr uint32_t kObryProperty_AllSoundOff = 64094;
+
+// Where a controller keeps the parameters the shared machinery reads.
+struct ExpanderControllerLayout {
+    int32_t frameBytes; // kBrinkFrameBytes or kCarroFrameBytes
+    int32_t testSignal;
+    ExpanderGateLayout gates;
+    int32_t byte1; // "Byte 1" .. "Byte 3" in a row
+    int32_t bytes;
+    int32_t send;
+    int32_t midiOutMidiChannel;
+    int32_t midiOutOutput; // gate bit of the serial line
+    int32_t midiOutClock;
+    int32_t midiClockSwing;
+    int32_t midiClockSwingType;
+    int32_t midiClockOffset;
+    int32_t midiOutChannelise;
+    int32_t inputThru;
+    int32_t inputToGate1; // "Input 1 To Gate" .. "Input 8 To Gate" in a row
+};
+
+class ObryExpanderController : public ObryCorvaneBase {
+public:
+    static constexpr int32_t kNumInputs = 8;
+    static constexpr int32_t kNumOutputs = 2;
+    static constexpr int32_t kGateInputs = 8;
+    // Where the last frame's bytes are shown in the indicator block.
+    static constexpr int32_t kIndicatorFrameBytes = 40;
+
+    // `parameters` (numParams entries) is the controller class's static
+    // table; it must outlive every instance.
+    ObryExpanderController(audioMasterCallback audioMaster, bool isSynth, int32_t uniqueId, int32_t portOffsetIndex,
+                           FactoryPresetTable* presets, int32_t numParams, const ParameterInfo* parameters,
+                           ObryProgramFactory factory, const ExpanderControllerLayout& layout);
+
+    bool getInputProperties(int32_t index, VstPinProperties* properties) override;
+    bool getOutputProperties(int32_t index, VstPinProperties* properties) override;
+    int32_t GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t element, uint32_t* size,
+                            uint8_t* writable) override;
+    int32_t SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size) override;
+    int32_t Initialize() override;
+    bool BeginBlock(int32_t frames) override;
+    void BeginSubBlock(int32_t frames) override;
+    void ProcessBlockWithEvents(float** inputs, float** outputs, int32_t frames) override;
+    void HandleQueuedMessage(QZ::MessageQueueItem* item) override;
+
+    // For tests and the editor (audio thread state; read it only while no
+    // block runs).
+    const SerialMidiLine& MidiOut() const { return midiOut; }
+    const ExpanderMidiClock& Clock() const { return clock; }
+
+protected:
+    // A program value held to its parameter's range (its default when NaN;
+    // note numbers rounded to whole notes). Values reach the program from
+    // the host, the editor, Lua, OSC and saved projects; every one read here
+    // is used as an index or a count.
+    float Param(int32_t index);
+    int32_t IntParam(int32_t index) { return static_cast<int32_t>(Param(index)); }
+
+    // StringFromValue for a parameter whose value 0 reads "Off": false when
+    // `showsOff` is false, else true with "Off" for a value of 0.
+    bool OffAtZeroText(AudioUnitParameterStringFromValue& request, bool showsOff);
+
+    // ---- hooks (audio thread) ----
+    // Reads the settings that MIDI handling needs, before every MIDI message
+    // and at block start. Overrides read their own first, then call this.
+    virtual void RefreshSettings();
+    // A short channel message (status nibble, channel 0..15, data bytes),
+    // after serial forwarding and before the gate groups see it.
+    virtual void HandleChannelMessage(int32_t, int32_t, int32_t, int32_t) {}
+    // Encodes `frames` samples of the outputs from `first` on (test frames,
+    // when a test signal is on, are written before this is called).
+    virtual void EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames) = 0;
+
+    // Writes the frames of a piece (Bytes: 5 Brink words, 6 Carro words):
+    // each sample starts from `pieceBytes`, `adjust(frame, i)` may change it,
+    // then the gate inputs and the serial line set their bits and the
+    // "Input Thru" stream is merged. Afterwards the last frame goes to the
+    // indicator block.
+    template <int Bytes, class Adjust>
+    void EncodeFrames(float** inputs, float** outputs, int32_t first, int32_t frames, const uint8_t* pieceBytes,
+                      Adjust&& adjust);
+
+    ExpanderGateGroups gateGroups;
+    SerialMidiLine midiOut;
+    int32_t testSignal = 0; // per piece
+
+private:
+    // One queue-A message: serial forwarding, the controller's own
+    // handling, gate groups.
+    void HandleMidi(const QZ::MessageQueueItem& item);
+    void DeliverEvent(QZ::MessageQueueItem* item);
+    void ReadRateAndClockSettings();
+    void EncodeTestFrames(float** outputs, int32_t first, int32_t frames);
+
+    const ParameterInfo* parameters;
+    int32_t parameterCount;
+    const ExpanderControllerLayout layout;
+
+    ExpanderMidiClock clock;
+    int32_t midiOutChannel = 0;
+    int32_t channelise = 0;
+
+    // Per piece (BeginSubBlock).
+    double rate = 0.0; // the host sample rate, 0 when unusable
+    int32_t rateClass = 0;
+    int32_t midiOutBit = 0; // gate that carries the serial line
+    ExpanderMidiClock::Settings clockSettings;
+    int32_t thruPair = -1;                  // -1 none; pair p = inputs 2p, 2p+1
+    int32_t gateInputBit[kGateInputs] = {}; // gate 0..39, or -1
+
+    uint32_t testCounter = 0;
+    bool sendWasOn = false;
+    // An all-sound-off request waits in the command queue (any thread sets
+    // it, the audio thread clears it).
+    std::atomic<bool> allSoundOffPending{false};
+};
+
+// ---------------------------------------------------------------------------
+// audio thread: no allocation, no blocking lock
+
+template <int Bytes, class Adjust>
+void ObryExpanderController::EncodeFrames(float** inputs, float** outputs, int32_t first, int32_t frames,
+                                          const uint8_t* pieceBytes, Adjust&& adjust)
+{
+    static_assert(Bytes == kBrinkFrameBytes || Bytes == kCarroFrameBytes);
+    float* left = outputs[0] + first;
+    float* right = outputs[1] + first;
+
+    const float* gateIn[kGateInputs] = {};
+    int32_t gateBits[kGateInputs] = {};
+    int32_t gateCount = 0;
+    for (int32_t i = 0; i < kGateInputs; ++i)
+        if (gateInputBit[i] >= 0) {
+            gateIn[gateCount] = inputs[i] + first;
+            gateBits[gateCount++] = gateInputBit[i];
+        }
+    const bool thru = thruPair >= 0 && 2 * thruPair + 1 < kNumInputs;
+    const float* thruLeft = thru ? inputs[2 * thruPair] + first : nullptr;
+    const float* thruRight = thru ? inputs[2 * thruPair + 1] + first : nullptr;
+
+    uint8_t frame[Bytes] = {};
+    for (int32_t i = 0; i < frames; ++i) {
+        // Every input of this sample is read before its outputs are written:
+        // a host may hand the same buffers for both.
+        memcpy(frame, pieceBytes, sizeof frame);
+        adjust(frame, i);
+        for (int32_t g = 0; g < gateCount; ++g)
+            if (gateIn[g][i] > 0.0f)
+                SetFrameGate(frame, Bytes, gateBits[g]);
+        if (midiOut.Step(rateClass))
+            SetFrameGate(frame, Bytes, midiOutBit);
+        if constexpr (Bytes == kBrinkFrameBytes) {
+            const ExpanderWordPair merge = thru ? ExpanderWordPair{BrinkSampleWord::FromSample(thruLeft[i]),
+                                                                   BrinkSampleWord::FromSample(thruRight[i])}
+                                                : ExpanderWordPair{0, 0};
+            WriteBrinkFrame(frame, merge, &left[i], &right[i]);
+        } else {
+            const ExpanderWordPair merge = thru ? ExpanderWordPair{CarroSampleWord::FromSample(thruLeft[i]),
+                                                                   CarroSampleWord::FromSample(thruRight[i])}
+                                                : ExpanderWordPair{0, 0};
+            WriteCarroFrame(frame, merge, &left[i], &right[i]);
+        }
+    }
+    if (frames > 0)
+        memcpy(indicatorBlock + kIndicatorFrameBytes, frame, sizeof frame);
+}

@@ -1,0 +1,272 @@
+#include "plugins/dunmore/ObryCorvaneDunmoreCombiner.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "plugins/common/ExpanderControl.h"
+#include "plugins/common/ValueNames.h"
+
+namespace ObryCorvaneDunmoreCombiner {
+
+namespace {
+
+constexpr uint32_t kIndexed = kAudioUnitParameterUnit_Indexed;
+constexpr uint32_t kBoolean = kAudioUnitParameterUnit_Boolean;
+constexpr uint32_t kGeneric = kAudioUnitParameterUnit_Generic;
+
+const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
+    {"Target Hardware", kIndexed, 0, 1, 0},
+    {"Target Channel", kIndexed, 0, 5, 0},
+    {"Offset 1", kGeneric, -5.34f, 5.34f, 0},
+    {"Offset 2", kGeneric, -5.34f, 5.34f, 0},
+    {"Offset 3", kGeneric, -5.34f, 5.34f, 0},
+    {"Offset 4", kGeneric, -5.34f, 5.34f, 0},
+    {"OSC Port Offset", kIndexed, 0, 100, 0},
+    {"Test Signal", kIndexed, 0, 3, 0},
+    {"Input Thru", kIndexed, 0, 3, 1},
+    {"Input 1", kIndexed, 0, 6, 3},
+    {"Input 2", kIndexed, 0, 6, 4},
+    {"Input 3", kIndexed, 0, 6, 5},
+    {"Input 4", kIndexed, 0, 6, 6},
+    {"Filter 1", kBoolean, 0, 1, 0},
+    {"Filter 2", kBoolean, 0, 1, 0},
+    {"Filter 3", kBoolean, 0, 1, 0},
+    {"Filter 4", kBoolean, 0, 1, 0},
+};
+
+FactoryPresetTable gPresets{{"Defaults", {}}};
+
+const char* const kHardwareNames[] = {"Brink", "Carro"};
+const char* const kChannelNames[] = {"1", "2", "3", "4", "5", "6"};
+const char* const kThruNames[] = {"Off", "1/2", "3/4", "5/6"};
+const char* const kInputNames[] = {"Off", "1", "2", "3", "4", "5", "6"};
+
+SharedValueNames gHardwareList(kHardwareNames);
+SharedValueNames gChannelList(kChannelNames);
+SharedValueNames gThruList(kThruNames);
+SharedValueNames gInputList(kInputNames);
+
+bool ShowsOffAtZero(int32_t index)
+{
+    return index == ObryCorvane::kOSCPortOffset || index == ObryCorvane::kTestSignal;
+}
+
+} // namespace
+
+ObryCorvane::ObryCorvane(audioMasterCallback audioMaster)
+    : ObryCorvaneBase(audioMaster, kNumInputs, kNumOutputs, false, vst::FourCC("QZsi"), kOSCPortOffset, 1,
+                      &gPresets, kNumParams, kParameters, ObryProgramBasic<kNumParams>::Create)
+{
+    Initialize();
+}
+
+bool ObryCorvane::getInputProperties(int32_t index, VstPinProperties* properties)
+{
+    return ExpanderPinProperties(index, kNumInputs, properties);
+}
+
+bool ObryCorvane::getOutputProperties(int32_t index, VstPinProperties* properties)
+{
+    return ExpanderPinProperties(index, kNumOutputs, properties);
+}
+
+int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)
+{
+    if (!outArray)
+        return 0;
+    if (scope != 0 || index >= static_cast<uint32_t>(kNumParams))
+        return kAudioUnitErr_InvalidParameter;
+    const auto i = static_cast<int32_t>(index);
+    SharedValueNames* names = nullptr;
+    if (i == kTargetHardware)
+        names = &gHardwareList;
+    else if (i == kTargetChannel)
+        names = &gChannelList;
+    else if (i == kInputThru)
+        names = &gThruList;
+    else if (i >= kInput1 && i < kInput1 + kChannels)
+        names = &gInputList;
+    if (!names)
+        return kAudioUnitErr_InvalidParameter;
+    *outArray = names->Acquire();
+    return 0;
+}
+
+uint32_t ObryCorvane::GetParameterFlags(int32_t index)
+{
+    return ShowsOffAtZero(index) ? kAudioUnitParameterFlag_ValuesHaveStrings : 0;
+}
+
+bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
+{
+    const auto index = static_cast<int32_t>(request.inParamID);
+    if (!ShowsOffAtZero(index))
+        return false;
+    const float value = request.inValue ? *request.inValue : GetParameterReal(index);
+    if (value == 0.0f)
+        request.outString = CFStringMakeConstant("Off");
+    return true;
+}
+
+int32_t ObryCorvane::Initialize()
+{
+    // The design does not depend on the sample rate (its cutoff is a
+    // fraction of it): once per instance. The numerator is scaled for unity
+    // gain at 0 Hz.
+    DesignIIRFilter(kFilterOrder, kFilterRipple, kFilterCutoff, &filterCoefficients);
+    NormalizeIIRGain(&filterCoefficients);
+    for (int32_t k = 0; k < kChannels; ++k) {
+        filters[k] = FilterState{};
+        filters[k].coefficients = &filterCoefficients;
+        filterOn[k] = false;
+        source[k] = -1;
+    }
+    packets = DunmorePacketWriter{};
+    testCounter = 0;
+    targetHardware = 0;
+    targetPosition = 0;
+    thruPair = -1;
+    testSignal = 0;
+    return ObryCorvaneBase::Initialize();
+}
+
+// ---------------------------------------------------------------------------
+// audio thread: no allocation, no blocking lock
+
+float ObryCorvane::Param(int32_t index)
+{
+    const ParameterInfo& info = kParameters[index];
+    const float value = CurrentProgram()->GetParameter(index);
+    // Values reach the program from the host, the editor, Lua, OSC and
+    // saved projects; these are used as indices and offsets.
+    if (value != value)
+        return info.def;
+    return value < info.min ? info.min : (value > info.max ? info.max : value);
+}
+
+int32_t ObryCorvane::CodeOf(double x, int32_t offsetCode)
+{
+    if (x != x)
+        x = 0.0;
+    // Held well inside the integers before the conversion; the code is
+    // held to 0..4095 anyway.
+    x = x < -4.0 ? -4.0 : (x > 4.0 ? 4.0 : x);
+    const int32_t code = static_cast<int32_t>(x * 2047.0 + 2048.5) + offsetCode;
+    return code < 0 ? 0 : (code > 4095 ? 4095 : code);
+}
+
+uint32_t ObryCorvane::TestCounterMask(int32_t signal)
+{
+    return signal == 1 ? 0x7FFF : 0x7FF;
+}
+
+uint32_t ObryCorvane::TestValue(int32_t signal, uint32_t t)
+{
+    const uint32_t channel = (t >> 1) & 3;
+    switch (signal) {
+    case 1: return (t >> 3) & 0xFFF;            // a ramp over 0..4095, a step per 8 samples
+    case 2: return (2 * t) & ~15u & 0xFFF;      // 0..4080 in steps of 16
+    case 3: return (((2 * t) & ~15u) + channel * 1024) & 0xFFF; // the same, a quarter apart per channel
+    default: return 0;
+    }
+}
+
+bool ObryCorvane::BeginBlock(int32_t frames)
+{
+    if (!ObryCorvaneBase::BeginBlock(frames))
+        return false;
+    thruPair = IntParam(kInputThru) - 1;
+    for (int32_t k = 0; k < kChannels; ++k) {
+        source[k] = IntParam(kInput1 + k) - 1;
+        const bool on = Param(kFilter1 + k) != 0.0f;
+        // A filter switched on starts from rest, not from whatever it held
+        // when it was switched off.
+        if (on && !filterOn[k])
+            ResetIIRFilter(&filters[k]);
+        filterOn[k] = on;
+    }
+    targetHardware = IntParam(kTargetHardware);
+    targetPosition = IntParam(kTargetChannel);
+    return true;
+}
+
+void ObryCorvane::WriteFrame(uint8_t byte, ExpanderWordPair merge, float* left, float* right, uint8_t* frame) const
+{
+    const int32_t frameBytes = targetHardware == 1 ? kCarroFrameBytes : kBrinkFrameBytes;
+    memset(frame, 0, kMaxExpanderFrameBytes);
+    // A Brink frame has no sixth byte: that position sends nothing.
+    if (targetPosition >= 0 && targetPosition < frameBytes)
+        frame[targetPosition] = byte;
+    if (targetHardware == 1)
+        WriteCarroFrame(frame, merge, left, right);
+    else
+        WriteBrinkFrame(frame, merge, left, right);
+}
+
+// Test signals send the combiner's own byte alone: no merge, no display.
+void ObryCorvane::ProcessTestSignal(float** outputs, int32_t frames)
+{
+    const uint32_t mask = TestCounterMask(testSignal);
+    uint8_t frame[kMaxExpanderFrameBytes];
+    for (int32_t i = 0; i < frames; ++i) {
+        // A counter left by another signal's longer ramp is brought into
+        // this one's range first, so the value keeps to 12 bits and never
+        // spills into the channel bits of the high byte.
+        const uint32_t t = testCounter & mask;
+        const uint32_t value = TestValue(testSignal, t);
+        const uint32_t channel = (t >> 1) & 3;
+        const uint8_t byte =
+            (t & 1) == 0 ? static_cast<uint8_t>(value & 0x7F) : static_cast<uint8_t>(0x80 | channel << 5 | value >> 7);
+        WriteFrame(byte, {0, 0}, &outputs[0][i], &outputs[1][i], frame);
+        testCounter = (t + 1) & mask;
+    }
+}
+
+void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
+{
+    if (frames <= 0)
+        return;
+    testSignal = IntParam(kTestSignal);
+    if (testSignal >= 1) {
+        ProcessTestSignal(outputs, frames);
+        return;
+    }
+
+    int32_t offsetCode[kChannels];
+    const float* in[kChannels];
+    for (int32_t k = 0; k < kChannels; ++k) {
+        offsetCode[k] = static_cast<int32_t>(Param(kOffset1 + k) * 384.0f);
+        in[k] = source[k] >= 0 && source[k] < kNumInputs ? inputs[source[k]] : nullptr;
+    }
+    const bool thru = thruPair >= 0 && 2 * thruPair + 1 < kNumInputs;
+    const float* thruLeft = thru ? inputs[2 * thruPair] : nullptr;
+    const float* thruRight = thru ? inputs[2 * thruPair + 1] : nullptr;
+    const bool carro = targetHardware == 1;
+
+    uint8_t frame[kMaxExpanderFrameBytes] = {};
+    int32_t codes[kChannels];
+    for (int32_t i = 0; i < frames; ++i) {
+        // Every input of this sample is read before its outputs are written:
+        // a host may hand the same buffers for both.
+        for (int32_t k = 0; k < kChannels; ++k) {
+            double x = in[k] ? in[k][i] : 0.0f;
+            if (filterOn[k]) {
+                // The filter sees only finite input: a NaN reads as 0 and
+                // infinities as the ends of the code range's reach.
+                x = x != x ? 0.0 : (x < -4.0 ? -4.0 : (x > 4.0 ? 4.0 : x));
+                x = RunIIRFilter(&filters[k], x);
+            }
+            codes[k] = CodeOf(x, offsetCode[k]);
+        }
+        ExpanderWordPair merge{0, 0};
+        if (thru)
+            merge = carro ? ExpanderWordPair{CarroSampleWord::FromSample(thruLeft[i]),
+                                             CarroSampleWord::FromSample(thruRight[i])}
+                          : ExpanderWordPair{BrinkSampleWord::FromSample(thruLeft[i]),
+                                             BrinkSampleWord::FromSample(thruRight[i])};
+        WriteFrame(packets.Next(codes), merge, &outputs[0][i], &outputs[1][i], frame);
+    }
+    memcpy(indicatorBlock + kIndicatorFrameBytes, frame, carro ? kCarroFrameBytes : kBrinkFrameBytes);
+}
+
+} // namespace ObryCorvaneDunmoreCombiner

@@ -1,0 +1,360 @@
+// The Voice Controller's audio: per sub-block values, the block cut at MIDI
+// events, the voice's glide, trigger and envelopes mixed by the output
+// matrix, the Brink data words, the queued commands and the rendering of
+// the auto-calibration.
+//
+// audio thread: no allocation, no blocking lock
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+
+#include "plugins/common/ExpanderDataWords.h"
+#include "plugins/common/FastSine.h"
+#include "plugins/common/IndicatorBlock.h"
+#include "plugins/common/OutputSmoothing.h"
+#include "plugins/voicecontroller/ObryCorvaneVoiceController.h"
+
+namespace ObryCorvaneVoiceController {
+
+namespace {
+
+// out[i] = k + the sum of coef[t] x source[t][i] over N terms, in order.
+template <int N>
+void Mix(float* out, int32_t frames, float k, const float* coef, const float* const* source)
+{
+    for (int32_t i = 0; i < frames; ++i) {
+        float v = k;
+        for (int t = 0; t < N; ++t)
+            v += coef[t] * source[t][i];
+        out[i] = v;
+    }
+}
+
+// One Brink byte of an output sample: 0..1 as 0..255, or -1..1 as 1..255
+// around 128 when bipolar; held to 0..255 (NaN gives 0).
+int32_t BrinkByte(float x, bool isBipolar)
+{
+    const float v = isBipolar ? x * 127.0f + 128.5f : x * 255.0f + 0.5f;
+    if (!(v > 0.0f))
+        return 0;
+    if (v >= 255.0f)
+        return 255;
+    return static_cast<int32_t>(v);
+}
+
+// Whole samples of a time, held to 0 .. UINT32_MAX (NaN gives 0).
+uint32_t Samples(double samples)
+{
+    if (!(samples > 0.0))
+        return 0;
+    return samples >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(samples);
+}
+
+} // namespace
+
+void ObryCorvane::BeginSubBlock(int32_t frames)
+{
+    const double rate = Rate();
+
+    for (int32_t e = 0; e < kEnvelopes; ++e) {
+        const EnvelopeSettings settings = SettingsOf(e);
+        envelopes[e].FollowSustain(settings.sustain);
+        float position, level;
+        envelopes[e].Indicator(settings, rate, &position, &level);
+        WriteIndicator<float>(indicatorBlock, kIndicatorEnvelope + 2 * e, position);
+        WriteIndicator<float>(indicatorBlock, kIndicatorEnvelope + 2 * e + 1, level);
+    }
+
+    polyMode = IntP(kPolyMode);
+    if (polyMode == 1) {
+        polyphony = IntP(kPolyphonyVoice);
+    } else {
+        if (polyMode == 2)
+            voiceNumber = IntP(kPolyphonyVoice);
+        if (processingMode == kMaster)
+            processingMode = kNormal; // an auto-calibration in progress stays
+    }
+
+    double phase = lfoPhase + frames / rate * P(kPitchLFOSpeed);
+    phase -= std::floor(phase);
+    lfoPhase = static_cast<float>(phase);
+
+    const float note = P(kOverridePitch) == 0.0f ? P(kRandomTuning) * 0.01f * randomValue + currentNote + pitchBend
+                                                 : P(kPitch);
+    float pitch = note + (FastSine(lfoPhase) * P(kPitchLFODepth) + P(kDetune)) * 0.01f + P(kTranspose);
+    if (!(pitch > 0.0f))
+        pitch = 0.0f;
+    if (pitch >= 127.0f)
+        pitch = 127.0f;
+    pitchTarget = calibration.Lookup(pitch);
+    WriteIndicator<float>(indicatorBlock, kIndicatorPitch, pitch);
+    WriteIndicator<float>(indicatorBlock, kIndicatorTarget, pitchTarget);
+
+    glideMode = IntP(kPortamentoMode);
+    const float glideTime = P(kPortamentoTime);
+    switch (glideMode) {
+    case kGlideAuto:
+    case kGlideFingered:
+        if (glideMode == kGlideAuto)
+            glideOn = true;
+        glideCoefficient = static_cast<float>(std::exp(-4.0 / (glideTime * rate)));
+        break;
+    case kGlideCTAuto:
+    case kGlideCTFingered:
+        glideLength = Samples(glideTime * rate);
+        if (glideLength == 0) {
+            glideOn = false;
+        } else {
+            if (glideMode == kGlideCTAuto)
+                glideOn = true;
+            glideStep = 1.0f / static_cast<float>(glideLength);
+            glideShape = P(kPortamentoShape);
+            // A glide under way when its time is shortened ends within the
+            // new time; its curve would otherwise run far outside the
+            // start and target.
+            glideRemaining = std::min(glideRemaining, glideLength);
+        }
+        break;
+    default:
+        glideOn = false;
+        glideCoefficient = 0.0f;
+        break;
+    }
+
+    gateValue = P(kOverrideGate) != 0.0f ? P(kGate) : (gateOn ? P(kGateOpenVoltage) : P(kGateClosedVoltage));
+    triggerOnValue = P(kTriggerOnVoltage);
+    triggerOffValue = P(kTriggerOffVoltage);
+    triggerLength = std::max<uint32_t>(1, Samples(P(kTriggerLength) * rate * 0.001));
+
+    const float velocityMin = P(kVelocityMinVoltage);
+    mappedVelocity = velocityMin + (P(kVelocityMaxVoltage) - velocityMin) * noteOnVelocity;
+
+    for (int32_t j = 0; j < kNumOutputs; ++j) {
+        for (int32_t t = 0; t < kTerms; ++t)
+            matrix[j][t] = P(kOutput1 + kTerms * j + t);
+        SetupOutputSmoothing(P(kOutput1Smoothing + j), static_cast<float>(rate), &slewStep[j], &lowpassCoef[j]);
+    }
+
+    brinkMode = P(kBrinkMode) != 0.0f;
+    if (brinkMode)
+        for (int32_t k = 0; k < 3; ++k)
+            bipolar[k] = P(kBipolar3 + k) != 0.0f;
+}
+
+// The block is cut at every queue-A event, so that each acts at its own
+// sample: an event is delivered after the piece that ends at its offset.
+void ObryCorvane::ProcessBlockWithEvents(float** inputs, float** outputs, int32_t frames)
+{
+    int64_t position = 0;
+    int32_t offset = 0;
+    int32_t left = frames;
+    while (left > 0) {
+        QZ::MessageQueueItem* item = queueA.Read();
+        int32_t piece = left;
+        if (item) {
+            const int64_t delta = item->deltaFrame;
+            if (delta <= position) {
+                piece = 0;
+            } else {
+                piece = static_cast<int32_t>(std::min<int64_t>(delta - position, left));
+                position = delta;
+            }
+        }
+        if (piece > 0) {
+            BeginSubBlock(piece);
+            float* out[kNumOutputs];
+            for (int32_t c = 0; c < kNumOutputs; ++c)
+                out[c] = outputs[c] + offset;
+            if (processingMode == kCalibrating)
+                RenderCalibration(inputs[0] + offset, out, piece);
+            else
+                RenderVoice(out, piece);
+            offset += piece;
+            left -= piece;
+        }
+        if (item) {
+            luaMIDIHelper.ProcessMidiEvent(item);
+            // While calibrating, notes would move nothing but the scripts.
+            if (processingMode == kNormal)
+                HandleMIDIMessage(*item);
+        }
+    }
+}
+
+void ObryCorvane::HandleQueuedMessage(QZ::MessageQueueItem* item)
+{
+    if (!item)
+        return;
+    if (item->type == QZ::MessageQueueItem::kShortMIDI) {
+        if (processingMode == kNormal)
+            HandleMIDIMessage(*item);
+        return;
+    }
+    if (item->type != QZ::MessageQueueItem::kValue)
+        return;
+    switch (item->Value()) {
+    case kObryProperty_LoadBrinkCalibration: calibration.BuildBrink(); break;
+    case kObryProperty_LoadDunmoreCalibration: calibration.BuildDunmore(); break;
+    case kObryProperty_CalibrateVoltsPerOctave: StartCalibration(false); break;
+    case kObryProperty_CalibrateHzPerVolt: StartCalibration(true); break;
+    case kAllSoundOffProperty: ResetVoice(); break;
+    default: break;
+    }
+}
+
+void ObryCorvane::RenderVoice(float* const* outputs, int32_t frames)
+{
+    for (int32_t first = 0; first < frames; first += kScratchFrames) {
+        const int32_t n = std::min(kScratchFrames, frames - first);
+        float* out[kNumOutputs];
+        for (int32_t c = 0; c < kNumOutputs; ++c)
+            out[c] = outputs[c] + first;
+
+        float* glide = scratch[kRegionPitch];
+        if (!glideOn) {
+            glidedPitch = pitchTarget;
+        } else if (glideMode == kGlideCTAuto || glideMode == kGlideCTFingered) {
+            const auto gliding = static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(n), glideRemaining));
+            const float distance = glideStart - pitchTarget;
+            const float curve = distance * glideShape;
+            float t = static_cast<float>(glideRemaining) * glideStep;
+            for (int32_t i = 0; i < gliding; ++i) {
+                glide[i] = (curve * t + distance - curve) * t + pitchTarget;
+                t -= glideStep;
+            }
+            glideRemaining -= static_cast<uint32_t>(gliding);
+            if (gliding < n) {
+                std::fill(glide + gliding, glide + n, pitchTarget);
+                glidedPitch = pitchTarget;
+            } else {
+                glidedPitch = glide[n - 1];
+            }
+        } else {
+            float g = glidedPitch;
+            for (int32_t i = 0; i < n; ++i) {
+                g = (g - pitchTarget) * glideCoefficient + pitchTarget;
+                glide[i] = g;
+            }
+            glidedPitch = g;
+        }
+
+        float* trigger = scratch[kRegionTrigger];
+        const auto on = static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(n), triggerRemaining));
+        std::fill(trigger, trigger + on, triggerOnValue);
+        std::fill(trigger + on, trigger + n, triggerOffValue);
+        triggerRemaining -= static_cast<uint32_t>(on);
+
+        for (int32_t e = 0; e < kEnvelopes; ++e)
+            envelopes[e].Run(scratch[kRegionEnv1 + e], n);
+
+        RenderOutputs(out, n, pitchTarget, gateValue, mappedVelocity, glideOn);
+
+        // Outputs 1 and 2 carry data words in Brink mode: never smoothed.
+        const int32_t firstSmoothed = brinkMode || processingMode == kMaster ? 2 : 0;
+        for (int32_t j = firstSmoothed; j < kNumOutputs; ++j)
+            ApplyOutputSmoothing(out[j], n, slewStep[j], lowpassCoef[j], &smoothState[j]);
+    }
+}
+
+void ObryCorvane::RenderOutputs(float* const* outputs, int32_t frames, float pitch, float gate, float velocity,
+                                bool glide)
+{
+    const int32_t firstOutput = processingMode == kMaster ? 2 : 0;
+    for (int32_t j = firstOutput; j < kNumOutputs; ++j) {
+        const float* c = matrix[j];
+        float k = c[kTermGate] * gate + c[kTermOffset] + c[kTermVelocity] * velocity;
+        if (!glide)
+            k += c[kTermPitch] * pitch;
+        float coef[5];
+        const float* source[5];
+        int32_t terms = 0;
+        auto add = [&](float coefficient, const float* region) {
+            if (std::fabs(coefficient) > 0.001f) {
+                coef[terms] = coefficient;
+                source[terms] = region;
+                ++terms;
+            }
+        };
+        if (glide)
+            add(c[kTermPitch], scratch[kRegionPitch]);
+        add(c[kTermEnv1], scratch[kRegionEnv1]);
+        add(c[kTermEnv2], scratch[kRegionEnv2]);
+        add(c[kTermEnv3], scratch[kRegionEnv3]);
+        add(c[kTermTrigger], scratch[kRegionTrigger]);
+        float* out = outputs[j];
+        switch (terms) {
+        case 0: Mix<0>(out, frames, k, coef, source); break;
+        case 1: Mix<1>(out, frames, k, coef, source); break;
+        case 2: Mix<2>(out, frames, k, coef, source); break;
+        case 3: Mix<3>(out, frames, k, coef, source); break;
+        case 4: Mix<4>(out, frames, k, coef, source); break;
+        default: Mix<5>(out, frames, k, coef, source); break;
+        }
+    }
+    if (brinkMode)
+        PackBrinkWords(outputs, frames);
+}
+
+// Outputs 1..5 become the bytes B1..B5 of a Brink frame, written back as
+// its two data words on outputs 1 and 2; outputs 3..6 keep their mix.
+void ObryCorvane::PackBrinkWords(float* const* outputs, int32_t frames)
+{
+    for (int32_t i = 0; i < frames; ++i) {
+        const uint8_t bytes[kBrinkFrameBytes] = {
+            static_cast<uint8_t>(BrinkByte(outputs[0][i], false)),
+            static_cast<uint8_t>(BrinkByte(outputs[1][i], false)),
+            static_cast<uint8_t>(BrinkByte(outputs[2][i], bipolar[0])),
+            static_cast<uint8_t>(BrinkByte(outputs[3][i], bipolar[1])),
+            static_cast<uint8_t>(BrinkByte(outputs[4][i], bipolar[2])),
+        };
+        WriteBrinkFrame(bytes, ExpanderWordPair{0, 0}, &outputs[0][i], &outputs[1][i]);
+    }
+}
+
+void ObryCorvane::StartCalibration(bool frequencyMode)
+{
+    autoCalibration.Start(frequencyMode, Rate(), blockSize, calibration);
+    processingMode = kCalibrating;
+}
+
+void ObryCorvane::FinishCalibration()
+{
+    autoCalibration.Finish(calibration);
+    processingMode = kNormal;
+    // The name ("<>") is set on the host's or editor's thread: see
+    // PollCalibrationName.
+    calibrationFinishedAt.store(std::max<uint64_t>(1, static_cast<uint64_t>(std::time(nullptr))),
+                                std::memory_order_release);
+}
+
+// In place of RenderVoice while calibrating: the pitch output steps through
+// the levels with the gate open, envelopes at 1 and the trigger off; the
+// input is measured. No smoothing: the oscillator must see the level itself.
+void ObryCorvane::RenderCalibration(const float* input, float* const* outputs, int32_t frames)
+{
+    int32_t done = 0;
+    while (done < frames) {
+        if (autoCalibration.Finishing())
+            FinishCalibration();
+        float* out[kNumOutputs];
+        for (int32_t c = 0; c < kNumOutputs; ++c)
+            out[c] = outputs[c] + done;
+        if (!autoCalibration.Active()) {
+            processingMode = kNormal;
+            RenderVoice(out, frames - done);
+            return;
+        }
+        const int32_t n = std::min(autoCalibration.Stretch(frames - done), kScratchFrames);
+        const float level = autoCalibration.Level();
+        for (int32_t e = 0; e < kEnvelopes; ++e)
+            std::fill(scratch[kRegionEnv1 + e], scratch[kRegionEnv1 + e] + n, 1.0f);
+        std::fill(scratch[kRegionTrigger], scratch[kRegionTrigger] + n, P(kTriggerOffVoltage));
+        // The input first: a host that processes in place hands the same
+        // buffer as output 1.
+        autoCalibration.Advance(input + done, n, calibration);
+        RenderOutputs(out, n, level, P(kGateOpenVoltage), 0.0f, false);
+        done += n;
+    }
+}
+
+} // namespace ObryCorvaneVoiceController

@@ -1,0 +1,432 @@
+// The Carro Controller and the Dunmore Combiner built in-process: all sound
+// off through the command queue, the frames shown in the indicator block,
+// value lists and flags, program values nobody checked, the combiner's
+// filter design and code rules, and audio paths that allocate nothing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "plugins/carro/ObryCorvaneCarroController.h"
+#include "plugins/dunmore/ObryCorvaneDunmoreCombiner.h"
+#include "tests/plugins/AllocationCounter.h"
+#include "tests/plugins/CarroDunmoreTestSupport.h"
+#include "tests/support/InProcessPlugin.h"
+
+namespace {
+
+using Carro = ObryCorvaneCarroController::ObryCorvane;
+using Dunmore = ObryCorvaneDunmoreCombiner::ObryCorvane;
+using corvane::test::InProcessHost;
+using corvane::test::InProcessPlugin;
+using corvane::test::kInf;
+using corvane::test::kNaN;
+
+constexpr int32_t kFrames = 512;
+
+InProcessPlugin<Carro> MakeCarro(bool instrument = false)
+{
+    InProcessPlugin<Carro> carro(new Carro(InProcessHost, instrument));
+    carro->setSampleRate(48000);
+    carro->setBlockSize(kFrames);
+    carro->resume();
+    return carro;
+}
+
+struct Block {
+    std::vector<std::vector<float>> in = std::vector<std::vector<float>>(8, std::vector<float>(kFrames, 0.0f));
+    std::vector<float> left = std::vector<float>(kFrames), right = std::vector<float>(kFrames);
+    float* inputs[8];
+    float* outputs[2];
+    Block()
+    {
+        for (int c = 0; c < 8; ++c)
+            inputs[c] = in[c].data();
+        outputs[0] = left.data();
+        outputs[1] = right.data();
+    }
+    carrotest::Frame CarroAt(int i) const { return carrotest::FrameOf(left[i], right[i]); }
+    bool AllWords(double scale) const
+    {
+        for (int i = 0; i < kFrames; ++i)
+            for (const float v : {left[i], right[i]})
+                if (!std::isfinite(v) || std::fabs(v) > 1.0f || v * scale != std::round(v * scale))
+                    return false;
+        return true;
+    }
+};
+
+struct MidiEvents {
+    std::vector<VstMidiEvent> events;
+    std::vector<intptr_t> list;
+    VstEvents* Pack()
+    {
+        list.assign(2 + events.size(), 0);
+        auto* header = reinterpret_cast<VstEvents*>(list.data());
+        header->numEvents = static_cast<int32_t>(events.size());
+        for (size_t i = 0; i < events.size(); ++i)
+            list[2 + i] = reinterpret_cast<intptr_t>(&events[i]);
+        return header;
+    }
+    void Add(int delta, uint8_t status, uint8_t d1, uint8_t d2)
+    {
+        VstMidiEvent e{};
+        e.type = kVstMidiType;
+        e.byteSize = sizeof e;
+        e.deltaFrames = delta;
+        e.midiData[0] = static_cast<char>(status);
+        e.midiData[1] = static_cast<char>(d1);
+        e.midiData[2] = static_cast<char>(d2);
+        events.push_back(e);
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Carro
+
+TEST(CarroInProcess, AllSoundOffClosesEveryGroupAndReachesTheSerialLine)
+{
+    corvane::test::StartInProcessTransport();
+    auto carro = MakeCarro();
+    uint32_t size = 0;
+    uint8_t writable = 0;
+    EXPECT_EQ(carro->GetPropertyInfo(kObryProperty_AllSoundOff, 0, 0, &size, &writable), 0);
+    EXPECT_EQ(size, 1u);
+    EXPECT_EQ(writable, 1);
+    EXPECT_EQ(carro->GetPropertyInfo(64012, 0, 0, &size, &writable), kAudioUnitErr_InvalidProperty);
+
+    carro->SetParameterValue(Carro::kMidiOutMidiChannel, 17, false);
+    for (int32_t k = 0; k < Carro::kGateGroups; ++k)
+        carro->SetParameterValue(Carro::kGatesMidiChannel + 2 * k, static_cast<float>(k + 11), false);
+    MidiEvents midi;
+    for (int k = 0; k < 6; ++k)
+        midi.Add(0, static_cast<uint8_t>(0x90 | (k + 10)), static_cast<uint8_t>(48 + k), 100);
+    carro->processEvents(midi.Pack());
+    Block block;
+    carro->processReplacing(block.inputs, block.outputs, kFrames);
+    carrotest::Frame f = block.CarroAt(kFrames - 1);
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(f.b[k], 1 << k) << k;
+    ASSERT_EQ(carro->MidiOut().Queued(), 0u); // 18 bytes sent within the block
+
+    std::thread([&] { EXPECT_EQ(carro->SetProperty(kObryProperty_AllSoundOff, 0, 0, nullptr, 0), 0); }).join();
+    EXPECT_EQ(carro->SetProperty(kObryProperty_AllSoundOff, 1, 0, nullptr, 0), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(carro->SetProperty(64093, 0, 0, nullptr, 0), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(carro->SetProperty(kObryProperty_ReapplyPortOffset, 0, 0, nullptr, 0), 0);
+    carro->processReplacing(block.inputs, block.outputs, kFrames);
+    f = block.CarroAt(kFrames - 1);
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(f.b[k], 0) << k;
+    // Controller 120 on 16 channels: 48 bytes, 32 of them sent in the block.
+    EXPECT_EQ(carro->MidiOut().Queued(), 16u);
+}
+
+TEST(CarroInProcess, IndicatorShowsTheLastFrame)
+{
+    corvane::test::StartInProcessTransport();
+    auto carro = MakeCarro();
+    const uint8_t levels[6] = {1, 2, 3, 0xA5, 0, 0x7E};
+    for (int k = 0; k < 6; ++k)
+        carro->SetParameterValue(Carro::kOutput1 + k, levels[k], false);
+    carro->SetParameterValue(Carro::kGatesMidiChannel + 10, 1, false);
+    MidiEvents midi;
+    midi.Add(0, 0x90, 48, 100);
+    carro->processEvents(midi.Pack());
+    Block block;
+    carro->processReplacing(block.inputs, block.outputs, kFrames);
+    const uint8_t* shown = carro->GetIndicatorBlock() + Carro::kIndicatorFrameBytes;
+    const uint8_t expected[6] = {1, 2, 3, 0xA5, 0, 0x7F};
+    EXPECT_EQ(0, memcmp(shown, expected, 6));
+    carro->SetParameterValue(Carro::kTestSignal, 3, false);
+    carro->processReplacing(block.inputs, block.outputs, kFrames);
+    EXPECT_EQ(0, memcmp(shown, expected, 6)); // test frames leave the display alone
+}
+
+TEST(CarroInProcess, ValueListsAndFlags)
+{
+    auto carro = MakeCarro(true);
+    struct Row {
+        uint32_t index;
+        size_t count; // 0: no list
+    };
+    const Row rows[] = {{0, 0},   {6, 0},   {7, 0},   {8, 0},   {9, 0},    {20, 0},   {24, 0},   {25, 18},
+                        {26, 48}, {27, 0},  {28, 0},  {29, 2},  {30, 5},   {31, 0},   {32, 0},   {80, 17},
+                        {81, 0},  {104, 0}, {105, 41}, {112, 41}, {113, 0}, {9999, 0}};
+    for (const Row& row : rows) {
+        CFArray* list = nullptr;
+        const int32_t result = carro->GetParameterValueStrings(0, row.index, &list);
+        if (row.count == 0) {
+            EXPECT_EQ(result, kAudioUnitErr_InvalidParameter) << row.index;
+            EXPECT_EQ(list, nullptr);
+            continue;
+        }
+        ASSERT_EQ(result, 0) << row.index;
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(list->Count(), row.count) << row.index;
+        list->Release();
+        EXPECT_EQ(carro->GetParameterValueStrings(1, row.index, &list), kAudioUnitErr_InvalidParameter);
+        EXPECT_EQ(carro->GetParameterValueStrings(0, row.index, nullptr), 0);
+    }
+    EXPECT_EQ(corvane::test::ValueNames(*carro, 0, Carro::kMidiOutOutput).back(), "Gates 6/8");
+    EXPECT_EQ(corvane::test::ValueNames(*carro, 0, Carro::kInputToGate1 + 7).back(), "Gates 5/8");
+    for (int32_t i = 0; i < Carro::kNumParams; ++i) {
+        const bool strings = i == 6 || i == 7 || (i >= 8 && i <= 18 && i % 2 == 0) || (i >= 32 && i <= 79);
+        EXPECT_EQ(carro->GetParameterFlags(i), strings ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
+        EXPECT_EQ(corvane::test::TextFor(*carro, static_cast<uint32_t>(i), 0.0f), strings ? "Off" : "<refused>") << i;
+    }
+    EXPECT_STREQ(carro->GetShortName(), "QVCarroController");
+    EXPECT_STREQ(carro->GetGUIScriptName(), "gui_carrocontroller.lua");
+    EXPECT_EQ(carro->getPlugCategory(), kPlugCategSynth);
+}
+
+// Values written straight into the program (as Lua, OSC or a bug could)
+// are never used as indices or counts unchecked.
+TEST(CarroInProcess, UncheckedProgramValuesAreHeldToTheirRanges)
+{
+    for (const float v : {kNaN, kInf, -kInf, 1e9f, -1e9f, 48.0f, 255.5f, -1.0f}) {
+        corvane::test::StartInProcessTransport(3.3);
+        auto carro = MakeCarro();
+        for (int32_t i = 0; i < Carro::kNumParams; ++i)
+            if (i != Carro::kOSCPortOffset)
+                carro->CurrentProgram()->SetParameter(i, v);
+        MidiEvents midi;
+        for (int n = 0; n < 40; ++n)
+            midi.Add(n * 10, static_cast<uint8_t>(0x90 | (n % 16)), static_cast<uint8_t>(n * 3), 100);
+        midi.Add(400, 0xB5, 123, 0);
+        midi.Add(401, 0xF8, 0, 0);
+        Block block;
+        for (int c = 0; c < 8; ++c)
+            for (int i = 0; i < kFrames; ++i)
+                block.in[c][i] = (i + c) % 3 == 0 ? v : 0.5f;
+        for (int b = 0; b < 4; ++b) {
+            carro->processEvents(midi.Pack());
+            carro->processReplacing(block.inputs, block.outputs, kFrames);
+            corvane::test::InProcessTime().ppqPos += kFrames / 24000.0;
+            ASSERT_TRUE(block.AllWords(8388608.0)) << v;
+        }
+    }
+}
+
+TEST(CarroInProcess, AudioPathAllocatesNothing)
+{
+    corvane::test::StartInProcessTransport();
+    auto carro = MakeCarro();
+    carro->SetParameterValue(Carro::kMidiOutMidiChannel, 17, false);
+    carro->SetParameterValue(Carro::kMidiOutClock, 1, false);
+    carro->SetParameterValue(Carro::kMidiClockSwing, 65, false);
+    carro->SetParameterValue(Carro::kMidiOutOutput, 47, false);
+    for (int32_t k = 0; k < Carro::kGateGroups; ++k) {
+        carro->SetParameterValue(Carro::kGatesMidiChannel + 2 * k, static_cast<float>(k + 1), false);
+        carro->SetParameterValue(Carro::kTriggerLength + 8 * k, 1, false);
+    }
+    carro->SetParameterValue(Carro::kInputToGate1 + 1, 7, false);
+    MidiEvents midi;
+    for (int n = 0; n < 60; ++n)
+        midi.Add(n * 8, static_cast<uint8_t>((n % 2 ? 0x80 : 0x90) | (n % 6)), static_cast<uint8_t>(48 + n % 8), 90);
+    Block block;
+    for (int i = 0; i < kFrames; ++i)
+        block.in[1][i] = i % 7 ? 0.3f : 0.0f;
+    const uint8_t sysex[] = {0xF0, 0x7D, 1, 2, 3, 0xF7};
+    VstMidiSysexEvent dump{};
+    dump.type = kVstSysExType;
+    dump.byteSize = sizeof dump;
+    dump.dumpBytes = sizeof sysex;
+    dump.sysexDump = reinterpret_cast<char*>(const_cast<uint8_t*>(sysex));
+    intptr_t dumpList[3] = {1, 0, reinterpret_cast<intptr_t>(&dump)};
+
+    int allocations = 0;
+    for (int b = 0; b < 50; ++b) {
+        // The host's event thread writes the queue (a SysEx copy may allocate there).
+        carro->processEvents(midi.Pack());
+        carro->processEvents(reinterpret_cast<VstEvents*>(dumpList));
+        if (b % 10 == 5)
+            carro->SetProperty(kObryProperty_AllSoundOff, 0, 0, nullptr, 0);
+        if (b == 20)
+            carro->SetParameterValue(Carro::kSend, 1, false);
+        corvane::test::AllocationCounter counter;
+        carro->processReplacing(block.inputs, block.outputs, kFrames);
+        allocations += counter.Count();
+        corvane::test::InProcessTime().ppqPos += kFrames / 24000.0;
+    }
+    EXPECT_EQ(allocations, 0);
+    EXPECT_GT(carro->MidiOut().Queued(), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Dunmore
+
+TEST(DunmoreInProcess, CodeAndTestValueRules)
+{
+    struct Code {
+        double x;
+        int32_t offset;
+        int32_t code;
+    };
+    for (const Code& c : {Code{0.0, 0, 2048}, {1.0, 0, 4095}, {-1.0, 0, 1}, {0.0, 2050, 4095}, {0.0, -2050, 0},
+                          {1.0, -2050, 2045}, {std::nan(""), 0, 2048}, {1e300, -2050, 4095}, {-1e300, 2050, 0}})
+        EXPECT_EQ(Dunmore::CodeOf(c.x, c.offset), c.code) << c.x << " " << c.offset;
+
+    // Every test value keeps to 12 bits, whatever counter another signal
+    // left behind.
+    for (int signal = 1; signal <= 3; ++signal)
+        for (uint32_t t = 0; t < 0x8000; ++t)
+            ASSERT_LE(Dunmore::TestValue(signal, t & Dunmore::TestCounterMask(signal)), 4095u) << signal << " " << t;
+    EXPECT_EQ(Dunmore::TestValue(3, 7), 1024u * 3);
+    EXPECT_EQ(Dunmore::TestValue(3, 0x7FE), (4080u + 3072u) & 0xFFF);
+}
+
+TEST(DunmoreInProcess, FilterHasUnityGainAndSettlesExactly)
+{
+    auto dunmore = corvane::test::MakeInProcess<Dunmore>();
+    const IIRFilterCoefficientsD& c = dunmore->FilterCoefficients();
+    double dc = 0, fb = 0;
+    for (int j = 0; j <= Dunmore::kFilterOrder; ++j)
+        dc += c.b[j];
+    for (int j = 0; j < Dunmore::kFilterOrder; ++j)
+        fb += c.a[j];
+    EXPECT_NEAR(dc / (1.0 - fb), 1.0, 1e-9);
+    EXPECT_EQ(c.gain, 1.0);
+    for (int j = Dunmore::kFilterOrder + 1; j <= kIIRMaxOrder; ++j)
+        EXPECT_EQ(c.b[j], 0.0);
+
+    // A constant settles on itself in double precision; the same design run
+    // in single precision settles visibly high: a code or more off.
+    Dunmore::FilterState state;
+    state.coefficients = &c;
+    IIRFilterCoefficients single;
+    ASSERT_TRUE(DesignIIRFilter(Dunmore::kFilterOrder, Dunmore::kFilterRipple, Dunmore::kFilterCutoff, &single));
+    ASSERT_TRUE(NormalizeIIRGain(&single));
+    BasicIIRFilterState<float, float, Dunmore::kFilterOrder> singleState;
+    singleState.coefficients = &single;
+    double y = 0;
+    float ys = 0;
+    for (int i = 0; i < 5000; ++i) {
+        y = RunIIRFilter(&state, 0.9);
+        ys = RunIIRFilter(&singleState, 0.9f);
+    }
+    EXPECT_NEAR(y, 0.9, 1e-9);
+    EXPECT_EQ(Dunmore::CodeOf(y, 0), 3890);
+    EXPECT_GT(Dunmore::CodeOf(ys, 0), 3890);
+}
+
+TEST(DunmoreInProcess, ValueListsFlagsAndIndicator)
+{
+    corvane::test::StartInProcessTransport();
+    auto dunmore = corvane::test::MakeInProcess<Dunmore>();
+    EXPECT_EQ(corvane::test::ValueNames(*dunmore, 0, 0), (std::vector<std::string>{"Brink", "Carro"}));
+    EXPECT_EQ(corvane::test::ValueNames(*dunmore, 0, 1), (std::vector<std::string>{"1", "2", "3", "4", "5", "6"}));
+    EXPECT_EQ(corvane::test::ValueNames(*dunmore, 0, 8), (std::vector<std::string>{"Off", "1/2", "3/4", "5/6"}));
+    for (uint32_t i = 9; i <= 12; ++i)
+        EXPECT_EQ(corvane::test::ValueNames(*dunmore, 0, i),
+                  (std::vector<std::string>{"Off", "1", "2", "3", "4", "5", "6"}));
+    for (uint32_t i : {2u, 5u, 6u, 7u, 13u, 16u, 17u, 0xFFFFFFFFu})
+        EXPECT_EQ(corvane::test::ValueNames(*dunmore, 0, i), (std::vector<std::string>{"<error>"})) << i;
+    EXPECT_EQ(corvane::test::ValueNames(*dunmore, 1, 0), (std::vector<std::string>{"<error>"}));
+    EXPECT_EQ(dunmore->GetParameterValueStrings(3, 99, nullptr), 0);
+    for (int32_t i = 0; i < Dunmore::kNumParams; ++i)
+        EXPECT_EQ(dunmore->GetParameterFlags(i), i == 6 || i == 7 ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u);
+    EXPECT_EQ(corvane::test::TextFor(*dunmore, 7, 0.0f), "Off");
+    EXPECT_EQ(corvane::test::TextFor(*dunmore, 7, 2.0f), "<none>");
+    EXPECT_EQ(corvane::test::TextFor(*dunmore, 0, 0.0f), "<refused>");
+    EXPECT_STREQ(dunmore->GetShortName(), "QVDunmoreCombiner");
+    EXPECT_STREQ(dunmore->GetGUIScriptName(), "gui_dunmorecombiner.lua");
+
+    // The display copy: the own frame's bytes, five for a Brink target and
+    // six for a Carro target; test signals leave it alone.
+    Block block;
+    dunmore->SetParameterValue(Dunmore::kTargetChannel, 4, false);
+    dunmore->processReplacing(block.inputs, block.outputs, kFrames);
+    uint8_t* shown = dunmore->GetIndicatorBlock() + Dunmore::kIndicatorFrameBytes;
+    // 512 samples: the last frame is frame 7, channel 3's high byte of 2048.
+    const uint8_t brink[6] = {0, 0, 0, 0, 0xF0, 0};
+    EXPECT_EQ(0, memcmp(shown, brink, 6));
+    dunmore->SetParameterValue(Dunmore::kTargetHardware, 1, false);
+    dunmore->SetParameterValue(Dunmore::kTargetChannel, 5, false);
+    dunmore->processReplacing(block.inputs, block.outputs, kFrames);
+    const uint8_t carro[6] = {0, 0, 0, 0, 0, 0xF0};
+    EXPECT_EQ(0, memcmp(shown, carro, 6));
+    dunmore->SetParameterValue(Dunmore::kTestSignal, 1, false);
+    dunmore->SetParameterValue(Dunmore::kTargetChannel, 0, false);
+    dunmore->processReplacing(block.inputs, block.outputs, kFrames);
+    EXPECT_EQ(0, memcmp(shown, carro, 6));
+}
+
+TEST(DunmoreInProcess, SwitchingTestSignalsKeepsTheChannelBits)
+{
+    corvane::test::StartInProcessTransport();
+    auto dunmore = corvane::test::MakeInProcess<Dunmore>();
+    dunmore->SetParameterValue(Dunmore::kTargetHardware, 1, false);
+    dunmore->SetParameterValue(Dunmore::kTestSignal, 1, false);
+    Block block;
+    for (int b = 0; b < 50; ++b) // the ramp's counter well past 0x7FF
+        dunmore->processReplacing(block.inputs, block.outputs, kFrames);
+    for (const int signal : {2, 3, 1}) {
+        dunmore->SetParameterValue(Dunmore::kTestSignal, static_cast<float>(signal), false);
+        dunmore->processReplacing(block.inputs, block.outputs, kFrames);
+        std::vector<uint8_t> bytes;
+        for (int i = 0; i < kFrames; ++i)
+            bytes.push_back(block.CarroAt(i).b[0]);
+        const auto packets = carrotest::DecodePackets(bytes);
+        ASSERT_EQ(packets.size(), static_cast<size_t>(kFrames / 2)) << signal;
+        for (const auto& p : packets)
+            ASSERT_EQ(p.channel, static_cast<int>((p.at >> 1) & 3)) << signal << " at " << p.at;
+    }
+}
+
+TEST(DunmoreInProcess, UncheckedProgramValuesAndBadInput)
+{
+    for (const float v : {kNaN, kInf, -kInf, 1e9f, -1e9f, 7.0f, 5.5f, -1.0f}) {
+        corvane::test::StartInProcessTransport();
+        auto dunmore = corvane::test::MakeInProcess<Dunmore>();
+        for (int32_t i = 0; i < Dunmore::kNumParams; ++i)
+            if (i != Dunmore::kOSCPortOffset)
+                dunmore->CurrentProgram()->SetParameter(i, v);
+        Block block;
+        for (int c = 0; c < 6; ++c)
+            for (int i = 0; i < kFrames; ++i)
+                block.in[c][i] = (i + c) % 3 == 0 ? v : 0.5f;
+        for (int b = 0; b < 4; ++b) {
+            dunmore->processReplacing(block.inputs, block.outputs, kFrames);
+            for (int i = 0; i < kFrames; ++i) {
+                ASSERT_TRUE(std::isfinite(block.left[i]) && std::isfinite(block.right[i])) << v;
+                ASSERT_LE(std::fabs(block.left[i]), 1.0f);
+                ASSERT_LE(std::fabs(block.right[i]), 1.0f);
+            }
+        }
+    }
+}
+
+TEST(DunmoreInProcess, AudioPathAllocatesNothing)
+{
+    corvane::test::StartInProcessTransport();
+    auto dunmore = corvane::test::MakeInProcess<Dunmore>();
+    for (int k = 0; k < 4; ++k)
+        dunmore->SetParameterValue(Dunmore::kFilter1 + k, static_cast<float>(k % 2), false);
+    dunmore->SetParameterValue(Dunmore::kTargetHardware, 1, false);
+    Block block;
+    for (int c = 0; c < 6; ++c)
+        for (int i = 0; i < kFrames; ++i)
+            block.in[c][i] = std::sin(0.01f * static_cast<float>(i * (c + 1)));
+    MidiEvents midi;
+    for (int n = 0; n < 20; ++n)
+        midi.Add(n * 25, 0x90, 60, 100); // cut the block into pieces
+    int allocations = 0;
+    for (int b = 0; b < 40; ++b) {
+        dunmore->processEvents(midi.Pack());
+        if (b == 10)
+            dunmore->SetParameterValue(Dunmore::kTestSignal, 3, false);
+        if (b == 20)
+            dunmore->SetParameterValue(Dunmore::kTestSignal, 0, false);
+        if (b == 25)
+            dunmore->SetParameterValue(Dunmore::kFilter1, 1, false);
+        corvane::test::AllocationCounter counter;
+        dunmore->processReplacing(block.inputs, block.outputs, kFrames);
+        allocations += counter.Count();
+    }
+    EXPECT_EQ(allocations, 0);
+}
+
+} // namespace
