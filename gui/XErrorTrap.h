@@ -30,7 +30,7 @@ struct ErrorTally {
 
 // Opens a connection to the X server `name` names (null: DISPLAY). A server
 // busy accepting other clients refuses now and then; the attempt is
-// repeated a few times, for at most about 100 ms, before giving up (null).
+// repeated a few times, for at most about 170 ms, before giving up (null).
 _XDisplay* OpenConnection(const char* name);
 
 // Starts trapping the errors of `display`. glxErrorBase, when known (from

@@ -53,7 +53,11 @@ void Envelope::Silence()
 void Envelope::SetSegment(EnvelopeSegment& segment, double seconds, float shape, double from, double to,
                           double sampleRate)
 {
-    double n = seconds * sampleRate;
+    // A whole number of samples, so that the segment lands on its level: a
+    // fractional count would stop up to a sample's step short, and the
+    // next segment (or the sustain level, set anew at the next block)
+    // would carry on from there.
+    double n = std::floor(seconds * sampleRate + 0.5);
     if (!(n >= 1.0)) // NaN too
         n = 1.0;
     if (n > static_cast<double>(INT32_MAX))

@@ -95,8 +95,8 @@ public:
     void Run(float* out, int32_t frames);
 
     // A segment from `from` to `to` in `seconds` with shape `shape`: n =
-    // seconds x rate samples (at least 1, at most INT32_MAX); after n
-    // samples the value has moved by to - from.
+    // seconds x rate rounded to whole samples (at least 1, at most
+    // INT32_MAX); after n samples the value has moved by to - from.
     static void SetSegment(EnvelopeSegment& segment, double seconds, float shape, double from, double to,
                            double sampleRate);
 

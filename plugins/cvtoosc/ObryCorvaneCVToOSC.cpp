@@ -35,6 +35,20 @@ float Held(float value, float lo, float hi, float fallback)
     return value < lo ? lo : (value > hi ? hi : value);
 }
 
+// Whether one of the Count samples lies outside lower..upper and is a
+// finite number (x - x is 0 for every finite x, NaN for NaN and the
+// infinities). Branch-free with a constant count, so that it vectorises.
+constexpr int32_t kScanChunk = 64;
+template <int32_t Count>
+inline bool AnyOutside(const float* x, float lower, float upper)
+{
+    int32_t outside = 0;
+    for (int32_t i = 0; i < Count; ++i)
+        outside |= static_cast<int32_t>(x[i] - x[i] == 0.0f) &
+                   (static_cast<int32_t>(x[i] < lower) | static_cast<int32_t>(x[i] > upper));
+    return outside != 0;
+}
+
 // The property that carries channel `channel`'s address; -1 for another id.
 int32_t AddressChannel(uint32_t id)
 {
@@ -236,10 +250,11 @@ void ObryCorvane::ProcessChannel(int32_t index, const float* input, int32_t fram
     const float lower = channel.lastSent - channel.threshold;
     const float upper = channel.lastSent + channel.threshold;
     bool moved = false;
-    for (int32_t i = 0; i < frames && !moved; ++i) {
-        const float x = input[i];
-        moved = std::isfinite(x) && (x < lower || x > upper);
-    }
+    int32_t i = 0;
+    for (; i + kScanChunk <= frames && !moved; i += kScanChunk)
+        moved = AnyOutside<kScanChunk>(input + i, lower, upper);
+    for (; i < frames && !moved; ++i)
+        moved = AnyOutside<1>(input + i, lower, upper);
     const float value = input[frames - 1];
     if (!moved || !std::isfinite(value))
         return;

@@ -109,10 +109,13 @@ void ObryCorvane::BeginSubBlock(int32_t frames)
                 glideOn = true;
             glideStep = 1.0f / static_cast<float>(glideLength);
             glideShape = P(kPortamentoShape);
-            // A glide under way when its time is shortened ends within the
-            // new time; its curve would otherwise run far outside the
-            // start and target.
-            glideRemaining = std::min(glideRemaining, glideLength);
+            // A glide under way when its time is shortened goes on from
+            // where it is and ends within the new time; its curve would
+            // otherwise run far outside its start and target.
+            if (glideRemaining > glideLength) {
+                glideRemaining = glideLength;
+                glideStart = glidedPitch;
+            }
         }
         break;
     default:

@@ -37,11 +37,10 @@ bool SetCommaLocale()
 
 TEST(ParameterMapping, UnitsMapAsTheHostExpects)
 {
-    struct Case {
+    const struct {
         uint32_t unit;
         float min, max, normalized, real;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {kAudioUnitParameterUnit_Hertz, 20, 20000, 0.5f, 632.456f},
         {kAudioUnitParameterUnit_Hertz, 20, 20000, 0.0f, 20.0f},
         {kAudioUnitParameterUnit_Hertz, 20, 20000, 1.0f, 20000.0f},
@@ -51,7 +50,7 @@ TEST(ParameterMapping, UnitsMapAsTheHostExpects)
         {kAudioUnitParameterUnit_Generic, -5, 5, 0.25f, -2.5f},
         {kAudioUnitParameterUnit_Milliseconds, -500, 500, 0.5f, 0.0f},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const float real = DenormalizeParameterValue(c.unit, c.min, c.max, c.normalized);
         EXPECT_NEAR(real, c.real, std::fabs(c.real) * 1e-5f + 1e-5f) << c.unit << " " << c.normalized;
     }
@@ -63,11 +62,10 @@ TEST(ParameterMapping, NormalisedValuesAreAlwaysFiniteAndInRange)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    struct Case {
+    const struct {
         uint32_t unit;
         float min, max, real, expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {kAudioUnitParameterUnit_Generic, 2, 2, 2, 0},      // empty range gives 0, not min
         {kAudioUnitParameterUnit_Generic, 0, 1, nan, 0},    //
         {kAudioUnitParameterUnit_Generic, 0, 1, 7, 1},      //
@@ -76,7 +74,7 @@ TEST(ParameterMapping, NormalisedValuesAreAlwaysFiniteAndInRange)
         {kAudioUnitParameterUnit_Hertz, 20, 20000, -3, 0},  //
         {kAudioUnitParameterUnit_Hertz, 20, 20000, inf, 1}, //
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(NormalizeParameterValue(c.unit, c.min, c.max, c.real), c.expected) << c.real;
     // Denormalising a bad host value stays within the range.
     for (float n : {nan, -1.0f, 2.0f, inf}) {

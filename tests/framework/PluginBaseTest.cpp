@@ -7,37 +7,12 @@
 
 #include "tests/framework/TestPlugin.h"
 #include "tests/plugins/AllocationCounter.h"
+#include "tests/support/InProcessPlugin.h"
 #include "tests/support/TestSupport.h"
 
 using corvane::test::TestPlugin;
 
 namespace {
-
-VstMidiEvent Midi(int32_t delta, uint8_t status, uint8_t d1, uint8_t d2)
-{
-    VstMidiEvent e{};
-    e.type = kVstMidiType;
-    e.byteSize = sizeof e;
-    e.deltaFrames = delta;
-    e.midiData[0] = static_cast<char>(status);
-    e.midiData[1] = static_cast<char>(d1);
-    e.midiData[2] = static_cast<char>(d2);
-    return e;
-}
-
-struct EventList {
-    int32_t numEvents;
-    intptr_t reserved;
-    VstEvent* events[16];
-};
-
-void Send(TestPlugin& plugin, std::vector<VstMidiEvent>& events)
-{
-    EventList list{static_cast<int32_t>(events.size()), 0, {}};
-    for (size_t i = 0; i < events.size(); ++i)
-        list.events[i] = reinterpret_cast<VstEvent*>(&events[i]);
-    plugin.dispatcher(effProcessEvents, 0, 0, &list, 0);
-}
 
 struct Buffers {
     explicit Buffers(int32_t frames, int channels = 2) : data(channels, std::vector<float>(frames, 0.5f))
@@ -56,9 +31,9 @@ TEST(PluginBase, BlockIsCutAtEventOffsets)
     corvane::test::ScopedUserFolders folders;
     TestPlugin plugin;
     plugin.setBlockSize(512);
-    std::vector<VstMidiEvent> events = {Midi(0, 0x90, 60, 100), Midi(100, 0x80, 60, 0), Midi(100, 0xB1, 7, 99),
-                                        Midi(600, 0x92, 64, 0)};
-    Send(plugin, events);
+    corvane::test::HostEvents events;
+    events.Midi(0x90, 60, 100, 0).Midi(0x80, 60, 0, 100).Midi(0xB1, 7, 99, 100).Midi(0x92, 64, 0, 600);
+    plugin.dispatcher(effProcessEvents, 0, 0, events.Events(), 0);
     Buffers in(512), out(512);
     plugin.processReplacing(in.pointers.data(), out.pointers.data(), 512);
     const std::vector<std::string> expected = {"NoteOn(0,60,100)", "Process(100)", "NoteOff(0,60,0)", "CC(1,7,99)",
@@ -191,9 +166,10 @@ TEST(PluginBase, AudioPathDoesNotAllocate)
     plugin.recordTrace = false;
     plugin.setBlockSize(512);
     Buffers in(512), out(512);
-    std::vector<VstMidiEvent> events = {Midi(3, 0x90, 60, 100), Midi(200, 0xB0, 1, 2), Midi(300, 0xE0, 0, 64)};
+    corvane::test::HostEvents events;
+    events.Midi(0x90, 60, 100, 3).Midi(0xB0, 1, 2, 200).Midi(0xE0, 0, 64, 300);
     for (int round = 0; round < 4; ++round) {
-        Send(plugin, events);
+        plugin.dispatcher(effProcessEvents, 0, 0, events.Events(), 0);
         plugin.CommandQueue().Write(1);
         corvane::test::AllocationCounter counter;
         plugin.processReplacing(in.pointers.data(), out.pointers.data(), 512);

@@ -311,13 +311,15 @@ TEST_F(EditorInProcess, AResizedWindowIsDrawnAtItsNewSize)
     Manager().Bridge()->SetWindowSize(kWidth + 60, kHeight + 40);
     Manager().SetWindowSize(kWidth + 60, kHeight + 40);
     Manager().SignalRenderEvent(QZ::Manager::kEventSizeChanged);
-    int width = 0, height = 0;
-    ASSERT_TRUE(host->Size(child, &width, &height));
-    EXPECT_EQ(width, kWidth + 60);
-    EXPECT_EQ(height, kHeight + 40);
-    ASSERT_TRUE(host->Size(host->Id(), &width, &height));
-    EXPECT_EQ(width, kWidth + 160); // the host's window grew by as much
-    EXPECT_EQ(height, kHeight + 140);
+    // The server applies the editor's requests in its own time.
+    const auto hasSize = [&](Window target, int wantWidth, int wantHeight) {
+        return WaitFor([&] {
+            int width = 0, height = 0;
+            return host->Size(target, &width, &height) && width == wantWidth && height == wantHeight;
+        });
+    };
+    EXPECT_TRUE(hasSize(child, kWidth + 60, kHeight + 40));
+    EXPECT_TRUE(hasSize(host->Id(), kWidth + 160, kHeight + 140)); // the host's window grew by as much
     EXPECT_EQ(Manager().Bridge()->GetWindowRect(), kHeight + 40);
     // The new corner shows the panel too.
     Rgb colour;

@@ -1,4 +1,5 @@
 #include "platform/Preferences.h"
+#include "tests/platform/ScopedEnv.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -36,29 +37,6 @@ std::vector<std::string> FolderEntries(const std::string& folder)
     std::sort(names.begin(), names.end());
     return names;
 }
-
-// Unsets an environment variable for the lifetime of the object.
-class ScopedUnset {
-public:
-    explicit ScopedUnset(const char* name) : name(name)
-    {
-        if (const char* value = getenv(name)) {
-            had = true;
-            old = value;
-        }
-        unsetenv(name);
-    }
-    ~ScopedUnset()
-    {
-        if (had)
-            setenv(name, old.c_str(), 1);
-    }
-
-private:
-    const char* name;
-    std::string old;
-    bool had = false;
-};
 
 } // namespace
 
@@ -262,8 +240,8 @@ TEST(Preferences, UnusableFilesGiveDefaults)
 TEST(Preferences, NoConfigFolderMeansNoFileWork)
 {
     ScopedUserFolders folders;
-    ScopedUnset config("XDG_CONFIG_HOME");
-    ScopedUnset home("HOME");
+    ScopedEnv config("XDG_CONFIG_HOME", nullptr);
+    ScopedEnv home("HOME", nullptr);
     TempDir cwd;
     std::string oldCwd = fs::current_path().string();
     fs::current_path(cwd.Path());

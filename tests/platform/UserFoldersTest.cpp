@@ -1,4 +1,5 @@
 #include "platform/UserFolders.h"
+#include "tests/platform/ScopedEnv.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,33 +15,6 @@ using corvane::test::ScopedUserFolders;
 using corvane::test::TempDir;
 
 namespace {
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name(name)
-    {
-        if (const char* old = getenv(name)) {
-            had = true;
-            oldValue = old;
-        }
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (had)
-            setenv(name, oldValue.c_str(), 1);
-        else
-            unsetenv(name);
-    }
-
-private:
-    const char* name;
-    std::string oldValue;
-    bool had = false;
-};
 
 void Touch(const std::string& path)
 {

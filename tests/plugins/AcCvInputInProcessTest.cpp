@@ -52,13 +52,12 @@ TEST_F(AcCvInputInProcessTest, NamesAndValueTexts)
     EXPECT_EQ(ValueNames(*cv, 4, 1), refused);
     EXPECT_EQ(cv->GetParameterValueStrings(0, 1, nullptr), 0);
 
-    struct TextCase {
+    const struct {
         ObryCorvaneBase* plugin;
         uint32_t index;
         float value;
         const char* text;
-    };
-    const TextCase texts[] = {
+    } texts[] = {
         {encoder.get(), 0, 0, "Off"},      {encoder.get(), 0, 5, "<none>"},
         {encoder.get(), 1, 0, "<refused>"}, {encoder6.get(), 24, 0, "<refused>"},
         {cv.get(), 0, 0, "Off"},           {cv.get(), 0, 1, "<none>"},
@@ -66,7 +65,7 @@ TEST_F(AcCvInputInProcessTest, NamesAndValueTexts)
         {cv.get(), 10, 0.51f, "<none>"},   {cv.get(), 10, -3, "<none>"},
         {cv.get(), 4, 0, "<refused>"},     {cv.get(), 17, 0, "<refused>"},
     };
-    for (const TextCase& c : texts)
+    for (const auto& c : texts)
         EXPECT_EQ(TextFor(*c.plugin, c.index, c.value), c.text) << c.plugin->GetShortName() << " " << c.index;
 
     const uint32_t strings = kAudioUnitParameterFlag_ValuesHaveStrings;
@@ -108,11 +107,10 @@ TEST_F(AcCvInputInProcessTest, AudioPathAllocatesNothingEvenWhileRedesigning)
     EXPECT_EQ(count(*encoder6), 0);
 
     auto cv = MakeInProcess<CVInput>();
-    struct Change {
+    const struct {
         int32_t index; // -1: the sample rate
         float value;
-    };
-    const Change changes[] = {
+    } changes[] = {
         {CVInput::ParameterIndex(0, CVInput::kMode), CVInput::kModeTesselDecoder},
         {CVInput::ParameterIndex(1, CVInput::kMode), CVInput::kModeGenerator},
         {CVInput::kTesselFilterFreqIndex, 0.3f},
@@ -127,7 +125,7 @@ TEST_F(AcCvInputInProcessTest, AudioPathAllocatesNothingEvenWhileRedesigning)
         {CVInput::ParameterIndex(1, CVInput::kBipolar), 1},
     };
     EXPECT_EQ(count(*cv), 0);
-    for (const Change& change : changes) {
+    for (const auto& change : changes) {
         if (change.index < 0)
             cv->setSampleRate(change.value);
         else

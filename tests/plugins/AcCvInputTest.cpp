@@ -123,11 +123,10 @@ protected:
 
 TEST_F(AcCvInputTest, EncoderMapsTheInputIntoItsRangeOnAnAlternatingCarrier)
 {
-    struct Case {
+    const struct {
         const char* what;
         float polarity, minLevel, maxLevel, input, amplitude;
-    };
-    const Case table[] = {
+    } table[] = {
         {"bipolar default, input 0", 0, 0, 1, 0, 0.5f},
         {"bipolar default, input 1", 0, 0, 1, 1, 1},
         {"bipolar default, input -2 clamps to min", 0, 0, 1, -2, 0},
@@ -137,7 +136,7 @@ TEST_F(AcCvInputTest, EncoderMapsTheInputIntoItsRangeOnAnAlternatingCarrier)
         {"+inf lands on the maximum", 0, 0.2f, 0.8f, kInf, 0.8f},
         {"-inf lands on the minimum", 0, 0.2f, 0.8f, -kInf, 0.2f},
     };
-    for (const Case& c : table) {
+    for (const auto& c : table) {
         SCOPED_TRACE(c.what);
         auto encoder = Make("QZs9");
         ASSERT_TRUE(encoder);

@@ -48,31 +48,6 @@ corvane::test::InProcessPlugin<ObryCorvane> Make(bool instrument = false)
     return brink;
 }
 
-struct MidiEvents {
-    std::vector<VstMidiEvent> events;
-    std::vector<intptr_t> list;
-    VstEvents* Pack()
-    {
-        list.assign(2 + events.size(), 0);
-        auto* header = reinterpret_cast<VstEvents*>(list.data());
-        header->numEvents = static_cast<int32_t>(events.size());
-        for (size_t i = 0; i < events.size(); ++i)
-            list[2 + i] = reinterpret_cast<intptr_t>(&events[i]);
-        return header;
-    }
-    void Add(int delta, uint8_t status, uint8_t d1, uint8_t d2)
-    {
-        VstMidiEvent e{};
-        e.type = kVstMidiType;
-        e.byteSize = sizeof e;
-        e.deltaFrames = delta;
-        e.midiData[0] = static_cast<char>(status);
-        e.midiData[1] = static_cast<char>(d1);
-        e.midiData[2] = static_cast<char>(d2);
-        events.push_back(e);
-    }
-};
-
 TEST(BrinkInProcess, AllSoundOffRunsOnTheAudioThread)
 {
     StartInProcessTransport(0);
@@ -90,10 +65,10 @@ TEST(BrinkInProcess, AllSoundOffRunsOnTheAudioThread)
     EXPECT_EQ(size, sizeof(void*));
     EXPECT_EQ(brink->GetPropertyInfo(64012, 0, 0, &size, &writable), kAudioUnitErr_InvalidProperty);
 
-    MidiEvents midi;
-    midi.Add(0, 0x90, 60, 100);
-    midi.Add(0, 0x91, 50, 100);
-    brink->processEvents(midi.Pack());
+    corvane::test::HostEvents midi;
+    midi.Midi(0x90, 60, 100, 0);
+    midi.Midi(0x91, 50, 100, 0);
+    brink->processEvents(midi.Events());
     Block block;
     brink->processReplacing(block.inputs, block.outputs, 512);
     brinktest::Frame f = brinktest::FrameOf(block.left[511], block.right[511]);
@@ -152,16 +127,16 @@ TEST(BrinkInProcess, AllSoundOffFromAnotherThreadWhileAudioRuns)
             brink->SetProperty(kObryProperty_AllSoundOff, 0, 0, nullptr, 0);
     });
     Block block;
-    MidiEvents midi;
-    midi.Add(0, 0x90, 60, 100);
+    corvane::test::HostEvents midi;
+    midi.Midi(0x90, 60, 100, 0);
     for (int b = 0; b < 300; ++b) {
-        brink->processEvents(midi.Pack());
+        brink->processEvents(midi.Events());
         brink->processReplacing(block.inputs, block.outputs, 512);
     }
     stop = true;
     editor.join();
     // The last request is still done: the note goes.
-    brink->processEvents(midi.Pack());
+    brink->processEvents(midi.Events());
     brink->processReplacing(block.inputs, block.outputs, 512);
     brinktest::Frame f = brinktest::FrameOf(block.left[511], block.right[511]);
     EXPECT_EQ(f.b[2], 255);
@@ -177,9 +152,9 @@ TEST(BrinkInProcess, IndicatorShowsTheLastFrame)
     auto brink = Make();
     brink->SetParameterValue(ObryCorvane::kOutput1 + 1, 17, false);
     brink->SetParameterValue(ObryCorvane::kOutput1 + 4, 0xA5, false);
-    MidiEvents midi;
-    midi.Add(0, 0x90, 72, 100);
-    brink->processEvents(midi.Pack());
+    corvane::test::HostEvents midi;
+    midi.Midi(0x90, 72, 100, 0);
+    brink->processEvents(midi.Events());
     Block block;
     brink->processReplacing(block.inputs, block.outputs, 512);
     const uint8_t* shown = brink->GetIndicatorBlock() + ObryCorvane::kIndicatorFrameBytes;
@@ -194,13 +169,12 @@ TEST(BrinkInProcess, IndicatorShowsTheLastFrame)
 TEST(BrinkInProcess, ValueListsAnswerOnlyTheirParametersAtGlobalScope)
 {
     auto brink = Make(true);
-    struct Row {
+    const struct {
         uint32_t index;
         size_t count; // 0: no list
-    };
-    const Row rows[] = {{0, 0},  {7, 0},  {10, 46}, {20, 2},  {36, 18},  {37, 40},
+    } rows[] = {{0, 0},  {7, 0},  {10, 46}, {20, 2},  {36, 18},  {37, 40},
                         {45, 5}, {56, 0}, {98, 17}, {99, 0}, {126, 41}, {127, 0}, {9999, 0}};
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         CFArray* list = nullptr;
         const int32_t result = brink->GetParameterValueStrings(0, row.index, &list);
         if (row.count == 0) {
@@ -234,17 +208,17 @@ TEST(BrinkInProcess, UncheckedProgramValuesAreHeldToTheirRanges)
         for (int32_t i = 0; i < ObryCorvane::kNumParams; ++i)
             if (i != ObryCorvane::kOSCPortOffset)
                 brink->CurrentProgram()->SetParameter(i, v);
-        MidiEvents midi;
+        corvane::test::HostEvents midi;
         for (int n = 0; n < 40; ++n)
-            midi.Add(n * 10, static_cast<uint8_t>(0x90 | (n % 16)), static_cast<uint8_t>(n * 3), 100);
-        midi.Add(400, 0xB5, 123, 0);
-        midi.Add(401, 0xF8, 0, 0);
+            midi.Midi(static_cast<uint8_t>(0x90 | (n % 16)), static_cast<uint8_t>(n * 3), 100, n * 10);
+        midi.Midi(0xB5, 123, 0, 400);
+        midi.Midi(0xF8, 0, 0, 401);
         Block block;
         for (int c = 0; c < 8; ++c)
             for (int i = 0; i < 512; ++i)
                 block.in[c][i] = (i + c) % 3 == 0 ? v : 0.5f;
         for (int b = 0; b < 4; ++b) {
-            brink->processEvents(midi.Pack());
+            brink->processEvents(midi.Events());
             brink->processReplacing(block.inputs, block.outputs, 512);
             InProcessTime().ppqPos += 512 / 24000.0;
             for (int i = 0; i < 512; ++i) {
@@ -266,25 +240,20 @@ TEST(BrinkInProcess, AudioPathAllocatesNothing)
     brink->SetParameterValue(ObryCorvane::kTriggerLength, 1, false);
     brink->SetParameterValue(ObryCorvane::kInput1, 3, false);
     brink->SetParameterValue(ObryCorvane::kInputToGate1 + 1, 7, false);
-    MidiEvents midi;
+    corvane::test::HostEvents midi;
     for (int n = 0; n < 60; ++n)
-        midi.Add(n * 8, static_cast<uint8_t>(n % 2 ? 0x80 : 0x90), static_cast<uint8_t>(40 + n % 20), 90);
+        midi.Midi(static_cast<uint8_t>(n % 2 ? 0x80 : 0x90), static_cast<uint8_t>(40 + n % 20), 90, n * 8);
     Block block;
     for (int i = 0; i < 512; ++i)
         block.in[2][i] = 0.3f;
-    const uint8_t sysex[] = {0xF0, 0x7D, 1, 2, 3, 0xF7};
-    VstMidiSysexEvent dump{};
-    dump.type = kVstSysExType;
-    dump.byteSize = sizeof dump;
-    dump.dumpBytes = sizeof sysex;
-    dump.sysexDump = reinterpret_cast<char*>(const_cast<uint8_t*>(sysex));
-    intptr_t dumpList[3] = {1, 0, reinterpret_cast<intptr_t>(&dump)};
+    corvane::test::HostEvents dump;
+    dump.SysEx({0xF0, 0x7D, 1, 2, 3, 0xF7});
 
     int allocations = 0;
     for (int b = 0; b < 50; ++b) {
         // The host's event thread writes the queue (a SysEx copy may allocate there).
-        brink->processEvents(midi.Pack());
-        brink->processEvents(reinterpret_cast<VstEvents*>(dumpList));
+        brink->processEvents(midi.Events());
+        brink->processEvents(dump.Events());
         if (b % 10 == 5)
             brink->SetProperty(kObryProperty_AllSoundOff, 0, 0, nullptr, 0);
         corvane::test::AllocationCounter counter;

@@ -273,7 +273,7 @@ TEST(DunmoreInProcess, CodeAndTestValueRules)
     // left behind.
     for (int signal = 1; signal <= 3; ++signal)
         for (uint32_t t = 0; t < 0x8000; ++t)
-            ASSERT_LE(Dunmore::TestValue(signal, t & Dunmore::TestCounterMask(signal)), 4095u) << signal << " " << t;
+            ASSERT_LE(Dunmore::TestValue(signal, t), 4095u) << signal << " " << t;
     EXPECT_EQ(Dunmore::TestValue(3, 7), 1024u * 3);
     EXPECT_EQ(Dunmore::TestValue(3, 0x7FE), (4080u + 3072u) & 0xFFF);
 }
@@ -361,18 +361,22 @@ TEST(DunmoreInProcess, SwitchingTestSignalsKeepsTheChannelBits)
     dunmore->SetParameterValue(Dunmore::kTargetHardware, 1, false);
     dunmore->SetParameterValue(Dunmore::kTestSignal, 1, false);
     Block block;
-    for (int b = 0; b < 50; ++b) // the ramp's counter well past 0x7FF
+    // The ramp's counter well past the others' 0x7FF and at a high byte of
+    // channel 1: 20481, twice of which would reach into the channel bits.
+    for (int b = 0; b < 40; ++b)
         dunmore->processReplacing(block.inputs, block.outputs, kFrames);
+    dunmore->processReplacing(block.inputs, block.outputs, 1);
     for (const int signal : {2, 3, 1}) {
         dunmore->SetParameterValue(Dunmore::kTestSignal, static_cast<float>(signal), false);
         dunmore->processReplacing(block.inputs, block.outputs, kFrames);
-        std::vector<uint8_t> bytes;
-        for (int i = 0; i < kFrames; ++i)
-            bytes.push_back(block.CarroAt(i).b[0]);
-        const auto packets = carrotest::DecodePackets(bytes);
-        ASSERT_EQ(packets.size(), static_cast<size_t>(kFrames / 2)) << signal;
-        for (const auto& p : packets)
-            ASSERT_EQ(p.channel, static_cast<int>((p.at >> 1) & 3)) << signal << " at " << p.at;
+        // Sample i is frame 1 + i of the packet cycle.
+        for (int i = 0; i < kFrames; ++i) {
+            const uint8_t byte = block.CarroAt(i).b[0];
+            ASSERT_EQ(byte >> 7, (1 + i) & 1) << signal << " at " << i;
+            if (byte & 0x80) {
+                ASSERT_EQ((byte >> 5) & 3, ((1 + i) >> 1) & 3) << signal << " at " << i;
+            }
+        }
     }
 }
 

@@ -178,97 +178,49 @@ TEST_F(CvToMidiInProcessTest, SignalsBecomeTheRightMessagesAtTheRightSamples)
     const std::vector<float> steps{0, 1, 2, 3, 2};
     const std::vector<float> gateMid{0, 1, 1, 1, 0};
 
+    const std::vector<float> z3 = Repeat(0, 3), z1000 = Repeat(0, 1000);
     const ConversionCase cases[] = {
-        {"CC follows the input (-1 -> 0, 0 -> 64, 0.99 -> 127, 1 -> 127)", 0,
-         {cc, {P::kSendCC, 7}},
-         {-1, 0, 0.99f, 1, 1, 0},
-         Repeat(0, 6),
+        {"CC follows the input (-1 -> 0, 0 -> 64, 0.99 -> 127, 1 -> 127)", 0, {cc, {P::kSendCC, 7}},
+         {-1, 0, 0.99f, 1, 1, 0}, Repeat(0, 6),
          {{0, 0xB0, 7, 0}, {1, 0xB0, 7, 64}, {2, 0xB0, 7, 127}, {5, 0xB0, 7, 64}}},
         {"CC on channel 3 with its range inverted", 0,
-         {cc, {P::kSendCC, 74}, {P::kChannel, 3}, {P::kCCMin, 1}, {P::kCCMax, -1}},
-         {1, -1, 0},
-         Repeat(0, 3),
+         {cc, {P::kSendCC, 74}, {P::kChannel, 3}, {P::kCCMin, 1}, {P::kCCMax, -1}}, {1, -1, 0}, z3,
          {{0, 0xB2, 74, 0}, {1, 0xB2, 74, 127}, {2, 0xB2, 74, 64}}},
-        {"CC with min equal to max stays at 0", 0,
-         {cc, {P::kCCMin, 0.5f}, {P::kCCMax, 0.5f}},
-         {0.1f, 0.9f, -1},
-         Repeat(0, 3),
+        {"CC with min equal to max stays at 0", 0, {cc, {P::kCCMin, 0.5f}, {P::kCCMax, 0.5f}}, {0.1f, 0.9f, -1}, z3,
          {{0, 0xB0, 1, 0}}},
-        {"continuous notes: 0.5 -> 72, -1 -> 0, 2 -> held to 127", 0,
-         {notes},
-         {0.5f, 0.5f, -1, 2},
-         Repeat(0, 4),
+        {"continuous notes: 0.5 -> 72, -1 -> 0, 2 -> held to 127", 0, {notes}, {0.5f, 0.5f, -1, 2}, Repeat(0, 4),
          {{0, 0x90, 72, 64}, {2, 0x80, 72, 0}, {2, 0x90, 0, 64}, {3, 0x80, 0, 0}, {3, 0x90, 127, 64}}},
-        {"Normal: 60 -> 62 ends the old note first", 0,
-         {notes, centre60, slope1},
-         {0, 2},
-         Repeat(0, 2),
+        {"Normal: 60 -> 62 ends the old note first", 0, {notes, centre60, slope1}, {0, 2}, {0, 0},
          {{0, 0x90, 60, 64}, {1, 0x80, 60, 0}, {1, 0x90, 62, 64}}},
-        {"Legato: 60 -> 62 ends the old note after the new one", 0,
-         {notes, centre60, slope1, offLegato},
-         {0, 2},
-         Repeat(0, 2),
-         {{0, 0x90, 60, 64}, {1, 0x90, 62, 64}, {1, 0x80, 60, 0}}},
-        {"None: 60 -> 62 sends note-ons only", 0,
-         {notes, centre60, slope1, offNone},
-         {0, 2},
-         Repeat(0, 2),
+        {"Legato: 60 -> 62 ends the old note after the new one", 0, {notes, centre60, slope1, offLegato}, {0, 2},
+         {0, 0}, {{0, 0x90, 60, 64}, {1, 0x90, 62, 64}, {1, 0x80, 60, 0}}},
+        {"None: 60 -> 62 sends note-ons only", 0, {notes, centre60, slope1, offNone}, {0, 2}, {0, 0},
          {{0, 0x90, 60, 64}, {1, 0x90, 62, 64}}},
-        {"Gate Only keeps its note while the CV moves", 0,
-         {notes, centre60, slope1, gateOnly},
-         steps,
-         gateMid,
+        {"Gate Only keeps its note while the CV moves", 0, {notes, centre60, slope1, gateOnly}, steps, gateMid,
          {{1, 0x90, 61, 64}, {4, 0x80, 61, 0}}},
-        {"Gated follows the pitch while the gate is open", 0,
-         {notes, centre60, slope1, gated},
-         steps,
-         gateMid,
-         {{1, 0x90, 61, 64},
-          {2, 0x80, 61, 0},
-          {2, 0x90, 62, 64},
-          {3, 0x80, 62, 0},
-          {3, 0x90, 63, 64},
+        {"Gated follows the pitch while the gate is open", 0, {notes, centre60, slope1, gated}, steps, gateMid,
+         {{1, 0x90, 61, 64}, {2, 0x80, 61, 0}, {2, 0x90, 62, 64}, {3, 0x80, 62, 0}, {3, 0x90, 63, 64},
           {4, 0x80, 63, 0}}},
         {"a gate exactly at the threshold neither opens nor closes", 0,
-         {notes, centre60, slope1, gateOnly, {P::kGateThreshold, 0.5f}},
-         Repeat(0, 6),
-         {0.5f, 0.6f, 0.5f, 0.4f, 0.5f, 0.6f},
-         {{1, 0x90, 60, 64}, {3, 0x80, 60, 0}, {5, 0x90, 60, 64}}},
+         {notes, centre60, slope1, gateOnly, {P::kGateThreshold, 0.5f}}, Repeat(0, 6),
+         {0.5f, 0.6f, 0.5f, 0.4f, 0.5f, 0.6f}, {{1, 0x90, 60, 64}, {3, 0x80, 60, 0}, {5, 0x90, 60, 64}}},
         {"a reopened gate strikes the unchanged pitch again (Normal)", 0,
-         {notes, centre60, slope1, gateOnly, closeSilent},
-         Repeat(0, 3),
-         {1, 0, 1},
+         {notes, centre60, slope1, gateOnly, closeSilent}, z3, {1, 0, 1},
          {{0, 0x90, 60, 64}, {2, 0x80, 60, 0}, {2, 0x90, 60, 64}}},
         {"Legato striking the sounding key again does not end it", 0,
-         {notes, centre60, slope1, gateOnly, closeSilent, offLegato},
-         Repeat(0, 3),
-         {1, 0, 1},
+         {notes, centre60, slope1, gateOnly, closeSilent, offLegato}, z3, {1, 0, 1},
          {{0, 0x90, 60, 64}, {2, 0x90, 60, 64}}},
-        {"a disabled channel sends nothing", 0,
-         {{P::kEnable, 0}, cc, notes},
-         {0, 1, -1},
-         Repeat(0, 3),
-         {}},
+        {"a disabled channel sends nothing", 0, {{P::kEnable, 0}, cc, notes}, {0, 1, -1}, z3, {}},
         {"the right channel takes its gate from the left input", 1,
-         {notes, centre60, slope1, gateOnly, {P::kChannel, 16}},
-         {5, 5, 5},
-         {0, 1, 0},
+         {notes, centre60, slope1, gateOnly, {P::kChannel, 16}}, {5, 5, 5}, {0, 1, 0},
          {{1, 0x9F, 65, 64}, {2, 0x8F, 65, 0}}},
         {"Max Note Length 10 ms ends a note 480 samples after its note-on", 0,
-         {notes, centre60, slope1, {P::kMaxNoteLength, 10}},
-         Repeat(0, 1000),
-         Repeat(0, 1000),
-         {{0, 0x90, 60, 64}, {480, 0x80, 60, 0}}},
-        {"the length restarts with every note", 0,
-         {notes, centre60, slope1, {P::kMaxNoteLength, 10}, offLegato},
-         Join(Repeat(0, 300), Repeat(2, 700)),
-         Repeat(0, 1000),
+         {notes, centre60, slope1, {P::kMaxNoteLength, 10}}, z1000, z1000, {{0, 0x90, 60, 64}, {480, 0x80, 60, 0}}},
+        {"the length restarts with every note", 0, {notes, centre60, slope1, {P::kMaxNoteLength, 10}, offLegato},
+         Join(Repeat(0, 300), Repeat(2, 700)), z1000,
          {{0, 0x90, 60, 64}, {300, 0x90, 62, 64}, {300, 0x80, 60, 0}, {780, 0x80, 62, 0}}},
         {"no length limit when the note-off mode is None", 0,
-         {notes, centre60, slope1, {P::kMaxNoteLength, 10}, offNone},
-         Repeat(0, 1000),
-         Repeat(0, 1000),
-         {{0, 0x90, 60, 64}}},
+         {notes, centre60, slope1, {P::kMaxNoteLength, 10}, offNone}, z1000, z1000, {{0, 0x90, 60, 64}}},
     };
 
     for (const ConversionCase& c : cases) {
@@ -290,17 +242,8 @@ TEST_F(CvToMidiInProcessTest, TimesCountFromTheStartOfEachProcessingCall)
     Set(0, P::kEnableCC, 1);
     // A host MIDI event at frame 100 cuts the block in two; the time of a
     // message after the cut still counts from the start of the call.
-    VstMidiEvent event{};
-    event.type = kVstMidiType;
-    event.byteSize = sizeof event;
-    event.deltaFrames = 100;
-    event.midiData[0] = static_cast<char>(0xB0);
-    event.midiData[1] = 20;
-    event.midiData[2] = 1;
-    VstEvents events{};
-    events.numEvents = 1;
-    events.events[0] = reinterpret_cast<VstEvent*>(&event);
-    plugin->processEvents(&events);
+    corvane::test::HostEvents events;
+    plugin->processEvents(events.Midi(0xB0, 20, 1, 100).Events());
 
     std::vector<float> cv = Join(Repeat(-1, 150), Repeat(0, 50));
     Play(*plugin, cv, Repeat(0, 200));
@@ -489,18 +432,17 @@ TEST_F(CvToMidiInProcessTest, DeviceNameSurvivesTheStateIntoAFreshInstance)
     EXPECT_EQ(fields.device, kDevice);
     EXPECT_EQ(fields.name, "Defaults");
 
-    struct Case {
+    const struct {
         const char* what;
         std::vector<uint8_t> state;
         bool swapped;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"as saved", state, false},
         {"written in the other byte order", WrapInState(SwapProgramChunk(RecordOf(state, kTagChnk)), 0x515A7337),
          true},
         {"the program chunk alone", RecordOf(state, kTagChnk), false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Owned fresh = Make();
         std::vector<uint32_t> notified;
@@ -541,7 +483,7 @@ TEST_F(CvToMidiInProcessTest, ProgramChunkSurvivesLyingLengths)
     std::vector<uint8_t> longer = full;
     longer.resize(1000, 0xEE);
 
-    struct Case {
+    const struct {
         const char* what;
         const std::vector<uint8_t>* data;
         int32_t size;
@@ -549,8 +491,7 @@ TEST_F(CvToMidiInProcessTest, ProgramChunkSurvivesLyingLengths)
         bool printsSwap;
         const char* name; // the program name afterwards
         size_t deviceLength;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"nothing", &full, 0, 0, false, "Old", 0},
         {"a negative size", &full, -5, 0, false, "Old", 0},
         {"three bytes", &full, 3, 0, false, "Old", 0},
@@ -564,7 +505,7 @@ TEST_F(CvToMidiInProcessTest, ProgramChunkSurvivesLyingLengths)
         {"swapped, cut inside the values", &swapped, 310, 2, true, "Restored", 255},
         {"swapped, header only", &swapped, 12, 0, true, "Old", 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ObryProgramQVcmv1 program;
         program.SetName("Old");
@@ -618,23 +559,14 @@ TEST_F(CvToMidiInProcessTest, RestoredValuesAreBroughtIntoRange)
 
 TEST_F(CvToMidiInProcessTest, ValueNamesFlagsAndTexts)
 {
-    const std::vector<std::string> noteOn{"Continuous", "Gate Only", "Gated"};
-    const std::vector<std::string> noteOff{"None", "Normal", "Legato"};
-    const std::vector<std::string> gateClose{"None", "Note Off"};
     const std::vector<std::string> refused{"<error>"};
-    for (uint32_t index = 0; index < 30; ++index) {
-        const uint32_t offset = index >= 15 ? index - 14 : index;
-        const std::vector<std::string>& expected = index == 0 || index > 28 ? refused
-            : offset == 8                                                     ? noteOn
-            : offset == 9                                                     ? noteOff
-            : offset == 10                                                    ? gateClose
-                                                                              : refused;
-        EXPECT_EQ(ValueNames(*plugin, 0, index), expected) << index;
-        EXPECT_EQ(plugin->GetParameterFlags(static_cast<int32_t>(index)),
-                  index == 0 || index == 14 || index == 28 ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u)
-            << index;
-    }
+    EXPECT_EQ(ValueNames(*plugin, 0, 22), (std::vector<std::string>{"Continuous", "Gate Only", "Gated"}));
+    EXPECT_EQ(ValueNames(*plugin, 0, 10), (std::vector<std::string>{"None", "Note Off"}));
+    for (uint32_t index : {0u, 7u, 14u, 29u})
+        EXPECT_EQ(ValueNames(*plugin, 0, index), refused) << index;
     EXPECT_EQ(ValueNames(*plugin, 1, 8), refused);
+    for (int32_t index = 0; index < 29; ++index)
+        EXPECT_EQ(plugin->GetParameterFlags(index) != 0, index == 0 || index == 14 || index == 28) << index;
     EXPECT_EQ(plugin->GetParameterValueStrings(0, 22, nullptr), 0);
 
     const struct {

@@ -1,8 +1,7 @@
 // CV To MIDI through the built module and our host: audio passing through
-// untouched (also broken samples, with every feature on), the device name and
-// the values through the state chunk (also in the other byte order), and
-// state chunks that lie about their lengths. Nothing here needs a MIDI port:
-// the messages themselves are tested in-process with the fake output.
+// untouched (also broken samples, with every feature on) and state chunks
+// that lie about their lengths. Nothing here needs a MIDI port: the messages
+// and the saved device name are tested in-process with the fake output.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -60,14 +59,6 @@ protected:
         return created;
     }
     void Set(int32_t index, float real) { SetReal(*plugin, index, RangeOf(index), real); }
-    // Every value as the host sees it.
-    std::vector<float> Values(Plugin& p)
-    {
-        std::vector<float> values;
-        for (int32_t i = 0; i < p.NumParams(); ++i)
-            values.push_back(p.GetParameter(i));
-        return values;
-    }
 
     ScopedUserFolders folders{UniquePortBase()};
     std::unique_ptr<Plugin> plugin;
@@ -96,67 +87,6 @@ TEST_F(CvToMidiTest, AudioPassesThroughUntouchedWhateverItHolds)
                 EXPECT_EQ(memcmp(out[c].data(), in[c].data(), sizeof(float) * frames), 0) << frames << " " << c;
             std::swap(in[0], in[1]);
         }
-    }
-}
-
-TEST_F(CvToMidiTest, DeviceNameAndValuesSurviveTheStateInEitherByteOrder)
-{
-    ASSERT_TRUE(plugin);
-    Set(2, 11);
-    Set(5, -0.25f);
-    Set(19, 0.75f);
-    Set(26, -100.5f);
-    Set(28, 40);
-    const std::vector<uint8_t> state = plugin->GetChunk();
-    ASSERT_EQ(state.size(), 12u + 12 + 12 + 8 + 416);
-    ProgramFields fields = ReadProgramChunk(RecordOf(state, kTagChnk));
-    EXPECT_EQ(fields.device, ""); // no name set yet
-    EXPECT_EQ(fields.name, "Defaults");
-    fields.name = "Patch 7";
-
-    const std::string longest(255, 'x');
-    struct Case {
-        const char* what;
-        std::string device;      // as written into the chunk
-        std::string deviceAfter; // as saved again
-        bool swapped;
-    };
-    const Case cases[] = {
-        {"a port name", "Some Synth:Some Synth MIDI 1 28:0", "Some Synth:Some Synth MIDI 1 28:0", false},
-        {"the other byte order", "Some Synth:Some Synth MIDI 1 28:0", "Some Synth:Some Synth MIDI 1 28:0", true},
-        {"255 characters", longest, longest, false},
-        {"256 characters with no NUL", longest + "y", longest, false},
-        {"no name", "", "", true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        fields.device = c.device;
-        std::vector<uint8_t> program = MakeProgramChunk(fields);
-        if (c.swapped)
-            program = SwapProgramChunk(program);
-        auto fresh = Start();
-        ASSERT_TRUE(fresh);
-        std::string printed;
-        {
-            StdoutCapture out;
-            EXPECT_EQ(fresh->SetChunk(WrapInState(program, kUniqueId)), 1);
-            printed = out.Text();
-        }
-        EXPECT_EQ(printed, c.swapped ? "brel vst byte swapping chunk\n" : "");
-        EXPECT_EQ(Values(*fresh), Values(*plugin));
-        EXPECT_EQ(fresh->ProgramName(), "Patch 7");
-
-        // Saved again, and through one more instance: the same name.
-        const std::vector<uint8_t> again = fresh->GetChunk();
-        const ProgramFields saved = ReadProgramChunk(RecordOf(again, kTagChnk));
-        EXPECT_EQ(saved.device, c.deviceAfter);
-        EXPECT_EQ(saved.values, fields.values);
-        auto third = Start();
-        ASSERT_TRUE(third);
-        EXPECT_EQ(third->SetChunk(again), 1);
-        EXPECT_EQ(ReadProgramChunk(RecordOf(third->GetChunk(), kTagChnk)).device, c.deviceAfter);
-        third->Close();
-        fresh->Close();
     }
 }
 

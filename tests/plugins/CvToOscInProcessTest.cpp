@@ -45,42 +45,16 @@ size_t Occurrences(const std::string& text, const std::string& part)
     return count;
 }
 
-// Holds the sender thread before its next packet until released.
-class SendGate {
-public:
-    void Hold(OSCSenderBase& sender)
-    {
-        sender.SetBeforeSendHook([this] {
-            std::unique_lock<std::mutex> guard(lock);
-            ++arrived;
-            changed.notify_all();
-            changed.wait(guard, [this] { return open; });
-        });
-    }
-    bool WaitForArrival(int count)
-    {
-        std::unique_lock<std::mutex> guard(lock);
-        return changed.wait_for(guard, kPatience, [&] { return arrived >= count; });
-    }
-    void Release()
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        open = true;
-        changed.notify_all();
-    }
-
-private:
-    std::mutex lock;
-    std::condition_variable changed;
-    int arrived = 0;
-    bool open = false;
-};
-
 class CvToOscInProcessTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         socket = peer.Open();
+        Make();
+    }
+    // A fresh instance sending to the peer.
+    void Make()
+    {
         plugin = corvane::test::MakeInProcess<CVToOSC>();
         SetText(kObryProperty_OSCDestination, "osc.udp://127.0.0.1:" + std::to_string(peer.Port(socket)) + "/x");
     }
@@ -97,11 +71,12 @@ protected:
             return "<error>";
         return std::string(text, strnlen(text, sizeof text));
     }
+    // Straight into the program: the values are exactly these.
     void Enable(int32_t channel, float threshold = 0.1f, float maxRate = 1000)
     {
-        plugin->SetParameterValue(CVToOSC::ParameterIndex(channel, 0), 1, false);
-        plugin->SetParameterValue(CVToOSC::ParameterIndex(channel, 1), threshold, false);
-        plugin->SetParameterValue(CVToOSC::ParameterIndex(channel, 2), maxRate, false);
+        plugin->CurrentProgram()->SetParameter(CVToOSC::ParameterIndex(channel, 0), 1);
+        plugin->CurrentProgram()->SetParameter(CVToOSC::ParameterIndex(channel, 1), threshold);
+        plugin->CurrentProgram()->SetParameter(CVToOSC::ParameterIndex(channel, 2), maxRate);
     }
     // One piece of `frames` samples through the audio path's hooks.
     void Piece(const std::vector<float>& left, const std::vector<float>& right)
@@ -110,6 +85,16 @@ protected:
         float* inputs[2] = {inL.data(), inR.data()};
         float* outputs[2] = {outL.data(), outR.data()};
         plugin->Process(inputs, outputs, static_cast<int32_t>(left.size()));
+    }
+    // A piece of 48 samples of L at `left`: at 48 kHz and a "Max Rate" of
+    // 1000 Hz every such piece may send.
+    void PieceOf(float left) { Piece(std::vector<float>(48, left), std::vector<float>(48, 0.0f)); }
+    bool WaitUntilTaken()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        while (plugin->Sender().Pending() > 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return plugin->Sender().Pending() == 0;
     }
     void Block(float left, float right, int32_t frames = 512)
     {
@@ -186,12 +171,12 @@ TEST_F(CvToOscInProcessTest, MaxRateSpacesTheMessagesOfAChannel)
     const Case cases[] = {
         {1000, 16, 30, 10},  // one every 48 samples: 480 samples
         {1000, 512, 5, 5},   // one per 512-sample block
-        {10, 512, 20, 3},    // one every 4800 samples: at 0, 4800 and 9600 of 10240
+        {10, 512, 21, 3},    // one every 4800 samples: in pieces 0, 10 and 20
         {100, 1, 960, 2},    // one every 480 samples, piece by piece
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.maxRate);
-        plugin->Initialize(); // fresh channel state (warns: the sender runs)
+        Make();
         Enable(0, 0.1f, c.maxRate);
         plugin->Sender().Stop();
         plugin->BeginBlock(c.piece);
@@ -282,6 +267,7 @@ TEST_F(CvToOscInProcessTest, TheDestinationPropertyKeepsWhatTheStateCanKeep)
     Enable(0);
     SetText(kObryProperty_OSCDestination, "no-such-host.invalid:" + port);
     Block(0.5f, 0);
+    ASSERT_TRUE(WaitUntilTaken()); // and dropped
     SetText(kObryProperty_OSCDestination, "osc.udp://localhost:" + port + "/ignored");
     Block(0.75f, 0);
     const std::vector<OscMessage> got = peer.Receive(socket, 1);
@@ -338,36 +324,36 @@ TEST_F(CvToOscInProcessTest, AddressesMustBeOscPathsAndKeep255Characters)
 TEST_F(CvToOscInProcessTest, AFullRingPrintsItsOverflowText)
 {
     Enable(0, 0.0f);
-    plugin->BeginBlock(1);
-    SendGate gate;
-    gate.Hold(plugin->Sender());
+    plugin->BeginBlock(48);
+    auto gate = SendGate::Hold(plugin->Sender());
     std::string text;
     {
         StderrCapture errors;
         // The first value is taken by the sender thread, which then waits.
-        Piece({0.001f}, {0});
-        ASSERT_TRUE(gate.WaitForArrival(1));
+        PieceOf(0.001f);
+        ASSERT_TRUE(gate->WaitForArrival(1));
         for (int i = 2; i <= 66; ++i)
-            Piece({0.001f * static_cast<float>(i)}, {0});
+            PieceOf(0.001f * static_cast<float>(i));
         EXPECT_EQ(plugin->Sender().Pending(), 63);
-        gate.Release();
+        gate->Release();
         const std::vector<OscMessage> got = peer.Receive(socket, 64);
         ASSERT_EQ(got.size(), 64u);
         EXPECT_FLOAT_EQ(static_cast<float>(got.back().Number(0)), 0.064f);
         // The sender thread writes the report; once the next value is out,
         // that report has been written.
-        Piece({1.0f}, {0});
+        PieceOf(1.0f);
         ASSERT_EQ(peer.Receive(socket, 1).size(), 1u);
         text = errors.Text();
     }
     EXPECT_EQ(Occurrences(text, kOverflow), 2u) << text;
+    plugin->Sender().SetBeforeSendHook({});
 
     // With no sender thread the writer reports at once.
     plugin->Sender().Stop();
     {
         StderrCapture errors;
         for (int i = 0; i < 64; ++i)
-            Piece({static_cast<float>(i)}, {0});
+            PieceOf(static_cast<float>(i));
         EXPECT_EQ(plugin->Sender().Pending(), 63);
         text = errors.Text();
     }
@@ -377,12 +363,11 @@ TEST_F(CvToOscInProcessTest, AFullRingPrintsItsOverflowText)
 TEST_F(CvToOscInProcessTest, ClosingWithTheSenderBusyStopsIt)
 {
     Enable(0, 0.0f);
-    plugin->BeginBlock(1);
-    SendGate gate;
-    gate.Hold(plugin->Sender());
+    plugin->BeginBlock(48);
+    auto gate = SendGate::Hold(plugin->Sender());
     for (int i = 1; i <= 20; ++i)
-        Piece({0.01f * static_cast<float>(i)}, {0});
-    ASSERT_TRUE(gate.WaitForArrival(1));
+        PieceOf(0.01f * static_cast<float>(i));
+    ASSERT_TRUE(gate->WaitForArrival(1));
 
     CVToOSC* raw = plugin.get();
     std::thread closer([raw] { raw->close(); });
@@ -390,7 +375,7 @@ TEST_F(CvToOscInProcessTest, ClosingWithTheSenderBusyStopsIt)
     while (!raw->Sender().StopRequested() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_TRUE(raw->Sender().StopRequested());
-    gate.Release();
+    gate->Release();
     closer.join();
 
     // The message in progress went out; the 19 still pending did not.
@@ -399,6 +384,7 @@ TEST_F(CvToOscInProcessTest, ClosingWithTheSenderBusyStopsIt)
     ASSERT_EQ(got.size(), 1u);
     EXPECT_FLOAT_EQ(static_cast<float>(got[0].Number(0)), 0.01f);
     EXPECT_EQ(raw->Sender().Pending(), 19);
+    raw->Sender().SetBeforeSendHook({});
     plugin.release();
     delete raw;
 }
@@ -408,8 +394,7 @@ TEST_F(CvToOscInProcessTest, ASenderThatDoesNotStopInTimeIsLeftRunningWithWhatIt
     auto sender = std::make_unique<ObryCorvaneCVToOSC::OSCSender>();
     ASSERT_TRUE(sender->SetURL(("127.0.0.1:" + std::to_string(peer.Port(socket))).c_str()));
     sender->SetStopTimeout(std::chrono::milliseconds(50));
-    auto gate = std::make_shared<SendGate>();
-    gate->Hold(*sender);
+    auto gate = SendGate::Hold(*sender);
     sender->Start();
     sender->Write(0, 1.0f);
     sender->Write(1, 2.0f);

@@ -85,14 +85,13 @@ TEST_F(InProcessTest, ValueTextsForGivenValues)
     auto dc = MakeInProcess<ObryCorvaneDC::ObryCorvane>();
     auto fn = MakeInProcess<ObryCorvaneFunction::ObryCorvane>();
     const std::string none = "<none>";
-    struct Case {
+    const struct {
         ObryCorvaneBase* plugin;
         uint32_t index;
         float value;
         int32_t result;
         std::string text;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {dc.get(), 10, 0.0f, 0, "Off"},
         {dc.get(), 10, 1.0f, 0, none},
         {dc.get(), 11, 0.5f, 0, "Off"},
@@ -107,7 +106,7 @@ TEST_F(InProcessTest, ValueTextsForGivenValues)
         {fn.get(), 1, 0.0f, kAudioUnitErr_InvalidParameter, none},
         {fn.get(), 2, 0.0f, kAudioUnitErr_InvalidParameter, none},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.plugin->GetPluginName() << " " << c.index << " " << c.value);
         const auto [result, text] = TextOf(*c.plugin, c.index, &c.value);
         EXPECT_EQ(result, c.result);

@@ -54,13 +54,12 @@ protected:
 
 TEST_F(DcTest, LevelsAndInputPaths)
 {
-    struct Case {
+    const struct {
         const char* what;
         float positive, symmetric, multiplier, add, multiply;
         float input;
         float expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"positive level", 0.5f, 0, 1, 0, 0, 0.7f, 0.5f},
         {"the two levels add", 0.5f, -0.25f, 1, 0, 0, 0, 0.25f},
         {"negative multiplier", 1, 0, -2, 0, 0, 0, -2},
@@ -71,7 +70,7 @@ TEST_F(DcTest, LevelsAndInputPaths)
         {"input add on top of the level", 0.25f, 0, 1, 1, 0, -0.5f, -0.25f},
         {"half multiply and half add", 1, 0, 1, 0.5f, 0.5f, 0.5f, 1.0f}, // (0.25 + 0.5) * 1 + 0.25
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SetReal(*dc, kPositiveL, kUnit, c.positive);
         SetReal(*dc, kSymmetricL, kSymmetric, c.symmetric);

@@ -220,10 +220,11 @@ TEST(Dunmore, TargetPositionAndMerge)
                 memcpy(frame, out.Brink(i).b, 5);
             for (int k = 0; k < bytes; ++k) {
                 const uint8_t from = streamBytes[k];
-                if (k == row.position)
+                if (k == row.position) {
                     EXPECT_EQ(frame[k] & from, from) << "the stream's bits stay, byte " << k + 1;
-                else
+                } else {
                     ASSERT_EQ(frame[k], from) << "position " << row.position << ", byte " << k + 1 << " at " << i;
+                }
             }
             if (row.position < bytes)
                 own.push_back(static_cast<uint8_t>(frame[row.position] & ~streamBytes[row.position]));

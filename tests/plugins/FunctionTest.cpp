@@ -72,13 +72,12 @@ TEST_F(FunctionTest, DefaultsPassTheInput)
 
 TEST_F(FunctionTest, CurvesWithScalesAndOffsets)
 {
-    struct Case {
+    const struct {
         const char* what;
         Settings settings;
         float input;
         float expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"log of 1 is 1", {kLogarithm, 1, 0, 1, 0}, 1.0f, 1.0f},
         {"log of 0.5 is 0", {kLogarithm, 1, 0, 1, 0}, 0.5f, 0.0f},
         {"log of 4 is 3", {kLogarithm, 1, 0, 1, 0}, 4.0f, 3.0f},
@@ -98,7 +97,7 @@ TEST_F(FunctionTest, CurvesWithScalesAndOffsets)
         {"absolute with negative input scale", {kAbsolute, -2, 0, 1, 0.25f}, 0.5f, 1.25f},
         {"linear is the affine map", {kLinear, 2, -1, -2, 0.5f}, 0.25f, 1.5f}, // u = -0.5
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Configure(kEnableL, true, c.settings);
         Configure(kEnableR, true, c.settings);

@@ -1,9 +1,11 @@
 #include "tests/plugins/OscTestSupport.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "framework/ObryCorvaneBase.h"
+#include "plugins/common/OSCSenderBase.h"
 
 namespace corvane::test::osc {
 
@@ -175,6 +177,34 @@ void SendControlChange(ObryCorvaneBase& plugin, int channel, int controller, int
     float* inputs[2] = {left.data(), right.data()};
     float* outputs[2] = {outL.data(), outR.data()};
     plugin.processReplacing(inputs, outputs, 64);
+}
+
+std::shared_ptr<SendGate> SendGate::Hold(OSCSenderBase& sender)
+{
+    auto gate = std::make_shared<SendGate>();
+    sender.SetBeforeSendHook([gate] { gate->Arrive(); });
+    return gate;
+}
+
+void SendGate::Arrive()
+{
+    std::unique_lock<std::mutex> guard(lock);
+    ++arrived;
+    changed.notify_all();
+    changed.wait(guard, [this] { return open; });
+}
+
+bool SendGate::WaitForArrival(int count)
+{
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, std::chrono::seconds(10), [&] { return arrived >= count; });
+}
+
+void SendGate::Release()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    open = true;
+    changed.notify_all();
 }
 
 } // namespace corvane::test::osc

@@ -4,12 +4,16 @@
 // in-process.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 class ObryCorvaneBase;
+class OSCSenderBase;
 
 namespace corvane::test::osc {
 
@@ -60,5 +64,22 @@ int32_t Restore(ObryCorvaneBase& plugin, std::vector<uint8_t> state);
 // One control change delivered to `plugin` the way the host does it
 // (processEvents, then a block).
 void SendControlChange(ObryCorvaneBase& plugin, int channel, int controller, int value);
+
+// Holds an OSC sender's thread before each packet until released. The
+// sender's hook keeps the gate alive as long as the thread may use it.
+class SendGate {
+public:
+    static std::shared_ptr<SendGate> Hold(OSCSenderBase& sender);
+    // Waits (up to 10 s) until the thread has arrived `count` times.
+    bool WaitForArrival(int count);
+    void Release();
+
+private:
+    void Arrive();
+    std::mutex lock;
+    std::condition_variable changed;
+    int arrived = 0;
+    bool open = false;
+};
 
 } // namespace corvane::test::osc

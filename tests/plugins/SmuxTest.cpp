@@ -46,17 +46,16 @@ Stereo ConstantBlock(Plugin& smux, int32_t frames)
 
 TEST(Smux, BlocksOfThreeThenFourContinueTheAlternation)
 {
-    struct Row {
+    const struct {
         bool flipL, flipR;
         std::vector<float> left3, left4, right3, right4;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {false, false, {1, 2, 1}, {2, 1, 2, 1}, {3, 4, 3}, {4, 3, 4, 3}},
         {true, false, {2, 1, 2}, {1, 2, 1, 2}, {3, 4, 3}, {4, 3, 4, 3}},
         {false, true, {1, 2, 1}, {2, 1, 2, 1}, {4, 3, 4}, {3, 4, 3, 4}},
         {true, true, {2, 1, 2}, {1, 2, 1, 2}, {4, 3, 4}, {3, 4, 3, 4}},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         auto smux = MakeSmux();
         smux->SetParameter(kFlipL, row.flipL ? 1.0f : 0.0f);
         smux->SetParameter(kFlipR, row.flipR ? 1.0f : 0.0f);

@@ -15,16 +15,15 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 TEST(Swing, WarpsAndUnwarpsWithinEachPeriod)
 {
-    struct Row {
+    const struct {
         double t, p, s, warped;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {6, 12, 0.6, 7.2},   {12, 12, 0.6, 12},   {0, 12, 0.6, 0},     {30, 12, 0.6, 31.2},
         {9, 12, 0.6, 9.6},   {0.25, 1, 0.75, 0.375}, {0.75, 1, 0.25, 0.625},
         // Before 0 a position belongs to the period below it, as after 0.
         {-6, 12, 0.6, -4.8}, {-18, 12, 0.6, -16.8}, {-12, 12, 0.6, -12},  {-0.5, 1, 0.6, -0.4},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         EXPECT_NEAR(SwingWarp(row.t, row.p, row.s), row.warped, 1e-12) << row.t << " " << row.p << " " << row.s;
         EXPECT_NEAR(SwingUnwarp(row.warped, row.p, row.s), row.t, 1e-12) << row.t << " " << row.p << " " << row.s;
     }
@@ -68,13 +67,12 @@ VstTimeInfo TimeInfo(double tempo, double ppq, int32_t flags)
 TEST(TempoClock, HostTimeTakesOnlyValidAndUsableValues)
 {
     const int32_t all = kVstTempoValid | kVstPpqPosValid | kVstTransportPlaying;
-    struct Row {
+    const struct {
         double tempo, ppq;
         int32_t flags;
         double wantTempo, wantPpq;
         bool wantPlaying;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {120, 3.5, all, 120, 3.5, true},
         {120, 3.5, kVstTempoValid | kVstPpqPosValid, 120, 3.5, false},
         {120, 3.5, kVstPpqPosValid | kVstTransportPlaying, 0, 3.5, true},
@@ -84,7 +82,7 @@ TEST(TempoClock, HostTimeTakesOnlyValidAndUsableValues)
         {kInf, -kInf, all, 0, 0, true},
         {0, 1, all, 0, 1, true},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         const VstTimeInfo info = TimeInfo(row.tempo, row.ppq, row.flags);
         const HostTime time = HostTimeFrom(&info);
         EXPECT_EQ(time.tempo, row.wantTempo) << row.tempo;

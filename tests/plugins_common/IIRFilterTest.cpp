@@ -202,14 +202,13 @@ TEST(RunIIRFilter, CoefficientsMeetTheHistoriesTheyAreMeantFor)
 
     // Order 10: b[0] meets the oldest input, a[0] the output ten samples back,
     // a[9] the previous one.
-    struct Case {
+    const struct {
         const char* name;
         int bIndex;
         int aIndex; // -1: none
         float aValue;
         std::vector<std::pair<int, float>> impulse; // nonzero samples of the first 32
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"b[10] alone passes x[t]", 10, -1, 0, {{0, 1.0f}}},
         {"b[0] alone delays by ten", 0, -1, 0, {{10, 1.0f}}},
         {"b[7] delays by three", 7, -1, 0, {{3, 1.0f}}},
@@ -218,7 +217,7 @@ TEST(RunIIRFilter, CoefficientsMeetTheHistoriesTheyAreMeantFor)
                                                  {9, 0.001953125f}, {10, 0.0009765625f}}},
         {"a[0] feeds back y[t-10]", 10, 0, -0.5f, {{0, 1.0f}, {10, -0.5f}, {20, 0.25f}, {30, -0.125f}}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         IIRFilterCoefficients coefficients;
         coefficients.b[c.bIndex] = 1.0f;
         if (c.aIndex >= 0)
@@ -357,11 +356,10 @@ TEST(SetupTwoPoleFilter, UnusableInputsLeaveAnInertLoop)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    struct Case {
+    const struct {
         float rate, centre, tau1, tau2;
         double omega;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {0.0f, 17000.0f, 1e-5f, 0.1f, 2 * kPi * 17000}, {-44100.0f, 17000.0f, 1e-5f, 0.1f, 2 * kPi * 17000},
         {nan, 17000.0f, 1e-5f, 0.1f, 2 * kPi * 17000},  {inf, 17000.0f, 1e-5f, 0.1f, 2 * kPi * 17000},
         {44100.0f, nan, 1e-5f, 0.1f, 0.0},              {44100.0f, 17000.0f, 0.0f, 0.1f, 2 * kPi * 17000},
@@ -369,7 +367,7 @@ TEST(SetupTwoPoleFilter, UnusableInputsLeaveAnInertLoop)
         {44100.0f, 17000.0f, 1e-5f, 1e-7f, 2 * kPi * 17000}, // high-pass past Nyquist
         {44100.0f, 17000.0f, 1e-40f, 1.0f, 2 * kPi * 17000}, // tau2 / tau1 overflows
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.rate << " " << c.centre << " " << c.tau1 << " " << c.tau2);
         PLLSettings s;
         s.loopGain = s.hpCoef = s.dt = 5;

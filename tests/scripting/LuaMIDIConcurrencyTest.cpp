@@ -12,22 +12,12 @@
 #include "tests/scripting/LuaTestPlugin.h"
 #include "tests/support/TestSupport.h"
 
-using corvane::test::EventList;
+using corvane::test::HostEvents;
 using corvane::test::kLuaTestPluginName;
 using corvane::test::LuaTestPlugin;
 using corvane::test::ScopedUserFolders;
 
 namespace {
-
-double GlobalNumber(QZ::LuaMIDIHelper& helper, const char* name)
-{
-    std::lock_guard<std::recursive_mutex> lock(helper.LuaLock());
-    lua_State* state = helper.LuaState();
-    lua_getglobal(state, name);
-    const double value = lua_tonumber(state, -1);
-    lua_pop(state, 1);
-    return value;
-}
 
 TEST(LuaMIDIConcurrencyTest, MidiOnOneThreadBlocksOnAnotherAndLuaCallsOnAThird)
 {
@@ -62,7 +52,7 @@ TEST(LuaMIDIConcurrencyTest, MidiOnOneThreadBlocksOnAnotherAndLuaCallsOnAThird)
     });
     std::thread host([&] {
         for (int batch = 0; batch < kBatches; ++batch) {
-            EventList events;
+            HostEvents events;
             for (int i = 0; i < kPerBatch; ++i)
                 events.Midi(0xC0 | (i & 15), static_cast<uint8_t>((batch + i) & 127), 0, i * 4);
             events.Midi(0x90, 60, 100, 1); // notes go to the hooks, not into Lua
@@ -85,10 +75,10 @@ TEST(LuaMIDIConcurrencyTest, MidiOnOneThreadBlocksOnAnotherAndLuaCallsOnAThird)
             expectedChecksum += program;
             expectedSevens += program == 7;
         }
-    EXPECT_EQ(GlobalNumber(helper, "received"), kBatches * kPerBatch);
-    EXPECT_EQ(GlobalNumber(helper, "checksum"), expectedChecksum);
-    EXPECT_EQ(GlobalNumber(helper, "sevens"), expectedSevens);
-    EXPECT_EQ(GlobalNumber(helper, "calls"), kCalls);
+    EXPECT_EQ(corvane::test::LuaNumber(helper, "received"), kBatches * kPerBatch);
+    EXPECT_EQ(corvane::test::LuaNumber(helper, "checksum"), expectedChecksum);
+    EXPECT_EQ(corvane::test::LuaNumber(helper, "sevens"), expectedSevens);
+    EXPECT_EQ(corvane::test::LuaNumber(helper, "calls"), kCalls);
 }
 
 } // namespace

@@ -11,12 +11,13 @@
 #include "tests/scripting/LuaTestPlugin.h"
 #include "tests/support/TestSupport.h"
 
-using corvane::test::EventList;
+using corvane::test::HostEvents;
 using corvane::test::HookCall;
 using corvane::test::kLuaTestParameterCount;
 using corvane::test::kLuaTestPluginName;
 using corvane::test::Lines;
 using corvane::test::LuaTestPlugin;
+using corvane::test::RunLua;
 using corvane::test::ScopedUserFolders;
 using corvane::test::StderrCapture;
 
@@ -33,21 +34,6 @@ public:
     bool getGUIBoolValue(int index) override { return flags[index & 7]; }
     bool flags[8] = {};
 };
-
-// Runs a chunk in the helper's state the way other threads call into it.
-// Returns the error text, empty on success.
-std::string RunLua(QZ::LuaMIDIHelper& helper, const std::string& code)
-{
-    std::lock_guard<std::recursive_mutex> lock(helper.LuaLock());
-    lua_State* state = helper.LuaState();
-    if (luaL_loadstring(state, code.c_str()) != 0) {
-        std::string error = lua_tostring(state, -1);
-        lua_pop(state, 1);
-        return error;
-    }
-    std::string error;
-    return helper.CallLocked(0, &error) == 0 ? std::string() : error;
-}
 
 class LuaMIDIHelperTest : public ::testing::Test {
 protected:
@@ -67,7 +53,7 @@ protected:
     }
 
     // Queues the events through processEvents and delivers them in order.
-    void Deliver(BaseHelper& helper, EventList& events)
+    void Deliver(BaseHelper& helper, HostEvents& events)
     {
         EXPECT_EQ(helper.processEvents(events.Events()), 1);
         while (QZ::MessageQueueItem* item = queue.Read())
@@ -92,7 +78,7 @@ TEST_F(LuaMIDIHelperTest, NRPNIsAssembledFromItsFourControllersAndEveryControlle
     )");
     auto helper = MakeBaseHelper();
     StderrCapture capture;
-    EventList events;
+    HostEvents events;
     events.Midi(0xB2, 99, 1);
     events.Midi(0xB2, 98, 2);
     events.Midi(0xB2, 6, 3);
@@ -125,7 +111,7 @@ TEST_F(LuaMIDIHelperTest, EachMessageKindReachesItsListsWithOneBasedChannels)
     )");
     auto helper = MakeBaseHelper();
     StderrCapture capture;
-    EventList events;
+    HostEvents events;
     events.Midi(0x90, 60, 100);
     events.Midi(0x90, 60, 0); // note-on with velocity 0 is a note-off
     events.Midi(0x8F, 60, 64);
@@ -171,7 +157,7 @@ TEST_F(LuaMIDIHelperTest, FailingCallbacksAreReportedAndTheNextRegistrationsStil
     )");
     auto helper = MakeBaseHelper();
     StderrCapture capture;
-    EventList events;
+    HostEvents events;
     events.Midi(0xC0, 1);
     events.Midi(0xC0, 2);
     Deliver(*helper, events);
@@ -204,7 +190,7 @@ TEST_F(LuaMIDIHelperTest, ThePlugInsHelperSendsNotesControllersAndPitchToTheHook
     )");
     auto own = std::make_unique<LuaTestPlugin>();
     StderrCapture capture;
-    EventList events;
+    HostEvents events;
     events.Midi(0x93, 60, 100, 0);
     events.Midi(0x93, 60, 0, 8); // velocity 0: NoteOff
     events.Midi(0x83, 61, 40, 8);
@@ -226,7 +212,7 @@ TEST_F(LuaMIDIHelperTest, ThePlugInsHelperSendsNotesControllersAndPitchToTheHook
 TEST_F(LuaMIDIHelperTest, SysExDumpsAreQueuedWithoutTheirStatusByteAndMalformedOnesAreDropped)
 {
     auto helper = MakeBaseHelper();
-    EventList events;
+    HostEvents events;
     events.Midi(0x90, 60, 100, 3);
     events.SysEx({});                         // empty
     events.SysEx({0x41, 0x10, 0xF7});         // no leading 0xF0

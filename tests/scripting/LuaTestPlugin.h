@@ -1,14 +1,21 @@
 // A small in-process plug-in for the Lua MIDI tests: records what reaches its
 // MIDI hooks and scales, and feeds host events and blocks like a host does.
+// Also: Lua run in a helper's state as the other threads do.
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include <lua.hpp>
+
 #include "framework/ObryCorvaneBase.h"
 #include "framework/vst/VstAbi.h"
+#include "scripting/LuaMIDIHelper.h"
+#include "tests/support/InProcessPlugin.h"
 #include "tests/scripting/ScriptFolders.h"
 
 namespace corvane::test {
@@ -76,58 +83,47 @@ private:
     }
 };
 
-// A host's event list of short MIDI messages (and SysEx dumps), kept alive
-// while the object lives.
-class EventList {
-public:
-    void Midi(uint8_t status, uint8_t data1, uint8_t data2 = 0, int32_t delta = 0)
-    {
-        VstMidiEvent event{};
-        event.type = kVstMidiType;
-        event.byteSize = sizeof(VstMidiEvent);
-        event.deltaFrames = delta;
-        event.midiData[0] = static_cast<char>(status);
-        event.midiData[1] = static_cast<char>(data1);
-        event.midiData[2] = static_cast<char>(data2);
-        entries.push_back({event, {}, {}});
+// Lua text run in a helper's state the way other threads call into it, under
+// the chunk name "test" (errors read "test:1: ..."); the error, empty on success.
+inline std::string RunLua(QZ::LuaMIDIHelper& helper, const std::string& code)
+{
+    std::lock_guard<std::recursive_mutex> lock(helper.LuaLock());
+    lua_State* state = helper.LuaState();
+    if (luaL_loadbuffer(state, code.data(), code.size(), "=test") != 0) {
+        std::string error = lua_tostring(state, -1);
+        lua_pop(state, 1);
+        return error;
     }
-    // A SysEx event; `nullDump` hands a null pointer with the length.
-    void SysEx(const std::vector<uint8_t>& dump, int32_t claimedLength = -1, bool nullDump = false)
-    {
-        Entry entry{};
-        entry.bytes.assign(dump.begin(), dump.end());
-        entry.sysex.type = kVstSysExType;
-        entry.sysex.byteSize = sizeof(VstMidiSysexEvent);
-        entry.sysex.dumpBytes = claimedLength >= 0 ? claimedLength : static_cast<int32_t>(dump.size());
-        entry.nullDump = nullDump;
-        entries.push_back(std::move(entry));
-    }
-    VstEvents* Events()
-    {
-        pointers.assign(2 + std::max<size_t>(entries.size(), 2), 0);
-        for (size_t i = 0; i < entries.size(); ++i) {
-            Entry& e = entries[i];
-            if (e.midi.type == kVstMidiType) {
-                pointers[2 + i] = reinterpret_cast<intptr_t>(&e.midi);
-            } else {
-                e.sysex.sysexDump = e.nullDump ? nullptr : reinterpret_cast<char*>(e.bytes.data());
-                pointers[2 + i] = reinterpret_cast<intptr_t>(&e.sysex);
-            }
-        }
-        auto* events = reinterpret_cast<VstEvents*>(pointers.data());
-        events->numEvents = static_cast<int32_t>(entries.size());
-        return events;
-    }
+    std::string error;
+    return helper.CallLocked(0, &error) == 0 ? std::string() : error;
+}
 
-private:
-    struct Entry {
-        VstMidiEvent midi;
-        VstMidiSysexEvent sysex;
-        std::vector<uint8_t> bytes;
-        bool nullDump = false;
-    };
-    std::vector<Entry> entries;
-    std::vector<intptr_t> pointers;
-};
+// The value of a Lua expression as a number (NaN when it is none) or as text
+// ("<error>" when it fails).
+inline double LuaNumber(QZ::LuaMIDIHelper& helper, const std::string& expression)
+{
+    std::lock_guard<std::recursive_mutex> lock(helper.LuaLock());
+    lua_State* state = helper.LuaState();
+    const int top = lua_gettop(state);
+    double value = NAN;
+    if (luaL_dostring(state, ("return " + expression).c_str()) == 0 && lua_isnumber(state, -1))
+        value = lua_tonumber(state, -1);
+    lua_settop(state, top);
+    return value;
+}
+
+inline std::string LuaText(QZ::LuaMIDIHelper& helper, const std::string& expression)
+{
+    std::lock_guard<std::recursive_mutex> lock(helper.LuaLock());
+    lua_State* state = helper.LuaState();
+    const int top = lua_gettop(state);
+    std::string value = "<error>";
+    if (luaL_dostring(state, ("return " + expression).c_str()) == 0) {
+        const char* text = lua_tostring(state, -1);
+        value = text ? text : "<not a string>";
+    }
+    lua_settop(state, top);
+    return value;
+}
 
 } // namespace corvane::test

@@ -15,6 +15,7 @@
 
 #include "scripting/LuaMIDIHelper.h"
 #include "scripting/OSCHelper.h"
+#include "tests/scripting/LuaTestPlugin.h"
 #include "tests/scripting/OscPeer.h"
 #include "tests/scripting/OscTestPlugin.h"
 #include "tests/support/TestSupport.h"
@@ -29,23 +30,8 @@ protected:
     OSCInProcessTest() : folders(UniquePortBase()) {}
 
     // Runs Lua text in the plug-in's MIDI state.
-    void RunLua(const std::string& text)
-    {
-        std::lock_guard<std::recursive_mutex> lock(plugin.LuaHelper().LuaLock());
-        lua_State* state = plugin.LuaHelper().LuaState();
-        ASSERT_NE(state, nullptr);
-        ASSERT_EQ(luaL_dostring(state, text.c_str()), 0) << lua_tostring(state, -1);
-    }
-    double LuaNumber(const std::string& expression)
-    {
-        std::lock_guard<std::recursive_mutex> lock(plugin.LuaHelper().LuaLock());
-        lua_State* state = plugin.LuaHelper().LuaState();
-        const int top = lua_gettop(state);
-        luaL_dostring(state, ("return " + expression).c_str());
-        const double value = lua_tonumber(state, -1);
-        lua_settop(state, top);
-        return value;
-    }
+    void RunLua(const std::string& text) { ASSERT_EQ(test::RunLua(plugin.LuaHelper(), text), ""); }
+    double LuaNumber(const std::string& expression) { return test::LuaNumber(plugin.LuaHelper(), expression); }
     int LuaTop()
     {
         std::lock_guard<std::recursive_mutex> lock(plugin.LuaHelper().LuaLock());
@@ -73,14 +59,13 @@ protected:
 TEST_F(OSCInProcessTest, NotesReachThePluginOnTheAudioThread)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    struct Case {
+    const struct {
         const char* address;
         int note;
         float velocity;
         std::vector<NoteCall> expected; // after the next block
         const char* error;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"/startNote", 60, 1.0f, {{true, 1, 60, 127}}, nullptr},
         {"/startNote", 61, 0.5f, {{true, 1, 61, 63}}, nullptr},
         {"/startNote", 62, 2.0f, {{true, 1, 62, 127}}, nullptr},
@@ -95,7 +80,7 @@ TEST_F(OSCInProcessTest, NotesReachThePluginOnTheAudioThread)
         {"/stopNote", -1, 1.0f, {}, "error while parsing message: /stopNote: note out of range\n"},
         {"/stopNote", 256 + 60, 1.0f, {}, "error while parsing message: /stopNote: note out of range\n"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.address) + " " + std::to_string(c.note));
         StdoutCapture out;
         Feed(plugin, HandPacket(c.address).Int(c.note).Float(c.velocity).Bytes());
@@ -274,12 +259,11 @@ TEST_F(OSCInProcessTest, RegistrationsAndTheUpdateQueue)
 
 TEST_F(OSCInProcessTest, ParseURL)
 {
-    struct Case {
+    const struct {
         std::string url;
         std::string host;
         int32_t port;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"osc.udp://localhost:9000/some/path", "localhost", 9000},
         {"localhost:9000", "localhost", 9000},
         {"osc.udp://10.0.0.2", "10.0.0.2", -1},
@@ -293,7 +277,7 @@ TEST_F(OSCInProcessTest, ParseURL)
         {"", "", -1},
         {std::string(1030, 'a') + ":80", std::string(1024, 'a'), -1},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         int32_t port = 12345;
         EXPECT_EQ(OSCHelper::ParseURL(c.url.c_str(), &port), c.host) << c.url;
         EXPECT_EQ(port, c.port) << c.url;

@@ -11,6 +11,7 @@
 
 #include "host/VstHost.h"
 #include "tests/scripting/OscPeer.h"
+#include "tests/scripting/ScriptFolders.h"
 #include "tests/support/PluginTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -220,12 +221,11 @@ TEST_F(OSCServerTest, BadRequestsPrintTheirErrorAndTheServerKeepsAnswering)
     Instance& dc = Serve(kDC, 3);
     const std::string count = std::to_string(dc.plugin->NumParams());
     const std::string url = peer.URL(replies);
-    struct Case {
+    const struct {
         std::string address, tags;
         std::vector<std::string> args;
         std::string expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"/set", "if", {count, "0.5"}, "error while parsing message: /set: parameter id out of range in set"},
         {"/set", "ii", {"0", "1"}, "error while parsing message: /set: wrong argument type"},
         {"/set", "i", {"0"}, "error while parsing message: /set: missing argument"},
@@ -243,7 +243,7 @@ TEST_F(OSCServerTest, BadRequestsPrintTheirErrorAndTheServerKeepsAnswering)
         {"/registerUpdate", "iss", {"0", "osc.udp://0.0.0.0:9000", "/v"}, "/registerUpdate: unresolvable host in URL"},
     };
     StdoutCapture out;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         peer.Send(Port(3), c.address, c.tags, c.args);
         ASSERT_TRUE(peer.Sync(Port(3), control)) << c.address;
         EXPECT_TRUE(out.Contains(c.expected + "\n")) << "expected: " << c.expected;
@@ -368,11 +368,10 @@ TEST_F(OSCServerTest, ObryAddressesReachExactlyTheNamedInstances)
     const std::string value = std::to_string(infoA.max);
     ASSERT_EQ(infoA.max, GetInfo(4, b.other).max);
 
-    struct Case {
+    const struct {
         std::string address;
         bool a, b, c;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"/obry/QVDC/2/" + pA, false, true, false},
         {"/obry/QVDC/1/" + nameA, true, false, false},
         {"/obry/QVDC/*/" + pA, true, true, false},
@@ -392,7 +391,7 @@ TEST_F(OSCServerTest, ObryAddressesReachExactlyTheNamedInstances)
         {"/obry/QVDC/3/" + pA, false, false, false},
     };
     StdoutCapture out;
-    for (const Case& k : cases) {
+    for (const auto& k : cases) {
         SCOPED_TRACE(k.address);
         a.plugin->SetParameter(a.other, 0.0f);
         b.plugin->SetParameter(b.other, 0.0f);
@@ -459,76 +458,59 @@ TEST_F(OSCServerTest, ATakenPortWaitsForTheNextMove)
 // Functions of the instance's MIDI Lua state, called by name.
 TEST_F(OSCServerTest, ExecAndCallReachTheLuaState)
 {
-    const std::string scripts = folders->DataHome() + "/Ormbury/Corvane DC/Scripts/";
-    std::string script =
-        "function add(a, b) return a + b end\n"
-        "function mixed() return 1, 'a', nil, 2 end\n"
-        "stored = 0\n"
-        "function store(x) stored = x end\n"
-        "function getStored() return stored end\n"
-        "function boom() error('boom') end\n"
-        "function echo(...) return ... end\n"
-        "function tableResult() return {} end\n"
-        "function kinds(t, f, n, s) return type(t) .. type(f) .. type(n) .. type(s) end\n";
-    {
-        FILE* file = nullptr;
-        RunCommand("mkdir -p '" + scripts + "'");
-        file = fopen((scripts + "osc.lua").c_str(), "w");
-        ASSERT_NE(file, nullptr);
-        fputs(script.c_str(), file);
-        fclose(file);
-    }
+    WriteUserScript(folders->DataHome(), "Corvane DC", "osc.lua",
+                    "function add(a, b) return a + b end\n"
+                    "function mixed() return 1, 'a', nil, 2 end\n"
+                    "stored = 0\n"
+                    "function store(x) stored = x end\n"
+                    "function getStored() return stored end\n"
+                    "function boom() error('boom') end\n"
+                    "function echo(...) return ... end\n"
+                    "function tableResult() return {} end\n"
+                    "function kinds(t, f, n, s) return type(t) .. type(f) .. type(n) .. type(s) end\n");
     Serve(kDC, 3);
     const std::string url = peer.URL(replies);
-
-    std::vector<OscMessage> reply = Ask(3, "/call", "sssif", {"add", url, "/r", "2", "0.5"});
-    ASSERT_EQ(reply.size(), 1u);
-    EXPECT_EQ(reply[0].tags, "f");
-    EXPECT_EQ(reply[0].Number(0), 2.5);
-
-    // Results up to the first nil.
-    reply = Ask(3, "/call", "sss", {"mixed", url, "/r"});
-    ASSERT_EQ(reply.size(), 1u);
-    EXPECT_EQ(reply[0].tags, "fs");
-    EXPECT_EQ(reply[0].Number(0), 1.0);
-    EXPECT_EQ(reply[0].Text(1), "a");
-
+    auto call = [&](const std::string& function, const std::string& tags, std::vector<std::string> args) {
+        args.insert(args.begin(), {function, url, "/r"});
+        const std::vector<OscMessage> reply = Ask(3, "/call", "sss" + tags, args);
+        return reply.size() == 1 ? reply[0] : OscMessage{"<none>", "", {}};
+    };
+    OscMessage reply = call("add", "if", {"2", "0.5"});
+    EXPECT_EQ(reply.tags, "f");
+    EXPECT_EQ(reply.Number(0), 2.5);
+    reply = call("mixed", "", {}); // results up to the first nil
+    EXPECT_EQ(reply.tags, "fs");
+    EXPECT_EQ(reply.Number(0), 1.0);
+    EXPECT_EQ(reply.Text(1), "a");
     peer.Send(Port(3), "/exec", "sd", {"store", "7.25"});
-    reply = Ask(3, "/call", "sss", {"getStored", url, "/r"});
-    ASSERT_EQ(reply.size(), 1u);
-    EXPECT_EQ(reply[0].Number(0), 7.25);
-
-    reply = Ask(3, "/call", "sssTFNs", {"kinds", url, "/r", "x"});
-    ASSERT_EQ(reply.size(), 1u);
-    EXPECT_EQ(reply[0].Text(0), "booleanbooleannilstring");
-
+    EXPECT_EQ(call("getStored", "", {}).Number(0), 7.25);
+    EXPECT_EQ(call("kinds", "TFNs", {"x"}).Text(0), "booleanbooleannilstring");
     // At most 16 results.
-    std::vector<std::string> many{"echo", url, "/r"};
-    std::string tags = "sss";
+    std::vector<std::string> many;
+    std::string tags;
     for (int i = 0; i < 20; ++i) {
         many.push_back(std::to_string(i));
         tags += i % 2 ? "i" : "h";
     }
-    reply = Ask(3, "/call", tags, many);
-    ASSERT_EQ(reply.size(), 1u);
-    EXPECT_EQ(reply[0].tags, std::string(16, 'f'));
-    EXPECT_EQ(reply[0].Number(15), 15.0);
+    reply = call("echo", tags, many);
+    EXPECT_EQ(reply.tags, std::string(16, 'f'));
+    EXPECT_EQ(reply.Number(15), 15.0);
 
     StdoutCapture out;
-    struct Case {
+    const struct {
         std::string tags;
         std::vector<std::string> args;
         std::string expected;
-    };
-    const Case failures[] = {
+    } failures[] = {
         {"s", {"boom"}, "/exec: failed to exec function"},
         {"s", {"stored"}, "/exec: failed to exec function"},            // not a function
         {"s", {"os.exit"}, "/exec: failed to exec function"},           // a name, never code
         {"s", {"print('x') or os.exit"}, "/exec: failed to exec function"},
+        {"s", {"no_such_function"}, "/exec: failed to exec function"},
         {"sb", {"add", "0102"}, "/exec: unhandled argument type to exec"},
         {"i", {"1"}, "/exec: wrong argument type"},
     };
-    for (const Case& c : failures) {
+    for (const auto& c : failures) {
         peer.Send(Port(3), "/exec", c.tags, c.args);
         ASSERT_TRUE(peer.Sync(Port(3), control));
         EXPECT_TRUE(out.Contains(c.expected + "\n")) << c.expected;
@@ -537,10 +519,7 @@ TEST_F(OSCServerTest, ExecAndCallReachTheLuaState)
     ASSERT_TRUE(peer.Sync(Port(3), control));
     EXPECT_TRUE(out.Contains("/call: unhandled argument type return from call\n"));
     EXPECT_EQ(peer.Drain(replies), 0);
-    // The state is still usable after the failures.
-    reply = Ask(3, "/call", "sssii", {"add", url, "/r", "1", "2"});
-    ASSERT_EQ(reply.size(), 1u);
-    EXPECT_EQ(reply[0].Number(0), 3.0);
+    EXPECT_EQ(call("add", "ii", {"1", "2"}).Number(0), 3.0); // still usable after the failures
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 // the module's code.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -86,5 +87,61 @@ inline std::pair<int32_t, std::string> TextOf(ObryCorvaneBase& plugin, uint32_t 
     }
     return {result, text};
 }
+
+// A host's event list of short MIDI messages and SysEx dumps, kept alive while
+// the object lives: hand Events() to processEvents.
+class HostEvents {
+public:
+    HostEvents& Midi(uint8_t status, uint8_t data1, uint8_t data2 = 0, int32_t delta = 0)
+    {
+        Entry entry{};
+        entry.midi.type = kVstMidiType;
+        entry.midi.byteSize = sizeof(VstMidiEvent);
+        entry.midi.deltaFrames = delta;
+        entry.midi.midiData[0] = static_cast<char>(status);
+        entry.midi.midiData[1] = static_cast<char>(data1);
+        entry.midi.midiData[2] = static_cast<char>(data2);
+        entries.push_back(std::move(entry));
+        return *this;
+    }
+    // `claimedLength` -1: the dump's size; `nullDump` hands a null pointer.
+    HostEvents& SysEx(const std::vector<uint8_t>& dump, int32_t claimedLength = -1, bool nullDump = false)
+    {
+        Entry entry{};
+        entry.bytes = dump;
+        entry.sysex.type = kVstSysExType;
+        entry.sysex.byteSize = sizeof(VstMidiSysexEvent);
+        entry.sysex.dumpBytes = claimedLength >= 0 ? claimedLength : static_cast<int32_t>(dump.size());
+        entry.nullDump = nullDump;
+        entries.push_back(std::move(entry));
+        return *this;
+    }
+    VstEvents* Events()
+    {
+        pointers.assign(2 + std::max<size_t>(entries.size(), 2), 0);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            Entry& e = entries[i];
+            if (e.midi.type == kVstMidiType) {
+                pointers[2 + i] = reinterpret_cast<intptr_t>(&e.midi);
+            } else {
+                e.sysex.sysexDump = e.nullDump ? nullptr : reinterpret_cast<char*>(e.bytes.data());
+                pointers[2 + i] = reinterpret_cast<intptr_t>(&e.sysex);
+            }
+        }
+        auto* events = reinterpret_cast<VstEvents*>(pointers.data());
+        events->numEvents = static_cast<int32_t>(entries.size());
+        return events;
+    }
+
+private:
+    struct Entry {
+        VstMidiEvent midi;
+        VstMidiSysexEvent sysex;
+        std::vector<uint8_t> bytes;
+        bool nullDump = false;
+    };
+    std::vector<Entry> entries;
+    std::vector<intptr_t> pointers;
+};
 
 } // namespace corvane::test

@@ -1,0 +1,1070 @@
+// The Voice Controller built in-process: its parameter table, value texts
+// and properties, the output arrangement preference, the built-in tables
+// through queued commands, notes to pitch, gate, trigger and velocity with
+// each priority and retrigger mode, the pedal and all notes off, pitch bend,
+// portamento, envelopes, indicators, Brink data words, the auto-calibration
+// against a simulated oscillator, the calibration records of a saved state,
+// and an audio path that allocates nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <functional>
+#include <limits>
+#include <numbers>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plugins/voicecontroller/ObryCorvaneVoiceController.h"
+#include "tests/plugins/AllocationCounter.h"
+#include "tests/plugins/BrinkTestSupport.h"
+#include "tests/plugins/VoiceControllerTestSupport.h"
+#include "tests/support/InProcessPlugin.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using ObryCorvaneVoiceController::ObryCorvane;
+using namespace vctest;
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+struct Out {
+    std::vector<float> ch[6];
+    bool Finite() const
+    {
+        for (const auto& c : ch)
+            for (float v : c)
+                if (!std::isfinite(v))
+                    return false;
+        return true;
+    }
+    // Samples of output c that start a trigger pulse (rise above `level`).
+    int Rises(int c, float level = 0.5f) const
+    {
+        int rises = 0;
+        for (size_t i = 0; i < ch[c].size(); ++i)
+            if (ch[c][i] > level && (i == 0 || ch[c][i - 1] <= level))
+                ++rises;
+        return rises;
+    }
+};
+
+class Vc {
+public:
+    explicit Vc(bool instrument = false, float rate = 48000, int32_t block = 512)
+        : block(block), plugin(new ObryCorvane(corvane::test::InProcessHost, instrument))
+    {
+        plugin->setSampleRate(rate);
+        plugin->setBlockSize(block);
+        plugin->resume();
+    }
+    ObryCorvane* operator->() const { return plugin.get(); }
+    ObryCorvane& operator*() const { return *plugin; }
+
+    void Set(int32_t index, float real) { plugin->SetParameterValue(index, real, false); }
+    void Midi(int delta, int status, int data1, int data2)
+    {
+        VstMidiEvent e{};
+        e.type = kVstMidiType;
+        e.byteSize = sizeof e;
+        e.deltaFrames = delta;
+        e.midiData[0] = static_cast<char>(status);
+        e.midiData[1] = static_cast<char>(data1);
+        e.midiData[2] = static_cast<char>(data2);
+        events.push_back(e);
+    }
+    void Note(int note, int velocity = 100, int delta = 0) { Midi(delta, 0x90, note, velocity); }
+    void Off(int note, int delta = 0, int velocity = 0) { Midi(delta, 0x80, note, velocity); }
+    void Cc(int controller, int value, int delta = 0) { Midi(delta, 0xB0, controller, value); }
+    void Command(uint32_t id) { EXPECT_EQ(plugin->SetProperty(id, 0, 0, nullptr, 0), 0) << id; }
+
+    // Hands the events waiting to the plug-in, as the host does before a block.
+    void SendEvents()
+    {
+        if (events.empty())
+            return;
+        std::vector<intptr_t> list(2 + events.size(), 0);
+        auto* header = reinterpret_cast<VstEvents*>(list.data());
+        header->numEvents = static_cast<int32_t>(events.size());
+        for (size_t i = 0; i < events.size(); ++i)
+            list[2 + i] = reinterpret_cast<intptr_t>(&events[i]);
+        plugin->processEvents(header);
+        events.clear();
+    }
+
+    // One processReplacing of `frames` with the input given.
+    void Block(float* input, int32_t frames, float** outputs)
+    {
+        SendEvents();
+        float* inputs[1] = {input};
+        plugin->processReplacing(inputs, outputs, frames);
+    }
+
+    Out Run(int64_t frames, const std::function<float(int64_t)>& input = {})
+    {
+        Out out;
+        std::vector<float> in(static_cast<size_t>(block));
+        std::vector<std::vector<float>> buffers(6, std::vector<float>(static_cast<size_t>(block)));
+        float* outputs[6];
+        for (int c = 0; c < 6; ++c)
+            outputs[c] = buffers[static_cast<size_t>(c)].data();
+        for (int64_t done = 0; done < frames;) {
+            const auto n = static_cast<int32_t>(std::min<int64_t>(block, frames - done));
+            for (int32_t i = 0; i < n; ++i)
+                in[static_cast<size_t>(i)] = input ? input(done + i) : 0.0f;
+            Block(in.data(), n, outputs);
+            for (int c = 0; c < 6; ++c)
+                out.ch[c].insert(out.ch[c].end(), outputs[c], outputs[c] + n);
+            done += n;
+        }
+        return out;
+    }
+
+    int32_t block;
+
+private:
+    corvane::test::InProcessPlugin<ObryCorvane> plugin;
+    std::vector<VstMidiEvent> events;
+};
+
+template <class T>
+T Property(ObryCorvane& vc, uint32_t id)
+{
+    T value{};
+    EXPECT_EQ(vc.GetProperty(id, 0, 0, &value), 0) << id;
+    return value;
+}
+
+std::string Name(ObryCorvane& vc)
+{
+    uint32_t size = 0;
+    uint8_t writable = 0;
+    EXPECT_EQ(vc.GetPropertyInfo(kObryProperty_CalibrationName, 0, 0, &size, &writable), 0);
+    std::vector<char> text(size + 64, 'x');
+    EXPECT_EQ(vc.GetProperty(kObryProperty_CalibrationName, 0, 0, text.data()), 0);
+    EXPECT_EQ(text[size - 1], 0);
+    return std::string(text.data());
+}
+
+// A Voice Controller with the Dunmore table, whose values are linear in the
+// note: output 1 then reads back the pitch in notes.
+Vc WithDunmoreTable()
+{
+    Vc vc;
+    vc.Command(kObryProperty_LoadDunmoreCalibration);
+    vc.Run(64);
+    return vc;
+}
+
+float Last(const std::vector<float>& v)
+{
+    return v.back();
+}
+
+// ---- what it tells the host and the editor ----------------------------------
+
+TEST(VoiceControllerInProcess, ParameterTableValueTextsAndFlags)
+{
+    Vc vc;
+    const std::vector<ParamSpec> expected = ExpectedParameters();
+    for (int32_t i = 0; i < kParamCount; ++i) {
+        const ParameterInfo* info = vc->GetParameterInfo(i);
+        ASSERT_NE(info, nullptr);
+        const ParamSpec& s = expected[static_cast<size_t>(i)];
+        EXPECT_STREQ(info->name, s.name.c_str()) << i;
+        EXPECT_EQ(info->min, s.min) << s.name;
+        EXPECT_EQ(info->max, s.max) << s.name;
+        EXPECT_EQ(info->def, s.def) << s.name;
+        const bool hasTexts = i == kOSCPortOffset || (i >= kOutput1Smoothing && i < kOutput1Smoothing + 6);
+        EXPECT_EQ(vc->GetParameterFlags(i), hasTexts ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
+    }
+    const std::pair<int32_t, uint32_t> units[] = {
+        {0, kAudioUnitParameterUnit_Generic},   {4, kAudioUnitParameterUnit_Boolean},
+        {5, kAudioUnitParameterUnit_MIDINoteNumber}, {8, kAudioUnitParameterUnit_RelativeSemiTones},
+        {9, kAudioUnitParameterUnit_Cents},     {11, kAudioUnitParameterUnit_Hertz},
+        {12, kAudioUnitParameterUnit_Seconds},  {17, kAudioUnitParameterUnit_Generic},
+        {22, kAudioUnitParameterUnit_LinearGain}, {54, kAudioUnitParameterUnit_Indexed},
+        {111, kAudioUnitParameterUnit_Indexed}, {115, kAudioUnitParameterUnit_Milliseconds},
+        {124, kAudioUnitParameterUnit_Cents},   {132, kAudioUnitParameterUnit_RelativeSemiTones},
+        {133, kAudioUnitParameterUnit_Milliseconds},
+    };
+    for (const auto& [index, unit] : units)
+        EXPECT_EQ(vc->GetParameterInfo(index)->unit, unit) << index;
+
+    using corvane::test::TextFor;
+    using corvane::test::ValueNames;
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(ValueNames(*vc, 0, kNotePriority), (Names{"Newest", "Lowest", "Highest"}));
+    EXPECT_EQ(ValueNames(*vc, 0, kRetriggerMode), (Names{"Retrig On", "Retrig Off"}));
+    EXPECT_EQ(ValueNames(*vc, 0, kPolyMode), (Names{"Poly Off", "Master", "Voice"}));
+    EXPECT_EQ(ValueNames(*vc, 0, kPortamentoMode), (Names{"Off", "Auto", "Fingered", "CT Auto", "CT Fingered"}));
+    for (int e = 0; e < 3; ++e)
+        EXPECT_EQ(ValueNames(*vc, 0, kEnv1Multiplier + e), (Names{"0.1", "1", "10", "100"}));
+    EXPECT_EQ(ValueNames(*vc, 1, kNotePriority), (Names{"<error>"}));
+    EXPECT_EQ(ValueNames(*vc, 0, kPolyphonyVoice), (Names{"<error>"}));
+    EXPECT_EQ(ValueNames(*vc, 0, 9999), (Names{"<error>"}));
+
+    EXPECT_EQ(TextFor(*vc, kOSCPortOffset, 0), "Off");
+    EXPECT_EQ(TextFor(*vc, kOSCPortOffset, 3), "<none>");
+    EXPECT_EQ(TextFor(*vc, kOutput1Smoothing + 2, 0.5f), "Off");
+    EXPECT_EQ(TextFor(*vc, kOutput1Smoothing + 5, -0.5f), "Off");
+    EXPECT_EQ(TextFor(*vc, kOutput1Smoothing, 0.6f), "<none>");
+    EXPECT_EQ(TextFor(*vc, kGateClosedVoltage, 0), "<refused>");
+    EXPECT_STREQ(vc->GetPluginName(), "Corvane Voice Controller");
+    EXPECT_STREQ(vc->GetGUIScriptName(), "gui_voicecontroller.lua");
+    EXPECT_STREQ(vc->GetShortName(), "QVVoiceController");
+}
+
+TEST(VoiceControllerInProcess, PropertiesAnswerAsDescribed)
+{
+    Vc vc;
+    struct Info {
+        uint32_t id;
+        uint32_t size;
+        uint8_t writable;
+    };
+    const Info infos[] = {
+        {64015, 8, 0}, {64016, 8, 0}, {64017, 8, 0}, {64018, 4, 0}, {64019, 4, 0}, {64020, 8, 0},
+        {64090, 1, 1}, {64091, 1, 1}, {64092, 1, 1}, {64093, 1, 1}, {64094, 1, 1}, {64121, 1, 1},
+        {64008, 1, 1}, {64007, 4, 0},
+    };
+    for (const Info& i : infos) {
+        uint32_t size = 99;
+        uint8_t writable = 99;
+        EXPECT_EQ(vc->GetPropertyInfo(i.id, 0, 0, &size, &writable), 0) << i.id;
+        EXPECT_EQ(size, i.size) << i.id;
+        EXPECT_EQ(writable, i.writable) << i.id;
+    }
+    uint32_t size = 0;
+    EXPECT_EQ(vc->GetPropertyInfo(64012, 0, 0, &size, nullptr), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(vc->GetPropertyInfo(64100, 0, 0, &size, nullptr), kAudioUnitErr_InvalidProperty);
+
+    struct Layout {
+        int32_t first, count;
+    };
+    const Layout layout = Property<Layout>(*vc, kObryProperty_EnvelopeLayout);
+    EXPECT_EQ(layout.first, 12);
+    EXPECT_EQ(layout.count, 14);
+    EXPECT_EQ(Property<const CalibrationEntry*>(*vc, kObryProperty_CalibrationValues), vc->Calibration().entries);
+    EXPECT_EQ(Property<const uint8_t*>(*vc, kObryProperty_CalibrationValid), vc->Calibration().valid);
+    EXPECT_EQ(Property<uint32_t>(*vc, kObryProperty_CalibrationLength), 129u);
+    EXPECT_EQ(Property<uint64_t>(*vc, kObryProperty_CalibrationSource), 0u);
+    EXPECT_EQ(Name(*vc), "");
+    EXPECT_EQ(vc->GetProperty(kObryProperty_CalibrationName, 0, 0, nullptr), kAudioUnitErr_InvalidProperty);
+
+    // Every instance plays alone: whatever its Poly Mode, it is no master and no voice.
+    for (float mode : {0.0f, 1.0f, 2.0f}) {
+        vc.Set(kPolyMode, mode);
+        vc.Set(kPolyphonyVoice, 5);
+        vc.Note(60);
+        const Out out = vc.Run(256);
+        EXPECT_EQ(Property<int32_t>(*vc, kObryProperty_VoiceRole), 0) << mode;
+        EXPECT_EQ(vc->Mode(), ObryCorvane::kNormal);
+        EXPECT_EQ(Last(out.ch[1]), 1.0f); // still playing its own voice
+        vc.Off(60);
+    }
+
+    // The name: up to its NUL or its size, whichever comes first.
+    const std::time_t before = std::time(nullptr);
+    EXPECT_EQ(vc->SetProperty(kObryProperty_CalibrationName, 0, 0, "my.cal", 7), 0);
+    EXPECT_EQ(Name(*vc), "my.cal");
+    const uint64_t stamp = Property<uint64_t>(*vc, kObryProperty_CalibrationSource);
+    EXPECT_GE(stamp, static_cast<uint64_t>(before));
+    EXPECT_LE(stamp, static_cast<uint64_t>(std::time(nullptr)));
+    EXPECT_EQ(vc->SetProperty(kObryProperty_CalibrationName, 0, 0, "abcdef", 3), 0);
+    EXPECT_EQ(Name(*vc), "abc");
+    // An empty name marks no calibration to transfer.
+    EXPECT_EQ(vc->SetProperty(kObryProperty_CalibrationName, 0, 0, "", 1), 0);
+    EXPECT_EQ(Name(*vc), "");
+    EXPECT_EQ(Property<uint64_t>(*vc, kObryProperty_CalibrationSource), 0u);
+
+    EXPECT_EQ(vc->SetProperty(kObryProperty_CalibrationName, 0, 0, nullptr, 5), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(vc->SetProperty(kObryProperty_CalibrationName, 1, 0, "x", 2), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(vc->SetProperty(kObryProperty_LoadBrinkCalibration, 1, 0, nullptr, 0), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(vc->SetProperty(kObryProperty_CalibrationValues, 0, 0, nullptr, 0), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(vc->SetProperty(64100, 0, 0, nullptr, 0), kAudioUnitErr_InvalidProperty);
+    EXPECT_EQ(vc->SetProperty(kObryProperty_ReapplyPortOffset, 0, 0, nullptr, 0), 0);
+}
+
+TEST(VoiceControllerInProcess, OutputArrangementPreference)
+{
+    struct Case {
+        const char* preference; // null: none written
+        bool answers;
+        int32_t evenFlags, oddFlags, type;
+    };
+    const Case cases[] = {
+        {nullptr, true, kVstPinIsActive | kVstPinIsStereo, kVstPinIsActive, 1},
+        {"1", true, kVstPinIsActive | kVstPinIsStereo, kVstPinIsActive, 1},
+        {"2", true, kVstPinIsActive, kVstPinIsActive, 0},
+        {"0", false, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.preference ? c.preference : "none");
+        corvane::test::ScopedUserFolders folders;
+        if (c.preference)
+            folders.WritePreference("VC output arrangement", c.preference);
+        Vc vc;
+        for (int32_t index = 0; index < 6; ++index) {
+            VstPinProperties pin{};
+            ASSERT_EQ(vc->getOutputProperties(index, &pin), c.answers) << index;
+            if (!c.answers)
+                continue;
+            EXPECT_EQ(std::string(pin.label), std::to_string(index + 1));
+            EXPECT_EQ(std::string(pin.shortLabel), std::to_string(index + 1));
+            EXPECT_EQ(pin.flags, index % 2 == 0 ? c.evenFlags : c.oddFlags) << index;
+            EXPECT_EQ(pin.arrangementType, c.type);
+        }
+        VstPinProperties pin{};
+        EXPECT_FALSE(vc->getOutputProperties(6, &pin));
+        EXPECT_FALSE(vc->getOutputProperties(-1, &pin));
+        EXPECT_FALSE(vc->getOutputProperties(0, nullptr));
+        // Read once for the life of the instance.
+        folders.WritePreference("VC output arrangement", c.answers ? "0" : "2");
+        EXPECT_EQ(vc->getOutputProperties(0, &pin), c.answers);
+    }
+}
+
+// ---- calibration -------------------------------------------------------------
+
+TEST(VoiceControllerInProcess, BuiltInTablesAreBuiltOnTheAudioThread)
+{
+    Vc vc;
+    std::thread([&] { vc.Command(kObryProperty_LoadBrinkCalibration); }).join();
+    EXPECT_FALSE(vc->Calibration().IsValid(48)); // only queued
+    vc.Run(32);
+    EXPECT_TRUE(vc->Calibration().IsValid(48));
+    EXPECT_FALSE(vc->Calibration().IsValid(112));
+    EXPECT_NEAR(vc->Calibration().Value(111), 63.0 / 63.75, 1e-6);
+    // The Voice Controller names nothing by itself.
+    EXPECT_EQ(Name(*vc), "");
+    EXPECT_EQ(Property<uint64_t>(*vc, kObryProperty_CalibrationSource), 0u);
+
+    vc.Command(kObryProperty_LoadDunmoreCalibration);
+    vc.Note(72);
+    const Out out = vc.Run(256);
+    EXPECT_TRUE(vc->Calibration().IsValid(0));
+    EXPECT_FALSE(vc->Calibration().IsValid(124));
+    EXPECT_NEAR(Last(out.ch[0]), DunmoreValue(72), 1e-6);
+}
+
+TEST(VoiceControllerInProcess, EmptyCalibrationGivesZeroPitchForEveryNote)
+{
+    Vc vc;
+    for (int note : {0, 37, 60, 127}) {
+        vc.Note(note);
+        const Out out = vc.Run(128);
+        for (float v : out.ch[0])
+            ASSERT_EQ(v, 0.0f) << note;
+    }
+}
+
+// A simulated oscillator on the input: its frequency follows the level the
+// plug-in put on output 1 at the end of the previous block.
+struct Oscillator {
+    std::function<double(float level)> frequency;
+    double phase = 0.0;
+    float level = 0.0f;
+    float Next(double rate)
+    {
+        phase += frequency(level) / rate;
+        phase -= std::floor(phase);
+        return static_cast<float>(std::sin(2.0 * std::numbers::pi * phase));
+    }
+};
+
+// Runs until the auto-calibration has ended (or a minute of audio passed).
+void Calibrate(Vc& vc, Oscillator& osc, uint32_t command, const std::function<float(float)>& broken = {})
+{
+    vc.Command(command);
+    std::vector<float> in(512);
+    std::vector<std::vector<float>> buffers(6, std::vector<float>(512));
+    float* outputs[6];
+    for (int c = 0; c < 6; ++c)
+        outputs[c] = buffers[static_cast<size_t>(c)].data();
+    bool started = false;
+    for (int b = 0; b < 48000 * 60 / 512; ++b) {
+        for (float& x : in)
+            x = broken ? broken(osc.Next(48000)) : osc.Next(48000);
+        vc.Block(in.data(), 512, outputs);
+        osc.level = outputs[0][511];
+        for (int c = 0; c < 6; ++c)
+            for (float v : buffers[static_cast<size_t>(c)])
+                ASSERT_TRUE(std::isfinite(v));
+        if (vc->Mode() == ObryCorvane::kCalibrating)
+            started = true;
+        else if (started)
+            return;
+    }
+    ADD_FAILURE() << "the calibration did not end";
+}
+
+void CountCall(void* refcon, ObryAuBase*, uint32_t, uint32_t, uint32_t)
+{
+    auto* calls = static_cast<std::vector<std::thread::id>*>(refcon);
+    calls->push_back(std::this_thread::get_id());
+}
+
+TEST(VoiceControllerInProcess, AutoCalibrationInVoltsPerOctave)
+{
+    Vc vc;
+    std::vector<std::thread::id> calls;
+    ASSERT_EQ(vc->AddPropertyListener(kObryProperty_CalibrationName, CountCall, &calls), 0);
+    // 1 V/oct: level -1 plays note 20.5, +1 note 100.5.
+    Oscillator osc{[](float level) { return 440.0 * std::pow(2.0, (60.5 + 40.0 * level - 69.0) / 12.0); }};
+    Calibrate(vc, osc, kObryProperty_CalibrateVoltsPerOctave);
+    const CalibrationTable& t = vc->Calibration();
+    for (int i = 0; i < CalibrationTableLength; ++i) {
+        EXPECT_EQ(t.IsValid(i), i >= 21 && i <= 100) << i;
+        if (i >= 21 && i <= 100) {
+            EXPECT_NEAR(t.Value(i), (i - 60.5) / 40.0, 1e-3) << i;
+        }
+        else if (i < 21)
+            EXPECT_EQ(t.Value(i), t.Value(i + 12 * ((21 - i + 11) / 12))) << i; // the octave(s) inside
+        else
+            EXPECT_EQ(t.Value(i), t.Value(i - 12 * ((i - 100 + 11) / 12))) << i;
+    }
+    // The name "<>" is there to read at once, and the listeners hear of it
+    // only on a thread that asks, never on the audio thread.
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(Name(*vc), "<>");
+    EXPECT_NE(Property<uint64_t>(*vc, kObryProperty_CalibrationSource), 0u);
+    vc->PollCalibrationName();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], std::this_thread::get_id());
+    vc->PollCalibrationName();
+    EXPECT_EQ(calls.size(), 1u);
+    EXPECT_EQ(Name(*vc), "<>");
+
+    // Back to playing, through the new table.
+    vc.Note(72);
+    const Out out = vc.Run(512);
+    EXPECT_NEAR(Last(out.ch[0]), (72 - 60.5) / 40.0, 1e-3);
+    vc->RemovePropertyListener(kObryProperty_CalibrationName, CountCall);
+}
+
+TEST(VoiceControllerInProcess, AutoCalibrationInHertzPerVolt)
+{
+    Vc vc;
+    Oscillator osc{[](float level) { return 440.0 + 380.0 * level; }}; // 60 .. 820 Hz
+    Calibrate(vc, osc, kObryProperty_CalibrateHzPerVolt);
+    const CalibrationTable& t = vc->Calibration();
+    for (int i = 0; i < CalibrationTableLength; ++i) {
+        EXPECT_EQ(t.IsValid(i), i >= 35 && i <= 79) << i; // 60 Hz is note 34.5, 820 Hz note 79.8
+        if (t.IsValid(i)) {
+            EXPECT_NEAR(t.Value(i), (440.0 * std::pow(2.0, (i - 69) / 12.0) - 440.0) / 380.0, 2e-3) << i;
+        }
+    }
+}
+
+// An oscillator that is not there (silence, or samples that are no
+// numbers): no point is measured, nothing is valid, and the calibration
+// still ends with the outputs finite.
+TEST(VoiceControllerInProcess, AutoCalibrationWithoutAnOscillator)
+{
+    const std::function<float(float)> inputs[] = {
+        [](float) { return 0.0f; },
+        [](float x) { return x > 0.9f ? kInf : (x < -0.9f ? -kInf : (x > 0.5f ? kNaN : x)); },
+    };
+    for (const auto& broken : inputs) {
+        Vc vc;
+        vc.Command(kObryProperty_LoadDunmoreCalibration);
+        Oscillator osc{[](float) { return 200.0; }};
+        Calibrate(vc, osc, kObryProperty_CalibrateVoltsPerOctave, broken);
+        for (int i = 0; i < CalibrationTableLength; ++i)
+            EXPECT_FALSE(vc->Calibration().IsValid(i)) << i;
+        EXPECT_EQ(vc->Mode(), ObryCorvane::kNormal);
+    }
+}
+
+// While calibrating, notes reach only the scripts.
+TEST(VoiceControllerInProcess, NotesWaitWhileCalibrating)
+{
+    Vc vc;
+    vc.Command(kObryProperty_CalibrateVoltsPerOctave);
+    vc.Run(512);
+    ASSERT_EQ(vc->Mode(), ObryCorvane::kCalibrating);
+    vc.Note(60);
+    const Out out = vc.Run(1024);
+    EXPECT_FALSE(vc->GateOpen());
+    EXPECT_EQ(vc->HeldCount(), 0);
+    EXPECT_EQ(Last(out.ch[0]), -1.0f); // the first level
+    EXPECT_EQ(Last(out.ch[1]), 1.0f);  // the gate held open
+    EXPECT_EQ(Last(out.ch[2]), 1.0f);  // envelopes at 1
+    EXPECT_EQ(Last(out.ch[5]), 0.0f);  // trigger off
+}
+
+// ---- notes -------------------------------------------------------------------
+
+TEST(VoiceControllerInProcess, NotePriorityAndRetrigger)
+{
+    struct Case {
+        const char* what;
+        float priority, retrigger;
+        std::function<void(Vc&)> play; // after the keys before it have settled
+        int pitch;                     // sounding at the end
+        int triggers;                  // pulses in the last step
+        int stage;                     // of envelope 1 right after the last step's events
+    };
+    const Case cases[] = {
+        {"Lowest, release the lowest, Retrig Off", 1, 1, [](Vc& vc) { vc.Off(60); }, 64, 0, Envelope::kSustain},
+        {"Lowest, release the lowest, Retrig On", 1, 0, [](Vc& vc) { vc.Off(60); }, 64, 1, Envelope::kA2},
+        {"Lowest, release a higher key", 1, 0, [](Vc& vc) { vc.Off(67); }, 60, 0, Envelope::kSustain},
+        {"Highest, release the highest", 2, 0, [](Vc& vc) { vc.Off(67); }, 64, 1, Envelope::kA2},
+        {"Newest, a new key", 0, 0, [](Vc& vc) { vc.Note(50); }, 50, 1, Envelope::kA2},
+        {"Newest, release the newest", 0, 0, [](Vc& vc) { vc.Off(64); }, 67, 1, Envelope::kA2},
+        {"Newest, release an older key", 0, 0, [](Vc& vc) { vc.Off(67); }, 64, 0, Envelope::kSustain},
+        {"Newest, legato with Retrig Off", 0, 1, [](Vc& vc) { vc.Note(50); }, 50, 0, Envelope::kSustain},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Vc vc = WithDunmoreTable();
+        vc.Set(kNotePriority, c.priority);
+        vc.Set(kRetriggerMode, c.retrigger);
+        vc.Note(60);
+        vc.Run(256);
+        vc.Note(67);
+        vc.Run(256);
+        vc.Note(64);
+        vc.Run(48000); // all envelopes in sustain
+        ASSERT_EQ(vc->EnvelopeAt(0).CurrentStage(), Envelope::kSustain);
+        c.play(vc);
+        const Out first = vc.Run(2);
+        // A retriggered envelope starts from where it was; with no A1 time
+        // it goes straight on in A2.
+        EXPECT_EQ(vc->EnvelopeAt(0).CurrentStage(), c.stage);
+        EXPECT_NEAR(first.ch[2][0], 0.5f, 1e-3f);
+        Out out = vc.Run(4096);
+        Out whole = first;
+        whole.ch[5].insert(whole.ch[5].end(), out.ch[5].begin(), out.ch[5].end());
+        EXPECT_EQ(whole.Rises(5), c.triggers);
+        EXPECT_NEAR(Last(out.ch[0]), DunmoreValue(c.pitch), 1e-6);
+        EXPECT_EQ(Last(out.ch[1]), 1.0f);
+        if (c.triggers == 1) { // A2 from 0.5 to 1 took half its time
+            EXPECT_NEAR(*std::max_element(out.ch[2].begin(), out.ch[2].end()), 1.0f, 1e-3f);
+        }
+    }
+}
+
+// Keys A and B, A released, C pressed: B and C carry the same order number,
+// so after a newer key D goes the lower of the two sounds.
+TEST(VoiceControllerInProcess, NewestFallsBackToTheLowerOfTwoEquallyNewKeys)
+{
+    Vc vc = WithDunmoreTable();
+    vc.Note(60);
+    vc.Note(64, 100, 10);
+    vc.Off(60, 20);
+    vc.Note(62, 100, 30);
+    vc.Note(50, 100, 40);
+    Out out = vc.Run(256);
+    EXPECT_NEAR(Last(out.ch[0]), DunmoreValue(50), 1e-6);
+    vc.Off(50);
+    out = vc.Run(256);
+    EXPECT_NEAR(Last(out.ch[0]), DunmoreValue(62), 1e-6);
+    vc.Off(62);
+    out = vc.Run(256);
+    EXPECT_NEAR(Last(out.ch[0]), DunmoreValue(64), 1e-6);
+    vc.Off(64);
+    out = vc.Run(256);
+    EXPECT_EQ(Last(out.ch[1]), 0.0f);
+}
+
+TEST(VoiceControllerInProcess, VelocityAndGateVoltages)
+{
+    Vc vc;
+    vc.Set(kOutput1 + 1, 0);   // Output 1 Pitch
+    vc.Set(kOutput1 + 7, 1);   // Output 1 Velocity
+    vc.Set(kGateClosedVoltage, -0.25f);
+    vc.Set(kGateOpenVoltage, 0.75f);
+    vc.Set(kTriggerOnVoltage, -1);
+    vc.Set(kTriggerOffVoltage, 0.5f);
+    Out out = vc.Run(16);
+    EXPECT_EQ(Last(out.ch[1]), -0.25f);
+    EXPECT_EQ(Last(out.ch[5]), 0.5f);
+    for (int velocity : {1, 64, 127}) {
+        vc.Note(60, velocity);
+        out = vc.Run(256);
+        EXPECT_NEAR(Last(out.ch[0]), -1.0f + 2.0f * velocity / 127.0f, 1e-6) << velocity;
+        EXPECT_EQ(out.ch[5][0], -1.0f);
+        EXPECT_EQ(Last(out.ch[5]), 0.5f);
+        EXPECT_EQ(Last(out.ch[1]), 0.75f);
+        vc.Off(60);
+        out = vc.Run(16);
+        EXPECT_EQ(Last(out.ch[1]), -0.25f);
+    }
+    // Override Gate puts its own value on the gate.
+    vc.Set(kOverrideGate, 1);
+    vc.Set(kGate, 0.3f);
+    out = vc.Run(16);
+    EXPECT_NEAR(Last(out.ch[1]), 0.3f, 1e-6);
+    // Override Pitch plays the Pitch parameter.
+    Vc pitch = WithDunmoreTable();
+    pitch.Set(kOverridePitch, 1);
+    pitch.Set(kPitch, 40);
+    out = pitch.Run(16);
+    EXPECT_NEAR(Last(out.ch[0]), DunmoreValue(40), 1e-5);
+}
+
+TEST(VoiceControllerInProcess, TriggerLengthIsAtLeastOneSample)
+{
+    struct Case {
+        float milliseconds;
+        int samples;
+    };
+    const Case cases[] = {{0.2f, 9}, {0, 1}, {0.01f, 1}, {1, 48}, {100, 4800}};
+    for (const Case& c : cases) {
+        Vc vc;
+        vc.Set(kTriggerLength, c.milliseconds);
+        vc.Run(16);
+        vc.Note(60, 100, 3);
+        const Out out = vc.Run(8000);
+        const auto on = std::count(out.ch[5].begin(), out.ch[5].end(), 1.0f);
+        // Whole samples of a time that went through the host's 0..1 scale.
+        EXPECT_NEAR(on, c.samples, c.samples > 9 ? 1 : 0) << c.milliseconds;
+        EXPECT_EQ(out.ch[5][3], 1.0f);
+    }
+}
+
+TEST(VoiceControllerInProcess, PitchBendDetuneTransposeAndIndicators)
+{
+    struct Case {
+        int bend; // 14 bits
+        float range, detune, transpose;
+        int note;
+        double pitch;
+    };
+    const Case cases[] = {
+        {16383, 2, 0, 0, 60, 60 + 2.0 * 8191 / 8192},
+        {0, 2, 0, 0, 60, 58},
+        {8192, 48, 0, 0, 60, 60},
+        {0, 48, 0, 0, 30, 0},       // held to note 0
+        {16383, 12, 0, 0, 90, 101.99853515625},
+        {8192, 2, 50, 12, 60, 72.5},
+        {8192, 2, -100, 48, 100, 127}, // held to note 127
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "bend " << c.bend << " note " << c.note);
+        Vc vc = WithDunmoreTable();
+        vc.Set(kPitchWheelRange, c.range);
+        vc.Set(kDetune, c.detune);
+        vc.Set(kTranspose, c.transpose);
+        vc.Note(c.note);
+        vc.Midi(0, 0xE0, c.bend & 0x7F, c.bend >> 7);
+        const Out out = vc.Run(64);
+        const float expected = vc->Calibration().Lookup(static_cast<float>(c.pitch));
+        EXPECT_NEAR(Last(out.ch[0]), expected, 1e-6);
+        EXPECT_NEAR(corvane::test::ReadIndicator<float>(*vc, 2), c.pitch, 1e-4);
+        EXPECT_NEAR(corvane::test::ReadIndicator<float>(*vc, 3), expected, 1e-6);
+    }
+}
+
+TEST(VoiceControllerInProcess, PitchLfoAndRandomTuningStayNearTheNote)
+{
+    Vc vc = WithDunmoreTable();
+    vc.Set(kPitchLFODepth, 100);
+    vc.Set(kPitchLFOSpeed, 20);
+    vc.Set(kRandomTuning, 10);
+    float low = 1e9f, high = -1e9f;
+    for (int k = 0; k < 50; ++k) {
+        vc.Note(60, 100, 0);
+        vc.Note(61, 100, 100); // a new random value per note
+        const Out out = vc.Run(200);
+        vc.Off(60);
+        vc.Off(61);
+        for (float v : out.ch[0]) {
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    }
+    // One semitone of vibrato and 0.1 semitone of random tuning either way.
+    EXPECT_GE(low, DunmoreValue(60 - 1.1) - 1e-5);
+    EXPECT_LE(high, DunmoreValue(61 + 1.1) + 1e-5);
+    EXPECT_LT(low, DunmoreValue(59.5));
+    EXPECT_GT(high, DunmoreValue(61.5));
+}
+
+TEST(VoiceControllerInProcess, SustainPedalAndAllNotesOff)
+{
+    {
+        SCOPED_TRACE("pedal holds the released key until it goes up");
+        Vc vc;
+        vc.Note(60);
+        vc.Run(20000);
+        vc.Cc(64, 127);
+        vc.Off(60);
+        Out out = vc.Run(20000);
+        EXPECT_EQ(Last(out.ch[1]), 1.0f);
+        EXPECT_EQ(vc->EnvelopeAt(0).CurrentStage(), Envelope::kSustain);
+        vc.Cc(64, 0);
+        out = vc.Run(16);
+        EXPECT_EQ(Last(out.ch[1]), 0.0f);
+        EXPECT_EQ(vc->EnvelopeAt(0).CurrentStage(), Envelope::kR1);
+    }
+    {
+        SCOPED_TRACE("all notes off with keys held");
+        Vc vc = WithDunmoreTable();
+        vc.Note(60);
+        vc.Note(64);
+        vc.Note(67);
+        vc.Run(20000);
+        vc.Cc(123, 0);
+        const Out out = vc.Run(16);
+        EXPECT_EQ(Last(out.ch[1]), 0.0f);
+        EXPECT_EQ(vc->HeldCount(), 0);
+        EXPECT_EQ(vc->EnvelopeAt(2).CurrentStage(), Envelope::kR1);
+    }
+    {
+        SCOPED_TRACE("all notes off under the pedal: the pedal still ends the voice");
+        Vc vc;
+        vc.Note(60);
+        vc.Run(20000);
+        vc.Cc(64, 100);
+        vc.Cc(123, 0);
+        Out out = vc.Run(1000);
+        EXPECT_EQ(vc->HeldCount(), 0);
+        EXPECT_EQ(Last(out.ch[1]), 1.0f);
+        vc.Cc(64, 0);
+        out = vc.Run(20000);
+        EXPECT_EQ(Last(out.ch[1]), 0.0f);
+        EXPECT_NEAR(Last(out.ch[2]), 0.0f, 1e-6);
+        EXPECT_EQ(vc->EnvelopeAt(0).CurrentStage(), Envelope::kIdle);
+    }
+    for (const bool panic : {false, true}) {
+        SCOPED_TRACE(panic ? "the panic property" : "controller 120");
+        Vc vc = WithDunmoreTable();
+        vc.Note(72);
+        vc.Cc(64, 127);
+        vc.Run(20000);
+        if (panic)
+            vc.Command(ObryCorvaneVoiceController::kAllSoundOffProperty);
+        else
+            vc.Cc(120, 0);
+        const Out out = vc.Run(16);
+        EXPECT_EQ(out.ch[1][0], 0.0f);
+        EXPECT_EQ(out.ch[2][0], 0.0f);
+        EXPECT_EQ(vc->CurrentNote(), 60.0f);
+        EXPECT_NEAR(Last(out.ch[0]), DunmoreValue(60), 1e-6);
+        vc.Off(72); // the pedal was reset too: nothing holds a new note
+        vc.Note(50);
+        vc.Off(50, 8);
+        const Out after = vc.Run(16);
+        EXPECT_EQ(Last(after.ch[1]), 0.0f);
+    }
+}
+
+// ---- portamento --------------------------------------------------------------
+
+TEST(VoiceControllerInProcess, FingeredPortamentoGlidesOnlyFromAHeldKey)
+{
+    Vc vc = WithDunmoreTable();
+    vc.Set(kPortamentoMode, 2);
+    vc.Set(kPortamentoTime, 0.1f);
+    vc.Note(60);
+    Out out = vc.Run(512);
+    EXPECT_EQ(out.ch[0][0], DunmoreValue(60)); // a single key: no glide
+    vc.Note(72);
+    out = vc.Run(2048);
+    const double coef = std::exp(-4.0 / (0.1f * 48000.0));
+    const double from = DunmoreValue(60), to = DunmoreValue(72);
+    for (int i : {0, 1, 100, 1000, 2047})
+        EXPECT_NEAR(out.ch[0][static_cast<size_t>(i)], to + (from - to) * std::pow(coef, i + 1), 1e-5) << i;
+    vc.Off(60);
+    vc.Off(72);
+    vc.Note(48); // no key held: no glide
+    out = vc.Run(16);
+    EXPECT_EQ(out.ch[0][0], DunmoreValue(48));
+}
+
+TEST(VoiceControllerInProcess, ConstantTimePortamento)
+{
+    {
+        SCOPED_TRACE("CT Auto with no time: no glide");
+        Vc vc = WithDunmoreTable();
+        vc.Set(kPortamentoMode, 3);
+        vc.Set(kPortamentoTime, 0);
+        vc.Note(60);
+        vc.Run(256);
+        vc.Note(72);
+        const Out out = vc.Run(16);
+        EXPECT_EQ(out.ch[0][0], DunmoreValue(72));
+    }
+    {
+        SCOPED_TRACE("CT Auto, 10 ms, straight");
+        Vc vc = WithDunmoreTable();
+        vc.Set(kPortamentoMode, 3);
+        vc.Set(kPortamentoTime, 0.01f);
+        // About 480 samples: the whole samples of the time as it came
+        // through the host's 0..1 scale.
+        const auto length = static_cast<int>(vc->GetParameterReal(kPortamentoTime) * 48000.0);
+        ASSERT_NEAR(length, 480, 1);
+        vc.Note(48);
+        vc.Run(1024);
+        vc.Note(72);
+        const Out out = vc.Run(1024);
+        const double from = DunmoreValue(48), to = DunmoreValue(72);
+        for (int i : {0, 120, 240, length - 1}) {
+            EXPECT_NEAR(out.ch[0][static_cast<size_t>(i)], to + (from - to) * (length - i) / length, 1e-5) << i;
+        }
+        EXPECT_EQ(out.ch[0][static_cast<size_t>(length)], static_cast<float>(to));
+    }
+    {
+        SCOPED_TRACE("CT Auto, shape 1: a parabola");
+        Vc vc = WithDunmoreTable();
+        vc.Set(kPortamentoMode, 3);
+        vc.Set(kPortamentoTime, 0.01f);
+        vc.Set(kPortamentoShape, 1);
+        const auto length = static_cast<int>(vc->GetParameterReal(kPortamentoTime) * 48000.0);
+        vc.Note(48);
+        vc.Run(1024);
+        vc.Note(72);
+        const Out out = vc.Run(1024);
+        const double from = DunmoreValue(48), to = DunmoreValue(72);
+        const double t = (length - 240.0) / length;
+        EXPECT_NEAR(out.ch[0][240], to + (from - to) * t * t, 1e-5);
+    }
+    {
+        SCOPED_TRACE("a glide whose time is shortened under way stays between its ends");
+        Vc vc = WithDunmoreTable();
+        vc.Set(kPortamentoMode, 4);
+        vc.Set(kPortamentoTime, 10);
+        vc.Set(kPortamentoShape, 1);
+        vc.Note(60);
+        vc.Run(1024);
+        vc.Note(72);
+        const Out before = vc.Run(48000);
+        vc.Set(kPortamentoTime, 0.01f);
+        const Out out = vc.Run(2048);
+        EXPECT_NEAR(out.ch[0][0], Last(before.ch[0]), 1e-3f); // goes on from where it was
+        for (float v : out.ch[0]) {
+            ASSERT_GE(v, DunmoreValue(60) - 1e-6f);
+            ASSERT_LE(v, DunmoreValue(72) + 1e-6f);
+        }
+        EXPECT_EQ(Last(out.ch[0]), DunmoreValue(72));
+    }
+}
+
+// ---- envelopes, indicators, Brink ---------------------------------------------
+
+TEST(VoiceControllerInProcess, EnvelopeMultiplierAndVelocityDepth)
+{
+    struct Case {
+        float multiplier;
+        int peak; // sample of A2's end after the note at 0
+    };
+    for (const Case& c : {Case{0, 480}, Case{1, 4800}, Case{2, 48000}}) {
+        Vc vc;
+        vc.Set(kEnv1Multiplier, c.multiplier);
+        vc.Note(60);
+        const Out out = vc.Run(c.peak + 100);
+        EXPECT_NEAR(out.ch[2][static_cast<size_t>(c.peak)], 1.0f, 1e-4f) << c.multiplier;
+        EXPECT_LT(out.ch[2][static_cast<size_t>(c.peak / 2)], 0.3f);
+        EXPECT_NEAR(out.ch[3][static_cast<size_t>(480)], 0.01f, 1e-4f); // envelope 2 keeps "1"
+    }
+    Vc vc;
+    vc.Set(kEnv1VelocityDepth, -1);
+    vc.Set(kEnv1VelocityDepth + 1, 1);
+    vc.Note(60, 127);
+    Out out = vc.Run(20000);
+    EXPECT_EQ(*std::max_element(out.ch[2].begin(), out.ch[2].end()), 0.0f); // scaled by 1 + (-1) x 1
+    EXPECT_NEAR(Last(out.ch[3]), 0.5f, 1e-5f);                                // scaled by 1 x 1 + 1 - 1
+    EXPECT_NEAR(corvane::test::ReadIndicator<float>(*vc, 4 + 2 * 1 + 1), 0.5f, 1e-5f);
+    EXPECT_NEAR(corvane::test::ReadIndicator<float>(*vc, 4 + 2 * 1), 0.2 / 1.3, 1e-5); // sustain position
+    vc.Off(60);
+    vc.Run(20000); // released to 0
+    vc.Note(60, 1);
+    out = vc.Run(20000);
+    EXPECT_NEAR(Last(out.ch[3]), 0.5f / 127.0f, 1e-5f);
+}
+
+TEST(VoiceControllerInProcess, BrinkModePacksTheFirstFiveOutputs)
+{
+    struct Case {
+        float offsets[5];
+        bool bipolar3;
+        uint8_t bytes[5];
+    };
+    const Case cases[] = {
+        {{0.2f, 1, -1, 0.5f, -0.3f}, true, {51, 255, 1, 128, 0}},
+        {{0, 0, 0, 2, 1}, true, {0, 0, 128, 255, 255}},
+        {{0, 0, 1, 0, 0}, true, {0, 0, 255, 0, 0}},
+        {{0, 0, -1, 0, 0}, false, {0, 0, 0, 0, 0}},
+        {{0.1f, 0.6f, 0.5f, 0.25f, 0.75f}, false, {26, 153, 128, 64, 191}},
+    };
+    for (const Case& c : cases) {
+        Vc vc;
+        vc.Set(kBrinkMode, 1);
+        vc.Set(kBipolar3, c.bipolar3 ? 1.0f : 0.0f);
+        vc.Set(kOutput1Smoothing, 100); // words are never smoothed
+        vc.Set(kOutput1Smoothing + 5, 100);
+        for (int j = 0; j < 6; ++j)
+            for (int t = 1; t < 8; ++t)
+                vc.Set(kOutput1 + 8 * j + t, 0);
+        for (int j = 0; j < 5; ++j)
+            vc.Set(kOutput1 + 8 * j, c.offsets[j]);
+        vc.Set(kOutput1 + 8 * 5, 0.7f);
+        const Out out = vc.Run(64);
+        for (size_t i = 0; i < 64; ++i) {
+            const brinktest::Frame f = brinktest::FrameOf(out.ch[0][i], out.ch[1][i]);
+            for (int k = 0; k < 5; ++k)
+                ASSERT_EQ(f.b[k], c.bytes[k]) << i << " byte " << k;
+        }
+        EXPECT_NEAR(out.ch[2][63], c.offsets[2], 1e-6f); // outputs 3-5 keep their mix
+        EXPECT_LT(out.ch[5][63], 0.7f);                  // output 6 smoothed
+    }
+}
+
+// ---- state ---------------------------------------------------------------------
+
+TEST(VoiceControllerInProcess, CalibrationRecordsRoundTripIntoAFreshInstance)
+{
+    Vc a = WithDunmoreTable();
+    ASSERT_EQ(a->SetProperty(kObryProperty_CalibrationName, 0, 0, "dunmore.cal", 12), 0);
+    void* data = nullptr;
+    const int32_t size = a->getChunk(&data, false);
+    ASSERT_GT(size, 0);
+    const std::vector<uint8_t> state(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+
+    Vc b;
+    std::vector<std::thread::id> calls;
+    b->AddPropertyListener(kObryProperty_CalibrationName, CountCall, &calls);
+    ASSERT_EQ(b->setChunk(const_cast<uint8_t*>(state.data()), size, false), 1);
+    EXPECT_EQ(calls.size(), 1u); // editors hear of the restored name
+    EXPECT_EQ(Name(*b), "dunmore.cal");
+    EXPECT_NE(Property<uint64_t>(*b, kObryProperty_CalibrationSource), 0u);
+    for (int i = 0; i < CalibrationTableLength; ++i) {
+        EXPECT_EQ(b->Calibration().Value(i), a->Calibration().Value(i)) << i;
+        EXPECT_EQ(b->Calibration().IsValid(i), a->Calibration().IsValid(i)) << i;
+    }
+    b->RemovePropertyListener(kObryProperty_CalibrationName, CountCall);
+
+    // A state saved before any calibration was named offers nothing to transfer.
+    Vc c;
+    void* plain = nullptr;
+    const int32_t plainSize = c->getChunk(&plain, false);
+    const std::vector<uint8_t> plainState(static_cast<uint8_t*>(plain), static_cast<uint8_t*>(plain) + plainSize);
+    Vc d;
+    ASSERT_EQ(d->setChunk(const_cast<uint8_t*>(plainState.data()), plainSize, false), 1);
+    EXPECT_EQ(Property<uint64_t>(*d, kObryProperty_CalibrationSource), 0u);
+}
+
+TEST(VoiceControllerInProcess, RestoredProgramValuesAreHeldToTheirRanges)
+{
+    Vc vc;
+    void* data = nullptr;
+    const int32_t size = vc->getChunk(&data, false);
+    std::vector<uint8_t> state(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+    std::vector<Record> records = ParseState(state);
+    for (Record& r : records) {
+        if (r.tag != Tag("chnk"))
+            continue;
+        SetF32(&r.payload[kParamsOffset + 4 * kNotePriority], 1e9f);
+        SetF32(&r.payload[kParamsOffset + 4 * kPortamentoMode], -7);
+        SetF32(&r.payload[kParamsOffset + 4 * kEnv1Multiplier], kNaN);
+        SetF32(&r.payload[kParamsOffset + 4 * kPitchLFOSpeed], kInf);
+        SetF32(&r.payload[kCalibrationOffset + 4 * 60], kNaN);
+        SetF32(&r.payload[kCalibrationOffset + 4 * 61], 0.25f);
+    }
+    state = BuildState(records);
+    Vc fresh;
+    ASSERT_EQ(fresh->setChunk(state.data(), static_cast<int32_t>(state.size()), false), 1);
+    EXPECT_EQ(fresh->GetParameterReal(kNotePriority), 2.0f);
+    EXPECT_EQ(fresh->GetParameterReal(kPortamentoMode), 0.0f);
+    EXPECT_EQ(fresh->GetParameterReal(kEnv1Multiplier), 1.0f);
+    EXPECT_EQ(fresh->GetParameterReal(kPitchLFOSpeed), 20.0f);
+    EXPECT_EQ(fresh->Calibration().Value(60), 0.0f);
+    EXPECT_FALSE(fresh->Calibration().IsValid(60));
+    EXPECT_EQ(fresh->Calibration().Value(61), 0.25f);
+    fresh.Note(60);
+    fresh.Set(kDetune, 50);
+    const Out out = fresh.Run(4096);
+    EXPECT_TRUE(out.Finite());
+    EXPECT_NEAR(Last(out.ch[0]), 0.125f, 1e-6f); // half-way between 0 and 0.25
+}
+
+// ---- blocks ----------------------------------------------------------------------
+
+TEST(VoiceControllerInProcess, EventsActAtTheirOwnSample)
+{
+    Vc vc = WithDunmoreTable();
+    vc.Note(60, 100, 0);
+    vc.Note(64, 100, 100);
+    vc.Note(67, 100, 100);
+    vc.Off(67, 600); // beyond this block: after its last sample
+    Out out = vc.Run(512);
+    for (size_t i = 0; i < 512; ++i)
+        ASSERT_EQ(out.ch[0][i], DunmoreValue(i < 100 ? 60 : 67)) << i;
+    out = vc.Run(16);
+    EXPECT_EQ(out.ch[0][0], DunmoreValue(64));
+
+    // A block much longer than the one announced plays as the short ones do.
+    Vc a, b;
+    for (Vc* v : {&a, &b}) {
+        v->Set(kPortamentoMode, 1);
+        v->Note(60, 90, 0);
+        v->Note(62, 90, 300);
+    }
+    b.block = 5000;
+    const Out shortBlocks = a.Run(15000), longBlocks = b.Run(15000);
+    // Equal but for the sustain level, which is set anew (to within a
+    // rounding step of where the attack ended) at each block.
+    for (int c = 0; c < 6; ++c) {
+        ASSERT_EQ(shortBlocks.ch[c].size(), longBlocks.ch[c].size());
+        for (size_t i = 0; i < shortBlocks.ch[c].size(); ++i)
+            ASSERT_NEAR(shortBlocks.ch[c][i], longBlocks.ch[c][i], 1e-6f) << c << " " << i;
+    }
+}
+
+// Notes, pedal, bend, commands, a whole auto-calibration: nothing on the
+// audio thread allocates.
+TEST(VoiceControllerInProcess, AudioThreadAllocatesNothing)
+{
+    Vc vc(false, 8000, 512);
+    vc.Set(kBrinkMode, 1);
+    vc.Set(kPortamentoMode, 3);
+    vc.Set(kOutput1Smoothing + 3, -20);
+    vc.Set(kPitchLFODepth, 30);
+    std::vector<float> in(512);
+    std::vector<std::vector<float>> buffers(6, std::vector<float>(512));
+    float* outputs[6];
+    for (int c = 0; c < 6; ++c)
+        outputs[c] = buffers[static_cast<size_t>(c)].data();
+    int allocations = 0;
+    bool calibrated = false;
+    for (int b = 0; b < 600; ++b) {
+        for (int k = 0; k < 20; ++k) {
+            const int note = 36 + (b * 7 + k * 5) % 48;
+            vc.Midi(k * 25, k % 3 ? 0x90 : 0x80, note, 90);
+        }
+        vc.Midi(300, 0xB0, 64, b % 2 ? 127 : 0);
+        vc.Midi(310, 0xE0, b % 128, b % 100);
+        if (b % 50 == 0)
+            vc.Cc(123, 0, 400);
+        vc.SendEvents();
+        if (b == 10)
+            vc.Command(kObryProperty_LoadBrinkCalibration);
+        if (b == 20)
+            vc.Command(kObryProperty_LoadDunmoreCalibration);
+        if (b == 30)
+            vc.Command(ObryCorvaneVoiceController::kAllSoundOffProperty);
+        if (b == 40)
+            vc.Command(kObryProperty_CalibrateHzPerVolt);
+        for (int i = 0; i < 512; ++i)
+            in[static_cast<size_t>(i)] = std::sin(0.3f * static_cast<float>(b * 512 + i));
+        {
+            corvane::test::AllocationCounter counter;
+            vc.Block(in.data(), 512, outputs);
+            allocations += counter.Count();
+        }
+        if (b > 40 && vc->Mode() == ObryCorvane::kNormal)
+            calibrated = true;
+    }
+    EXPECT_EQ(allocations, 0);
+    EXPECT_TRUE(calibrated);
+    EXPECT_EQ(Name(*vc), "<>");
+}
+
+} // namespace
