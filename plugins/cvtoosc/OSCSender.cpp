@@ -15,7 +15,8 @@ void CopyAddress(char* field, const std::string& text)
 
 } // namespace
 
-OSCSender::OSCSender() : OSCSenderBase("CVToOSCSender", std::make_shared<Shared>()), shared(static_cast<Shared&>(*state))
+OSCSender::OSCSender()
+    : OSCSenderBase("CVToOSCSender", std::make_shared<Shared>()), shared(static_cast<Shared&>(*state))
 {
     std::lock_guard<std::mutex> guard(shared.addressLock);
     CopyAddress(shared.addresses[0], "/1/foo");

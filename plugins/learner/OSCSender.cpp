@@ -15,7 +15,8 @@ bool OSCSender::SetParamQueue::Write(const char* address, float value)
     });
 }
 
-OSCSender::OSCSender() : OSCSenderBase("LearnerSender", std::make_shared<Shared>()), shared(static_cast<Shared&>(*state))
+OSCSender::OSCSender()
+    : OSCSenderBase("LearnerSender", std::make_shared<Shared>()), shared(static_cast<Shared&>(*state))
 {
 }
 

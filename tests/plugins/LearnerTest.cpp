@@ -78,7 +78,10 @@ protected:
     }
     // Straight into the program: telling the registry would report the
     // Learner's own change.
-    static void SendMode(Learner& l, Learner::SendMode mode) { l.CurrentProgram()->SetParameter(Learner::kSendOSC, mode); }
+    static void SendMode(Learner& l, Learner::SendMode mode)
+    {
+        l.CurrentProgram()->SetParameter(Learner::kSendOSC, mode);
+    }
     int32_t Command(uint32_t id)
     {
         const uint8_t one = 1;
@@ -305,8 +308,8 @@ TEST_F(LearnerTest, ItsStateRestoresTheMappingsAndTheDestination)
         {"no 'ipep': the destination stays", MakeState({{kTagMmap, mmap}}), elsewhere, 1},
         {"no 'mmap': no mappings", MakeState({{kTagIpep, Bytes(destination, true)}}), destination, 0},
         {"'mmap' of version 3: no mappings", MakeState({{kTagMmap, version3}}), elsewhere, 0},
-        {"a destination too long to keep", MakeState({{kTagIpep, Bytes(std::string(300, 'x'), true)}, {kTagMmap, mmap}}),
-         elsewhere, 1},
+        {"a destination too long to keep",
+         MakeState({{kTagIpep, Bytes(std::string(300, 'x'), true)}, {kTagMmap, mmap}}), elsewhere, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -46,8 +46,9 @@ std::vector<uint8_t> MakeProgramChunk(const ProgramFields& fields)
     PutU32(chunk, 4, 0x6272656C); // 'brel'
     PutU32(chunk, 8, 0x00020100);
     memcpy(chunk.data() + kNameOffset, fields.name.data(), std::min<size_t>(fields.name.size(), 31));
-    const std::pair<const std::string*, size_t> texts[] = {
-        {&fields.destination, kDestinationOffset}, {&fields.addressL, kAddressLOffset}, {&fields.addressR, kAddressROffset}};
+    const std::pair<const std::string*, size_t> texts[] = {{&fields.destination, kDestinationOffset},
+                                                           {&fields.addressL, kAddressLOffset},
+                                                           {&fields.addressR, kAddressROffset}};
     for (const auto& [text, offset] : texts)
         memcpy(chunk.data() + offset, text->data(), std::min<size_t>(text->size(), 256));
     for (size_t i = 0; i < fields.values.size() && i < kParamCount; ++i) {

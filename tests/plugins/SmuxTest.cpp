@@ -72,23 +72,6 @@ TEST(Smux, BlocksOfThreeThenFourContinueTheAlternation)
     }
 }
 
-TEST(Smux, MidiEventsSplittingABlockDoNotDisturbTheAlternation)
-{
-    auto smux = MakeSmux();
-    // Events inside the block, two at one offset, one at its start and one
-    // beyond its end: the block is cut into pieces of 2, 3 and 2 samples.
-    smux->SendMidi({MidiMessage{0, {0x90, 60, 100}}, MidiMessage{2, {0x90, 61, 100}},
-                    MidiMessage{5, {0xB0, 1, 10}}, MidiMessage{5, {0x80, 60, 0}}, MidiMessage{40, {0x80, 61, 0}}});
-    const Stereo cut = ConstantBlock(*smux, 7);
-    EXPECT_EQ(cut.left, (std::vector<float>{1, 2, 1, 2, 1, 2, 1}));
-    EXPECT_EQ(cut.right, (std::vector<float>{3, 4, 3, 4, 3, 4, 3}));
-    // The 7 samples left the next block on the odd parity.
-    smux->SendMidi({MidiMessage{1, {0x90, 62, 100}}});
-    const Stereo next = ConstantBlock(*smux, 4);
-    EXPECT_EQ(next.left, (std::vector<float>{2, 1, 2, 1}));
-    EXPECT_EQ(next.right, (std::vector<float>{4, 3, 4, 3}));
-}
-
 TEST(Smux, AnyBlockSizesAndEventsGiveTheSameStream)
 {
     // Input k at stream sample g carries 1000 k + g: every output sample

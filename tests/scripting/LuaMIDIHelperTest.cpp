@@ -291,21 +291,6 @@ TEST_F(LuaMIDIHelperTest, ParameterAndRequestFunctions)
     }
 }
 
-TEST_F(LuaMIDIHelperTest, PrintJoinsItsArgumentsWithTabsAndEndsTheLine)
-{
-    auto helper = MakeBaseHelper();
-    StderrCapture capture;
-    EXPECT_EQ(RunLua(*helper, R"(
-        print("a", 1, 2.5, nil, true, -0.125, 1e20, 1/3)
-        print()
-        print(setmetatable({}, {__tostring = function() return "custom" end}), "x")
-        tostring = function(v) return 42.5 end
-        print("ignored")
-    )"),
-              "");
-    EXPECT_EQ(capture.Text(), "a\t1\t2.5\tnil\ttrue\t-0.125\t1e+20\t0.33333333333333\n\ncustom\tx\n42.5\n");
-}
-
 using Scales = std::vector<std::pair<std::string, uint16_t>>;
 
 TEST_F(LuaMIDIHelperTest, TheBuiltInScriptRunsFirstUnlessTheUserHasAMidiScript)

@@ -335,15 +335,9 @@ TEST_F(OSCServerTest, UpdateRegistrations)
     EXPECT_EQ(all[0].address, "/a");
     EXPECT_EQ(all[1].address, "/b");
 
-    // Unregistering one keeps the other.
+    // Unregistering one keeps the other (the queue itself is tested in-process).
     registerPath("/unregisterUpdate", "/a");
     expectUpdates(0.0f, info.min, {"/b"});
-    // Unregistering the last stops the updates: the next update after a new
-    // registration is the first to arrive.
-    registerPath("/unregisterUpdate", "/b");
-    dc.plugin->SetParameter(p, 1.0f);
-    registerPath("/registerUpdate", "/c");
-    expectUpdates(0.0f, info.min, {"/c"});
 }
 
 TEST_F(OSCServerTest, ObryAddressesReachExactlyTheNamedInstances)
