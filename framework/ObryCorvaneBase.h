@@ -37,6 +37,9 @@ enum ObryProperty : uint32_t {
     kObryProperty_ParameterTable = 64010,
     kObryProperty_GUIScriptName = 64011,
     kObryProperty_IsLearner = 64013,
+    // Shared by the plug-ins that keep notes sounding (expander controllers,
+    // Voice Controller): an action run on the audio thread through queue B.
+    kObryProperty_AllSoundOff = 64094,
 };
 
 constexpr int32_t kObryVersion = 0x00020100;

@@ -24,8 +24,6 @@
 #include "plugins/common/ExpanderControl.h"
 #include "plugins/common/ExpanderDataWords.h"
 
-// Plug-in property: all sound off (any data; the work is done on the audio thread).
-constexpr uint32_t kObryProperty_AllSoundOff = 64094;
 
 // Where a controller keeps the parameters the shared machinery reads.
 struct ExpanderControllerLayout {

@@ -105,7 +105,8 @@ const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
 #undef VC_OUTPUT
 
 static_assert(ObryCorvane::kEnv1 + 3 * kEnvParameterCount == ObryCorvane::kOSCPortOffset);
-static_assert(ObryCorvane::kOutput1 + ObryCorvane::kNumOutputs * ObryCorvane::kTerms == ObryCorvane::kVelocityMinVoltage);
+static_assert(ObryCorvane::kOutput1 + ObryCorvane::kNumOutputs * ObryCorvane::kTerms ==
+              ObryCorvane::kVelocityMinVoltage);
 
 FactoryPresetTable gPresets{{"Defaults", {}}};
 
@@ -356,7 +357,7 @@ int32_t ObryCorvane::GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t eleme
     case kObryProperty_LoadDunmoreCalibration:
     case kObryProperty_CalibrateVoltsPerOctave:
     case kObryProperty_CalibrateHzPerVolt:
-    case kAllSoundOffProperty:
+    case kObryProperty_AllSoundOff:
         bytes = 1;
         canWrite = 1;
         break;
@@ -385,7 +386,7 @@ int32_t ObryCorvane::SetProperty(uint32_t id, uint32_t scope, uint32_t element, 
     case kObryProperty_LoadDunmoreCalibration:
     case kObryProperty_CalibrateVoltsPerOctave:
     case kObryProperty_CalibrateHzPerVolt:
-    case kAllSoundOffProperty:
+    case kObryProperty_AllSoundOff:
         if (scope != 0)
             return kAudioUnitErr_InvalidProperty;
         CommandQueue().Write(id); // a full queue says so on standard error

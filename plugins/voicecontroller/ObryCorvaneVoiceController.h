@@ -42,7 +42,6 @@ namespace ObryCorvaneVoiceController {
 
 // All sound off (1 byte, writable; any data): the same id as the expander
 // controllers' property.
-constexpr uint32_t kAllSoundOffProperty = 64094;
 
 class ObryCorvane : public ObryCorvaneBase {
 public:
@@ -88,7 +87,16 @@ public:
         kTriggerLength = 133,
     };
     // Columns of the output matrix.
-    enum Term : int32_t { kTermOffset, kTermPitch, kTermGate, kTermEnv1, kTermEnv2, kTermEnv3, kTermTrigger, kTermVelocity };
+    enum Term : int32_t {
+        kTermOffset,
+        kTermPitch,
+        kTermGate,
+        kTermEnv1,
+        kTermEnv2,
+        kTermEnv3,
+        kTermTrigger,
+        kTermVelocity,
+    };
     enum PortamentoMode : int32_t { kGlideOff, kGlideAuto, kGlideFingered, kGlideCTAuto, kGlideCTFingered };
     enum ProcessingMode : int32_t { kNormal = 0, kCalibrating = 1, kMaster = 2 };
 

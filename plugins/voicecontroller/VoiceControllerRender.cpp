@@ -97,7 +97,8 @@ void ObryCorvane::BeginSubBlock(int32_t frames)
     case kGlideFingered:
         if (glideMode == kGlideAuto)
             glideOn = true;
-        glideCoefficient = static_cast<float>(std::exp(-4.0 / (glideTime * rate)));
+        // No time: the pitch is at its target from the first sample.
+        glideCoefficient = glideTime > 0.0f ? static_cast<float>(std::exp(-4.0 / (glideTime * rate))) : 0.0f;
         break;
     case kGlideCTAuto:
     case kGlideCTFingered:
@@ -200,7 +201,7 @@ void ObryCorvane::HandleQueuedMessage(QZ::MessageQueueItem* item)
     case kObryProperty_LoadDunmoreCalibration: calibration.BuildDunmore(); break;
     case kObryProperty_CalibrateVoltsPerOctave: StartCalibration(false); break;
     case kObryProperty_CalibrateHzPerVolt: StartCalibration(true); break;
-    case kAllSoundOffProperty: ResetVoice(); break;
+    case kObryProperty_AllSoundOff: ResetVoice(); break;
     default: break;
     }
 }

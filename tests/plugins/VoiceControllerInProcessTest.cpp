@@ -740,7 +740,7 @@ TEST(VoiceControllerInProcess, SustainPedalAndAllNotesOff)
         vc.Cc(64, 127);
         vc.Run(20000);
         if (panic)
-            vc.Command(ObryCorvaneVoiceController::kAllSoundOffProperty);
+            vc.Command(kObryProperty_AllSoundOff);
         else
             vc.Cc(120, 0);
         const Out out = vc.Run(16);
@@ -1049,7 +1049,7 @@ TEST(VoiceControllerInProcess, AudioThreadAllocatesNothing)
         if (b == 20)
             vc.Command(kObryProperty_LoadDunmoreCalibration);
         if (b == 30)
-            vc.Command(ObryCorvaneVoiceController::kAllSoundOffProperty);
+            vc.Command(kObryProperty_AllSoundOff);
         if (b == 40)
             vc.Command(kObryProperty_CalibrateHzPerVolt);
         for (int i = 0; i < 512; ++i)

@@ -364,7 +364,8 @@ TEST(VoiceController, ProgramChunksShortOrInTheOtherByteOrder)
         Vc vc;
         vc.Set(kDetune, -80);
         vc.Set(kTranspose, 5);
-        std::vector<uint8_t> part(program.begin(), program.begin() + static_cast<long>(kParamsOffset + 4 * kDetune + 2));
+        const auto cut = static_cast<long>(kParamsOffset + 4 * kDetune + 2);
+        std::vector<uint8_t> part(program.begin(), program.begin() + cut);
         ASSERT_EQ(vc.Host().SetChunk(part), 1);
         EXPECT_NEAR(Param(vc, kDetune), -80, 1e-3);
         EXPECT_NEAR(Param(vc, kTranspose), 5, 1e-3);
