@@ -120,4 +120,18 @@ TEST_F(LuaMIDIModuleTest, ARunawayCallbackIsStoppedAndTheAudioKeepsFlowing)
     EXPECT_EQ(LinesStartingWith(text, {"after"}), (std::vector<std::string>{"after\t1\t1", "after\t1\t2"}));
 }
 
+TEST_F(LuaMIDIModuleTest, MalformedSysExFromTheHostIsDropped)
+{
+    Script("pc.lua", "requestAllProgramChange(function(c, p) print('pc', c, p) end)");
+    auto plugin = CreateDC();
+    ASSERT_NE(plugin, nullptr);
+    StderrCapture capture;
+    plugin->SendSysEx({});
+    plugin->SendSysEx({0x41, 0x10, 0xF7});
+    plugin->SendSysEx({0xF0, 0x7E, 0xF7});
+    plugin->SendMidi({{0, {0xC1, 3, 0}}});
+    Block(*plugin);
+    EXPECT_EQ(LinesStartingWith(capture.Text(), {"pc"}), std::vector<std::string>{"pc\t2\t3"});
+}
+
 } // namespace

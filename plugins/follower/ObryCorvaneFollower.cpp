@@ -1,0 +1,435 @@
+#include "plugins/follower/ObryCorvaneFollower.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+#include "plugins/common/IndicatorBlock.h"
+#include "plugins/common/OffValueTexts.h"
+#include "plugins/common/OutputSmoothing.h"
+#include "plugins/common/ValueNames.h"
+
+namespace ObryCorvaneFollower {
+
+namespace {
+
+const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
+    {"Input Source", kAudioUnitParameterUnit_Indexed, 0, 2, 0},
+    {"Lowpass Cutoff", kAudioUnitParameterUnit_Hertz, 10, 1000, 800},
+    {"Highpass Cutoff", kAudioUnitParameterUnit_Hertz, 10, 1000, 100},
+    {"Env Gain", kAudioUnitParameterUnit_Decibels, 0, 48, 12},
+    {"Env Attack", kAudioUnitParameterUnit_Milliseconds, 1, 1000, 50},
+    {"Env Release", kAudioUnitParameterUnit_Milliseconds, 1, 1000, 50},
+    {"Env Gate", kAudioUnitParameterUnit_Generic, 0, 1, 0},
+    {"Output Pitch L", kAudioUnitParameterUnit_Generic, -1, 1, 1},
+    {"Output Pitch R", kAudioUnitParameterUnit_Generic, -1, 1, 0},
+    {"Output Env L", kAudioUnitParameterUnit_Generic, -1, 1, 0},
+    {"Output Env R", kAudioUnitParameterUnit_Generic, -1, 1, 1},
+    {"Smoothing L", kAudioUnitParameterUnit_Milliseconds, -500, 500, 0},
+    {"Smoothing R", kAudioUnitParameterUnit_Milliseconds, -500, 500, 0},
+    {"OSC Port Offset", kAudioUnitParameterUnit_Indexed, 0, 100, 0},
+    {"Pitch Mode", kAudioUnitParameterUnit_Indexed, 0, 2, 0},
+    {"Volts Per Octave", kAudioUnitParameterUnit_Generic, 0.5f, 4, 1},
+    {"Hz Per Volt", kAudioUnitParameterUnit_Hertz, 10, 10000, 1000},
+    {"V Scale Mode", kAudioUnitParameterUnit_Indexed, 0, 2, 0},
+    {"Manual V Scale", kAudioUnitParameterUnit_Generic, 1, 15, 10},
+    {"Zero V Coarse", kAudioUnitParameterUnit_MIDINoteNumber, 0, 127, 48},
+    {"Zero V Fine", kAudioUnitParameterUnit_Cents, -50, 50, 0},
+};
+
+FactoryPresetTable gPresets{{"Defaults", {}}};
+
+const char* const kSourceNames[] = {"L+R", "Left", "Right"};
+const char* const kPitchModeNames[] = {"V/Octave", "Hz/V", "Calibrated"};
+const char* const kVScaleNames[] = {"Manual", "Brink", "Dunmore"};
+SharedValueNames gSourceList(kSourceNames);
+SharedValueNames gPitchModeList(kPitchModeNames);
+SharedValueNames gVScaleList(kVScaleNames);
+
+constexpr OffValueTexts kOffTexts{ObryCorvane::kPortOffset, ObryCorvane::kSmoothingL, ObryCorvane::kSmoothingR};
+
+constexpr uint32_t kRingMask = ObryCorvane::kRingSize - 1;
+// 2 x (1 - 0.0001^0.25): the most damping either filter section gets.
+constexpr float kMaxDamping = 1.8f;
+constexpr float kBrinkVoltScale = 0.1882353f;
+constexpr float kDunmoreVoltScale = 0.18754579f;
+// The rate the analysis assumes when the host reports none it could use.
+constexpr float kFallbackRate = 48000;
+
+// One state-variable section's frequency and damping coefficients.
+void SetupSection(float cutoff, float fs, float* f, float* q)
+{
+    const double w = std::min(std::max(static_cast<double>(cutoff), 0.0) * std::numbers::pi / fs,
+                              std::numbers::pi / 4);
+    *f = static_cast<float>(2 * std::sin(w));
+    // At cutoff 0 (f = 0) 2/f is infinite and the damping is simply the most.
+    *q = *f > 0 ? std::min({2.0f / *f - *f / 2, 2.0f, kMaxDamping}) : kMaxDamping;
+}
+
+// exp(-1 / (ms x fs x 0.001)): the per-sample coefficient of a time constant.
+float TimeCoefficient(float milliseconds, float fs)
+{
+    return static_cast<float>(std::exp(-1.0 / (static_cast<double>(milliseconds) * fs * 0.001)));
+}
+
+float Finite(float x)
+{
+    return std::isfinite(x) ? x : 0.0f;
+}
+
+} // namespace
+
+const ParameterInfo* ObryCorvane::Parameters()
+{
+    return kParameters;
+}
+
+ObryCorvane::ObryCorvane(audioMasterCallback audioMaster)
+    : ObryCorvaneBase(audioMaster, kChannels, kChannels, false, vst::FourCC("QZsj"), kPortOffset, 1, &gPresets,
+                      kNumParams, kParameters, ObryProgramBasic<kNumParams>::Create)
+{
+    Initialize();
+}
+
+int32_t ObryCorvane::Initialize()
+{
+    lpLow = lpBand = hpLow = hpBand = 0;
+    memset(ring, 0, sizeof ring);
+    writeIndex = 0;
+    countdown = 0;
+    lastFraction = 0;
+    period = previousPeriod = kInitialPeriod;
+    crossingAtWindowStart = false;
+    frequency = pitchCV = pitchOut = 0;
+    level = target = env = 0;
+    noPitch = true;
+    windowStart = 0;
+    for (float& state : smoothState)
+        state = 0;
+    shownFrequency = shownLevel = shownEnv = shownPitchCV = shownPitchOut = 0;
+    calibration.Initialize();
+    {
+        std::lock_guard<std::mutex> lock(nameLock);
+        calibrationName.clear();
+    }
+    return ObryCorvaneBase::Initialize();
+}
+
+// A saved state or an OSC client can leave any value in the program.
+float ObryCorvane::P(int32_t index)
+{
+    const ParameterInfo& info = kParameters[index];
+    const float value = GetParameterReal(index);
+    if (std::isnan(value))
+        return info.def;
+    return std::clamp(value, info.min, info.max);
+}
+
+// ---- audio thread: no allocation, no blocking lock ---------------------------
+
+bool ObryCorvane::BeginBlock(int32_t frames)
+{
+    if (!ObryCorvaneBase::BeginBlock(frames))
+        return false;
+    const float rate = sampleRate;
+    const float fs = rate >= 1 && rate <= 1e7f ? rate : kFallbackRate;
+    analysisRate = fs;
+
+    SetupSection(P(kLowpassCutoff), fs, &fL, &qL);
+    SetupSection(P(kHighpassCutoff), fs, &fH, &qH);
+
+    attackCoef = TimeCoefficient(P(kEnvAttack), fs);
+    releaseCoef = TimeCoefficient(P(kEnvRelease), fs);
+    envGain = static_cast<float>(std::pow(10.0, P(kEnvGain) * 0.05));
+    envGate = P(kEnvGate);
+
+    source = static_cast<int32_t>(P(kInputSource));
+    pitchMode = static_cast<int32_t>(P(kPitchMode));
+    vScaleMode = static_cast<int32_t>(P(kVScaleMode));
+    zeroNote = P(kZeroVCoarse) + P(kZeroVFine) * 0.01f;
+    voltsPerOctave = P(kVoltsPerOctave);
+    hzPerVolt = P(kHzPerVolt);
+    manualVScale = P(kManualVScale);
+
+    for (int32_t c = 0; c < kChannels; ++c) {
+        outPitch[c] = P(kOutputPitchL + c);
+        outEnv[c] = P(kOutputEnvL + c);
+        SetupOutputSmoothing(P(kSmoothingL + c), fs, &slewStep[c], &lowpassCoef[c]);
+    }
+
+    const int32_t newWindow = std::min(static_cast<int32_t>(fs * 0.02f), kMaxWindow);
+    // The next window no longer starts at the crossing the last one found.
+    if (newWindow != window)
+        crossingAtWindowStart = false;
+    window = newWindow;
+    return true;
+}
+
+void ObryCorvane::Analyse()
+{
+    const uint32_t start = (writeIndex - static_cast<uint32_t>(window)) & kRingMask;
+    const float wL = source == kSourceRight ? 0.0f : source == kSourceLeft ? 1.0f : 0.5f;
+    const float wR = source == kSourceLeft ? 0.0f : source == kSourceRight ? 1.0f : 0.5f;
+    float peak = 0;
+    float previous = 1e6f; // the first entry never counts as a crossing
+    int32_t crossing = 0;
+    float fraction = 0;
+    for (int32_t j = 0; j < window; ++j) {
+        const Entry& entry = ring[(start + static_cast<uint32_t>(j)) & kRingMask];
+        peak = std::max(peak, std::fabs(wL * entry.left + wR * entry.right));
+        if (entry.filtered > 0 && !(previous > 0)) {
+            crossing = j;
+            // previous <= 0 < filtered: within 0..1.
+            fraction = previous / (previous - entry.filtered);
+            break;
+        }
+        previous = entry.filtered;
+    }
+
+    level = std::min(peak * envGain, 1.0f);
+    target = level >= envGate ? level : 0.0f;
+    windowStart = start;
+
+    if (crossing == 0) {
+        noPitch = true;
+        crossingAtWindowStart = false;
+        countdown = std::max(static_cast<int32_t>(period), 1);
+        return;
+    }
+    countdown = crossing;
+    if (!crossingAtWindowStart) {
+        // The first crossing after none (or after a new window length) lies
+        // at an arbitrary distance from this window's start: it only gives
+        // the next analysis its reference, not a period.
+        lastFraction = fraction;
+        crossingAtWindowStart = true;
+        return;
+    }
+    const float measured = static_cast<float>(crossing) + (fraction - lastFraction);
+    lastFraction = fraction;
+    if (!(measured >= 1)) {
+        // Cannot happen with a crossing at the window's start (the next lies
+        // at least two entries on), but a zero period must never be divided by.
+        noPitch = true;
+        return;
+    }
+    noPitch = false;
+    previousPeriod = period;
+    period = measured;
+    frequency = analysisRate / period;
+
+    const double note = std::log2(static_cast<double>(frequency) / 440.0) * 12.0 + 69.0;
+    switch (pitchMode) {
+    case kHzPerVoltMode:
+        pitchCV = static_cast<float>((frequency - 440.0 * std::exp2((zeroNote - 69.0) / 12.0)) / hzPerVolt);
+        break;
+    case kCalibratedMode: {
+        const float position = static_cast<float>(std::clamp(note - (zeroNote - 48.0), 0.0, 127.0));
+        pitchCV = calibration.Lookup(position);
+        WriteIndicator<float>(indicatorBlock, kIndicatorCalibrationPosition, position);
+        WriteIndicator<float>(indicatorBlock, kIndicatorCalibrationValue, pitchCV);
+        break;
+    }
+    default: pitchCV = static_cast<float>((note - zeroNote) * voltsPerOctave / 12.0); break;
+    }
+
+    if (pitchMode == kCalibratedMode)
+        pitchOut = pitchCV;
+    else if (vScaleMode == kVScaleBrink)
+        pitchOut = std::max(pitchCV, 0.0f) * kBrinkVoltScale;
+    else if (vScaleMode == kVScaleDunmore)
+        pitchOut = pitchCV * kDunmoreVoltScale;
+    else
+        pitchOut = pitchCV / manualVScale;
+}
+
+void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
+{
+    if (window != reportedDelay) {
+        setInitialDelay(window);
+        reportedDelay = window;
+    }
+    const float* inL = inputs[0];
+    const float* inR = inputs[1];
+    float* outL = outputs[0];
+    float* outR = outputs[1];
+    const float useLeft = source == kSourceRight ? 0.0f : 1.0f;
+    const float useRight = source == kSourceLeft ? 0.0f : 1.0f;
+
+    int32_t done = 0;
+    while (done < frames) {
+        if (countdown <= 0)
+            Analyse();
+        const int32_t run = std::min(countdown, frames - done);
+        const float coef = target > env ? attackCoef : releaseCoef;
+        for (int32_t i = done; i < done + run; ++i) {
+            // A NaN or infinite sample would poison the filters and the peak
+            // for good: it counts as silence.
+            const float left = Finite(inL[i]);
+            const float right = Finite(inR[i]);
+            const float x = Finite(left * useLeft + right * useRight);
+            lpLow += lpBand * fL;
+            hpLow += hpBand * fH;
+            lpBand += (x - lpLow - lpBand * qL) * fL;
+            float y = lpLow - hpLow - hpBand * qH;
+            hpBand += y * fH;
+            if (!std::isfinite(lpLow + lpBand + hpLow + hpBand + y)) [[unlikely]] {
+                // Only a huge input (or a section on the edge of stability)
+                // runs the filters away: start them afresh.
+                lpLow = lpBand = hpLow = hpBand = 0;
+                y = 0;
+            }
+            ring[writeIndex] = Entry{left, right, y};
+            writeIndex = (writeIndex + 1) & kRingMask;
+            env = (env - target) * coef + target;
+            outL[i] = env * outEnv[0] + pitchOut * outPitch[0];
+            outR[i] = env * outEnv[1] + pitchOut * outPitch[1];
+        }
+        countdown -= run;
+        done += run;
+        if (countdown == 0)
+            Analyse();
+    }
+
+    for (int32_t c = 0; c < kChannels; ++c)
+        ApplyOutputSmoothing(outputs[c], frames, slewStep[c], lowpassCoef[c], &smoothState[c]);
+    UpdateIndicators(frames);
+}
+
+void ObryCorvane::UpdateIndicators(int32_t frames)
+{
+    const float k = static_cast<float>(std::exp(-frames / (0.03 * analysisRate)));
+    auto show = [k](float& shown, float value) {
+        shown = std::isfinite(shown) ? (shown - value) * k + value : value;
+        return shown;
+    };
+    WriteIndicator<float>(indicatorBlock, kIndicatorFrequency, show(shownFrequency, frequency));
+    WriteIndicator<float>(indicatorBlock, kIndicatorLevel, show(shownLevel, level));
+    WriteIndicator<float>(indicatorBlock, kIndicatorEnv, show(shownEnv, env));
+    WriteIndicator<uint32_t>(indicatorBlock, kIndicatorNoPitch, noPitch ? 1u : 0u);
+    WriteIndicator<float>(indicatorBlock, kIndicatorPitchCV, show(shownPitchCV, pitchCV));
+    WriteIndicator<float>(indicatorBlock, kIndicatorPitchOut, show(shownPitchOut, pitchOut));
+}
+
+// ---- host and editor threads ---------------------------------------------------
+
+int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)
+{
+    SharedValueNames* list = nullptr;
+    if (scope == 0) {
+        switch (index) {
+        case kInputSource: list = &gSourceList; break;
+        case kPitchMode: list = &gPitchModeList; break;
+        case kVScaleMode: list = &gVScaleList; break;
+        default: break;
+        }
+    }
+    if (!list)
+        return kAudioUnitErr_InvalidParameter;
+    if (outArray)
+        *outArray = list->Acquire();
+    return 0;
+}
+
+uint32_t ObryCorvane::GetParameterFlags(int32_t index)
+{
+    return kOffTexts.Flags(index);
+}
+
+bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
+{
+    return kOffTexts.StringFromValue(*this, request);
+}
+
+int32_t ObryCorvane::GetProperty(uint32_t id, uint32_t scope, uint32_t element, void* data)
+{
+    switch (id) {
+    case kObryProperty_CalibrationValues:
+    case kObryProperty_CalibrationValid: {
+        if (!data)
+            return kAudioUnitErr_InvalidProperty;
+        const void* address = id == kObryProperty_CalibrationValues ? static_cast<const void*>(calibration.entries)
+                                                                    : static_cast<const void*>(calibration.valid);
+        memcpy(data, &address, sizeof address);
+        return 0;
+    }
+    case kObryProperty_CalibrationLength: {
+        if (!data)
+            return kAudioUnitErr_InvalidProperty;
+        const uint32_t length = CalibrationTableLength;
+        memcpy(data, &length, sizeof length);
+        return 0;
+    }
+    case kObryProperty_CalibrationName: {
+        if (!data)
+            return kAudioUnitErr_InvalidProperty;
+        std::lock_guard<std::mutex> lock(nameLock);
+        memcpy(data, calibrationName.c_str(), calibrationName.size() + 1);
+        return 0;
+    }
+    default: return ObryCorvaneBase::GetProperty(id, scope, element, data);
+    }
+}
+
+int32_t ObryCorvane::GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t element, uint32_t* size,
+                                     uint8_t* writable)
+{
+    uint32_t bytes = 0;
+    uint8_t canWrite = 0;
+    switch (id) {
+    case kObryProperty_CalibrationValues:
+    case kObryProperty_CalibrationValid: bytes = 8; break;
+    case kObryProperty_CalibrationLength: bytes = 4; break;
+    case kObryProperty_CalibrationName: {
+        std::lock_guard<std::mutex> lock(nameLock);
+        bytes = static_cast<uint32_t>(calibrationName.size() + 1);
+        canWrite = 1;
+        break;
+    }
+    default: return ObryCorvaneBase::GetPropertyInfo(id, scope, element, size, writable);
+    }
+    if (size)
+        *size = bytes;
+    if (writable)
+        *writable = canWrite;
+    return 0;
+}
+
+int32_t ObryCorvane::SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size)
+{
+    if (scope != 0)
+        return kAudioUnitErr_InvalidProperty;
+    switch (id) {
+    case kObryProperty_CalibrationName: {
+        if (!data)
+            return kAudioUnitErr_InvalidProperty;
+        // The text ends at its NUL or at `size`, whichever comes first.
+        const auto* text = static_cast<const char*>(data);
+        std::string name(text, strnlen(text, size));
+        std::lock_guard<std::mutex> lock(nameLock);
+        calibrationName = std::move(name);
+        return 0;
+    }
+    case kObryProperty_ReapplyPortOffset: return ObryCorvaneBase::SetProperty(id, scope, element, data, size);
+    default: return kAudioUnitErr_InvalidProperty;
+    }
+}
+
+int32_t ObryCorvane::SaveExtraState(StateChunk& chunk)
+{
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(nameLock);
+        name = calibrationName;
+    }
+    SaveCalibrationRecords(chunk, calibration, name);
+    return 0;
+}
+
+void ObryCorvane::RestoreExtraState(const StateChunk& records)
+{
+    RestoreCalibrationRecords(*this, records, calibration);
+}
+
+} // namespace ObryCorvaneFollower
