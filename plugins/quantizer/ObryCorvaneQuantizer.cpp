@@ -488,7 +488,10 @@ void ObryCorvane::ProcessCalibrated(Channel& channel, const float* in, float* ou
             ? 1
             : static_cast<int32_t>(std::upper_bound(levels + 1, levels + n, x) - levels);
         if (j >= n) {
+            // At or above the top: the top entry, without transposition. Its
+            // note is what plays, so the display shows it too.
             out[i] = levels[n - 1];
+            channel.note = table.notes[n - 1];
             continue;
         }
         const int32_t index = std::clamp(j - 1 + tr, 0, n - 1);

@@ -279,7 +279,10 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 int64_t ObryCorvane::OffsetOf(int64_t n, double x, double samplesPerPulse) const
 {
     const double t = swingOn ? SwingWarp(static_cast<double>(n), swingPeriod, swingFraction) : static_cast<double>(n);
-    const double samples = (t - x) * samplesPerPulse;
+    // The host's position comes in binary fractions of quarter notes: a
+    // pulse that falls on a whole sample can land a hair below it, and a
+    // bare truncation would then move it one sample early.
+    const double samples = (t - x) * samplesPerPulse + 1.0e-6;
     if (!(samples > 0.0))
         return 0;
     return samples >= kOffsetLimit ? static_cast<int64_t>(kOffsetLimit) : static_cast<int64_t>(samples);
@@ -313,8 +316,10 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     if (pulses) {
         samplesPerPulse = Rate() * (60.0 / q) / tempo;
         // The piece's own start: a block cut by MIDI events goes on from
-        // where the previous piece ended, not from the block's start.
-        x = offsetSeconds * tempo * q / 60.0 + q * position + static_cast<double>(blockOffset) / samplesPerPulse;
+        // where the previous piece ended, not from the block's start. A
+        // negative offset plays the clock early, so it moves the position
+        // the pulses are measured from forward.
+        x = q * position - offsetSeconds * tempo * q / 60.0 + static_cast<double>(blockOffset) / samplesPerPulse;
         pulses = std::isfinite(samplesPerPulse) && samplesPerPulse > 0.0 && std::isfinite(x) &&
                  std::fabs(x) < kIndexLimit;
     }
@@ -415,9 +420,12 @@ void ObryCorvane::RenderStretch(float** inputs, float** outputs, int32_t first, 
                     addR += s.level;
             }
         }
+        // A broken input sample (NaN, infinity) must not take the clock
+        // and run levels with it: it passes as silence.
         for (int32_t i = 0; i < frames; ++i) {
-            outL[i] = inL[i] + addL;
-            outR[i] = inR[i] + addR;
+            const float l = inL[i], r = inR[i];
+            outL[i] = (std::isfinite(l) ? l : 0.0f) + addL;
+            outR[i] = (std::isfinite(r) ? r : 0.0f) + addR;
         }
         return;
     }

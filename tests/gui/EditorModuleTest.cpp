@@ -47,9 +47,10 @@ protected:
 
     std::unique_ptr<Plugin> MakePlugin(const char* id = "QZs0")
     {
-        const int32_t code = static_cast<int32_t>(static_cast<uint32_t>(id[0]) << 24 | static_cast<uint32_t>(id[1]) << 16 |
-                                                  static_cast<uint32_t>(id[2]) << 8 | static_cast<uint32_t>(id[3]));
-        auto made = Plugin::Create(*module, code);
+        uint32_t code = 0;
+        for (int i = 0; i < 4; ++i)
+            code = code << 8 | static_cast<uint8_t>(id[i]);
+        auto made = Plugin::Create(*module, static_cast<int32_t>(code));
         if (made)
             made->Start(48000, 256);
         return made;

@@ -1,6 +1,7 @@
 #include "tests/gui/HostWindow.h"
 
 #include <X11/Xutil.h>
+#include <X11/extensions/Xcomposite.h>
 
 #include <atomic>
 #include <chrono>
@@ -75,6 +76,11 @@ HostWindow::HostWindow(int width, int height, uint32_t background)
     window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(width),
                                  static_cast<unsigned>(height), 0, 0, background);
     XSelectInput(display, window, StructureNotifyMask);
+    // Test binaries run side by side on one server and their windows
+    // overlap: kept off-screen, each window's pixels stay its own.
+    int eventBase = 0, errorBase = 0;
+    if (XCompositeQueryExtension(display, &eventBase, &errorBase))
+        XCompositeRedirectWindow(display, window, CompositeRedirectAutomatic);
     XMapWindow(display, window);
     XSync(display, False);
 }

@@ -1,0 +1,101 @@
+// The Quantizer through the built module and our host: what it tells the
+// host, manual quantising, the state through the host into a fresh instance,
+// and non-finite input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "host/VstHost.h"
+#include "tests/support/PluginTestSupport.h"
+#include "tests/support/TestSupport.h"
+
+using namespace corvane::host;
+using namespace corvane::test;
+using vst::FourCC;
+
+namespace {
+
+enum : int32_t { kEnableL = 1, kModeL, kStepsL, kStepsFineL, kOffsetL, kTransposeL, kSmoothingL, kEnableR };
+
+Range RangeOf(int32_t index)
+{
+    switch ((index - 1) % 7) {
+    case 0: return {0, 1};
+    case 1: return {0, 1};
+    case 2: return {1, 400};
+    case 3: return {-1, 1};
+    case 4: return {0, 100};
+    case 5: return {-36, 36};
+    default: return {-500, 500};
+    }
+}
+
+class QuantizerModule : public ::testing::Test {
+protected:
+    ScopedUserFolders folders{UniquePortBase()};
+};
+
+TEST_F(QuantizerModule, TellsTheHost)
+{
+    auto plugin = Plugin::Create(LoadedModule(), FourCC("QZs8"));
+    ASSERT_TRUE(plugin);
+    plugin->Start();
+    EXPECT_EQ(plugin->EffectName(), "QV Quantizer");
+    EXPECT_EQ(plugin->ProductString(), "QV Quantizer");
+    EXPECT_EQ(plugin->NumParams(), 23);
+    EXPECT_EQ(plugin->NumInputs(), 2);
+    EXPECT_EQ(plugin->NumOutputs(), 2);
+    EXPECT_EQ(plugin->ProgramName(), "Defaults");
+    EXPECT_EQ(plugin->ParameterName(0), "OSC Port Offset");
+    EXPECT_EQ(plugin->FindParameter("Scale R"), 22);
+    EXPECT_EQ(plugin->ParameterDisplay(0), "Off");
+}
+
+TEST_F(QuantizerModule, ManualSteps)
+{
+    PlayingPlugin q(FourCC("QZs8"), "Quantizer", 256, 7, RangeOf);
+    q.SetL(kEnableL, 1);
+    const struct {
+        float steps, offset, transpose, input, expected;
+    } cases[] = {
+        {96, 0, 0, 0.01f, 0},
+        {96, 0, 0, -0.01f, -1.0f / 48},
+        {96, 0, 2, 0.01f, 2.0f / 48},
+        {96, 50, 0, 0.01f, -1.0f / 48 + 1.0f / 96},
+        {4, 0, 0, 0.7f, 0.5f},
+        {4, 0, -1, 0.7f, 0},
+    };
+    for (const auto& c : cases) {
+        q.SetL(kStepsL, c.steps);
+        q.SetL(kOffsetL, c.offset);
+        q.SetL(kTransposeL, c.transpose);
+        const Stereo out = q.Run(256, c.input);
+        EXPECT_NEAR(out.left.back(), c.expected, 1e-5f) << c.steps << " " << c.offset << " " << c.input;
+        EXPECT_EQ(out.right.back(), c.input); // disabled: passes through
+    }
+}
+
+TEST_F(QuantizerModule, StateIntoFreshInstanceAndBadInput)
+{
+    PlayingPlugin q(FourCC("QZs8"), "Quantizer", 256, 7, RangeOf);
+    q.SetBoth(kEnableL, 1);
+    q.SetL(kStepsL, 12);
+    q.SetR(kStepsL, 7);
+    q.SetR(kTransposeL, 3);
+    const Stereo before = q.Run(256, 0.33f);
+    for (bool programOnly : {false, true}) {
+        const std::vector<uint8_t> state = q.Host().GetChunk(programOnly);
+        ASSERT_FALSE(state.empty());
+        PlayingPlugin fresh(FourCC("QZs8"), "Quantizer", 256, 7, RangeOf);
+        ASSERT_NE(fresh.Host().SetChunk(state, programOnly), 0);
+        const Stereo after = fresh.Run(256, 0.33f);
+        EXPECT_EQ(after.left, before.left);
+        EXPECT_EQ(after.right, before.right);
+    }
+    for (float bad : {kNaN, kInf, -kInf}) {
+        const Stereo out = q.Run(256, bad);
+        EXPECT_TRUE(AllFinite(out.left) && AllFinite(out.right)) << bad;
+    }
+}
+
+} // namespace
