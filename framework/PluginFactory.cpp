@@ -58,7 +58,7 @@ const FactoryEntry kFactory[] = {
     {FourCC("QZsi"), Make<ObryCorvaneDunmoreCombiner::ObryCorvane>},
     {FourCC("QZsj"), Make<ObryCorvaneFollower::ObryCorvane>},
     {FourCC("QZsk"), Make<ObryCorvaneLearner::ObryCorvane>},
-    {FourCC("QZsl"), MakePlaceholder<22>},
+    {FourCC("QZsl"), Make<ObryCorvaneSoundplane::ObryCorvane>},
     {FourCC("QZsm"), MakeVariant<ObryCorvaneTrigger::ObryCorvane, false>},
     {FourCC("QZsn"), Make<ObryCorvaneFunction::ObryCorvane>},
 };

@@ -16,6 +16,7 @@
 #include "plugins/lfo/ObryCorvaneLFO.h"
 #include "plugins/quantizer/ObryCorvaneQuantizer.h"
 #include "plugins/smux/ObryCorvaneSMUX.h"
+#include "plugins/soundplane/ObryCorvaneSoundplane.h"
 #include "plugins/steplfo/ObryCorvaneStepLFO.h"
 #include "plugins/sync/ObryCorvaneSync.h"
 #include "plugins/trigger/ObryCorvaneTrigger.h"

@@ -20,6 +20,7 @@
 #include <osc/OscPrintReceivedElements.h>
 
 #include "framework/ObryCorvaneBase.h"
+#include "framework/SoundplaneTouchTable.h"
 #include "scripting/LuaMIDIHelper.h"
 #include "scripting/OSCPacket.h"
 #include "scripting/OSCSocket.h"
@@ -370,6 +371,46 @@ void OSCHelper::ProcessBundleAtDepth(const osc::ReceivedBundle& bundle, const Ip
             ProcessBundleAtDepth(osc::ReceivedBundle(*i), remote, depth + 1);
         else
             ProcessMessage(osc::ReceivedMessage(*i), remote);
+    }
+}
+
+// A touch frame: "/t3d/tch" (i id, f x, f y, f z, f note) sets a touch's
+// values, "/t3d/alv" (i ids...) lists the touches now alive; anything else
+// in the frame, nested bundles included, is ignored. The first malformed
+// message ends the frame with its error; what came before it stays. A
+// "/t3d/tch" is read whole before it is written, so a malformed one changes
+// nothing, and the alive list is applied only once it has been read whole.
+// Touch frames do not reach the address space or the recent-message ring.
+void OSCHelper::ProcessT3dBundle(const osc::ReceivedBundle& bundle)
+{
+    SoundplaneTouchTable& table = SoundplaneTouchTable::Instance();
+    table.BeginFrame();
+    try {
+        for (osc::ReceivedBundle::const_iterator i = bundle.ElementsBegin(); i != bundle.ElementsEnd(); ++i) {
+            if (i->Size() > 0 && i->Contents()[0] == '#')
+                continue;
+            const osc::ReceivedMessage message(*i);
+            const char* address = message.AddressPattern();
+            if (strncmp(address, "/t3d/tch", 8) == 0) {
+                osc::ReceivedMessageArgumentStream arguments = message.ArgumentStream();
+                osc::int32 id = 0;
+                float x = 0.0f, y = 0.0f, z = 0.0f, note = 0.0f;
+                arguments >> id >> x >> y >> z >> note;
+                table.WriteTouch(id, x, y, z, note); // ids outside 1..16 and non-finite values: ignored
+            } else if (strncmp(address, "/t3d/alv", 8) == 0) {
+                bool alive[SoundplaneTouchTable::kTouchCount] = {};
+                osc::ReceivedMessageArgumentStream arguments = message.ArgumentStream();
+                while (!arguments.Eos()) {
+                    osc::int32 id = 0;
+                    arguments >> id;
+                    if (id >= 1 && id <= SoundplaneTouchTable::kTouchCount)
+                        alive[id - 1] = true;
+                }
+                table.WriteAlive(alive);
+            }
+        }
+    } catch (const osc::Exception& e) {
+        OSCPrintf("error while parsing message: %s\n", e.what());
     }
 }
 

@@ -164,8 +164,9 @@ protected:
     // An address nothing handles: ignored.
     virtual void ProcessOtherMessage(const char*, const osc::ReceivedMessage&, const IpEndpointName&) {}
     // A touch-surface frame (a bundle whose first message is "/t3d/frm");
-    // its message elements have been checked against their sizes.
-    virtual void ProcessT3dBundle(const osc::ReceivedBundle&) {}
+    // its message elements have been checked against their sizes. Writes
+    // the process-wide SoundplaneTouchTable (listen thread).
+    virtual void ProcessT3dBundle(const osc::ReceivedBundle& bundle);
 
 private:
     struct FunctionBinding {

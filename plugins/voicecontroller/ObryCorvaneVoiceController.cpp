@@ -146,6 +146,20 @@ ObryCorvane::ObryCorvane(audioMasterCallback audioMaster, bool isSynth)
     Initialize();
 }
 
+ObryCorvane::~ObryCorvane()
+{
+    // Other instances' audio threads may still be reading the slot: it
+    // outlives this instance and only goes back to the directory.
+    PolyphonySlots::Release(polySlot);
+}
+
+void ObryCorvane::close()
+{
+    polySlot->live.store(false, std::memory_order_release);
+    polySlot->role.store(0, std::memory_order_release);
+    ObryCorvaneBase::close();
+}
+
 int32_t ObryCorvane::Initialize()
 {
     notes.Clear();
@@ -191,6 +205,20 @@ int32_t ObryCorvane::Initialize()
     polyphony = 1;
     voiceNumber = 1;
     preferredVoice = 1;
+    for (int8_t& v : heldVoice)
+        v = 0;
+    polyHeldCount = 0;
+    masterPedalDown = false;
+    for (int32_t& n : voiceToNote)
+        n = -1;
+    batchIndex = 0;
+    owedCount = 0;
+    readMaster = nullptr;
+    readGeneration = 0;
+    lastBatchSerial = 0;
+    polySlot->ClearBatches();
+    polySlot->role.store(0, std::memory_order_release);
+    polySlot->score.store(0, std::memory_order_release);
     calibration.Initialize();
     autoCalibration.Abort();
     calibrationFinishedAt.store(0, std::memory_order_relaxed);
@@ -200,7 +228,10 @@ int32_t ObryCorvane::Initialize()
         calibrationName.clear();
         calibrationTimestamp = 0;
     }
-    return ObryCorvaneBase::Initialize();
+    const int32_t result = ObryCorvaneBase::Initialize();
+    // Usable through the registry from here on: the others may find it.
+    polySlot->live.store(true, std::memory_order_release);
+    return result;
 }
 
 float ObryCorvane::P(int32_t index)
@@ -319,9 +350,8 @@ int32_t ObryCorvane::GetProperty(uint32_t id, uint32_t scope, uint32_t element, 
         return 0;
     }
     case kObryProperty_VoiceRole: {
-        // Every instance plays its own mono voice: none is a master or a
-        // voice of another instance.
-        const int32_t role = 0;
+        // As the audio thread last published it (each sub-block).
+        const int32_t role = polySlot->role.load(std::memory_order_acquire);
         memcpy(data, &role, sizeof role);
         return 0;
     }

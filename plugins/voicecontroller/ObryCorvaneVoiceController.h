@@ -33,6 +33,7 @@
 #include "plugins/common/MonoNoteStack.h"
 #include "plugins/voicecontroller/AutoCalibration.h"
 #include "plugins/voicecontroller/ObryProgramCorvVCv1.h"
+#include "plugins/voicecontroller/PolyphonySlots.h"
 
 // Plug-in property: the instance's role among several instances that play
 // as one polyphonic instrument (4 bytes, read-only).
@@ -107,6 +108,8 @@ public:
     static constexpr int kIndicatorEnvelope = 4;    // byte 16 + 8e: position; + 4: level
 
     ObryCorvane(audioMasterCallback audioMaster, bool isSynth);
+    ~ObryCorvane() override;
+    void close() override;
 
     // VST operations.
     bool getOutputProperties(int32_t index, VstPinProperties* properties) override;
@@ -154,6 +157,9 @@ public:
     float CurrentNote() const { return currentNote; }
     int32_t HeldCount() const { return notes.HeldCount(); }
     const AutoCalibration& AutoCalibrator() const { return autoCalibration; }
+    // Master operation: the note a voice (1..16) was last given, or -1.
+    int32_t NoteOfVoice(int32_t voice) const { return voice >= 1 && voice <= kMaxVoices ? voiceToNote[voice] : -1; }
+    static constexpr int32_t kMaxVoices = 16;
 
 private:
     // A program value held to its parameter's range (its default when NaN).
@@ -179,6 +185,30 @@ private:
     void PackBrinkWords(float* const* outputs, int32_t frames);
     void StartCalibration(bool frequencyMode);
     void FinishCalibration();
+
+    // Polyphony (audio thread; VoiceControllerPoly.cpp). The master's
+    // output position while it handles the events of one frame.
+    struct FrameCursor {
+        const float* input;
+        float* outputs[kNumOutputs];
+        int32_t left;
+        void Advance(int32_t frames);
+    };
+    void RenderMasterPiece(FrameCursor& cursor, int32_t frames);
+    // The due item and every following queue-A item of its frame; returns
+    // the first item of a later frame, already read, or null.
+    QZ::MessageQueueItem* HandleMasterEvents(QZ::MessageQueueItem* due, FrameCursor& cursor);
+    void HandleMasterItem(const QZ::MessageQueueItem& item, FrameCursor& cursor);
+    void QueueToVoice(int32_t voice, uint8_t type, const uint8_t data[4], FrameCursor& cursor);
+    void QueueNoteOff(int32_t voice, int32_t note, FrameCursor& cursor);
+    // Publishes the open batch and puts its marker at the cursor's frame, or
+    // owes it to the next block when no frame is left.
+    void CloseBatch(FrameCursor& cursor);
+    void WriteMarkerFrame(int32_t batch, FrameCursor& cursor);
+    void ReleaseMasterVoice(float velocity);
+    void RenderVoicePiece(const float* input, float* const* outputs, int32_t frames);
+    void DeliverBatch(int32_t batch);
+    void PublishVoiceState();
 
     // UI side: the name under nameLock. Commits a finished calibration's
     // name ("<>"); with nameLock held.
@@ -232,6 +262,24 @@ private:
     int32_t polyphony = 1;
     int32_t voiceNumber = 1;
     int32_t preferredVoice = 1;
+    // Master operation: voice given to each held note (0 = not held), the
+    // note each voice last got (-1 = none), the pedal.
+    int8_t heldVoice[128] = {};
+    int32_t polyHeldCount = 0;
+    bool masterPedalDown = false;
+    int32_t voiceToNote[kMaxVoices + 1] = {};
+    int32_t batchIndex = 0;
+    // Markers of batches closed with no frame left in the block, written at
+    // the start of the next one.
+    int32_t owedMarkers[kBatches] = {};
+    int32_t owedCount = 0;
+    // Voice operation: the master last read and the newest batch taken.
+    const PolyphonySlot* readMaster = nullptr;
+    uint32_t readGeneration = 0;
+    uint32_t lastBatchSerial = 0;
+    QZ::MessageQueueItem deliveryItem;
+    // This instance's shared face; claimed at construction, never null.
+    PolyphonySlot* const polySlot = PolyphonySlots::Claim();
 
     float scratch[kRegions][kScratchFrames] = {};
 

@@ -68,6 +68,9 @@ void ObryCorvane::BeginSubBlock(int32_t frames)
     polyMode = IntP(kPolyMode);
     if (polyMode == 1) {
         polyphony = IntP(kPolyphonyVoice);
+        // An auto-calibration in progress finishes first.
+        if (processingMode == kNormal)
+            processingMode = kMaster;
     } else {
         if (polyMode == 2)
             voiceNumber = IntP(kPolyphonyVoice);
@@ -143,44 +146,62 @@ void ObryCorvane::BeginSubBlock(int32_t frames)
     if (brinkMode)
         for (int32_t k = 0; k < 3; ++k)
             bipolar[k] = P(kBipolar3 + k) != 0.0f;
+    PublishVoiceState();
 }
 
 // The block is cut at every queue-A event, so that each acts at its own
-// sample: an event is delivered after the piece that ends at its offset.
+// sample: an event is delivered after the piece that ends at its offset. In
+// master operation a frame with messages for the voices costs one output
+// frame (its marker), so later events land one frame later each.
 void ObryCorvane::ProcessBlockWithEvents(float** inputs, float** outputs, int32_t frames)
 {
+    FrameCursor cursor{inputs[0], {}, frames};
+    for (int32_t c = 0; c < kNumOutputs; ++c)
+        cursor.outputs[c] = outputs[c];
+    // Markers of the last block's final frame come first.
+    int32_t owed = 0;
+    for (; owed < owedCount && cursor.left > 0 && processingMode == kMaster; ++owed)
+        WriteMarkerFrame(owedMarkers[owed], cursor);
+    owedCount = 0; // a role given up meanwhile drops them: no voice reads them
+
     int64_t position = 0;
-    int32_t offset = 0;
-    int32_t left = frames;
-    while (left > 0) {
-        QZ::MessageQueueItem* item = queueA.Read();
-        int32_t piece = left;
+    QZ::MessageQueueItem* lookahead = nullptr;
+    // An item read ahead is handled even when no frame is left: its batch's
+    // marker is then owed to the next block.
+    while (cursor.left > 0 || lookahead) {
+        QZ::MessageQueueItem* item = lookahead ? lookahead : queueA.Read();
+        lookahead = nullptr;
+        int32_t piece = cursor.left;
         if (item) {
             const int64_t delta = item->deltaFrame;
             if (delta <= position) {
                 piece = 0;
             } else {
-                piece = static_cast<int32_t>(std::min<int64_t>(delta - position, left));
+                piece = static_cast<int32_t>(std::min<int64_t>(delta - position, cursor.left));
                 position = delta;
             }
         }
         if (piece > 0) {
             BeginSubBlock(piece);
-            float* out[kNumOutputs];
-            for (int32_t c = 0; c < kNumOutputs; ++c)
-                out[c] = outputs[c] + offset;
             if (processingMode == kCalibrating)
-                RenderCalibration(inputs[0] + offset, out, piece);
+                RenderCalibration(cursor.input, cursor.outputs, piece);
+            else if (processingMode == kMaster)
+                RenderMasterPiece(cursor, piece);
+            else if (polyMode == 2)
+                RenderVoicePiece(cursor.input, cursor.outputs, piece);
             else
-                RenderVoice(out, piece);
-            offset += piece;
-            left -= piece;
+                RenderVoice(cursor.outputs, piece);
+            cursor.Advance(piece);
+            PublishVoiceState();
         }
         if (item) {
             luaMIDIHelper.ProcessMidiEvent(item);
             // While calibrating, notes would move nothing but the scripts.
-            if (processingMode == kNormal)
+            if (processingMode == kMaster)
+                lookahead = HandleMasterEvents(item, cursor);
+            else if (processingMode == kNormal)
                 HandleMIDIMessage(*item);
+            PublishVoiceState();
         }
     }
 }
@@ -295,7 +316,8 @@ void ObryCorvane::RenderOutputs(float* const* outputs, int32_t frames, float pit
         default: Mix<5>(out, frames, k, coef, source); break;
         }
     }
-    if (brinkMode)
+    // In master operation outputs 1 and 2 carry the markers.
+    if (brinkMode && processingMode != kMaster)
         PackBrinkWords(outputs, frames);
 }
 
