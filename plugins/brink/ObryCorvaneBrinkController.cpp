@@ -104,23 +104,7 @@ static_assert(ObryCorvane::kAccent + 4 * ObryCorvane::kGateGroups == ObryCorvane
 
 FactoryPresetTable gPresets{{"Defaults", {}}};
 
-const ExpanderControllerLayout kLayout{
-    kBrinkFrameBytes,
-    ObryCorvane::kTestSignal,
-    {ObryCorvane::kGateGroups, ObryCorvane::kGatesMidiChannel, ObryCorvane::kTriggerLength, ObryCorvane::kAccent},
-    ObryCorvane::kByte1,
-    ObryCorvane::kBytes,
-    ObryCorvane::kSend,
-    ObryCorvane::kMidiOutMidiChannel,
-    ObryCorvane::kMidiOutOutput,
-    ObryCorvane::kMidiOutClock,
-    ObryCorvane::kMidiClockSwing,
-    ObryCorvane::kMidiClockSwingType,
-    ObryCorvane::kMidiClockOffset,
-    ObryCorvane::kMidiOutChannelise,
-    ObryCorvane::kInputThru,
-    ObryCorvane::kInputToGate1,
-};
+constexpr ExpanderControllerLayout kLayout = MakeExpanderControllerLayout<ObryCorvane>(kBrinkFrameBytes);
 
 // The value-name lists, built once per process and shared by all instances.
 #define BRINK_GATE_ROW(K)                                                                                            \
@@ -128,58 +112,26 @@ const ExpanderControllerLayout kLayout{
         "Gates " K "/7", "Gates " K "/8"
 #define BRINK_ALL_GATES                                                                                                \
     BRINK_GATE_ROW("1"), BRINK_GATE_ROW("2"), BRINK_GATE_ROW("3"), BRINK_GATE_ROW("4"), BRINK_GATE_ROW("5")
-#define BRINK_CHANNELS "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"
 
 const char* const kGateOutputNames[] = {"Off", "Output 1", "Output 2", "Output 3", "Output 4", "Output 5",
                                         BRINK_ALL_GATES};
 const char* const kVelOutputNames[] = {"Off", "Output 1", "Output 2", "Output 3", "Output 4", "Output 5"};
 const char* const kPriorityNames[] = {"Newest", "Lowest", "Highest"};
 const char* const kRetriggerNames[] = {"Retrig On", "Retrig Off"};
-const char* const kMidiOutChannelNames[] = {"Off", BRINK_CHANNELS, "Omni"};
-const char* const kGateNames[] = {BRINK_ALL_GATES};
-const char* const kSwingTypeNames[] = {"16", "8"};
-const char* const kThruNames[] = {"Off", "1/2", "3/4", "5/6", "7/8"};
 const char* const kInputNames[] = {"Off", "1", "2", "3", "4", "5", "6", "7", "8"};
 const char* const kInputModeNames[] = {"Unipolar", "Bipolar"};
-const char* const kChanneliseNames[] = {"Off", BRINK_CHANNELS};
-const char* const kGateInputNames[] = {"Off", BRINK_ALL_GATES};
 
 #undef BRINK_GATE_ROW
 #undef BRINK_ALL_GATES
-#undef BRINK_CHANNELS
 
 static_assert(sizeof kGateOutputNames / sizeof kGateOutputNames[0] == 46);
-static_assert(sizeof kGateInputNames / sizeof kGateInputNames[0] == 41);
 
 SharedValueNames gGateOutputList(kGateOutputNames);
 SharedValueNames gVelOutputList(kVelOutputNames);
 SharedValueNames gPriorityList(kPriorityNames);
 SharedValueNames gRetriggerList(kRetriggerNames);
-SharedValueNames gMidiOutChannelList(kMidiOutChannelNames);
-SharedValueNames gGateList(kGateNames);
-SharedValueNames gSwingTypeList(kSwingTypeNames);
-SharedValueNames gThruList(kThruNames);
 SharedValueNames gInputList(kInputNames);
 SharedValueNames gInputModeList(kInputModeNames);
-SharedValueNames gChanneliseList(kChanneliseNames);
-SharedValueNames gGateInputList(kGateInputNames);
-
-// Parameters whose value 0 reads "Off".
-bool ShowsOffAtZero(int32_t index)
-{
-    switch (index) {
-    case ObryCorvane::kOSCPortOffset:
-    case ObryCorvane::kTestSignal:
-    case ObryCorvane::kChMidiChannel:
-    case ObryCorvane::kChMidiChannel + ObryCorvane::kVoiceGroupSize:
-    case ObryCorvane::kGatesMidiChannel:
-    case ObryCorvane::kGatesMidiChannel + 2:
-    case ObryCorvane::kGatesMidiChannel + 4:
-    case ObryCorvane::kGatesMidiChannel + 6:
-    case ObryCorvane::kGatesMidiChannel + 8: return true;
-    default: return index >= ObryCorvane::kTriggerLength && index < ObryCorvane::kMidiOutChannelise;
-    }
-}
 
 } // namespace
 
@@ -190,55 +142,30 @@ ObryCorvane::ObryCorvane(audioMasterCallback audioMaster, bool isSynth)
     Initialize();
 }
 
-int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)
+SharedValueNames* ObryCorvane::OwnValueNames(int32_t i)
 {
-    if (!outArray)
-        return 0;
-    if (scope != 0 || index >= static_cast<uint32_t>(kNumParams))
-        return kAudioUnitErr_InvalidParameter;
-    const auto i = static_cast<int32_t>(index);
     const int32_t voiceIndex = i >= kChMidiChannel && i < kChMidiChannel + 2 * kVoiceGroupSize
                                    ? kChMidiChannel + (i - kChMidiChannel) % kVoiceGroupSize
                                    : -1;
-    SharedValueNames* names = nullptr;
     if (voiceIndex == kChGateOutput)
-        names = &gGateOutputList;
-    else if (voiceIndex == kChVelOutput)
-        names = &gVelOutputList;
-    else if (voiceIndex == kChNotePriority)
-        names = &gPriorityList;
-    else if (voiceIndex == kChRetriggerMode)
-        names = &gRetriggerList;
-    else if (i == kMidiOutMidiChannel)
-        names = &gMidiOutChannelList;
-    else if (i == kMidiOutOutput)
-        names = &gGateList;
-    else if (i == kMidiClockSwingType)
-        names = &gSwingTypeList;
-    else if (i == kInputThru)
-        names = &gThruList;
-    else if (i >= kInput1 && i < kInput1 + kCvInputs)
-        names = &gInputList;
-    else if (i >= kInputMode1 && i < kInputMode1 + kCvInputs)
-        names = &gInputModeList;
-    else if (i == kMidiOutChannelise)
-        names = &gChanneliseList;
-    else if (i >= kInputToGate1 && i < kInputToGate1 + kGateInputs)
-        names = &gGateInputList;
-    if (!names)
-        return kAudioUnitErr_InvalidParameter;
-    *outArray = names->Acquire();
-    return 0;
+        return &gGateOutputList;
+    if (voiceIndex == kChVelOutput)
+        return &gVelOutputList;
+    if (voiceIndex == kChNotePriority)
+        return &gPriorityList;
+    if (voiceIndex == kChRetriggerMode)
+        return &gRetriggerList;
+    if (i >= kInput1 && i < kInput1 + kCvInputs)
+        return &gInputList;
+    if (i >= kInputMode1 && i < kInputMode1 + kCvInputs)
+        return &gInputModeList;
+    return nullptr;
 }
 
-uint32_t ObryCorvane::GetParameterFlags(int32_t index)
+bool ObryCorvane::OwnShowsOffAtZero(int32_t index) const
 {
-    return ShowsOffAtZero(index) ? kAudioUnitParameterFlag_ValuesHaveStrings : 0;
-}
-
-bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
-{
-    return OffAtZeroText(request, ShowsOffAtZero(static_cast<int32_t>(request.inParamID)));
+    // The voice channels' MIDI channels.
+    return index == kChMidiChannel || index == kChMidiChannel + kVoiceGroupSize;
 }
 
 int32_t ObryCorvane::Initialize()

@@ -68,15 +68,14 @@ public:
 
     ObryCorvane(audioMasterCallback audioMaster, bool isSynth);
 
-    int32_t GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray) override;
     int32_t Initialize() override;
     void BeginSubBlock(int32_t frames) override;
-    uint32_t GetParameterFlags(int32_t index) override;
-    bool StringFromValue(AudioUnitParameterStringFromValue& request) override;
     const char* GetPluginName() override { return "Corvane Brink Controller"; }
     const char* GetGUIScriptName() override { return "gui_brinkcontroller.lua"; }
 
 protected:
+    SharedValueNames* OwnValueNames(int32_t index) override;
+    bool OwnShowsOffAtZero(int32_t index) const override;
     void RefreshSettings() override;
     void HandleChannelMessage(int32_t status, int32_t channel, int32_t data1, int32_t data2) override;
     void EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames) override;

@@ -1,7 +1,5 @@
 #include "plugins/carro/ObryCorvaneCarroController.h"
 
-#include "plugins/common/ValueNames.h"
-
 namespace ObryCorvaneCarroController {
 
 namespace {
@@ -85,63 +83,7 @@ static_assert(ObryCorvane::kInputToGate1 + ObryCorvane::kGateInputs == ObryCorva
 
 FactoryPresetTable gPresets{{"Defaults", {}}};
 
-const ExpanderControllerLayout kLayout{
-    kCarroFrameBytes,
-    ObryCorvane::kTestSignal,
-    {ObryCorvane::kGateGroups, ObryCorvane::kGatesMidiChannel, ObryCorvane::kTriggerLength, ObryCorvane::kAccent},
-    ObryCorvane::kByte1,
-    ObryCorvane::kBytes,
-    ObryCorvane::kSend,
-    ObryCorvane::kMidiOutMidiChannel,
-    ObryCorvane::kMidiOutOutput,
-    ObryCorvane::kMidiOutClock,
-    ObryCorvane::kMidiClockSwing,
-    ObryCorvane::kMidiClockSwingType,
-    ObryCorvane::kMidiClockOffset,
-    ObryCorvane::kMidiOutChannelise,
-    ObryCorvane::kInputThru,
-    ObryCorvane::kInputToGate1,
-};
-
-// The value-name lists, built once per process and shared by all instances.
-#define CARRO_GATE_ROW(K)                                                                                            \
-    "Gates " K "/1", "Gates " K "/2", "Gates " K "/3", "Gates " K "/4", "Gates " K "/5", "Gates " K "/6",            \
-        "Gates " K "/7", "Gates " K "/8"
-#define CARRO_FIRST_40_GATES                                                                                           \
-    CARRO_GATE_ROW("1"), CARRO_GATE_ROW("2"), CARRO_GATE_ROW("3"), CARRO_GATE_ROW("4"), CARRO_GATE_ROW("5")
-#define CARRO_CHANNELS "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"
-
-const char* const kMidiOutChannelNames[] = {"Off", CARRO_CHANNELS, "Omni"};
-const char* const kGateNames[] = {CARRO_FIRST_40_GATES, CARRO_GATE_ROW("6")};
-const char* const kSwingTypeNames[] = {"16", "8"};
-const char* const kThruNames[] = {"Off", "1/2", "3/4", "5/6", "7/8"};
-const char* const kChanneliseNames[] = {"Off", CARRO_CHANNELS};
-const char* const kGateInputNames[] = {"Off", CARRO_FIRST_40_GATES};
-
-#undef CARRO_GATE_ROW
-#undef CARRO_FIRST_40_GATES
-#undef CARRO_CHANNELS
-
-static_assert(sizeof kGateNames / sizeof kGateNames[0] == 48);
-static_assert(sizeof kGateInputNames / sizeof kGateInputNames[0] == 41);
-
-SharedValueNames gMidiOutChannelList(kMidiOutChannelNames);
-SharedValueNames gGateList(kGateNames);
-SharedValueNames gSwingTypeList(kSwingTypeNames);
-SharedValueNames gThruList(kThruNames);
-SharedValueNames gChanneliseList(kChanneliseNames);
-SharedValueNames gGateInputList(kGateInputNames);
-
-// Parameters whose value 0 reads "Off": the port offset, the test signal,
-// the gate groups' MIDI channels and the trigger lengths.
-bool ShowsOffAtZero(int32_t index)
-{
-    if (index == ObryCorvane::kOSCPortOffset || index == ObryCorvane::kTestSignal)
-        return true;
-    if (index >= ObryCorvane::kGatesMidiChannel && index < ObryCorvane::kByte1)
-        return (index - ObryCorvane::kGatesMidiChannel) % 2 == 0;
-    return index >= ObryCorvane::kTriggerLength && index < ObryCorvane::kMidiOutChannelise;
-}
+constexpr ExpanderControllerLayout kLayout = MakeExpanderControllerLayout<ObryCorvane>(kCarroFrameBytes);
 
 } // namespace
 
@@ -150,42 +92,6 @@ ObryCorvane::ObryCorvane(audioMasterCallback audioMaster, bool isSynth)
                              &gPresets, kNumParams, kParameters, ObryProgramBasic<kNumParams>::Create, kLayout)
 {
     Initialize();
-}
-
-int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)
-{
-    if (!outArray)
-        return 0;
-    if (scope != 0 || index >= static_cast<uint32_t>(kNumParams))
-        return kAudioUnitErr_InvalidParameter;
-    const auto i = static_cast<int32_t>(index);
-    SharedValueNames* names = nullptr;
-    if (i == kMidiOutMidiChannel)
-        names = &gMidiOutChannelList;
-    else if (i == kMidiOutOutput)
-        names = &gGateList;
-    else if (i == kMidiClockSwingType)
-        names = &gSwingTypeList;
-    else if (i == kInputThru)
-        names = &gThruList;
-    else if (i == kMidiOutChannelise)
-        names = &gChanneliseList;
-    else if (i >= kInputToGate1 && i < kInputToGate1 + kGateInputs)
-        names = &gGateInputList;
-    if (!names)
-        return kAudioUnitErr_InvalidParameter;
-    *outArray = names->Acquire();
-    return 0;
-}
-
-uint32_t ObryCorvane::GetParameterFlags(int32_t index)
-{
-    return ShowsOffAtZero(index) ? kAudioUnitParameterFlag_ValuesHaveStrings : 0;
-}
-
-bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
-{
-    return OffAtZeroText(request, ShowsOffAtZero(static_cast<int32_t>(request.inParamID)));
 }
 
 // audio thread: no allocation, no blocking lock

@@ -50,9 +50,6 @@ public:
 
     ObryCorvane(audioMasterCallback audioMaster, bool isSynth);
 
-    int32_t GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray) override;
-    uint32_t GetParameterFlags(int32_t index) override;
-    bool StringFromValue(AudioUnitParameterStringFromValue& request) override;
     const char* GetPluginName() override { return "Corvane Carro Controller"; }
     const char* GetGUIScriptName() override { return "gui_carrocontroller.lua"; }
 

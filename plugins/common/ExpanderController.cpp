@@ -2,13 +2,53 @@
 
 #include <cmath>
 
+#include "plugins/common/ParameterValues.h"
+#include "plugins/common/ValueNames.h"
+
+namespace {
+
+// The value-name lists, built once per process and shared by all instances.
+#define EXPANDER_GATE_ROW(K)                                                                                         \
+    "Gates " K "/1", "Gates " K "/2", "Gates " K "/3", "Gates " K "/4", "Gates " K "/5", "Gates " K "/6",            \
+        "Gates " K "/7", "Gates " K "/8"
+#define EXPANDER_FIRST_40_GATES                                                                                        \
+    EXPANDER_GATE_ROW("1"), EXPANDER_GATE_ROW("2"), EXPANDER_GATE_ROW("3"), EXPANDER_GATE_ROW("4"),                    \
+        EXPANDER_GATE_ROW("5")
+#define EXPANDER_CHANNELS "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"
+
+const char* const kMidiOutChannelNames[] = {"Off", EXPANDER_CHANNELS, "Omni"};
+const char* const kBrinkGateNames[] = {EXPANDER_FIRST_40_GATES};
+const char* const kCarroGateNames[] = {EXPANDER_FIRST_40_GATES, EXPANDER_GATE_ROW("6")};
+const char* const kSwingTypeNames[] = {"16", "8"};
+const char* const kThruNames[] = {"Off", "1/2", "3/4", "5/6", "7/8"};
+const char* const kChanneliseNames[] = {"Off", EXPANDER_CHANNELS};
+const char* const kGateInputNames[] = {"Off", EXPANDER_FIRST_40_GATES};
+
+#undef EXPANDER_GATE_ROW
+#undef EXPANDER_FIRST_40_GATES
+#undef EXPANDER_CHANNELS
+
+static_assert(sizeof kBrinkGateNames / sizeof kBrinkGateNames[0] == 8 * kBrinkFrameBytes);
+static_assert(sizeof kCarroGateNames / sizeof kCarroGateNames[0] == 8 * kCarroFrameBytes);
+static_assert(sizeof kGateInputNames / sizeof kGateInputNames[0] == 41);
+
+SharedValueNames gMidiOutChannelList(kMidiOutChannelNames);
+SharedValueNames gBrinkGateList(kBrinkGateNames);
+SharedValueNames gCarroGateList(kCarroGateNames);
+SharedValueNames gSwingTypeList(kSwingTypeNames);
+SharedValueNames gThruList(kThruNames);
+SharedValueNames gChanneliseList(kChanneliseNames);
+SharedValueNames gGateInputList(kGateInputNames);
+
+} // namespace
+
 ObryExpanderController::ObryExpanderController(audioMasterCallback audioMaster, bool isSynth, int32_t uniqueId,
                                                int32_t portOffsetIndex, FactoryPresetTable* presets,
                                                int32_t numParams, const ParameterInfo* parameters,
                                                ObryProgramFactory factory, const ExpanderControllerLayout& layout)
     : ObryCorvaneBase(audioMaster, kNumInputs, kNumOutputs, isSynth, uniqueId, portOffsetIndex, 1, presets,
                       numParams, parameters, factory),
-      parameters(parameters), parameterCount(numParams), layout(layout)
+      parameters(parameters), parameterCount(numParams), portOffsetIndex(portOffsetIndex), layout(layout)
 {
 }
 
@@ -22,9 +62,52 @@ bool ObryExpanderController::getOutputProperties(int32_t index, VstPinProperties
     return ExpanderPinProperties(index, kNumOutputs, properties);
 }
 
-bool ObryExpanderController::OffAtZeroText(AudioUnitParameterStringFromValue& request, bool showsOff)
+int32_t ObryExpanderController::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)
 {
-    if (!showsOff)
+    if (!outArray)
+        return 0;
+    if (scope != 0 || index >= static_cast<uint32_t>(parameterCount))
+        return kAudioUnitErr_InvalidParameter;
+    const auto i = static_cast<int32_t>(index);
+    SharedValueNames* names = OwnValueNames(i);
+    if (!names) {
+        if (i == layout.midiOutMidiChannel)
+            names = &gMidiOutChannelList;
+        else if (i == layout.midiOutOutput)
+            names = layout.frameBytes == kBrinkFrameBytes ? &gBrinkGateList : &gCarroGateList;
+        else if (i == layout.midiClockSwingType)
+            names = &gSwingTypeList;
+        else if (i == layout.inputThru)
+            names = &gThruList;
+        else if (i == layout.midiOutChannelise)
+            names = &gChanneliseList;
+        else if (i >= layout.inputToGate1 && i < layout.inputToGate1 + kGateInputs)
+            names = &gGateInputList;
+    }
+    if (!names)
+        return kAudioUnitErr_InvalidParameter;
+    *outArray = names->Acquire();
+    return 0;
+}
+
+bool ObryExpanderController::ShowsOffAtZero(int32_t index) const
+{
+    if (index == portOffsetIndex || index == layout.testSignal || OwnShowsOffAtZero(index))
+        return true;
+    const ExpanderGateLayout& gates = layout.gates;
+    if (index >= gates.firstChannel && index < gates.firstChannel + 2 * gates.groupCount)
+        return (index - gates.firstChannel) % 2 == 0;
+    return index >= gates.firstTrigger && index < layout.midiOutChannelise;
+}
+
+uint32_t ObryExpanderController::GetParameterFlags(int32_t index)
+{
+    return ShowsOffAtZero(index) ? kAudioUnitParameterFlag_ValuesHaveStrings : 0;
+}
+
+bool ObryExpanderController::StringFromValue(AudioUnitParameterStringFromValue& request)
+{
+    if (!ShowsOffAtZero(static_cast<int32_t>(request.inParamID)))
         return false;
     const float value = request.inValue ? *request.inValue : GetParameterReal(static_cast<int32_t>(request.inParamID));
     if (value == 0.0f)
@@ -91,10 +174,7 @@ float ObryExpanderController::Param(int32_t index)
     if (index < 0 || index >= parameterCount)
         return 0.0f;
     const ParameterInfo& info = parameters[index];
-    const float value = CurrentProgram()->GetParameter(index);
-    if (value != value)
-        return info.def;
-    const float held = value < info.min ? info.min : (value > info.max ? info.max : value);
+    const float held = HeldToRange(info, CurrentProgram()->GetParameter(index));
     // Note numbers come through the host's 0..1 scale a float step off the
     // whole note (60 arrives as 60.0000038): a range would then leave out
     // its own bottom note. They are whole notes.

@@ -24,6 +24,7 @@
 #include "plugins/common/ExpanderControl.h"
 #include "plugins/common/ExpanderDataWords.h"
 
+class SharedValueNames;
 
 // Where a controller keeps the parameters the shared machinery reads.
 struct ExpanderControllerLayout {
@@ -44,6 +45,30 @@ struct ExpanderControllerLayout {
     int32_t inputToGate1; // "Input 1 To Gate" .. "Input 8 To Gate" in a row
 };
 
+// The layout of a controller class whose parameter enum names the shared
+// parameters alike (kTestSignal, kGateGroups, kByte1 ...).
+template <class Controller>
+constexpr ExpanderControllerLayout MakeExpanderControllerLayout(int32_t frameBytes)
+{
+    return ExpanderControllerLayout{
+        frameBytes,
+        Controller::kTestSignal,
+        {Controller::kGateGroups, Controller::kGatesMidiChannel, Controller::kTriggerLength, Controller::kAccent},
+        Controller::kByte1,
+        Controller::kBytes,
+        Controller::kSend,
+        Controller::kMidiOutMidiChannel,
+        Controller::kMidiOutOutput,
+        Controller::kMidiOutClock,
+        Controller::kMidiClockSwing,
+        Controller::kMidiClockSwingType,
+        Controller::kMidiClockOffset,
+        Controller::kMidiOutChannelise,
+        Controller::kInputThru,
+        Controller::kInputToGate1,
+    };
+}
+
 class ObryExpanderController : public ObryCorvaneBase {
 public:
     static constexpr int32_t kNumInputs = 8;
@@ -63,6 +88,11 @@ public:
     int32_t GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t element, uint32_t* size,
                             uint8_t* writable) override;
     int32_t SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size) override;
+    // Value names and "Off" texts of the shared parameters; a controller
+    // adds its own through OwnValueNames and OwnShowsOffAtZero.
+    int32_t GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray) override;
+    uint32_t GetParameterFlags(int32_t index) override;
+    bool StringFromValue(AudioUnitParameterStringFromValue& request) override;
     int32_t Initialize() override;
     bool BeginBlock(int32_t frames) override;
     void BeginSubBlock(int32_t frames) override;
@@ -82,9 +112,11 @@ protected:
     float Param(int32_t index);
     int32_t IntParam(int32_t index) { return static_cast<int32_t>(Param(index)); }
 
-    // StringFromValue for a parameter whose value 0 reads "Off": false when
-    // `showsOff` is false, else true with "Off" for a value of 0.
-    bool OffAtZeroText(AudioUnitParameterStringFromValue& request, bool showsOff);
+    // The value-name list of one of the controller's own parameters, or
+    // nullptr (any thread; the lists are shared by every instance).
+    virtual SharedValueNames* OwnValueNames(int32_t) { return nullptr; }
+    // Whether one of the controller's own parameters reads "Off" at 0.
+    virtual bool OwnShowsOffAtZero(int32_t) const { return false; }
 
     // ---- hooks (audio thread) ----
     // Reads the settings that MIDI handling needs, before every MIDI message
@@ -118,8 +150,14 @@ private:
     void ReadRateAndClockSettings();
     void EncodeTestFrames(float** outputs, int32_t first, int32_t frames);
 
+    // Parameters whose value 0 reads "Off": the port offset, the test
+    // signal, the gate groups' MIDI channels, the trigger lengths and the
+    // controller's own.
+    bool ShowsOffAtZero(int32_t index) const;
+
     const ParameterInfo* parameters;
     int32_t parameterCount;
+    const int32_t portOffsetIndex;
     const ExpanderControllerLayout layout;
 
     ExpanderMidiClock clock;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "plugins/common/ParameterValues.h"
 #include "plugins/common/ValueNames.h"
 
 namespace ObryCorvaneCVToMIDI {
@@ -45,28 +46,6 @@ constexpr uint8_t kNoteOff = 0x80;
 constexpr uint8_t kNoteOn = 0x90;
 constexpr uint8_t kControlChange = 0xB0;
 constexpr uint8_t kVelocity = 64;
-
-// trunc(value) held to lo..hi; what is no number gives `fallback`.
-int32_t WholeValue(float value, int32_t lo, int32_t hi, int32_t fallback)
-{
-    if (std::isnan(value))
-        return fallback;
-    if (value <= static_cast<float>(lo))
-        return lo;
-    if (value >= static_cast<float>(hi))
-        return hi;
-    return static_cast<int32_t>(value);
-}
-
-float FiniteOr(float value, float fallback)
-{
-    return std::isfinite(value) ? value : fallback;
-}
-
-bool IsOn(float value)
-{
-    return value != 0.0f && !std::isnan(value);
-}
 
 // A MIDI data byte from trunc(value) held to 0..127; -1 when the value is no
 // number (a NaN input, or inf times a zero scale), which leaves the channel's
@@ -201,15 +180,7 @@ int32_t ObryCorvane::getChunk(void** data, bool isPreset)
 
 void ObryCorvane::SanitizeProgramValues()
 {
-    ObryProgramQVcmv1& program = Program();
-    for (int32_t i = 0; i < kNumParams; ++i) {
-        const ParameterInfo& info = kParameters[i];
-        const float value = program.GetParameter(i);
-        float held = std::isnan(value) ? info.def : value;
-        held = held < info.min ? info.min : (held > info.max ? info.max : held);
-        if (held != value || std::isnan(value))
-            program.SetParameter(i, held);
-    }
+    HoldProgramToRanges(Program(), kParameters, kNumParams);
 }
 
 int32_t ObryCorvane::setChunk(void* data, int32_t byteSize, bool isPreset)

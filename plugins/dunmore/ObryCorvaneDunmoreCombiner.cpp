@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "plugins/common/ExpanderControl.h"
+#include "plugins/common/ParameterValues.h"
 #include "plugins/common/ValueNames.h"
 
 namespace ObryCorvaneDunmoreCombiner {
@@ -135,13 +136,9 @@ int32_t ObryCorvane::Initialize()
 
 float ObryCorvane::Param(int32_t index)
 {
-    const ParameterInfo& info = kParameters[index];
-    const float value = CurrentProgram()->GetParameter(index);
     // Values reach the program from the host, the editor, Lua, OSC and
     // saved projects; these are used as indices and offsets.
-    if (value != value)
-        return info.def;
-    return value < info.min ? info.min : (value > info.max ? info.max : value);
+    return HeldToRange(kParameters[index], CurrentProgram()->GetParameter(index));
 }
 
 int32_t ObryCorvane::CodeOf(double x, int32_t offsetCode)

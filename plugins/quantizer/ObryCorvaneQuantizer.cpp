@@ -8,6 +8,7 @@
 #include "plugins/common/FactoryPreset.h"
 #include "plugins/common/IndicatorBlock.h"
 #include "plugins/common/OutputSmoothing.h"
+#include "plugins/common/ParameterValues.h"
 #include "plugins/common/ValueNames.h"
 
 namespace ObryCorvaneQuantizer {
@@ -52,28 +53,6 @@ SharedValueNames gNoScaleList(kNoScaleNames);
 constexpr float kMinSteps = 0.01f;
 // Inputs beyond this are treated as this (the arithmetic stays finite).
 constexpr float kInputLimit = 1.0e6f;
-
-// trunc(value) held to lo..hi; what is no number gives `fallback`.
-int32_t WholeValue(float value, int32_t lo, int32_t hi, int32_t fallback)
-{
-    if (std::isnan(value))
-        return fallback;
-    if (value <= static_cast<float>(lo))
-        return lo;
-    if (value >= static_cast<float>(hi))
-        return hi;
-    return static_cast<int32_t>(value);
-}
-
-float FiniteOr(float value, float fallback)
-{
-    return std::isfinite(value) ? value : fallback;
-}
-
-bool IsOn(float value)
-{
-    return value != 0.0f && !std::isnan(value);
-}
 
 // A NaN input counts as 0, an infinite one as the limit.
 float UsableInput(float x)
@@ -369,15 +348,7 @@ int32_t ObryCorvane::getChunk(void** data, bool isPreset)
 
 void ObryCorvane::SanitizeProgramValues()
 {
-    ObryProgramQVqnv1& program = Program();
-    for (int32_t i = 0; i < kNumParams; ++i) {
-        const ParameterInfo& info = parameterInfo[i];
-        const float value = program.GetParameter(i);
-        float held = std::isnan(value) ? info.def : value;
-        held = held < info.min ? info.min : (held > info.max ? info.max : held);
-        if (held != value || std::isnan(value))
-            program.SetParameter(i, held);
-    }
+    HoldProgramToRanges(Program(), parameterInfo, kNumParams);
 }
 
 int32_t ObryCorvane::setChunk(void* data, int32_t byteSize, bool isPreset)

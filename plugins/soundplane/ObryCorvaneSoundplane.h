@@ -36,14 +36,19 @@ public:
     static constexpr int32_t kTerms = 6; // offset, note, gate, x, y, z
     static constexpr float kStaleSeconds = 1.0f;
 
-    enum Parameter : int32_t {
-        kVoiceID = 0,
-        kOutput1 = 1,            // output j's row of kTerms at kOutput1 + 6j
-        kOutput1Smoothing = 37,  // .. + 5
-        kGateZ = 43,
-        kOSCPortOffset = 44,
-    };
-    enum Term : int32_t { kTermOffset, kTermNote, kTermGate, kTermX, kTermY, kTermZ };
+    // Parameters.
+    static constexpr int32_t kVoiceID = 0;
+    static constexpr int32_t kOutput1 = 1; // output j's row of kTerms at kOutput1 + 6j
+    static constexpr int32_t kOutput1Smoothing = 37; // .. + 5
+    static constexpr int32_t kGateZ = 43;
+    static constexpr int32_t kOSCPortOffset = 44;
+    // Columns of a matrix row.
+    static constexpr int32_t kTermOffset = 0;
+    static constexpr int32_t kTermNote = 1;
+    static constexpr int32_t kTermGate = 2;
+    static constexpr int32_t kTermX = 3;
+    static constexpr int32_t kTermY = 4;
+    static constexpr int32_t kTermZ = 5;
 
     // Indicator block (float elements): the followed touch's note (clamped)
     // at byte 8 and its calibrated value at byte 12.

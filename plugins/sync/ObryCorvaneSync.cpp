@@ -5,6 +5,7 @@
 
 #include "plugins/common/ExpanderDataWords.h"
 #include "plugins/common/Swing.h"
+#include "plugins/common/ParameterValues.h"
 #include "plugins/common/ValueNames.h"
 
 namespace ObryCorvaneSync {
@@ -156,17 +157,12 @@ bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
 
 float ObryCorvane::P(int32_t index)
 {
-    const ParameterInfo& info = kParameters[index];
-    const float value = CurrentProgram()->GetParameter(index);
-    if (value != value)
-        return info.def;
-    return value < info.min ? info.min : (value > info.max ? info.max : value);
+    return HeldToRange(kParameters[index], CurrentProgram()->GetParameter(index));
 }
 
 double ObryCorvane::Rate()
 {
-    const double rate = getSampleRate();
-    return std::isfinite(rate) && rate >= 1.0 && rate <= 1.0e8 ? rate : 44100.0;
+    return UsableSampleRate(getSampleRate());
 }
 
 double ObryCorvane::PulsesPerQuarter() const

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "plugins/common/IndicatorBlock.h"
+#include "plugins/common/OffValueTexts.h"
 #include "plugins/common/OutputSmoothing.h"
+#include "plugins/common/ParameterValues.h"
 #include "plugins/common/ValueNames.h"
 
 namespace ObryCorvaneTrigger {
@@ -57,6 +59,9 @@ const char* const kMultiplierNames[] = {"0.1", "1", "10", "100"};
 SharedValueNames gModeList(kModeNames);
 SharedValueNames gMultiplierList(kMultiplierNames);
 
+// "OSC Port Offset" reads "Off" at 0, Smoothing while it smooths nothing.
+constexpr OffValueTexts kOffTexts{ObryCorvane::kOSCPortOffset, ObryCorvane::kSmoothing, ObryCorvane::kSmoothing};
+
 } // namespace
 
 const ParameterInfo* ObryCorvane::Parameters()
@@ -95,7 +100,7 @@ int32_t ObryCorvane::Initialize()
 
 uint32_t ObryCorvane::GetParameterFlags(int32_t index)
 {
-    return index == kOSCPortOffset || index == kSmoothing ? kAudioUnitParameterFlag_ValuesHaveStrings : 0;
+    return kOffTexts.Flags(index);
 }
 
 int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)
@@ -117,13 +122,7 @@ int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CF
 
 bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
 {
-    const auto index = static_cast<int32_t>(request.inParamID);
-    if (index != kOSCPortOffset && index != kSmoothing)
-        return false;
-    const float value = request.inValue ? *request.inValue : GetParameterReal(index);
-    if (index == kOSCPortOffset ? value == 0.0f : SmoothingShowsOff(value))
-        request.outString = CFStringMakeConstant("Off");
-    return true;
+    return kOffTexts.StringFromValue(*this, request);
 }
 
 int32_t ObryCorvane::GetProperty(uint32_t id, uint32_t scope, uint32_t element, void* data)
@@ -174,17 +173,12 @@ int32_t ObryCorvane::SetProperty(uint32_t id, uint32_t scope, uint32_t element, 
 
 float ObryCorvane::P(int32_t index)
 {
-    const ParameterInfo& info = kParameters[index];
-    const float value = CurrentProgram()->GetParameter(index);
-    if (value != value)
-        return info.def;
-    return value < info.min ? info.min : (value > info.max ? info.max : value);
+    return HeldToRange(kParameters[index], CurrentProgram()->GetParameter(index));
 }
 
 double ObryCorvane::Rate()
 {
-    const double rate = getSampleRate();
-    return std::isfinite(rate) && rate >= 1.0 && rate <= 1.0e8 ? rate : 44100.0;
+    return UsableSampleRate(getSampleRate());
 }
 
 EnvelopeSettings ObryCorvane::Settings()

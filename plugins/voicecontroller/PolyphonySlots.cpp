@@ -14,6 +14,24 @@ std::atomic<PolyphonySlot*> gHead{nullptr};
 // Claim order; written under the registry lock.
 uint64_t gNextOrder = 1;
 
+// At module unload the slots go with the code, unless an instance still
+// holds one (a host that unloads with instances alive): then they stay.
+struct DirectoryCleanup {
+    ~DirectoryCleanup()
+    {
+        for (PolyphonySlot* s = gHead.load(); s; s = s->next)
+            if (s->order.load() != 0)
+                return;
+        PolyphonySlot* s = gHead.exchange(nullptr);
+        while (s) {
+            PolyphonySlot* next = s->next;
+            delete s;
+            s = next;
+        }
+    }
+};
+DirectoryCleanup gCleanup;
+
 constexpr int32_t kMaxVoice = 16;
 
 } // namespace

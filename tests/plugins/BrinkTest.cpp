@@ -15,6 +15,7 @@
 #include "framework/StateChunk.h"
 #include "host/VstHost.h"
 #include "tests/plugins/BrinkTestSupport.h"
+#include "tests/plugins/ExpanderMidiTestSupport.h"
 #include "tests/support/PluginTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -22,6 +23,10 @@ namespace {
 
 using brinktest::Frame;
 using brinktest::FrameOf;
+using expandertest::Cc;
+using expandertest::Note;
+using expandertest::Off;
+using expandertest::Values;
 using corvane::host::MidiMessage;
 using corvane::host::Plugin;
 
@@ -158,28 +163,6 @@ public:
 private:
     std::unique_ptr<Plugin> plugin;
 };
-
-MidiMessage Note(int channel, int note, int velocity, int delta = 0)
-{
-    return {delta, {static_cast<uint8_t>(0x90 | channel), static_cast<uint8_t>(note), static_cast<uint8_t>(velocity)}};
-}
-MidiMessage Off(int channel, int note, int delta = 0)
-{
-    return {delta, {static_cast<uint8_t>(0x80 | channel), static_cast<uint8_t>(note), 0}};
-}
-MidiMessage Cc(int channel, int controller, int value, int delta = 0)
-{
-    return {delta,
-            {static_cast<uint8_t>(0xB0 | channel), static_cast<uint8_t>(controller), static_cast<uint8_t>(value)}};
-}
-
-std::vector<uint8_t> Values(const std::vector<brinktest::SerialByte>& bytes)
-{
-    std::vector<uint8_t> values;
-    for (const auto& b : bytes)
-        values.push_back(b.value);
-    return values;
-}
 
 TEST(Brink, EffectAndInstrumentAndTheirPins)
 {

@@ -12,6 +12,7 @@
 
 #include "framework/StateChunk.h"
 #include "tests/plugins/CarroDunmoreTestSupport.h"
+#include "tests/plugins/ExpanderMidiTestSupport.h"
 
 namespace {
 
@@ -19,6 +20,10 @@ using carrotest::Frame;
 using carrotest::Hosted;
 using carrotest::InputSignal;
 using carrotest::Output;
+using expandertest::Cc;
+using expandertest::Note;
+using expandertest::Off;
+using expandertest::Values;
 using corvane::host::MidiMessage;
 using corvane::host::Plugin;
 using corvane::test::kInf;
@@ -75,28 +80,6 @@ public:
     {
     }
 };
-
-MidiMessage Note(int channel, int note, int velocity, int delta = 0)
-{
-    return {delta, {static_cast<uint8_t>(0x90 | channel), static_cast<uint8_t>(note), static_cast<uint8_t>(velocity)}};
-}
-MidiMessage Off(int channel, int note, int delta = 0)
-{
-    return {delta, {static_cast<uint8_t>(0x80 | channel), static_cast<uint8_t>(note), 0}};
-}
-MidiMessage Cc(int channel, int controller, int value, int delta = 0)
-{
-    return {delta,
-            {static_cast<uint8_t>(0xB0 | channel), static_cast<uint8_t>(controller), static_cast<uint8_t>(value)}};
-}
-
-std::vector<uint8_t> Values(const std::vector<brinktest::SerialByte>& bytes)
-{
-    std::vector<uint8_t> values;
-    for (const auto& b : bytes)
-        values.push_back(b.value);
-    return values;
-}
 
 // Every sample is a Carro word: finite, within -1..1 and a multiple of 2^-23.
 void ExpectWords(const Output& out, const char* what)

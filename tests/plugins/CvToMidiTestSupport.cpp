@@ -1,12 +1,8 @@
 #include "tests/plugins/CvToMidiTestSupport.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace corvane::test::cvtomidi {
 
@@ -116,40 +112,6 @@ std::vector<uint8_t> RecordOf(const std::vector<uint8_t>& state, uint32_t tag)
         offset += size;
     }
     return {};
-}
-
-StdoutCapture::StdoutCapture()
-{
-    char pattern[] = "/tmp/corvane-stdout-XXXXXX";
-    int fd = mkstemp(pattern);
-    if (fd < 0)
-        throw std::runtime_error("mkstemp failed");
-    path = pattern;
-    fflush(stdout);
-    savedFd = dup(STDOUT_FILENO);
-    dup2(fd, STDOUT_FILENO);
-    close(fd);
-}
-
-StdoutCapture::~StdoutCapture()
-{
-    Text();
-}
-
-std::string StdoutCapture::Text()
-{
-    if (!done) {
-        fflush(stdout);
-        dup2(savedFd, STDOUT_FILENO);
-        close(savedFd);
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        text = ss.str();
-        unlink(path.c_str());
-        done = true;
-    }
-    return text;
 }
 
 } // namespace corvane::test::cvtomidi

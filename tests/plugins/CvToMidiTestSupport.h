@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 namespace corvane::test::cvtomidi {
 
 constexpr size_t kProgramChunkSize = 416;
@@ -36,18 +38,9 @@ std::vector<uint8_t> RecordOf(const std::vector<uint8_t>& state, uint32_t tag);
 constexpr uint32_t kTagChnk = 0x63686E6B; // 'chnk'
 
 // Captures what is written to standard output (file descriptor 1) while alive.
-class StdoutCapture {
+class StdoutCapture : public FdCapture {
 public:
-    StdoutCapture();
-    ~StdoutCapture();
-    // Everything captured; ends the capture on first call.
-    std::string Text();
-
-private:
-    int savedFd = -1;
-    std::string path;
-    bool done = false;
-    std::string text;
+    StdoutCapture() : FdCapture(1) {}
 };
 
 } // namespace corvane::test::cvtomidi

@@ -256,17 +256,27 @@ TEST(VoiceControllerInProcess, PropertiesAnswerAsDescribed)
     EXPECT_EQ(Name(*vc), "");
     EXPECT_EQ(vc->GetProperty(kObryProperty_CalibrationName, 0, 0, nullptr), kAudioUnitErr_InvalidProperty);
 
-    // Every instance plays alone: whatever its Poly Mode, it is no master and no voice.
-    for (float mode : {0.0f, 1.0f, 2.0f}) {
-        vc.Set(kPolyMode, mode);
+    // The role follows Poly Mode from the next sub-block: none, master (-1,
+    // output 2 reserved and 0), voice (its number; its own MIDI still plays).
+    struct RoleCase {
+        float mode;
+        int32_t role;
+        int32_t processing;
+        float gateOutput;
+    };
+    for (const RoleCase& c : {RoleCase{0, 0, ObryCorvane::kNormal, 1.0f}, RoleCase{1, -1, ObryCorvane::kMaster, 0.0f},
+                              RoleCase{2, 5, ObryCorvane::kNormal, 1.0f}}) {
+        vc.Set(kPolyMode, c.mode);
         vc.Set(kPolyphonyVoice, 5);
         vc.Note(60);
         const Out out = vc.Run(256);
-        EXPECT_EQ(Property<int32_t>(*vc, kObryProperty_VoiceRole), 0) << mode;
-        EXPECT_EQ(vc->Mode(), ObryCorvane::kNormal);
-        EXPECT_EQ(Last(out.ch[1]), 1.0f); // still playing its own voice
+        EXPECT_EQ(Property<int32_t>(*vc, kObryProperty_VoiceRole), c.role) << c.mode;
+        EXPECT_EQ(vc->Mode(), c.processing) << c.mode;
+        EXPECT_EQ(Last(out.ch[1]), c.gateOutput) << c.mode;
         vc.Off(60);
     }
+    vc.Set(kPolyMode, 0);
+    vc.Run(1);
 
     // The name: up to its NUL or its size, whichever comes first.
     const std::time_t before = std::time(nullptr);

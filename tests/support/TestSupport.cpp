@@ -88,29 +88,34 @@ void ScopedUserFolders::WritePreference(const std::string& name, const std::stri
         out << line << "\n";
 }
 
-StderrCapture::StderrCapture()
+FdCapture::FdCapture(int fd) : fd(fd)
 {
-    char pattern[] = "/tmp/corvane-stderr-XXXXXX";
-    int fd = mkstemp(pattern);
-    if (fd < 0)
+    char pattern[] = "/tmp/corvane-capture-XXXXXX";
+    int file = mkstemp(pattern);
+    if (file < 0)
         throw std::runtime_error("mkstemp failed");
     path = pattern;
-    fflush(stderr);
-    savedFd = dup(STDERR_FILENO);
-    dup2(fd, STDERR_FILENO);
-    close(fd);
+    Flush();
+    savedFd = dup(fd);
+    dup2(file, fd);
+    close(file);
 }
 
-StderrCapture::~StderrCapture()
+FdCapture::~FdCapture()
 {
     Text();
 }
 
-std::string StderrCapture::Text()
+void FdCapture::Flush()
+{
+    fflush(fd == STDOUT_FILENO ? stdout : (fd == STDERR_FILENO ? stderr : nullptr));
+}
+
+std::string FdCapture::Text()
 {
     if (!done) {
-        fflush(stderr);
-        dup2(savedFd, STDERR_FILENO);
+        Flush();
+        dup2(savedFd, fd);
         close(savedFd);
         std::ifstream in(path, std::ios::binary);
         std::stringstream ss;

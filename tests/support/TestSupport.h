@@ -43,19 +43,31 @@ private:
     bool hadConfig = false, hadData = false;
 };
 
-// Captures what is written to standard error (file descriptor 2) while alive.
-class StderrCapture {
+// Captures what is written to file descriptor `fd` while alive (standard
+// output's or standard error's stdio buffer is flushed at both ends).
+class FdCapture {
 public:
-    StderrCapture();
-    ~StderrCapture();
+    explicit FdCapture(int fd);
+    ~FdCapture();
+    FdCapture(const FdCapture&) = delete;
+    FdCapture& operator=(const FdCapture&) = delete;
     // Everything captured so far; ends the capture on first call.
     std::string Text();
 
 private:
+    void Flush();
+
+    int fd;
     int savedFd = -1;
     std::string path;
     bool done = false;
     std::string text;
+};
+
+// Captures what is written to standard error (file descriptor 2) while alive.
+class StderrCapture : public FdCapture {
+public:
+    StderrCapture() : FdCapture(2) {}
 };
 
 // A UDP port range no other test binary uses: derived from the process id.
