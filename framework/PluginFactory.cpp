@@ -26,15 +26,6 @@ AudioEffect* MakeVariant(audioMasterCallback audioMaster)
     return new Plugin(audioMaster, Instrument);
 }
 
-// Entries whose class is not built yet answer with a plug-in that has the
-// entry's id, kind and name, one parameter and silent outputs.
-template <int Index>
-AudioEffect* MakePlaceholder(audioMasterCallback audioMaster)
-{
-    const ShellEntry& entry = kShellEntries[Index];
-    return new ObryCorvanePlaceholder(audioMaster, entry.uniqueId, entry.displayName, entry.instrument);
-}
-
 const FactoryEntry kFactory[] = {
     {FourCC("QZs0"), Make<ObryCorvaneDC::ObryCorvane>},
     {FourCC("QZs1"), MakeVariant<ObryCorvaneVoiceController::ObryCorvane, false>},

@@ -1,7 +1,6 @@
 // Every plug-in class the factory can create.
 #pragma once
 
-#include "plugins/Placeholder.h"
 #include "plugins/acencoder/ObryCorvaneACEncoder.h"
 #include "plugins/brink/ObryCorvaneBrinkController.h"
 #include "plugins/carro/ObryCorvaneCarroController.h"
