@@ -14,7 +14,10 @@
 #include "plugins/voicecontroller/ObryCorvaneVoiceController.h"
 #include "tests/plugins/AllocationCounter.h"
 #include "tests/plugins/VoiceControllerTestSupport.h"
+#include "host/VstHost.h"
 #include "tests/support/InProcessPlugin.h"
+#include "tests/support/PluginTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -251,3 +254,44 @@ TEST(VoiceControllerPolyphony, NoAllocationOnTheAudioPath)
 }
 
 } // namespace
+
+// The same chord with three instances made by the module through our host,
+// the voices fed the master's output 1 as a host's routing would.
+TEST(VoiceControllerPolyphony, ChordThroughTheModule)
+{
+    corvane::test::ScopedUserFolders folders;
+    using corvane::host::Plugin;
+    constexpr int32_t kFrames = 64;
+    auto make = [](float polyMode, float number) {
+        auto plugin = Plugin::Create(corvane::test::LoadedModule(), vst::FourCC("QZs1"));
+        EXPECT_TRUE(plugin);
+        plugin->Start(48000, kFrames);
+        plugin->SetParameter(vctest::kPolyMode, polyMode / 2.0f);               // Indexed 0..2
+        plugin->SetParameter(vctest::kPolyphonyVoice, (number - 1.0f) / 15.0f); // Indexed 1..16
+        return plugin;
+    };
+    auto master = make(1, 2);
+    std::vector<std::unique_ptr<Plugin>> voices;
+    voices.push_back(make(2, 1));
+    voices.push_back(make(2, 2));
+    std::vector<std::vector<float>> masterOut, voiceOut[2];
+    const std::vector<std::vector<float>> silence{std::vector<float>(kFrames, 0.0f)};
+    auto blocks = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            master->ProcessBlock(silence, masterOut, kFrames);
+            for (size_t v = 0; v < voices.size(); ++v)
+                voices[v]->ProcessBlock({masterOut[0]}, voiceOut[v], kFrames);
+        }
+    };
+    blocks(1); // roles are published by the first block
+    master->SendMidi({{10, {0x90, 60, 100}}, {10, {0x90, 64, 100}}});
+    blocks(1);
+    for (auto& out : voiceOut) {
+        EXPECT_EQ(out[1][9], 0.0f);
+        EXPECT_EQ(out[1][10], 1.0f);
+    }
+    master->SendMidi({{0, {0x80, 60, 0}}, {0, {0x80, 64, 0}}});
+    blocks(2);
+    for (auto& out : voiceOut)
+        EXPECT_EQ(out[1][kFrames - 1], 0.0f);
+}
