@@ -1,5 +1,8 @@
 #include "gui/CarbonVSTEditor.h"
 
+#include "framework/ObryCorvaneBase.h"
+#include "platform/Clipboard.h"
+
 #include <cstdint>
 #include <string>
 
@@ -82,6 +85,10 @@ bool CarbonVSTEditor::open(void* parentWindow)
         close();
         return false;
     }
+    // Plug-ins that copy text (the Learner) find the window's clipboard by
+    // their own address while the window is open.
+    if (auto* plugin = dynamic_cast<ObryCorvaneBase*>(effect))
+        corvane::platform::RegisterClipboard(plugin, window->TextClipboard());
     systemWindow = parentWindow;
     return true;
 }
@@ -102,6 +109,9 @@ void CarbonVSTEditor::close()
 {
     // The manager first: its render thread draws into the window.
     DestroyManager();
+    if (window)
+        if (auto* plugin = dynamic_cast<ObryCorvaneBase*>(effect))
+            corvane::platform::UnregisterClipboard(plugin);
     window.reset();
     buttonHeld = false;
     systemWindow = nullptr;

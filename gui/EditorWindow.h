@@ -17,6 +17,11 @@
 
 struct _XDisplay;
 
+namespace corvane::platform {
+class Clipboard;
+class X11Clipboard;
+} // namespace corvane::platform
+
 namespace QZ {
 
 struct WindowEvent {
@@ -61,6 +66,9 @@ public:
     EditorWindow& operator=(const EditorWindow&) = delete;
 
     unsigned long Handle() const { return window; }
+    // The window's text clipboard (the X CLIPBOARD selection), served from
+    // ProcessEvents.
+    std::shared_ptr<::corvane::platform::Clipboard> TextClipboard() const;
     unsigned long Parent() const { return parent; }
     // The server's name, for the render thread's own connection.
     const std::string& DisplayName() const { return displayName; }
@@ -95,6 +103,7 @@ private:
     int ClicksForPress(int button, int x, int y, unsigned long time);
 
     _XDisplay* display = nullptr;
+    std::shared_ptr<::corvane::platform::X11Clipboard> clipboard;
     unsigned long window = 0;
     unsigned long parent = 0;
     unsigned long colormap = 0;

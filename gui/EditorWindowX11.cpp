@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "gui/XErrorTrap.h"
+#include "platform/ClipboardX11.h"
 
 namespace QZ {
 
@@ -139,13 +140,20 @@ std::unique_ptr<EditorWindow> EditorWindow::Create(unsigned long parent, int wid
     }
     self->width = width;
     self->height = height;
+    self->clipboard = std::make_shared<corvane::platform::X11Clipboard>(display, self->window);
     return self;
+}
+
+std::shared_ptr<corvane::platform::Clipboard> EditorWindow::TextClipboard() const
+{
+    return clipboard;
 }
 
 EditorWindow::~EditorWindow()
 {
     if (!display)
         return;
+    clipboard.reset();
     if (window && !IsGone())
         XDestroyWindow(display, window);
     if (colormap)
@@ -184,6 +192,8 @@ void EditorWindow::ProcessEvents(const std::function<void(const WindowEvent&)>& 
     while (XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
+        if (clipboard && clipboard->HandleEvent(event))
+            continue;
         WindowEvent out;
         switch (event.type) {
         case ButtonPress: {
@@ -259,6 +269,9 @@ void EditorWindow::ProcessEvents(const std::function<void(const WindowEvent&)>& 
         }
         sink(out);
     }
+    // Text copied since the last call takes the selection now, on this thread.
+    if (clipboard)
+        clipboard->Service();
 }
 
 void EditorWindow::SetFocus()

@@ -177,3 +177,93 @@ void RestoreCalibrationRecords(ObryAuBase& plugin, const StateChunk& records, Ca
     if (const StateChunk::Record* values = records.Find(kCalibrationTableTag))
         table.ReadRecord(values->data, values->size);
 }
+
+bool IsCalibrationTableProperty(uint32_t id)
+{
+    return id == kObryProperty_CalibrationValues || id == kObryProperty_CalibrationValid ||
+           id == kObryProperty_CalibrationLength;
+}
+
+int32_t GetCalibrationTableProperty(const CalibrationTable& table, uint32_t id, void* data)
+{
+    if (!data || !IsCalibrationTableProperty(id))
+        return kAudioUnitErr_InvalidProperty;
+    if (id == kObryProperty_CalibrationLength) {
+        const uint32_t length = CalibrationTableLength;
+        memcpy(data, &length, sizeof length);
+        return 0;
+    }
+    const void* address = id == kObryProperty_CalibrationValues ? static_cast<const void*>(table.entries)
+                                                                : static_cast<const void*>(table.valid);
+    memcpy(data, &address, sizeof address);
+    return 0;
+}
+
+uint32_t CalibrationTablePropertySize(uint32_t id)
+{
+    return id == kObryProperty_CalibrationLength ? 4 : 8;
+}
+
+int32_t CalibrationProperties::GetProperty(uint32_t id, void* data)
+{
+    if (id != kObryProperty_CalibrationName)
+        return GetCalibrationTableProperty(table, id, data);
+    if (!data)
+        return kAudioUnitErr_InvalidProperty;
+    std::lock_guard<std::mutex> lock(nameLock);
+    memcpy(data, name.c_str(), name.size() + 1);
+    return 0;
+}
+
+int32_t CalibrationProperties::GetPropertyInfo(uint32_t id, uint32_t* size, uint8_t* writable)
+{
+    uint32_t bytes = 0;
+    uint8_t canWrite = 0;
+    if (id == kObryProperty_CalibrationName) {
+        std::lock_guard<std::mutex> lock(nameLock);
+        bytes = static_cast<uint32_t>(name.size() + 1);
+        canWrite = 1;
+    } else if (IsCalibrationTableProperty(id)) {
+        bytes = CalibrationTablePropertySize(id);
+    } else {
+        return kAudioUnitErr_InvalidProperty;
+    }
+    if (size)
+        *size = bytes;
+    if (writable)
+        *writable = canWrite;
+    return 0;
+}
+
+int32_t CalibrationProperties::SetName(const void* data, uint32_t size)
+{
+    if (!data)
+        return kAudioUnitErr_InvalidProperty;
+    const auto* text = static_cast<const char*>(data);
+    std::string incoming(text, strnlen(text, size));
+    std::lock_guard<std::mutex> lock(nameLock);
+    name = std::move(incoming);
+    return 0;
+}
+
+std::string CalibrationProperties::Name()
+{
+    std::lock_guard<std::mutex> lock(nameLock);
+    return name;
+}
+
+void CalibrationProperties::ClearName()
+{
+    std::lock_guard<std::mutex> lock(nameLock);
+    name.clear();
+}
+
+void CalibrationProperties::Save(StateChunk& chunk)
+{
+    SaveCalibrationRecords(chunk, table, Name());
+}
+
+void CalibrationProperties::Restore(ObryAuBase& plugin, const StateChunk& records)
+{
+    RestoreCalibrationRecords(plugin, records, table);
+}

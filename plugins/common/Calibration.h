@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 class ObryAuBase;
@@ -106,3 +107,46 @@ void SaveCalibrationRecords(StateChunk& chunk, const CalibrationTable& table, co
 // SetPropertyAndNotify (so open editors hear of it); 'calt' present and
 // sound: read into the table (see ReadRecord).
 void RestoreCalibrationRecords(ObryAuBase& plugin, const StateChunk& records, CalibrationTable& table);
+
+// The table's read-only properties 64016 (entries' address), 64017 (valid
+// flags' address) and 64018 (length) for any plug-in that holds a table.
+// Any thread. True when id is one of them.
+bool IsCalibrationTableProperty(uint32_t id);
+// Writes the reply (null data: kAudioUnitErr_InvalidProperty).
+int32_t GetCalibrationTableProperty(const CalibrationTable& table, uint32_t id, void* data);
+// The reply's size in bytes (8 or 4); never writable.
+uint32_t CalibrationTablePropertySize(uint32_t id);
+
+// The table's properties and the calibration name (64121) for a plug-in
+// that keeps both in its state: the plug-in owns one and forwards these
+// cases of GetProperty, GetPropertyInfo and SetProperty to it, and its
+// SaveExtraState and RestoreExtraState bodies. The name lives under its own
+// lock, taken on the host's and the editor's threads only, never on the
+// audio thread.
+class CalibrationProperties {
+public:
+    explicit CalibrationProperties(CalibrationTable& table) : table(table) {}
+    CalibrationProperties(const CalibrationProperties&) = delete;
+    CalibrationProperties& operator=(const CalibrationProperties&) = delete;
+
+    // 64016-64018 and 64121.
+    static bool Handles(uint32_t id) { return IsCalibrationTableProperty(id) || id == kObryProperty_CalibrationName; }
+    // For an id Handles accepts.
+    int32_t GetProperty(uint32_t id, void* data);
+    int32_t GetPropertyInfo(uint32_t id, uint32_t* size, uint8_t* writable);
+    // Sets the name (64121): the text ends at its NUL or at `size`,
+    // whichever comes first.
+    int32_t SetName(const void* data, uint32_t size);
+
+    std::string Name();
+    void ClearName();
+
+    // 'calf' and 'calt' (see SaveCalibrationRecords, RestoreCalibrationRecords).
+    void Save(StateChunk& chunk);
+    void Restore(ObryAuBase& plugin, const StateChunk& records);
+
+private:
+    CalibrationTable& table;
+    std::mutex nameLock;
+    std::string name; // guarded by nameLock
+};

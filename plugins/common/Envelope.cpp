@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -9,6 +10,12 @@ namespace {
 constexpr int32_t kTimeStages[5] = {Envelope::kA1, Envelope::kA2, Envelope::kA3, Envelope::kR1, Envelope::kR2};
 
 } // namespace
+
+void StoreEnvelopeLayout(void* data, int32_t firstParameter)
+{
+    const int32_t layout[2] = {firstParameter, kEnvParameterCount};
+    memcpy(data, layout, sizeof layout);
+}
 
 EnvelopeSettings EnvelopeSettings::FromGroup(const float* group, float velocityDepth, bool resetToZero,
                                              float multiplierIndex)

@@ -22,6 +22,9 @@
 // Plug-in property: two i32, the first envelope parameter and the number of
 // parameters per envelope (8 bytes, read-only).
 constexpr uint32_t kObryProperty_EnvelopeLayout = 64015;
+// Writes that reply for envelopes whose first group starts at parameter
+// `firstParameter` (data holds 8 bytes, not null). Host or editor thread.
+void StoreEnvelopeLayout(void* data, int32_t firstParameter);
 
 // Offsets inside one envelope's group of parameters.
 enum EnvelopeParameter : int32_t {

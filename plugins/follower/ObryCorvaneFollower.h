@@ -157,8 +157,7 @@ private:
     float shownFrequency = 0, shownLevel = 0, shownEnv = 0, shownPitchCV = 0, shownPitchOut = 0;
 
     CalibrationTable calibration;
-    std::mutex nameLock; // host and editor threads only
-    std::string calibrationName;
+    CalibrationProperties calibrationProperties{calibration}; // 64016-64018, 64121 and the name
 };
 
 } // namespace ObryCorvaneFollower

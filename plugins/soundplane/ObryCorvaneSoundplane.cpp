@@ -77,10 +77,7 @@ ObryCorvane::ObryCorvane(audioMasterCallback audioMaster)
 int32_t ObryCorvane::Initialize()
 {
     calibration.Initialize();
-    {
-        std::lock_guard<std::mutex> lock(nameLock);
-        calibrationName.clear();
-    }
+    calibrationProperties.ClearName();
     followed = 0;
     gateZ = false;
     memset(matrix, 0, sizeof matrix);
@@ -205,30 +202,9 @@ bool ObryCorvane::StringFromValue(AudioUnitParameterStringFromValue& request)
 
 int32_t ObryCorvane::GetProperty(uint32_t id, uint32_t scope, uint32_t element, void* data)
 {
+    if (CalibrationProperties::Handles(id))
+        return calibrationProperties.GetProperty(id, data);
     switch (id) {
-    case kObryProperty_CalibrationValues:
-    case kObryProperty_CalibrationValid: {
-        if (!data)
-            return kAudioUnitErr_InvalidProperty;
-        const void* p = id == kObryProperty_CalibrationValues ? static_cast<const void*>(calibration.entries)
-                                                               : static_cast<const void*>(calibration.valid);
-        memcpy(data, &p, sizeof p);
-        return 0;
-    }
-    case kObryProperty_CalibrationLength: {
-        if (!data)
-            return kAudioUnitErr_InvalidProperty;
-        const uint32_t length = CalibrationTableLength;
-        memcpy(data, &length, sizeof length);
-        return 0;
-    }
-    case kObryProperty_CalibrationName: {
-        if (!data)
-            return kAudioUnitErr_InvalidProperty;
-        std::lock_guard<std::mutex> lock(nameLock);
-        memcpy(data, calibrationName.c_str(), calibrationName.size() + 1);
-        return 0;
-    }
     case kObryProperty_LearnMode:
         if (!data)
             return kAudioUnitErr_InvalidProperty;
@@ -243,24 +219,17 @@ int32_t ObryCorvane::GetProperty(uint32_t id, uint32_t scope, uint32_t element, 
 int32_t ObryCorvane::GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t element, uint32_t* size,
                                      uint8_t* writable)
 {
+    if (CalibrationProperties::Handles(id))
+        return calibrationProperties.GetPropertyInfo(id, size, writable);
     uint32_t bytes = 0;
     uint8_t canWrite = 0;
     switch (id) {
-    case kObryProperty_CalibrationValues:
-    case kObryProperty_CalibrationValid: bytes = 8; break;
-    case kObryProperty_CalibrationLength: bytes = 4; break;
     case kObryProperty_LoadBrinkCalibration:
     case kObryProperty_LoadDunmoreCalibration:
     case kObryProperty_LearnMode:
         bytes = 1;
         canWrite = 1;
         break;
-    case kObryProperty_CalibrationName: {
-        std::lock_guard<std::mutex> lock(nameLock);
-        bytes = static_cast<uint32_t>(calibrationName.size() + 1);
-        canWrite = 1;
-        break;
-    }
     default: return ObryCorvaneBase::GetPropertyInfo(id, scope, element, size, writable);
     }
     if (size)
@@ -286,16 +255,7 @@ int32_t ObryCorvane::SetProperty(uint32_t id, uint32_t scope, uint32_t element, 
         SetPropertyAndNotify(kObryProperty_CalibrationName, name, static_cast<uint32_t>(strlen(name) + 1));
         return 0;
     }
-    case kObryProperty_CalibrationName: {
-        if (!data)
-            return kAudioUnitErr_InvalidProperty;
-        // The text ends at its NUL or at `size`, whichever comes first.
-        const auto* text = static_cast<const char*>(data);
-        std::string name(text, strnlen(text, size));
-        std::lock_guard<std::mutex> lock(nameLock);
-        calibrationName = std::move(name);
-        return 0;
-    }
+    case kObryProperty_CalibrationName: return calibrationProperties.SetName(data, size);
     case kObryProperty_LearnMode:
         if (!data || size < 1)
             return kAudioUnitErr_InvalidPropertyValue;
@@ -307,18 +267,13 @@ int32_t ObryCorvane::SetProperty(uint32_t id, uint32_t scope, uint32_t element, 
 
 int32_t ObryCorvane::SaveExtraState(StateChunk& chunk)
 {
-    std::string name;
-    {
-        std::lock_guard<std::mutex> lock(nameLock);
-        name = calibrationName;
-    }
-    SaveCalibrationRecords(chunk, calibration, name);
+    calibrationProperties.Save(chunk);
     return 0;
 }
 
 void ObryCorvane::RestoreExtraState(const StateChunk& records)
 {
-    RestoreCalibrationRecords(*this, records, calibration);
+    calibrationProperties.Restore(*this, records);
 }
 
 } // namespace ObryCorvaneSoundplane

@@ -100,8 +100,7 @@ private:
     bool stale = false;
 
     CalibrationTable calibration;
-    std::mutex nameLock;
-    std::string calibrationName; // host and editor threads only
+    CalibrationProperties calibrationProperties{calibration}; // 64016-64018, 64121 and the name
 };
 
 } // namespace ObryCorvaneSoundplane

@@ -131,8 +131,7 @@ int32_t ObryCorvane::GetProperty(uint32_t id, uint32_t scope, uint32_t element, 
         return ObryCorvaneBase::GetProperty(id, scope, element, data);
     if (!data)
         return kAudioUnitErr_InvalidProperty;
-    const int32_t layout[2] = {kEnv1, kEnvParameterCount};
-    memcpy(data, layout, sizeof layout);
+    StoreEnvelopeLayout(data, kEnv1);
     return 0;
 }
 

@@ -332,23 +332,10 @@ int32_t ObryCorvane::GetProperty(uint32_t id, uint32_t scope, uint32_t element, 
 {
     if (!data)
         return kAudioUnitErr_InvalidProperty;
-    auto storePointer = [data](const void* p) {
-        memcpy(data, &p, sizeof p);
-        return 0;
-    };
+    if (IsCalibrationTableProperty(id))
+        return GetCalibrationTableProperty(calibration, id, data);
     switch (id) {
-    case kObryProperty_EnvelopeLayout: {
-        const int32_t layout[2] = {kEnv1, kEnvParameterCount};
-        memcpy(data, layout, sizeof layout);
-        return 0;
-    }
-    case kObryProperty_CalibrationValues: return storePointer(calibration.entries);
-    case kObryProperty_CalibrationValid: return storePointer(calibration.valid);
-    case kObryProperty_CalibrationLength: {
-        const uint32_t length = CalibrationTableLength;
-        memcpy(data, &length, sizeof length);
-        return 0;
-    }
+    case kObryProperty_EnvelopeLayout: StoreEnvelopeLayout(data, kEnv1); return 0;
     case kObryProperty_VoiceRole: {
         // As the audio thread last published it (each sub-block).
         const int32_t role = polySlot->role.load(std::memory_order_acquire);

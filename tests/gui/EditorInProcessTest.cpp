@@ -17,6 +17,7 @@
 #include "gui/QJmanager.h"
 #include "gui/UIElement.h"
 #include "gui/XErrorTrap.h"
+#include "platform/Clipboard.h"
 #include "tests/framework/TestPlugin.h"
 #include "tests/gui/HostWindow.h"
 #include "tests/support/TestSupport.h"
@@ -485,3 +486,19 @@ TEST(EditorRect, TheWindowSizeIsKeptWithinWhatGLAndTheHostCanTake)
 }
 
 } // namespace
+
+TEST_F(EditorInProcess, AnOpenWindowOffersItsClipboardToThePlugin)
+{
+    REQUIRE_DISPLAY();
+    const void* owner = static_cast<ObryCorvaneBase*>(plugin.get());
+    EXPECT_FALSE(corvane::platform::ClipboardFor(owner));
+    ASSERT_TRUE(Open());
+    auto clipboard = corvane::platform::ClipboardFor(owner);
+    ASSERT_TRUE(clipboard);
+    EXPECT_TRUE(clipboard->SetText("/obry/QVDC/1/Level"));
+    Idle(); // the window takes the selection on the UI thread
+    Display* display = host->Connection();
+    EXPECT_EQ(XGetSelectionOwner(display, XInternAtom(display, "CLIPBOARD", False)), child);
+    plugin->view->close();
+    EXPECT_FALSE(corvane::platform::ClipboardFor(owner));
+}
