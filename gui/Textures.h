@@ -1,0 +1,41 @@
+// Textures from PNG images: skin files or the module's embedded resources.
+// Decoding needs no GL; LoadPNGTexture runs on the render thread with the
+// editor's GL context current.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace QZ {
+
+struct DecodedImage {
+    int width = 0;
+    int height = 0;
+    int channels = 0;             // 3 (RGB) or 4 (RGBA)
+    std::vector<uint8_t> pixels;  // rows in file order
+};
+
+// Decodes an 8-bit RGB or RGBA PNG whose sides are powers of two. False for
+// anything else, including corrupt or truncated data; nothing is reported.
+bool DecodePNG(const uint8_t* data, size_t size, DecodedImage& image);
+
+struct TextureRecord {
+    std::string fileName; // empty: the image comes from a resource
+    int32_t resourceId = 0;
+    uint32_t texture = 0; // GL name, 0 none
+    bool loadAttempted = false;
+    bool onDemand = false;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// render thread, GL current: creates the texture once; a second call does
+// nothing, even when the first failed.
+void LoadPNGTexture(TextureRecord& record);
+
+// The whole file, or empty when it cannot be read.
+std::vector<uint8_t> LoadFileBytes(const std::string& path);
+
+} // namespace QZ
