@@ -7,6 +7,7 @@
 #include <X11/Xlib.h>
 #include <png.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "gui/Manager.h"
 #include "gui/Textures.h"
 #include "gui/UIElement.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -78,6 +80,25 @@ TEST(Elements, HitTestingAndBounds)
     group->StepColour();
     EXPECT_NEAR(group->CurrentColour().b, 0.85f * start.b + 0.15f * active.b, 1e-6);
     manager.SetRootElement(root);
+}
+
+TEST(Elements, SteppedControlSnapsToWholeValues)
+{
+    QZ::Manager manager(nullptr);
+    struct Case { uint32_t unit; float minimum, maximum, given, expected; };
+    const Case cases[] = {
+        {1, 0, 4, 0.65f, 0.75f}, {2, 0, 1, 0.4f, 0.0f}, {1, 3, 3, 0.9f, 0.9f}, {0, 0, 10, 0.37f, 0.37f},
+        {1, 0, 4, 7.0f, 1.0f},
+    };
+    for (const Case& c : cases) {
+        QZ::ParameterLabelRecord record;
+        record.unit = c.unit;
+        record.minimum = c.minimum;
+        record.maximum = c.maximum;
+        auto* control = new QZ::Control(&manager, record);
+        control->SetValueFromNormalised(c.given);
+        EXPECT_NEAR(control->Normalised(), c.expected, 1e-6) << c.unit << " " << c.given;
+    }
 }
 
 bool HaveFont(const char* name, std::string& path)
@@ -222,6 +243,28 @@ TEST(Text, DrawnUnderX)
     EXPECT_EQ(texture.texture, 0u);
     QZ::LoadPNGTexture(texture); // attempted once only
     EXPECT_TRUE(texture.loadAttempted);
+
+    corvane::test::TempDir folder;
+    const std::string file = folder.Path() + "/skin.png";
+    FILE* out = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+    QZ::TextureRecord skin;
+    skin.fileName = file;
+    QZ::LoadPNGTexture(skin);
+    ASSERT_NE(skin.texture, 0u);
+    EXPECT_EQ(skin.width, 32);
+    EXPECT_EQ(skin.height, 16);
+    GLint glWidth = 0, glHeight = 0;
+    glBindTexture(GL_TEXTURE_2D, skin.texture);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &glWidth);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &glHeight);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    EXPECT_EQ(glWidth, 32);
+    EXPECT_EQ(glHeight, 16);
+    GLuint skinName = skin.texture;
+    glDeleteTextures(1, &skinName);
 
     if (record->texture) {
         GLuint name = record->texture;

@@ -463,8 +463,9 @@ TEST_F(LearnerTest, ALearnerDestroyedWhileTheRegistryCallsItsListenerIsSafe)
         const int seen = changes.load();
         while (changes.load() < seen + 50)
             std::this_thread::yield();
-        if (round == 0) // the changes reach the network while a Learner listens
+        if (round == 0) { // the changes reach the network while a Learner listens
             EXPECT_EQ(peer.Receive(socket, 1).size(), 1u);
+        }
         if (round % 3 == 0)
             passing->close(); // closed first, deleted after
         passing.reset();
