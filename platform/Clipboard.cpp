@@ -12,11 +12,11 @@ struct Registered {
     std::map<const void*, std::shared_ptr<Clipboard>> clipboards;
 };
 
-// Left in place at unload: an editor may still unregister late.
+// Built on first use, freed at unload (editors are closed before then).
 Registered& Clipboards()
 {
-    static Registered* registered = new Registered;
-    return *registered;
+    static Registered registered;
+    return registered;
 }
 
 } // namespace

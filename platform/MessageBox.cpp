@@ -27,8 +27,8 @@ struct Script {
 
 Script& Scripted()
 {
-    static Script* script = new Script; // left in place at unload
-    return *script;
+    static Script script;
+    return script;
 }
 
 // zenity's exit status: 0 Yes, 1 No; -1 when it could not be asked.

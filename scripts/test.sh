@@ -63,7 +63,7 @@ CMAKE_ARGS="-DCMAKE_BUILD_TYPE=RelWithDebInfo"
 run_suite "normal build" build/test
 
 CMAKE_ARGS="-DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=address -DCORVANE_BUILD_BENCH=OFF"
-ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0" \
+ASAN_OPTIONS="abort_on_error=1:detect_stack_use_after_return=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   run_suite "AddressSanitizer + UndefinedBehaviorSanitizer" build/asan
 
