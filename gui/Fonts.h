@@ -74,7 +74,7 @@ struct FontSpec {
     std::string name;
     uint32_t size = 12;
 };
-// The first specification that loads, or null.
+// The first font of the list that loads, or null.
 std::unique_ptr<FontRecord> LoadFirstAvailableFont(const std::vector<FontSpec>& specs);
 
 // Renders glyphs 32..126 into the atlas; render thread, with GL current:
