@@ -430,11 +430,7 @@ int32_t ObryCorvaneBase::GetPropertyInfo(uint32_t id, uint32_t, uint32_t, uint32
     case kObryProperty_IsLearner: bytes = 1; break;
     default: return kAudioUnitErr_InvalidProperty;
     }
-    if (size)
-        *size = bytes;
-    if (writable)
-        *writable = canWrite;
-    return 0;
+    return AnswerPropertyInfo(size, writable, bytes, canWrite);
 }
 
 int32_t ObryCorvaneBase::SetProperty(uint32_t id, uint32_t scope, uint32_t, const void*, uint32_t)

@@ -39,6 +39,17 @@ constexpr uint32_t kAudioUnitParameterFlag_ValuesHaveStrings = 0x200000;
 // Result codes of the property interface.
 constexpr int32_t kAudioUnitErr_InvalidParameter = -10878;
 constexpr int32_t kAudioUnitErr_InvalidProperty = -10879;
+
+// Writes a property's size and writability where the caller asked for them;
+// answers 0 (success). For GetPropertyInfo implementations.
+inline int32_t AnswerPropertyInfo(uint32_t* size, uint8_t* writable, uint32_t bytes, uint8_t canWrite)
+{
+    if (size)
+        *size = bytes;
+    if (writable)
+        *writable = canWrite;
+    return 0;
+}
 // The property value is not acceptable (a text too long for the state, a
 // malformed address).
 constexpr int32_t kAudioUnitErr_InvalidPropertyValue = -10851;

@@ -1,4 +1,5 @@
 #include "plugins/brink/ObryCorvaneBrinkController.h"
+#include "plugins/common/ParameterUnits.h"
 
 #include <cmath>
 
@@ -8,11 +9,7 @@ namespace ObryCorvaneBrinkController {
 
 namespace {
 
-constexpr uint32_t kIndexed = kAudioUnitParameterUnit_Indexed;
-constexpr uint32_t kBoolean = kAudioUnitParameterUnit_Boolean;
-constexpr uint32_t kPercent = kAudioUnitParameterUnit_Percent;
-constexpr uint32_t kNote = kAudioUnitParameterUnit_MIDINoteNumber;
-constexpr uint32_t kMilliseconds = kAudioUnitParameterUnit_Milliseconds;
+using namespace ParameterUnit;
 
 #define BRINK_VOICE(N, CHANNEL, GATE)                                                                                \
     {"Ch " N " MIDI Channel", kIndexed, 0, 16, CHANNEL}, {"Ch " N " Range Min", kNote, 0, 127, 48},                  \

@@ -1,14 +1,11 @@
 #include "plugins/carro/ObryCorvaneCarroController.h"
+#include "plugins/common/ParameterUnits.h"
 
 namespace ObryCorvaneCarroController {
 
 namespace {
 
-constexpr uint32_t kIndexed = kAudioUnitParameterUnit_Indexed;
-constexpr uint32_t kBoolean = kAudioUnitParameterUnit_Boolean;
-constexpr uint32_t kPercent = kAudioUnitParameterUnit_Percent;
-constexpr uint32_t kNote = kAudioUnitParameterUnit_MIDINoteNumber;
-constexpr uint32_t kMilliseconds = kAudioUnitParameterUnit_Milliseconds;
+using namespace ParameterUnit;
 
 #define CARRO_GATES(K) {"Gates " K " MIDI Channel", kIndexed, 0, 16, 0}, {"Gates " K " Base Note", kNote, 0, 127, 48}
 #define CARRO_TRIGGER(K, J) {"Trigger " K "/" J " Length", kMilliseconds, 0, 100, 0}

@@ -228,11 +228,7 @@ int32_t CalibrationProperties::GetPropertyInfo(uint32_t id, uint32_t* size, uint
     } else {
         return kAudioUnitErr_InvalidProperty;
     }
-    if (size)
-        *size = bytes;
-    if (writable)
-        *writable = canWrite;
-    return 0;
+    return AnswerPropertyInfo(size, writable, bytes, canWrite);
 }
 
 int32_t CalibrationProperties::SetName(const void* data, uint32_t size)

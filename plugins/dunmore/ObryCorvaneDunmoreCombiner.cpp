@@ -1,4 +1,5 @@
 #include "plugins/dunmore/ObryCorvaneDunmoreCombiner.h"
+#include "plugins/common/ParameterUnits.h"
 
 #include <cmath>
 #include <cstring>
@@ -11,9 +12,7 @@ namespace ObryCorvaneDunmoreCombiner {
 
 namespace {
 
-constexpr uint32_t kIndexed = kAudioUnitParameterUnit_Indexed;
-constexpr uint32_t kBoolean = kAudioUnitParameterUnit_Boolean;
-constexpr uint32_t kGeneric = kAudioUnitParameterUnit_Generic;
+using namespace ParameterUnit;
 
 const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
     {"Target Hardware", kIndexed, 0, 1, 0},

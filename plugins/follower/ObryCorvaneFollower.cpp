@@ -358,11 +358,7 @@ int32_t ObryCorvane::GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t eleme
     switch (id) {
     default: return ObryCorvaneBase::GetPropertyInfo(id, scope, element, size, writable);
     }
-    if (size)
-        *size = bytes;
-    if (writable)
-        *writable = canWrite;
-    return 0;
+    return AnswerPropertyInfo(size, writable, bytes, canWrite);
 }
 
 int32_t ObryCorvane::SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size)

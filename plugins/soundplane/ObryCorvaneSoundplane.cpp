@@ -232,11 +232,7 @@ int32_t ObryCorvane::GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t eleme
         break;
     default: return ObryCorvaneBase::GetPropertyInfo(id, scope, element, size, writable);
     }
-    if (size)
-        *size = bytes;
-    if (writable)
-        *writable = canWrite;
-    return 0;
+    return AnswerPropertyInfo(size, writable, bytes, canWrite);
 }
 
 // Host or editor thread: the built-in tables are only queued; the audio

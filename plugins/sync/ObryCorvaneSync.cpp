@@ -1,4 +1,5 @@
 #include "plugins/sync/ObryCorvaneSync.h"
+#include "plugins/common/ParameterUnits.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,10 +13,7 @@ namespace ObryCorvaneSync {
 
 namespace {
 
-constexpr uint32_t kIndexed = kAudioUnitParameterUnit_Indexed;
-constexpr uint32_t kGeneric = kAudioUnitParameterUnit_Generic;
-constexpr uint32_t kBoolean = kAudioUnitParameterUnit_Boolean;
-constexpr uint32_t kMilliseconds = kAudioUnitParameterUnit_Milliseconds;
+using namespace ParameterUnit;
 
 const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
     {"DINsync Type", kIndexed, 0, 3, 3},

@@ -1,4 +1,5 @@
 #include "plugins/trigger/ObryCorvaneTrigger.h"
+#include "plugins/common/ParameterUnits.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,12 +15,7 @@ namespace ObryCorvaneTrigger {
 
 namespace {
 
-constexpr uint32_t kIndexed = kAudioUnitParameterUnit_Indexed;
-constexpr uint32_t kGeneric = kAudioUnitParameterUnit_Generic;
-constexpr uint32_t kBoolean = kAudioUnitParameterUnit_Boolean;
-constexpr uint32_t kSeconds = kAudioUnitParameterUnit_Seconds;
-constexpr uint32_t kGain = kAudioUnitParameterUnit_LinearGain;
-constexpr uint32_t kMilliseconds = kAudioUnitParameterUnit_Milliseconds;
+using namespace ParameterUnit;
 
 const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
     {"OSC Port Offset", kIndexed, 0, 100, 0},
@@ -148,11 +144,7 @@ int32_t ObryCorvane::GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t eleme
         break;
     default: return ObryCorvaneBase::GetPropertyInfo(id, scope, element, size, writable);
     }
-    if (size)
-        *size = bytes;
-    if (writable)
-        *writable = canWrite;
-    return 0;
+    return AnswerPropertyInfo(size, writable, bytes, canWrite);
 }
 
 // Host or editor thread: the panic only goes into the queue; the audio

@@ -3,6 +3,7 @@
 // calibration name. The mono voice is in VoiceControllerMidi.cpp, the audio
 // rendering in VoiceControllerRender.cpp.
 #include "plugins/voicecontroller/ObryCorvaneVoiceController.h"
+#include "plugins/common/ParameterUnits.h"
 
 #include <chrono>
 #include <cmath>
@@ -18,16 +19,7 @@ namespace ObryCorvaneVoiceController {
 
 namespace {
 
-constexpr uint32_t kGeneric = kAudioUnitParameterUnit_Generic;
-constexpr uint32_t kIndexed = kAudioUnitParameterUnit_Indexed;
-constexpr uint32_t kBoolean = kAudioUnitParameterUnit_Boolean;
-constexpr uint32_t kSeconds = kAudioUnitParameterUnit_Seconds;
-constexpr uint32_t kHertz = kAudioUnitParameterUnit_Hertz;
-constexpr uint32_t kCents = kAudioUnitParameterUnit_Cents;
-constexpr uint32_t kSemitones = kAudioUnitParameterUnit_RelativeSemiTones;
-constexpr uint32_t kNote = kAudioUnitParameterUnit_MIDINoteNumber;
-constexpr uint32_t kGain = kAudioUnitParameterUnit_LinearGain;
-constexpr uint32_t kMilliseconds = kAudioUnitParameterUnit_Milliseconds;
+using namespace ParameterUnit;
 
 constexpr uint32_t kTagChnk = 0x63686E6B; // 'chnk'
 
@@ -387,11 +379,7 @@ int32_t ObryCorvane::GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t eleme
     }
     default: return ObryCorvaneBase::GetPropertyInfo(id, scope, element, size, writable);
     }
-    if (size)
-        *size = bytes;
-    if (writable)
-        *writable = canWrite;
-    return 0;
+    return AnswerPropertyInfo(size, writable, bytes, canWrite);
 }
 
 // Host or editor thread: commands only go into the queue; the audio thread
