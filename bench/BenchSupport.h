@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 
 namespace corvane::bench {
 

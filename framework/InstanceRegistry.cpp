@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "framework/MessageQueue.h"
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "framework/StateChunk.h"
 #include "platform/Debug.h"
 

@@ -14,7 +14,7 @@
 #include "framework/AudioEffectX.h"
 #include "framework/CFType.h"
 #include "framework/ParameterInfo.h"
-#include "plugins/common/ObryProgram.h"
+#include "framework/ObryProgram.h"
 
 // The record of property 33 (kAudioUnitProperty_ParameterStringFromValue).
 struct AudioUnitParameterStringFromValue {

@@ -7,7 +7,7 @@
 #include <strings.h>
 
 #include "framework/InstanceRegistry.h"
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "platform/Debug.h"
 #include "platform/Resources.h"
 #include "platform/UserFolders.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "framework/InstanceRegistry.h"
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "scripting/LuaMIDIFunctions.h"
 #include "scripting/LuaMIDIHelper.h"
 

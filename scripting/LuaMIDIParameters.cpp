@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "scripting/LuaMIDIFunctions.h"
 #include "scripting/LuaMIDIHelper.h"
 

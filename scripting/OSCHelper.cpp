@@ -19,7 +19,7 @@
 #include <osc/OscOutboundPacketStream.h>
 #include <osc/OscPrintReceivedElements.h>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "framework/SoundplaneTouchTable.h"
 #include "scripting/LuaMIDIHelper.h"
 #include "scripting/OSCPacket.h"

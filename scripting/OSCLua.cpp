@@ -19,7 +19,7 @@
 
 #include <osc/OscException.h>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "platform/Debug.h"
 #include "scripting/LuaMIDIHelper.h"
 #include "scripting/OSCPacket.h"

@@ -8,7 +8,7 @@
 
 #include <osc/OscException.h>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "scripting/OSCPacket.h"
 #include "scripting/OSCSocket.h"
 

@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 
 class ObryCorvaneACEncoderBase : public ObryCorvaneBase {
 public:

@@ -22,7 +22,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plugins/common/ObryProgram.h"
+#include "framework/ObryProgram.h"
 
 // The chunk is the program's memory image; it is little-endian on disk.
 static_assert(std::endian::native == std::endian::little);

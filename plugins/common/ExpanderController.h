@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/ExpanderControl.h"
 #include "plugins/common/ExpanderDataWords.h"
 

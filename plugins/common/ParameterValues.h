@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "framework/ParameterInfo.h"
-#include "plugins/common/ObryProgram.h"
+#include "framework/ObryProgram.h"
 
 // A program value held to its parameter's range; the default when NaN.
 inline float HeldToRange(const ParameterInfo& info, float value)

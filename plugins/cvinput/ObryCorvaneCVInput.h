@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/IIRFilter.h"
 
 // One channel's phase-locked loop; the settings are shared by both channels.

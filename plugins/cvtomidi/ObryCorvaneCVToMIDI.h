@@ -14,7 +14,7 @@
 #include <mutex>
 #include <string>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/cvtomidi/MIDISender.h"
 #include "plugins/cvtomidi/ObryProgramQVcmv1.h"
 

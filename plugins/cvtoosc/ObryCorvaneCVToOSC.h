@@ -13,7 +13,7 @@
 #include <mutex>
 #include <string>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/OSCSenderBase.h"
 #include "plugins/cvtoosc/OSCSender.h"
 #include "plugins/cvtoosc/ObryProgramQVcov1.h"

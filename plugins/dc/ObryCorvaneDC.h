@@ -13,7 +13,7 @@
 // block. The value-text and name hooks run on the host's UI thread.
 #pragma once
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 
 namespace ObryCorvaneDC {
 

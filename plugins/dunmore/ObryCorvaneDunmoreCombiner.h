@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/ExpanderDataWords.h"
 #include "plugins/common/IIRFilter.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <numbers>
 
-#include "plugins/common/IndicatorBlock.h"
+#include "framework/IndicatorBlock.h"
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/OutputSmoothing.h"
 #include "plugins/common/ValueNames.h"

@@ -21,7 +21,7 @@
 #include <mutex>
 #include <string>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/Calibration.h"
 
 namespace ObryCorvaneFollower {

@@ -16,7 +16,7 @@
 // aligned 32-bit store).
 #pragma once
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 
 namespace ObryCorvaneFunction {
 

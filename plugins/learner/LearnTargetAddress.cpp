@@ -1,7 +1,7 @@
 #include "plugins/learner/LearnTargetAddress.h"
 
 #include "framework/InstanceRegistry.h"
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 
 LearnTargetAddressTexts BuildLearnTargetAddressTexts()
 {

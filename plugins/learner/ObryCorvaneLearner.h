@@ -20,7 +20,7 @@
 #include <string>
 
 #include "framework/InstanceRegistry.h"
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/OSCSenderBase.h"
 #include "plugins/learner/OSCSender.h"
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "plugins/common/FastSine.h"
-#include "plugins/common/IndicatorBlock.h"
+#include "framework/IndicatorBlock.h"
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/ParameterUnits.h"
 

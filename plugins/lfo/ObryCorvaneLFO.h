@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/ClockedOscillator.h"
 
 namespace ObryCorvaneLFO {

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "plugins/common/Calibration.h"
-#include "plugins/common/FactoryPreset.h"
-#include "plugins/common/IndicatorBlock.h"
+#include "framework/FactoryPreset.h"
+#include "framework/IndicatorBlock.h"
 #include "plugins/common/OutputSmoothing.h"
 #include "plugins/common/ParameterValues.h"
 #include "plugins/common/ValueNames.h"

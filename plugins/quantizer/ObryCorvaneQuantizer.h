@@ -24,7 +24,7 @@
 #include <mutex>
 #include <string>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/quantizer/ObryProgramQVqnv1.h"
 
 constexpr uint32_t kObryProperty_CalibrationTable = 64120;

@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plugins/common/ObryProgram.h"
+#include "framework/ObryProgram.h"
 
 static_assert(std::endian::native == std::endian::little);
 

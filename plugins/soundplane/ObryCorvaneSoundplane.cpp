@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "framework/InstanceRegistry.h"
-#include "plugins/common/FactoryPreset.h"
-#include "plugins/common/IndicatorBlock.h"
-#include "plugins/common/ObryProgram.h"
+#include "framework/FactoryPreset.h"
+#include "framework/IndicatorBlock.h"
+#include "framework/ObryProgram.h"
 #include "plugins/common/OutputSmoothing.h"
 #include "plugins/learner/ObryCorvaneLearner.h"
 

@@ -23,7 +23,7 @@
 #include <mutex>
 #include <string>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "framework/SoundplaneTouchTable.h"
 #include "plugins/common/Calibration.h"
 

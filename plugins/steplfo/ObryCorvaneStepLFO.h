@@ -19,7 +19,7 @@
 
 #include <cstdint>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/ClockedOscillator.h"
 
 namespace ObryCorvaneStepLFO {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "plugins/common/IndicatorBlock.h"
+#include "framework/IndicatorBlock.h"
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/OutputSmoothing.h"
 #include "plugins/common/ParameterValues.h"

@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/Envelope.h"
 
 namespace ObryCorvaneTrigger {

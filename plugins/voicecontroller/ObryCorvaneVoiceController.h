@@ -27,7 +27,7 @@
 #include <mutex>
 #include <string>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/Calibration.h"
 #include "plugins/common/Envelope.h"
 #include "plugins/common/MonoNoteStack.h"

@@ -18,7 +18,7 @@
 #include <cstdint>
 
 #include "plugins/common/Calibration.h"
-#include "plugins/common/ObryProgram.h"
+#include "framework/ObryProgram.h"
 
 class ObryProgramCorvVCv1 final : public ObryProgram {
 public:

@@ -10,7 +10,7 @@
 
 #include "plugins/common/ExpanderDataWords.h"
 #include "plugins/common/FastSine.h"
-#include "plugins/common/IndicatorBlock.h"
+#include "framework/IndicatorBlock.h"
 #include "plugins/common/OutputSmoothing.h"
 #include "plugins/voicecontroller/ObryCorvaneVoiceController.h"
 

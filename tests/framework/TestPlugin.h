@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 
 namespace corvane::test {
 

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "gui/CarbonVSTEditor.h"
-#include "gui/EditorWindow.h"
-#include "gui/Manager.h"
-#include "gui/ManagerWin32Bridge.h"
-#include "gui/ObryCorvaneView.h"
-#include "gui/QJmanager.h"
-#include "gui/UIElement.h"
-#include "gui/XErrorTrap.h"
+#include "gui/editor/CarbonVSTEditor.h"
+#include "gui/editor/EditorWindow.h"
+#include "gui/toolkit/Manager.h"
+#include "gui/editor/ManagerWin32Bridge.h"
+#include "gui/editor/ObryCorvaneView.h"
+#include "gui/toolkit/QJmanager.h"
+#include "gui/toolkit/UIElement.h"
+#include "gui/editor/XErrorTrap.h"
 #include "platform/Clipboard.h"
 #include "tests/framework/TestPlugin.h"
 #include "tests/gui/HostWindow.h"

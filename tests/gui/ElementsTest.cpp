@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "gui/Fonts.h"
-#include "gui/Manager.h"
-#include "gui/Textures.h"
-#include "gui/UIElement.h"
+#include "gui/toolkit/Fonts.h"
+#include "gui/toolkit/Manager.h"
+#include "gui/toolkit/Textures.h"
+#include "gui/toolkit/UIElement.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "gui/EditorWindow.h"
-#include "gui/Manager.h"
-#include "gui/ManagerWin32Bridge.h"
-#include "gui/ObryCorvaneView.h"
-#include "gui/QJmanager.h"
+#include "gui/editor/EditorWindow.h"
+#include "gui/toolkit/Manager.h"
+#include "gui/editor/ManagerWin32Bridge.h"
+#include "gui/editor/ObryCorvaneView.h"
+#include "gui/toolkit/QJmanager.h"
 #include "tests/framework/TestPlugin.h"
 #include "tests/gui/HostWindow.h"
 #include "tests/support/TestSupport.h"

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/OSCSenderBase.h"
 
 namespace corvane::test::osc {

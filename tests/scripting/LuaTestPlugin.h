@@ -12,7 +12,7 @@
 
 #include <lua.hpp>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "framework/vst/VstAbi.h"
 #include "scripting/LuaMIDIHelper.h"
 #include "tests/support/InProcessPlugin.h"

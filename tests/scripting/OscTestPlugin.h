@@ -10,7 +10,7 @@
 
 #include <ip/IpEndpointName.h>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "framework/vst/VstAbi.h"
 
 namespace corvane::test {

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "tests/support/PluginTestSupport.h"
 
 namespace corvane::test {

@@ -1,8 +1,8 @@
 #include <GL/glew.h>
 
-#include "gui/QJmanager.h"
+#include "gui/toolkit/QJmanager.h"
 
-#include "gui/GLSupport.h"
+#include "gui/toolkit/GLSupport.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 
 #include <cmath>
 #include <cstring>
 #include <lua.hpp>
 
 #include "framework/InstanceRegistry.h"
-#include "gui/ObryCorvaneView.h"
+#include "gui/editor/ObryCorvaneView.h"
 #include "platform/Debug.h"
 #include "platform/Preferences.h"
 #include "scripting/LuaMIDIFunctions.h"

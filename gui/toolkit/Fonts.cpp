@@ -1,4 +1,4 @@
-#include "gui/Fonts.h"
+#include "gui/toolkit/Fonts.h"
 
 #include <GL/glew.h>
 #include <FTGL/ftgl.h>

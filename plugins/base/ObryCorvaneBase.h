@@ -20,7 +20,7 @@
 #include "framework/MessageQueue.h"
 #include "framework/ObryAuBase.h"
 #include "framework/StateChunk.h"
-#include "plugins/common/FactoryPreset.h"
+#include "framework/FactoryPreset.h"
 #include "scripting/LuaMIDIHelper.h"
 #include "scripting/OSCHelper.h"
 

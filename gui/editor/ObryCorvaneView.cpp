@@ -1,7 +1,7 @@
-#include "gui/ObryCorvaneView.h"
+#include "gui/editor/ObryCorvaneView.h"
 
-#include "framework/ObryCorvaneBase.h"
-#include "gui/QJmanager.h"
+#include "plugins/base/ObryCorvaneBase.h"
+#include "gui/toolkit/QJmanager.h"
 
 ObryCorvaneView::ObryCorvaneView(ObryCorvaneBase* plugin) : QZ::CarbonVSTEditor(plugin), plugin(plugin)
 {

@@ -1,6 +1,6 @@
 #include <GL/glew.h>
 
-#include "gui/Manager.h"
+#include "gui/toolkit/Manager.h"
 
 #include <cmath>
 #include <cstdio>
@@ -8,11 +8,11 @@
 #include <cstring>
 
 #include "framework/InstanceRegistry.h"
-#include "framework/ObryCorvaneBase.h"
-#include "gui/Effect.h"
-#include "gui/GLSupport.h"
-#include "gui/ManagerPlatformBridge.h"
-#include "gui/UIElement.h"
+#include "plugins/base/ObryCorvaneBase.h"
+#include "gui/toolkit/Effect.h"
+#include "gui/toolkit/GLSupport.h"
+#include "gui/editor/ManagerPlatformBridge.h"
+#include "gui/toolkit/UIElement.h"
 #include "platform/Clock.h"
 #include "platform/Debug.h"
 #include "platform/Preferences.h"

@@ -1,4 +1,4 @@
-#include "plugins/common/FactoryPreset.h"
+#include "framework/FactoryPreset.h"
 
 FactoryPresetTable::FactoryPresetTable(std::initializer_list<Entry> entries)
 {

@@ -1,4 +1,4 @@
-#include "gui/EditorWindow.h"
+#include "gui/editor/EditorWindow.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "gui/XErrorTrap.h"
+#include "gui/editor/XErrorTrap.h"
 #include "platform/ClipboardX11.h"
 
 namespace QZ {

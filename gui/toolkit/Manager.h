@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "framework/vst/VstAbi.h"
-#include "gui/Geometry.h"
+#include "gui/toolkit/Geometry.h"
 #include "platform/Event.h"
 #include "platform/WorkerThread.h"
 

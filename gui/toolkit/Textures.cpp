@@ -1,4 +1,4 @@
-#include "gui/Textures.h"
+#include "gui/toolkit/Textures.h"
 
 #include <GL/glew.h>
 #include <png.h>

@@ -1,4 +1,4 @@
-#include "gui/GLSupport.h"
+#include "gui/toolkit/GLSupport.h"
 
 #include <GL/glew.h>
 

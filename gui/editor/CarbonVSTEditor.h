@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "framework/AEffEditor.h"
-#include "gui/Geometry.h"
+#include "gui/toolkit/Geometry.h"
 
 class ObryEditor : public AEffEditor {
 public:

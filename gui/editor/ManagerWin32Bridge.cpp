@@ -1,4 +1,4 @@
-#include "gui/ManagerWin32Bridge.h"
+#include "gui/editor/ManagerWin32Bridge.h"
 
 #include <GL/gl.h>
 #include <GL/glx.h>
@@ -7,8 +7,8 @@
 
 #include <mutex>
 
-#include "gui/EditorWindow.h"
-#include "gui/XErrorTrap.h"
+#include "gui/editor/EditorWindow.h"
+#include "gui/editor/XErrorTrap.h"
 #include "platform/Debug.h"
 
 using corvane::DebugPrintf;

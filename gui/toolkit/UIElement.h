@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "gui/Geometry.h"
-#include "gui/Manager.h"
+#include "gui/toolkit/Geometry.h"
+#include "gui/toolkit/Manager.h"
 
 namespace QZ {
 

@@ -1,4 +1,4 @@
-#include "gui/XErrorTrap.h"
+#include "gui/editor/XErrorTrap.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xproto.h>

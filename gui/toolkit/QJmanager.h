@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "gui/Manager.h"
+#include "gui/toolkit/Manager.h"
 
 class QJmanager : public QZ::Manager {
 public:

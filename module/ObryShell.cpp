@@ -1,4 +1,4 @@
-#include "framework/ObryShell.h"
+#include "module/ObryShell.h"
 
 #include <cstring>
 

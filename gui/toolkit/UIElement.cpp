@@ -1,4 +1,4 @@
-#include "gui/UIElement.h"
+#include "gui/toolkit/UIElement.h"
 
 #include <GL/glew.h>
 
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <mutex>
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "framework/ParameterInfo.h"
 
 namespace QZ {

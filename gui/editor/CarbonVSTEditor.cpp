@@ -1,16 +1,16 @@
-#include "gui/CarbonVSTEditor.h"
+#include "gui/editor/CarbonVSTEditor.h"
 
-#include "framework/ObryCorvaneBase.h"
+#include "plugins/base/ObryCorvaneBase.h"
 #include "platform/Clipboard.h"
 
 #include <cstdint>
 #include <string>
 
 #include "framework/AudioEffectX.h"
-#include "gui/EditorWindow.h"
-#include "gui/Manager.h"
-#include "gui/ManagerWin32Bridge.h"
-#include "gui/UIElement.h"
+#include "gui/editor/EditorWindow.h"
+#include "gui/toolkit/Manager.h"
+#include "gui/editor/ManagerWin32Bridge.h"
+#include "gui/toolkit/UIElement.h"
 #include "platform/Debug.h"
 
 using corvane::DebugPrintf;

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "gui/CarbonVSTEditor.h"
+#include "gui/editor/CarbonVSTEditor.h"
 
 class ObryCorvaneBase;
 

@@ -1,9 +1,9 @@
 // The factory: maps the host's current id to a plug-in class.
 #include <new>
 
-#include "framework/ObryCorvaneBase.h"
-#include "framework/ObryShell.h"
-#include "plugins/PluginClasses.h"
+#include "plugins/base/ObryCorvaneBase.h"
+#include "module/ObryShell.h"
+#include "module/PluginClasses.h"
 
 namespace {
 

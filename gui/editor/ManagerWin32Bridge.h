@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/ManagerPlatformBridge.h"
+#include "gui/editor/ManagerPlatformBridge.h"
 
 struct _XDisplay;
 struct _XGC;
