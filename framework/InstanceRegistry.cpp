@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "framework/MessageQueue.h"
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryProperties.h"
 #include "framework/StateChunk.h"
 #include "platform/Debug.h"
 
@@ -22,7 +22,7 @@ constexpr size_t kMmapRecordSize = 36;
 constexpr size_t kMmapRecordSizeV1 = 32;
 
 struct Entry {
-    ObryCorvaneBase* instance;
+    ObryAuBase* instance;
     std::string shortName;
     bool hasShortName = false;
     uint32_t perType = 0;
@@ -31,7 +31,7 @@ struct Entry {
 };
 
 struct Source {
-    ObryCorvaneBase* instance;
+    ObryAuBase* instance;
     uint32_t channel;
     uint32_t kind; // 0 control change, 1 note
     uint32_t number;
@@ -41,7 +41,7 @@ struct Source {
 };
 
 struct Target {
-    ObryCorvaneBase* instance;
+    ObryAuBase* instance;
     int32_t index;
     bool operator<(const Target& o) const { return std::tie(instance, index) < std::tie(o.instance, o.index); }
 };
@@ -119,7 +119,7 @@ void UpdateCountsLocked()
     gPendingCount.store(static_cast<int32_t>(D().pending.size()), std::memory_order_release);
 }
 
-Entry* FindEntryLocked(ObryCorvaneBase* instance)
+Entry* FindEntryLocked(ObryAuBase* instance)
 {
     for (Entry& e : D().entries)
         if (e.instance == instance)
@@ -127,7 +127,7 @@ Entry* FindEntryLocked(ObryCorvaneBase* instance)
     return nullptr;
 }
 
-Entry* FindUsableLocked(ObryCorvaneBase* instance)
+Entry* FindUsableLocked(ObryAuBase* instance)
 {
     Entry* e = FindEntryLocked(instance);
     return e && e->usable ? e : nullptr;
@@ -157,7 +157,7 @@ uint32_t ProcessWideLocked(Entry& e)
 void FetchShortNameLocked(Entry& e)
 {
     if (!e.hasShortName && e.usable) {
-        e.shortName = e.instance->GetShortName();
+        e.shortName = ObryPropertyText(e.instance, kObryProperty_ShortName);
         e.hasShortName = true;
     }
 }
@@ -277,7 +277,7 @@ void ApplyControlChangeLocked(const Source& source, int value)
     }
 }
 
-void RemoveMappingsOfLocked(ObryCorvaneBase* instance)
+void RemoveMappingsOfLocked(ObryAuBase* instance)
 {
     for (auto it = D().byTarget.begin(); it != D().byTarget.end();) {
         if (it->first.instance == instance || it->second.source.instance == instance)
@@ -307,7 +307,7 @@ std::recursive_mutex& Mutex()
     return D().lock;
 }
 
-void Register(ObryCorvaneBase* instance)
+void Register(ObryAuBase* instance)
 {
     Lock lock(Mutex());
     Entry e;
@@ -316,7 +316,7 @@ void Register(ObryCorvaneBase* instance)
     D().entries.push_back(std::move(e));
 }
 
-void Unregister(ObryCorvaneBase* instance)
+void Unregister(ObryAuBase* instance)
 {
     Lock lock(Mutex());
     uint32_t number = 0;
@@ -332,7 +332,7 @@ void Unregister(ObryCorvaneBase* instance)
         gLearnTarget.store(0);
 }
 
-void MarkUsable(ObryCorvaneBase* instance)
+void MarkUsable(ObryAuBase* instance)
 {
     Lock lock(Mutex());
     if (Entry* e = FindEntryLocked(instance))
@@ -342,28 +342,28 @@ void MarkUsable(ObryCorvaneBase* instance)
         ResolvePendingLocked();
 }
 
-void MarkUnusable(ObryCorvaneBase* instance)
+void MarkUnusable(ObryAuBase* instance)
 {
     Lock lock(Mutex());
     if (Entry* e = FindEntryLocked(instance))
         e->usable = false;
 }
 
-uint32_t InstanceNumber(ObryCorvaneBase* instance)
+uint32_t InstanceNumber(ObryAuBase* instance)
 {
     Lock lock(Mutex());
     Entry* e = FindEntryLocked(instance);
     return e ? PerTypeLocked(*e) : 0;
 }
 
-uint32_t GlobalNumber(ObryCorvaneBase* instance)
+uint32_t GlobalNumber(ObryAuBase* instance)
 {
     Lock lock(Mutex());
     Entry* e = FindEntryLocked(instance);
     return e ? ProcessWideLocked(*e) : 0;
 }
 
-void SetInstanceNumbers(ObryCorvaneBase* instance, uint32_t perType, uint32_t processWide)
+void SetInstanceNumbers(ObryAuBase* instance, uint32_t perType, uint32_t processWide)
 {
     Lock lock(Mutex());
     Entry* entry = FindEntryLocked(instance);
@@ -389,7 +389,7 @@ void SetInstanceNumbers(ObryCorvaneBase* instance, uint32_t perType, uint32_t pr
         ResolvePendingLocked();
 }
 
-ObryCorvaneBase* LockAndFind(ObryCorvaneBase* instance, Lock& lock)
+ObryAuBase* LockAndFind(ObryAuBase* instance, Lock& lock)
 {
     Lock held(Mutex());
     if (!FindUsableLocked(instance))
@@ -431,7 +431,7 @@ void RemoveListener(IObryParameterNotificationReceiver* listener)
     gListenerCount.store(static_cast<int32_t>(D().listeners.size()));
 }
 
-void NotifyListeners(ObryCorvaneBase* instance, int32_t index, float value)
+void NotifyListeners(ObryAuBase* instance, int32_t index, float value)
 {
     // Parameter changes come from the audio thread too: with no listener
     // (no Learner in the process) there is nothing to lock for.
@@ -448,7 +448,7 @@ void SetParameterOfId(int32_t id, int32_t index, float value)
     Lock lock(Mutex());
     for (size_t i = 0; i < D().entries.size(); ++i) {
         Entry& e = D().entries[i];
-        if (!e.usable || e.instance->PortOffset() != id)
+        if (!e.usable || ObryPortOffset(e.instance) != id)
             continue;
         if (index >= 0 && index < e.instance->getNumParams())
             e.instance->SetParameterValue(index, value, true);
@@ -459,29 +459,29 @@ float GetParameterOfId(int32_t id, int32_t index)
 {
     Lock lock(Mutex());
     for (Entry& e : D().entries)
-        if (e.usable && e.instance->PortOffset() == id)
+        if (e.usable && ObryPortOffset(e.instance) == id)
             return e.instance->GetParameterReal(index);
     return 0.0f;
 }
 
 void SetIndicatorOfId(int32_t id, int32_t flag, int32_t on)
 {
-    if (flag < 0 || flag >= ObryCorvaneBase::kIndicatorFlagCount)
+    if (flag < 0 || flag >= kObryIndicatorFlagCount)
         return;
     Lock lock(Mutex());
     for (Entry& e : D().entries)
-        if (e.usable && e.instance->PortOffset() == id)
-            e.instance->GetIndicatorBlock()[ObryCorvaneBase::kIndicatorFlagOffset + flag] = on ? 1 : 0;
+        if (e.usable && ObryPortOffset(e.instance) == id)
+            e.instance->GetIndicatorBlock()[kObryIndicatorFlagOffset + flag] = on ? 1 : 0;
 }
 
 int32_t GetIndicatorOfId(int32_t id, int32_t flag)
 {
-    if (flag < 0 || flag >= ObryCorvaneBase::kIndicatorFlagCount)
+    if (flag < 0 || flag >= kObryIndicatorFlagCount)
         return 0;
     Lock lock(Mutex());
     for (Entry& e : D().entries)
-        if (e.usable && e.instance->PortOffset() == id)
-            return e.instance->GetIndicatorBlock()[ObryCorvaneBase::kIndicatorFlagOffset + flag];
+        if (e.usable && ObryPortOffset(e.instance) == id)
+            return e.instance->GetIndicatorBlock()[kObryIndicatorFlagOffset + flag];
     return 0;
 }
 
@@ -507,7 +507,7 @@ void SetParameterByAddress(const ObryParameterAddress& address, float value)
         }
         int64_t index = address.parameterIndex;
         if (address.parameterName) {
-            const std::vector<std::string>& names = e.instance->GetOSCParameterNames();
+            const std::vector<std::string>& names = ObryOSCParameterNames(e.instance);
             auto found = std::find(names.begin(), names.end(), address.parameterName);
             index = found == names.end() ? -1 : found - names.begin();
         }
@@ -530,7 +530,7 @@ bool IsLearnArmed()
     return gLearnArmed.load();
 }
 
-void SetLearnTarget(ObryCorvaneBase* instance, int32_t parameterIndex)
+void SetLearnTarget(ObryAuBase* instance, int32_t parameterIndex)
 {
     Lock lock(Mutex());
     Entry* e = instance ? FindEntryLocked(instance) : nullptr;
@@ -551,7 +551,7 @@ bool GetLearnTarget(uint32_t* instanceNumber, int32_t* parameterIndex)
     return true;
 }
 
-ObryCorvaneBase* LockAndFindLearnTarget(int32_t* parameterIndex, Lock& lock)
+ObryAuBase* LockAndFindLearnTarget(int32_t* parameterIndex, Lock& lock)
 {
     uint32_t number;
     int32_t index;
@@ -567,7 +567,7 @@ ObryCorvaneBase* LockAndFindLearnTarget(int32_t* parameterIndex, Lock& lock)
 }
 
 // audio thread of the receiving instance
-void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryCorvaneBase* instance)
+void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryAuBase* instance)
 {
     if (!item || item->type != QZ::MessageQueueItem::kShortMIDI || item->data[0] != 0xB0)
         return;
@@ -610,7 +610,7 @@ void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryCorvaneBase* instan
     ApplyControlChangeLocked(source, item->data[3]);
 }
 
-std::string DescribeMapping(ObryCorvaneBase* target, int32_t parameterIndex)
+std::string DescribeMapping(ObryAuBase* target, int32_t parameterIndex)
 {
     Lock lock(Mutex());
     if (!D().pending.empty())
@@ -624,7 +624,7 @@ std::string DescribeMapping(ObryCorvaneBase* target, int32_t parameterIndex)
     const char* name = "";
     uint32_t perType = 0, processWide = 0;
     if (Entry* e = FindUsableLocked(m.source.instance)) {
-        name = e->instance->GetPluginName();
+        name = ObryPropertyText(e->instance, kObryProperty_PluginName);
         perType = PerTypeLocked(*e);
         processWide = ProcessWideLocked(*e);
     }
@@ -634,7 +634,7 @@ std::string DescribeMapping(ObryCorvaneBase* target, int32_t parameterIndex)
     return text;
 }
 
-void RemoveMapping(ObryCorvaneBase* target, int32_t parameterIndex)
+void RemoveMapping(ObryAuBase* target, int32_t parameterIndex)
 {
     Lock lock(Mutex());
     const Target key{target, parameterIndex};

@@ -16,7 +16,7 @@
 #include <mutex>
 #include <string>
 
-class ObryCorvaneBase;
+class ObryAuBase;
 class StateChunk;
 
 namespace QZ {
@@ -27,7 +27,7 @@ class IObryParameterNotificationReceiver {
 public:
     virtual ~IObryParameterNotificationReceiver() = default;
     // Called with the registry lock held.
-    virtual void ParameterChanged(ObryCorvaneBase* instance, int32_t index, float value) = 0;
+    virtual void ParameterChanged(ObryAuBase* instance, int32_t index, float value) = 0;
 };
 
 // A parsed "/obry/" parameter address.
@@ -53,26 +53,26 @@ namespace InstanceRegistry {
 using Lock = std::unique_lock<std::recursive_mutex>;
 std::recursive_mutex& Mutex();
 
-void Register(ObryCorvaneBase* instance);
-void Unregister(ObryCorvaneBase* instance);
-void MarkUsable(ObryCorvaneBase* instance);
-void MarkUnusable(ObryCorvaneBase* instance);
+void Register(ObryAuBase* instance);
+void Unregister(ObryAuBase* instance);
+void MarkUsable(ObryAuBase* instance);
+void MarkUnusable(ObryAuBase* instance);
 
 // Per-type number of a registered instance (given on first need), or 0.
-uint32_t InstanceNumber(ObryCorvaneBase* instance);
+uint32_t InstanceNumber(ObryAuBase* instance);
 // Process-wide number (given on first need), or 0 when not registered.
-uint32_t GlobalNumber(ObryCorvaneBase* instance);
-void SetInstanceNumbers(ObryCorvaneBase* instance, uint32_t perType, uint32_t processWide);
+uint32_t GlobalNumber(ObryAuBase* instance);
+void SetInstanceNumbers(ObryAuBase* instance, uint32_t perType, uint32_t processWide);
 // Returns with the lock held when the instance is registered and usable
 // (the caller unlocks `lock`); otherwise null and not locked.
-ObryCorvaneBase* LockAndFind(ObryCorvaneBase* instance, Lock& lock);
+ObryAuBase* LockAndFind(ObryAuBase* instance, Lock& lock);
 bool AnyLearnerPresent();
 // Number of registered instances, usable or not.
 size_t Count();
 
 void AddListener(IObryParameterNotificationReceiver* listener);
 void RemoveListener(IObryParameterNotificationReceiver* listener);
-void NotifyListeners(ObryCorvaneBase* instance, int32_t index, float value);
+void NotifyListeners(ObryAuBase* instance, int32_t index, float value);
 
 // Lookups by instance id (the truncated "OSC Port Offset" value).
 void SetParameterOfId(int32_t id, int32_t index, float value);
@@ -85,18 +85,18 @@ void SetParameterByAddress(const ObryParameterAddress& address, float value);
 // Learning.
 void SetLearnArmed(bool armed);
 bool IsLearnArmed();
-void SetLearnTarget(ObryCorvaneBase* instance, int32_t parameterIndex);
+void SetLearnTarget(ObryAuBase* instance, int32_t parameterIndex);
 // The process-wide number and parameter of the learn target; false when none.
 bool GetLearnTarget(uint32_t* instanceNumber, int32_t* parameterIndex);
 // The learn target's instance, returned with the lock held (the caller
 // unlocks `lock`) when it is registered and usable; otherwise null and not
 // locked.
-ObryCorvaneBase* LockAndFindLearnTarget(int32_t* parameterIndex, Lock& lock);
+ObryAuBase* LockAndFindLearnTarget(int32_t* parameterIndex, Lock& lock);
 
 // Audio thread of the receiving instance, for every delivered message.
-void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryCorvaneBase* instance);
-std::string DescribeMapping(ObryCorvaneBase* target, int32_t parameterIndex);
-void RemoveMapping(ObryCorvaneBase* target, int32_t parameterIndex);
+void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryAuBase* instance);
+std::string DescribeMapping(ObryAuBase* target, int32_t parameterIndex);
+void RemoveMapping(ObryAuBase* target, int32_t parameterIndex);
 size_t MappingCount();
 void SaveMappings(StateChunk& chunk);
 void LoadMappings(const StateChunk& parsed);

@@ -3,7 +3,7 @@
 // exports (see exports.map).
 #include <exception>
 
-#include "plugins/base/ObryCorvaneBase.h"
+#include "module/PluginFactory.h"
 #include "platform/Debug.h"
 
 extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMasterCallback audioMaster)

@@ -1,9 +1,11 @@
 // The factory: maps the host's current id to a plug-in class.
 #include <new>
 
-#include "plugins/base/ObryCorvaneBase.h"
+#include "module/PluginFactory.h"
+
 #include "module/ObryShell.h"
 #include "module/PluginClasses.h"
+#include "plugins/base/ObryCorvaneBase.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <strings.h>
 
 #include "framework/InstanceRegistry.h"
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryProperties.h"
 #include "platform/Debug.h"
 #include "platform/Resources.h"
 #include "platform/UserFolders.h"
@@ -48,7 +48,7 @@ int Panic(lua_State* state)
 
 } // namespace
 
-LuaMIDIHelper::LuaMIDIHelper(ObryCorvaneBase* owner, MessageQueue* midiQueue, OSCHelper* oscHelper)
+LuaMIDIHelper::LuaMIDIHelper(ObryAuBase* owner, MessageQueue* midiQueue, OSCHelper* oscHelper)
     : owner(owner),
       midiQueue(midiQueue),
       oscHelper(oscHelper),

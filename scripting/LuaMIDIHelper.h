@@ -51,7 +51,7 @@
 
 struct lua_State;
 struct lua_Debug;
-class ObryCorvaneBase;
+class ObryAuBase;
 
 namespace QZ {
 
@@ -88,7 +88,7 @@ public:
     // Keeps only the addresses of the owner, the queue and the OSC helper
     // (which may be null): the owner builds them after this helper. The owner
     // may be null too (no user scripts, no parameters set).
-    LuaMIDIHelper(ObryCorvaneBase* owner, MessageQueue* midiQueue, OSCHelper* oscHelper);
+    LuaMIDIHelper(ObryAuBase* owner, MessageQueue* midiQueue, OSCHelper* oscHelper);
     virtual ~LuaMIDIHelper();
     LuaMIDIHelper(const LuaMIDIHelper&) = delete;
     LuaMIDIHelper& operator=(const LuaMIDIHelper&) = delete;
@@ -106,6 +106,9 @@ public:
     // Indicator flags 0-7 of the owner's editor.
     virtual void setGUIBoolValue(int index, bool value) = 0;
     virtual bool getGUIBoolValue(int index) = 0;
+    // A scale from the Lua "addScale" (Lua lock held); the plug-in's helper
+    // hands it to the plug-in. May allocate and throw.
+    virtual void AddScale(const char*, uint16_t) {}
     // Adds the subclass's own Lua globals; runs once while the state is made,
     // with the Lua lock held (LuaState() is valid).
     virtual void RegisterFunctions() {}
@@ -157,7 +160,7 @@ public:
     // std::bad_alloc when memory runs out.
     void AddRegistration(Kind kind, int number, int reference);
 
-    ObryCorvaneBase* Owner() const { return owner; }
+    ObryAuBase* Owner() const { return owner; }
     OSCHelper* GetOSCHelper() const { return oscHelper; }
 
     // A script's timer: the registry reference of its function and the
@@ -193,7 +196,7 @@ public:
     size_t TimerCount();
 
 protected:
-    ObryCorvaneBase* owner;
+    ObryAuBase* owner;
     MessageQueue* midiQueue;
     OSCHelper* oscHelper;
     int32_t parameterCount = 0;

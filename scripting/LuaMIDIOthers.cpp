@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "framework/InstanceRegistry.h"
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryProperties.h"
 #include "scripting/LuaMIDIFunctions.h"
 #include "scripting/LuaMIDIHelper.h"
 

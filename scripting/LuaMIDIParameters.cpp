@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryProperties.h"
 #include "scripting/LuaMIDIFunctions.h"
 #include "scripting/LuaMIDIHelper.h"
 

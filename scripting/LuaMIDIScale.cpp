@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryProperties.h"
 #include "scripting/LuaMIDIFunctions.h"
 #include "scripting/LuaMIDIHelper.h"
 
@@ -15,10 +15,10 @@ namespace {
 
 // The plug-in keeps the scale (and may allocate); an exception must not
 // unwind through Lua's frames, so it is caught here and raised afterwards.
-bool HandToOwner(ObryCorvaneBase* owner, const char* name, uint16_t mask) noexcept
+bool HandToOwner(LuaMIDIHelper* helper, const char* name, uint16_t mask) noexcept
 {
     try {
-        owner->AddScale(name, mask);
+        helper->AddScale(name, mask);
         return true;
     } catch (...) {
         return false;
@@ -45,7 +45,7 @@ int LuaAddScale(lua_State* state)
         }
         lua_pop(state, 1);
     }
-    if (helper->Owner() && !HandToOwner(helper->Owner(), name, mask))
+    if (!HandToOwner(helper, name, mask))
         return luaL_error(state, "not enough memory");
     return 0;
 }

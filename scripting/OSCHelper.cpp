@@ -19,7 +19,7 @@
 #include <osc/OscOutboundPacketStream.h>
 #include <osc/OscPrintReceivedElements.h>
 
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryProperties.h"
 #include "framework/SoundplaneTouchTable.h"
 #include "scripting/LuaMIDIHelper.h"
 #include "scripting/OSCPacket.h"
@@ -135,7 +135,7 @@ void CheckId(int32_t id, int64_t count, const char* outOfRange)
 
 } // namespace
 
-OSCHelper::OSCHelper(ObryCorvaneBase* owner, LuaMIDIHelper* luaHelper) : owner(owner), luaHelper(luaHelper)
+OSCHelper::OSCHelper(ObryAuBase* owner, LuaMIDIHelper* luaHelper) : owner(owner), luaHelper(luaHelper)
 {
     wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }

@@ -29,7 +29,7 @@
 #include "platform/Event.h"
 #include "platform/WorkerThread.h"
 
-class ObryCorvaneBase;
+class ObryAuBase;
 class IpEndpointName;
 
 namespace QZ {
@@ -93,7 +93,7 @@ public:
 
     // Keeps both pointers only: the owner builds the Lua helper before this
     // helper and both live as long as the owner.
-    OSCHelper(ObryCorvaneBase* owner, LuaMIDIHelper* luaHelper);
+    OSCHelper(ObryAuBase* owner, LuaMIDIHelper* luaHelper);
     ~OSCHelper() override;
     OSCHelper(const OSCHelper&) = delete;
     OSCHelper& operator=(const OSCHelper&) = delete;
@@ -194,7 +194,7 @@ private:
     // Notify thread.
     void NotifyMain(corvane::platform::Event& quit);
 
-    ObryCorvaneBase* owner;
+    ObryAuBase* owner;
     LuaMIDIHelper* luaHelper;
     std::string pluginName;
     int64_t parameterCount = 0;

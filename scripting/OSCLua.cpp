@@ -19,7 +19,7 @@
 
 #include <osc/OscException.h>
 
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryProperties.h"
 #include "platform/Debug.h"
 #include "scripting/LuaMIDIHelper.h"
 #include "scripting/OSCPacket.h"

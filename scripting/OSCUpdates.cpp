@@ -8,7 +8,7 @@
 
 #include <osc/OscException.h>
 
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryProperties.h"
 #include "scripting/OSCPacket.h"
 #include "scripting/OSCSocket.h"
 

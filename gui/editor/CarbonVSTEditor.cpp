@@ -1,6 +1,6 @@
 #include "gui/editor/CarbonVSTEditor.h"
 
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryProperties.h"
 #include "platform/Clipboard.h"
 
 #include <cstdint>
@@ -87,7 +87,7 @@ bool CarbonVSTEditor::open(void* parentWindow)
     }
     // Plug-ins that copy text (the Learner) find the window's clipboard by
     // their own address while the window is open.
-    if (auto* plugin = dynamic_cast<ObryCorvaneBase*>(effect))
+    if (auto* plugin = dynamic_cast<ObryAuBase*>(effect))
         corvane::platform::RegisterClipboard(plugin, window->TextClipboard());
     systemWindow = parentWindow;
     return true;
@@ -110,7 +110,7 @@ void CarbonVSTEditor::close()
     // The manager first: its render thread draws into the window.
     DestroyManager();
     if (window)
-        if (auto* plugin = dynamic_cast<ObryCorvaneBase*>(effect))
+        if (auto* plugin = dynamic_cast<ObryAuBase*>(effect))
             corvane::platform::UnregisterClipboard(plugin);
     window.reset();
     buttonHeld = false;

@@ -1,9 +1,9 @@
 #include "gui/editor/ObryCorvaneView.h"
 
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryProperties.h"
 #include "gui/toolkit/QJmanager.h"
 
-ObryCorvaneView::ObryCorvaneView(ObryCorvaneBase* plugin) : QZ::CarbonVSTEditor(plugin), plugin(plugin)
+ObryCorvaneView::ObryCorvaneView(ObryAuBase* plugin) : QZ::CarbonVSTEditor(plugin), plugin(plugin)
 {
     SetRectSize(kDefaultWindowWidth, kDefaultWindowHeight);
 }

@@ -11,7 +11,7 @@
 
 #include "gui/editor/CarbonVSTEditor.h"
 
-class ObryCorvaneBase;
+class ObryAuBase;
 
 class ObryCorvaneView : public QZ::CarbonVSTEditor {
 public:
@@ -19,7 +19,7 @@ public:
     static constexpr int kDefaultWindowWidth = 510;
     static constexpr int kDefaultWindowHeight = 220;
 
-    explicit ObryCorvaneView(ObryCorvaneBase* plugin);
+    explicit ObryCorvaneView(ObryAuBase* plugin);
     ~ObryCorvaneView() override;
 
     // Asks the editor script for the window size and keeps it for getRect.
@@ -27,7 +27,7 @@ public:
 
     bool CreateManager(void* parentWindow) override;
 
-    ObryCorvaneBase* Plugin() const { return plugin; }
+    ObryAuBase* Plugin() const { return plugin; }
 
 protected:
     // The window size the plug-in's editor script asks for. Until the
@@ -38,5 +38,5 @@ protected:
     // keeps the size getRect reported and shows the empty panel.
     virtual void SetUpGUI(QZ::Manager& manager);
 
-    ObryCorvaneBase* plugin;
+    ObryAuBase* plugin;
 };

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "framework/InstanceRegistry.h"
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryProperties.h"
 #include "gui/toolkit/Effect.h"
 #include "gui/toolkit/GLSupport.h"
 #include "gui/editor/ManagerPlatformBridge.h"
@@ -71,7 +71,7 @@ bool Manager::ForceOffscreenPanel()
     return value && value[0] == '1';
 }
 
-Manager::Manager(ObryCorvaneBase* plugin) : managerNumber(gManagerCount.fetch_add(1)), plugin(plugin)
+Manager::Manager(ObryAuBase* plugin) : managerNumber(gManagerCount.fetch_add(1)), plugin(plugin)
 {
     gEyeCandy.store(corvane::ReadPrefInt("Enable eye candy", 1) != 0, std::memory_order_relaxed);
     gConstantRedraw.store(corvane::ReadPrefInt("Enable constant redraw", 1) != 0, std::memory_order_relaxed);

@@ -29,7 +29,7 @@
 #include "platform/Event.h"
 #include "platform/WorkerThread.h"
 
-class ObryCorvaneBase;
+class ObryAuBase;
 
 namespace QZ {
 
@@ -45,7 +45,7 @@ struct ParameterLabelRecord {
     float minimum = 0;
     float maximum = 0;
     float defaultValue = 0;
-    ObryCorvaneBase* plugin = nullptr;
+    ObryAuBase* plugin = nullptr;
 };
 
 class Manager {
@@ -84,7 +84,7 @@ public:
 
     // UI thread. Reads the editor preferences and the plug-in's parameter
     // table.
-    explicit Manager(ObryCorvaneBase* plugin);
+    explicit Manager(ObryAuBase* plugin);
     // UI thread. Stops the render task (see DestroyRenderTask: an owner that
     // must survive a render thread that does not stop calls it first).
     virtual ~Manager();
@@ -176,7 +176,7 @@ public:
     int32_t HoveredParameter() const { return hoveredParameter.load(std::memory_order_relaxed); }
     void SetHoveredParameter(int32_t index) { hoveredParameter.store(index, std::memory_order_relaxed); }
 
-    ObryCorvaneBase* Plugin() const { return plugin; }
+    ObryAuBase* Plugin() const { return plugin; }
     uint8_t* IndicatorBlock() const { return indicatorBlock; }
     uint32_t ManagerNumber() const { return managerNumber; }
     const std::vector<ParameterLabelRecord>& ParameterLabels() const { return parameterLabels; }
@@ -276,7 +276,7 @@ protected:
     corvane::platform::WorkerThread renderThread{"QZ render"};
     std::array<corvane::platform::Event, kRenderEventCount> events; // [0] unused: the thread's own quit event
     std::unique_ptr<RenderingShutdowner> shutdowner;
-    ObryCorvaneBase* plugin;
+    ObryAuBase* plugin;
     uint8_t* indicatorBlock = nullptr;
 
     std::atomic<uint64_t> framesDrawn{0};

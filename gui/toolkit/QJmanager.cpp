@@ -23,7 +23,7 @@ const char* kFragmentShader = "uniform sampler2D tex;\n"
 
 } // namespace
 
-QJmanager::QJmanager(ObryCorvaneBase* plugin) : QZ::Manager(plugin) {}
+QJmanager::QJmanager(ObryAuBase* plugin) : QZ::Manager(plugin) {}
 
 QJmanager::~QJmanager()
 {

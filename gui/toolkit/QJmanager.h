@@ -11,7 +11,7 @@
 
 class QJmanager : public QZ::Manager {
 public:
-    explicit QJmanager(ObryCorvaneBase* plugin);
+    explicit QJmanager(ObryAuBase* plugin);
     ~QJmanager() override;
 
     // render thread

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <mutex>
 
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryProperties.h"
 #include "framework/ParameterInfo.h"
 
 namespace QZ {

@@ -515,22 +515,22 @@ int32_t ObryCorvaneBase::setChunk(void* data, int32_t byteSize, bool)
 // The plug-in's helper hands the four message kinds to the plug-in's hooks.
 void ObryCorvaneBase::CorvLuaMIDIHelper::NoteOn(int channel, int note, int velocity)
 {
-    owner->NoteOn(channel, note, velocity);
+    plugin->NoteOn(channel, note, velocity);
 }
 
 void ObryCorvaneBase::CorvLuaMIDIHelper::NoteOff(int channel, int note, int velocity)
 {
-    owner->NoteOff(channel, note, velocity);
+    plugin->NoteOff(channel, note, velocity);
 }
 
 void ObryCorvaneBase::CorvLuaMIDIHelper::ControlChange(int channel, int controller, int value)
 {
-    owner->ControlChange(channel, controller, value);
+    plugin->ControlChange(channel, controller, value);
 }
 
 void ObryCorvaneBase::CorvLuaMIDIHelper::PitchWheel(int channel, int lsb, int msb)
 {
-    owner->PitchWheel(channel, lsb, msb);
+    plugin->PitchWheel(channel, lsb, msb);
 }
 
 void ObryCorvaneBase::CorvLuaMIDIHelper::setGUIBoolValue(int index, bool value)
@@ -542,6 +542,11 @@ void ObryCorvaneBase::CorvLuaMIDIHelper::setGUIBoolValue(int index, bool value)
 bool ObryCorvaneBase::CorvLuaMIDIHelper::getGUIBoolValue(int index)
 {
     return index >= 0 && index < kIndicatorFlagCount && owner->GetIndicatorBlock()[kIndicatorFlagOffset + index] != 0;
+}
+
+void ObryCorvaneBase::CorvLuaMIDIHelper::AddScale(const char* name, uint16_t mask)
+{
+    plugin->AddScale(name, mask);
 }
 
 // Runs while the Lua state is made, with the Lua lock held.

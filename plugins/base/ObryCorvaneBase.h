@@ -19,28 +19,11 @@
 
 #include "framework/MessageQueue.h"
 #include "framework/ObryAuBase.h"
+#include "framework/ObryProperties.h"
 #include "framework/StateChunk.h"
 #include "framework/FactoryPreset.h"
 #include "scripting/LuaMIDIHelper.h"
 #include "scripting/OSCHelper.h"
-
-enum ObryProperty : uint32_t {
-    kObryProperty_IndicatorBlock = 64001,
-    kObryProperty_ProductName = 64002,
-    kObryProperty_PluginName = 64003,
-    kObryProperty_ShortName = 64004,
-    kObryProperty_OSCParameterNames = 64005,
-    kObryProperty_OSCHelper = 64006,
-    kObryProperty_ParameterCount = 64007,
-    kObryProperty_ReapplyPortOffset = 64008,
-    kObryProperty_PortOffset = 64009,
-    kObryProperty_ParameterTable = 64010,
-    kObryProperty_GUIScriptName = 64011,
-    kObryProperty_IsLearner = 64013,
-    // Shared by the plug-ins that keep notes sounding (expander controllers,
-    // Voice Controller): an action run on the audio thread through queue B.
-    kObryProperty_AllSoundOff = 64094,
-};
 
 constexpr int32_t kObryVersion = 0x00020100;
 
@@ -49,7 +32,7 @@ public:
     class CorvLuaMIDIHelper : public QZ::LuaMIDIHelper {
     public:
         CorvLuaMIDIHelper(ObryCorvaneBase* owner, QZ::MessageQueue* midiQueue, QZ::OSCHelper* oscHelper)
-            : LuaMIDIHelper(owner, midiQueue, oscHelper)
+            : LuaMIDIHelper(owner, midiQueue, oscHelper), plugin(owner)
         {
         }
         void NoteOn(int channel, int note, int velocity) override;
@@ -58,12 +41,16 @@ public:
         void PitchWheel(int channel, int lsb, int msb) override;
         void setGUIBoolValue(int index, bool value) override;
         bool getGUIBoolValue(int index) override;
+        void AddScale(const char* name, uint16_t mask) override;
         void RegisterFunctions() override;
+
+    private:
+        ObryCorvaneBase* plugin;
     };
 
-    static constexpr int kIndicatorBlockSize = 144;
-    static constexpr int kIndicatorFlagOffset = 136;
-    static constexpr int kIndicatorFlagCount = 8;
+    static constexpr int kIndicatorBlockSize = kObryIndicatorBlockSize;
+    static constexpr int kIndicatorFlagOffset = kObryIndicatorFlagOffset;
+    static constexpr int kIndicatorFlagCount = kObryIndicatorFlagCount;
     static constexpr int kMaxChannels = 64;
 
     ObryCorvaneBase(audioMasterCallback audioMaster, int32_t numInputs, int32_t numOutputs, bool instrument,
@@ -157,7 +144,3 @@ private:
     std::vector<std::string> oscParameterNames;
     std::string displayName; // "QV " and the name after the product name
 };
-
-// The factory: a new plug-in for the host's current id (0: the shell), or
-// null for an unknown id.
-AudioEffect* createEffectInstance(audioMasterCallback audioMaster);

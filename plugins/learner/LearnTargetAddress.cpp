@@ -11,7 +11,7 @@ LearnTargetAddressTexts BuildLearnTargetAddressTexts()
 
     InstanceRegistry::Lock lock;
     int32_t index = -1;
-    ObryCorvaneBase* target = InstanceRegistry::LockAndFindLearnTarget(&index, lock);
+    ObryAuBase* target = InstanceRegistry::LockAndFindLearnTarget(&index, lock);
     if (!target)
         return texts;
     texts.hasTarget = true;
@@ -19,8 +19,8 @@ LearnTargetAddressTexts BuildLearnTargetAddressTexts()
     const std::string perType = std::to_string(InstanceRegistry::InstanceNumber(target));
     const std::string processWide = std::to_string(InstanceRegistry::GlobalNumber(target));
 
-    texts.nameLine = std::string(target->GetPluginName()) + " " + perType + " (" + processWide + ")";
-    texts.byName += std::string(target->GetShortName()) + "/" + perType + "/";
+    texts.nameLine = std::string(ObryPropertyText(target, kObryProperty_PluginName)) + " " + perType + " (" + processWide + ")";
+    texts.byName += std::string(ObryPropertyText(target, kObryProperty_ShortName)) + "/" + perType + "/";
     texts.byIndex = texts.byName;
     texts.byNumber += processWide + "/";
 

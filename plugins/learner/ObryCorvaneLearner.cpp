@@ -92,12 +92,12 @@ void ObryCorvane::Process(float**, float** outputs, int32_t frames)
 
 // ---- parameter changes (registry lock held) ---------------------------------------
 
-void ObryCorvane::ParameterChanged(ObryCorvaneBase* instance, int32_t index, float value)
+void ObryCorvane::ParameterChanged(ObryAuBase* instance, int32_t index, float value)
 {
     NotifyParameterChanged(instance, index, value);
 }
 
-void ObryCorvane::NotifyParameterChanged(ObryCorvaneBase* instance, int32_t index, float value)
+void ObryCorvane::NotifyParameterChanged(ObryAuBase* instance, int32_t index, float value)
 {
     const float mode = GetParameterReal(kSendOSC);
     if (!(mode >= 1.0f && mode < 4.0f))
@@ -108,7 +108,7 @@ void ObryCorvane::NotifyParameterChanged(ObryCorvaneBase* instance, int32_t inde
     sender.Write(address, value);
 }
 
-bool ObryCorvane::BuildParameterAddress(ObryCorvaneBase* instance, int32_t index, int32_t mode, char* address,
+bool ObryCorvane::BuildParameterAddress(ObryAuBase* instance, int32_t index, int32_t mode, char* address,
                                         size_t size)
 {
     InstanceRegistry::Lock lock;
@@ -121,11 +121,11 @@ bool ObryCorvane::BuildParameterAddress(ObryCorvaneBase* instance, int32_t index
         length = snprintf(address, size, "/obry/%u/%d", processWide, index);
     } else {
         const uint32_t perType = InstanceRegistry::InstanceNumber(instance);
-        length = snprintf(address, size, "/obry/%s/%u", instance->GetShortName(), perType);
+        length = snprintf(address, size, "/obry/%s/%u", ObryPropertyText(instance, kObryProperty_ShortName), perType);
         if (length >= 0 && static_cast<size_t>(length) < size) {
             const size_t used = static_cast<size_t>(length);
             if (mode == kSendLong) {
-                const std::vector<std::string>& names = instance->GetOSCParameterNames();
+                const std::vector<std::string>& names = ObryOSCParameterNames(instance);
                 if (index >= 0 && static_cast<size_t>(index) < names.size())
                     length += snprintf(address + used, size - used, "/%s", names[index].c_str());
             } else {
@@ -221,7 +221,7 @@ int32_t ObryCorvane::SetProperty(uint32_t id, uint32_t scope, uint32_t element, 
     case kObryProperty_ForgetTargetMapping: {
         InstanceRegistry::Lock lock;
         int32_t index = -1;
-        if (ObryCorvaneBase* target = InstanceRegistry::LockAndFindLearnTarget(&index, lock)) {
+        if (ObryAuBase* target = InstanceRegistry::LockAndFindLearnTarget(&index, lock)) {
             InstanceRegistry::ResolvePendingMappings();
             InstanceRegistry::RemoveMapping(target, index);
         }

@@ -64,17 +64,17 @@ public:
 
     // Registry listener (registry lock held): hands the change to
     // NotifyParameterChanged.
-    void ParameterChanged(ObryCorvaneBase* instance, int32_t index, float value) override;
+    void ParameterChanged(ObryAuBase* instance, int32_t index, float value) override;
     // Queues (address, value) for the sender unless "Send OSC" is Off or the
     // instance is not (or no longer) registered.
-    void NotifyParameterChanged(ObryCorvaneBase* instance, int32_t index, float value);
+    void NotifyParameterChanged(ObryAuBase* instance, int32_t index, float value);
 
     // The address of (instance, parameter) in `mode` (Long, Compact or
     // Short) into `address` of `size` bytes; false when the instance is not
     // registered, or the address does not fit. Takes the registry lock (a
     // caller may hold it already); gives the instance its numbers when it
     // has none yet.
-    static bool BuildParameterAddress(ObryCorvaneBase* instance, int32_t index, int32_t mode, char* address,
+    static bool BuildParameterAddress(ObryAuBase* instance, int32_t index, int32_t mode, char* address,
                                       size_t size);
 
     std::string Destination() const;
