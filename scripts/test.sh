@@ -7,23 +7,27 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh || exit 1
 
-jobs=$(nproc)
+jobs=${CORVANE_JOBS:-$(nproc)}
 summary_passed=0
 summary_failed=0
 status=0
 
 # The editor tests need an X server: start a private Xvfb when none is given.
+# Xvfb picks a free display itself and writes its number once it listens.
 xvfb_pid=""
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1; then
-  for n in $(seq 90 130); do
-    if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      xvfb_pid=$!
-      export DISPLAY=":$n"
-      break
-    fi
+  displayfile=$(mktemp)
+  exec {displayfd}>"$displayfile"
+  Xvfb -displayfd "$displayfd" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  exec {displayfd}>&-
+  for _ in $(seq 1 100); do
+    [ -s "$displayfile" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
   done
-  sleep 1
+  [ -s "$displayfile" ] && export DISPLAY=":$(head -n 1 "$displayfile")"
+  rm -f "$displayfile"
 fi
 cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; }
 trap cleanup EXIT
