@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "plugins/common/FastSine.h"
+#include "framework/FastSine.h"
 #include "plugins/common/IIRFilter.h"
 #include "plugins/common/OutputSmoothing.h"
 

@@ -31,6 +31,15 @@ AudioEffect::~AudioEffect()
     delete editor;
 }
 
+void AudioEffect::ReplaceEditor(AEffEditor* newEditor)
+{
+    if (newEditor == editor)
+        return;
+    delete editor;
+    editor = newEditor;
+    SetFlag(effFlagsHasEditor, newEditor != nullptr);
+}
+
 AudioEffect* AudioEffect::FromAEffect(AEffect* effect)
 {
     if (!effect || effect->magic != kEffectMagic)

@@ -55,6 +55,10 @@ public:
     virtual void setInitialDelay(int32_t delay) { cEffect.initialDelay = delay; }
 
     virtual AEffEditor* getEditor() { return editor; }
+    // Replaces the editor object, which this object owns from then on (the
+    // old one is deleted). Only while no editor is open; tests give a plug-in
+    // an editor of their own this way.
+    void ReplaceEditor(AEffEditor* newEditor);
     virtual AEffect* getAeffect() { return &cEffect; }
     virtual float getSampleRate() { return sampleRate; }
     virtual int32_t getBlockSize() { return blockSize; }

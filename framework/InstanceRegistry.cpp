@@ -108,6 +108,14 @@ std::atomic<uint64_t> gLearnTarget{0};
 std::atomic<uint64_t> gRecent[5];
 std::atomic<uint32_t> gRecentIndex{0};
 
+// Counts changes of what an editor shows from the registry (ChangeCount).
+std::atomic<uint64_t> gChanges{0};
+
+void Changed()
+{
+    gChanges.fetch_add(1, std::memory_order_release);
+}
+
 Data& D()
 {
     return *gHolder.data;
@@ -115,8 +123,11 @@ Data& D()
 
 void UpdateCountsLocked()
 {
-    gMappingCount.store(static_cast<int32_t>(D().byTarget.size()), std::memory_order_release);
-    gPendingCount.store(static_cast<int32_t>(D().pending.size()), std::memory_order_release);
+    const auto mappings = static_cast<int32_t>(D().byTarget.size());
+    const auto pending = static_cast<int32_t>(D().pending.size());
+    if (gMappingCount.exchange(mappings, std::memory_order_acq_rel) != mappings ||
+        gPendingCount.exchange(pending, std::memory_order_acq_rel) != pending)
+        Changed();
 }
 
 Entry* FindEntryLocked(ObryAuBase* instance)
@@ -149,8 +160,10 @@ uint32_t LowestFreeProcessWideLocked()
 
 uint32_t ProcessWideLocked(Entry& e)
 {
-    if (e.processWide == 0)
+    if (e.processWide == 0) {
         e.processWide = LowestFreeProcessWideLocked();
+        Changed();
+    }
     return e.processWide;
 }
 
@@ -181,6 +194,7 @@ uint32_t PerTypeLocked(Entry& entry)
     while (std::find(taken.begin(), taken.end(), n) != taken.end())
         ++n;
     entry.perType = n;
+    Changed();
     return n;
 }
 
@@ -217,6 +231,7 @@ void AddMappingLocked(const Source& source, const Target& target, float min, flo
         RemoveBySourceLocked(found->second.source, target);
         found->second = Mapping{source, min, max, unit};
         D().bySource.emplace(source, target);
+        Changed(); // a new source with the count unchanged
     }
     UpdateCountsLocked();
 }
@@ -314,6 +329,7 @@ void Register(ObryAuBase* instance)
     e.instance = instance;
     e.processWide = LowestFreeProcessWideLocked();
     D().entries.push_back(std::move(e));
+    Changed();
 }
 
 void Unregister(ObryAuBase* instance)
@@ -330,6 +346,7 @@ void Unregister(ObryAuBase* instance)
     const uint64_t target = gLearnTarget.load();
     if (number != 0 && (target >> 32) == number)
         gLearnTarget.store(0);
+    Changed();
 }
 
 void MarkUsable(ObryAuBase* instance)
@@ -337,6 +354,7 @@ void MarkUsable(ObryAuBase* instance)
     Lock lock(Mutex());
     if (Entry* e = FindEntryLocked(instance))
         e->usable = true;
+    Changed();
     // Mappings restored before this instance existed may bind now.
     if (!D().pending.empty())
         ResolvePendingLocked();
@@ -347,6 +365,7 @@ void MarkUnusable(ObryAuBase* instance)
     Lock lock(Mutex());
     if (Entry* e = FindEntryLocked(instance))
         e->usable = false;
+    Changed();
 }
 
 uint32_t InstanceNumber(ObryAuBase* instance)
@@ -385,6 +404,7 @@ void SetInstanceNumbers(ObryAuBase* instance, uint32_t perType, uint32_t process
             e.processWide = LowestFreeProcessWideLocked();
         }
     }
+    Changed();
     if (!D().pending.empty())
         ResolvePendingLocked();
 }
@@ -534,11 +554,11 @@ void SetLearnTarget(ObryAuBase* instance, int32_t parameterIndex)
 {
     Lock lock(Mutex());
     Entry* e = instance ? FindEntryLocked(instance) : nullptr;
-    if (!e || parameterIndex < 0) {
-        gLearnTarget.store(0);
-        return;
-    }
-    gLearnTarget.store(static_cast<uint64_t>(ProcessWideLocked(*e)) << 32 | static_cast<uint32_t>(parameterIndex));
+    const uint64_t target = !e || parameterIndex < 0 ? 0
+                                                     : static_cast<uint64_t>(ProcessWideLocked(*e)) << 32 |
+                                                           static_cast<uint32_t>(parameterIndex);
+    if (gLearnTarget.exchange(target) != target)
+        Changed();
 }
 
 bool GetLearnTarget(uint32_t* instanceNumber, int32_t* parameterIndex)
@@ -585,6 +605,7 @@ void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryAuBase* instance)
     const uint32_t slot = (gRecentIndex.load(std::memory_order_relaxed) + 1) % 5;
     gRecent[slot].store(PackRecent(recent), std::memory_order_release);
     gRecentIndex.store(slot, std::memory_order_release);
+    Changed();
 
     const bool armed = gLearnArmed.load();
     if (!armed && gMappingCount.load(std::memory_order_acquire) == 0 &&
@@ -751,6 +772,11 @@ void GetRecentControlChanges(RecentControlChange out[5])
     }
 }
 
+uint64_t ChangeCount()
+{
+    return gChanges.load(std::memory_order_acquire);
+}
+
 void ResetMappings()
 {
     Lock lock(Mutex());
@@ -760,6 +786,7 @@ void ResetMappings()
     UpdateCountsLocked();
     gLearnArmed.store(false);
     gLearnTarget.store(0);
+    Changed();
 }
 
 } // namespace InstanceRegistry

@@ -106,6 +106,12 @@ size_t PendingMappingCount();
 // The five recent control changes, newest first.
 void GetRecentControlChanges(RecentControlChange out[5]);
 
+// A count that moves on whenever something an editor shows from the
+// registry changes: instances and their numbers, mappings, the learn target,
+// the recent control changes. Any thread, lock-free: a display takes a
+// snapshot under the lock only when the count moved since its last one.
+uint64_t ChangeCount();
+
 // Clears all learned state; for module unload and tests.
 void ResetMappings();
 

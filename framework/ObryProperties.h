@@ -26,6 +26,15 @@ enum ObryProperty : uint32_t {
     kObryProperty_ParameterTable = 64010,
     kObryProperty_GUIScriptName = 64011,
     kObryProperty_IsLearner = 64013,
+    // Plug-ins with envelopes (Voice Controller, Trigger): two i32, the
+    // first envelope parameter and the number of parameters per envelope.
+    kObryProperty_EnvelopeLayout = 64015,
+    // Plug-ins with a pitch calibration table: the address of its entries
+    // ({f32 note, f32 value} each), of its one-byte valid flags, and its
+    // length (u32, 129).
+    kObryProperty_CalibrationValues = 64016,
+    kObryProperty_CalibrationValid = 64017,
+    kObryProperty_CalibrationLength = 64018,
     // Shared by the plug-ins that keep notes sounding (expander controllers,
     // Voice Controller): an action run on the audio thread through queue B.
     kObryProperty_AllSoundOff = 64094,

@@ -20,17 +20,18 @@
 #include <mutex>
 #include <string>
 
+#include "framework/ObryProperties.h"
+
 class ObryAuBase;
 class StateChunk;
 
 // Entries indexed by MIDI note 0..128 (128 serves the top of note 127).
 constexpr int32_t CalibrationTableLength = 129;
 
-// Plug-in properties of the plug-ins that hold a table (global scope).
+// Plug-in properties of the plug-ins that hold a table (global scope), besides
+// the entries' and flags' addresses and the length (8, 8 and 4 bytes,
+// read-only; framework/ObryProperties.h).
 enum CalibrationProperty : uint32_t {
-    kObryProperty_CalibrationValues = 64016, // address of the entries (8 bytes, read-only)
-    kObryProperty_CalibrationValid = 64017,  // address of the valid flags (8 bytes, read-only)
-    kObryProperty_CalibrationLength = 64018, // 129 (4 bytes, read-only)
     kObryProperty_CalibrationSource = 64020, // u64 seconds since 1970 of the last name set (0 none)
     kObryProperty_LoadBrinkCalibration = 64090,
     kObryProperty_LoadDunmoreCalibration = 64091,

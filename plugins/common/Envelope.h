@@ -19,11 +19,12 @@
 
 #include <cstdint>
 
-// Plug-in property: two i32, the first envelope parameter and the number of
-// parameters per envelope (8 bytes, read-only).
-constexpr uint32_t kObryProperty_EnvelopeLayout = 64015;
-// Writes that reply for envelopes whose first group starts at parameter
-// `firstParameter` (data holds 8 bytes, not null). Host or editor thread.
+#include "framework/ObryProperties.h"
+
+// Writes the reply to kObryProperty_EnvelopeLayout (two i32, 8 bytes,
+// read-only: the first envelope parameter and the parameters per envelope)
+// for envelopes whose first group starts at parameter `firstParameter` (data
+// holds 8 bytes, not null). Host or editor thread.
 void StoreEnvelopeLayout(void* data, int32_t firstParameter);
 
 // Offsets inside one envelope's group of parameters.

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "framework/IndicatorBlock.h"
 #include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/ExpanderControl.h"
 #include "plugins/common/ExpanderDataWords.h"
@@ -226,5 +227,5 @@ void ObryExpanderController::EncodeFrames(float** inputs, float** outputs, int32
         }
     }
     if (frames > 0)
-        memcpy(indicatorBlock + kIndicatorFrameBytes, frame, sizeof frame);
+        WriteIndicatorBytes(indicatorBlock, kIndicatorFrameBytes, frame, static_cast<int>(sizeof frame));
 }

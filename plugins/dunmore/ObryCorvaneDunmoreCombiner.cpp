@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "framework/IndicatorBlock.h"
 #include "plugins/common/ExpanderControl.h"
 #include "plugins/common/ParameterValues.h"
 #include "plugins/common/ValueNames.h"
@@ -262,7 +263,7 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
                                              BrinkSampleWord::FromSample(thruRight[i])};
         WriteFrame(packets.Next(codes), merge, &outputs[0][i], &outputs[1][i], frame);
     }
-    memcpy(indicatorBlock + kIndicatorFrameBytes, frame, carro ? kCarroFrameBytes : kBrinkFrameBytes);
+    WriteIndicatorBytes(indicatorBlock, kIndicatorFrameBytes, frame, carro ? kCarroFrameBytes : kBrinkFrameBytes);
 }
 
 } // namespace ObryCorvaneDunmoreCombiner

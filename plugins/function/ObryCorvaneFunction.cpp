@@ -1,5 +1,6 @@
 #include "plugins/function/ObryCorvaneFunction.h"
 
+#include "framework/IndicatorBlock.h"
 #include "plugins/common/ValueNames.h"
 
 #include <atomic>
@@ -93,9 +94,7 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 // audio thread: no allocation, no blocking lock
 void ObryCorvane::StoreIndicator(int32_t element, float value)
 {
-    // The editor reads these while the audio thread writes them.
-    std::atomic_ref<float>(*reinterpret_cast<float*>(indicatorBlock + 4 * element))
-        .store(value, std::memory_order_relaxed);
+    WriteIndicator<float>(indicatorBlock, element, value);
 }
 
 // audio thread: no allocation, no blocking lock

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "plugins/common/FastSine.h"
+#include "framework/FastSine.h"
 #include "framework/IndicatorBlock.h"
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/ParameterUnits.h"

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "framework/IndicatorBlock.h"
+#include "framework/StepSequenceRange.h"
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/ParameterUnits.h"
 
@@ -179,20 +180,13 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
         ch.steps[s] = std::isfinite(v) ? v : 0.0f;
     }
 
-    // The range. Values from a restored state are not range-checked, so the
-    // start is kept inside the table and the end between start and step 96;
-    // the arithmetic is done in double so that no sum can overflow.
-    double start = std::trunc(ChannelParam(c, kStartStep)) - 1.0;
-    start = start < 0.0 ? 0.0 : (start > kNumSteps - 1 ? kNumSteps - 1 : start);
-    const bool startEnd = std::trunc(ChannelParam(c, kLengthMode)) != 0.0f;
-    double end = startEnd ? std::trunc(ChannelParam(c, kEndStep)) - 1.0
-                          : start + std::trunc(ChannelParam(c, kLengthInSteps)) - 1.0;
-    if (!(end > start))
-        end = start;
-    if (end > kNumSteps - 1)
-        end = kNumSteps - 1;
-    ch.start = static_cast<int32_t>(start);
-    ch.count = static_cast<int32_t>(end) - ch.start + 1;
+    // The range. Values from a restored state are not range-checked; the
+    // range stays inside the table whatever they are.
+    const StepSequenceRange range =
+        StepSequenceRangeOf(ChannelParam(c, kStartStep), std::trunc(ChannelParam(c, kLengthMode)) != 0.0f,
+                            ChannelParam(c, kLengthInSteps), ChannelParam(c, kEndStep), kNumSteps);
+    ch.start = range.first;
+    ch.count = range.count;
 
     ch.swing.Setup(time, ChannelParam(c, kSwing), ChannelParam(c, kSwingType), sampleRate);
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/IndicatorBlock.h"
 #include "plugins/common/ExpanderDataWords.h"
 #include "plugins/common/Swing.h"
 #include "plugins/common/ParameterValues.h"
@@ -468,8 +469,7 @@ void ObryCorvane::RenderStretch(float** inputs, float** outputs, int32_t first, 
             shown[3] = static_cast<uint8_t>(right >> 4);
             shown[4] = static_cast<uint8_t>((left & 0x0F) << 4 | (right & 0x0F));
         }
-        for (int b = 0; b < kMaxExpanderFrameBytes; ++b)
-            indicatorBlock[kIndicatorFrameBytes + b] = shown[b];
+        WriteIndicatorBytes(indicatorBlock, kIndicatorFrameBytes, shown, kMaxExpanderFrameBytes);
     }
 }
 

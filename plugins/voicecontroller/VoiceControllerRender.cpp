@@ -9,7 +9,7 @@
 #include <ctime>
 
 #include "plugins/common/ExpanderDataWords.h"
-#include "plugins/common/FastSine.h"
+#include "framework/FastSine.h"
 #include "framework/IndicatorBlock.h"
 #include "plugins/common/OutputSmoothing.h"
 #include "plugins/voicecontroller/ObryCorvaneVoiceController.h"

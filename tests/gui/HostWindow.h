@@ -16,6 +16,13 @@ namespace corvane::test {
 // True when DISPLAY names a server the tests can use.
 bool HaveDisplay();
 
+// Skips the calling test when there is no X server.
+#define REQUIRE_DISPLAY()                                  \
+    do {                                                   \
+        if (!corvane::test::HaveDisplay())                 \
+            GTEST_SKIP() << "no X server (DISPLAY unset)"; \
+    } while (0)
+
 // Waits until `done` answers true, checking every few milliseconds, for at
 // most `limitMs`. A bound against hanging, not a timing requirement.
 bool WaitFor(const std::function<bool()>& done, int limitMs = 20000);

@@ -1,6 +1,6 @@
 // FastSine against the library sine over the whole period, its exact phases
 // and the symmetries of its fold.
-#include "plugins/common/FastSine.h"
+#include "framework/FastSine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 // FastSine: sin(2*pi*x) for a phase x given in cycles, from an odd
 // polynomial of degree 9 after folding the phase onto a quarter period.
 //
-// Audio thread: pure, inline, no calls and no branches, single precision.
+// Any thread (the audio thread and the editor's waveform display): pure,
+// inline, no calls and no branches, single precision.
 //
 // Valid for 0 <= x <= 1; callers keep their phase there (a phase outside
 // folds onto |t| > 0.25, where the polynomial is no longer a sine). Exact 0

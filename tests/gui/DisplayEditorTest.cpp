@@ -1,0 +1,276 @@
+// The plug-ins' displays in real editor windows under an X server with
+// Mesa, on real plug-ins built in-process that process audio while their
+// editors draw. Each editor is captured twice, before and after its signal
+// or settings change, as PNG files in the build folder (for a person to look
+// at), and the pixels of the displays whose curves should have moved are
+// compared.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "gui/displays/FollowerDisplays.h"
+#include "gui/displays/GraphDisplays.h"
+#include "gui/displays/StepEditor.h"
+#include "plugins/follower/ObryCorvaneFollower.h"
+#include "plugins/function/ObryCorvaneFunction.h"
+#include "plugins/lfo/ObryCorvaneLFO.h"
+#include "plugins/steplfo/ObryCorvaneStepLFO.h"
+#include "plugins/trigger/ObryCorvaneTrigger.h"
+#include "plugins/voicecontroller/ObryCorvaneVoiceController.h"
+#include "tests/gui/DisplayHarness.h"
+#include "tests/gui/HostWindow.h"
+#include "tests/gui/Screenshot.h"
+#include "tests/support/TestSupport.h"
+
+using namespace corvane::test;
+
+namespace {
+
+constexpr int kWidth = 520, kHeight = 250;
+
+// Calm colours, as an editor script would set them.
+const QZ::Colour kBackground{0.06f, 0.07f, 0.08f, 1};
+const QZ::Colour kFill{0.20f, 0.32f, 0.42f, 1};
+const QZ::Colour kLine{0.82f, 0.90f, 0.96f, 1};
+const QZ::Colour kPeak{0.95f, 0.45f, 0.35f, 1};
+
+// A rectangle in window pixels from the top-left corner, for the captures.
+struct Area {
+    int x0, y0, x1, y1;
+};
+// The area of a display placed at (x, y, w, h) with y up from the bottom.
+Area AreaOf(float x, float y, float w, float h)
+{
+    return Area{static_cast<int>(x), kHeight - static_cast<int>(y + h), static_cast<int>(x + w),
+                kHeight - static_cast<int>(y)};
+}
+
+template <class D>
+D* Colour(D* display)
+{
+    if (!display)
+        return nullptr;
+    display->SetBackgroundColour(kBackground);
+    display->SetFillColour(kFill);
+    display->SetLineColour(kLine);
+    return display;
+}
+
+template <class D>
+void Add(QZ::Group& root, D* display, const std::string& error)
+{
+    ASSERT_TRUE(display) << error;
+    root.AddChild(Colour(display));
+}
+
+// An editor of plug-in P with two displays side by side, channel 0 and 1.
+template <class P, class D>
+std::function<std::unique_ptr<DisplayHarness>()> TwoChannels(D* (*create)(QZ::Manager&, int32_t, float, float, float,
+                                                                           float, std::string&))
+{
+    return [create] {
+        return DisplayHarness::Make<P>(kWidth, kHeight, [create](QZ::Manager& m, QZ::Group& root) {
+            std::string error;
+            for (int id = 0; id < 2; ++id)
+                Add(root, create(m, id, 20 + 250 * id, 20, 230, 210, error), error);
+        });
+    };
+}
+
+struct EditorCase {
+    const char* name;
+    std::function<std::unique_ptr<DisplayHarness>()> make;
+    std::function<void(DisplayHarness&)> before;
+    // The change; it may use the window (input) as a person would.
+    std::function<void(DisplayHarness&, HostWindow&, Window)> change;
+    Area moved;                       // where the curves must have moved
+    std::function<void(DisplayHarness&)> check = {}; // what the change did to the plug-in
+    int frames = 3; // frames drawn while audio runs, before each capture
+};
+
+void Param(DisplayHarness& h, int32_t index, float value)
+{
+    h.Plugin().SetParameterValue(index, value, false);
+}
+
+std::vector<EditorCase> Cases()
+{
+    using LFO = ObryCorvaneLFO::ObryCorvane;
+    using StepLFO = ObryCorvaneStepLFO::ObryCorvane;
+    std::vector<EditorCase> cases;
+
+    cases.push_back({"lfo", TwoChannels<LFO>(&QZ::WaveformDisplay::Create),
+                     [](DisplayHarness& h) {
+                         Param(h, 9, 1);     // Sine L
+                         Param(h, 28, 0.8f); // Square R
+                         Param(h, 32, 30);   // Pulse Width R
+                         Param(h, 33, 40);   // Asymmetry R
+                     },
+                     [](DisplayHarness& h, HostWindow&, Window) {
+                         Param(h, 9, 0);
+                         Param(h, 10, 0.7f); // Triangle L
+                         Param(h, 12, 0.3f); // Saw L
+                     },
+                     AreaOf(20, 20, 230, 210)});
+
+    cases.push_back(
+        {"steplfo", TwoChannels<StepLFO>(&QZ::StepEditor::Create),
+         [](DisplayHarness& h) {
+             const float pattern[8] = {0.8f, 0.2f, -0.4f, 0.5f, -0.9f, 0.1f, 0.6f, -0.2f};
+             for (int s = 0; s < 16; ++s) {
+                 Param(h, StepLFO::kFirstStep + s, pattern[s % 8]);
+                 Param(h, StepLFO::kFirstStep + 96 + s, pattern[(s * 3) % 8] * 0.5f + 0.4f);
+             }
+             Param(h, StepLFO::kInterpolation + StepLFO::kGroupSize, 1);
+             Param(h, StepLFO::kRangeMode + StepLFO::kGroupSize, 0);
+             Param(h, StepLFO::kAsymmetry + StepLFO::kGroupSize, 30);
+         },
+         [](DisplayHarness& h, HostWindow& host, Window child) {
+             // Paint across the left editor quickly: from column 2 to column 12
+             // near the top, in one motion.
+             const int column = 230 / 16;
+             host.SendButton(child, true, Button1, 20 + column * 2 + 5, 40, 0, 100);
+             host.SendMotion(child, 20 + column * 12 + 5, 45, Button1Mask);
+             host.SendButton(child, false, Button1, 20 + column * 12 + 5, 45, Button1Mask, 200);
+             h.View().idle();
+         },
+         AreaOf(20, 20, 230, 210),
+         [](DisplayHarness& h) {
+             for (int s = 2; s <= 12; ++s)
+                 EXPECT_GT(h.Plugin().GetParameterReal(StepLFO::kFirstStep + s), 0.7f) << "step " << s;
+         }});
+
+    cases.push_back({"function", TwoChannels<ObryCorvaneFunction::ObryCorvane>(&QZ::FunctionDisplay::Create),
+                     [](DisplayHarness& h) {
+                         Param(h, 1, 1); // Enable L
+                         Param(h, 7, 1); // Enable R
+                         Param(h, 8, 2); // Function R: exp2
+                         h.SetInput(0, 0, 0.5f);
+                     },
+                     [](DisplayHarness& h, HostWindow&, Window) {
+                         Param(h, 2, 1);     // Function L: log2
+                         Param(h, 5, 0.8f);  // Output Scale L
+                         h.SetInput(0, 0, -0.4f);
+                     },
+                     AreaOf(20, 20, 230, 210)});
+
+    cases.push_back({"trigger",
+                     [] {
+                         return DisplayHarness::Make<ObryCorvaneTrigger::ObryCorvane>(
+                             kWidth, kHeight, [](QZ::Manager& m, QZ::Group& root) {
+                                 std::string error;
+                                 Add(root, QZ::EnvDisplay::Create(m, 0, 20, 20, 480, 210, error), error);
+                             },
+                             true);
+                     },
+                     [](DisplayHarness& h) {
+                         const float times[5] = {0.3f, 0.4f, 0.5f, 1.0f, 0.8f};
+                         for (int i = 0; i < 5; ++i)
+                             Param(h, 7 + i, times[i]);
+                         Param(h, 12, 1);  // Shape A1: straight
+                         Param(h, 15, 0.5f); // Shape R1
+                     },
+                     [](DisplayHarness& h, HostWindow&, Window) {
+                         Param(h, 7, 1.5f);   // Time A1
+                         Param(h, 19, 0.3f);  // Sustain
+                     },
+                     AreaOf(20, 20, 480, 210)});
+
+    cases.push_back({"voicecontroller",
+                     [] {
+                         return DisplayHarness::Make<ObryCorvaneVoiceController::ObryCorvane>(
+                             kWidth, kHeight, [](QZ::Manager& m, QZ::Group& root) {
+                                 std::string error;
+                                 for (int id = 0; id < 3; ++id)
+                                     Add(root, QZ::EnvDisplay::Create(m, id, 20 + 163 * id, 20, 150, 110, error),
+                                         error);
+                                 Add(root, QZ::CalibrationDisplay::Create(m, 20, 145, 480, 85, error), error);
+                             },
+                             true);
+                     },
+                     [](DisplayHarness& h) {
+                         for (int e = 0; e < 3; ++e)
+                             Param(h, 12 + 14 * e + 3, 0.5f + 0.5f * e); // Time R1 of each
+                     },
+                     [](DisplayHarness& h, HostWindow&, Window) {
+                         Param(h, 12 + 14 + 0, 2.0f);  // Env 2 Time A1
+                         Param(h, 12 + 14 + 12, 0.2f); // Env 2 Sustain
+                     },
+                     AreaOf(183, 20, 150, 110)});
+
+    cases.push_back({"follower",
+                     [] {
+                         return DisplayHarness::Make<ObryCorvaneFollower::ObryCorvane>(
+                             kWidth, kHeight, [](QZ::Manager& m, QZ::Group& root) {
+                                 std::string error;
+                                 auto* env = QZ::FollowerEnvDisplay::Create(m, 20, 130, 480, 100, error);
+                                 Add(root, env, error);
+                                 if (env)
+                                     env->SetPeakLineColour(kPeak);
+                                 Add(root, QZ::FollowerPitchDisplay::Create(m, 20, 20, 480, 100, error), error);
+                             });
+                     },
+                     [](DisplayHarness& h) { h.SetInput(110, 0.25f); },
+                     [](DisplayHarness& h, HostWindow&, Window) { h.SetInput(1320, 0.8f); },
+                     AreaOf(20, 20, 480, 210), {}, 40});
+    return cases;
+}
+
+class DisplayEditors : public ::testing::Test {
+protected:
+    void SetUp() override { StartInProcessTransport(); }
+    ScopedUserFolders folders{UniquePortBase()};
+};
+
+// The plug-in processes a few blocks before each of `frames` frames; the
+// last frame began after the last block.
+bool RunFrames(DisplayHarness& h, int frames)
+{
+    for (int i = 0; i < frames; ++i) {
+        h.Process(4);
+        const uint64_t seen = h.Manager()->FramesDrawn();
+        if (!WaitFor([&] {
+                h.View().idle();
+                return h.Manager()->FramesDrawn() >= seen + 2;
+            }))
+            return false;
+    }
+    return true;
+}
+
+TEST_F(DisplayEditors, CurvesMoveWhenTheSignalChanges)
+{
+    REQUIRE_DISPLAY();
+    for (const EditorCase& c : Cases()) {
+        SCOPED_TRACE(c.name);
+        auto harness = c.make();
+        ASSERT_TRUE(harness);
+        HostWindow host(kWidth + 40, kHeight + 40, 0x00FF00);
+        ASSERT_TRUE(harness->View().open(host.Handle()));
+        const Window child = host.Child();
+        ASSERT_NE(child, 0u);
+
+        c.before(*harness);
+        ASSERT_TRUE(RunFrames(*harness, c.frames));
+        Image first, second;
+        ASSERT_TRUE(Capture(host.Connection(), child, first));
+
+        c.change(*harness, host, child);
+        ASSERT_TRUE(RunFrames(*harness, c.frames));
+        ASSERT_TRUE(Capture(host.Connection(), child, second));
+        EXPECT_TRUE(WritePng(first, ScreenshotDir() + "/" + c.name + "_1.png"));
+        EXPECT_TRUE(WritePng(second, ScreenshotDir() + "/" + c.name + "_2.png"));
+
+        // The displays cover what they were given, and their curves moved.
+        const Area& a = c.moved;
+        EXPECT_EQ(PixelsOfColour(first, a.x0, a.y0, a.x1, a.y1, 0, 255, 0, 8), 0);
+        EXPECT_GT(DifferingPixels(first, second, a.x0, a.y0, a.x1, a.y1), 100);
+        if (c.check)
+            c.check(*harness);
+        harness->View().close();
+    }
+}
+
+} // namespace

@@ -1,0 +1,122 @@
+#include "tests/gui/Screenshot.h"
+
+#include <X11/Xutil.h>
+#include <png.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+namespace corvane::test {
+
+namespace {
+
+int Channel(unsigned long pixel, unsigned long mask)
+{
+    if (!mask)
+        return 0;
+    int shift = 0;
+    while (!((mask >> shift) & 1))
+        ++shift;
+    return static_cast<int>(((pixel & mask) >> shift) * 255 / (mask >> shift));
+}
+
+int ErrorsIgnored(Display*, XErrorEvent*)
+{
+    return 0;
+}
+
+} // namespace
+
+bool Capture(Display* display, Window window, Image& image)
+{
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(display, window, &attributes))
+        return false;
+    // The window may go away under a test that fails; that is no crash.
+    XErrorHandler previous = XSetErrorHandler(ErrorsIgnored);
+    XImage* shot = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
+                             static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    if (!shot)
+        return false;
+    image.width = attributes.width;
+    image.height = attributes.height;
+    image.rgb.resize(static_cast<size_t>(image.width) * image.height * 3);
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            const unsigned long pixel = XGetPixel(shot, x, y);
+            uint8_t* out = &image.rgb[(static_cast<size_t>(y) * image.width + x) * 3];
+            out[0] = static_cast<uint8_t>(Channel(pixel, shot->red_mask));
+            out[1] = static_cast<uint8_t>(Channel(pixel, shot->green_mask));
+            out[2] = static_cast<uint8_t>(Channel(pixel, shot->blue_mask));
+        }
+    XDestroyImage(shot);
+    return true;
+}
+
+bool WritePng(const Image& image, const std::string& path)
+{
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "wb"), fclose);
+    if (!file || image.width <= 0 || image.height <= 0)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, file.get());
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < image.height; ++y)
+        png_write_row(png, const_cast<png_bytep>(image.At(0, y)));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+int DifferingPixels(const Image& a, const Image& b, int x0, int y0, int x1, int y1, int tolerance)
+{
+    if (a.width != b.width || a.height != b.height)
+        return -1;
+    int count = 0;
+    for (int y = std::max(y0, 0); y < std::min(y1, a.height); ++y)
+        for (int x = std::max(x0, 0); x < std::min(x1, a.width); ++x) {
+            const uint8_t* p = a.At(x, y);
+            const uint8_t* q = b.At(x, y);
+            if (std::abs(p[0] - q[0]) > tolerance || std::abs(p[1] - q[1]) > tolerance ||
+                std::abs(p[2] - q[2]) > tolerance)
+                ++count;
+        }
+    return count;
+}
+
+int PixelsOfColour(const Image& image, int x0, int y0, int x1, int y1, int r, int g, int b, int tolerance)
+{
+    int count = 0;
+    for (int y = std::max(y0, 0); y < std::min(y1, image.height); ++y)
+        for (int x = std::max(x0, 0); x < std::min(x1, image.width); ++x) {
+            const uint8_t* p = image.At(x, y);
+            if (std::abs(p[0] - r) <= tolerance && std::abs(p[1] - g) <= tolerance && std::abs(p[2] - b) <= tolerance)
+                ++count;
+        }
+    return count;
+}
+
+std::string ScreenshotDir()
+{
+    return CORVANE_SCREENSHOT_DIR;
+}
+
+} // namespace corvane::test
