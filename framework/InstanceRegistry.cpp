@@ -772,6 +772,16 @@ void GetRecentControlChanges(RecentControlChange out[5])
     }
 }
 
+bool DescribeNumberLocked(uint32_t processWide, std::string& name, uint32_t& perType)
+{
+    Entry* e = processWide != 0 ? FindByProcessWideLocked(processWide) : nullptr;
+    if (!e)
+        return false;
+    name = ObryPropertyText(e->instance, kObryProperty_PluginName);
+    perType = PerTypeLocked(*e);
+    return true;
+}
+
 uint64_t ChangeCount()
 {
     return gChanges.load(std::memory_order_acquire);

@@ -106,6 +106,11 @@ size_t PendingMappingCount();
 // The five recent control changes, newest first.
 void GetRecentControlChanges(RecentControlChange out[5]);
 
+// With the lock held: the display name (property kObryProperty_PluginName)
+// and the per-type number of the usable instance whose process-wide number is
+// `processWide`; false when there is none.
+bool DescribeNumberLocked(uint32_t processWide, std::string& name, uint32_t& perType);
+
 // A count that moves on whenever something an editor shows from the
 // registry changes: instances and their numbers, mappings, the learn target,
 // the recent control changes. Any thread, lock-free: a display takes a

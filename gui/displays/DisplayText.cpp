@@ -84,6 +84,19 @@ bool KeyOf(int32_t note, KeyMark& mark)
     return true;
 }
 
+bool KeyboardMark(int32_t note, float x0, float bottom, float width, Box& mark, bool& sharp)
+{
+    KeyMark key;
+    if (!KeyOf(note, key))
+        return false;
+    const float keyWidth = width / 7.0f;
+    const float left = x0 + static_cast<float>(key.key) * keyWidth + (key.sharp ? keyWidth * 0.5f : 0.0f);
+    mark = Box{left, bottom + (key.sharp ? 10.0f : 0.0f), 0, left + keyWidth - 1.0f,
+               bottom + (key.sharp ? 20.0f : 10.0f), 0};
+    sharp = key.sharp;
+    return true;
+}
+
 int32_t InfoEntryCount(int32_t requested)
 {
     return requested < 1 ? 0 : (requested > 6 ? 6 : requested);
@@ -97,7 +110,10 @@ std::string InfoEntryText(uint8_t byte)
 std::string ControlChangeLine(const std::string& instanceName, uint32_t perType, uint32_t processWide,
                               uint8_t channel, uint8_t controller, uint8_t value)
 {
-    return instanceName + Format(" %u (%u) : Ch%d CC%d %d", perType, processWide, channel + 1, controller, value);
+    const std::string message = Format("Ch%d CC%d %d", channel + 1, controller, value);
+    if (instanceName.empty())
+        return message;
+    return instanceName + Format(" %u (%u) : ", perType, processWide) + message;
 }
 
 } // namespace QZ::displaytext

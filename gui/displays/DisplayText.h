@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "gui/toolkit/Geometry.h"
+
 namespace QZ::displaytext {
 
 // The two-character name of a note number ("C ", "C#", ... "B "), or null
@@ -48,6 +50,12 @@ struct KeyMark {
 };
 bool KeyOf(int32_t note, KeyMark& mark);
 
+// Where the Quantizer display marks a note on its keyboard of seven keys
+// across `width` from x0, `bottom` its lower edge and 20 pixels high: a
+// natural fills the lower half of its key, a sharp the upper half from the
+// middle of its key to the middle of the next. False for a negative note.
+bool KeyboardMark(int32_t note, float x0, float bottom, float width, Box& mark, bool& sharp);
+
 // The info display: at most 6 entries; fewer than 1 makes none.
 int32_t InfoEntryCount(int32_t requested);
 // One entry, a signed byte: "  0", " -1" for 255.
@@ -55,7 +63,8 @@ std::string InfoEntryText(uint8_t byte);
 
 // A control change as the Learner shows it:
 // "Corvane LFO 1 (2) : Ch1 CC7 100" (instance name, per-type and process-wide
-// numbers, 1-based channel, controller, value).
+// numbers, 1-based channel, controller, value); without a name (the
+// receiving instance is gone) only "Ch1 CC7 100".
 std::string ControlChangeLine(const std::string& instanceName, uint32_t perType, uint32_t processWide,
                               uint8_t channel, uint8_t controller, uint8_t value);
 

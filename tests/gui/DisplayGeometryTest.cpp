@@ -487,6 +487,34 @@ TEST(DisplayText, QuantizerNoteAndKey)
     }
 }
 
+TEST(DisplayText, QuantizerKeyboardMarks)
+{
+    // Seven keys of 20 pixels from x = 100, the keyboard from y = 50 to 70.
+    struct Case {
+        int note;
+        bool marked, sharp;
+        float x0, y0, x1, y1;
+    } cases[] = {
+        {60, true, false, 100, 50, 119, 60}, // C: the first key, lower half
+        {61, true, true, 110, 60, 129, 70},  // C#: half a key to the right, upper half
+        {59, true, false, 220, 50, 239, 60}, // B: the seventh key
+        {70, true, true, 210, 60, 229, 70},  // A#
+        {-1, false, false, 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        QZ::Box box;
+        bool sharp = false;
+        ASSERT_EQ(text::KeyboardMark(c.note, 100, 50, 140, box, sharp), c.marked) << c.note;
+        if (!c.marked)
+            continue;
+        EXPECT_EQ(sharp, c.sharp) << c.note;
+        EXPECT_FLOAT_EQ(box.x0, c.x0) << c.note;
+        EXPECT_FLOAT_EQ(box.y0, c.y0) << c.note;
+        EXPECT_FLOAT_EQ(box.x1, c.x1) << c.note;
+        EXPECT_FLOAT_EQ(box.y1, c.y1) << c.note;
+    }
+}
+
 TEST(DisplayText, InfoEntries)
 {
     struct Case {
@@ -502,6 +530,7 @@ TEST(DisplayText, InfoEntries)
         EXPECT_EQ(text::InfoEntryText(e.byte), e.text) << int(e.byte);
     EXPECT_EQ(text::ControlChangeLine("Corvane LFO", 1, 2, 0, 7, 100), "Corvane LFO 1 (2) : Ch1 CC7 100");
     EXPECT_EQ(text::ControlChangeLine("Corvane DC", 3, 12, 15, 127, 0), "Corvane DC 3 (12) : Ch16 CC127 0");
+    EXPECT_EQ(text::ControlChangeLine("", 0, 0, 1, 64, 1), "Ch2 CC64 1");
 }
 
 } // namespace
