@@ -19,6 +19,7 @@
 #include "plugins/steplfo/ObryCorvaneStepLFO.h"
 #include "plugins/trigger/ObryCorvaneTrigger.h"
 #include "plugins/voicecontroller/ObryCorvaneVoiceController.h"
+#include "framework/IndicatorBlock.h"
 #include "tests/gui/DisplayHarness.h"
 #include "tests/gui/HostWindow.h"
 #include "tests/gui/Screenshot.h"
@@ -269,6 +270,41 @@ TEST_F(DisplayEditors, CurvesMoveWhenTheSignalChanges)
         EXPECT_GT(DifferingPixels(first, second, a.x0, a.y0, a.x1, a.y1), 100);
         if (c.check)
             c.check(*harness);
+        harness->View().close();
+    }
+}
+
+// Indicator values after bad input: every display keeps drawing, without
+// NaN geometry (nothing of the window behind shows through, and the
+// displays' backgrounds are still there).
+TEST_F(DisplayEditors, BadIndicatorValuesDrawNoGarbage)
+{
+    REQUIRE_DISPLAY();
+    const uint32_t patterns[] = {0x7FC00000u /* NaN */, 0x7F800000u /* inf */, 0xFF800000u /* -inf */,
+                                 0x7F7FFFFFu /* huge */, 0xFFFFFFFFu /* NaN, -1 as an integer */, 0x80000000u};
+    for (const EditorCase& c : Cases()) {
+        SCOPED_TRACE(c.name);
+        auto harness = c.make();
+        HostWindow host(kWidth + 40, kHeight + 40, 0x00FF00);
+        ASSERT_TRUE(harness->View().open(host.Handle()));
+        const Window child = host.Child();
+        c.before(*harness);
+        for (uint32_t pattern : patterns) {
+            // The whole block but the flag bytes, as 32-bit words.
+            for (int element = 0; element < 34; ++element)
+                WriteIndicator<uint32_t>(harness->Plugin().GetIndicatorBlock(), element, pattern);
+            const uint64_t seen = harness->Manager()->FramesDrawn();
+            ASSERT_TRUE(WaitFor([&] {
+                harness->View().idle();
+                return harness->Manager()->FramesDrawn() >= seen + 2;
+            }));
+            Image image;
+            ASSERT_TRUE(Capture(host.Connection(), child, image));
+            const Area& a = c.moved;
+            EXPECT_EQ(PixelsOfColour(image, 0, 0, image.width, image.height, 0, 255, 0, 8), 0) << std::hex << pattern;
+            EXPECT_GT(PixelsOfColour(image, a.x0, a.y0, a.x1, a.y1, 15, 18, 20, 6), (a.x1 - a.x0) * (a.y1 - a.y0) / 4)
+                << std::hex << pattern;
+        }
         harness->View().close();
     }
 }
