@@ -368,6 +368,19 @@ void MarkUnusable(ObryAuBase* instance)
     Changed();
 }
 
+ObryAuBase* FindUsable(const std::function<bool(ObryAuBase*)>& visit)
+{
+    Lock lock(Mutex());
+    // By index: a visitor may register or mark instances (the lock is
+    // re-entrant), which may grow the list under us.
+    for (size_t i = 0; i < D().entries.size(); ++i) {
+        ObryAuBase* instance = D().entries[i].instance;
+        if (D().entries[i].usable && visit(instance))
+            return instance;
+    }
+    return nullptr;
+}
+
 uint32_t InstanceNumber(ObryAuBase* instance)
 {
     Lock lock(Mutex());

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -69,6 +70,11 @@ ObryAuBase* LockAndFind(ObryAuBase* instance, Lock& lock);
 bool AnyLearnerPresent();
 // Number of registered instances, usable or not.
 size_t Count();
+// Calls `visit` for every usable instance, in registration order, with the
+// lock held, until it returns true; returns that instance, or null. What the
+// visitor reads of an instance stays valid only while the lock is held: an
+// instance is closed (made unusable) under the same lock before it goes.
+ObryAuBase* FindUsable(const std::function<bool(ObryAuBase*)>& visit);
 
 void AddListener(IObryParameterNotificationReceiver* listener);
 void RemoveListener(IObryParameterNotificationReceiver* listener);

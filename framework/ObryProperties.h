@@ -25,6 +25,9 @@ enum ObryProperty : uint32_t {
     kObryProperty_PortOffset = 64009,
     kObryProperty_ParameterTable = 64010,
     kObryProperty_GUIScriptName = 64011,
+    // The skin chosen in the preferences dialog, offered to the plug-in as a
+    // CFString* (8 bytes); the plug-in may keep a reference.
+    kObryProperty_SkinName = 64012,
     kObryProperty_IsLearner = 64013,
     // Plug-ins with envelopes (Voice Controller, Trigger): two i32, the
     // first envelope parameter and the number of parameters per envelope.

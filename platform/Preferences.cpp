@@ -1,7 +1,9 @@
 #include "platform/Preferences.h"
 
+#include "platform/FileText.h"
 #include "platform/NumberText.h"
 #include "platform/UserFolders.h"
+#include "platform/Utf8.h"
 
 #include <cerrno>
 #include <charconv>
@@ -22,7 +24,7 @@ constexpr const char* kPrefFileName = "com.ormbury.Corvane2.conf";
 constexpr const char* kSkinValueName = "Skin";
 // A preferences file is a few hundred bytes; anything far larger is not ours
 // and is treated as unreadable rather than read into memory.
-constexpr off_t kMaxPrefFileSize = 1 << 20;
+constexpr size_t kMaxPrefFileSize = 1 << 20;
 
 std::string PrefFolder()
 {
@@ -32,38 +34,6 @@ std::string PrefFolder()
     if (config.back() != '/')
         config += '/';
     return config + kPrefFolderName;
-}
-
-enum class FileRead { Ok, Missing, Failed };
-
-FileRead ReadWholeFile(const std::string& path, std::string& text)
-{
-    text.clear();
-    // O_NONBLOCK: a FIFO in place of the file must not block the caller.
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return (errno == ENOENT || errno == ENOTDIR) ? FileRead::Missing : FileRead::Failed;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxPrefFileSize) {
-        close(fd);
-        return FileRead::Failed;
-    }
-    char buffer[4096];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 || text.size() + static_cast<size_t>(n) > static_cast<size_t>(kMaxPrefFileSize)) {
-            close(fd);
-            text.clear();
-            return FileRead::Failed;
-        }
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    close(fd);
-    return FileRead::Ok;
 }
 
 std::string_view TrimBlanks(std::string_view text)
@@ -104,7 +74,7 @@ bool ReadPrefText(std::string_view name, std::string& value)
     if (folder.empty() || name.empty())
         return false;
     std::string text;
-    if (ReadWholeFile(folder + "/" + kPrefFileName, text) != FileRead::Ok)
+    if (ReadWholeFile(folder + "/" + kPrefFileName, kMaxPrefFileSize, text) != FileRead::Ok)
         return false;
     bool found = false;
     for (std::string_view line : SplitLines(text)) {
@@ -124,20 +94,6 @@ bool HasLineBreak(std::string_view text)
 bool MakeFolder(const std::string& path, mode_t mode)
 {
     return mkdir(path.c_str(), mode) == 0 || errno == EEXIST;
-}
-
-bool WriteAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Holds an exclusive flock() on the preferences folder: writers in other
@@ -190,10 +146,10 @@ bool WritePrefText(std::string_view name, std::string_view value)
 
     std::string path = folder + "/" + kPrefFileName;
     std::string old;
-    FileRead readResult = ReadWholeFile(path, old);
+    FileRead readResult = ReadWholeFile(path, kMaxPrefFileSize, old);
     // A file that exists but cannot be read is left alone rather than
     // replaced by one holding only this value.
-    if (readResult == FileRead::Failed)
+    if (readResult == FileRead::Failed || readResult == FileRead::TooLarge)
         return false;
 
     std::string line;
@@ -212,26 +168,9 @@ bool WritePrefText(std::string_view name, std::string_view value)
     if (!replaced)
         text += line;
 
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
+    // Preferences are the user's own: a new file is readable by its owner only.
+    if (!ReplaceFile(path, text, 0600))
         return false;
-    struct stat info;
-    bool ok = WriteAll(fd, text);
-    if (ok && readResult == FileRead::Ok && stat(path.c_str(), &info) == 0)
-        ok = fchmod(fd, info.st_mode & 07777) == 0;
-    // Data on disk before the rename: after a crash the file is either the
-    // old one or the complete new one.
-    if (ok)
-        ok = fsync(fd) == 0;
-    if (close(fd) != 0)
-        ok = false;
-    if (ok)
-        ok = rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        unlink(temporary.c_str());
-        return false;
-    }
     fsync(lock.Fd());
     return true;
 }
@@ -269,13 +208,7 @@ bool ReadSkinPref(std::string& text)
     std::string value;
     if (!ReadPrefText(kSkinValueName, value))
         return false;
-    if (value.size() > kMaxSkinNameLength) {
-        size_t cut = kMaxSkinNameLength;
-        // Step back over UTF-8 continuation bytes so the cut keeps whole characters.
-        while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80)
-            --cut;
-        value.resize(cut);
-    }
+    value.resize(Utf8Prefix(value, kMaxSkinNameLength).size());
     text = std::move(value);
     return true;
 }

@@ -11,7 +11,7 @@ packages=(
   librtmidi-dev libx11-dev libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglu1-mesa-dev
   libfontconfig-dev fontconfig fonts-dejavu-core fonts-liberation
   libgtest-dev googletest libbenchmark-dev
-  xvfb xauth zenity liblo-tools python3 sox locales
+  xvfb xauth zenity xdotool liblo-tools python3 sox locales
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "framework/AudioEffectX.h"
+#include "gui/dialogs/DialogSession.h"
 #include "gui/editor/EditorWindow.h"
 #include "gui/toolkit/Manager.h"
 #include "gui/editor/ManagerWin32Bridge.h"
@@ -89,6 +90,8 @@ bool CarbonVSTEditor::open(void* parentWindow)
     // their own address while the window is open.
     if (auto* plugin = dynamic_cast<ObryAuBase*>(effect))
         corvane::platform::RegisterClipboard(plugin, window->TextClipboard());
+    dialogs = std::make_unique<DialogSession>(manager.get(),
+                                              DialogSession::TopLevelWindow(window->Connection(), parent));
     systemWindow = parentWindow;
     return true;
 }
@@ -107,7 +110,9 @@ void CarbonVSTEditor::DestroyManager()
 
 void CarbonVSTEditor::close()
 {
-    // The manager first: its render thread draws into the window.
+    // Open dialogs first: their answers would go to the manager's elements.
+    dialogs.reset();
+    // Then the manager: its render thread draws into the window.
     DestroyManager();
     if (window)
         if (auto* plugin = dynamic_cast<ObryAuBase*>(effect))
@@ -122,6 +127,9 @@ void CarbonVSTEditor::idle()
     if (!window)
         return;
     window->ProcessEvents([this](const WindowEvent& event) { HandleWindowEvent(event); });
+    // Dialog answers are applied here, on the host's UI thread.
+    if (dialogs)
+        dialogs->Poll();
 }
 
 Point CarbonVSTEditor::PointFromWindow(int x, int y) const

@@ -21,6 +21,7 @@ public:
 
 namespace QZ {
 
+class DialogSession;
 class EditorWindow;
 class Manager;
 struct WindowEvent;
@@ -65,6 +66,8 @@ public:
 
     Manager* GetManager() const { return manager.get(); }
     EditorWindow* Window() const { return window.get(); }
+    // The dialogs of the open editor (null while closed).
+    DialogSession* Dialogs() const { return dialogs.get(); }
     // Stores the size getRect reports while no manager exists (clamped to
     // 1 .. Manager::kMaxWindowSide).
     void SetRectSize(int width, int height);
@@ -80,6 +83,9 @@ protected:
 
     std::unique_ptr<Manager> manager;
     std::unique_ptr<EditorWindow> window;
+    // Made at open, destroyed first at close: an open dialog is closed and
+    // nothing it answers reaches the manager, its elements or the plug-in.
+    std::unique_ptr<DialogSession> dialogs;
     bool buttonHeld = false;
     ERect rect{};
 };

@@ -58,6 +58,21 @@ bool Manager::FloatingTooltipEnabled()
     return gFloatingTooltip.load(std::memory_order_relaxed);
 }
 
+void Manager::SetEyeCandyEnabled(bool enabled)
+{
+    gEyeCandy.store(enabled, std::memory_order_relaxed);
+}
+
+void Manager::SetConstantRedrawEnabled(bool enabled)
+{
+    gConstantRedraw.store(enabled, std::memory_order_relaxed);
+}
+
+void Manager::SetFloatingTooltipEnabled(bool enabled)
+{
+    gFloatingTooltip.store(enabled, std::memory_order_relaxed);
+}
+
 void Manager::SetForceOffscreenPanel(bool force)
 {
     gForceOffscreenPanel.store(force, std::memory_order_relaxed);

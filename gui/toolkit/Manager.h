@@ -187,6 +187,11 @@ public:
     static bool EyeCandyEnabled();
     static bool ConstantRedrawEnabled();
     static bool FloatingTooltipEnabled();
+    // The preferences dialog's check boxes (any thread): every open editor
+    // follows from its next frame.
+    static void SetEyeCandyEnabled(bool enabled);
+    static void SetConstantRedrawEnabled(bool enabled);
+    static void SetFloatingTooltipEnabled(bool enabled);
 
     // Draws the panel labels through the off-screen context even when the
     // driver has framebuffer objects, so that path can be checked on any

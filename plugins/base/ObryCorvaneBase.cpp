@@ -5,6 +5,7 @@
 #include <lua.hpp>
 
 #include "framework/InstanceRegistry.h"
+#include "framework/OSCBasePort.h"
 #include "gui/editor/ObryCorvaneView.h"
 #include "platform/Debug.h"
 #include "platform/Preferences.h"
@@ -24,8 +25,6 @@ constexpr uint32_t kTagGuid = 0x67756964; // 'guid'
 // processReplacing).
 constexpr int32_t kMinDummyFrames = 8192;
 
-std::atomic<int32_t> gOSCBasePort{7000};
-
 void CopyText(char* destination, const char* source, size_t size)
 {
     size_t length = strnlen(source, size - 1);
@@ -37,12 +36,12 @@ void CopyText(char* destination, const char* source, size_t size)
 
 int32_t ObryCorvaneBase::OSCBasePort()
 {
-    return gOSCBasePort.load(std::memory_order_relaxed);
+    return ObryOSC::BasePort();
 }
 
 void ObryCorvaneBase::SetOSCBasePort(int32_t port)
 {
-    gOSCBasePort.store(port, std::memory_order_relaxed);
+    ObryOSC::SetBasePort(port);
 }
 
 ObryCorvaneBase::ObryCorvaneBase(audioMasterCallback audioMaster, int32_t numInputs, int32_t numOutputs,
@@ -122,7 +121,7 @@ int32_t ObryCorvaneBase::Initialize()
     }
 
     BlockSizeChanged(blockSize);
-    SetOSCBasePort(corvane::ReadPrefInt("OSC Base Port", 7000));
+    SetOSCBasePort(corvane::ReadPrefInt("OSC Base Port", ObryOSC::kDefaultBasePort));
 
     uint32_t count = 0;
     const ParameterInfo* table = nullptr;

@@ -20,7 +20,7 @@
 #include <mutex>
 #include <string>
 
-#include "framework/ObryProperties.h"
+#include "framework/CalibrationProperties.h"
 
 class ObryAuBase;
 class StateChunk;
@@ -28,27 +28,10 @@ class StateChunk;
 // Entries indexed by MIDI note 0..128 (128 serves the top of note 127).
 constexpr int32_t CalibrationTableLength = 129;
 
-// Plug-in properties of the plug-ins that hold a table (global scope), besides
-// the entries' and flags' addresses and the length (8, 8 and 4 bytes,
-// read-only; framework/ObryProperties.h).
-enum CalibrationProperty : uint32_t {
-    kObryProperty_CalibrationSource = 64020, // u64 seconds since 1970 of the last name set (0 none)
-    kObryProperty_LoadBrinkCalibration = 64090,
-    kObryProperty_LoadDunmoreCalibration = 64091,
-    kObryProperty_CalibrateVoltsPerOctave = 64092,
-    kObryProperty_CalibrateHzPerVolt = 64093,
-    kObryProperty_CalibrationName = 64121, // the name with its NUL; writable
-};
-
 // The state records: 'calf' the name with its NUL; 'calt' version 1, count,
 // count f32 values, count valid bytes (653 bytes for 129 entries).
 constexpr uint32_t kCalibrationNameTag = 0x63616C66;  // 'calf'
 constexpr uint32_t kCalibrationTableTag = 0x63616C74; // 'calt'
-
-struct CalibrationEntry {
-    float note;
-    float value;
-};
 
 // The entries and, right after them, the valid flags: the editor reaches
 // both through their addresses.

@@ -27,8 +27,6 @@
 #include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/quantizer/ObryProgramQVqnv1.h"
 
-constexpr uint32_t kObryProperty_CalibrationTable = 64120;
-
 namespace ObryCorvaneQuantizer {
 
 class ObryCorvane final : public ObryCorvaneBase {

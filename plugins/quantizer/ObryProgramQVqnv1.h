@@ -18,19 +18,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/CalibrationProperties.h"
 #include "framework/ObryProgram.h"
 
 static_assert(std::endian::native == std::endian::little);
-
-// The form in which the Quantizer holds, receives (property 64120) and saves
-// its calibration: entry i plays MIDI note notes[i] at output level levels[i].
-struct QuantizerCalibration {
-    static constexpr uint32_t kCapacity = 129;
-    uint32_t count;             // entries in use (at most kCapacity)
-    float levels[kCapacity];    // ascending
-    int32_t notes[kCapacity];
-};
-static_assert(sizeof(QuantizerCalibration) == 1036);
 
 class ObryProgramQVqnv1 final : public ObryProgram {
 public:

@@ -17,28 +17,8 @@
 namespace fs = std::filesystem;
 using corvane::test::ScopedUserFolders;
 using corvane::test::TempDir;
-
-namespace {
-
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> FolderEntries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-} // namespace
+using corvane::test::FolderEntries;
+using corvane::test::ReadText;
 
 TEST(Preferences, DefaultsWithoutFileAndReadsCreateNothing)
 {

@@ -29,11 +29,12 @@ struct InProcessCloser {
 template <class Plugin>
 using InProcessPlugin = std::unique_ptr<Plugin, InProcessCloser>;
 
-// A plug-in constructed with InProcessHost, at 48 kHz, blocks of 512, resumed.
-template <class Plugin>
-InProcessPlugin<Plugin> MakeInProcess()
+// A plug-in constructed with InProcessHost (and any further constructor
+// arguments), at 48 kHz, blocks of 512, resumed.
+template <class Plugin, class... Args>
+InProcessPlugin<Plugin> MakeInProcess(Args... args)
 {
-    InProcessPlugin<Plugin> plugin(new Plugin(InProcessHost));
+    InProcessPlugin<Plugin> plugin(new Plugin(InProcessHost, args...));
     plugin->setSampleRate(48000);
     plugin->setBlockSize(512);
     plugin->resume();

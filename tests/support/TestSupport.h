@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace corvane::test {
 
@@ -69,6 +70,11 @@ class StderrCapture : public FdCapture {
 public:
     StderrCapture() : FdCapture(2) {}
 };
+
+// A whole file's bytes ("" when it cannot be read).
+std::string ReadText(const std::string& path);
+// The names in a folder, sorted (none when it cannot be read).
+std::vector<std::string> FolderEntries(const std::string& folder);
 
 // A UDP port range no other test binary uses: derived from the process id.
 int UniquePortBase();

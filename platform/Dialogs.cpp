@@ -1,0 +1,145 @@
+#include "platform/Dialogs.h"
+
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+
+#include "platform/Debug.h"
+#include "platform/ZenityDialog.h"
+
+namespace corvane::platform {
+
+namespace {
+
+struct Script {
+    std::mutex lock;
+    bool active = false;
+    std::deque<DialogAnswer> answers;
+    std::vector<DialogRequest> requests;
+    int closedUnanswered = 0;
+};
+
+Script& Scripted()
+{
+    static Script script;
+    return script;
+}
+
+// A dialog whose answer is known when it starts; it is handed out by the
+// first Poll, as a real dialog's would be.
+class ReadyDialog : public PendingDialog {
+public:
+    ReadyDialog(DialogAnswer answer, bool scripted) : answer(std::move(answer)), scripted(scripted) {}
+    ~ReadyDialog() override
+    {
+        if (scripted && !polled) {
+            Script& script = Scripted();
+            std::lock_guard<std::mutex> guard(script.lock);
+            ++script.closedUnanswered;
+        }
+    }
+    bool Poll(DialogAnswer* out) override
+    {
+        polled = true;
+        if (out)
+            *out = answer;
+        return true;
+    }
+
+private:
+    DialogAnswer answer;
+    bool scripted;
+    bool polled = false;
+};
+
+// Null when no test scripts the dialogs.
+std::unique_ptr<PendingDialog> StartScripted(const DialogRequest& request)
+{
+    Script& script = Scripted();
+    std::lock_guard<std::mutex> guard(script.lock);
+    if (!script.active)
+        return nullptr;
+    script.requests.push_back(request);
+    DialogAnswer answer;
+    if (!script.answers.empty()) {
+        answer = std::move(script.answers.front());
+        script.answers.pop_front();
+    }
+    if (request.kind == DialogKind::SaveFile && answer.accepted)
+        answer.text = WithDefaultExtension(answer.text, request.defaultExtension);
+    return std::make_unique<ReadyDialog>(std::move(answer), true);
+}
+
+} // namespace
+
+std::string WithDefaultExtension(const std::string& path, const std::string& extension)
+{
+    if (extension.empty() || path.empty())
+        return path;
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // A dot after the first character starts an extension; a leading one
+    // belongs to the name of a hidden file.
+    if (name.empty() || name.find('.', 1) != std::string::npos || (name[0] == '.' && name.size() > 1))
+        return path;
+    return path + "." + extension;
+}
+
+std::unique_ptr<PendingDialog> StartDialog(const DialogRequest& request)
+{
+    if (std::unique_ptr<PendingDialog> scripted = StartScripted(request))
+        return scripted;
+    const char* display = getenv("DISPLAY");
+    if (display && *display)
+        if (std::unique_ptr<PendingDialog> zenity = StartZenityDialog(request))
+            return zenity;
+    // No one to ask: a message still reaches the log; any question is
+    // answered Cancel.
+    if (request.kind == DialogKind::Message)
+        DebugPrintf("%s: %s\n", request.title.c_str(), request.text.c_str());
+    else
+        DebugPrintf("%s: no dialog can be shown (no X display or no zenity); cancelled\n", request.title.c_str());
+    return std::make_unique<ReadyDialog>(DialogAnswer{}, false);
+}
+
+ScopedScriptedDialogs::ScopedScriptedDialogs(std::vector<DialogAnswer> answers)
+{
+    Script& script = Scripted();
+    std::lock_guard<std::mutex> guard(script.lock);
+    script.active = true;
+    script.answers.assign(answers.begin(), answers.end());
+    script.requests.clear();
+    script.closedUnanswered = 0;
+}
+
+ScopedScriptedDialogs::~ScopedScriptedDialogs()
+{
+    Script& script = Scripted();
+    std::lock_guard<std::mutex> guard(script.lock);
+    script.active = false;
+    script.answers.clear();
+    script.requests.clear();
+}
+
+void ScopedScriptedDialogs::Add(std::vector<DialogAnswer> answers)
+{
+    Script& script = Scripted();
+    std::lock_guard<std::mutex> guard(script.lock);
+    script.answers.insert(script.answers.end(), answers.begin(), answers.end());
+}
+
+std::vector<DialogRequest> ScopedScriptedDialogs::Requests() const
+{
+    Script& script = Scripted();
+    std::lock_guard<std::mutex> guard(script.lock);
+    return script.requests;
+}
+
+int ScopedScriptedDialogs::ClosedUnanswered() const
+{
+    Script& script = Scripted();
+    std::lock_guard<std::mutex> guard(script.lock);
+    return script.closedUnanswered;
+}
+
+} // namespace corvane::platform
