@@ -35,7 +35,7 @@ enum class DialogKind {
     List,     // pick one row
 };
 
-enum class DialogIcon { None, Error };
+enum class DialogIcon { Plain, Error }; // Plain: no icon
 
 struct FileFilter {
     std::string name;    // "Text Files (*.txt)"
@@ -46,10 +46,11 @@ struct DialogRequest {
     DialogKind kind = DialogKind::Message;
     std::string title;
     std::string text; // the message, the prompt above an entry or a list
-    DialogIcon icon = DialogIcon::None;
+    DialogIcon icon = DialogIcon::Plain;
     std::string initialText;          // Entry: the text it starts with
     std::vector<std::string> rows;    // List: the rows, in order
     std::vector<FileFilter> filters;  // OpenFile, SaveFile
+    std::string folder;               // OpenFile, SaveFile: the folder shown first ("": the chooser's own)
     std::string defaultExtension;     // SaveFile: added to a name without one ("txt")
     unsigned long ownerWindow = 0;    // X window the dialog belongs to; 0: none
 };

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,6 +85,10 @@ public:
     ZenityDialog(pid_t pid, int outputFd, DialogKind kind, size_t rowCount, std::string defaultExtension)
         : pid(pid), outputFd(outputFd), kind(kind), rowCount(rowCount), defaultExtension(std::move(defaultExtension))
     {
+        // A handle on this very process: should the host reap it behind our
+        // back, its number may come to name another process, which a kill
+        // by number would hit.
+        processFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     }
 
     ~ZenityDialog() override
@@ -91,11 +96,16 @@ public:
         if (!reaped) {
             // SIGKILL cannot be caught or blocked: the process is gone once
             // the kernel has run the kill, and the wait only collects it.
-            kill(pid, SIGKILL);
+            if (processFd >= 0)
+                syscall(SYS_pidfd_send_signal, processFd, SIGKILL, nullptr, 0);
+            else
+                kill(pid, SIGKILL);
             int status = 0;
             while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
         }
+        if (processFd >= 0)
+            close(processFd);
         if (outputFd >= 0)
             close(outputFd);
     }
@@ -149,6 +159,7 @@ private:
     }
 
     pid_t pid;
+    int processFd = -1;
     int outputFd;
     DialogKind kind;
     size_t rowCount;
@@ -173,24 +184,31 @@ std::vector<std::string> ZenityArguments(const DialogRequest& request)
         }
         for (const FileFilter& filter : request.filters)
             args.push_back(FilterArgument(filter));
+        // A name ending in '/' opens that folder and chooses nothing in it.
+        if (!request.folder.empty())
+            args.push_back("--filename=" + request.folder + (request.folder.back() == '/' ? "" : "/"));
         break;
     case DialogKind::Message:
         args.push_back(request.icon == DialogIcon::Error ? "--error" : "--info");
         args.push_back("--no-markup");
-        if (request.icon == DialogIcon::None)
+        if (request.icon == DialogIcon::Plain)
             args.push_back("--icon-name=");
         args.push_back("--text=" + request.text);
+        args.push_back("--width=320");
         break;
     case DialogKind::Entry:
         args.push_back("--entry");
         args.push_back("--text=" + EscapeMnemonics(request.text));
         args.push_back("--entry-text=" + request.initialText);
+        // Room for an OSC target or a path.
+        args.push_back("--width=420");
         break;
     case DialogKind::List:
         // A hidden first column carries the row number, so that rows with
         // equal texts stay apart.
         args.insert(args.end(), {"--list", "--text=" + EscapeMarkup(request.text), "--column=Row", "--column=Name",
-                                 "--hide-column=1", "--print-column=1", "--hide-header"});
+                                 "--hide-column=1", "--print-column=1", "--hide-header", "--width=380",
+                                 "--height=420"});
         break;
     }
     args.push_back("--title=" + request.title);

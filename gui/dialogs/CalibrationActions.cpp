@@ -1,6 +1,7 @@
 #include "gui/dialogs/CalibrationActions.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -78,7 +79,7 @@ private:
     uint32_t length = 0;
 };
 
-CalibrationFileResult Failure(std::string message, DialogIcon icon = DialogIcon::None)
+CalibrationFileResult Failure(std::string message, DialogIcon icon = DialogIcon::Plain)
 {
     return CalibrationFileResult{false, std::move(message), icon};
 }
@@ -109,6 +110,11 @@ DialogRequest FileRequest(DialogKind kind, const char* title)
     request.filters = {{"Text Files (*.txt)", "*.txt"}, {"All Files (*.*)", "*.*"}};
     if (kind == DialogKind::SaveFile)
         request.defaultExtension = "txt";
+    // The user's own folder rather than the host's working folder (often
+    // "/") or a list of recent files.
+    const char* home = getenv("HOME");
+    if (home && home[0] == '/')
+        request.folder = home;
     return request;
 }
 

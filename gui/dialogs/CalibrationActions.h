@@ -28,7 +28,7 @@ class Manager;
 struct CalibrationFileResult {
     bool ok = true;
     std::string message;
-    corvane::platform::DialogIcon icon = corvane::platform::DialogIcon::None;
+    corvane::platform::DialogIcon icon = corvane::platform::DialogIcon::Plain;
 };
 
 // The button actions ("VCSave", "VCLoad", "QuantizerLoad", "Transfer"), for

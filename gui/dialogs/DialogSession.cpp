@@ -28,8 +28,9 @@ struct Registry {
 
 Registry& Sessions()
 {
-    static Registry* registry = new Registry; // outlives every editor, even at unload
-    return *registry;
+    // Goes at unload, after every editor (hosts close plug-ins first).
+    static Registry registry;
+    return registry;
 }
 
 } // namespace

@@ -140,14 +140,14 @@ TEST_F(CalibrationActionsTest, FailedLoadsChangeNothing)
         std::string error;
         DialogIcon icon;
     } cases[] = {
-        {"version2.txt", "Corvane Calibration Data\nversion: 2\n60 0.5\n", E::kInvalidVersion, DialogIcon::None},
-        {"blank.txt", kHead + "60 0.5\n\n", std::string(E::kParseLine) + "\"\n\"", DialogIcon::None},
-        {"nan.txt", kHead + "60 0.5\n61 nan\n", E::kValueRange, DialogIcon::None},
-        {"range.txt", kHead + "3 1.5\n", E::kValueRange, DialogIcon::None},
-        {"index.txt", kHead + "-1 0.5\n", E::kIndexRange, DialogIcon::None},
-        {"index129.txt", kHead + "129 0.5\n", E::kIndexRange, DialogIcon::None},
-        {"png.txt", std::string("\x89PNG\r\n\x1a\n\0\0", 10), E::kNotText, DialogIcon::None},
-        {"large.txt", "", E::kTooLarge, DialogIcon::None},
+        {"version2.txt", "Corvane Calibration Data\nversion: 2\n60 0.5\n", E::kInvalidVersion, DialogIcon::Plain},
+        {"blank.txt", kHead + "60 0.5\n\n", std::string(E::kParseLine) + "\"\n\"", DialogIcon::Plain},
+        {"nan.txt", kHead + "60 0.5\n61 nan\n", E::kValueRange, DialogIcon::Plain},
+        {"range.txt", kHead + "3 1.5\n", E::kValueRange, DialogIcon::Plain},
+        {"index.txt", kHead + "-1 0.5\n", E::kIndexRange, DialogIcon::Plain},
+        {"index129.txt", kHead + "129 0.5\n", E::kIndexRange, DialogIcon::Plain},
+        {"png.txt", std::string("\x89PNG\r\n\x1a\n\0\0", 10), E::kNotText, DialogIcon::Plain},
+        {"large.txt", "", E::kTooLarge, DialogIcon::Plain},
         {"missing.txt", "", "Could not load file", DialogIcon::Error},
         {"fifo.txt", "", "Could not load file", DialogIcon::Error}, // refused, not waited on
         {"", "", "Could not load file", DialogIcon::Error},        // the folder itself
