@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs to build, run and test.
-# Does nothing when everything is already present. Non-interactive; run as root
-# (or through sudo when available).
+# Installs every Debian package the project needs to build, run and test,
+# then fetches the Debian source packages of the libraries the module builds
+# into itself (scripts/fetch-sources.sh). Does nothing when everything is
+# already present. Non-interactive; run as root (or through sudo when
+# available).
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  liblua5.1-0-dev liboscpack-dev
-  libfreetype-dev libftgl-dev libglew-dev libpng-dev zlib1g-dev
-  librtmidi-dev libx11-dev libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglu1-mesa-dev
+  dpkg-dev liblua5.4-dev libasound2-dev
+  libfreetype-dev libftgl-dev libpng-dev zlib1g-dev
+  libx11-dev libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglu1-mesa-dev
   libfontconfig-dev fontconfig fonts-dejavu-core fonts-liberation
   libgtest-dev googletest libbenchmark-dev
   xvfb xauth zenity xdotool liblo-tools python3 sox locales
@@ -26,7 +29,7 @@ need_locale() { ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; }
 
 if [ ${#missing[@]} -eq 0 ]; then
   if need_locale && [ "$(id -u)" -eq 0 ]; then localedef -i de_DE -c -f UTF-8 de_DE.UTF-8 || true; fi
-  exit 0
+  exec bash "$here/fetch-sources.sh"
 fi
 
 echo "setup: installing ${missing[*]}"
@@ -41,3 +44,4 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 if need_locale; then $SUDO localedef -i de_DE -c -f UTF-8 de_DE.UTF-8 || true; fi
+exec bash "$here/fetch-sources.sh"

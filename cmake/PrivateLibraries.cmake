@@ -1,0 +1,102 @@
+# The libraries the module builds into itself from Debian's source packages
+# (fetched by scripts/fetch-sources.sh): Lua 5.1, oscpack, RtMidi and GLEW.
+#
+# A host that carries its own copy of one of them, in another version, and
+# exports it (a DAW with its own Lua 5.3, a statically linked RtMidi) would
+# otherwise get our calls: the dynamic loader looks in the host first. Built
+# here as static, position-independent archives with hidden visibility and
+# linked into corvane_x64.so, they are invisible outside it. They are compiled
+# with the project's compile options, so the sanitizer builds instrument them
+# as well.
+#
+# Each target carries its own include folders; the rest of the code includes
+# <lua.hpp>, <osc/...>, <rtmidi/RtMidi.h> and <GL/glew.h> as before.
+
+if(DEFINED ENV{CORVANE_SOURCE_CACHE})
+  set(corvane_default_source_cache "$ENV{CORVANE_SOURCE_CACHE}")
+elseif(EXISTS /var/cache/corvane/sources)
+  set(corvane_default_source_cache /var/cache/corvane)
+elseif(DEFINED ENV{XDG_CACHE_HOME})
+  set(corvane_default_source_cache "$ENV{XDG_CACHE_HOME}/corvane")
+else()
+  set(corvane_default_source_cache "$ENV{HOME}/.cache/corvane")
+endif()
+set(CORVANE_SOURCE_CACHE "${corvane_default_source_cache}" CACHE PATH
+    "Folder with the unpacked Debian source packages (scripts/fetch-sources.sh fills it)")
+
+# corvane_private_source(VAR package probe-file): the package's source folder.
+function(corvane_private_source var package probe)
+  set(dir "${CORVANE_SOURCE_CACHE}/sources/${package}")
+  if(NOT EXISTS "${dir}/${probe}")
+    message(FATAL_ERROR "The ${package} source package is not in ${CORVANE_SOURCE_CACHE}/sources: "
+                        "run scripts/setup.sh (or set CORVANE_SOURCE_CACHE)")
+  endif()
+  get_filename_component(real "${dir}" REALPATH)
+  get_filename_component(versioned "${real}" NAME)
+  message(STATUS "Private ${package}: ${versioned}")
+  set(${var} "${real}" PARENT_SCOPE)
+endfunction()
+
+# Third-party code: their own warnings are not ours to fix, hidden symbols.
+function(corvane_private_library target)
+  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON
+                        C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  target_compile_options(${target} PRIVATE -w)
+endfunction()
+
+# Lua 5.1: the core and the standard libraries, not the stand-alone
+# interpreter and compiler. POSIX features, but no loading of C modules: a
+# system C module is linked against a shared Lua, and its calls would go to
+# whatever Lua the host exports. require of a Lua file still works; loading a
+# C module answers "dynamic libraries not enabled".
+corvane_private_source(CORVANE_LUA_SOURCE_DIR lua5.1 src/lapi.c)
+set(corvane_lua_files lapi lcode ldebug ldo ldump lfunc lgc llex lmem lobject lopcodes lparser lstate lstring
+    ltable ltm lundump lvm lzio lauxlib lbaselib ldblib liolib lmathlib loslib ltablib lstrlib loadlib linit)
+list(TRANSFORM corvane_lua_files PREPEND "${CORVANE_LUA_SOURCE_DIR}/src/")
+list(TRANSFORM corvane_lua_files APPEND ".c")
+add_library(corvane_lua STATIC ${corvane_lua_files})
+corvane_private_library(corvane_lua)
+target_compile_definitions(corvane_lua PRIVATE LUA_USE_POSIX)
+# lua.hpp, the C++ wrapper of the three headers, lives in etc/.
+target_include_directories(corvane_lua SYSTEM PUBLIC "${CORVANE_LUA_SOURCE_DIR}/src" "${CORVANE_LUA_SOURCE_DIR}/etc")
+target_link_libraries(corvane_lua PUBLIC m)
+add_library(corvane::lua ALIAS corvane_lua)
+
+# oscpack: the OSC packet classes and the POSIX UDP part.
+corvane_private_source(CORVANE_OSCPACK_SOURCE_DIR oscpack osc/OscTypes.cpp)
+add_library(corvane_oscpack STATIC
+  "${CORVANE_OSCPACK_SOURCE_DIR}/osc/OscTypes.cpp"
+  "${CORVANE_OSCPACK_SOURCE_DIR}/osc/OscReceivedElements.cpp"
+  "${CORVANE_OSCPACK_SOURCE_DIR}/osc/OscOutboundPacketStream.cpp"
+  "${CORVANE_OSCPACK_SOURCE_DIR}/osc/OscPrintReceivedElements.cpp"
+  "${CORVANE_OSCPACK_SOURCE_DIR}/ip/IpEndpointName.cpp"
+  "${CORVANE_OSCPACK_SOURCE_DIR}/ip/posix/NetworkingUtils.cpp"
+  "${CORVANE_OSCPACK_SOURCE_DIR}/ip/posix/UdpSocket.cpp")
+corvane_private_library(corvane_oscpack)
+target_compile_definitions(corvane_oscpack PUBLIC OSC_HOST_LITTLE_ENDIAN)
+target_include_directories(corvane_oscpack SYSTEM PUBLIC "${CORVANE_OSCPACK_SOURCE_DIR}")
+add_library(corvane::oscpack ALIAS corvane_oscpack)
+
+# RtMidi with its ALSA sequencer back end only (MIDI output goes to ALSA
+# ports). Its header sits in an include folder of its own as rtmidi/RtMidi.h,
+# where Debian installs it.
+corvane_private_source(CORVANE_RTMIDI_SOURCE_DIR rtmidi RtMidi.cpp)
+set(corvane_rtmidi_include "${CMAKE_BINARY_DIR}/private-include")
+configure_file("${CORVANE_RTMIDI_SOURCE_DIR}/RtMidi.h" "${corvane_rtmidi_include}/rtmidi/RtMidi.h" COPYONLY)
+add_library(corvane_rtmidi STATIC "${CORVANE_RTMIDI_SOURCE_DIR}/RtMidi.cpp")
+corvane_private_library(corvane_rtmidi)
+target_compile_definitions(corvane_rtmidi PRIVATE __LINUX_ALSA__)
+target_include_directories(corvane_rtmidi PRIVATE "${CORVANE_RTMIDI_SOURCE_DIR}")
+target_include_directories(corvane_rtmidi SYSTEM PUBLIC "${corvane_rtmidi_include}")
+pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
+target_link_libraries(corvane_rtmidi PUBLIC PkgConfig::ALSA Threads::Threads)
+add_library(corvane::rtmidi ALIAS corvane_rtmidi)
+
+# GLEW, static (plain extern declarations) and without GLU.
+corvane_private_source(CORVANE_GLEW_SOURCE_DIR glew src/glew.c)
+add_library(corvane_glew STATIC "${CORVANE_GLEW_SOURCE_DIR}/src/glew.c")
+corvane_private_library(corvane_glew)
+target_compile_definitions(corvane_glew PUBLIC GLEW_STATIC GLEW_NO_GLU)
+target_include_directories(corvane_glew SYSTEM PUBLIC "${CORVANE_GLEW_SOURCE_DIR}/include")
+target_link_libraries(corvane_glew PUBLIC PkgConfig::GL)
+add_library(corvane::glew ALIAS corvane_glew)
