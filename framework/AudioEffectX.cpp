@@ -84,7 +84,7 @@ intptr_t AudioEffectX::dispatcher(int32_t opcode, int32_t index, intptr_t value,
     case effSetViewPosition:
         return setViewPosition(index, static_cast<int32_t>(value)) ? 1 : 0;
     case effGetParameterProperties:
-        return IsValidParameterIndex(index) && ptr && getParameterProperties(index, ptr) ? 1 : 0;
+        return IsValidParameterIndex(index) && ptr && getParameterProperties(index, static_cast<VstParameterProperties*>(ptr)) ? 1 : 0;
     case effKeysRequired:
         return keysRequired() ? 0 : 1;
     case effGetVstVersion:

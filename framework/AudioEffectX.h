@@ -14,7 +14,7 @@ public:
 
     virtual bool canParameterBeAutomated(int32_t) { return true; }
     virtual bool string2parameter(int32_t, char*) { return false; }
-    virtual bool getParameterProperties(int32_t, void*) { return false; }
+    virtual bool getParameterProperties(int32_t, VstParameterProperties*) { return false; }
     virtual bool beginEdit(int32_t index);
     virtual bool endEdit(int32_t index);
     virtual bool getProgramNameIndexed(int32_t, int32_t, char*) { return false; }

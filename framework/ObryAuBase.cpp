@@ -1,9 +1,12 @@
 #include "framework/ObryAuBase.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -25,6 +28,48 @@ void CopyText(char* destination, const char* source, size_t size)
     size_t length = strnlen(source, size - 1);
     memcpy(destination, source, length);
     destination[length] = 0;
+}
+
+// A name of at most `limit` characters that keeps every word's start: the
+// name itself when it fits, else each word cut to the longest common length
+// that fits ("Output Positive L" -> "OutPosL"), so that names differing only
+// in a later word stay apart.
+std::string ShortParameterName(std::string_view name, size_t limit)
+{
+    std::vector<std::string_view> words;
+    for (size_t start = 0; start < name.size();) {
+        const size_t end = std::min(name.find(' ', start), name.size());
+        if (end > start)
+            words.push_back(name.substr(start, end - start));
+        start = end + 1;
+    }
+    if (name.size() <= limit)
+        return std::string(name);
+    size_t cut = 1;
+    for (size_t longer = 2;; ++longer) {
+        size_t total = 0;
+        bool grows = false;
+        for (std::string_view word : words) {
+            total += std::min(word.size(), longer);
+            grows = grows || word.size() >= longer;
+        }
+        if (!grows || total > limit)
+            break;
+        cut = longer;
+    }
+    std::string shortName;
+    for (std::string_view word : words)
+        shortName += word.substr(0, cut);
+    return shortName.substr(0, limit);
+}
+
+// The integer value of a bound, when it is one that int32 holds.
+bool IntegerBound(float bound, int32_t* value)
+{
+    if (!(std::fabs(bound) <= 2147483520.0f) || std::floor(bound) != bound)
+        return false;
+    *value = static_cast<int32_t>(bound);
+    return true;
 }
 
 } // namespace
@@ -173,6 +218,32 @@ void ObryAuBase::getParameterLabel(int32_t index, char* label)
         return;
     }
     CopyText(label, ParameterUnitLabel(parameterInfo[index].unit), kDisplayTextSize);
+}
+
+bool ObryAuBase::getParameterProperties(int32_t index, VstParameterProperties* properties)
+{
+    if (!IsValidParameterIndex(index) || !properties)
+        return false;
+    const ParameterInfo& info = parameterInfo[index];
+    *properties = VstParameterProperties{};
+    const char* name = info.name ? info.name : "";
+    CopyText(properties->label, name, sizeof properties->label);
+    const std::string shortName = ShortParameterName(name, kParameterShortNameLength);
+    CopyText(properties->shortLabel, shortName.c_str(), sizeof properties->shortLabel);
+
+    if (info.unit == kAudioUnitParameterUnit_Boolean) {
+        properties->flags |= kVstParameterIsSwitch;
+    } else if (info.unit == kAudioUnitParameterUnit_Indexed) {
+        // Indexed values are whole numbers from min to max (see
+        // DenormalizeParameterValue).
+        int32_t low = 0, high = 0;
+        if (IntegerBound(info.min, &low) && IntegerBound(info.max, &high) && low < high) {
+            properties->flags |= kVstParameterUsesIntegerMinMax;
+            properties->minInteger = low;
+            properties->maxInteger = high;
+        }
+    }
+    return true;
 }
 
 void ObryAuBase::getParameterDisplay(int32_t index, char* text)

@@ -35,6 +35,7 @@ public:
     // Longest display or value text handed to the host, with its NUL.
     static constexpr size_t kDisplayTextSize = 24;
     static constexpr size_t kParameterNameLength = 15;
+    static constexpr size_t kParameterShortNameLength = 7;
 
     ObryAuBase(audioMasterCallback audioMaster, int32_t numPrograms, int32_t numParams,
                const ParameterInfo* parameterInfo, ObryProgramFactory factory);
@@ -47,6 +48,12 @@ public:
     bool getProgramNameIndexed(int32_t category, int32_t index, char* text) override;
     void getParameterName(int32_t index, char* text) override;
     void getParameterLabel(int32_t index, char* label) override;
+    // The full name in label (getParameterName cuts it to 15 characters), a
+    // short name of at most 7 characters, and only the flags that hold
+    // exactly: a switch for Boolean parameters, integer bounds for indexed
+    // ones. The whole record is written; the index is valid (the dispatcher
+    // checks it).
+    bool getParameterProperties(int32_t index, VstParameterProperties* properties) override;
     void getParameterDisplay(int32_t index, char* text) override;
     bool getVendorString(char* text) override;
 

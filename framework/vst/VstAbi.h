@@ -368,3 +368,43 @@ struct VstPinProperties {
 static_assert(sizeof(VstPinProperties) == 128 && offsetof(VstPinProperties, shortLabel) == 72);
 
 enum VstPinPropertiesFlags { kVstPinIsActive = 1, kVstPinIsStereo = 2, kVstPinUseSpeaker = 4 };
+
+// The answer to effGetParameterProperties: how a host may present one
+// parameter. Texts are NUL-terminated within their arrays.
+struct VstParameterProperties {
+    float stepFloat;
+    float smallStepFloat;
+    float largeStepFloat;
+    char label[64];
+    int32_t flags;
+    int32_t minInteger;
+    int32_t maxInteger;
+    int32_t stepInteger;
+    int32_t largeStepInteger;
+    char shortLabel[8];
+    int16_t displayIndex;
+    int16_t category;
+    int16_t numParametersInCategory;
+    int16_t reserved;
+    char categoryLabel[24];
+    char future[16];
+};
+static_assert(sizeof(VstParameterProperties) == 152);
+static_assert(offsetof(VstParameterProperties, label) == 12 && offsetof(VstParameterProperties, flags) == 76);
+static_assert(offsetof(VstParameterProperties, minInteger) == 80 &&
+              offsetof(VstParameterProperties, largeStepInteger) == 92);
+static_assert(offsetof(VstParameterProperties, shortLabel) == 96 &&
+              offsetof(VstParameterProperties, displayIndex) == 104);
+static_assert(offsetof(VstParameterProperties, numParametersInCategory) == 108 &&
+              offsetof(VstParameterProperties, categoryLabel) == 112 &&
+              offsetof(VstParameterProperties, future) == 136);
+
+enum VstParameterFlags : int32_t {
+    kVstParameterIsSwitch = 1,
+    kVstParameterUsesIntegerMinMax = 2,
+    kVstParameterUsesFloatStep = 4,
+    kVstParameterUsesIntStep = 8,
+    kVstParameterSupportsDisplayIndex = 16,
+    kVstParameterSupportsDisplayCategory = 32,
+    kVstParameterCanRamp = 64,
+};
