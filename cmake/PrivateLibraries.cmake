@@ -57,8 +57,21 @@ list(TRANSFORM corvane_lua_files APPEND ".c")
 add_library(corvane_lua STATIC ${corvane_lua_files})
 corvane_private_library(corvane_lua)
 target_compile_definitions(corvane_lua PRIVATE LUA_USE_POSIX)
+# Debian's luaconf.h includes a header its packaging writes at configure time
+# (the multiarch triplet for the search paths); write the same one here.
+set(corvane_lua_include "${CMAKE_BINARY_DIR}/private-include/lua5.1")
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(corvane_multiarch "${CMAKE_LIBRARY_ARCHITECTURE}")
+else()
+  set(corvane_multiarch "x86_64-linux-gnu")
+endif()
+file(WRITE "${corvane_lua_include}/lua5.1-deb-multiarch.h.tmp"
+     "#ifndef _LUA_DEB_MULTIARCH_\n#define _LUA_DEB_MULTIARCH_\n"
+     "#define DEB_HOST_MULTIARCH \"${corvane_multiarch}\"\n#endif\n")
+configure_file("${corvane_lua_include}/lua5.1-deb-multiarch.h.tmp" "${corvane_lua_include}/lua5.1-deb-multiarch.h" COPYONLY)
 # lua.hpp, the C++ wrapper of the three headers, lives in etc/.
-target_include_directories(corvane_lua SYSTEM PUBLIC "${CORVANE_LUA_SOURCE_DIR}/src" "${CORVANE_LUA_SOURCE_DIR}/etc")
+target_include_directories(corvane_lua SYSTEM PUBLIC "${CORVANE_LUA_SOURCE_DIR}/src" "${CORVANE_LUA_SOURCE_DIR}/etc"
+                           "${corvane_lua_include}")
 target_link_libraries(corvane_lua PUBLIC m)
 add_library(corvane::lua ALIAS corvane_lua)
 
