@@ -47,7 +47,28 @@ const luaL_Reg kMIDIFunctions[] = {
     {nullptr, nullptr},
 };
 
+// What "/exec" and "/call" may reach of the functions above: those that read
+// and set parameters and indicators. The rest take Lua functions or tables
+// (which no OSC message carries) or send packets to addresses of the
+// caller's choosing.
+const lua_CFunction kNetworkCallable[] = {
+    LuaSetParameter,       LuaGetParameter,        LuaGetParameterID,
+    LuaGetParameterMinMax, LuaGetParameterUnit,    LuaGetParameterName,
+    LuaIsParameterUsed,    LuaGetNumParameters,    LuaSetOthersParameter,
+    LuaGetOthersParameter, LuaTime,                LuaSetGUIBoolValue,
+    LuaGetGUIBoolValue,    LuaSetOthersGUIBoolValue, LuaGetOthersGUIBoolValue,
+    LuaRegisterOSCPathForParameter, LuaRegisterOSCPathForParameterNormalized,
+};
+
 } // namespace
+
+bool IsNetworkCallable(lua_CFunction function)
+{
+    for (const lua_CFunction allowed : kNetworkCallable)
+        if (function == allowed)
+            return true;
+    return false;
+}
 
 void RegisterMIDIFunctions(lua_State* state)
 {

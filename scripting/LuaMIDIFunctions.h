@@ -10,6 +10,7 @@
 #include <cstdint>
 
 struct lua_State;
+typedef int (*lua_CFunction)(lua_State*);
 
 namespace QZ {
 
@@ -17,6 +18,12 @@ class LuaMIDIHelper;
 
 // Registers the global functions in their order. Lua lock held.
 void RegisterMIDIFunctions(lua_State* state);
+
+// Whether a C function of the state may be called from the network by its
+// global name: only the API functions meant for remote control. Functions
+// the scripts define in Lua are callable too (the caller checks that); no
+// standard library function ever is.
+bool IsNetworkCallable(lua_CFunction function);
 
 // The helper of the calling state; raises when the state has none.
 LuaMIDIHelper* CheckHelper(lua_State* state);

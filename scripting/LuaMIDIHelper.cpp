@@ -2,9 +2,11 @@
 
 #include <lua.hpp>
 
+#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <unistd.h>
 
 #include "framework/InstanceRegistry.h"
 #include "framework/ObryProperties.h"
@@ -13,6 +15,7 @@
 #include "platform/UserFolders.h"
 #include "scripting/LuaMIDIFunctions.h"
 #include "scripting/LuaPrint.h"
+#include "scripting/LuaSandbox.h"
 
 namespace QZ {
 
@@ -38,15 +41,46 @@ const char* ErrorText(lua_State* state)
     return text ? text : "(error object is not a string)";
 }
 
-// Only reached for errors outside any protected call (the pushes before a
-// call); prints like the Lua library's own panic function.
-int Panic(lua_State* state)
-{
-    corvane::DebugPrintf("PANIC: unprotected error in call to Lua API (%s)\n", ErrorText(state));
-    return 0;
-}
+// The recovery point of the innermost RunProtected of this thread.
+thread_local std::jmp_buf* tPanicRecovery = nullptr;
+
+// What a script's load runs: a POD, since a Lua error unwinds past C++
+// destructors.
+struct ChunkLoad {
+    LuaMIDIHelper* helper;
+    const char* path;   // a file, or null for the buffer
+    const char* buffer;
+    size_t size;
+    const char* failureFormat;
+};
 
 } // namespace
+
+// Lua ends the process when this returns. Every call from C++ into the state
+// runs inside RunProtected, so an error outside Lua's own protection lands
+// here only with a recovery point to jump to.
+int LuaMIDIHelper::Panic(lua_State* state)
+{
+    corvane::DebugPrintf("PANIC: unprotected error in call to Lua API (%s)\n", ErrorText(state));
+    if (tPanicRecovery)
+        std::longjmp(*tPanicRecovery, 1);
+    // No C++ caller to go back to: the thread must not go on into exit().
+    corvane::DebugPrintf("PANIC outside a protected entry: the Lua thread parks\n");
+    for (;;)
+        pause();
+}
+
+int LuaMIDIHelper::RunProtected(int (*body)(lua_State*), void* context)
+{
+    std::jmp_buf recovery;
+    std::jmp_buf* const outer = tPanicRecovery;
+    tPanicRecovery = &recovery;
+    int status = LUA_ERRRUN;
+    if (setjmp(recovery) == 0)
+        status = lua_cpcall(luaState, body, context);
+    tPanicRecovery = outer;
+    return status;
+}
 
 LuaMIDIHelper::LuaMIDIHelper(ObryAuBase* owner, MessageQueue* midiQueue, OSCHelper* oscHelper)
     : owner(owner),
@@ -118,6 +152,12 @@ lua_State* LuaMIDIHelper::setupLua()
     }
     lua_sethook(luaState, LimitHook, LUA_MASKCOUNT, kHookInstructionCount);
     LoadScripts();
+    if (!handOverThread.IsRunning()) {
+        const int error = handOverThread.Start([this](corvane::platform::Event& quit) { HandOverMain(quit); });
+        if (error != 0)
+            corvane::DebugPrintf("Lua MIDI: no hand-over thread (%d); MIDI that meets a busy state is dropped\n",
+                                 error);
+    }
     return luaState;
 }
 
@@ -125,6 +165,7 @@ int LuaMIDIHelper::SetupProtected(lua_State* state)
 {
     auto* helper = static_cast<LuaMIDIHelper*>(lua_touserdata(state, 1));
     luaL_openlibs(state);
+    RestrictLuaLibraries(state);
     InstallLuaPrint(state);
     lua_getglobal(state, "xpcall");
     lua_pushcclosure(state, GuardedXpcall, 1);
@@ -181,23 +222,38 @@ void LuaMIDIHelper::LoadScripts()
             corvane::platform::FindResource(kScriptResourceType, kMidiScriptResourceId);
         if (!resource) {
             corvane::DebugPrintf("failed to run buffer: %s\n", "the built-in midi.lua is missing");
-        } else if (luaL_loadbuffer(state, reinterpret_cast<const char*>(resource->bytes), resource->size,
-                                   "midi.lua") != 0) {
-            corvane::DebugPrintf("failed to run buffer: %s\n", ErrorText(state));
-            lua_pop(state, 1);
         } else {
-            RunChunk("failed to run buffer: %s\n");
+            ChunkLoad load{this, nullptr, reinterpret_cast<const char*>(resource->bytes), resource->size,
+                           "failed to run buffer: %s\n"};
+            if (RunProtected(LoadChunkProtected, &load) != 0) {
+                corvane::DebugPrintf("failed to run buffer: %s\n", ErrorText(state));
+                lua_pop(state, 1);
+            }
         }
     }
 
     for (const std::string& path : scripts) {
-        if (luaL_loadfile(state, path.c_str()) != 0) {
+        ChunkLoad load{this, path.c_str(), nullptr, 0, "failed to run file: %s\n"};
+        if (RunProtected(LoadChunkProtected, &load) != 0) {
             corvane::DebugPrintf("failed to run file: %s\n", ErrorText(state));
             lua_pop(state, 1);
-            continue;
         }
-        RunChunk("failed to run file: %s\n");
     }
+    lua_settop(state, 0);
+}
+
+// Protected: loads one script and runs it.
+int LuaMIDIHelper::LoadChunkProtected(lua_State* state)
+{
+    const auto& load = *static_cast<const ChunkLoad*>(lua_touserdata(state, 1));
+    const int status = load.path ? luaL_loadfile(state, load.path)
+                                 : luaL_loadbuffer(state, load.buffer, load.size, "midi.lua");
+    if (status != 0) {
+        corvane::DebugPrintf(load.failureFormat, ErrorText(state));
+        return 0;
+    }
+    load.helper->RunChunk(load.failureFormat);
+    return 0;
 }
 
 int LuaMIDIHelper::RunChunk(const char* failureFormat)
@@ -219,6 +275,7 @@ void LuaMIDIHelper::closeLua()
     luaState = nullptr;
     delete parameterLookup;
     parameterLookup = nullptr;
+    registrationTotal = 0;
     // The references named values of the closed state.
     for (Registrations& kind : registrations) {
         kind.count.store(0, std::memory_order_release);
@@ -232,11 +289,16 @@ void LuaMIDIHelper::closeLua()
 
 int LuaMIDIHelper::ProtectedCall(int argumentCount, int limitMs)
 {
+    return ProtectedCallUntil(argumentCount, std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs));
+}
+
+int LuaMIDIHelper::ProtectedCallUntil(int argumentCount, std::chrono::steady_clock::time_point until)
+{
     // A call made from inside another one (a Lua function reaching C++ that
     // calls Lua again) runs within the outer call's limit.
     const bool outermost = callDepth == 0;
     if (outermost) {
-        deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        deadline = until;
         lua_sethook(luaState, LimitHook, LUA_MASKCOUNT, kHookInstructionCount);
     }
     ++callDepth;
@@ -341,14 +403,18 @@ int32_t LuaMIDIHelper::LookupParameterID(lua_State* state, const char* name)
     return index;
 }
 
-void LuaMIDIHelper::AddRegistration(Kind kind, int number, int reference)
+bool LuaMIDIHelper::AddRegistration(Kind kind, int number, int reference)
 {
+    if (registrationTotal >= kMaxRegistrations)
+        return false;
     Registrations& list = registrations[kind];
     if (number == kEveryNumber)
         list.every.push_back(reference);
     else
         list.byNumber[number].push_back(reference);
+    ++registrationTotal;
     list.count.fetch_add(1, std::memory_order_release);
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -475,41 +541,159 @@ void LuaMIDIHelper::PolyPressure(int channel, int note, int pressure)
     Deliver(kPolyPressure, note, arguments, 3);
 }
 
+// Audio thread: no allocation, never waits for the Lua lock.
 void LuaMIDIHelper::Deliver(Kind kind, int number, const double* arguments, int argumentCount)
 {
-    if (registrations[kind].count.load(std::memory_order_acquire) == 0)
+    if (registrations[kind].count.load(std::memory_order_acquire) == 0 ||
+        callbacksStopped.load(std::memory_order_acquire))
         return;
-    ServeList(kind, kEveryNumber, arguments, argumentCount);
-    if (number != kEveryNumber)
-        ServeList(kind, number, arguments, argumentCount);
+    PendingMessage message{kind, number, argumentCount, {0.0, 0.0, 0.0}};
+    for (int a = 0; a < argumentCount && a < 3; ++a)
+        message.arguments[a] = arguments[a];
+    // Messages handed over earlier are served first, in order.
+    const bool waiting = handOverRead.load(std::memory_order_acquire) != handOverWrite.load(std::memory_order_relaxed);
+    if (!waiting && luaLock.try_lock()) {
+        if (luaState)
+            ServeLocked(message);
+        luaLock.unlock();
+        return;
+    }
+    if (!HandOver(message))
+        handOverDropped.fetch_add(1, std::memory_order_relaxed);
 }
 
-void LuaMIDIHelper::ServeList(Kind kind, int number, const double* arguments, int argumentCount)
+bool LuaMIDIHelper::HandOver(const PendingMessage& message)
 {
-    // By index, not by iterator: a callback may register more functions,
-    // which grows the list it is being served from.
-    for (size_t i = 0;; ++i) {
-        std::lock_guard<std::recursive_mutex> lock(luaLock);
-        if (!luaState)
+    const uint32_t write = handOverWrite.load(std::memory_order_relaxed);
+    if (write - handOverRead.load(std::memory_order_acquire) >= kHandOverSize)
+        return false;
+    handOver[write % kHandOverSize] = message;
+    handOverWrite.store(write + 1, std::memory_order_release);
+    handOverWake.Set();
+    return true;
+}
+
+// The hand-over thread: serves what the audio thread could not, in order.
+// The read index moves past a message only once it has been served, so the
+// audio thread keeps handing over until the backlog is gone.
+void LuaMIDIHelper::HandOverMain(corvane::platform::Event& quit)
+{
+    corvane::platform::Event* const events[] = {&quit, &handOverWake};
+    uint32_t droppedReported = 0;
+    for (;;) {
+        if (corvane::platform::WaitAny(events, 2, corvane::platform::kWaitForever) != 1)
             return;
-        const Registrations& list = registrations[kind];
-        const std::vector<int>* references = &list.every;
-        if (number != kEveryNumber) {
-            const auto found = list.byNumber.find(number);
-            if (found == list.byNumber.end())
+        uint32_t read = handOverRead.load(std::memory_order_relaxed);
+        while (read != handOverWrite.load(std::memory_order_acquire)) {
+            const PendingMessage message = handOver[read % kHandOverSize];
+            {
+                std::lock_guard<std::recursive_mutex> lock(luaLock);
+                if (luaState && !callbacksStopped.load(std::memory_order_acquire))
+                    ServeLocked(message);
+            }
+            handOverRead.store(++read, std::memory_order_release);
+            if (quit.Wait(0)) {
+                quit.Set();
                 return;
-            references = &found->second;
+            }
         }
-        if (i >= references->size())
-            return;
-        lua_rawgeti(luaState, LUA_REGISTRYINDEX, (*references)[i]);
-        for (int a = 0; a < argumentCount; ++a)
-            lua_pushnumber(luaState, arguments[a]);
-        if (ProtectedCall(argumentCount, kCallTimeLimitMs) != 0) {
-            corvane::DebugPrintf("Lua MIDI callback failed: %s\n", ErrorText(luaState));
-            lua_pop(luaState, 1);
+        const uint32_t dropped = handOverDropped.load(std::memory_order_relaxed);
+        if (dropped != droppedReported) {
+            corvane::DebugPrintf("Lua MIDI: %u messages dropped, the hand-over was full\n", dropped - droppedReported);
+            droppedReported = dropped;
         }
     }
+}
+
+namespace {
+
+// The registry references of one list at the time a message came.
+struct ListView {
+    const std::vector<int>* references;
+    size_t count;
+};
+
+} // namespace
+
+void LuaMIDIHelper::ServeLocked(const PendingMessage& message)
+{
+    const Registrations& list = registrations[message.kind];
+    ListView views[2] = {{&list.every, list.every.size()}, {nullptr, 0}};
+    if (message.number != kEveryNumber) {
+        const auto found = list.byNumber.find(message.number);
+        if (found != list.byNumber.end())
+            views[1] = {&found->second, found->second.size()};
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCallbackBudgetMs);
+    for (const ListView& view : views) {
+        // By index: a callback may register more functions, which may move
+        // the list (those are not served this message).
+        for (size_t i = 0; i < view.count; ++i) {
+            if (callbacksStopped.load(std::memory_order_relaxed))
+                return;
+            const int status = CallReference((*view.references)[i], message.arguments, message.argumentCount,
+                                             false, true, until);
+            if (status != 0 && std::chrono::steady_clock::now() >= until) {
+                callbacksStopped.store(true, std::memory_order_release);
+                corvane::DebugPrintf("Lua MIDI callbacks stopped: they ran past their %d ms budget; they run again "
+                                     "when the plug-in is loaded anew\n",
+                                     kCallbackBudgetMs);
+                return;
+            }
+        }
+    }
+}
+
+struct LuaMIDIHelper::ReferenceCall {
+    LuaMIDIHelper* helper;
+    int reference;
+    const double* arguments;
+    int argumentCount;
+    bool release;
+    bool report;
+    std::chrono::steady_clock::time_point until;
+    int status;
+};
+
+// Protected (RunProtected): the pushes, the call and the release can each
+// raise (a full stack or memory), and must not reach the panic function.
+int LuaMIDIHelper::CallReferenceProtected(lua_State* state)
+{
+    auto& call = *static_cast<ReferenceCall*>(lua_touserdata(state, 1));
+    lua_settop(state, 0);
+    luaL_checkstack(state, call.argumentCount + 2, "too many arguments");
+    lua_rawgeti(state, LUA_REGISTRYINDEX, call.reference);
+    for (int a = 0; a < call.argumentCount; ++a)
+        lua_pushnumber(state, call.arguments[a]);
+    call.status = call.helper->ProtectedCallUntil(call.argumentCount, call.until);
+    if (call.status != 0) {
+        if (call.report)
+            corvane::DebugPrintf("Lua MIDI callback failed: %s\n", ErrorText(state));
+        lua_pop(state, 1);
+    }
+    if (call.release)
+        luaL_unref(state, LUA_REGISTRYINDEX, call.reference);
+    return 0;
+}
+
+int LuaMIDIHelper::CallReference(int reference, const double* arguments, int argumentCount, bool release,
+                                 bool report, std::chrono::steady_clock::time_point until)
+{
+    ReferenceCall call{this, reference, arguments, argumentCount, release, report, until, LUA_ERRRUN};
+    const int top = lua_gettop(luaState);
+    const int status = RunProtected(CallReferenceProtected, &call);
+    if (status != 0)
+        corvane::DebugPrintf("Lua MIDI call failed: %s\n", ErrorText(luaState));
+    lua_settop(luaState, top);
+    return status != 0 ? status : call.status;
+}
+
+int LuaMIDIHelper::ReleaseReferencesProtected(lua_State* state)
+{
+    const auto& references = *static_cast<const std::vector<int>*>(lua_touserdata(state, 1));
+    for (const int reference : references)
+        luaL_unref(state, LUA_REGISTRYINDEX, reference);
+    return 0;
 }
 
 } // namespace QZ

@@ -21,11 +21,19 @@
 // - Every use of the Lua state (script loading, deliveries, CallLocked, the
 //   Lua functions) holds the Lua lock, a re-entrant mutex, from the first
 //   push to the end of the call.
+// - The audio thread never waits for the Lua lock: when another thread holds
+//   it, the message is handed over to the hand-over thread, which serves it
+//   (and every later one, so that the order holds) off the audio thread.
 // - Every call into Lua runs under a time limit (kCallTimeLimitMs, loading a
 //   script kLoadTimeLimitMs); a script that runs past it is stopped with a
-//   Lua error, and the state stays usable. The state's memory is capped at
-//   kMemoryLimitBytes; an allocation beyond it fails as Lua's "not enough
-//   memory" error.
+//   Lua error, and the state stays usable. The MIDI callbacks of one message
+//   share kCallbackBudgetMs; a script that overruns it is stopped with a
+//   message and its MIDI callbacks are not called again until the plug-in
+//   is loaded anew. The state's memory is capped at kMemoryLimitBytes; an
+//   allocation beyond it fails as Lua's "not enough memory" error.
+// - Every call from C++ into Lua runs protected (lua_cpcall or lua_pcall),
+//   and the state's panic function never returns into Lua, which would end
+//   the process: it jumps back to the protected entry of its thread.
 // - Timers: the helper's timer queue runs the scripts' timers on its own
 //   thread. The timer lock guards the set of live timers. It may be taken
 //   while the Lua lock is held (the timer functions), never the reverse: a
@@ -47,7 +55,9 @@
 #include "framework/MessageQueue.h"
 #include "framework/ParameterInfo.h"
 #include "framework/vst/VstAbi.h"
+#include "platform/Event.h"
 #include "platform/TimerQueue.h"
+#include "platform/WorkerThread.h"
 
 struct lua_State;
 struct lua_Debug;
@@ -61,6 +71,11 @@ class LuaMIDIHelper {
 public:
     static constexpr int kCallTimeLimitMs = 250;
     static constexpr int kLoadTimeLimitMs = 1000;
+    static constexpr int kCallbackBudgetMs = 2;
+    // All MIDI registrations of a state together; beyond it a request raises.
+    static constexpr size_t kMaxRegistrations = 4096;
+    // Messages waiting for the hand-over thread.
+    static constexpr uint32_t kHandOverSize = 256;
     static constexpr size_t kMemoryLimitBytes = size_t{256} << 20;
 
     // Registry keys of the Lua state.
@@ -149,6 +164,11 @@ public:
     // text to *errorText when given. Returns lua_pcall's status.
     int CallLocked(int argumentCount, std::string* errorText = nullptr);
 
+    // Lua lock held. lua_cpcall(body, context) behind a recovery point for
+    // the panic function; LUA_ERRRUN when the state panicked. Every call
+    // from C++ into the state goes through here.
+    int RunProtected(int (*body)(lua_State*), void* context);
+
     // For the Lua functions (Lua lock held). Null when the state has no
     // helper.
     static LuaMIDIHelper* GetHelper(lua_State* state);
@@ -156,9 +176,17 @@ public:
     static int32_t LookupParameterID(lua_State* state, const char* name);
 
     // Lua lock held (called by the request functions). Appends a registry
-    // reference to the list of `kind`, or of `number` within it. Throws
-    // std::bad_alloc when memory runs out.
-    void AddRegistration(Kind kind, int number, int reference);
+    // reference to the list of `kind`, or of `number` within it; false when
+    // the state has kMaxRegistrations already. Throws std::bad_alloc when
+    // memory runs out.
+    bool AddRegistration(Kind kind, int number, int reference);
+
+    // Whether the MIDI callbacks were stopped for overrunning their budget.
+    bool CallbacksStopped() const { return callbacksStopped.load(std::memory_order_acquire); }
+    // Messages handed over so far, and those dropped because the hand-over
+    // ring was full (diagnostics and tests).
+    uint32_t HandedOverCount() const { return handOverWrite.load(std::memory_order_acquire); }
+    uint32_t DroppedCount() const { return handOverDropped.load(std::memory_order_acquire); }
 
     ObryAuBase* Owner() const { return owner; }
     OSCHelper* GetOSCHelper() const { return oscHelper; }
@@ -186,8 +214,9 @@ public:
     // and hands back the function's reference, now the caller's to release.
     // False for a timer that has ended or was cancelled.
     bool CancelTimerLocked(TimerSerial serial, int* reference) noexcept;
-    // Ends every timer for good: waits for a callback in progress, releases
-    // the functions, and refuses new timers from then on. Called by the
+    // Ends every timer and the hand-over thread for good: waits for a
+    // callback in progress, releases the functions, and refuses new timers
+    // from then on (messages still waiting for the hand-over are dropped). Called by the
     // owner's Cleanup (the host's UI thread) and by the destructor. The
     // caller must hold neither the Lua lock nor the timer lock: a callback
     // in progress may be waiting for either, and this waits for it.
@@ -218,14 +247,38 @@ private:
     // Runs the chunk on top of the stack with no arguments; the time limit is
     // kLoadTimeLimitMs.
     int RunChunk(const char* failureFormat);
+    static int LoadChunkProtected(lua_State* state);
     // lua_pcall with `limitMs` as the time limit (the outermost call sets it).
     int ProtectedCall(int argumentCount, int limitMs);
+    int ProtectedCallUntil(int argumentCount, std::chrono::steady_clock::time_point until);
+    // Lua lock held, protected: calls registry function `reference` with
+    // `argumentCount` numbers, then releases the reference when asked; a
+    // failure is printed when `report`.
+    struct ReferenceCall;
+    static int CallReferenceProtected(lua_State* state);
+    int CallReference(int reference, const double* arguments, int argumentCount, bool release, bool report,
+                      std::chrono::steady_clock::time_point until);
+    static int ReleaseReferencesProtected(lua_State* state);
 
-    // Audio thread. Serves the list of every message, then the list of
-    // `number` (kEveryNumber: none).
+    // A message whose callbacks are still to be called.
+    struct PendingMessage {
+        Kind kind;
+        int number;
+        int argumentCount;
+        double arguments[3];
+    };
+    // Audio thread. Serves the message now when the Lua lock is free and
+    // nothing handed over waits before it; hands it over otherwise.
     void Deliver(Kind kind, int number, const double* arguments, int argumentCount);
-    void ServeList(Kind kind, int number, const double* arguments, int argumentCount);
+    // Lua lock held. The list of every message, then the list of `number`,
+    // each as long as it was when the message came: callbacks that register
+    // more are not served them for this message.
+    void ServeLocked(const PendingMessage& message);
+    // Audio thread: false when the ring is full.
+    bool HandOver(const PendingMessage& message);
+    void HandOverMain(corvane::platform::Event& quit);
 
+    static int Panic(lua_State* state);
     static void* Allocate(void* helper, void* block, size_t oldSize, size_t newSize);
     static void LimitHook(lua_State* state, lua_Debug* record);
     // Whether a call into the state has run past its time limit.
@@ -247,8 +300,18 @@ private:
     uint8_t nrpnValueLSB = 0;
     uint8_t nrpnValueMSB = 0;
 
+    // Audio thread writes, the hand-over thread reads.
+    PendingMessage handOver[kHandOverSize] = {};
+    std::atomic<uint32_t> handOverWrite{0};
+    std::atomic<uint32_t> handOverRead{0};
+    std::atomic<uint32_t> handOverDropped{0};
+    corvane::platform::Event handOverWake;
+    corvane::platform::WorkerThread handOverThread{"Lua MIDI hand-over"};
+    std::atomic<bool> callbacksStopped{false};
+
     // Guarded by the Lua lock.
     size_t luaBytes = 0;
+    size_t registrationTotal = 0;
     int callDepth = 0;
     std::chrono::steady_clock::time_point deadline{};
 

@@ -141,10 +141,22 @@ int32_t TableParameter(lua_State* state, int valueIndex)
     return LuaMIDIHelper::LookupParameterID(state, lua_tostring(state, valueIndex));
 }
 
+// The address argument of the binding functions. The server's own
+// addresses stay its own: a binding is served before them, so one call
+// (from a script, or from the network through "/exec") could otherwise take
+// over "/set" or "/ping".
+const char* CheckBindablePath(lua_State* state)
+{
+    const char* path = luaL_checkstring(state, 1);
+    if (OSCHelper::IsBuiltInAddress(path))
+        luaL_error(state, "cannot bind the built-in OSC address %s", path);
+    return path;
+}
+
 int RegisterParameterPath(lua_State* state, bool normalized)
 {
     LuaMIDIHelper* helper = CheckHelper(state);
-    const char* path = luaL_checkstring(state, 1);
+    const char* path = CheckBindablePath(state);
     size_t count = 1;
     if (lua_istable(state, 2))
         count = lua_objlen(state, 2);
@@ -220,7 +232,7 @@ int LuaRegisterOSCPathForParameterNormalized(lua_State* state)
 int LuaRegisterOSCPathForFunction(lua_State* state)
 {
     LuaMIDIHelper* helper = CheckHelper(state);
-    const char* path = luaL_checkstring(state, 1);
+    const char* path = CheckBindablePath(state);
     if (!lua_isfunction(state, 2))
         return luaL_error(state, "second argument to registerOSCPathForFunction is not a function");
     OSCHelper* server = helper->GetOSCHelper();

@@ -22,13 +22,17 @@ int Register(lua_State* state, LuaMIDIHelper::Kind kind, int number, int functio
     lua_pushvalue(state, functionArg);
     const int reference = luaL_ref(state, LUA_REGISTRYINDEX);
     bool added = true;
+    bool full = false;
     try {
-        helper->AddRegistration(kind, number, reference);
+        full = !helper->AddRegistration(kind, number, reference);
     } catch (const std::bad_alloc&) {
         added = false;
     }
-    if (!added) {
+    if (!added || full) {
         luaL_unref(state, LUA_REGISTRYINDEX, reference);
+        if (full)
+            return luaL_error(state, "too many MIDI registrations (at most %d)",
+                              static_cast<int>(LuaMIDIHelper::kMaxRegistrations));
         return luaL_error(state, "not enough memory");
     }
     return 0;

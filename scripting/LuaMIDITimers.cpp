@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "scripting/LuaMIDIFunctions.h"
@@ -72,6 +73,7 @@ void LuaMIDIHelper::StopTimers()
 {
     // No lock held while waiting: the callback in progress may be waiting
     // for the Lua lock or the timer lock, and must get it to end.
+    handOverThread.Stop();
     if (timerQueue)
         timerQueue->Shutdown();
     std::map<TimerSerial, TimerRecord> ended;
@@ -80,9 +82,19 @@ void LuaMIDIHelper::StopTimers()
         std::lock_guard<std::mutex> lock(timerLock);
         ended.swap(timers);
     }
-    if (luaState)
+    if (!luaState || ended.empty())
+        return;
+    std::vector<int> references;
+    try {
+        references.reserve(ended.size());
         for (const auto& entry : ended)
-            luaL_unref(luaState, LUA_REGISTRYINDEX, entry.second.reference);
+            references.push_back(entry.second.reference);
+    } catch (...) {
+        return; // the references stay taken until the state closes
+    }
+    // Releasing may need memory the state no longer has: protected.
+    if (RunProtected(ReleaseReferencesProtected, &references) != 0)
+        lua_pop(luaState, 1);
 }
 
 size_t LuaMIDIHelper::TimerCount()
@@ -120,12 +132,10 @@ void LuaMIDIHelper::OnTimer(TimerSerial serial)
         if (timers.find(serial) == timers.end())
             return;
     }
-    lua_rawgeti(luaState, LUA_REGISTRYINDEX, reference);
     // An error in the function ends only this call; a periodic timer keeps
-    // running.
-    CallLocked(0);
-    if (!periodic)
-        luaL_unref(luaState, LUA_REGISTRYINDEX, reference);
+    // running. A one-shot timer's reference is released after its call.
+    CallReference(reference, nullptr, 0, !periodic, false,
+                  std::chrono::steady_clock::now() + std::chrono::milliseconds(kCallTimeLimitMs));
 }
 
 // ---------------------------------------------------------------------------

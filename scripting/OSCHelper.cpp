@@ -115,6 +115,41 @@ void CheckMessageBytes(const char* data, long size)
     }
 }
 
+// Walks a bundle and every bundle nested in it before the OSC library
+// reads them: the library steps from element to element by the sizes the
+// packet claims, in 32-bit unsigned arithmetic, so a size of 0xFFFFFFFC
+// steps by nothing and its walk never ends, and a huge one steps past the
+// packet. Each size must be non-negative, a multiple of four and within what
+// remains; each message's arguments must fit its element.
+void CheckBundleBytes(const char* data, long size, int depth)
+{
+    if (depth >= kMaxBundleDepth)
+        throw osc::MalformedBundleException("bundle nested too deeply");
+    if (size < 16)
+        throw osc::MalformedBundleException("packet too short for bundle");
+    if (size % 4 != 0)
+        throw osc::MalformedBundleException("bundle size must be multiple of four");
+    if (memcmp(data, "#bundle", 8) != 0)
+        throw osc::MalformedBundleException("bad bundle address pattern");
+    long at = 16;
+    while (at < size) {
+        if (size - at < 4)
+            throw osc::MalformedBundleException("packet too short for elementSize");
+        const auto* sizeBytes = reinterpret_cast<const uint8_t*>(data + at);
+        const uint32_t claimed = (uint32_t{sizeBytes[0]} << 24) | (uint32_t{sizeBytes[1]} << 16) |
+                                 (uint32_t{sizeBytes[2]} << 8) | uint32_t{sizeBytes[3]};
+        at += 4;
+        if (claimed > 0x7FFFFFFFu || claimed % 4 != 0 || claimed > static_cast<uint64_t>(size - at))
+            throw osc::MalformedBundleException("bundle element size out of range");
+        const long elementSize = static_cast<long>(claimed);
+        if (elementSize > 0 && data[at] == '#')
+            CheckBundleBytes(data + at, elementSize, depth + 1);
+        else
+            CheckMessageBytes(data + at, elementSize);
+        at += elementSize;
+    }
+}
+
 // Keeps the module's code mapped while its threads run: a host may unload
 // the module with instances still open, and a thread woken (or still
 // starting) after the unmap would run into nothing. Null when the code is not
@@ -330,6 +365,7 @@ void OSCHelper::ProcessPacket(const char* data, int size, const IpEndpointName& 
     try {
         const osc::ReceivedPacket packet(data, static_cast<osc::osc_bundle_element_size_t>(size));
         if (packet.IsBundle()) {
+            CheckBundleBytes(data, size, 0);
             ProcessBundle(osc::ReceivedBundle(packet), remoteEndpoint);
         } else {
             CheckMessageBytes(data, size);
@@ -460,6 +496,20 @@ std::string OSCHelper::RecentMessage(int slot) const
         return {};
     std::lock_guard<std::mutex> guard(recentLock);
     return recentMessages[slot];
+}
+
+bool OSCHelper::IsBuiltInAddress(const char* path)
+{
+    static const char* const kBuiltIn[] = {
+        "/ping", "/set", "/get", "/getAll", "/getAllRegistered", "/getNumParameters", "/isParameterUsed",
+        "/getInfo", "/registerUpdate", "/unregisterUpdate", "/exec", "/call", "/startNote", "/stopNote",
+    };
+    if (!path)
+        return false;
+    for (const char* address : kBuiltIn)
+        if (strcmp(path, address) == 0)
+            return true;
+    return strncmp(path, "/obry/", 6) == 0 || strncmp(path, "/t3d/", 5) == 0;
 }
 
 bool OSCHelper::isParameterUsed(int32_t)

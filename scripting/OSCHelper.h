@@ -144,6 +144,10 @@ public:
     // index outside the table gives {index, 0, 1} (it will change nothing).
     ParameterBinding MakeParameterBinding(int32_t index, bool normalized) const;
 
+    // Whether the server answers `path` itself ("/ping", "/set", ... and
+    // the "/obry/" and touch-frame addresses): scripts cannot bind these.
+    static bool IsBuiltInAddress(const char* path);
+
     // Splits "osc.udp://host:port..." into the host (returned) and port (-1
     // when there is no ':' or no number after it). At most 1024 characters
     // of text are looked at.

@@ -21,6 +21,7 @@
 
 #include "framework/ObryProperties.h"
 #include "platform/Debug.h"
+#include "scripting/LuaMIDIFunctions.h"
 #include "scripting/LuaMIDIHelper.h"
 #include "scripting/OSCPacket.h"
 #include "scripting/OSCSocket.h"
@@ -39,7 +40,7 @@ struct LuaArgument {
     const char* text; // points into the packet
 };
 
-enum class CallStatus { kDone, kNotAFunction, kFailed, kNoStackRoom, kUnhandledResult };
+enum class CallStatus { kDone, kNotAFunction, kRefused, kFailed, kNoStackRoom, kUnhandledResult };
 
 struct LuaResult {
     bool isString;
@@ -168,6 +169,13 @@ int RunCall(lua_State* state)
         call.status = CallStatus::kNotAFunction;
         return 0;
     }
+    // By name, the network reaches the functions the scripts wrote in Lua
+    // and the API functions meant for it; never the standard library
+    // (dofile, require, io, os, debug...), even under another name.
+    if (call.functionName && lua_iscfunction(state, -1) && !IsNetworkCallable(lua_tocfunction(state, -1))) {
+        call.status = CallStatus::kRefused;
+        return 0;
+    }
     for (int i = 0; i < call.argumentCount; ++i) {
         const LuaArgument& argument = call.arguments[i];
         switch (argument.kind) {
@@ -207,7 +215,7 @@ void RunLocked(lua_State* state, LuaCall& call)
     call.resultCount = 0;
     call.textUsed = 0;
     call.textOverflow = false;
-    if (lua_cpcall(state, RunCall, &call) != 0) {
+    if (call.helper->RunProtected(RunCall, &call) != 0) {
         if (call.errorText) {
             const char* text = lua_tostring(state, -1);
             *call.errorText = text ? text : "error";
@@ -257,6 +265,7 @@ void OSCHelper::HandleExec(const osc::ReceivedMessage& message, bool withResults
     case CallStatus::kDone: break;
     case CallStatus::kNoStackRoom: throw osc::ExcessArgumentException();
     case CallStatus::kUnhandledResult: throw osc::Exception("unhandled argument type return from call");
+    case CallStatus::kRefused: throw osc::Exception("function not callable from OSC");
     case CallStatus::kNotAFunction:
     case CallStatus::kFailed:
         if (!errorText.empty())

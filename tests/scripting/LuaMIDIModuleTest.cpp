@@ -4,6 +4,11 @@
 // plug-in keeps processing.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "host/VstHost.h"
 #include "tests/scripting/ScriptFolders.h"
 #include "tests/support/PluginTestSupport.h"
@@ -98,26 +103,147 @@ TEST_F(LuaMIDIModuleTest, ProgramChangeAndPressureReachTheScriptsAtTheirFramesWi
     EXPECT_EQ(LinesStartingWith(capture.Text(), {"pc", "cp", "pp"}), expected);
 }
 
-TEST_F(LuaMIDIModuleTest, ARunawayCallbackIsStoppedAndTheAudioKeepsFlowing)
+// A callback that overruns its budget stops the scripts' MIDI callbacks for
+// good (one message pays, not every one), whichever way it tries to keep
+// running; a callback that fails quickly is only reported.
+TEST_F(LuaMIDIModuleTest, ARunawayCallbackStopsTheCallbacksAndTheAudioKeepsFlowing)
 {
-    Script("runaway.lua", R"(
-        requestAllProgramChange(function() while true do end end)
-        requestAllProgramChange(function(c, p) print("after", c, p) end)
+    const struct {
+        const char* what;
+        const char* body;
+        const char* expected; // in the failure line
+        bool stops;
+    } cases[] = {
+        {"plain loop", "while true do end", "script stopped: it ran past its time limit", true},
+        {"pcall cannot swallow the stop", "while true do pcall(function() while true do end end) end",
+         "script stopped", true},
+        {"looping message handler", "xpcall(function() while true do end end, function() while true do end end)",
+         "script stopped", true},
+        {"inside a coroutine", "coroutine.wrap(function() while true do end end)()", "script stopped", true},
+        {"the hook cannot be removed", "pcall(debug.sethook) while true do end", "script stopped", true},
+        {"removing the hook fails", "debug.sethook()", "debug.sethook is not available to scripts", false},
+        {"backtracking pattern", "string.find(string.rep('a', 40), string.rep('a?', 40) .. string.rep('a', 40))",
+         "pattern too complex for a subject of 40 bytes", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Script("runaway.lua", std::string("requestAllProgramChange(function() ") + c.body +
+                                  " end)\nrequestAllProgramChange(function(c, p) print('after', c, p) end)\n");
+        auto plugin = CreateDC();
+        ASSERT_NE(plugin, nullptr);
+        StderrCapture capture;
+        for (uint8_t program = 1; program <= 5; ++program) {
+            plugin->SendMidi({{0, {0xC0, program, 0}}});
+            Block(*plugin);
+        }
+        plugin.reset();
+        const std::string text = capture.Text();
+        const auto failures = LinesStartingWith(text, {"Lua MIDI callback failed"});
+        ASSERT_EQ(failures.size(), c.stops ? 1u : 5u) << text;
+        EXPECT_NE(failures[0].find(c.expected), std::string::npos) << failures[0];
+        EXPECT_EQ(LinesStartingWith(text, {"Lua MIDI callbacks stopped"}).size(), c.stops ? 1u : 0u) << text;
+        EXPECT_EQ(LinesStartingWith(text, {"after"}).size(), c.stops ? 0u : 5u) << text;
+    }
+}
+
+// A callback that registers itself while it is served is not served again
+// for the same message: each message serves the lists as they were.
+TEST_F(LuaMIDIModuleTest, CallbacksRegisteredWhileServingWaitForTheNextMessage)
+{
+    Script("grow.lua", R"(
+        calls = 0
+        requestAllProgramChange(function(c, p) print("count", p, calls) end)
+        local function grow() calls = calls + 1 requestAllProgramChange(grow) end
+        requestAllProgramChange(grow)
     )");
     auto plugin = CreateDC();
     ASSERT_NE(plugin, nullptr);
     StderrCapture capture;
-    for (uint8_t program = 1; program <= 2; ++program) {
+    for (uint8_t program = 1; program <= 4; ++program) {
         plugin->SendMidi({{0, {0xC0, program, 0}}});
         Block(*plugin);
-        Block(*plugin);
     }
-    const std::string text = capture.Text();
-    const auto stops = LinesStartingWith(text, {"Lua MIDI callback failed"});
-    ASSERT_EQ(stops.size(), 2u) << text;
-    EXPECT_NE(stops[0].find("runaway.lua:2: script stopped: it ran past its time limit"), std::string::npos)
-        << stops[0];
-    EXPECT_EQ(LinesStartingWith(text, {"after"}), (std::vector<std::string>{"after\t1\t1", "after\t1\t2"}));
+    EXPECT_EQ(LinesStartingWith(capture.Text(), {"count"}),
+              (std::vector<std::string>{"count\t1\t0", "count\t2\t1", "count\t3\t3", "count\t4\t7"}));
+}
+
+// While a timer holds the Lua lock (here: blocked reading a pipe the test
+// holds), the audio thread does not wait for it: its blocks return, and the
+// MIDI that meets the busy state is served after the timer, in order.
+TEST_F(LuaMIDIModuleTest, TheAudioThreadHandsMIDIOverWhileAnotherThreadHoldsTheLua)
+{
+    const std::string pipePath = folders.DataHome() + "/hold";
+    const std::string served = folders.DataHome() + "/served";
+    ASSERT_EQ(mkfifo(pipePath.c_str(), 0600), 0);
+    Script("hold.lua", "requestTimedCallback(0, function() local f = io.open('" + pipePath +
+                           "', 'r') f:read('*l') f:close() end)\n"
+                           "requestAllProgramChange(function(c, p) local f = io.open('" + served +
+                           "', 'a') f:write(p, ' ') f:close() end)\n");
+    auto plugin = CreateDC();
+    ASSERT_NE(plugin, nullptr);
+    // Opening the writing end returns once the timer has opened the reading
+    // end: from then on the timer holds the Lua lock until we write a line.
+    struct Release {
+        int fd = -1;
+        void Now()
+        {
+            if (fd >= 0 && write(fd, "go\n", 3) == 3)
+                close(fd);
+            fd = -1;
+        }
+        ~Release() { Now(); }
+    } release;
+    ASSERT_TRUE(corvane::test::WaitFor([&] {
+        release.fd = open(pipePath.c_str(), O_WRONLY | O_NONBLOCK);
+        return release.fd >= 0;
+    }));
+    for (uint8_t program = 1; program <= 3; ++program) {
+        plugin->SendMidi({{0, {0xC0, program, 0}}});
+        Block(*plugin); // returns although the lock is held
+    }
+    EXPECT_EQ(corvane::test::ReadText(served), "");
+    release.Now();
+    EXPECT_TRUE(corvane::test::WaitFor([&] { return corvane::test::ReadText(served) == "1 2 3 "; }))
+        << corvane::test::ReadText(served);
+    // Later messages keep their place behind the handed-over ones.
+    plugin->SendMidi({{0, {0xC0, 4, 0}}});
+    Block(*plugin);
+    EXPECT_TRUE(corvane::test::WaitFor([&] { return corvane::test::ReadText(served) == "1 2 3 4 "; }))
+        << corvane::test::ReadText(served);
+}
+
+// A script that takes the state to its memory cap from a timer: what the
+// module then does in Lua on its own (releasing the one-shot timer's
+// function, releasing pending timers at close) fails protected instead of
+// reaching Lua's panic, which would end the host.
+TEST_F(LuaMIDIModuleTest, ScriptsAtTheMemoryCapCannotEndTheHost)
+{
+    const std::string done = folders.DataHome() + "/filled";
+    Script("fill.lua", R"(
+        keep = {}
+        local function fill()
+            for _, size in ipairs({1048576, 65536, 4096, 256, 16}) do
+                local part = {}
+                keep[#keep + 1] = part
+                pcall(function() while true do part[#part + 1] = string.rep('x', size) end end)
+            end
+        end
+        for i = 1, 64 do requestTimedCallback(1000, function() end) end
+        requestTimedCallback(0, function()
+            io.open(')" + done + R"(', 'w'):close()
+            fill()
+        end)
+    )");
+    auto plugin = CreateDC();
+    ASSERT_NE(plugin, nullptr);
+    ASSERT_TRUE(corvane::test::WaitFor([&] { return access(done.c_str(), F_OK) == 0; }));
+    Block(*plugin);
+    plugin.reset(); // waits for the filling timer, then releases the pending ones
+    // Still here: a new instance loads and runs.
+    std::filesystem::remove_all(folders.DataHome() + "/Ormbury");
+    auto next = CreateDC();
+    ASSERT_NE(next, nullptr);
+    Block(*next);
 }
 
 TEST_F(LuaMIDIModuleTest, MalformedSysExFromTheHostIsDropped)

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <list>
 #include <memory>
 #include <random>
@@ -277,6 +279,34 @@ TEST_F(OSCServerTest, BadRequestsPrintTheirErrorAndTheServerKeepsAnswering)
     EXPECT_EQ(reply[0].Int(0), dc.plugin->NumParams());
 }
 
+// Bundles whose element sizes lie: each is refused with its error and the
+// server answers the next request (a size of 0xFFFFFFFC once made the
+// library's walk step by nothing, for ever).
+TEST_F(OSCServerTest, BundlesWithLyingElementSizesAreRefused)
+{
+    Serve(kDC, 3);
+    const std::string header = "2362756e646c6500" "0000000000000001"; // "#bundle", time tag
+    const struct {
+        const char* what;
+        std::string hex;
+    } cases[] = {
+        {"size wraps to zero", header + "fffffffc"},
+        {"size wraps, more bytes after", header + "fffffffc" "2f610000"},
+        {"negative size", header + "80000000" "2f610000"},
+        {"size not a multiple of four", header + "00000003" "2f610000"},
+        {"size past the end", header + "00000008" "2f610000"},
+        {"nested size wraps", header + "00000014" + header + "fffffffc"},
+        {"nested size past the end", header + "00000014" + header + "00000100"},
+    };
+    StdoutCapture out;
+    for (const auto& c : cases) {
+        const size_t before = out.Count("osc::Exception in TaskMain(): ");
+        peer.SendRaw(Port(3), c.hex);
+        ASSERT_TRUE(peer.Sync(Port(3), control)) << c.what;
+        EXPECT_EQ(out.Count("osc::Exception in TaskMain(): "), before + 1) << c.what;
+    }
+}
+
 TEST_F(OSCServerTest, RepliesToBundledRequestsAndHostNames)
 {
     Instance& dc = Serve(kDC, 3);
@@ -514,6 +544,87 @@ TEST_F(OSCServerTest, ExecAndCallReachTheLuaState)
     EXPECT_TRUE(out.Contains("/call: unhandled argument type return from call\n"));
     EXPECT_EQ(peer.Drain(replies), 0);
     EXPECT_EQ(call("add", "ii", {"1", "2"}).Number(0), 3.0); // still usable after the failures
+}
+
+// By name the network reaches what the scripts wrote and the API meant for
+// remote control, never the standard library, whatever name it goes by.
+TEST_F(OSCServerTest, TheNetworkCannotReachTheStandardLibrary)
+{
+    const std::string marker = folders->DataHome() + "/ran";
+    const std::string payload = folders->DataHome() + "/payload.lua";
+    std::ofstream(payload) << "io.open('" << marker << "', 'w'):close()\n";
+    WriteUserScript(folders->DataHome(), "Corvane DC", "net.lua",
+                    "function mine() return 42 end\n"
+                    "runFile = dofile\n"
+                    "tools = { run = dofile }\n");
+    Instance& dc = Serve(kDC, 3);
+    const std::string url = peer.URL(replies);
+
+    StdoutCapture out;
+    const char* const refused[] = {"dofile", "loadfile", "load", "loadstring", "require", "module",
+                                   "collectgarbage", "setfenv", "rawset", "print", "pcall", "runFile"};
+    for (const char* name : refused) {
+        SCOPED_TRACE(name);
+        const size_t before = out.Count("/exec: function not callable from OSC\n");
+        peer.Send(Port(3), "/exec", "ss", {name, payload});
+        ASSERT_TRUE(peer.Sync(Port(3), control));
+        EXPECT_EQ(out.Count("/exec: function not callable from OSC\n"), before + 1);
+    }
+    // Without an argument dofile would read the host's standard input.
+    peer.Send(Port(3), "/exec", "s", {"dofile"});
+    ASSERT_TRUE(peer.Sync(Port(3), control));
+    peer.Send(Port(3), "/call", "sss", {"require", url, "/r"});
+    ASSERT_TRUE(peer.Sync(Port(3), control));
+    EXPECT_TRUE(out.Contains("/call: function not callable from OSC\n"));
+    // Library tables are no names of functions.
+    for (const char* name : {"io.open", "os.execute", "debug.sethook", "package.loadlib", "tools.run"}) {
+        peer.Send(Port(3), "/exec", "ss", {name, payload});
+        ASSERT_TRUE(peer.Sync(Port(3), control));
+    }
+    EXPECT_FALSE(std::filesystem::exists(marker));
+    EXPECT_EQ(peer.Drain(replies), 0);
+
+    // What is meant for the network still answers.
+    std::vector<OscMessage> reply = Ask(3, "/call", "sss", {"mine", url, "/r"});
+    ASSERT_EQ(reply.size(), 1u);
+    EXPECT_EQ(reply[0].Number(0), 42.0);
+    reply = Ask(3, "/call", "sss", {"getNumParameters", url, "/r"});
+    ASSERT_EQ(reply.size(), 1u);
+    EXPECT_EQ(reply[0].Number(0), dc.plugin->NumParams());
+}
+
+// A binding is served before the built-in addresses, so none may be bound to
+// one: "/set" and "/ping" stay the server's, from the network or a script.
+TEST_F(OSCServerTest, BuiltInAddressesCannotBeRebound)
+{
+    WriteUserScript(folders->DataHome(), "Corvane DC", "bind.lua",
+                    "ok = pcall(registerOSCPathForFunction, '/ping', function() end)\n"
+                    "function scriptBound() return ok and 1 or 0 end\n");
+    Instance& dc = Serve(kDC, 3);
+    if (dc.other == dc.portIndex)
+        GTEST_SKIP() << "the plug-in has no parameter besides OSC Port Offset yet";
+    const std::string url = peer.URL(replies);
+    StdoutCapture out;
+    for (const char* path : {"/set", "/get", "/ping", "/exec", "/obry/QVDC/1/0"}) {
+        SCOPED_TRACE(path);
+        peer.Send(Port(3), "/exec", "ssi", {"registerOSCPathForParameter", path, std::to_string(dc.other)});
+        ASSERT_TRUE(peer.Sync(Port(3), control));
+    }
+    EXPECT_EQ(out.Count("/exec: failed to exec function\n"), 5u);
+    std::vector<OscMessage> reply = Ask(3, "/call", "sss", {"scriptBound", url, "/r"});
+    ASSERT_EQ(reply.size(), 1u);
+    EXPECT_EQ(reply[0].Number(0), 0.0);
+    // "/set" still sets by id; a binding would have set parameter `other`.
+    dc.plugin->SetParameter(dc.other, 0.0f);
+    peer.Send(Port(3), "/set", "if", {std::to_string(dc.portIndex), "3"});
+    ASSERT_TRUE(peer.Sync(Port(3), control));
+    EXPECT_EQ(dc.plugin->GetParameter(dc.other), 0.0f);
+    // Other addresses bind as before.
+    peer.Send(Port(3), "/exec", "ssi", {"registerOSCPathForParameter", "/mine", std::to_string(dc.other)});
+    ASSERT_TRUE(peer.Sync(Port(3), control));
+    peer.Send(Port(3), "/mine", "f", {std::to_string(GetInfo(3, dc.other).max)});
+    ASSERT_TRUE(peer.Sync(Port(3), control));
+    EXPECT_NE(dc.plugin->GetParameter(dc.other), 0.0f);
 }
 
 } // namespace
