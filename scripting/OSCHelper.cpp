@@ -528,7 +528,7 @@ bool OSCHelper::HandleBuiltIn(const char* address, const osc::ReceivedMessage& m
 
     if (strcmp(address, "/ping") == 0) {
         args >> url >> path >> osc::EndMessage;
-        const IpEndpointName target = ResolveReplyURL(url);
+        const IpEndpointName target = ResolveReplyURLFor(url, remote);
         char endpoint[64];
         uint32_t local = 0;
         const int32_t port = boundPort.load(std::memory_order_acquire);
@@ -559,7 +559,7 @@ bool OSCHelper::HandleBuiltIn(const char* address, const osc::ReceivedMessage& m
     if (strcmp(address, "/get") == 0) {
         args >> id >> url >> path >> osc::EndMessage;
         CheckId(id, parameterCount, "parameter id out of range in get");
-        const IpEndpointName target = ResolveReplyURL(url);
+        const IpEndpointName target = ResolveReplyURLFor(url, remote);
         OSCReplyPacket reply(path);
         reply.Stream() << id << owner->GetParameterReal(id);
         reply.SendTo(target);
@@ -567,7 +567,7 @@ bool OSCHelper::HandleBuiltIn(const char* address, const osc::ReceivedMessage& m
     }
     if (strcmp(address, "/getAll") == 0) {
         args >> url >> path >> osc::EndMessage;
-        const IpEndpointName target = ResolveReplyURL(url);
+        const IpEndpointName target = ResolveReplyURLFor(url, remote);
         OSCSendSocket socket;
         socket.Connect(target);
         for (int32_t i = 0; i < parameterCount; ++i) {
@@ -586,7 +586,7 @@ bool OSCHelper::HandleBuiltIn(const char* address, const osc::ReceivedMessage& m
     }
     if (strcmp(address, "/getNumParameters") == 0) {
         args >> url >> path >> osc::EndMessage;
-        const IpEndpointName target = ResolveReplyURL(url);
+        const IpEndpointName target = ResolveReplyURLFor(url, remote);
         OSCReplyPacket reply(path);
         reply.Stream() << static_cast<osc::int32>(parameterCount);
         reply.SendTo(target);
@@ -595,7 +595,7 @@ bool OSCHelper::HandleBuiltIn(const char* address, const osc::ReceivedMessage& m
     if (strcmp(address, "/isParameterUsed") == 0) {
         args >> id >> url >> path >> osc::EndMessage;
         CheckId(id, parameterCount, "parameter id out of range in isParameterUsed");
-        const IpEndpointName target = ResolveReplyURL(url);
+        const IpEndpointName target = ResolveReplyURLFor(url, remote);
         OSCReplyPacket reply(path);
         reply.Stream() << id << isParameterUsed(id);
         reply.SendTo(target);
@@ -606,7 +606,7 @@ bool OSCHelper::HandleBuiltIn(const char* address, const osc::ReceivedMessage& m
         CheckId(id, parameterCount, "parameter id out of range in getInfo");
         if (!isParameterUsed(id))
             throw osc::Exception("parameter id is unused");
-        const IpEndpointName target = ResolveReplyURL(url);
+        const IpEndpointName target = ResolveReplyURLFor(url, remote);
         const ParameterInfo& info = parameterTable[id];
         OSCReplyPacket reply(path);
         reply.Stream() << id << info.min << info.max << info.def << (info.name ? info.name : "")
@@ -617,7 +617,7 @@ bool OSCHelper::HandleBuiltIn(const char* address, const osc::ReceivedMessage& m
     if (strcmp(address, "/registerUpdate") == 0) {
         args >> id >> url >> path >> osc::EndMessage;
         CheckId(id, parameterCount, "parameter id out of range in registerUpdate");
-        Register(id, url, path);
+        Register(id, url, path, remote);
         return true;
     }
     if (strcmp(address, "/unregisterUpdate") == 0) {
@@ -627,11 +627,11 @@ bool OSCHelper::HandleBuiltIn(const char* address, const osc::ReceivedMessage& m
         return true;
     }
     if (strcmp(address, "/exec") == 0) {
-        HandleExec(message, false);
+        HandleExec(message, false, remote);
         return true;
     }
     if (strcmp(address, "/call") == 0) {
-        HandleExec(message, true);
+        HandleExec(message, true, remote);
         return true;
     }
     if (strcmp(address, "/startNote") == 0) {

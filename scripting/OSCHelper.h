@@ -86,8 +86,9 @@ public:
     };
 
     static constexpr int kRecentMessageCount = 5;
-    // A client may not grow one parameter's registrations past this.
-    static constexpr size_t kMaxRegistrationsPerParameter = 1024;
+    // A client may not grow one parameter's registrations past this: every
+    // change of the parameter sends one packet per registration.
+    static constexpr size_t kMaxRegistrationsPerParameter = 32;
     // Replies and updates are built in buffers of this size.
     static constexpr size_t kPacketBufferSize = 1024;
 
@@ -189,9 +190,10 @@ private:
     bool HandleFunctionPath(const osc::ReceivedMessage& message);
     bool HandleBuiltIn(const char* address, const osc::ReceivedMessage& message, const IpEndpointName& remote);
     void HandleObryAddress(const osc::ReceivedMessage& message);
-    void HandleExec(const osc::ReceivedMessage& message, bool withResults);
+    void HandleExec(const osc::ReceivedMessage& message, bool withResults, const IpEndpointName& remote);
     void HandleNote(const osc::ReceivedMessage& message, bool on);
-    void Register(int32_t index, const char* url, const char* path);
+    // The destination must be the requester's (ResolveReplyURLFor).
+    void Register(int32_t index, const char* url, const char* path, const IpEndpointName& remote);
     void Unregister(int32_t index, const char* url, const char* path);
     void SendAllRegistered();
 

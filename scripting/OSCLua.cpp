@@ -228,7 +228,7 @@ void RunLocked(lua_State* state, LuaCall& call)
 } // namespace
 
 // "/exec" name args... and "/call" name url path args...
-void OSCHelper::HandleExec(const osc::ReceivedMessage& message, bool withResults)
+void OSCHelper::HandleExec(const osc::ReceivedMessage& message, bool withResults, const IpEndpointName& remote)
 {
     osc::ReceivedMessageArgumentStream args = message.ArgumentStream();
     const char* name = nullptr;
@@ -244,7 +244,7 @@ void OSCHelper::HandleExec(const osc::ReceivedMessage& message, bool withResults
     // hold up the audio thread's MIDI delivery.
     IpEndpointName target;
     if (withResults)
-        target = ResolveReplyURL(url);
+        target = ResolveReplyURLFor(url, remote);
 
     std::string errorText;
     LuaCall call{};

@@ -155,6 +155,19 @@ IpEndpointName ResolveReplyURL(const char* url)
     return IpEndpointName(static_cast<unsigned long>(address), port);
 }
 
+IpEndpointName ResolveReplyURLFor(const char* url, const IpEndpointName& requester)
+{
+    const IpEndpointName target = ResolveReplyURL(url);
+    // IPv4 in the low 32 bits (oscpack's four-part constructor sign-extends).
+    const auto ipv4 = [](unsigned long address) { return static_cast<uint32_t>(address); };
+    const auto isLoopback = [&](unsigned long address) { return (ipv4(address) >> 24) == 127; };
+    const bool sameMachine = ipv4(target.address) == ipv4(requester.address) ||
+                             (isLoopback(target.address) && isLoopback(requester.address));
+    if (!sameMachine)
+        throw osc::Exception("reply address is not the requester's");
+    return target;
+}
+
 OSCSendSocket::OSCSendSocket()
 {
     fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -23,6 +23,14 @@ void OSCPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // into address 0, which reaches this machine.
 IpEndpointName ResolveReplyURL(const char* url);
 
+// ResolveReplyURL for a request that came from `requester`: the server sends
+// only to the machine a request came from, so that one datagram cannot turn
+// the server's replies or update streams on a third party. A requester on
+// this machine (a loopback address) may name any loopback address; any
+// other must name its own address. Throws osc::Exception("reply address is
+// not the requester's") otherwise.
+IpEndpointName ResolveReplyURLFor(const char* url, const IpEndpointName& requester);
+
 // A UDP socket for sending, closed on destruction.
 class OSCSendSocket {
 public:

@@ -101,11 +101,11 @@ void OSCHelper::QueueParameterUpdate(int32_t index, float value)
 // Registrations. Listen thread; the lock guards the map against the notify
 // thread.
 
-void OSCHelper::Register(int32_t index, const char* url, const char* path)
+void OSCHelper::Register(int32_t index, const char* url, const char* path, const IpEndpointName& remote)
 {
     if (strlen(path) > kMaxPathLength)
         throw osc::Exception("reply path too long");
-    const IpEndpointName endpoint = ResolveReplyURL(url);
+    const IpEndpointName endpoint = ResolveReplyURLFor(url, remote);
     const UpdateRegistration added{static_cast<uint32_t>(endpoint.address), endpoint.port, path};
     std::lock_guard<std::mutex> guard(registrationLock);
     const auto range = registrations.equal_range(index);

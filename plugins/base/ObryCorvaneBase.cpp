@@ -207,8 +207,16 @@ void ObryCorvaneBase::processReplacing(float** inputs, float** outputs, int32_t 
         return;
     // Notes played over OSC ("/startNote", "/stopNote"), queued by the listen
     // thread so that the plug-in's note state is touched on this thread only.
-    while (QZ::MessageQueueItem* item = oscHelper.NoteQueue().Read())
-        luaMIDIHelper.ProcessMidiEvent(item);
+    // They go to the note handling alone, not the host MIDI path: MIDI learn
+    // and learned mappings are for the host's MIDI.
+    while (QZ::MessageQueueItem* item = oscHelper.NoteQueue().Read()) {
+        if (item->type != QZ::MessageQueueItem::kShortMIDI)
+            continue;
+        if (item->data[0] == 0x90 && item->data[3] > 0)
+            luaMIDIHelper.NoteOn(item->data[1], item->data[2], item->data[3]);
+        else if (item->data[0] == 0x80 || item->data[0] == 0x90)
+            luaMIDIHelper.NoteOff(item->data[1], item->data[2], item->data[3]);
+    }
     while (QZ::MessageQueueItem* item = queueB.Read())
         HandleQueuedMessage(item);
 
@@ -508,6 +516,10 @@ int32_t ObryCorvaneBase::setChunk(void* data, int32_t byteSize, bool)
         processWide = 0;
     InstanceRegistry::SetInstanceNumbers(this, perType, processWide);
     RestoreExtraState(chunk);
+    // Hosts reload projects this way: the restored "OSC Port Offset" opens
+    // (or moves, or closes) the server as setting it would.
+    if (IsValidParameterIndex(portOffsetIndex))
+        ApplyPortOffset(GetParameterReal(portOffsetIndex));
     return 1;
 }
 

@@ -250,11 +250,43 @@ TEST_F(OSCInProcessTest, RegistrationsAndTheUpdateQueue)
 
     // A client cannot grow the registrations without bound.
     StdoutCapture out;
-    for (int i = 0; i < 1030; ++i)
+    for (size_t i = 0; i < OSCHelper::kMaxRegistrationsPerParameter + 6; ++i)
         Feed(plugin, packet("/registerUpdate", 2, "/p" + std::to_string(i)));
     EXPECT_EQ(osc.RegistrationCount(2), OSCHelper::kMaxRegistrationsPerParameter);
     EXPECT_EQ(out.Count("error while parsing message: /registerUpdate: too many registrations for this parameter\n"),
               6u);
+}
+
+// Updates and replies go only to the machine a request came from: a
+// controller registers itself from anywhere, but no datagram can point the
+// server's packets at a third party.
+TEST_F(OSCInProcessTest, RegistrationsAndRepliesGoOnlyToTheRequester)
+{
+    OSCHelper& osc = plugin.OSC();
+    osc.DestroyTask();
+    const struct {
+        IpEndpointName from;
+        const char* url;
+        bool accepted;
+    } cases[] = {
+        {IpEndpointName(192, 0, 2, 7, 5000), "osc.udp://192.0.2.7:9000", true},  // a controller on another machine
+        {IpEndpointName(127, 0, 0, 1, 5000), "osc.udp://127.0.0.2:9000", true},  // this machine, any loopback
+        {IpEndpointName(127, 0, 0, 1, 5000), "localhost:9001", true},
+        {IpEndpointName(192, 0, 2, 7, 5000), "osc.udp://192.0.2.8:9000", false}, // a third party
+        {IpEndpointName(192, 0, 2, 7, 5000), "osc.udp://127.0.0.1:9000", false}, // our own loopback, from outside
+        {IpEndpointName(127, 0, 0, 1, 5000), "osc.udp://198.51.100.1:9000", false},
+    };
+    StdoutCapture out;
+    size_t expected = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        const size_t refusals = out.Count("reply address is not the requester's\n");
+        Feed(plugin, HandPacket("/registerUpdate").Int(3).String(c.url).String("/u").Bytes(), c.from);
+        expected += c.accepted ? 1 : 0;
+        EXPECT_EQ(osc.RegistrationCount(3), expected);
+        Feed(plugin, HandPacket("/getNumParameters").String(c.url).String("/n").Bytes(), c.from);
+        EXPECT_EQ(out.Count("reply address is not the requester's\n"), refusals + (c.accepted ? 0 : 2));
+    }
 }
 
 TEST_F(OSCInProcessTest, ParseURL)

@@ -139,10 +139,10 @@ private:
     std::vector<uint8_t> args;
 };
 
-inline void Feed(ObryCorvaneBase& plugin, const std::vector<uint8_t>& packet)
+inline void Feed(ObryCorvaneBase& plugin, const std::vector<uint8_t>& packet,
+                 const IpEndpointName& from = IpEndpointName(127, 0, 0, 1, 9))
 {
-    plugin.OSC().ProcessPacket(reinterpret_cast<const char*>(packet.data()), static_cast<int>(packet.size()),
-                               IpEndpointName(127, 0, 0, 1, 9));
+    plugin.OSC().ProcessPacket(reinterpret_cast<const char*>(packet.data()), static_cast<int>(packet.size()), from);
 }
 
 } // namespace corvane::test
