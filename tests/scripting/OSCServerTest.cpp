@@ -614,15 +614,18 @@ TEST_F(OSCServerTest, BuiltInAddressesCannotBeRebound)
     std::vector<OscMessage> reply = Ask(3, "/call", "sss", {"scriptBound", url, "/r"});
     ASSERT_EQ(reply.size(), 1u);
     EXPECT_EQ(reply[0].Number(0), 0.0);
-    // "/set" still sets by id; a binding would have set parameter `other`.
+    // "/set" still sets by id and value (a binding of one float would refuse
+    // the id).
+    const std::string max = std::to_string(GetInfo(3, dc.other).max);
     dc.plugin->SetParameter(dc.other, 0.0f);
-    peer.Send(Port(3), "/set", "if", {std::to_string(dc.portIndex), "3"});
+    peer.Send(Port(3), "/set", "if", {std::to_string(dc.other), max});
     ASSERT_TRUE(peer.Sync(Port(3), control));
-    EXPECT_EQ(dc.plugin->GetParameter(dc.other), 0.0f);
+    EXPECT_EQ(dc.plugin->GetParameter(dc.other), 1.0f);
     // Other addresses bind as before.
+    dc.plugin->SetParameter(dc.other, 0.0f);
     peer.Send(Port(3), "/exec", "ssi", {"registerOSCPathForParameter", "/mine", std::to_string(dc.other)});
     ASSERT_TRUE(peer.Sync(Port(3), control));
-    peer.Send(Port(3), "/mine", "f", {std::to_string(GetInfo(3, dc.other).max)});
+    peer.Send(Port(3), "/mine", "f", {max});
     ASSERT_TRUE(peer.Sync(Port(3), control));
     EXPECT_NE(dc.plugin->GetParameter(dc.other), 0.0f);
 }
