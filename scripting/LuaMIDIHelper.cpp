@@ -246,6 +246,12 @@ void LuaMIDIHelper::LoadScripts()
 int LuaMIDIHelper::LoadChunkProtected(lua_State* state)
 {
     const auto& load = *static_cast<const ChunkLoad*>(lua_touserdata(state, 1));
+    if (load.path && IsBinaryChunkFile(load.path)) {
+        char text[1024];
+        snprintf(text, sizeof text, "%s: binary chunks are not loaded", load.path);
+        corvane::DebugPrintf(load.failureFormat, text);
+        return 0;
+    }
     const int status = load.path ? luaL_loadfile(state, load.path)
                                  : luaL_loadbuffer(state, load.buffer, load.size, "midi.lua");
     if (status != 0) {
@@ -424,8 +430,10 @@ int32_t LuaMIDIHelper::processEvents(const VstEvents* events)
 {
     if (!events || events->numEvents <= 0 || !midiQueue)
         return 1;
+    // The host's list is longer than the two entries the struct declares.
+    VstEvent* const* list = events->events;
     for (int32_t i = 0; i < events->numEvents; ++i) {
-        const VstEvent* event = events->events[i];
+        const VstEvent* event = list[i];
         if (!event)
             continue;
         if (event->type == kVstMidiType) {

@@ -50,14 +50,17 @@ int RegisterEvery(lua_State* state, LuaMIDIHelper::Kind kind, const char* messag
 // carries them, and they must not meet the marker of the every-message list.
 int RegisterNumbered(lua_State* state, LuaMIDIHelper::Kind kind, const char* message)
 {
-    lua_Integer number = luaL_checkinteger(state, 1);
+    // Read as a number and clamped before it becomes an integer: Lua's own
+    // conversion of a huge or NaN number is undefined.
+    const lua_Number number = luaL_checknumber(state, 1);
     if (!lua_isfunction(state, 2))
         return luaL_error(state, "%s", message);
-    if (number <= LuaMIDIHelper::kEveryNumber)
-        number = LuaMIDIHelper::kEveryNumber + 1;
-    if (number > INT32_MAX)
-        number = INT32_MAX;
-    return Register(state, kind, static_cast<int>(number), 2);
+    int clamped = LuaMIDIHelper::kEveryNumber + 1;
+    if (number >= static_cast<lua_Number>(INT32_MAX))
+        clamped = INT32_MAX;
+    else if (number > static_cast<lua_Number>(clamped))
+        clamped = static_cast<int>(number);
+    return Register(state, kind, clamped, 2);
 }
 
 } // namespace

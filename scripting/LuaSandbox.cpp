@@ -3,6 +3,7 @@
 #include <lua.hpp>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 namespace QZ {
@@ -39,7 +40,23 @@ int Refuse(lua_State* state)
 // would read the host's standard input.
 int NeedsFileName(lua_State* state)
 {
-    luaL_checkstring(state, 1);
+    if (IsBinaryChunkFile(luaL_checkstring(state, 1)))
+        return luaL_error(state, "%s: binary chunks are not loaded", lua_tostring(state, 1));
+    lua_pushvalue(state, lua_upvalueindex(1));
+    lua_insert(state, 1);
+    lua_call(state, lua_gettop(state) - 1, LUA_MULTRET);
+    return lua_gettop(state);
+}
+
+// loadstring: upvalue 1 the library's own; text only.
+int TextChunksOnly(lua_State* state)
+{
+    const char* chunk = luaL_checkstring(state, 1);
+    if (chunk[0] == LUA_SIGNATURE[0]) {
+        lua_pushnil(state);
+        lua_pushstring(state, "binary chunks are not loaded");
+        return 2;
+    }
     lua_pushvalue(state, lua_upvalueindex(1));
     lua_insert(state, 1);
     lua_call(state, lua_gettop(state) - 1, LUA_MULTRET);
@@ -61,6 +78,16 @@ void WrapField(lua_State* state, int table, const char* field, lua_CFunction wra
 }
 
 } // namespace
+
+bool IsBinaryChunkFile(const char* path)
+{
+    FILE* file = path ? fopen(path, "rb") : nullptr;
+    if (!file)
+        return false; // the loader reports it
+    const int first = fgetc(file);
+    fclose(file);
+    return first == LUA_SIGNATURE[0];
+}
 
 bool PatternTooCostly(const char* pattern, size_t patternLength, size_t subjectLength)
 {
@@ -89,17 +116,16 @@ bool PatternTooCostly(const char* pattern, size_t patternLength, size_t subjectL
 
 void RestrictLuaLibraries(lua_State* state)
 {
-    // debug: only what reads.
+    // debug: the traceback only. The getters reach the library's own
+    // functions behind the guards below (an upvalue, a running function).
     lua_getglobal(state, "debug");
     if (lua_istable(state, -1)) {
         const int debugTable = lua_gettop(state);
         lua_newtable(state);
-        for (const char* name : {"traceback", "getinfo", "getlocal", "getupvalue", "getmetatable", "gethook",
-                                 "getfenv"}) {
-            lua_getfield(state, debugTable, name);
-            lua_setfield(state, -2, name);
-        }
-        for (const char* name : {"sethook", "getregistry", "setlocal", "setupvalue", "setmetatable", "setfenv",
+        lua_getfield(state, debugTable, "traceback");
+        lua_setfield(state, -2, "traceback");
+        for (const char* name : {"sethook", "gethook", "getregistry", "getinfo", "getlocal", "setlocal",
+                                 "getupvalue", "setupvalue", "getmetatable", "setmetatable", "getfenv", "setfenv",
                                  "debug"})
             ReplaceWithRefusal(state, lua_gettop(state), name, (std::string("debug.") + name).c_str());
         lua_setglobal(state, "debug");
@@ -118,8 +144,12 @@ void RestrictLuaLibraries(lua_State* state)
         ReplaceWithRefusal(state, lua_gettop(state), "exit", "os.exit");
     lua_pop(state, 1);
 
+    // Lua 5.1 does not check precompiled chunks: crafted bytecode corrupts
+    // memory. Only text is loaded.
     WrapField(state, LUA_GLOBALSINDEX, "dofile", NeedsFileName);
     WrapField(state, LUA_GLOBALSINDEX, "loadfile", NeedsFileName);
+    WrapField(state, LUA_GLOBALSINDEX, "loadstring", TextChunksOnly);
+    ReplaceWithRefusal(state, LUA_GLOBALSINDEX, "load", "load");
     lua_getglobal(state, "io");
     if (lua_istable(state, -1)) {
         const int io = lua_gettop(state);

@@ -23,12 +23,17 @@ constexpr double kPatternWorkLimit = 1e7;
 // it, and a search tries every start.
 bool PatternTooCostly(const char* pattern, size_t patternLength, size_t subjectLength);
 
+// Whether the file starts as a precompiled Lua chunk; those are never
+// loaded (Lua 5.1 runs crafted bytecode without checking it).
+bool IsBinaryChunkFile(const char* path);
+
 // Runs with the standard libraries open (may raise; call it protected):
-// - debug keeps only its read-only functions (no sethook, no getregistry,
-//   no setters);
+// - debug keeps only traceback;
 // - os.exit raises instead of ending the host;
 // - dofile and loadfile need a file name (without one they read the host's
 //   standard input), io's default input is /dev/null and io.stdin is gone;
+// - only text chunks load: dofile, loadfile and loadstring refuse
+//   precompiled ones and load (which takes a reader function) is gone;
 // - string.find, match, gmatch and gsub refuse a costly pattern with
 //   "pattern too complex for a subject of %d bytes".
 void RestrictLuaLibraries(lua_State* state);

@@ -15,6 +15,7 @@ packages=(
   libfontconfig-dev fontconfig fonts-dejavu-core fonts-liberation
   libgtest-dev googletest libbenchmark-dev
   xvfb xauth zenity xdotool liblo-tools python3 sox locales
+  clang libclang-rt-dev
 )
 
 missing=()

@@ -78,6 +78,15 @@ LP_NUM_THREADS=0 \
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp" \
   run_suite "ThreadSanitizer (concurrency tests)" build/tsan -L concurrency
 
+# The fuzz targets: a few seconds each over their seed corpora (clang,
+# ASan + UBSan); scripts/fuzz.sh long runs them to a million executions.
+echo "=== fuzz targets (short run) ==="
+if CORVANE_JOBS="$jobs" bash scripts/fuzz.sh short; then
+  summary_passed=$((summary_passed + 1))
+else
+  status=1; summary_failed=$((summary_failed + 1))
+fi
+
 if [ -x build/test/bench/corvane_bench ]; then
   echo "=== benchmarks (short run; nanoseconds per frame) ==="
   build/test/bench/corvane_bench --benchmark_min_time=0.02 2>&1 | tail -n 80 || true

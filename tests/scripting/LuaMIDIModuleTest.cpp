@@ -222,7 +222,7 @@ TEST_F(LuaMIDIModuleTest, ScriptsAtTheMemoryCapCannotEndTheHost)
     Script("fill.lua", R"(
         keep = {}
         local function fill()
-            for _, size in ipairs({1048576, 65536, 4096, 256, 16}) do
+            for _, size in ipairs({1048576, 65536, 4096, 256}) do
                 local part = {}
                 keep[#keep + 1] = part
                 pcall(function() while true do part[#part + 1] = string.rep('x', size) end end)
@@ -244,6 +244,52 @@ TEST_F(LuaMIDIModuleTest, ScriptsAtTheMemoryCapCannotEndTheHost)
     auto next = CreateDC();
     ASSERT_NE(next, nullptr);
     Block(*next);
+}
+
+// What a MIDI script cannot do to the host: end it, read its standard
+// input, load bytecode Lua 5.1 would run unchecked, or reach the library's
+// own functions behind the guards.
+TEST_F(LuaMIDIModuleTest, ScriptsCannotEndOrStallTheHost)
+{
+    const std::string bytecode = folders.DataHome() + "/chunk.luac";
+    const struct {
+        const char* expression;
+        const char* expected; // what `show` prints: the ok flag, a tab, the first result or error text
+    } cases[] = {
+        {"os.exit(1)", "false\tos.exit is not available to scripts"},
+        {"debug.sethook()", "false\tdebug.sethook is not available to scripts"},
+        {"debug.getupvalue(string.find, 1)", "false\tdebug.getupvalue is not available to scripts"},
+        {"debug.getinfo(1, 'f')", "false\tdebug.getinfo is not available to scripts"},
+        {"debug.getregistry()", "false\tdebug.getregistry is not available to scripts"},
+        {"type(debug.traceback())", "true\tstring"},
+        {"io.read('*l')", "true\tnil"},
+        {"io.stdin", "true\tnil"},
+        {"select(2, loadstring(string.dump(function() end)))", "true\tbinary chunks are not loaded"},
+        {"load(function() return nil end)", "false\tload is not available to scripts"},
+        {"dofile()", "false\tbad argument #1 to 'dofile' (string expected, got no value)"},
+        {"loadfile(bytecodePath)", "false\tbinary chunks are not loaded"},
+        {"loadstring('return 7')()", "true\t7"},
+        {"string.find('abc', 'b', 1, true)", "true\t2"},
+        {"string.gsub(string.rep('a', 5000), 'a*b*', '')", "false\tpattern too complex for a subject of 5000 bytes"},
+    };
+    std::string script = "bytecodePath = '" + bytecode + "'\n"
+                         "local f = io.open(bytecodePath, 'wb') f:write(string.dump(function() end)) f:close()\n"
+                         "local function show(ok, value) print('show', ok, (tostring(value):gsub('^.-:%d+: ', ''))) end\n";
+    for (const auto& c : cases)
+        script += std::string("show(pcall(function() return ") + c.expression + " end))\n";
+    Script("sandbox.lua", script);
+    StderrCapture capture;
+    auto plugin = CreateDC();
+    ASSERT_NE(plugin, nullptr);
+    const auto shown = LinesStartingWith(capture.Text(), {"show\t"});
+    ASSERT_EQ(shown.size(), std::size(cases));
+    for (size_t i = 0; i < shown.size(); ++i) {
+        // The flag exactly; the text may carry a file name before it.
+        const std::string expected = cases[i].expected;
+        const size_t tab = expected.find('\t');
+        EXPECT_EQ(shown[i].rfind("show\t" + expected.substr(0, tab + 1), 0), 0u) << cases[i].expression;
+        EXPECT_NE(shown[i].find(expected.substr(tab + 1)), std::string::npos) << shown[i];
+    }
 }
 
 TEST_F(LuaMIDIModuleTest, MalformedSysExFromTheHostIsDropped)
