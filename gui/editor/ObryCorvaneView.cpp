@@ -1,6 +1,7 @@
 #include "gui/editor/ObryCorvaneView.h"
 
 #include "framework/ObryProperties.h"
+#include "gui/dialogs/PreferencesPanel.h"
 #include "gui/toolkit/QJmanager.h"
 
 ObryCorvaneView::ObryCorvaneView(ObryAuBase* plugin) : QZ::CarbonVSTEditor(plugin), plugin(plugin)
@@ -33,6 +34,8 @@ bool ObryCorvaneView::CreateManager(void*)
     manager = std::make_unique<QJmanager>(plugin);
     manager->SetWindowSize(rect.right - rect.left, rect.bottom - rect.top);
     SetUpGUI(*manager);
+    // Every editor can show the About and Preferences dialog over its controls.
+    QZ::PreferencesPanel::Install(*manager);
     return true;
 }
 

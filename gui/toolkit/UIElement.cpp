@@ -154,6 +154,15 @@ void Group::AddChild(UIElement* child)
     child->SetVisible(IsVisible());
 }
 
+void Group::AddChildFirst(UIElement* child)
+{
+    if (!child || child == this)
+        return;
+    children.insert(children.begin(), child);
+    child->SetParent(this);
+    child->SetVisible(IsVisible());
+}
+
 void Group::Update()
 {
     for (UIElement* child : children)

@@ -129,6 +129,9 @@ public:
     // UI thread, while the tree is built: appends the child (not owned) and
     // passes the group's visible flag on to it.
     void AddChild(UIElement* child);
+    // As AddChild, but the child comes first: it is hit-tested before its
+    // siblings (a modal panel over the group).
+    void AddChildFirst(UIElement* child);
     const std::vector<UIElement*>& Children() const { return children; }
     void SetOffset(float x, float y, float z = 0)
     {

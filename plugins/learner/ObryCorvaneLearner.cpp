@@ -10,7 +10,7 @@
 #include "platform/MessageBox.h"
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/ValueNames.h"
-#include "plugins/learner/LearnTargetAddress.h"
+#include "framework/LearnTargetAddress.h"
 
 namespace ObryCorvaneLearner {
 

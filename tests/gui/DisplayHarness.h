@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "framework/InstanceRegistry.h"
+#include "framework/MessageQueue.h"
 #include "gui/editor/ObryCorvaneView.h"
 #include "gui/toolkit/Manager.h"
 #include "gui/toolkit/UIElement.h"
@@ -45,6 +47,19 @@ private:
     int width, height;
     DisplayBuilder build;
 };
+
+// A control change as the instance registry hears of it from the MIDI input
+// of `receiver` (what the Learner's display shows).
+inline void SendControlChange(ObryAuBase& receiver, int channel, int controller, int value)
+{
+    QZ::MessageQueueItem item;
+    item.type = QZ::MessageQueueItem::kShortMIDI;
+    item.data[0] = 0xB0;
+    item.data[1] = static_cast<uint8_t>(channel);
+    item.data[2] = static_cast<uint8_t>(controller);
+    item.data[3] = static_cast<uint8_t>(value);
+    InstanceRegistry::HandleMIDIMessage(&item, &receiver);
+}
 
 // A plug-in with its view, and the audio it is given: a sine of a frequency
 // and level plus a constant on every input, and the host's transport moving

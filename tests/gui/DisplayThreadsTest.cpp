@@ -13,6 +13,9 @@
 #include "gui/displays/FollowerDisplays.h"
 #include "gui/displays/GraphDisplays.h"
 #include "gui/displays/StepEditor.h"
+#include "gui/displays/TextDisplays.h"
+#include "plugins/learner/ObryCorvaneLearner.h"
+#include "plugins/quantizer/ObryCorvaneQuantizer.h"
 #include "plugins/follower/ObryCorvaneFollower.h"
 #include "plugins/function/ObryCorvaneFunction.h"
 #include "plugins/lfo/ObryCorvaneLFO.h"
@@ -79,6 +82,23 @@ Editor Editors[] = {
                  std::string error;
                  Add(root, QZ::FollowerEnvDisplay::Create(m, 10, 100, 380, 90, error), error);
                  Add(root, QZ::FollowerPitchDisplay::Create(m, 10, 10, 380, 80, error), error);
+                 Add(root, QZ::FollowerInfoDisplay::Create(m, 20, 60, 200, 30, error), error);
+             });
+     }},
+    {"quantizer", [] {
+         return DisplayHarness::Make<ObryCorvaneQuantizer::ObryCorvane>(
+             kWidth, kHeight, [](QZ::Manager& m, QZ::Group& root) {
+                 std::string error;
+                 for (int id = 0; id < 2; ++id)
+                     Add(root, QZ::QuantizerInfoDisplay::Create(m, 10 + 195 * id, 10, 185, 40, id, error), error);
+                 Add(root, QZ::InfoDisplay::Create(m, 10, 150, 300, 20, 6, error), error);
+             });
+     }},
+    {"learner", [] {
+         return DisplayHarness::Make<ObryCorvaneLearner::ObryCorvane>(
+             kWidth, kHeight, [](QZ::Manager& m, QZ::Group& root) {
+                 std::string error;
+                 Add(root, QZ::LearnerInfoDisplay::Create(m, 10, 10, 380, 180, error), error);
              });
      }},
     {"function", [] {
@@ -138,6 +158,9 @@ TEST(DisplayThreads, DisplaysOpenDrawAndCloseWhileAudioRuns)
                 manager->MouseDown(point, i % 2 ? QZ::CarbonVSTEditor::kModifierShift : 0, 1);
                 manager->MouseDrag({point.x + 90, point.y + 30}, 0);
                 manager->MouseUp({point.x + 90, point.y + 30}, 0);
+                // A control change reaches the registry, which the Learner's
+                // display reads.
+                SendControlChange(harness->Plugin(), 0, i, 10 * i);
                 for (QZ::UIElement* element : static_cast<QZ::Group*>(manager->Root())->Children())
                     if (auto* display = dynamic_cast<QZ::DisplayElement*>(element))
                         display->SetLineColour(QZ::Colour{0.5f + 0.1f * i, 0.8f, 0.9f, 1});

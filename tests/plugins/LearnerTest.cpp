@@ -21,7 +21,7 @@
 #include "platform/ClipboardFake.h"
 #include "platform/MessageBox.h"
 #include "plugins/dc/ObryCorvaneDC.h"
-#include "plugins/learner/LearnTargetAddress.h"
+#include "framework/LearnTargetAddress.h"
 #include "plugins/learner/ObryCorvaneLearner.h"
 #include "plugins/lfo/ObryCorvaneLFO.h"
 #include "tests/plugins/OscTestSupport.h"

@@ -1,7 +1,8 @@
-#include "plugins/learner/LearnTargetAddress.h"
+#include "framework/LearnTargetAddress.h"
 
 #include "framework/InstanceRegistry.h"
-#include "plugins/base/ObryCorvaneBase.h"
+#include "framework/ObryAuBase.h"
+#include "framework/ObryProperties.h"
 
 LearnTargetAddressTexts BuildLearnTargetAddressTexts()
 {
