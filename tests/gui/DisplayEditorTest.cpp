@@ -426,3 +426,60 @@ TEST_F(DisplayEditors, LearnerDisplayDrawsWhileTheRegistryIsLocked)
 }
 
 } // namespace
+
+namespace {
+
+// The step editor's gestures as X delivers them: the modifier keys held
+// during a drag reach the editor from the button and motion events' state.
+TEST_F(DisplayEditors, StepEditorGesturesThroughTheWindow)
+{
+    REQUIRE_DISPLAY();
+    using StepLFO = ObryCorvaneStepLFO::ObryCorvane;
+    constexpr float kX = 20, kY = 20, kW = 480, kH = 210;
+    constexpr int kShown = 16; // the default length
+    auto column = [](int step) { return static_cast<int>(kX + (step + 0.5f) * kW / kShown); };
+    // Window row (from the top) of a value in the bipolar range.
+    auto row = [](float value) { return kHeight - static_cast<int>(kY + (value + 1.0f) / 2.0f * kH); };
+
+    const struct {
+        const char* name;
+        unsigned state;   // X modifier state of the drag
+        int from, to;     // steps pressed and released over
+        float value;      // pointer height throughout
+        int firstSet, lastSet;
+        float expected;   // value of the steps firstSet..lastSet afterwards
+    } cases[] = {
+        {"plain drag leftwards", 0, 12, 4, 0.5f, 4, 12, 0.5f},
+        {"ctrl keeps the pressed step", ControlMask, 3, 9, 0.6f, 3, 3, 0.6f},
+        {"alt resets to the default", Mod1Mask, 5, 10, 0.8f, 5, 10, 0.0f},
+        {"bottom edge is -1", 0, 14, 14, -1.0f, 14, 14, -1.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto harness = DisplayHarness::Make<StepLFO>(kWidth, kHeight, [&](QZ::Manager& m, QZ::Group& root) {
+            std::string error;
+            Add(root, QZ::StepEditor::Create(m, 0, kX, kY, kW, kH, error), error);
+        });
+        for (int s = 0; s < kShown; ++s)
+            Param(*harness, StepLFO::kFirstStep + s, 0.3f);
+        HostWindow host(kWidth, kHeight, 0x00FF00);
+        ASSERT_TRUE(harness->View().open(host.Handle()));
+        ASSERT_TRUE(RunFrames(*harness, 1));
+        const Window child = host.Child();
+        host.SendButton(child, true, Button1, column(c.from), row(c.value), c.state, 100);
+        host.SendMotion(child, column((c.from + c.to) / 2), row(c.value), c.state | Button1Mask);
+        host.SendMotion(child, column(c.to), row(c.value), c.state | Button1Mask);
+        host.SendButton(child, false, Button1, column(c.to), row(c.value), c.state | Button1Mask, 200);
+        ASSERT_TRUE(RunFrames(*harness, 1));
+        for (int s = 0; s < kShown; ++s) {
+            const float value = harness->Plugin().GetParameterReal(StepLFO::kFirstStep + s);
+            if (s >= c.firstSet && s <= c.lastSet)
+                EXPECT_NEAR(value, c.expected, 0.02f) << "step " << s;
+            else
+                EXPECT_FLOAT_EQ(value, 0.3f) << "step " << s;
+        }
+        harness->View().close();
+    }
+}
+
+} // namespace
