@@ -4,9 +4,7 @@
 // plug-in keeps processing.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "host/VstHost.h"
@@ -165,51 +163,6 @@ TEST_F(LuaMIDIModuleTest, CallbacksRegisteredWhileServingWaitForTheNextMessage)
     }
     EXPECT_EQ(LinesStartingWith(capture.Text(), {"count"}),
               (std::vector<std::string>{"count\t1\t0", "count\t2\t1", "count\t3\t3", "count\t4\t7"}));
-}
-
-// While a timer holds the Lua lock (here: blocked reading a pipe the test
-// holds), the audio thread does not wait for it: its blocks return, and the
-// MIDI that meets the busy state is served after the timer, in order.
-TEST_F(LuaMIDIModuleTest, TheAudioThreadHandsMIDIOverWhileAnotherThreadHoldsTheLua)
-{
-    const std::string pipePath = folders.DataHome() + "/hold";
-    const std::string served = folders.DataHome() + "/served";
-    ASSERT_EQ(mkfifo(pipePath.c_str(), 0600), 0);
-    Script("hold.lua", "requestTimedCallback(0, function() local f = io.open('" + pipePath +
-                           "', 'r') f:read('*l') f:close() end)\n"
-                           "requestAllProgramChange(function(c, p) local f = io.open('" + served +
-                           "', 'a') f:write(p, ' ') f:close() end)\n");
-    auto plugin = CreateDC();
-    ASSERT_NE(plugin, nullptr);
-    // Opening the writing end returns once the timer has opened the reading
-    // end: from then on the timer holds the Lua lock until we write a line.
-    struct Release {
-        int fd = -1;
-        void Now()
-        {
-            if (fd >= 0 && write(fd, "go\n", 3) == 3)
-                close(fd);
-            fd = -1;
-        }
-        ~Release() { Now(); }
-    } release;
-    ASSERT_TRUE(corvane::test::WaitFor([&] {
-        release.fd = open(pipePath.c_str(), O_WRONLY | O_NONBLOCK);
-        return release.fd >= 0;
-    }));
-    for (uint8_t program = 1; program <= 3; ++program) {
-        plugin->SendMidi({{0, {0xC0, program, 0}}});
-        Block(*plugin); // returns although the lock is held
-    }
-    EXPECT_EQ(corvane::test::ReadText(served), "");
-    release.Now();
-    EXPECT_TRUE(corvane::test::WaitFor([&] { return corvane::test::ReadText(served) == "1 2 3 "; }))
-        << corvane::test::ReadText(served);
-    // Later messages keep their place behind the handed-over ones.
-    plugin->SendMidi({{0, {0xC0, 4, 0}}});
-    Block(*plugin);
-    EXPECT_TRUE(corvane::test::WaitFor([&] { return corvane::test::ReadText(served) == "1 2 3 4 "; }))
-        << corvane::test::ReadText(served);
 }
 
 // A script that takes the state to its memory cap from a timer: what the

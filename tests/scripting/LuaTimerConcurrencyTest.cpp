@@ -6,6 +6,10 @@
 // record. Also runs under AddressSanitizer and ThreadSanitizer.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -126,6 +130,52 @@ TEST(LuaTimerConcurrencyTest, TimersMadeAndCancelledFromEveryThreadThenClosed)
     const size_t atClose = AutomateCalls(*plugin);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(AutomateCalls(*plugin), atClose);
+}
+
+// While a timer holds the Lua lock (here: blocked reading a pipe the test
+// holds), the audio thread does not wait for it: its blocks return, and the
+// MIDI that meets the busy state is served after the timer, in order.
+TEST(LuaTimerConcurrencyTest, TheAudioThreadHandsMIDIOverWhileATimerHoldsTheLua)
+{
+    ScopedUserFolders folders(UniquePortBase());
+    const std::string pipePath = folders.DataHome() + "/hold";
+    const std::string served = folders.DataHome() + "/served";
+    ASSERT_EQ(mkfifo(pipePath.c_str(), 0600), 0);
+    WriteUserScript(folders.DataHome(), kDCName, "hold.lua",
+                    "requestTimedCallback(0, function() local f = io.open('" + pipePath +
+                        "', 'r') f:read('*l') f:close() end)\n"
+                        "requestAllProgramChange(function(c, p) local f = io.open('" + served +
+                        "', 'a') f:write(p, ' ') f:close() end)\n");
+    auto plugin = Plugin::Create(LoadedModule(), kDC);
+    ASSERT_NE(plugin, nullptr);
+    plugin->Start(48000, 64);
+    // Opening the writing end returns once the timer has opened the reading
+    // end: from then on the timer holds the Lua lock until we write a line.
+    struct Release {
+        int fd = -1;
+        void Now()
+        {
+            if (fd >= 0 && write(fd, "go\n", 3) == 3)
+                close(fd);
+            fd = -1;
+        }
+        ~Release() { Now(); }
+    } release;
+    ASSERT_TRUE(WaitFor([&] {
+        release.fd = open(pipePath.c_str(), O_WRONLY | O_NONBLOCK);
+        return release.fd >= 0;
+    }));
+    for (uint8_t program = 1; program <= 3; ++program) {
+        Block(*plugin, {{0, {0xC0, program, 0}}}); // returns although the lock is held
+    }
+    EXPECT_EQ(ReadText(served), "");
+    release.Now();
+    EXPECT_TRUE(WaitFor([&] { return ReadText(served) == "1 2 3 "; }))
+        << ReadText(served);
+    // Later messages keep their place behind the handed-over ones.
+    Block(*plugin, {{0, {0xC0, 4, 0}}});
+    EXPECT_TRUE(WaitFor([&] { return ReadText(served) == "1 2 3 4 "; }))
+        << ReadText(served);
 }
 
 } // namespace
