@@ -189,7 +189,8 @@ intptr_t Plugin::Answer(int32_t opcode, int32_t index, intptr_t value, void* ptr
     default: // CanDo and everything else: 0
         break;
     }
-    calls.push_back(HostCall{opcode, index, value, opt, answer});
+    if (options.logCalls)
+        calls.push_back(HostCall{opcode, index, value, opt, answer});
     return answer;
 }
 
@@ -374,14 +375,25 @@ void Plugin::ProcessBlock(const std::vector<std::vector<float>>& inputs, std::ve
     for (auto& channel : spareOutputs)
         outputPointers.push_back(channel.data());
 
-    if (effect->processReplacing) {
-        insideProcess = true;
-        effect->processReplacing(effect, inputPointers.data(), outputPointers.data(), frames);
-        insideProcess = false;
-    }
+    ProcessReplacing(inputPointers.data(), outputPointers.data(), frames);
     for (auto& channel : outputs)
         channel.resize(n);
+}
 
+void Plugin::ProcessReplacing(float** inputs, float** outputs, int32_t frames)
+{
+    if (!effect || frames < 0)
+        return;
+    if (effect->processReplacing) {
+        insideProcess = true;
+        effect->processReplacing(effect, inputs, outputs, frames);
+        insideProcess = false;
+    }
+    AdvanceTransport(frames);
+}
+
+void Plugin::AdvanceTransport(int32_t frames)
+{
     std::lock_guard<std::mutex> lock(logLock);
     transport.samplePos += frames;
     if (transport.playing && transport.sampleRate > 0 && std::isfinite(transport.tempo)) {

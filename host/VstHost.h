@@ -76,6 +76,7 @@ private:
 struct HostOptions {
     int32_t version = 2400;    // answer to audioMasterVersion (0: "no host")
     bool nullCallback = false; // hand the module a null host callback
+    bool logCalls = true;      // false: keep no call log (long benchmark runs)
 };
 
 class Plugin {
@@ -136,6 +137,9 @@ public:
     // ones are silence); `outputs` is resized to NumOutputs() x frames.
     void ProcessBlock(const std::vector<std::vector<float>>& inputs, std::vector<std::vector<float>>& outputs,
                       int32_t frames);
+    // One processReplacing call on the caller's channel pointers, as a host's
+    // audio thread makes it: no copies, no allocation. Moves the transport on.
+    void ProcessReplacing(float** inputs, float** outputs, int32_t frames);
 
     // Transport the host reports; tests change it between blocks. Time() is
     // unguarded: while a plug-in thread (timer, OSC) may ask for the time, use
@@ -153,6 +157,7 @@ private:
     Plugin() = default;
     static intptr_t HostCallback(AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
     intptr_t Answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
+    void AdvanceTransport(int32_t frames);
 
     std::string TextOf(int32_t opcode, int32_t index = 0);
 
