@@ -125,7 +125,7 @@ inline void ReportPerFrame(benchmark::State& state, int64_t frames = kFrames)
 }
 
 // The benchmark loop: per iteration the events (when given), one block of
-// kFrames through processReplacing, and the transport moved on. Reports per
+// kFrames through the AEffect's processReplacing, and the transport moved on. Reports per
 // frame.
 inline void RunBlocks(benchmark::State& state, ObryCorvaneBase& plugin, float** inputs, float** outputs,
                       int32_t numOutputs, VstEvents* events = nullptr)
@@ -133,7 +133,9 @@ inline void RunBlocks(benchmark::State& state, ObryCorvaneBase& plugin, float** 
     for (auto _ : state) {
         if (events)
             plugin.processEvents(events);
-        plugin.processReplacing(inputs, outputs, kFrames);
+        // Through the entry a host calls, as a host would.
+        AEffect* effect = plugin.getAeffect();
+        effect->processReplacing(effect, inputs, outputs, kFrames);
         AdvanceTransport();
         for (int32_t c = 0; c < numOutputs; ++c)
             benchmark::DoNotOptimize(outputs[c]);

@@ -1,0 +1,148 @@
+// The module as a host runs it: every entry loaded through dlopen with the
+// shared workload (host/Workload.h), all 25 together per block size, each
+// entry with its signal and again after the inputs fell silent, and the
+// simple plug-ins beside a copy of the same channels.
+//
+// Counters: "rt_factor" is processing time over audio time (0.01: 1 % of a
+// core); "ns_per_frame" per entry; "x_copy" the plug-in's time over a
+// memcpy of its output channels.
+//
+// CORVANE_MODULE names another build of the module to load (to compare two
+// builds in one run).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "host/Workload.h"
+
+namespace {
+
+using namespace corvane::host;
+
+constexpr double kRate = 48000;
+constexpr int32_t kMaxBlock = 512;
+
+Module& TheModule()
+{
+    static std::unique_ptr<Module> module = [] {
+        std::string error;
+        const char* path = getenv("CORVANE_MODULE");
+        auto loaded = Module::Load(path && *path ? path : CORVANE_MODULE_PATH, &error);
+        if (!loaded)
+            throw std::runtime_error("cannot load the module: " + error);
+        return loaded;
+    }();
+    return *module;
+}
+
+std::unique_ptr<WorkloadRun> StartRun(const EntryWorkload& workload)
+{
+    return std::make_unique<WorkloadRun>(TheModule(), workload, kRate, kMaxBlock, false);
+}
+
+// Seconds of audio in `iterations` blocks of `frames`, as a rate counter:
+// inverted, it reads as processing time over audio time.
+benchmark::Counter RealTimeFactor(int64_t iterations, int64_t frames)
+{
+    return benchmark::Counter(static_cast<double>(iterations * frames) / kRate,
+                              benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// range(0): frames per block.
+void BM_AllEntries(benchmark::State& state)
+{
+    const auto frames = static_cast<int32_t>(state.range(0));
+    std::vector<std::unique_ptr<WorkloadRun>> runs;
+    for (const EntryWorkload& workload : EntryWorkloads())
+        runs.push_back(StartRun(workload));
+    for (auto _ : state) {
+        for (auto& run : runs)
+            run->Block(frames, false);
+        benchmark::ClobberMemory();
+    }
+    state.counters["rt_factor"] = RealTimeFactor(state.iterations(), frames);
+}
+BENCHMARK(BM_AllEntries)->ArgName("frames")->Arg(16)->Arg(64)->Arg(512);
+
+// range(0): the entry's index; range(1): 0 with its signal, 1 silent after
+// two seconds of silence (time enough for states to sink into denormals).
+void BM_Entry(benchmark::State& state)
+{
+    constexpr int32_t kFrames = 64;
+    const EntryWorkload& workload = EntryWorkloads().at(static_cast<size_t>(state.range(0)));
+    const bool silent = state.range(1) != 0;
+    auto run = StartRun(workload);
+    for (int64_t i = 0; i < static_cast<int64_t>(kRate / 2) / kFrames; ++i)
+        run->Block(kFrames, false);
+    if (silent)
+        for (int64_t i = 0; i < static_cast<int64_t>(2 * kRate) / kFrames; ++i)
+            run->Block(kFrames, true);
+    for (auto _ : state) {
+        run->Block(kFrames, silent);
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(std::string(workload.id) + (silent ? " silence" : " signal"));
+    state.counters["ns_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations() * kFrames),
+                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+void EveryEntry(benchmark::internal::Benchmark* bench)
+{
+    for (int64_t e = 0; e < static_cast<int64_t>(EntryWorkloads().size()); ++e)
+        for (int64_t silent : {0, 1})
+            bench->Args({e, silent});
+}
+BENCHMARK(BM_Entry)->ArgNames({"entry", "silent"})->Apply(EveryEntry);
+
+// The simple plug-ins in their plain settings (DC without smoothing).
+const EntryWorkload kSimple[] = {
+    {"QZs0", InputSignal::kSlow, {{0, "0.5"}, {2, "2"}, {3, "0.25"}, {4, "0.5"}, {5, "0.3"}, {8, "0.1"}, {9, "1"}}, {}},
+    {"QZsb", InputSignal::kSlow, {{1, "On"}}, {}},
+    {"QZs9", InputSignal::kSlow, {{1, "On"}, {5, "On"}}, {}},
+    {"QZs(", InputSignal::kSlow, {{1, "On"}, {5, "On"}, {9, "On"}, {13, "On"}, {17, "On"}, {21, "On"}}, {}},
+};
+
+// Nanoseconds of one memcpy of `channels` x kMaxBlock floats: the least of
+// several batches, so that a busy machine inflates it as little as it can.
+double CopyNanoseconds(int32_t channels)
+{
+    std::vector<std::vector<float>> in(channels, std::vector<float>(kMaxBlock, 0.25f));
+    std::vector<std::vector<float>> out(channels, std::vector<float>(kMaxBlock));
+    double best = 1e30;
+    for (int batch = 0; batch < 20; ++batch) {
+        constexpr int kCopies = 2000;
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kCopies; ++i) {
+            for (int32_t c = 0; c < channels; ++c)
+                std::memcpy(out[c].data(), in[c].data(), sizeof(float) * kMaxBlock);
+            benchmark::ClobberMemory();
+        }
+        const std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
+        best = std::min(best, elapsed.count() / kCopies);
+    }
+    return best;
+}
+
+// range(0): index into kSimple. 512-frame blocks.
+void BM_SimpleVsCopy(benchmark::State& state)
+{
+    const EntryWorkload& workload = kSimple[state.range(0)];
+    auto run = StartRun(workload);
+    const double copyNs = CopyNanoseconds(run->NumOutputs());
+    for (auto _ : state) {
+        run->Block(kMaxBlock, false);
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(workload.id);
+    state.counters["copy_ns"] = copyNs;
+    state.counters["x_copy"] = benchmark::Counter(static_cast<double>(state.iterations()) * copyNs * 1e-9,
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_SimpleVsCopy)->ArgName("plugin")->DenseRange(0, static_cast<int>(std::size(kSimple)) - 1);
+
+} // namespace
