@@ -3,6 +3,7 @@
 #include <cstring>
 #include <exception>
 
+#include "framework/DenormalGuard.h"
 #include "platform/Debug.h"
 
 AudioEffect::AudioEffect(audioMasterCallback audioMaster, int32_t numPrograms, int32_t numParams)
@@ -208,6 +209,7 @@ void AudioEffect::ProcessEntry(AEffect* e, float** inputs, float** outputs, int3
     AudioEffect* effect = FromAEffect(e);
     if (!effect || sampleFrames <= 0 || !outputs)
         return;
+    const DenormalGuard denormals;
     try {
         effect->process(inputs, outputs, sampleFrames);
     } catch (...) {
@@ -220,6 +222,7 @@ void AudioEffect::ProcessReplacingEntry(AEffect* e, float** inputs, float** outp
     AudioEffect* effect = FromAEffect(e);
     if (!effect || sampleFrames <= 0 || !outputs)
         return;
+    const DenormalGuard denormals;
     try {
         effect->processReplacing(inputs, outputs, sampleFrames);
     } catch (...) {
@@ -232,6 +235,7 @@ void AudioEffect::ProcessDoubleReplacingEntry(AEffect* e, double** inputs, doubl
     AudioEffect* effect = FromAEffect(e);
     if (!effect || sampleFrames <= 0 || !outputs)
         return;
+    const DenormalGuard denormals;
     try {
         effect->processDoubleReplacing(inputs, outputs, sampleFrames);
     } catch (...) {

@@ -51,7 +51,7 @@ void ApplyOutputSmoothing(float* samples, int32_t frames, float slewStep, float 
     } else if (lowpassCoef > 0.0f) {
         for (int32_t i = 0; i < frames; ++i) {
             const float x = samples[i];
-            y = (y - x) * lowpassCoef + x;
+            y = SettleTowards((y - x) * lowpassCoef + x, x);
             y = std::isfinite(y) ? y : x;
             samples[i] = y;
         }

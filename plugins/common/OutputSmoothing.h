@@ -13,7 +13,17 @@
 // Audio thread: everything here is pure arithmetic; no allocation, no lock.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+
+// A state that decays towards a target takes the target once it is closer
+// than 1e-30: far below anything an output can show, and a state left there
+// would sink into denormal floats and stay (y = (y - x) * k + x stalls near
+// 1e-42 without reaching 0).
+inline float SettleTowards(float state, float target)
+{
+    return std::fabs(state - target) < 1e-30f ? target : state;
+}
 
 // T = milliseconds * 0.001 * sampleRate: the smoothing time in samples.
 double SmoothingTimeInSamples(float milliseconds, float sampleRate);

@@ -279,7 +279,7 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
             }
             ring[writeIndex] = Entry{left, right, y};
             writeIndex = (writeIndex + 1) & kRingMask;
-            env = (env - target) * coef + target;
+            env = SettleTowards((env - target) * coef + target, target);
             outL[i] = env * outEnv[0] + pitchOut * outPitch[0];
             outR[i] = env * outEnv[1] + pitchOut * outPitch[1];
         }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -141,6 +142,32 @@ TEST(OutputSmoothing, NonFiniteValuesDoNotStick)
                 EXPECT_EQ(block[i], c.expected[i]) << c.name << ", sample " << i;
         }
         EXPECT_EQ(state, c.endState) << c.name;
+    }
+}
+
+// After the input falls silent the low-pass reaches its target exactly and
+// never passes through denormal floats, even where no one flushes them.
+TEST(OutputSmoothing, LowPassReachesItsTargetWithoutDenormals)
+{
+    const struct {
+        float samples; // smoothing time
+        float target;
+    } cases[] = {{-5, 0}, {-480, 0}, {-24000, 0}, {-480, -0.0f}, {-480, 1e-35f}, {-480, -3e-31f}};
+    for (const auto& c : cases) {
+        float slew = 0, coef = 0;
+        SetupOutputSmoothingSamples(c.samples, &slew, &coef);
+        float state = 0.8f;
+        std::vector<float> block(4096);
+        bool reached = false;
+        for (int b = 0; b < 400 && !reached; ++b) {
+            std::fill(block.begin(), block.end(), c.target);
+            ApplyOutputSmoothing(block.data(), static_cast<int32_t>(block.size()), slew, coef, &state);
+            for (float y : block)
+                ASSERT_FALSE(y != 0 && std::fabs(y) < std::numeric_limits<float>::min())
+                    << c.samples << " samples: denormal " << y;
+            reached = state == c.target;
+        }
+        EXPECT_TRUE(reached) << c.samples << " samples towards " << c.target << " stays at " << state;
     }
 }
 
