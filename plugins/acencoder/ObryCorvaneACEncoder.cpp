@@ -100,24 +100,47 @@ void ObryCorvaneACEncoderBase::Process(float** inputs, float** outputs, int32_t 
                 memmove(out, in, sizeof(float) * static_cast<size_t>(frames));
             continue;
         }
-        const float scale = channel.scale;
-        const float offset = channel.offset;
-        const float minLevel = channel.minLevel;
-        const float maxLevel = channel.maxLevel;
-        float carrier = channel.carrier;
-        for (int32_t i = 0; i < frames; ++i) {
-            float y = in[i] * scale + offset;
-            if (y > maxLevel)
-                y = maxLevel;
-            // Written as "not at or above" so that a NaN input lands on the
-            // minimum level instead of reaching the hardware.
-            if (!(y >= minLevel))
-                y = minLevel;
-            carrier = 1.0f - carrier;
-            out[i] = (2.0f * carrier - 1.0f) * y;
-        }
-        channel.carrier = carrier;
+        // The carrier (0 or 1) flips before each sample: even samples of the
+        // block take the sign of 1 - carrier, odd ones the sign of carrier.
+        const float carrier = channel.carrier;
+        const float signs[2] = {2.0f * (1.0f - carrier) - 1.0f, 2.0f * carrier - 1.0f};
+        EncodeSamples(in, out, frames, channel, signs);
+        if (frames & 1)
+            channel.carrier = 1.0f - carrier;
     }
+}
+
+// audio thread. The input level clipped to the output range, times the
+// carrier's sign. In groups of four samples (one vector), each group read
+// before any of it is written (hosts may process in place), with no state
+// carried from sample to sample, so that the compiler vectorises the groups.
+void ObryCorvaneACEncoderBase::EncodeSamples(const float* in, float* out, int32_t frames, const Channel& channel,
+                                             const float (&signs)[2])
+{
+    const float scale = channel.scale;
+    const float offset = channel.offset;
+    const float minLevel = channel.minLevel;
+    const float maxLevel = channel.maxLevel;
+    const float evenSign = signs[0];
+    const float oddSign = signs[1];
+    auto level = [&](float x) {
+        float y = x * scale + offset;
+        y = y > maxLevel ? maxLevel : y;
+        // Written so that a NaN input lands on the minimum level instead of
+        // reaching the hardware (and so that it is one vector max).
+        return y > minLevel ? y : minLevel;
+    };
+    constexpr int32_t kGroup = 4;
+    int32_t i = 0;
+    for (; i + kGroup <= frames; i += kGroup) {
+        float y[kGroup];
+        for (int32_t k = 0; k < kGroup; ++k)
+            y[k] = level(in[i + k]) * ((k & 1) ? oddSign : evenSign);
+        for (int32_t k = 0; k < kGroup; ++k)
+            out[i + k] = y[k];
+    }
+    for (; i < frames; ++i)
+        out[i] = level(in[i]) * ((i & 1) ? oddSign : evenSign);
 }
 
 int32_t ObryCorvaneACEncoderBase::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)

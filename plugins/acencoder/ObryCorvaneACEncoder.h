@@ -58,6 +58,10 @@ private:
         float carrier = 0;
     };
     Channel channels[kMaxEncoderChannels];
+
+    // `signs`: the carrier's sign on even and on odd samples of the block.
+    static void EncodeSamples(const float* in, float* out, int32_t frames, const Channel& channel,
+                              const float (&signs)[2]);
 };
 
 namespace ObryCorvaneACEncoder {

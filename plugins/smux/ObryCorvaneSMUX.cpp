@@ -68,15 +68,34 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     float* outL = outputs[0];
     float* outR = outputs[1];
     const uint32_t p = parity;
-    // Every input sample n is read before either output sample n is written:
-    // hosts that process in place may hand an output buffer that is also an
-    // input buffer.
-    for (int32_t n = 0; n < frames; ++n) {
-        const bool odd = ((static_cast<uint32_t>(n) + p) & 1u) != 0;
-        const float l = odd ? oddL[n] : evenL[n];
-        const float r = odd ? oddR[n] : evenR[n];
-        outL[n] = l;
-        outR[n] = r;
+    // Sample n of the block takes the first input of a pair when n + parity
+    // is even.
+    const float* const firstL[2] = {p ? oddL : evenL, p ? evenL : oddL};
+    const float* const firstR[2] = {p ? oddR : evenR, p ? evenR : oddR};
+    // Groups of four samples (one vector): every input sample of a group is read before
+    // any output sample of it is written (hosts that process in place may
+    // hand an output buffer that is also an input buffer), and nothing runs
+    // from sample to sample, so the compiler vectorises the groups.
+    constexpr int32_t kGroup = 4;
+    int32_t n = 0;
+    for (; n + kGroup <= frames; n += kGroup) {
+        float evenSourceL[kGroup], oddSourceL[kGroup], evenSourceR[kGroup], oddSourceR[kGroup];
+        for (int32_t k = 0; k < kGroup; ++k) {
+            evenSourceL[k] = firstL[0][n + k];
+            oddSourceL[k] = firstL[1][n + k];
+            evenSourceR[k] = firstR[0][n + k];
+            oddSourceR[k] = firstR[1][n + k];
+        }
+        for (int32_t k = 0; k < kGroup; ++k)
+            outL[n + k] = (k & 1) ? oddSourceL[k] : evenSourceL[k];
+        for (int32_t k = 0; k < kGroup; ++k)
+            outR[n + k] = (k & 1) ? oddSourceR[k] : evenSourceR[k];
+    }
+    for (; n < frames; ++n) {
+        const float left = firstL[n & 1][n];
+        const float right = firstR[n & 1][n];
+        outL[n] = left;
+        outR[n] = right;
     }
     if (frames & 1)
         parity = 1u - p;

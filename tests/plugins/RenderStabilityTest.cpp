@@ -7,6 +7,7 @@
 // with CORVANE_WRITE_RENDER_HASHES=1 and commit them on their own, saying why.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -118,7 +119,7 @@ TEST(RenderStability, EveryEntryRendersAsStored)
 
     if (getenv("CORVANE_WRITE_RENDER_HASHES")) {
         std::ofstream file(HashFile());
-        file << "# Outputs of the shared workload per entry, channel and phase (tests/plugins/RenderStabilityTest.cpp)\n";
+        file << "# Outputs of the shared workload per entry, channel and phase\n";
         for (const auto& [key, hash] : rendered)
             file << key << ' ' << hash << '\n';
         GTEST_SKIP() << "wrote " << HashFile();
@@ -156,6 +157,49 @@ TEST(RenderStability, WorkloadMovesEveryEntryWithOutputs)
                 }
         }
         EXPECT_TRUE(moved) << workload.id << " gives constant outputs";
+    }
+}
+
+// Hosts that process in place hand the input buffers as outputs: the
+// plug-ins whose loops work on groups of samples give the same either way,
+// for blocks that are and are not whole groups.
+TEST(RenderStability, InPlaceRendersAsSeparateBuffers)
+{
+    test::ScopedUserFolders folders;
+    constexpr int32_t kSizes[] = {37, 64, 1, 512, 15, 8};
+    for (const char* id : {"QZs0", "QZsb", "QZs9", "QZs("}) {
+        const auto& all = host::EntryWorkloads();
+        const auto workload
+            = std::find_if(all.begin(), all.end(), [&](const auto& w) { return std::string(w.id) == id; });
+        ASSERT_NE(workload, all.end()) << id;
+        host::WorkloadRun separate(test::LoadedModule(), *workload, kRate, kMaxBlock);
+        host::WorkloadRun inPlace(test::LoadedModule(), *workload, kRate, kMaxBlock);
+        const int32_t inputs = separate.Hosted().NumInputs();
+        const int32_t outputs = separate.Hosted().NumOutputs();
+        ASSERT_GE(inputs, outputs) << id;
+        int64_t t = 0;
+        for (int32_t frames : kSizes) {
+            std::vector<std::vector<float>> in(inputs, std::vector<float>(frames));
+            std::vector<std::vector<float>> out(outputs, std::vector<float>(frames));
+            for (int32_t c = 0; c < inputs; ++c)
+                for (int32_t i = 0; i < frames; ++i)
+                    in[c][i] = 1.5f * std::sin(0.05f * static_cast<float>(t + i) + static_cast<float>(c));
+            std::vector<std::vector<float>> shared = in;
+            std::vector<float*> inPointers, outPointers, sharedPointers;
+            for (auto& channel : in)
+                inPointers.push_back(channel.data());
+            for (auto& channel : out)
+                outPointers.push_back(channel.data());
+            for (auto& channel : shared)
+                sharedPointers.push_back(channel.data());
+            separate.Hosted().ProcessReplacing(inPointers.data(), outPointers.data(), frames);
+            inPlace.Hosted().ProcessReplacing(sharedPointers.data(), sharedPointers.data(), frames);
+            for (int32_t c = 0; c < outputs; ++c)
+                for (int32_t i = 0; i < frames; ++i)
+                    ASSERT_EQ(shared[c][i], out[c][i])
+                        << id << " channel " << c << ", block of " << frames << ", sample " << i;
+            t += frames;
+        }
     }
 }
 
