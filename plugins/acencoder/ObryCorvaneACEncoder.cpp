@@ -61,6 +61,7 @@ int32_t ObryCorvaneACEncoderBase::Initialize()
 {
     for (Channel& channel : channels)
         channel = Channel();
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -69,6 +70,8 @@ bool ObryCorvaneACEncoderBase::BeginBlock(int32_t frames)
 {
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
+    if (!SettingsChanged())
+        return true;
     for (int32_t k = 0; k < channelCount; ++k) {
         Channel& channel = channels[k];
         channel.enabled = GetParameterReal(ParameterIndex(k, kEnable)) != 0 ? 1 : 0;

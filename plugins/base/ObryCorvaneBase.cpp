@@ -326,6 +326,7 @@ void ObryCorvaneBase::setParameter(int32_t index, float normalized)
     if (!IsValidParameterIndex(index))
         return;
     ObryAuBase::setParameter(index, normalized);
+    NoteParameterChange();
     const float value = GetParameterReal(index);
     if (index == portOffsetIndex)
         ApplyPortOffset(value);
@@ -333,11 +334,18 @@ void ObryCorvaneBase::setParameter(int32_t index, float normalized)
     InstanceRegistry::NotifyListeners(this, index, value);
 }
 
+void ObryCorvaneBase::setSampleRate(float sampleRate)
+{
+    ObryAuBase::setSampleRate(sampleRate);
+    NoteParameterChange();
+}
+
 void ObryCorvaneBase::setProgram(int32_t program)
 {
     if (!IsValidProgramIndex(program))
         return;
     curProgram = program;
+    NoteParameterChange();
     if (IsValidParameterIndex(portOffsetIndex))
         ApplyPortOffset(GetParameterReal(portOffsetIndex));
 }
@@ -489,6 +497,12 @@ int32_t ObryCorvaneBase::setChunk(void* data, int32_t byteSize, bool)
 {
     if (!data || byteSize <= 0)
         return 0;
+    // Values reach the program below without setParameter: however this
+    // ends, the plug-in re-derives its settings.
+    struct NoteChangeOnReturn {
+        ObryCorvaneBase& plugin;
+        ~NoteChangeOnReturn() { plugin.NoteParameterChange(); }
+    } noteChange{*this};
     StateChunk chunk;
     if (!chunk.Parse(data, static_cast<size_t>(byteSize))) {
         CurrentProgram()->SetChunk(data, byteSize);

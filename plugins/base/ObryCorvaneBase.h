@@ -64,6 +64,7 @@ public:
     void setBlockSize(int32_t blockSize) override;
     void processReplacing(float** inputs, float** outputs, int32_t sampleFrames) override;
     void setParameter(int32_t index, float normalized) override;
+    void setSampleRate(float sampleRate) override;
     void setProgram(int32_t program) override;
     int32_t getChunk(void** data, bool isPreset) override;
     int32_t setChunk(void* data, int32_t byteSize, bool isPreset) override;
@@ -125,6 +126,26 @@ protected:
     // Applies an "OSC Port Offset" value to the OSC server.
     void ApplyPortOffset(float value);
 
+    // Moves on after every change of a parameter value, of the program or
+    // of the sample rate, whichever thread made it (release; read with
+    // acquire), so that an unchanged block re-derives nothing.
+    uint32_t ParameterChanges() const { return parameterChanges.load(std::memory_order_acquire); }
+    void NoteParameterChange() { parameterChanges.fetch_add(1, std::memory_order_release); }
+
+    // Audio thread: true on the first call and whenever a parameter, the
+    // program or the sample rate changed since the last call that said so;
+    // BeginBlock re-derives its settings only then. ForgetSettings (from
+    // Initialize) makes the next call true.
+    bool SettingsChanged()
+    {
+        const uint32_t changes = ParameterChanges();
+        if (changes == settingsSeen)
+            return false;
+        settingsSeen = changes;
+        return true;
+    }
+    void ForgetSettings() { settingsSeen = 0; }
+
     CorvLuaMIDIHelper luaMIDIHelper; // first: it keeps the addresses of members built after it
     QZ::OSCHelper oscHelper;
     QZ::MessageQueue queueA;         // host MIDI -> audio thread
@@ -136,6 +157,8 @@ protected:
     FactoryPresetTable* presets;
     int32_t portOffsetIndex;
     alignas(8) uint8_t indicatorBlock[kIndicatorBlockSize];
+    uint32_t settingsSeen = 0; // ParameterChanges() starts at 1
+    std::atomic<uint32_t> parameterChanges{1};
 
 private:
     std::vector<uint8_t> lastChunk;  // the host's copy stays valid until the next getChunk

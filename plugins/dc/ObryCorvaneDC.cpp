@@ -48,6 +48,7 @@ ObryCorvane::ObryCorvane(audioMasterCallback audioMaster)
 int32_t ObryCorvane::Initialize()
 {
     memset(channels, 0, sizeof channels);
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -56,6 +57,8 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 {
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
+    if (!SettingsChanged())
+        return true;
     const float sampleRate = getSampleRate();
     ObryProgram* program = CurrentProgram();
     for (int32_t c = 0; c < kNumChannels; ++c) {

@@ -38,6 +38,7 @@ int32_t ObryCorvane::Initialize()
     flipL = false;
     flipR = false;
     parity = 0;
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -46,6 +47,8 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 {
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
+    if (!SettingsChanged())
+        return true;
     ObryProgram* program = CurrentProgram();
     // A NaN from a restored state compares unequal to 0: flipped, as any
     // other non-zero value would be.

@@ -220,6 +220,7 @@ int32_t ObryCorvane::Initialize()
         calibrationName.clear();
         calibrationTimestamp = 0;
     }
+    ForgetSettings();
     const int32_t result = ObryCorvaneBase::Initialize();
     // Usable through the registry from here on: the others may find it.
     polySlot->live.store(true, std::memory_order_release);
@@ -483,6 +484,7 @@ int32_t ObryCorvane::setChunk(void* data, int32_t byteSize, bool isPreset)
         for (int32_t i = 0; i < CalibrationTableLength; ++i)
             calibration.SetValue(i, program->Calibration(i));
     calibration.Sanitize();
+    NoteParameterChange();
     return result;
 }
 

@@ -166,6 +166,11 @@ private:
     float P(int32_t index);
     int32_t IntP(int32_t index) { return static_cast<int32_t>(P(index)); }
     EnvelopeSettings SettingsOf(int32_t e);
+    // Audio thread: every P and each envelope's settings, read again only
+    // when SettingsChanged(). True when they were.
+    bool RefreshSettings();
+    float Cached(int32_t index) const { return cachedValues[index]; }
+    int32_t CachedInt(int32_t index) const { return static_cast<int32_t>(cachedValues[index]); }
     ObryProgramCorvVCv1* Program() { return static_cast<ObryProgramCorvVCv1*>(CurrentProgram()); }
     // The host's rate when usable, else 44100.
     double Rate();
@@ -243,6 +248,8 @@ private:
     float glideShape = 0.0f;
     Envelope envelopes[kEnvelopes];
     // Output matrix and smoothing.
+    float cachedValues[kNumParams] = {};
+    EnvelopeSettings cachedEnvelopes[kEnvelopes] = {};
     float matrix[kNumOutputs][kTerms] = {};
     float slewStep[kNumOutputs] = {};
     float lowpassCoef[kNumOutputs] = {};

@@ -52,12 +52,24 @@ uint32_t Samples(double samples)
 
 } // namespace
 
+bool ObryCorvane::RefreshSettings()
+{
+    if (!SettingsChanged())
+        return false;
+    for (int32_t i = 0; i < kNumParams; ++i)
+        cachedValues[i] = P(i);
+    for (int32_t e = 0; e < kEnvelopes; ++e)
+        cachedEnvelopes[e] = SettingsOf(e);
+    return true;
+}
+
 void ObryCorvane::BeginSubBlock(int32_t frames)
 {
     const double rate = Rate();
+    const bool changed = RefreshSettings();
 
     for (int32_t e = 0; e < kEnvelopes; ++e) {
-        const EnvelopeSettings settings = SettingsOf(e);
+        const EnvelopeSettings settings = cachedEnvelopes[e];
         envelopes[e].FollowSustain(settings.sustain);
         float position, level;
         envelopes[e].Indicator(settings, rate, &position, &level);
@@ -65,26 +77,26 @@ void ObryCorvane::BeginSubBlock(int32_t frames)
         WriteIndicator<float>(indicatorBlock, kIndicatorEnvelope + 2 * e + 1, level);
     }
 
-    polyMode = IntP(kPolyMode);
+    polyMode = CachedInt(kPolyMode);
     if (polyMode == 1) {
-        polyphony = IntP(kPolyphonyVoice);
+        polyphony = CachedInt(kPolyphonyVoice);
         // An auto-calibration in progress finishes first.
         if (processingMode == kNormal)
             processingMode = kMaster;
     } else {
         if (polyMode == 2)
-            voiceNumber = IntP(kPolyphonyVoice);
+            voiceNumber = CachedInt(kPolyphonyVoice);
         if (processingMode == kMaster)
             processingMode = kNormal; // an auto-calibration in progress stays
     }
 
-    double phase = lfoPhase + frames / rate * P(kPitchLFOSpeed);
+    double phase = lfoPhase + frames / rate * Cached(kPitchLFOSpeed);
     phase -= std::floor(phase);
     lfoPhase = static_cast<float>(phase);
 
-    const float note = P(kOverridePitch) == 0.0f ? P(kRandomTuning) * 0.01f * randomValue + currentNote + pitchBend
-                                                 : P(kPitch);
-    float pitch = note + (FastSine(lfoPhase) * P(kPitchLFODepth) + P(kDetune)) * 0.01f + P(kTranspose);
+    const float note = Cached(kOverridePitch) == 0.0f ? Cached(kRandomTuning) * 0.01f * randomValue + currentNote + pitchBend
+                                                 : Cached(kPitch);
+    float pitch = note + (FastSine(lfoPhase) * Cached(kPitchLFODepth) + Cached(kDetune)) * 0.01f + Cached(kTranspose);
     if (!(pitch > 0.0f))
         pitch = 0.0f;
     if (pitch >= 127.0f)
@@ -93,8 +105,8 @@ void ObryCorvane::BeginSubBlock(int32_t frames)
     WriteIndicator<float>(indicatorBlock, kIndicatorPitch, pitch);
     WriteIndicator<float>(indicatorBlock, kIndicatorTarget, pitchTarget);
 
-    glideMode = IntP(kPortamentoMode);
-    const float glideTime = P(kPortamentoTime);
+    glideMode = CachedInt(kPortamentoMode);
+    const float glideTime = Cached(kPortamentoTime);
     switch (glideMode) {
     case kGlideAuto:
     case kGlideFingered:
@@ -112,7 +124,7 @@ void ObryCorvane::BeginSubBlock(int32_t frames)
             if (glideMode == kGlideCTAuto)
                 glideOn = true;
             glideStep = 1.0f / static_cast<float>(glideLength);
-            glideShape = P(kPortamentoShape);
+            glideShape = Cached(kPortamentoShape);
             // A glide under way when its time is shortened goes on from
             // where it is and ends within the new time; its curve would
             // otherwise run far outside its start and target.
@@ -128,24 +140,26 @@ void ObryCorvane::BeginSubBlock(int32_t frames)
         break;
     }
 
-    gateValue = P(kOverrideGate) != 0.0f ? P(kGate) : (gateOn ? P(kGateOpenVoltage) : P(kGateClosedVoltage));
-    triggerOnValue = P(kTriggerOnVoltage);
-    triggerOffValue = P(kTriggerOffVoltage);
-    triggerLength = std::max<uint32_t>(1, Samples(P(kTriggerLength) * rate * 0.001));
+    gateValue = Cached(kOverrideGate) != 0.0f ? Cached(kGate) : (gateOn ? Cached(kGateOpenVoltage) : Cached(kGateClosedVoltage));
+    triggerOnValue = Cached(kTriggerOnVoltage);
+    triggerOffValue = Cached(kTriggerOffVoltage);
+    triggerLength = std::max<uint32_t>(1, Samples(Cached(kTriggerLength) * rate * 0.001));
 
-    const float velocityMin = P(kVelocityMinVoltage);
-    mappedVelocity = velocityMin + (P(kVelocityMaxVoltage) - velocityMin) * noteOnVelocity;
+    const float velocityMin = Cached(kVelocityMinVoltage);
+    mappedVelocity = velocityMin + (Cached(kVelocityMaxVoltage) - velocityMin) * noteOnVelocity;
 
-    for (int32_t j = 0; j < kNumOutputs; ++j) {
-        for (int32_t t = 0; t < kTerms; ++t)
-            matrix[j][t] = P(kOutput1 + kTerms * j + t);
-        SetupOutputSmoothing(P(kOutput1Smoothing + j), static_cast<float>(rate), &slewStep[j], &lowpassCoef[j]);
-    }
+    if (changed)
+        for (int32_t j = 0; j < kNumOutputs; ++j) {
+            for (int32_t t = 0; t < kTerms; ++t)
+                matrix[j][t] = Cached(kOutput1 + kTerms * j + t);
+            SetupOutputSmoothing(Cached(kOutput1Smoothing + j), static_cast<float>(rate), &slewStep[j],
+                                 &lowpassCoef[j]);
+        }
 
-    brinkMode = P(kBrinkMode) != 0.0f;
+    brinkMode = Cached(kBrinkMode) != 0.0f;
     if (brinkMode)
         for (int32_t k = 0; k < 3; ++k)
-            bipolar[k] = P(kBipolar3 + k) != 0.0f;
+            bipolar[k] = Cached(kBipolar3 + k) != 0.0f;
     PublishVoiceState();
 }
 
