@@ -305,6 +305,7 @@ int LuaMIDIHelper::ProtectedCallUntil(int argumentCount, std::chrono::steady_clo
     const bool outermost = callDepth == 0;
     if (outermost) {
         deadline = until;
+        stoppedByLimit = false;
         lua_sethook(luaState, LimitHook, LUA_MASKCOUNT, kHookInstructionCount);
     }
     ++callDepth;
@@ -323,6 +324,9 @@ void LuaMIDIHelper::LimitHook(lua_State* state, lua_Debug*)
     }
     // Past the limit every instruction raises, so a pcall inside the script
     // cannot catch the stop and carry on looping.
+    void* helperPointer = nullptr;
+    lua_getallocf(state, &helperPointer);
+    static_cast<LuaMIDIHelper*>(helperPointer)->stoppedByLimit = true;
     lua_sethook(state, LimitHook, LUA_MASKCOUNT, 1);
     luaL_where(state, 0);
     lua_pushstring(state, "script stopped: it ran past its time limit");
@@ -641,7 +645,7 @@ void LuaMIDIHelper::ServeLocked(const PendingMessage& message)
                 return;
             const int status = CallReference((*view.references)[i], message.arguments, message.argumentCount,
                                              false, true, until);
-            if (status != 0 && std::chrono::steady_clock::now() >= until) {
+            if (status != 0 && stoppedByLimit) {
                 callbacksStopped.store(true, std::memory_order_release);
                 corvane::DebugPrintf("Lua MIDI callbacks stopped: they ran past their %d ms budget; they run again "
                                      "when the plug-in is loaded anew\n",

@@ -313,6 +313,9 @@ private:
     size_t luaBytes = 0;
     size_t registrationTotal = 0;
     int callDepth = 0;
+    // Set when the time limit stopped the current outermost call (not a
+    // script error that merely came late).
+    bool stoppedByLimit = false;
     std::chrono::steady_clock::time_point deadline{};
 
     // Timer queue thread: one firing of the timer `serial`.
