@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "gui/dialogs/PreferencesPanel.h"
 #include "gui/displays/FollowerDisplays.h"
 #include "gui/displays/GraphDisplays.h"
 #include "gui/displays/StepEditor.h"
@@ -170,6 +171,22 @@ TEST(DisplayThreads, DisplaysOpenDrawAndCloseWhileAudioRuns)
                     return manager->FramesDrawn() > seen;
                 }));
             }
+            // The preferences dialog opened, clicked and closed (cancelled on
+            // the first round, left open at close on the second) while the
+            // render thread draws it.
+            ASSERT_TRUE(QZ::ShowPreferencesDialog(*manager));
+            QZ::PreferencesPanel* panel = QZ::PreferencesPanel::Of(*manager);
+            for (int part : {QZ::PreferencesPanel::kEyeCandy, QZ::PreferencesPanel::kArrangementNext,
+                             QZ::PreferencesPanel::kEyeCandy, QZ::PreferencesPanel::kArrangementPrevious}) {
+                panel->Click(part);
+                const uint64_t seen = manager->FramesDrawn();
+                EXPECT_TRUE(WaitFor([&] {
+                    harness->View().idle();
+                    return manager->FramesDrawn() > seen;
+                }));
+            }
+            if (round == 0)
+                panel->Click(QZ::PreferencesPanel::kCancel);
             EXPECT_TRUE(WaitFor([&] { return audio.Blocks() > blocksAtOpen; }));
             harness->View().close();
         }
