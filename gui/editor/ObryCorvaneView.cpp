@@ -2,6 +2,7 @@
 
 #include "framework/ObryProperties.h"
 #include "gui/dialogs/PreferencesPanel.h"
+#include "gui/luagui/PluginLuaGui.h"
 #include "gui/toolkit/QJmanager.h"
 
 ObryCorvaneView::ObryCorvaneView(ObryAuBase* plugin) : QZ::CarbonVSTEditor(plugin), plugin(plugin)
@@ -25,8 +26,16 @@ void ObryCorvaneView::InitWindowSize()
 
 void ObryCorvaneView::GetScriptWindowSize(int32_t& width, int32_t& height)
 {
-    width = kDefaultWindowWidth;
-    height = kDefaultWindowHeight;
+    QZ::PluginLuaGui sizing(plugin, this);
+    int32_t w = 0, h = 0;
+    if (sizing.setupLua())
+        sizing.getWindowSize(w, h);
+    if (w <= 0 || h <= 0) {
+        w = kDefaultWindowWidth;
+        h = kDefaultWindowHeight;
+    }
+    width = w;
+    height = h;
 }
 
 bool ObryCorvaneView::CreateManager(void*)
@@ -39,4 +48,14 @@ bool ObryCorvaneView::CreateManager(void*)
     return true;
 }
 
-void ObryCorvaneView::SetUpGUI(QZ::Manager&) {}
+void ObryCorvaneView::SetUpGUI(QZ::Manager& editorManager)
+{
+    luaGui = std::make_unique<QZ::PluginLuaGui>(plugin, this);
+    luaGui->setupGUI(editorManager); // keeps getRect's size when the script gives none
+}
+
+void ObryCorvaneView::close()
+{
+    QZ::CarbonVSTEditor::close();
+    luaGui.reset();
+}

@@ -8,10 +8,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "gui/editor/CarbonVSTEditor.h"
 
 class ObryAuBase;
+
+namespace QZ {
+class PluginLuaGui;
+}
 
 class ObryCorvaneView : public QZ::CarbonVSTEditor {
 public:
@@ -26,17 +31,23 @@ public:
     void InitWindowSize();
 
     bool CreateManager(void* parentWindow) override;
+    // Closes the window, then the editor's Lua state.
+    void close() override;
 
     ObryAuBase* Plugin() const { return plugin; }
+    // The open editor's Lua GUI (null while closed, or when a subclass
+    // builds the editor itself).
+    QZ::PluginLuaGui* LuaGui() const { return luaGui.get(); }
 
 protected:
-    // The window size the plug-in's editor script asks for. Until the
-    // scripts are wired in, every editor gets the default size.
+    // The window size the plug-in's editor script asks for: a throw-away
+    // Lua state runs the scripts and answers; a missing, failing or absurd
+    // answer (not a positive size) gives the default size.
     virtual void GetScriptWindowSize(int32_t& width, int32_t& height);
     // Builds the element tree into a new manager and sets its window size
-    // (the script's createUI). Until the scripts are wired in, the window
-    // keeps the size getRect reported and shows the empty panel.
+    // (the script's createUI).
     virtual void SetUpGUI(QZ::Manager& manager);
 
     ObryAuBase* plugin;
+    std::unique_ptr<QZ::PluginLuaGui> luaGui;
 };

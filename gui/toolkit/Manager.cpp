@@ -3,6 +3,7 @@
 #include "gui/toolkit/Manager.h"
 
 #include <cmath>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -217,6 +218,23 @@ void Manager::SetBannerPosition(float y)
     bannerBox.z1 = 0;
 }
 
+namespace {
+std::mutex bannerTextMutex;
+Colour bannerTextColour{0.9f, 0.9f, 0.9f, 1.0f};
+} // namespace
+
+void Manager::SetBannerTextColour(const Colour& colour)
+{
+    std::lock_guard<std::mutex> lock(bannerTextMutex);
+    bannerTextColour = colour;
+}
+
+Colour Manager::BannerTextColour()
+{
+    std::lock_guard<std::mutex> lock(bannerTextMutex);
+    return bannerTextColour;
+}
+
 void Manager::SetBackgroundColour(float red, float green, float blue)
 {
     backgroundColour = Colour{red, green, blue, 1.0f};
@@ -347,6 +365,14 @@ void Manager::BeginParameterEdit(int32_t index)
     if (beginEditCallback)
         beginEditCallback(index, editContext);
     InstanceRegistry::SetLearnTarget(plugin, index);
+}
+
+void Manager::EndParameterEdit(int32_t index)
+{
+    int32_t edited = index;
+    if (index >= 0 && editedParameter.compare_exchange_strong(edited, -1, std::memory_order_relaxed) &&
+        endEditCallback)
+        endEditCallback(index, editContext);
 }
 
 // Render thread

@@ -131,6 +131,23 @@ public:
     const ERect& WindowRect() const { return windowRect; }
     void SetBannerPosition(float y);
     void SetBannerMode(int mode) { bannerMode = mode; }
+    // The editor script's banner: strip colour, rectangle (window pixels),
+    // mode with the title's x and the read-out's x (negative: after the
+    // title). Before the render task starts.
+    void SetBannerColour(const Colour& colour) { bannerColour = colour; }
+    void SetBannerBounds(const Box& box) { bannerBox = box; }
+    void SetBannerContent(int mode, float titleX, float readoutAt)
+    {
+        bannerMode = mode;
+        bannerTextX = titleX;
+        readoutX = readoutAt;
+    }
+    Colour BannerColour() const { return bannerColour; }
+    const Box& BannerBounds() const { return bannerBox; }
+    int BannerMode() const { return bannerMode; }
+    // Process-wide colour of the banner title and the parameter read-out.
+    static void SetBannerTextColour(const Colour& colour);
+    static Colour BannerTextColour();
     // The panel's background. Before the render task starts, or followed by
     // the redraw-panel event.
     void SetBackgroundColour(float red, float green, float blue);
@@ -172,6 +189,8 @@ public:
     UIElement* KeyFocus() const { return keyFocus; }
     // Starts an edit gesture on a parameter (ending one on another first).
     void BeginParameterEdit(int32_t index);
+    // Ends the edit gesture on index when it is the one being edited.
+    void EndParameterEdit(int32_t index);
     int32_t EditedParameter() const { return editedParameter.load(std::memory_order_relaxed); }
     int32_t HoveredParameter() const { return hoveredParameter.load(std::memory_order_relaxed); }
     void SetHoveredParameter(int32_t index) { hoveredParameter.store(index, std::memory_order_relaxed); }

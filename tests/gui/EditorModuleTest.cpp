@@ -64,14 +64,20 @@ protected:
         return *rect;
     }
 
-    // Idles the editor until its window shows the panel's background (black
-    // by default) instead of the host window's green underneath it.
-    static bool WaitForPanel(Plugin& p, HostWindow& host, Window child, int x, int y)
+    // Idles the editor until its window shows at (x, y) the panel's
+    // background (the scripts' grey) instead of the host window's green
+    // underneath it. A point near the top-left corner is background in
+    // every editor.
+    static bool IsPanelGrey(const Rgb& colour)
+    {
+        return std::abs(colour.r - 102) <= 3 && std::abs(colour.g - 102) <= 3 && std::abs(colour.b - 102) <= 3;
+    }
+    static bool WaitForPanel(Plugin& p, HostWindow& host, Window child, int x = 2, int y = 2)
     {
         return WaitFor([&] {
             p.Dispatch(effEditIdle);
             Rgb colour;
-            return host.Pixel(child, x, y, &colour) && colour.r < 8 && colour.g < 8 && colour.b < 8;
+            return host.Pixel(child, x, y, &colour) && IsPanelGrey(colour);
         });
     }
 
@@ -80,17 +86,27 @@ protected:
     std::unique_ptr<Plugin> plugin;
 };
 
-TEST_F(EditorModule, EveryPluginOffersAnEditorOfTheDefaultSize)
+TEST_F(EditorModule, EveryEntryOffersAnEditorOfItsScriptsSizeBeforeOpening)
 {
-    for (const char* id : {"QZs0", "QZs2", "QZs3", "QZsk"}) {
-        auto p = MakePlugin(id);
-        ASSERT_TRUE(p) << id;
-        EXPECT_TRUE(p->Flags() & effFlagsHasEditor) << id;
+    const struct {
+        const char* id;
+        int16_t width, height;
+    } kSizes[] = {
+        {"QZs0", 510, 220}, {"QZs1", 925, 385}, {"QZs2", 733, 360}, {"QZs3", 714, 315}, {"QZs4", 510, 220},
+        {"QZs5", 550, 269}, {"QZs6", 854, 360}, {"QZs7", 494, 404}, {"QZs8", 786, 257}, {"QZs9", 510, 220},
+        {"QZsa", 925, 385}, {"QZsb", 410, 135}, {"QZsc", 723, 450}, {"QZsd", 723, 450}, {"QZse", 526, 201},
+        {"QZsf", 526, 201}, {"QZs(", 603, 314}, {"QZsg", 670, 335}, {"QZsh", 670, 335}, {"QZsi", 650, 125},
+        {"QZsj", 685, 360}, {"QZsk", 955, 300}, {"QZsl", 570, 380}, {"QZsm", 714, 315}, {"QZsn", 400, 400},
+    };
+    for (const auto& entry : kSizes) {
+        auto p = MakePlugin(entry.id);
+        ASSERT_TRUE(p) << entry.id;
+        EXPECT_TRUE(p->Flags() & effFlagsHasEditor) << entry.id;
         const ERect rect = Rect(*p);
-        EXPECT_EQ(rect.top, 0) << id;
-        EXPECT_EQ(rect.left, 0) << id;
-        EXPECT_EQ(rect.right, 510) << id;
-        EXPECT_EQ(rect.bottom, 220) << id;
+        EXPECT_EQ(rect.top, 0) << entry.id;
+        EXPECT_EQ(rect.left, 0) << entry.id;
+        EXPECT_EQ(rect.right, entry.width) << entry.id;
+        EXPECT_EQ(rect.bottom, entry.height) << entry.id;
         EXPECT_EQ(p->Close(), 1);
     }
 }
@@ -116,11 +132,11 @@ TEST_F(EditorModule, OpenDrawsIntoAMappedChildAndCloseRemovesIt)
     EXPECT_EQ(rect.bottom, 220);
 
     // Corners and centre: the panel covers the whole window.
-    EXPECT_TRUE(WaitForPanel(*plugin, host, child, 255, 110));
+    EXPECT_TRUE(WaitForPanel(*plugin, host, child));
     for (auto [x, y] : {std::pair{0, 0}, {509, 0}, {0, 219}, {509, 219}}) {
         Rgb colour;
         ASSERT_TRUE(host.Pixel(child, x, y, &colour));
-        EXPECT_LT(colour.g, 8) << x << "," << y;
+        EXPECT_TRUE(IsPanelGrey(colour)) << x << "," << y << ": " << colour.r << " " << colour.g << " " << colour.b;
     }
     // Outside the child the host's window is untouched.
     Rgb outside;
@@ -142,7 +158,7 @@ TEST_F(EditorModule, TheOffscreenPanelPathDrawsToo)
     EXPECT_EQ(plugin->Dispatch(effEditOpen, 0, 0, host.Handle()), 1);
     const Window child = host.Child();
     ASSERT_NE(child, 0u);
-    EXPECT_TRUE(WaitForPanel(*plugin, host, child, 100, 100));
+    EXPECT_TRUE(WaitForPanel(*plugin, host, child));
     plugin->Dispatch(effEditClose);
     unsetenv("CORVANE_GL_OFFSCREEN_PANEL");
     EXPECT_TRUE(host.Children().empty());
@@ -159,7 +175,7 @@ TEST_F(EditorModule, OpeningAndClosingTwentyTimesLeavesNothingBehind)
         const Window child = host.Child();
         ASSERT_NE(child, 0u) << round;
         if (round % 5 == 0) { // every few rounds, wait for drawing too
-            EXPECT_TRUE(WaitForPanel(*plugin, host, child, 10, 10)) << round;
+            EXPECT_TRUE(WaitForPanel(*plugin, host, child)) << round;
         }
         plugin->Dispatch(effEditIdle);
         plugin->Dispatch(effEditClose);
@@ -182,7 +198,7 @@ TEST_F(EditorModule, TheHostDestroyingItsWindowFirstEndsNothing)
         ASSERT_EQ(plugin->Dispatch(effEditOpen, 0, 0, host.Handle()), 1);
         const Window child = host.Child();
         ASSERT_NE(child, 0u);
-        EXPECT_TRUE(WaitForPanel(*plugin, host, child, 20, 20));
+        EXPECT_TRUE(WaitForPanel(*plugin, host, child));
         host.Destroy();
         if (idleBetween)
             for (int i = 0; i < 5; ++i)
@@ -195,7 +211,7 @@ TEST_F(EditorModule, TheHostDestroyingItsWindowFirstEndsNothing)
     // A new window afterwards works as the first did.
     HostWindow host(600, 300, kHostGreen);
     ASSERT_EQ(plugin->Dispatch(effEditOpen, 0, 0, host.Handle()), 1);
-    EXPECT_TRUE(WaitForPanel(*plugin, host, host.Child(), 20, 20));
+    EXPECT_TRUE(WaitForPanel(*plugin, host, host.Child()));
     plugin->Dispatch(effEditClose);
     EXPECT_EQ(plugin->Close(), 1);
 }
@@ -213,7 +229,7 @@ TEST_F(EditorModule, OpenTwiceMovesTheEditorAndCloseWithoutOpenIsHarmless)
     ASSERT_EQ(plugin->Dispatch(effEditOpen, 0, 0, second.Handle()), 1);
     EXPECT_TRUE(first.Children().empty());
     ASSERT_EQ(second.Children().size(), 1u);
-    EXPECT_TRUE(WaitForPanel(*plugin, second, second.Child(), 30, 30));
+    EXPECT_TRUE(WaitForPanel(*plugin, second, second.Child()));
     plugin->Dispatch(effEditClose);
     plugin->Dispatch(effEditClose);
     EXPECT_TRUE(second.Children().empty());
@@ -248,7 +264,7 @@ TEST_F(EditorModule, ClosingThePluginWithItsEditorOpenStopsTheEditor)
     ASSERT_TRUE(plugin);
     HostWindow host(600, 300, kHostGreen);
     ASSERT_EQ(plugin->Dispatch(effEditOpen, 0, 0, host.Handle()), 1);
-    EXPECT_TRUE(WaitForPanel(*plugin, host, host.Child(), 40, 40));
+    EXPECT_TRUE(WaitForPanel(*plugin, host, host.Child()));
     EXPECT_EQ(plugin->Close(), 1);
     EXPECT_TRUE(host.Children().empty());
 }
@@ -277,7 +293,7 @@ TEST_F(EditorModule, AScanOpensNoXConnection)
     for (const char* id : {"QZs0", "QZs2", "QZsk"}) {
         auto p = MakePlugin(id);
         ASSERT_TRUE(p) << id;
-        EXPECT_EQ(Rect(*p).right, 510);
+        EXPECT_GT(Rect(*p).right, 0);
         p->Dispatch(effEditIdle);
         p->Dispatch(effEditClose);
         EXPECT_EQ(OpenSockets(), before) << id;

@@ -162,12 +162,13 @@ TEST_F(ForeignLuaHost, AnEditorOpensAndClosesUnderX)
     const Window child = window.Child();
     ASSERT_NE(child, 0u);
     EXPECT_TRUE(window.IsShown(child));
-    // The panel is drawn (the host's green no longer shows through).
+    // The panel is drawn: the editor script's grey, no longer the host's
+    // green.
     EXPECT_TRUE(WaitFor(
         [&] {
             dc.Dispatch(effEditIdle);
             Rgb colour;
-            return window.Pixel(child, 255, 110, &colour) && colour.g < 8;
+            return window.Pixel(child, 2, 2, &colour) && colour.r > 90 && colour.g > 90 && colour.g < 115;
         },
         20000));
     dc.Dispatch(effEditClose);

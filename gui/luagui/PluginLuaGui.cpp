@@ -1,0 +1,597 @@
+#include "gui/luagui/PluginLuaGui.h"
+
+#include <lua.hpp>
+
+#include <cmath>
+#include <string>
+
+#include "framework/ObryAuBase.h"
+#include "gui/dialogs/CalibrationActions.h"
+#include "gui/dialogs/PropertyDialogs.h"
+#include "gui/displays/FollowerDisplays.h"
+#include "gui/displays/GraphDisplays.h"
+#include "gui/displays/StepEditor.h"
+#include "gui/luagui/LuaGuiObjects.h"
+#include "gui/luagui/StandInWidgets.h"
+#include "gui/toolkit/Fonts.h"
+#include "gui/toolkit/Manager.h"
+#include "gui/toolkit/Textures.h"
+
+namespace QZ {
+
+namespace {
+
+using Kind = StandInWidget::Kind;
+
+// Script and texture names and their resource ids.
+const struct {
+    const char* name;
+    int32_t id;
+} kResources[] = {
+    {"buttons.png", 120},
+    {"gui.lua", 135},
+    {"gui_acencoder.lua", 150},
+    {"gui_cvinput.lua", 151},
+    {"gui_cvtomidi.lua", 152},
+    {"gui_cvtoosc.lua", 153},
+    {"gui_dc.lua", 154},
+    {"gui_brinkcontroller.lua", 155},
+    {"gui_carrocontroller.lua", 156},
+    {"gui_dunmorecombiner.lua", 157},
+    {"gui_lfo.lua", 158},
+    {"gui_quantizer.lua", 159},
+    {"gui_smux.lua", 161},
+    {"gui_steplfo.lua", 164},
+    {"gui_sync.lua", 160},
+    {"gui_trigger.lua", 162},
+    {"gui_voicecontroller.lua", 163},
+    {"gui_acencoder6.lua", 165},
+    {"gui_follower.lua", 166},
+    {"gui_learner.lua", 168},
+    {"gui_soundplane.lua", 167},
+    {"gui_function.lua", 169},
+};
+
+float Number(lua_State* state, int arg)
+{
+    return static_cast<float>(luaL_checknumber(state, arg));
+}
+
+PluginLuaGui& Gui(lua_State* state)
+{
+    auto* gui = dynamic_cast<PluginLuaGui*>(LuaGui::fromLuaState(state));
+    if (!gui)
+        luaL_error(state, "no editor for this state");
+    return *gui;
+}
+
+Manager& EditorManager(lua_State* state)
+{
+    Manager* manager = Gui(state).GetManager();
+    if (!manager)
+        luaL_error(state, "no editor is open: widgets are made in createUI");
+    return *manager;
+}
+
+// An integer id in [0, limit], or the Lua error "<function> id out of range".
+int32_t CheckId(lua_State* state, int arg, int32_t limit, const char* function)
+{
+    const lua_Number value = luaL_checknumber(state, arg);
+    if (!(value >= 0 && value < limit + 1.0))
+        luaL_error(state, "%s id out of range", function);
+    return static_cast<int32_t>(value);
+}
+
+// A display Create result: the object, or the display's error raised.
+template <class D>
+int ReturnDisplay(lua_State* state, D* display, const std::string& error, const char* type)
+{
+    if (!display)
+        return luaL_error(state, "%s", error.empty() ? "display could not be made" : error.c_str());
+    PushLuaObject(state, display, type);
+    return 1;
+}
+
+StandInWidget* StandIn(Manager& manager, Kind kind, float x, float y, float w, float h)
+{
+    return new StandInWidget(&manager, kind, x, y, w, h);
+}
+
+// ---------------------------------------------------------------------------
+// Globals
+
+int SetBackgroundTexture(lua_State* state)
+{
+    auto* texture = CheckLuaObject<TextureRecord>(state, 1, kTextureType);
+    const char* mode = luaL_optstring(state, 2, "tile");
+    Gui(state).SetBackgroundTexture(texture, mode[0] != 'b');
+    return 0;
+}
+
+int ArcKnobRenderer(lua_State* state)
+{
+    PluginLuaGui::KnobRendererSpec spec;
+    spec.arc = true;
+    spec.texture = CheckLuaObject<TextureRecord>(state, 1, kTextureType);
+    spec.faceLeft = Number(state, 2);
+    spec.faceTop = Number(state, 3);
+    spec.side = Number(state, 4);
+    spec.arcLeft = Number(state, 5);
+    spec.arcTop = Number(state, 6);
+    PushLuaObject(state, Gui(state).AddKnobRenderer(spec), kKnobRendererType);
+    return 1;
+}
+
+int SpinKnobRenderer(lua_State* state)
+{
+    PluginLuaGui::KnobRendererSpec spec;
+    spec.arc = false;
+    spec.texture = CheckLuaObject<TextureRecord>(state, 1, kTextureType);
+    spec.faceLeft = Number(state, 2);
+    spec.faceTop = Number(state, 3);
+    spec.side = Number(state, 4);
+    PushLuaObject(state, Gui(state).AddKnobRenderer(spec), kKnobRendererType);
+    return 1;
+}
+
+int SliderRenderer(lua_State* state)
+{
+    PluginLuaGui::SliderRendererSpec spec;
+    spec.texture = CheckLuaObject<TextureRecord>(state, 1, kTextureType);
+    spec.normalMap = CheckLuaObject<TextureRecord>(state, 2, kTextureType);
+    PushLuaObject(state, Gui(state).AddSliderRenderer(spec), kSliderRendererType);
+    return 1;
+}
+
+int CalibrationDisplayFn(lua_State* state)
+{
+    std::string error;
+    auto* display = CalibrationDisplay::Create(EditorManager(state), Number(state, 1), Number(state, 2),
+                                               Number(state, 3), Number(state, 4), error);
+    return ReturnDisplay(state, display, error, kCalibrationDisplayType);
+}
+
+int EnvelopeDisplayFn(lua_State* state)
+{
+    const int32_t id = CheckId(state, 1, 2, "envelopeDisplay");
+    std::string error;
+    auto* display = EnvDisplay::Create(EditorManager(state), id, Number(state, 2), Number(state, 3), Number(state, 4),
+                                       Number(state, 5), error);
+    return ReturnDisplay(state, display, error, kEnvDisplayType);
+}
+
+int WaveformDisplayFn(lua_State* state)
+{
+    const int32_t id = CheckId(state, 1, 1, "waveformDisplay");
+    std::string error;
+    auto* display = WaveformDisplay::Create(EditorManager(state), id, Number(state, 2), Number(state, 3),
+                                            Number(state, 4), Number(state, 5), error);
+    return ReturnDisplay(state, display, error, kWaveformDisplayType);
+}
+
+int StepEditorFn(lua_State* state)
+{
+    const int32_t id = CheckId(state, 1, 1, "stepEditor");
+    std::string error;
+    auto* display = StepEditor::Create(EditorManager(state), id, Number(state, 2), Number(state, 3), Number(state, 4),
+                                       Number(state, 5), error);
+    return ReturnDisplay(state, display, error, kStepEditorType);
+}
+
+int FunctionDisplayFn(lua_State* state)
+{
+    const int32_t id = CheckId(state, 1, 1, "functionDisplay");
+    std::string error;
+    auto* display = FunctionDisplay::Create(EditorManager(state), id, Number(state, 2), Number(state, 3),
+                                            Number(state, 4), Number(state, 5), error);
+    return ReturnDisplay(state, display, error, kFunctionDisplayType);
+}
+
+int FollowerEnvDisplayFn(lua_State* state)
+{
+    std::string error;
+    auto* display = FollowerEnvDisplay::Create(EditorManager(state), Number(state, 1), Number(state, 2),
+                                               Number(state, 3), Number(state, 4), error);
+    return ReturnDisplay(state, display, error, kFollowerEnvDisplayType);
+}
+
+int FollowerPitchDisplayFn(lua_State* state)
+{
+    std::string error;
+    auto* display = FollowerPitchDisplay::Create(EditorManager(state), Number(state, 1), Number(state, 2),
+                                                 Number(state, 3), Number(state, 4), error);
+    return ReturnDisplay(state, display, error, kFollowerPitchDisplayType);
+}
+
+// The text displays without their own element yet: a framed box.
+int TextDisplayBox(lua_State* state, float x, float y, float w, float h)
+{
+    PushLuaObject(state, StandIn(EditorManager(state), Kind::TextField, x, y, w, h), kElementType);
+    return 1;
+}
+
+int InfoDisplayFn(lua_State* state)
+{
+    return TextDisplayBox(state, Number(state, 1), Number(state, 2), Number(state, 3), Number(state, 4));
+}
+
+int QuantizerInfoDisplayFn(lua_State* state)
+{
+    const lua_Number index = luaL_checknumber(state, 5);
+    if (!(index >= 0 && index < 2))
+        return luaL_error(state, "infoDisplay index out of range: %d", static_cast<int>(index));
+    return TextDisplayBox(state, Number(state, 1), Number(state, 2), Number(state, 3), Number(state, 4));
+}
+
+int FourNumberTextDisplay(lua_State* state)
+{
+    return TextDisplayBox(state, Number(state, 1), Number(state, 2), Number(state, 3), Number(state, 4));
+}
+
+int ParamButton(lua_State* state)
+{
+    const int32_t index = LuaGui::parameterIndexForName(state, luaL_checkstring(state, 1));
+    const char* text = luaL_checkstring(state, 2);
+    auto* button = StandIn(EditorManager(state), Kind::StatefulButton, Number(state, 3), Number(state, 4),
+                           Number(state, 5), Number(state, 6));
+    button->SetParameter(index);
+    button->SetText(text);
+    button->SetToggle(true);
+    PushLuaObject(state, button, kElementType);
+    return 1;
+}
+
+void MidiBrowse(void* sender, void*)
+{
+    auto* button = static_cast<StandInWidget*>(sender);
+    if (button && button->GetManager())
+        ShowMIDIBrowser(*button->GetManager(), button->Property());
+}
+
+int MidiBrowseButton(lua_State* state)
+{
+    const char* text = luaL_checkstring(state, 1);
+    const char* tooltip = luaL_checkstring(state, 2);
+    const auto property = static_cast<uint32_t>(luaL_checkinteger(state, 3));
+    Manager& manager = EditorManager(state);
+    auto* button = StandIn(manager, Kind::Button, Number(state, 4), Number(state, 5), Number(state, 6),
+                           Number(state, 7));
+    button->SetText(text);
+    button->SetProperty(property);
+    button->SetCommandId(manager.CommandIdForName(tooltip));
+    button->SetAction(MidiBrowse, nullptr);
+    PushLuaObject(state, button, kElementType);
+    return 1;
+}
+
+const luaL_Reg kGlobals[] = {
+    {"setBackgroundTexture", SetBackgroundTexture},
+    {"arcKnobRenderer", ArcKnobRenderer},
+    {"spinKnobRenderer", SpinKnobRenderer},
+    {"sliderRenderer", SliderRenderer},
+    {"calibrationDisplay", CalibrationDisplayFn},
+    {"envelopeDisplay", EnvelopeDisplayFn},
+    {"paramButton", ParamButton},
+    {"midiBrowseButton", MidiBrowseButton},
+    {"infoDisplay", InfoDisplayFn},
+    {"waveformDisplay", WaveformDisplayFn},
+    {"quantizerInfoDisplay", QuantizerInfoDisplayFn},
+    {"stepEditor", StepEditorFn},
+    {"followerInfoDisplay", FourNumberTextDisplay},
+    {"followerEnvDisplay", FollowerEnvDisplayFn},
+    {"followerPitchDisplay", FollowerPitchDisplayFn},
+    {"learnerInfoDisplay", FourNumberTextDisplay},
+    {"functionDisplay", FunctionDisplayFn},
+};
+
+// Display colour methods: (display, r, g, b, a).
+template <class D, const char* Type, auto Set>
+int SetDisplayColour(lua_State* state)
+{
+    D* display = CheckLuaObject<D>(state, 1, Type);
+    (display->*Set)(Colour{Number(state, 2), Number(state, 3), Number(state, 4), Number(state, 5)});
+    return 0;
+}
+
+template <class D, const char* Type>
+constexpr luaL_Reg kBackgroundMethod{"setBackgroundColour", SetDisplayColour<D, Type, &D::SetBackgroundColour>};
+template <class D, const char* Type>
+constexpr luaL_Reg kFillMethod{"setFillColour", SetDisplayColour<D, Type, &D::SetFillColour>};
+template <class D, const char* Type>
+constexpr luaL_Reg kLineMethod{"setLineColour", SetDisplayColour<D, Type, &D::SetLineColour>};
+constexpr luaL_Reg kEnd{nullptr, nullptr};
+
+const luaL_Reg kEnvMethods[] = {kBackgroundMethod<EnvDisplay, kEnvDisplayType>,
+                                kFillMethod<EnvDisplay, kEnvDisplayType>, kLineMethod<EnvDisplay, kEnvDisplayType>,
+                                kEnd};
+const luaL_Reg kCalibrationMethods[] = {kBackgroundMethod<CalibrationDisplay, kCalibrationDisplayType>,
+                                        kLineMethod<CalibrationDisplay, kCalibrationDisplayType>, kEnd};
+const luaL_Reg kWaveformMethods[] = {kBackgroundMethod<WaveformDisplay, kWaveformDisplayType>,
+                                     kLineMethod<WaveformDisplay, kWaveformDisplayType>, kEnd};
+const luaL_Reg kFollowerEnvMethods[] = {
+    kBackgroundMethod<FollowerEnvDisplay, kFollowerEnvDisplayType>,
+    kFillMethod<FollowerEnvDisplay, kFollowerEnvDisplayType>,
+    kLineMethod<FollowerEnvDisplay, kFollowerEnvDisplayType>,
+    {"setPeakLineColour",
+     SetDisplayColour<FollowerEnvDisplay, kFollowerEnvDisplayType, &FollowerEnvDisplay::SetPeakLineColour>},
+    kEnd};
+const luaL_Reg kFollowerPitchMethods[] = {kBackgroundMethod<FollowerPitchDisplay, kFollowerPitchDisplayType>,
+                                          kFillMethod<FollowerPitchDisplay, kFollowerPitchDisplayType>,
+                                          kLineMethod<FollowerPitchDisplay, kFollowerPitchDisplayType>, kEnd};
+const luaL_Reg kStepEditorMethods[] = {kBackgroundMethod<StepEditor, kStepEditorType>,
+                                       kFillMethod<StepEditor, kStepEditorType>,
+                                       kLineMethod<StepEditor, kStepEditorType>, kEnd};
+const luaL_Reg kFunctionMethods[] = {kBackgroundMethod<FunctionDisplay, kFunctionDisplayType>,
+                                     kLineMethod<FunctionDisplay, kFunctionDisplayType>, kEnd};
+
+const struct {
+    const char* type;
+    const luaL_Reg* methods;
+} kDisplayTypes[] = {
+    {kEnvDisplayType, kEnvMethods},
+    {kCalibrationDisplayType, kCalibrationMethods},
+    {kWaveformDisplayType, kWaveformMethods},
+    {kFollowerEnvDisplayType, kFollowerEnvMethods},
+    {kFollowerPitchDisplayType, kFollowerPitchMethods},
+    {kStepEditorType, kStepEditorMethods},
+    {kFunctionDisplayType, kFunctionMethods},
+};
+
+StandInWidget* AsStandIn(UIElement* element)
+{
+    return dynamic_cast<StandInWidget*>(element);
+}
+
+} // namespace
+
+PluginLuaGui::PluginLuaGui(ObryAuBase* plugin, ObryCorvaneView* view) : LuaGui(plugin), view(view)
+{
+    for (const auto& resource : kResources)
+        resourceIds[resource.name] = resource.id;
+}
+
+void PluginLuaGui::RegisterPluginFunctions(lua_State* state)
+{
+    for (const luaL_Reg& global : kGlobals) {
+        lua_pushcclosure(state, global.func, 0);
+        lua_setglobal(state, global.name);
+    }
+    for (const auto& display : kDisplayTypes)
+        RegisterLuaObjectType(state, display.type, display.methods);
+    RegisterLuaObjectType(state, kKnobRendererType, nullptr);
+    RegisterLuaObjectType(state, kSliderRendererType, nullptr);
+}
+
+void PluginLuaGui::registerElementTypes()
+{
+    for (const auto& display : kDisplayTypes)
+        elementTypeNames.push_back(display.type);
+}
+
+void PluginLuaGui::setupGUI(Manager& editorManager)
+{
+    manager = &editorManager;
+    if (!manager->Root())
+        manager->SetRootElement(new Group(manager));
+    if (!setupLua())
+        return;
+    fetchFonts();
+    manager->RegisterCommandNames();
+    manager->SetDrawPopups(true);
+
+    const ButtonTable buttons = {
+        {"Prefs", {PrefsAction, -2}},
+        {"VCSave", {SaveCalibrationAction, -3}},
+        {"VCLoad", {LoadCalibrationAction, -4}},
+        {"QuantizerLoad", {LoadQuantizerCalibrationAction, -5}},
+        {"Transfer", {TransferCalibrationAction, -6}},
+    };
+    RunProtected(
+        "registering the editor's functions failed: ",
+        [](lua_State* state, void*) { RegisterPluginFunctions(state); }, nullptr, 1000);
+    createUI(buttons);
+}
+
+PluginLuaGui::KnobRendererSpec* PluginLuaGui::AddKnobRenderer(const KnobRendererSpec& spec)
+{
+    knobRenderers.push_back(spec);
+    return &knobRenderers.back();
+}
+
+PluginLuaGui::SliderRendererSpec* PluginLuaGui::AddSliderRenderer(const SliderRendererSpec& spec)
+{
+    sliderRenderers.push_back(spec);
+    return &sliderRenderers.back();
+}
+
+// ---------------------------------------------------------------------------
+// Widgets
+
+UIElement* PluginLuaGui::createKnob(lua_State* state, int32_t index, float x, float y, float size)
+{
+    lua_getglobal(state, "theKnobRenderer");
+    CheckLuaObject<KnobRendererSpec>(state, lua_gettop(state), kKnobRendererType);
+    lua_pop(state, 1);
+    auto* knob = StandIn(*manager, Kind::Knob, x, y, size, size);
+    knob->SetParameter(index);
+    return knob;
+}
+
+UIElement* PluginLuaGui::createSlider(lua_State* state, int, int32_t index, float x, float y, float w, float h,
+                                      bool)
+{
+    for (int arg = 7; arg <= 10; ++arg)
+        luaL_checknumber(state, arg);
+    lua_getglobal(state, "theSliderRenderer");
+    CheckLuaObject<SliderRendererSpec>(state, lua_gettop(state), kSliderRendererType);
+    lua_pop(state, 1);
+    auto* slider = StandIn(*manager, Kind::Slider, x, y, w, h);
+    slider->SetParameter(index);
+    return slider;
+}
+
+UIElement* PluginLuaGui::createButton(lua_State*, int, const char* text, ButtonAction action, void* context, float x,
+                                      float y, float w, float h, int32_t commandId)
+{
+    auto* button = StandIn(*manager, Kind::Button, x, y, w, h);
+    button->SetText(text);
+    button->SetAction(action, context);
+    button->SetCommandId(commandId);
+    return button;
+}
+
+UIElement* PluginLuaGui::createLuaButton(lua_State*, int, const char* text, ButtonAction action, void* record,
+                                         float x, float y, float w, float h, int32_t commandId, bool toggle)
+{
+    auto* button = StandIn(*manager, Kind::StatefulButton, x, y, w, h);
+    button->SetText(text);
+    button->SetAction(action, record);
+    button->SetCommandId(commandId);
+    button->SetToggle(toggle);
+    return button;
+}
+
+UIElement* PluginLuaGui::createPropertyTriggerButton(lua_State*, int, const char* text, ButtonAction action,
+                                                     void* record, float x, float y, float w, float h,
+                                                     int32_t commandId)
+{
+    auto* button = StandIn(*manager, Kind::StatefulButton, x, y, w, h);
+    button->SetText(text);
+    button->SetAction(action, record);
+    button->SetCommandId(commandId);
+    button->SetProperty(static_cast<PropertyTriggerBinding*>(record)->propertyId);
+    return button;
+}
+
+UIElement* PluginLuaGui::createPropertyButton(lua_State*, int, const char* text, uint32_t propertyId, float x,
+                                              float y, float w, float h, int32_t commandId)
+{
+    auto* button = StandIn(*manager, Kind::PropertyButton, x, y, w, h);
+    button->SetText(text);
+    button->SetProperty(propertyId);
+    button->SetCommandId(commandId);
+    button->SetToggle(true);
+    return button;
+}
+
+UIElement* PluginLuaGui::createDropDown(lua_State*, int32_t index, float x, float y, float w, float h)
+{
+    auto* dropDown = StandIn(*manager, Kind::DropDown, x, y, w, h);
+    dropDown->SetParameter(index);
+    return dropDown;
+}
+
+UIElement* PluginLuaGui::createLabel(lua_State*, const char* text, float x, float y, char align)
+{
+    // The label's box fits its text in the label font, with an inset of 3;
+    // y is its top edge.
+    float width = 0, height = 0;
+    if (FontRecord* font = LabelFont()) {
+        float ignored = 0;
+        MeasureTextExtent(*font, text, width, ignored);
+        MeasureTextExtent(*font, "M", ignored, height);
+    } else {
+        width = 6.0f * static_cast<float>(std::string(text).size());
+        height = 8.0f;
+    }
+    width = std::floor(width) + 6;
+    height = std::floor(height) + 6;
+    const float left = std::floor(align == 'l' ? x : align == 'r' ? x - width : x - width / 2);
+    auto* label = StandIn(*manager, Kind::Label, left, y - height, width, height);
+    label->SetText(text);
+    return label;
+}
+
+UIElement* PluginLuaGui::createTextField(lua_State*, int32_t index, float x, float y, float w, float h,
+                                         const char* format)
+{
+    auto* field = StandIn(*manager, Kind::TextField, x, y, w, h);
+    field->SetParameter(index);
+    field->SetText(format);
+    return field;
+}
+
+namespace {
+
+void EnterProperty(void* sender, void*)
+{
+    auto* field = static_cast<StandInWidget*>(sender);
+    if (field && field->Editable() && field->GetManager())
+        ShowEnterPropertyDialog(*field->GetManager(), field->Property(), field->Text(), "");
+}
+
+} // namespace
+
+UIElement* PluginLuaGui::createPropertyTextField(lua_State*, uint32_t propertyId, const char* prompt, float x,
+                                                 float y, float w, float h)
+{
+    auto* field = StandIn(*manager, Kind::PropertyField, x, y, w, h);
+    field->SetProperty(propertyId);
+    field->SetText(prompt);
+    field->SetAction(EnterProperty, nullptr);
+    return field;
+}
+
+void PluginLuaGui::SetElementState(UIElement* element, bool on)
+{
+    StandInWidget* widget = AsStandIn(element);
+    if (widget && widget->GetKind() == Kind::StatefulButton)
+        widget->SetState(on);
+}
+
+bool PluginLuaGui::ElementState(UIElement* element)
+{
+    StandInWidget* widget = AsStandIn(element);
+    return widget && widget->GetKind() == Kind::StatefulButton && widget->State();
+}
+
+void PluginLuaGui::SetElementColour(UIElement* element, int which, const Colour& colour)
+{
+    if (StandInWidget* widget = AsStandIn(element))
+        widget->SetColour(which, colour);
+}
+
+void PluginLuaGui::SetElementEditable(UIElement* element, bool editable)
+{
+    if (StandInWidget* widget = AsStandIn(element))
+        widget->SetEditable(editable);
+}
+
+// ---------------------------------------------------------------------------
+// Button actions
+
+void PluginLuaGui::PrefsAction(void*, void*)
+{
+    // The preferences dialog has no window of its own yet.
+    ConsolePrintf("the preferences dialog is not available in this build\n");
+}
+
+void PluginLuaGui::SaveCalibrationAction(void*, void* context)
+{
+    auto* gui = static_cast<PluginLuaGui*>(context);
+    if (gui && gui->GetManager())
+        SaveCalibrationFile(*gui->GetManager());
+}
+
+void PluginLuaGui::LoadCalibrationAction(void*, void* context)
+{
+    auto* gui = static_cast<PluginLuaGui*>(context);
+    if (gui && gui->GetManager())
+        LoadCalibrationFile(*gui->GetManager());
+}
+
+void PluginLuaGui::LoadQuantizerCalibrationAction(void*, void* context)
+{
+    auto* gui = static_cast<PluginLuaGui*>(context);
+    if (gui && gui->GetManager())
+        LoadQuantizerCalibrationFile(*gui->GetManager());
+}
+
+void PluginLuaGui::TransferCalibrationAction(void*, void* context)
+{
+    auto* gui = static_cast<PluginLuaGui*>(context);
+    if (gui && gui->GetManager())
+        TransferCalibration(*gui->GetManager());
+}
+
+} // namespace QZ

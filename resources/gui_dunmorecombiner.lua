@@ -1,0 +1,24 @@
+-- Dunmore Combiner: the target, the inputs with their filters, the offsets.
+getWindowSize = getWindowSize or function() return 650, 125 end
+
+createUI = createUI or function()
+    createUICommon()
+    theKnobRenderer = smallKnobRenderer
+    local target = controlGroup("Target", 40, { { { "drop", "Target Hardware", "Hardware", 56, cw = 60 },
+        { "drop", "Target Channel", "Channel", 56, cw = 60 } } })
+    local inputs = group("Inputs")
+    labelledDropDown(inputs, "Input Thru", "Thru", 2, 0, 40)
+    for i = 1, 4 do
+        local x = 2 + i * 46
+        labelledDropDown(inputs, "Input " .. i, "In " .. i, x, 0, 40)
+        inputs:add(paramButton("Filter " .. i, "Filter", x, kTextFieldH + 6, 40, 24))
+    end
+    local offsets = controlGroup("Offsets", 46, { { { "knob", "Offset 1", "Offs 1", 40, "%.3f" },
+        { "knob", "Offset 2", "Offs 2", 40, "%.3f" }, { "knob", "Offset 3", "Offs 3", 40, "%.3f" },
+        { "knob", "Offset 4", "Offs 4", 40, "%.3f" } } })
+    local misc = controlGroup("Misc", 40, { { { "knob", "Test Signal", "Test" } } })
+    misc:setVisible(false)
+    oscGroup(false)
+    placeGroupRows({ { target, inputs, offsets } })
+    placeGroupRows({ { misc } })
+end

@@ -1,0 +1,47 @@
+-- Follower: the pitch and envelope follower's settings and outputs, its
+-- traces, and the calibration its pitch output follows.
+getWindowSize = getWindowSize or function() return 685, 360 end
+
+local function outputs(letter, title)
+    return controlGroup(title, 46, { { { "knob", "Output Pitch", "Pitch" }, { "knob", "Output Env", "Env" },
+        { "knob", "Smoothing", "Smooth" } } }, " " .. letter)
+end
+
+createUI = createUI or function()
+    createUICommon()
+    theKnobRenderer = smallKnobRenderer
+    local ww, wh = getWindowSize()
+    local follower = controlGroup("Follower", 46, { { { "drop", "Input Source", "Source" },
+        { "knob", "Highpass Cutoff", "Highpass" }, { "knob", "Lowpass Cutoff", "Lowpass" },
+        { "knob", "Env Gain", "Gain" }, { "knob", "Env Attack", "Attack" }, { "knob", "Env Release", "Release" },
+        { "knob", "Env Gate", "Gate" } } })
+    local pitch = controlGroup("Pitch", 46, { { { "drop", "Pitch Mode", "Mode" },
+        { "knob", "Volts Per Octave", "V/Oct" }, { "knob", "Hz Per Volt", "Hz/V" },
+        { "drop", "V Scale Mode", "V Scale" }, { "knob", "Manual V Scale", "Manual" },
+        { "knob", "Zero V Coarse", "Zero V", nil, "%.0f" }, { "knob", "Zero V Fine", "Fine", nil, "%.1f" } } })
+    local right = outputs("R", "Right Outputs")
+    local left = outputs("L", "Left Outputs")
+    oscGroup(false)
+    local top = placeGroupRows({ { pitch, right }, { follower, left } })
+
+    local x0, y0, x1, y1 = right:bounds()
+    local cx = x1 + pad
+    local cw = ww - windowEdgePad - cx
+    local cal = calibrationDisplay(cx, windowEdgePad + 40, cw, y1 - windowEdgePad - 40)
+    setCalibrationDisplayColours(cal)
+    add(cal)
+    add(button("VCLoad", "Load", cx, windowEdgePad, cw / 2 - 2, 28))
+    add(button("Transfer", "Transfer", cx + cw / 2 + 2, windowEdgePad, cw / 2 - 2, 28))
+
+    local half = (ww - 2 * windowEdgePad - pad) / 2
+    local env = followerEnvDisplay(windowEdgePad, top, half, 95)
+    setFollowerEnvelopeDisplayColours(env)
+    add(env)
+    local pd = followerPitchDisplay(windowEdgePad + half + pad, top, half, 95)
+    setFollowerPitchDisplayColours(pd)
+    add(pd)
+    add(followerInfoDisplay(windowEdgePad, top + 100, half, 28))
+    local name = propertyTextField(64121, "Loaded calibration file", windowEdgePad + half + pad, top + 106, half, 16)
+    name:setEditable(false)
+    add(name)
+end

@@ -1,0 +1,35 @@
+-- LFO: two channels; big rate knobs on the left, the shape mix and the
+-- timing controls beside them, and a picture of one cycle.
+getWindowSize = getWindowSize or function() return 733, 360 end
+
+local function channel(letter, title, id)
+    local s = " " .. letter
+    local g = group(title)
+    local x = controlRow(g, 0, 0, 46, { { "big", "Speed", "Speed" }, { "big", "Beats", "Beats" } }, s)
+    local upper = 30 + kLabelH + 4
+    local right = controlRow(g, x, upper, 40, {
+        { "knob", "Phase", "Phase" }, { "knob", "Offset", "Offs" }, { "knob", "Asymmetry", "Asym" },
+        { "knob", "Pulse Width", "PW" }, { "knob", "Smoothing", "Smth" }, { "knob", "Swing", "Swing" },
+        { "knob", "Sine", "Sine" }, { "knob", "Triangle", "Tri" }, { "knob", "Saw", "Saw" },
+        { "knob", "Square", "Sqr" }, { "knob", "Random", "Rnd" }, { "knob", "Noise", "Noise" },
+    }, s)
+    local lowerEnd = controlRow(g, x, 0, 40, {
+        { "drop", "Speed Multiplier", "Speed x" }, { "drop", "Sync", "Sync" },
+        { "drop", "Beat Divisor", "Divisor" }, { "button", "Triplet", "Triplet", 40, 30 },
+        { "button", "Reset By Note", "Reset", 40, 30 }, { "drop", "Swing Type", "Swing", 35 },
+        { "drop", "Input Mode", "Input" },
+    }, s)
+    local d = waveformDisplay(id, lowerEnd + 4, 0, right - lowerEnd - 4, 30)
+    setWaveformDisplayColours(d)
+    g:add(d)
+    return g
+end
+
+createUI = createUI or function()
+    createUICommon()
+    theKnobRenderer = bigKnobRenderer
+    local right = channel("R", "Right Channel", 1)
+    local left = channel("L", "Left Channel", 0)
+    oscGroup(false)
+    placeGroupRows({ { right }, { left } })
+end

@@ -1,0 +1,146 @@
+-- Voice Controller: modes, voltages, overrides and tuning always shown; the
+-- lower left shows one panel at a time (simple envelopes, one envelope in
+-- full, the output matrix or the hardware settings), chosen by the buttons
+-- above the envelope pictures.
+getWindowSize = getWindowSize or function() return 925, 385 end
+
+local function envelopeGroup(e)
+    local p = "Env " .. e .. " "
+    return controlGroup("Env " .. e, 40, {
+        { { "knob", p .. "Time A1", "A1" }, { "knob", p .. "Time A2", "A2" }, { "knob", p .. "Time A3", "A3" },
+          { "knob", p .. "Time R1", "R1" }, { "knob", p .. "Time R2", "R2" },
+          { "knob", p .. "Level A1", "L A1" }, { "knob", p .. "Level A2", "L A2" } },
+        { { "knob", p .. "Shape A1", "S A1" }, { "knob", p .. "Shape A2", "S A2" },
+          { "knob", p .. "Shape A3", "S A3" }, { "knob", p .. "Shape R1", "S R1" },
+          { "knob", p .. "Shape R2", "S R2" }, { "knob", p .. "Sustain", "Sus" },
+          { "knob", p .. "Level R1", "L R1" } },
+    })
+end
+
+local panels = {}
+local envelopeDisplays = {}
+
+-- The output matrix needs the height of the envelope pictures too.
+local function showPanel(name)
+    local on = panels[name]
+    local all = {}
+    for _, list in pairs(panels) do
+        for _, g in ipairs(list) do all[#all + 1] = g end
+    end
+    for _, d in ipairs(envelopeDisplays) do elementSetVisible(d, name ~= "outputs") end
+    showGroups(on, all)
+end
+
+envsButton = envsButton or function() showPanel("simple") end
+env1Button = env1Button or function() showPanel("env1") end
+env2Button = env2Button or function() showPanel("env2") end
+env3Button = env3Button or function() showPanel("env3") end
+outputsButton = outputsButton or function() showPanel("outputs") end
+brinkButton = brinkButton or function() showPanel("hw") end
+
+createUI = createUI or function()
+    createUICommon()
+    theKnobRenderer = smallKnobRenderer
+    local modes = controlGroup("Modes", 40, { { { "drop", "Note Priority", "Priority" },
+        { "drop", "Retrigger Mode", "Retrig" }, { "drop", "Poly Mode", "Poly" },
+        { "knob", "Polyphony/Voice", "Ply/Vox" } } })
+    local voltages = controlGroup("Voltages", 40, { { { "knob", "Gate Closed Voltage", "G Off" },
+        { "knob", "Gate Open Voltage", "G On" }, { "knob", "Trigger Off Voltage", "T Off" },
+        { "knob", "Trigger On Voltage", "T On" }, { "knob", "Velocity Min Voltage", "V Min" },
+        { "knob", "Velocity Max Voltage", "V Max" } } })
+    local overrides = controlGroup("Overrides", 40, { { { "button", "Override Pitch", "Pitch", 40, 30 },
+        { "button", "Override Gate", "Gate", 40, 30 }, { "knob", "Pitch", "Pitch" }, { "knob", "Gate", "Gate" } } })
+    local detune = controlGroup("Detune", 40, { { { "knob", "Pitch Wheel Range", "Bend" },
+        { "knob", "Transpose", "Trans" }, { "knob", "Detune", "Tune" },
+        { "knob", "Random Tuning", "Rand" }, { "knob", "Pitch LFO Depth", "LFO D" },
+        { "knob", "Pitch LFO Speed", "LFO S" } } })
+
+    local simpleRow = {}
+    for e = 1, 3 do
+        local p = "Env " .. e .. " "
+        for _, spec in ipairs({ { "knob", p .. "Time A2", "A2 " .. e }, { "knob", p .. "Time A3", "A3 " .. e },
+            { "knob", p .. "Sustain", "S " .. e }, { "knob", p .. "Time R1", "R1 " .. e } }) do
+            simpleRow[#simpleRow + 1] = spec
+        end
+    end
+    local simple = controlGroup("Simple Env Controls", 40, { simpleRow })
+    local envs = { envelopeGroup(1), envelopeGroup(2), envelopeGroup(3) }
+    local misc = controlGroup("Env Misc", 40, {
+        { { "knob", "Env 1 Velocity Depth", "Vel 1" }, { "knob", "Env 2 Velocity Depth", "Vel 2" },
+          { "knob", "Env 3 Velocity Depth", "Vel 3" }, { "drop", "Env 1 Multiplier", "x 1", 35, cw = 42 },
+          { "drop", "Env 2 Multiplier", "x 2", 35, cw = 42 }, { "drop", "Env 3 Multiplier", "x 3", 35, cw = 42 } },
+        { { "button", "Env 1 Reset To Zero", "RTZ 1", 36, 22 }, { "button", "Env 2 Reset To Zero", "RTZ 2", 36, 22 },
+          { "button", "Env 3 Reset To Zero", "RTZ 3", 36, 22 } },
+    })
+    local trigger = controlGroup("Trigger", 40, { { { "knob", "Trigger Length", "Length" } } })
+    local portamento = controlGroup("Portamento", 40, { { { "drop", "Portamento Mode", "Mode", 66 },
+        { "knob", "Portamento Time", "Time" }, { "knob", "Portamento Shape", "Shape" } } })
+    theKnobRenderer = tinyKnobRenderer
+    local matrix = outputMatrixGroup(
+        { "Offset", "Pitch", "Gate", "Env1", "Env2", "Env3", "Trigger", "Velocity", "Smoothing" },
+        { "Offs", "Ptch", "Gate", "Env1", "Env2", "Env3", "Trig", "Vel", "Smth" }, 36, kTextFieldH - 2)
+    theKnobRenderer = smallKnobRenderer
+    local brink = controlGroup("Brink", 40, { { { "button", "Bipolar 3", "Bipolar 3", 60, 30 },
+        { "button", "Bipolar 4", "Bipolar 4", 60, 30 }, { "button", "Bipolar 5", "Bipolar 5", 60, 30 },
+        { "button", "Brink Mode", "Brink Mode", 70, 30 } } })
+    local calibration = group("Calibration")
+    calibration:add(propertyTriggerButton(64091, "Create Dunmore Calibration", "Create Dunmore Calibration", 0, 0,
+        150, 30))
+    calibration:add(propertyTriggerButton(64090, "Create Brink Calibration", "Create Brink Calibration", 156, 0,
+        150, 30))
+    oscGroup(false)
+
+    -- Left: the panel area at the bottom, the groups always shown above it.
+    local panelTop = 0
+    for _, g in ipairs({ simple, envs[1], envs[2], envs[3] }) do
+        placeGroupRows({ { g } })
+        panelTop = math.max(panelTop, g:height())
+    end
+    placeGroupRows({ { voltages, overrides }, { detune, modes } }, windowEdgePad, windowEdgePad + panelTop + pad)
+    -- Right: envelope settings, the output matrix or the hardware groups,
+    -- then the pictures and buttons.
+    local right = windowEdgePad + math.max(voltages:width() + overrides:width(), detune:width() + modes:width()) +
+        2 * pad
+    placeGroupRows({ { misc }, { trigger, portamento } }, right)
+    placeGroupRows({ { matrix } }, right)
+    placeGroupRows({ { brink }, { calibration } }, right)
+
+    local ww, wh = getWindowSize()
+    local y = matrix:height() + windowEdgePad + 3
+    for i, id in ipairs({ 2, 1, 0 }) do
+        local d = envelopeDisplay(id, right + (i - 1) * 70, y, 64, 28)
+        setEnvelopeDisplayColours(d)
+        add(d)
+        envelopeDisplays[i] = d
+    end
+    local c = calibrationDisplay(right + 3 * 70, y, ww - windowEdgePad - right - 3 * 70, 28)
+    setCalibrationDisplayColours(c)
+    add(c)
+    local panelButtons = {
+        { envsButton, "Simple", "Show Simple Envelope Controls" },
+        { env1Button, "Env 1", "Show Envelope 1 Controls" },
+        { env2Button, "Env 2", "Show Envelope 2 Controls" },
+        { env3Button, "Env 3", "Show Envelope 3 Controls" },
+        { outputsButton, "Outputs", "Show Output Matrix" },
+        { brinkButton, "H/W", "Show Ormbury Hardware Controls" },
+    }
+    y = y + 31
+    for i, b in ipairs(panelButtons) do
+        add(luaButton(b[1], b[2], b[3], "push", right + (i - 1) * 55, y, 53, 14))
+    end
+    y = y + 16
+    local bw = (ww - windowEdgePad - right - 4 * 4) / 5
+    add(propertyTriggerButton(64092, "Calibrate V/oct", "Start calibration routine", right, y, bw, 20))
+    add(propertyTriggerButton(64093, "Calibrate Hz/V", "Start calibration routine", right + (bw + 4), y, bw, 20))
+    add(button("VCLoad", "Load", right + 2 * (bw + 4), y, bw, 20))
+    add(button("VCSave", "Save", right + 3 * (bw + 4), y, bw, 20))
+    add(propertyTriggerButton(64094, "Don't Panic", "Don't Panic", right + 4 * (bw + 4), y, bw, 20))
+
+    panels.simple = { simple, misc, trigger, portamento }
+    panels.env1 = { envs[1], misc, trigger, portamento }
+    panels.env2 = { envs[2], misc, trigger, portamento }
+    panels.env3 = { envs[3], misc, trigger, portamento }
+    panels.outputs = { matrix }
+    panels.hw = { brink, calibration }
+    showPanel("simple")
+end

@@ -1,0 +1,276 @@
+// The editor scripts' API as a skin meets it: a skin folder's scripts run
+// before the built-in ones, are held to the time and memory limits and the
+// sandbox, and whatever they do wrong ends as an error text in an editor
+// that still opens, never as a crashed host.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "framework/vst/VstAbi.h"
+#include "gui/editor/ObryCorvaneView.h"
+#include "gui/luagui/PluginLuaGui.h"
+#include "gui/luagui/StandInWidgets.h"
+#include "gui/toolkit/QJmanager.h"
+#include "platform/Preferences.h"
+#include "platform/UserFolders.h"
+#include "plugins/dc/ObryCorvaneDC.h"
+#include "tests/support/InProcessPlugin.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using corvane::test::InProcessPlugin;
+using QZ::StandInWidget;
+
+class Skin : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(corvane::WriteSkinPref("Test")); }
+
+    // Writes a file into the skin's resource folder.
+    void Write(const std::string& name, const std::string& text)
+    {
+        const std::string folder = corvane::GetSkinsFolder("Corvane") + "/Test.bundle/Contents/Resources";
+        ASSERT_EQ(system(("mkdir -p '" + folder + "'").c_str()), 0);
+        FILE* file = fopen((folder + "/" + name).c_str(), "wb");
+        ASSERT_TRUE(file);
+        fwrite(text.data(), 1, text.size(), file);
+        fclose(file);
+    }
+
+    // Builds the DC's editor into a manager and keeps it.
+    QZ::PluginLuaGui& Build()
+    {
+        manager = std::make_unique<QJmanager>(plugin.get());
+        gui = std::make_unique<QZ::PluginLuaGui>(plugin.get(), nullptr);
+        gui->setupGUI(*manager);
+        return *gui;
+    }
+
+    std::string AllErrors() const
+    {
+        std::string all;
+        for (const std::string& error : gui->Errors())
+            all += error + "\n";
+        return all;
+    }
+
+    std::vector<StandInWidget*> Widgets(StandInWidget::Kind kind)
+    {
+        std::vector<StandInWidget*> found;
+        std::vector<QZ::Group*> pending{dynamic_cast<QZ::Group*>(manager->Root())};
+        while (!pending.empty()) {
+            QZ::Group* group = pending.back();
+            pending.pop_back();
+            for (QZ::UIElement* child : group->Children()) {
+                if (auto* inner = dynamic_cast<QZ::Group*>(child))
+                    pending.push_back(inner);
+                else if (auto* widget = dynamic_cast<StandInWidget*>(child); widget && widget->GetKind() == kind)
+                    found.push_back(widget);
+            }
+        }
+        return found;
+    }
+
+    corvane::test::ScopedUserFolders folders;
+    InProcessPlugin<ObryCorvaneDC::ObryCorvane> plugin = corvane::test::MakeInProcess<ObryCorvaneDC::ObryCorvane>();
+    std::unique_ptr<QJmanager> manager;
+    std::unique_ptr<QZ::PluginLuaGui> gui;
+};
+
+TEST_F(Skin, AKnobSizeInItsGuiLuaChangesEveryKnobAndTheRestStaysBuiltIn)
+{
+    Write("gui.lua", "kKnobSize = 50\n");
+    Build();
+    EXPECT_EQ(AllErrors(), "");
+    const auto knobs = Widgets(StandInWidget::Kind::Knob);
+    ASSERT_EQ(knobs.size(), 13u); // both channels' six and the hidden port
+    for (StandInWidget* knob : knobs)
+        EXPECT_EQ(knob->Rectangle().x1 - knob->Rectangle().x0, 50.0f);
+    EXPECT_EQ(manager->WindowWidth(), 510);
+}
+
+TEST_F(Skin, ItsWindowSizeMovesThePreferencesButton)
+{
+    Write("gui_dc.lua", "getWindowSize = function() return 600, 300 end\n");
+    Build();
+    EXPECT_EQ(manager->WindowWidth(), 600);
+    const auto buttons = Widgets(StandInWidget::Kind::Button);
+    ASSERT_EQ(buttons.size(), 1u);
+    EXPECT_EQ(buttons[0]->CommandId(), -2);
+    EXPECT_EQ(buttons[0]->Rectangle().x1, 600 - 5.0f);
+    EXPECT_EQ(buttons[0]->Rectangle().y1, 300 - 5.0f);
+}
+
+// A skin's plug-in script that fails in any way leaves the built-in editor
+// (its script runs after the skin's) and an error text.
+struct Failure {
+    const char* name;
+    const char* script;
+    const char* error;
+};
+
+class FailingSkin : public Skin, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(FailingSkin, LeavesAnErrorAndTheBuiltInEditor)
+{
+    Write("gui_dc.lua", GetParam().script);
+    Build();
+    EXPECT_NE(AllErrors().find(GetParam().error), std::string::npos) << AllErrors();
+    EXPECT_EQ(Widgets(StandInWidget::Kind::Knob).size(), 13u);
+    EXPECT_EQ(manager->WindowWidth(), 510);
+}
+
+const Failure kFailures[] = {
+    {"SyntaxError", "getWindowSize = function( return 1 end", "failed to run buffer: [string \"gui_dc.lua\"]:1"},
+    {"EndlessLoop", "while true do end", "ran past its time limit"},
+    {"LoopThatCatchesItsStop", "while true do pcall(function() while true do end end) end", "time limit"},
+    {"HugeAllocation", "local s = string.rep('x', 1024 * 1024 * 1024)", "not enough memory"},
+    {"RunsAProgram", "os.execute('true')", "attempt to call field 'execute'"},
+    {"OpensAPipe", "io.popen('true')", "attempt to call field 'popen'"},
+    {"EndsTheProcess", "os.exit(1)", "attempt to call field 'exit'"},
+    {"LoadsNativeCode", "require('socket.core')", "module 'socket.core' not found"},
+    {"LoadsBytecode", "assert(loadstring(string.dump(function() end)))", "precompiled chunks are not loaded"},
+    {"UnhooksTheLimit", "debug.sethook()", "attempt to call field 'sethook'"},
+    {"PrecompiledFile", "\x1bLua\x51\x00garbage", "precompiled chunks are not loaded"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Scripts, FailingSkin, ::testing::ValuesIn(kFailures),
+                         [](const ::testing::TestParamInfo<Failure>& info) { return info.param.name; });
+
+// A skin's createUI that calls the API wrongly: the Lua error names the
+// fault, the editor keeps what was built before it.
+struct Misuse {
+    const char* name;
+    const char* statement;
+    const char* error;
+};
+
+class MisusingSkin : public Skin, public ::testing::WithParamInterface<Misuse> {};
+
+TEST_P(MisusingSkin, RaisesALuaErrorNamingTheFault)
+{
+    Write("gui_dc.lua", std::string("createUI = function() createUICommon() ") + GetParam().statement + " end\n");
+    Build();
+    EXPECT_NE(AllErrors().find(GetParam().error), std::string::npos) << AllErrors();
+}
+
+const Misuse kMisuses[] = {
+    {"UnknownParameter", "knob('Nope', 0, 0, 10)", "parameter not found: 'Nope'"},
+    {"UnknownAction", "button('Nope', 'x', 0, 0, 1, 1)", "button not found: Nope"},
+    {"SliderOrientation", "slider('Multiplier L', 0, 0, 1, 1, 'x', 0, 0, 0, 0)", "unknown slider orientation: x"},
+    {"LuaButtonWithoutFunction", "luaButton(1, 'a', 'b', 'push', 0, 0, 1, 1)",
+     "first argument to luaButton() is not a function"},
+    {"UnknownTexture", "texture('nope.png')", "failed to find texture in resouce id lookup"},
+    {"EnvelopeId", "envelopeDisplay(3, 0, 0, 1, 1)", "envelopeDisplay id out of range"},
+    {"StepEditorInAnotherPlugin", "stepEditor(0, 0, 0, 10, 10)", "stepEditor"},
+    {"WaveformInAnotherPlugin", "waveformDisplay(0, 0, 0, 10, 10)", "waveformDisplay"},
+    {"FunctionInAnotherPlugin", "functionDisplay(1, 0, 0, 10, 10)", "functionDisplay"},
+    {"EnvelopeInAnotherPlugin", "envelopeDisplay(0, 0, 0, 10, 10)", "envelopeDisplay"},
+    {"QuantizerIndex", "quantizerInfoDisplay(0, 0, 1, 1, 2)", "infoDisplay index out of range: 2"},
+    {"GroupMethodOnAWidget",
+     "theKnobRenderer = smallKnobRenderer local k = knob('Multiplier L', 0, 0, 10) group('g').width(k)",
+     "QZgui.Group expected"},
+    {"AddAGroupToAGroup", "group('a'):add(group('b'))", "element expected, got userdata"},
+    {"AddANumber", "add(3)", "element expected"},
+    {"KnobRendererMissing", "theKnobRenderer = nil knob('Multiplier L', 0, 0, 10)", "QZgui.KnobRenderer expected"},
+    {"ParameterIndexTooLarge", "setParameter(9999, 1)", "parameter index out of range"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Statements, MisusingSkin, ::testing::ValuesIn(kMisuses),
+                         [](const ::testing::TestParamInfo<Misuse>& info) { return info.param.name; });
+
+TEST_F(Skin, GroupMarginsTakeAtMostFourNumbers)
+{
+    Write("gui_dc.lua", R"(
+createUI = function()
+    createUICommon()
+    for i, margins in ipairs({ false, 3, { 4, 6 }, { 1, 2, 3, 4, 99, 99, 99 } }) do
+        local g = margins and group("g" .. i, margins) or group("g" .. i)
+        g:add(label("x", 100, 100, "left"))
+    end
+end
+)");
+    Build();
+    ASSERT_EQ(AllErrors(), "");
+    // Margins in the table's order: top, bottom, left, right.
+    const float expected[4][4] = {{10, 10, 10, 10}, {3, 3, 3, 3}, {4, 6, 0, 0}, {1, 2, 3, 4}};
+    int checked = 0;
+    for (QZ::UIElement* child : dynamic_cast<QZ::Group*>(manager->Root())->Children()) {
+        auto* group = dynamic_cast<QZ::NamedGroup*>(child);
+        if (!group || group->Name().size() != 2 || group->Name()[0] != 'g')
+            continue;
+        const int i = group->Name()[1] - '1';
+        const QZ::Box outer = QZ::UIElement::AbsoluteBox(group);
+        const QZ::Box inner = QZ::UIElement::AbsoluteBox(group->Children().at(0));
+        EXPECT_EQ(outer.y1 - inner.y1, expected[i][0]) << group->Name();
+        EXPECT_EQ(inner.y0 - outer.y0, expected[i][1]) << group->Name();
+        EXPECT_EQ(inner.x0 - outer.x0, expected[i][2]) << group->Name();
+        EXPECT_EQ(outer.x1 - inner.x1, expected[i][3]) << group->Name();
+        ++checked;
+    }
+    EXPECT_EQ(checked, 4);
+}
+
+// The window size a script asks for, through the editor object as the host
+// reads it before any window exists; what is not a sane size gives the
+// default.
+struct SizeCase {
+    const char* name;
+    const char* body;
+    int16_t width, height;
+};
+
+class ScriptSize : public Skin, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(ScriptSize, GivesTheRectangleBeforeOpening)
+{
+    Write("gui_dc.lua", std::string("getWindowSize = function() ") + GetParam().body + " end\n");
+    ObryCorvaneView view(plugin.get());
+    view.InitWindowSize();
+    ERect* rect = nullptr;
+    ASSERT_TRUE(view.getRect(&rect));
+    EXPECT_EQ(rect->right, GetParam().width);
+    EXPECT_EQ(rect->bottom, GetParam().height);
+}
+
+const SizeCase kSizes[] = {
+    {"NumericStringAndFraction", "return '400', 300.7", 400, 300},
+    {"Fails", "error('no')", 510, 220},
+    {"NotNumbers", "return {}, 'wide'", 510, 220},
+    {"NaN", "return 0/0, 200", 510, 220},
+    {"Negative", "return -5, 200", 510, 220},
+    {"Infinite", "return 1/0, 200", 510, 220},
+    {"Huge", "return 100000, 300", 16384, 300},
+    {"Endless", "while true do end", 510, 220},
+};
+
+INSTANTIATE_TEST_SUITE_P(Answers, ScriptSize, ::testing::ValuesIn(kSizes),
+                         [](const ::testing::TestParamInfo<SizeCase>& info) { return info.param.name; });
+
+// setParameter by name and by index reaches the same parameter; unless the
+// third argument is false the host hears of it.
+TEST_F(Skin, SetParameterByNameOrIndexWithAndWithoutTheHost)
+{
+    Write("gui_dc.lua", R"(
+createUI = function()
+    createUICommon()
+    setParameter("Multiplier L", 1.5)
+    first = getParameter(2)
+    setParameter(2, -1, false)
+    second = getParameter("Multiplier L")
+    setParameter("2", 0.5, nil)
+    assert(getParameterID("Multiplier L") == 2)
+end
+)");
+    corvane::test::TakeAutomateLog();
+    Build();
+    ASSERT_EQ(AllErrors(), "");
+    EXPECT_FLOAT_EQ(plugin->GetParameterReal(2), 0.5f);
+    const auto log = corvane::test::TakeAutomateLog();
+    ASSERT_EQ(log.size(), 1u); // the first set only
+    EXPECT_EQ(log[0].index, 2);
+    EXPECT_FLOAT_EQ(log[0].value, (1.5f + 2) / 4);
+}
+
+} // namespace

@@ -1,0 +1,315 @@
+// Every shell entry's editor as its built-in scripts lay it out: the plug-in
+// made by the module's factory, its scripts run into a real manager (the
+// element tree needs no window), and the result checked for script errors,
+// its size, parameters no control reaches, and groups or widgets that
+// overlap or leave the window, also after every panel button.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "framework/vst/VstAbi.h"
+#include "gui/displays/StepEditor.h"
+#include "gui/luagui/PluginLuaGui.h"
+#include "gui/luagui/StandInWidgets.h"
+#include "gui/toolkit/QJmanager.h"
+#include "module/PluginFactory.h"
+#include "platform/Preferences.h"
+#include "platform/UserFolders.h"
+#include "plugins/base/ObryCorvaneBase.h"
+#include "tests/support/PluginTestSupport.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using QZ::Box;
+using QZ::Group;
+using QZ::NamedGroup;
+using QZ::StandInWidget;
+using QZ::UIElement;
+
+int32_t gCurrentId = 0;
+
+intptr_t FactoryHost(AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt)
+{
+    if (opcode == audioMasterCurrentId)
+        return gCurrentId;
+    return corvane::test::InProcessHost(effect, opcode, index, value, ptr, opt);
+}
+
+int32_t Code(const std::string& id)
+{
+    int32_t code = 0;
+    for (int i = 0; i < 4; ++i)
+        code = code << 8 | static_cast<uint8_t>(id[static_cast<size_t>(i)]);
+    return code;
+}
+
+struct Entry {
+    const char* id;
+    int width, height;
+    // Parameters deliberately without a control (the expanders' raw MIDI
+    // test bytes and unused slots).
+    std::set<std::string> unreached;
+};
+
+void PrintTo(const Entry& entry, std::ostream* out)
+{
+    *out << entry.id;
+}
+
+const std::set<std::string> kExpanderTestBytes = {"Byte 1", "Byte 2", "Byte 3", "Bytes", "Send"};
+
+std::vector<Entry> Entries()
+{
+    std::set<std::string> brink = kExpanderTestBytes;
+    for (const char* unused : {"Unused0", "Unused1", "Unused2", "Unused3", "Unused4"})
+        brink.insert(unused);
+    return {
+        {"QZs0", 510, 220, {}},  {"QZs1", 925, 385, {}},         {"QZs2", 733, 360, {}},
+        {"QZs3", 714, 315, {}},  {"QZs4", 510, 220, {}},         {"QZs5", 550, 269, {}},
+        {"QZs6", 854, 360, {}},  {"QZs7", 494, 404, {}},         {"QZs8", 786, 257, {}},
+        {"QZs9", 510, 220, {}},  {"QZsa", 925, 385, {}},         {"QZsb", 410, 135, {}},
+        {"QZsc", 723, 450, brink}, {"QZsd", 723, 450, brink},    {"QZse", 526, 201, {}},
+        {"QZsf", 526, 201, {}},  {"QZs(", 603, 314, {}},         {"QZsg", 670, 335, kExpanderTestBytes},
+        {"QZsh", 670, 335, kExpanderTestBytes}, {"QZsi", 650, 125, {}}, {"QZsj", 685, 360, {}},
+        {"QZsk", 955, 300, {}},  {"QZsl", 570, 380, {}},         {"QZsm", 714, 315, {}},
+        {"QZsn", 400, 400, {}},
+    };
+}
+
+// One entry's plug-in with its editor built into a manager.
+struct Editor {
+    explicit Editor(const std::string& id)
+    {
+        gCurrentId = Code(id);
+        plugin = dynamic_cast<ObryCorvaneBase*>(createEffectInstance(FactoryHost));
+        if (!plugin)
+            return;
+        manager = std::make_unique<QJmanager>(plugin);
+        gui = std::make_unique<QZ::PluginLuaGui>(plugin, nullptr);
+        gui->setupGUI(*manager);
+    }
+    ~Editor()
+    {
+        gui.reset();
+        manager.reset();
+        if (plugin) {
+            plugin->close();
+            delete plugin;
+        }
+    }
+
+    Group& Root() { return *dynamic_cast<Group*>(manager->Root()); }
+
+    std::vector<NamedGroup*> Groups()
+    {
+        std::vector<NamedGroup*> groups;
+        for (UIElement* child : Root().Children())
+            if (auto* group = dynamic_cast<NamedGroup*>(child))
+                groups.push_back(group);
+        return groups;
+    }
+    NamedGroup* GroupNamed(const std::string& name)
+    {
+        for (NamedGroup* group : Groups())
+            if (group->Name() == name)
+                return group;
+        return nullptr;
+    }
+    // Every element below group (not groups themselves).
+    static void Leaves(Group& group, std::vector<UIElement*>& out)
+    {
+        for (UIElement* child : group.Children()) {
+            if (auto* inner = dynamic_cast<Group*>(child))
+                Leaves(*inner, out);
+            else
+                out.push_back(child);
+        }
+    }
+    StandInWidget* ButtonWithText(const std::string& text)
+    {
+        std::vector<UIElement*> leaves;
+        Leaves(Root(), leaves);
+        for (UIElement* element : leaves)
+            if (auto* widget = dynamic_cast<StandInWidget*>(element))
+                if (widget->GetKind() == StandInWidget::Kind::StatefulButton && widget->Text() == text)
+                    return widget;
+        return nullptr;
+    }
+
+    ObryCorvaneBase* plugin = nullptr;
+    std::unique_ptr<QJmanager> manager;
+    std::unique_ptr<QZ::PluginLuaGui> gui;
+};
+
+bool Overlap(const Box& a, const Box& b)
+{
+    return a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1;
+}
+
+std::string Describe(const Box& box)
+{
+    char text[96];
+    snprintf(text, sizeof text, "(%.0f,%.0f)-(%.0f,%.0f)", box.x0, box.y0, box.x1, box.y1);
+    return text;
+}
+
+std::string NameOf(UIElement* element)
+{
+    if (auto* group = dynamic_cast<NamedGroup*>(element))
+        return "group \"" + group->Name() + "\"";
+    if (auto* widget = dynamic_cast<StandInWidget*>(element))
+        return "widget \"" + widget->Text() + "\" of parameter " + std::to_string(widget->Parameter());
+    return "display";
+}
+
+// What the person looking at the editor sees must not collide: the visible
+// groups and the loose widgets stay inside the window below the banner and
+// apart from each other, and inside each visible group no two widgets
+// overlap (a label under a field touches it at most).
+void ExpectTidyLayout(Editor& editor, const std::string& context)
+{
+    const float width = static_cast<float>(editor.manager->WindowWidth());
+    const float height = static_cast<float>(editor.manager->WindowHeight());
+    std::vector<std::pair<UIElement*, Box>> top;
+    for (UIElement* child : editor.Root().Children())
+        if (child->IsVisible())
+            top.emplace_back(child, UIElement::AbsoluteBox(child));
+    for (size_t i = 0; i < top.size(); ++i) {
+        const Box& box = top[i].second;
+        const bool isPrefs = dynamic_cast<StandInWidget*>(top[i].first) &&
+                             dynamic_cast<StandInWidget*>(top[i].first)->CommandId() == -2;
+        EXPECT_TRUE(box.x0 >= 0 && box.y0 >= 0 && box.x1 <= width && box.y1 <= (isPrefs ? height : height - 30))
+            << context << ": " << NameOf(top[i].first) << " " << Describe(box) << " leaves the window";
+        for (size_t j = i + 1; j < top.size(); ++j)
+            EXPECT_FALSE(Overlap(box, top[j].second))
+                << context << ": " << NameOf(top[i].first) << " " << Describe(box) << " overlaps "
+                << NameOf(top[j].first) << " " << Describe(top[j].second);
+    }
+    for (NamedGroup* group : editor.Groups()) {
+        if (!group->IsVisible())
+            continue;
+        std::vector<UIElement*> leaves;
+        Editor::Leaves(*group, leaves);
+        for (size_t i = 0; i < leaves.size(); ++i)
+            for (size_t j = i + 1; j < leaves.size(); ++j) {
+                const Box a = UIElement::AbsoluteBox(leaves[i]);
+                const Box b = UIElement::AbsoluteBox(leaves[j]);
+                EXPECT_FALSE(Overlap(a, b)) << context << " in \"" << group->Name() << "\": " << NameOf(leaves[i])
+                                            << " " << Describe(a) << " overlaps " << NameOf(leaves[j]) << " "
+                                            << Describe(b);
+            }
+    }
+}
+
+class EveryEditor : public ::testing::TestWithParam<Entry> {
+protected:
+    corvane::test::ScopedUserFolders folders;
+};
+
+TEST_P(EveryEditor, BuildsWithoutErrorsReachesItsParametersAndFitsItsWindow)
+{
+    const Entry& entry = GetParam();
+    Editor editor(entry.id);
+    ASSERT_TRUE(editor.plugin);
+    EXPECT_TRUE(editor.gui->Errors().empty()) << editor.gui->LastError();
+    EXPECT_EQ(editor.manager->WindowWidth(), entry.width);
+    EXPECT_EQ(editor.manager->WindowHeight(), entry.height);
+
+    // Every parameter has a control (the step editor's steps count through
+    // it), or is a deliberate exception; the OSC group holds the port.
+    std::set<int32_t> reached;
+    std::vector<UIElement*> leaves;
+    Editor::Leaves(editor.Root(), leaves);
+    for (UIElement* element : leaves) {
+        if (auto* widget = dynamic_cast<StandInWidget*>(element))
+            reached.insert(widget->Parameter());
+        if (auto* steps = dynamic_cast<QZ::StepEditor*>(element))
+            for (int32_t s = 0; s < 96; ++s)
+                reached.insert(steps->StepParameter(s));
+    }
+    for (int32_t i = 0; i < editor.plugin->getNumParams(); ++i) {
+        const std::string name = editor.plugin->GetParameterInfo(i)->name;
+        EXPECT_TRUE(reached.count(i) || entry.unreached.count(name)) << entry.id << ": no control for \"" << name << "\"";
+    }
+    ASSERT_TRUE(editor.GroupNamed("OSC"));
+    EXPECT_EQ(editor.GroupNamed("OSC")->IsVisible(), std::string(entry.id) == "QZsk");
+
+    ExpectTidyLayout(editor, entry.id);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, EveryEditor, ::testing::ValuesIn(Entries()),
+                         [](const ::testing::TestParamInfo<Entry>& info) {
+                             std::string name = info.param.id;
+                             for (char& c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
+
+// The panel buttons show their groups and hide the others; each state is
+// laid out tidily too.
+struct PanelCase {
+    const char* id;
+    const char* button;
+    std::vector<std::string> shown;
+    std::vector<std::string> hidden;
+};
+
+void PrintTo(const PanelCase& c, std::ostream* out)
+{
+    *out << c.id << " " << c.button;
+}
+
+class PanelButtons : public ::testing::TestWithParam<PanelCase> {
+protected:
+    corvane::test::ScopedUserFolders folders;
+};
+
+TEST_P(PanelButtons, ShowTheirGroupsAndHideTheOthers)
+{
+    const PanelCase& c = GetParam();
+    Editor editor(c.id);
+    ASSERT_TRUE(editor.plugin);
+    StandInWidget* button = editor.ButtonWithText(c.button);
+    ASSERT_TRUE(button) << c.button;
+    const auto expect = [&](const std::vector<std::string>& names, bool visible, const char* when) {
+        for (const std::string& name : names) {
+            NamedGroup* group = editor.GroupNamed(name);
+            ASSERT_TRUE(group) << name;
+            EXPECT_EQ(group->IsVisible(), visible) << c.button << " " << when << ": " << name;
+        }
+    };
+    button->Click();
+    expect(c.shown, true, "pressed");
+    expect(c.hidden, false, "pressed");
+    ExpectTidyLayout(editor, std::string(c.id) + " after " + c.button);
+    EXPECT_TRUE(editor.gui->Errors().empty()) << editor.gui->LastError();
+    // A toggle pressed again brings the first state back (push buttons
+    // keep no state).
+    if (!button->State())
+        return;
+    button->Click();
+    expect(c.shown, false, "released");
+    expect(c.hidden, true, "released");
+}
+
+const PanelCase kPanels[] = {
+    {"QZs4", "", {"Tessel"}, {"Left Channel", "Right Channel"}},
+    {"QZsd", "Triggers", {"Triggers", "Accents"}, {"MIDI/CV 1", "MIDI/CV 2", "Outputs", "Gates", "MIDI Out"}},
+    {"QZsh", "Triggers", {"Triggers", "Accents"}, {"Outputs", "Gates", "MIDI Out", "Inputs", "Input To Gates"}},
+    {"QZs1", "Outputs", {"Output Matrix", "Modes", "Detune"}, {"Simple Env Controls", "Env Misc", "Portamento"}},
+    {"QZs1", "H/W", {"Brink", "Calibration"}, {"Output Matrix", "Env 1", "Trigger"}},
+    {"QZs1", "Env 2", {"Env 2", "Env Misc", "Trigger", "Portamento"}, {"Env 1", "Simple Env Controls", "Brink"}},
+    {"QZs1", "Simple", {"Simple Env Controls", "Env Misc", "Voltages"}, {"Env 3", "Output Matrix", "Calibration"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Panels, PanelButtons, ::testing::ValuesIn(kPanels));
+
+} // namespace
