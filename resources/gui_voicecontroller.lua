@@ -129,12 +129,19 @@ createUI = createUI or function()
         add(luaButton(b[1], b[2], b[3], "push", right + (i - 1) * 55, y, 53, 14))
     end
     y = y + 16
-    local bw = (ww - windowEdgePad - right - 4 * 4) / 5
-    add(propertyTriggerButton(64092, "Calibrate V/oct", "Start calibration routine", right, y, bw, 20))
-    add(propertyTriggerButton(64093, "Calibrate Hz/V", "Start calibration routine", right + (bw + 4), y, bw, 20))
-    add(button("VCLoad", "Load", right + 2 * (bw + 4), y, bw, 20))
-    add(button("VCSave", "Save", right + 3 * (bw + 4), y, bw, 20))
-    add(propertyTriggerButton(64094, "Don't Panic", "Don't Panic", right + 4 * (bw + 4), y, bw, 20))
+    -- Widths that fit each caption, spread over the column.
+    local widths = { 98, 92, 38, 38, 73 }
+    local gap = (ww - windowEdgePad - right - 339) / 4
+    local x = right
+    local function place(element, i)
+        add(element)
+        x = x + widths[i] + gap
+    end
+    place(propertyTriggerButton(64092, "Calibrate V/oct", "Start calibration routine", x, y, widths[1], 20), 1)
+    place(propertyTriggerButton(64093, "Calibrate Hz/V", "Start calibration routine", x, y, widths[2], 20), 2)
+    place(button("VCLoad", "Load", x, y, widths[3], 20), 3)
+    place(button("VCSave", "Save", x, y, widths[4], 20), 4)
+    place(propertyTriggerButton(64094, "Don't Panic", "Don't Panic", x, y, widths[5], 20), 5)
 
     panels.simple = { simple, misc, trigger, portamento }
     panels.env1 = { envs[1], misc, trigger, portamento }

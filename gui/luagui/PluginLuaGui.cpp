@@ -73,6 +73,13 @@ Manager& EditorManager(lua_State* state)
     return *manager;
 }
 
+// The gui of an open editor, or the Lua error of EditorManager.
+PluginLuaGui& EditorGui(lua_State* state)
+{
+    EditorManager(state);
+    return Gui(state);
+}
+
 // An integer id in [0, limit], or the Lua error "<function> id out of range".
 int32_t CheckId(lua_State* state, int arg, int32_t limit, const char* function)
 {
@@ -92,9 +99,11 @@ int ReturnDisplay(lua_State* state, D* display, const std::string& error, const 
     return 1;
 }
 
-StandInWidget* StandIn(Manager& manager, Kind kind, float x, float y, float w, float h)
+StandInWidget* StandIn(PluginLuaGui& gui, Kind kind, float x, float y, float w, float h)
 {
-    return new StandInWidget(&manager, kind, x, y, w, h);
+    auto* widget = new StandInWidget(gui.GetManager(), kind, x, y, w, h);
+    widget->SetFont(gui.LabelFont());
+    return widget;
 }
 
 // ---------------------------------------------------------------------------
@@ -206,7 +215,7 @@ int FollowerPitchDisplayFn(lua_State* state)
 // The text displays without their own element yet: a framed box.
 int TextDisplayBox(lua_State* state, float x, float y, float w, float h)
 {
-    PushLuaObject(state, StandIn(EditorManager(state), Kind::TextField, x, y, w, h), kElementType);
+    PushLuaObject(state, StandIn(EditorGui(state), Kind::TextField, x, y, w, h), kElementType);
     return 1;
 }
 
@@ -232,7 +241,7 @@ int ParamButton(lua_State* state)
 {
     const int32_t index = LuaGui::parameterIndexForName(state, luaL_checkstring(state, 1));
     const char* text = luaL_checkstring(state, 2);
-    auto* button = StandIn(EditorManager(state), Kind::StatefulButton, Number(state, 3), Number(state, 4),
+    auto* button = StandIn(EditorGui(state), Kind::StatefulButton, Number(state, 3), Number(state, 4),
                            Number(state, 5), Number(state, 6));
     button->SetParameter(index);
     button->SetText(text);
@@ -254,7 +263,7 @@ int MidiBrowseButton(lua_State* state)
     const char* tooltip = luaL_checkstring(state, 2);
     const auto property = static_cast<uint32_t>(luaL_checkinteger(state, 3));
     Manager& manager = EditorManager(state);
-    auto* button = StandIn(manager, Kind::Button, Number(state, 4), Number(state, 5), Number(state, 6),
+    auto* button = StandIn(Gui(state), Kind::Button, Number(state, 4), Number(state, 5), Number(state, 6),
                            Number(state, 7));
     button->SetText(text);
     button->SetProperty(property);
@@ -412,7 +421,7 @@ UIElement* PluginLuaGui::createKnob(lua_State* state, int32_t index, float x, fl
     lua_getglobal(state, "theKnobRenderer");
     CheckLuaObject<KnobRendererSpec>(state, lua_gettop(state), kKnobRendererType);
     lua_pop(state, 1);
-    auto* knob = StandIn(*manager, Kind::Knob, x, y, size, size);
+    auto* knob = StandIn(*this, Kind::Knob, x, y, size, size);
     knob->SetParameter(index);
     return knob;
 }
@@ -425,7 +434,7 @@ UIElement* PluginLuaGui::createSlider(lua_State* state, int, int32_t index, floa
     lua_getglobal(state, "theSliderRenderer");
     CheckLuaObject<SliderRendererSpec>(state, lua_gettop(state), kSliderRendererType);
     lua_pop(state, 1);
-    auto* slider = StandIn(*manager, Kind::Slider, x, y, w, h);
+    auto* slider = StandIn(*this, Kind::Slider, x, y, w, h);
     slider->SetParameter(index);
     return slider;
 }
@@ -433,7 +442,7 @@ UIElement* PluginLuaGui::createSlider(lua_State* state, int, int32_t index, floa
 UIElement* PluginLuaGui::createButton(lua_State*, int, const char* text, ButtonAction action, void* context, float x,
                                       float y, float w, float h, int32_t commandId)
 {
-    auto* button = StandIn(*manager, Kind::Button, x, y, w, h);
+    auto* button = StandIn(*this, Kind::Button, x, y, w, h);
     button->SetText(text);
     button->SetAction(action, context);
     button->SetCommandId(commandId);
@@ -443,7 +452,7 @@ UIElement* PluginLuaGui::createButton(lua_State*, int, const char* text, ButtonA
 UIElement* PluginLuaGui::createLuaButton(lua_State*, int, const char* text, ButtonAction action, void* record,
                                          float x, float y, float w, float h, int32_t commandId, bool toggle)
 {
-    auto* button = StandIn(*manager, Kind::StatefulButton, x, y, w, h);
+    auto* button = StandIn(*this, Kind::StatefulButton, x, y, w, h);
     button->SetText(text);
     button->SetAction(action, record);
     button->SetCommandId(commandId);
@@ -455,7 +464,7 @@ UIElement* PluginLuaGui::createPropertyTriggerButton(lua_State*, int, const char
                                                      void* record, float x, float y, float w, float h,
                                                      int32_t commandId)
 {
-    auto* button = StandIn(*manager, Kind::StatefulButton, x, y, w, h);
+    auto* button = StandIn(*this, Kind::StatefulButton, x, y, w, h);
     button->SetText(text);
     button->SetAction(action, record);
     button->SetCommandId(commandId);
@@ -466,7 +475,7 @@ UIElement* PluginLuaGui::createPropertyTriggerButton(lua_State*, int, const char
 UIElement* PluginLuaGui::createPropertyButton(lua_State*, int, const char* text, uint32_t propertyId, float x,
                                               float y, float w, float h, int32_t commandId)
 {
-    auto* button = StandIn(*manager, Kind::PropertyButton, x, y, w, h);
+    auto* button = StandIn(*this, Kind::PropertyButton, x, y, w, h);
     button->SetText(text);
     button->SetProperty(propertyId);
     button->SetCommandId(commandId);
@@ -476,7 +485,7 @@ UIElement* PluginLuaGui::createPropertyButton(lua_State*, int, const char* text,
 
 UIElement* PluginLuaGui::createDropDown(lua_State*, int32_t index, float x, float y, float w, float h)
 {
-    auto* dropDown = StandIn(*manager, Kind::DropDown, x, y, w, h);
+    auto* dropDown = StandIn(*this, Kind::DropDown, x, y, w, h);
     dropDown->SetParameter(index);
     return dropDown;
 }
@@ -497,7 +506,7 @@ UIElement* PluginLuaGui::createLabel(lua_State*, const char* text, float x, floa
     width = std::floor(width) + 6;
     height = std::floor(height) + 6;
     const float left = std::floor(align == 'l' ? x : align == 'r' ? x - width : x - width / 2);
-    auto* label = StandIn(*manager, Kind::Label, left, y - height, width, height);
+    auto* label = StandIn(*this, Kind::Label, left, y - height, width, height);
     label->SetText(text);
     return label;
 }
@@ -505,7 +514,7 @@ UIElement* PluginLuaGui::createLabel(lua_State*, const char* text, float x, floa
 UIElement* PluginLuaGui::createTextField(lua_State*, int32_t index, float x, float y, float w, float h,
                                          const char* format)
 {
-    auto* field = StandIn(*manager, Kind::TextField, x, y, w, h);
+    auto* field = StandIn(*this, Kind::TextField, x, y, w, h);
     field->SetParameter(index);
     field->SetText(format);
     return field;
@@ -525,7 +534,7 @@ void EnterProperty(void* sender, void*)
 UIElement* PluginLuaGui::createPropertyTextField(lua_State*, uint32_t propertyId, const char* prompt, float x,
                                                  float y, float w, float h)
 {
-    auto* field = StandIn(*manager, Kind::PropertyField, x, y, w, h);
+    auto* field = StandIn(*this, Kind::PropertyField, x, y, w, h);
     field->SetProperty(propertyId);
     field->SetText(prompt);
     field->SetAction(EnterProperty, nullptr);

@@ -2,6 +2,8 @@
 
 #include <GL/glew.h>
 
+#include <cmath>
+
 #include "gui/displays/DisplayElement.h"
 
 namespace QZ {
@@ -70,6 +72,12 @@ Colour StandInWidget::GetColour(int which) const
                   colours[which][2].load(std::memory_order_relaxed), colours[which][3].load(std::memory_order_relaxed)};
 }
 
+void StandInWidget::InitGL()
+{
+    if (font && font->texture == 0)
+        PreloadGlyphs(*font);
+}
+
 void StandInWidget::Draw()
 {
     if (!IsVisible() || rect.IsEmpty())
@@ -90,6 +98,21 @@ void StandInWidget::Draw()
         glVertex2f(rect.x1 - 0.5f, rect.y1 - 0.5f);
         glVertex2f(rect.x0 + 0.5f, rect.y1 - 0.5f);
         glEnd();
+    }
+    const bool showsText = kind == Kind::Label || kind == Kind::Button || kind == Kind::StatefulButton ||
+                           kind == Kind::PropertyButton;
+    if (font && font->HasFont() && showsText && !text.empty()) {
+        // Labels from their inset corner, button captions centred.
+        float x = rect.x0 + 3, y = rect.y0 + 3;
+        if (kind != Kind::Label) {
+            if (textWidth < 0)
+                textWidth = MeasureText(*font, text);
+            x = std::floor(rect.x0 + (rect.x1 - rect.x0 - textWidth) / 2);
+            y = std::floor(rect.y0 + (rect.y1 - rect.y0) / 2 - 4);
+        }
+        draw::SetColour(kind == Kind::Label ? GetColour(1) : Colour{0.92f, 0.92f, 0.92f, 1});
+        textCache.Layout(font, text, x, y);
+        textCache.Draw(font);
     }
     glDisable(GL_BLEND);
 }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "gui/luagui/LuaGui.h"
+#include "gui/toolkit/Fonts.h"
 #include "gui/toolkit/UIElement.h"
 
 namespace QZ {
@@ -23,6 +24,8 @@ public:
 
     StandInWidget(Manager* manager, Kind kind, float x, float y, float w, float h);
 
+    // render thread: uploads the font's glyphs once per editor.
+    void InitGL() override;
     void Draw() override;
     void MouseDown(const Point& point, uint32_t modifiers, int clicks) override;
 
@@ -47,6 +50,8 @@ public:
     const std::string& Text() const { return text; }
     void SetText(const std::string& newText) { text = newText; }
     void SetEditable(bool on) { editable = on; }
+    // The font a label's or button's text is drawn in (null: no text).
+    void SetFont(FontRecord* textFont) { font = textFont; }
     bool Editable() const { return editable; }
     // Label and text-field colours: 0 background, 1 foreground (text),
     // 2 active, 3 changed.
@@ -65,6 +70,9 @@ private:
     LuaGui::ButtonAction action = nullptr;
     void* context = nullptr;
     std::atomic<float> colours[4][4] = {};
+    FontRecord* font = nullptr;
+    TextCache textCache;   // render thread
+    float textWidth = -1; // render thread, measured once
 };
 
 } // namespace QZ
