@@ -111,6 +111,18 @@ public:
     virtual void SetElementColour(UIElement* element, int which, const Colour& colour) = 0;
     virtual void SetElementEditable(UIElement* element, bool editable) = 0;
 
+    // The banner strip's and the banner text's colours the script asked
+    // for (either may be null: unchanged); the editor draws them.
+    void SetBannerColours(const Colour* strip, const Colour* text)
+    {
+        if (strip)
+            bannerColour = *strip;
+        if (text)
+            bannerTextColour = *text;
+    }
+    Colour BannerColour() const { return bannerColour; }
+    Colour BannerTextColour() const { return bannerTextColour; }
+
     // Bindings and resources the global functions make (stable addresses).
     LuaButtonBinding* AddLuaButtonBinding(int reference);
     PropertyTriggerBinding* AddPropertyTriggerBinding(uint32_t propertyId);
@@ -201,6 +213,8 @@ protected:
     std::unique_ptr<FontRecord> mainFont, labelFont, textFieldFont;
     std::vector<std::unique_ptr<FontRecord>> luaFonts; // fonts made by font()
     std::deque<TextureRecord> textures;
+    Colour bannerColour{0.9f, 0.9f, 0.9f, 0.1f};
+    Colour bannerTextColour{0.9f, 0.9f, 0.9f, 1.0f};
     std::string lastError;
     std::vector<std::string> errors;
 

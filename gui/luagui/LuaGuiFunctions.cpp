@@ -304,13 +304,15 @@ int SetBackgroundColour(lua_State* state)
 
 int SetBannerColour(lua_State* state)
 {
-    EditorManager(state).SetBannerColour(ColourAt(state, 1, true));
+    const Colour colour = ColourAt(state, 1, true);
+    Gui(state).SetBannerColours(&colour, nullptr);
     return 0;
 }
 
 int SetBannerTextColour(lua_State* state)
 {
-    Manager::SetBannerTextColour(ColourAt(state, 1, true));
+    const Colour colour = ColourAt(state, 1, true);
+    Gui(state).SetBannerColours(nullptr, &colour);
     return 0;
 }
 

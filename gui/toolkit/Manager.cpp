@@ -3,7 +3,6 @@
 #include "gui/toolkit/Manager.h"
 
 #include <cmath>
-#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -216,23 +215,6 @@ void Manager::SetBannerPosition(float y)
     bannerBox.y1 = y + lineHeight;
     bannerBox.z0 = 0;
     bannerBox.z1 = 0;
-}
-
-namespace {
-std::mutex bannerTextMutex;
-Colour bannerTextColour{0.9f, 0.9f, 0.9f, 1.0f};
-} // namespace
-
-void Manager::SetBannerTextColour(const Colour& colour)
-{
-    std::lock_guard<std::mutex> lock(bannerTextMutex);
-    bannerTextColour = colour;
-}
-
-Colour Manager::BannerTextColour()
-{
-    std::lock_guard<std::mutex> lock(bannerTextMutex);
-    return bannerTextColour;
 }
 
 void Manager::SetBackgroundColour(float red, float green, float blue)

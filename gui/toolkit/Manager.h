@@ -129,12 +129,9 @@ public:
     void MakeTitle();
     const std::string& BannerText() const { return bannerText; }
     const ERect& WindowRect() const { return windowRect; }
-    void SetBannerPosition(float y);
-    void SetBannerMode(int mode) { bannerMode = mode; }
-    // The editor script's banner: strip colour, rectangle (window pixels),
-    // mode with the title's x and the read-out's x (negative: after the
-    // title). Before the render task starts.
-    void SetBannerColour(const Colour& colour) { bannerColour = colour; }
+    // The editor script's banner rectangle (window pixels), and its mode
+    // with the title's x and the read-out's x (negative: after the title).
+    // Before the render task starts.
     void SetBannerBounds(const Box& box) { bannerBox = box; }
     void SetBannerContent(int mode, float titleX, float readoutAt)
     {
@@ -142,12 +139,8 @@ public:
         bannerTextX = titleX;
         readoutX = readoutAt;
     }
-    Colour BannerColour() const { return bannerColour; }
-    const Box& BannerBounds() const { return bannerBox; }
-    int BannerMode() const { return bannerMode; }
-    // Process-wide colour of the banner title and the parameter read-out.
-    static void SetBannerTextColour(const Colour& colour);
-    static Colour BannerTextColour();
+    void SetBannerPosition(float y);
+    void SetBannerMode(int mode) { bannerMode = mode; }
     // The panel's background. Before the render task starts, or followed by
     // the redraw-panel event.
     void SetBackgroundColour(float red, float green, float blue);
