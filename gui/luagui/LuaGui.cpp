@@ -23,7 +23,6 @@ namespace QZ {
 
 const char LuaGui::kViewRefcon[] = "QZgui::kViewRefcon";
 const char LuaGui::kParamLookup[] = "QZgui::kParamLookup";
-const char LuaGui::kButtonLookup[] = "QZgui::kButtonLookup";
 
 namespace {
 
@@ -433,8 +432,9 @@ void LuaGui::createUI(const ButtonTable& buttons)
     getWindowSize(width, height);
     if (manager && width > 0 && height > 0)
         manager->SetWindowSize(width, height);
-    lua_pushlightuserdata(luaState, const_cast<ButtonTable*>(&buttons));
-    lua_setfield(luaState, LUA_REGISTRYINDEX, kButtonLookup);
+    // The table is kept here, not in the state: publishing it there could
+    // fail for want of memory and leave a stale pointer behind.
+    buttonTable = &buttons;
     RunProtected(
         "createUI failed: ",
         [](lua_State* state, void*) {
@@ -442,8 +442,7 @@ void LuaGui::createUI(const ButtonTable& buttons)
             lua_call(state, 0, 0);
         },
         nullptr, kLoadLimitMs);
-    lua_pushnil(luaState);
-    lua_setfield(luaState, LUA_REGISTRYINDEX, kButtonLookup);
+    buttonTable = nullptr;
 }
 
 void LuaGui::closeLua()

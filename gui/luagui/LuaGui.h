@@ -64,7 +64,6 @@ public:
     // Registry keys; their addresses are the keys.
     static const char kViewRefcon[];
     static const char kParamLookup[];
-    static const char kButtonLookup[];
 
     // Reads the "Skin" preference and, with a skin, builds the skin's
     // resource folder from the plug-in's product name.
@@ -142,8 +141,8 @@ public:
     void getWindowSize(int32_t& width, int32_t& height);
     // The script's getFont, getLabelFont and getTextFieldFont.
     void fetchFonts();
-    // Sizes the manager's window, then calls the script's createUI with
-    // `buttons` published to the button function.
+    // Sizes the manager's window, then calls the script's createUI; the
+    // button function finds its actions in `buttons` while it runs.
     void createUI(const ButtonTable& buttons);
     void closeLua();
 
@@ -162,6 +161,8 @@ public:
     const std::string& LastError() const { return lastError; }
     // Every error, in order (tests and the debug output).
     const std::vector<std::string>& Errors() const { return errors; }
+    // The button actions while createUI runs, else null.
+    const ButtonTable* Buttons() const { return buttonTable; }
     // The fonts the scripts chose (null: none loaded).
     FontRecord* MainFont() const { return mainFont.get(); }
     FontRecord* LabelFont() const { return labelFont.get(); }
@@ -210,6 +211,7 @@ protected:
     ObryAuBase* plugin;
 
     std::map<std::string, int32_t>* parameterLookup = nullptr;
+    const ButtonTable* buttonTable = nullptr;
     std::unique_ptr<FontRecord> mainFont, labelFont, textFieldFont;
     std::vector<std::unique_ptr<FontRecord>> luaFonts; // fonts made by font()
     std::deque<TextureRecord> textures;

@@ -150,9 +150,7 @@ int Button(lua_State* state)
 {
     const char* action = luaL_checkstring(state, 1);
     const char* text = luaL_checkstring(state, 2);
-    lua_getfield(state, LUA_REGISTRYINDEX, LuaGui::kButtonLookup);
-    auto* table = static_cast<const LuaGui::ButtonTable*>(lua_touserdata(state, -1));
-    lua_pop(state, 1);
+    const LuaGui::ButtonTable* table = Gui(state).Buttons();
     if (!table)
         return luaL_error(state, "no button lookup table");
     const auto found = table->find(action);

@@ -180,6 +180,27 @@ const Misuse kMisuses[] = {
 INSTANTIATE_TEST_SUITE_P(Statements, MisusingSkin, ::testing::ValuesIn(kMisuses),
                          [](const ::testing::TestParamInfo<Misuse>& info) { return info.param.name; });
 
+// The named actions exist only while createUI runs: a button made later,
+// from a Lua button's function, is an error of that function.
+TEST_F(Skin, ButtonAfterCreateUIFindsNoActions)
+{
+    Write("gui_dc.lua", R"(
+createUI = function()
+    createUICommon()
+    add(luaButton(function() add(button("Prefs", "late", 0, 0, 10, 10)) end, "B", "tip", "push", 0, 0, 20, 20))
+end
+)");
+    Build();
+    ASSERT_EQ(AllErrors(), "");
+    StandInWidget* late = nullptr;
+    for (StandInWidget* button : Widgets(StandInWidget::Kind::StatefulButton))
+        if (button->Text() == "B")
+            late = button;
+    ASSERT_TRUE(late);
+    late->Click();
+    EXPECT_NE(AllErrors().find("no button lookup table"), std::string::npos) << AllErrors();
+}
+
 TEST_F(Skin, GroupMarginsTakeAtMostFourNumbers)
 {
     Write("gui_dc.lua", R"(
