@@ -18,6 +18,7 @@
 #include "platform/Resources.h"
 #include "platform/UserFolders.h"
 #include "scripting/LuaMIDIHelper.h"
+#include "scripting/LuaSandbox.h"
 
 namespace QZ {
 
@@ -159,14 +160,16 @@ bool LuaGui::RunProtected(const char* what, ProtectedFunction fn, void* context,
 
 void LuaGui::Sandbox(lua_State* state)
 {
-    // Nothing that runs programs, ends the process, loads native code or
-    // precompiled chunks (whose loader trusts its input), or unhooks the
-    // time limit.
+    // What the MIDI scripts may not do either (the time limit's hook, the
+    // registry, the host's standard input, costly patterns)...
+    RestrictLuaLibraries(state);
+    // ...and, for a skin's scripts, nothing that runs programs, ends the
+    // process, touches files other than by reading, loads native code or
+    // precompiled chunks (whose loader trusts its input).
     static const char* const kRemoved[][2] = {
-        {"os", "execute"},  {"os", "exit"},          {"os", "remove"},    {"os", "rename"},
-        {"os", "tmpname"},  {"io", "popen"},         {"package", "loadlib"},
-        {"debug", "sethook"}, {"debug", "setmetatable"}, {"debug", "setupvalue"}, {"debug", "setlocal"},
-        {"_G", "newproxy"}, {"_G", "load"},          {"_G", "loadfile"},  {"_G", "dofile"},
+        {"os", "execute"},     {"os", "remove"},    {"os", "rename"},   {"os", "tmpname"},
+        {"io", "popen"},       {"package", "loadlib"}, {"_G", "newproxy"}, {"_G", "load"},
+        {"_G", "loadfile"},    {"_G", "dofile"},
     };
     for (const auto& entry : kRemoved) {
         lua_getglobal(state, entry[0]);
