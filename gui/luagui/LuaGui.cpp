@@ -376,12 +376,24 @@ void LuaGui::ReadFontList(lua_State* state, std::vector<FontSpec>& specs)
             lua_pop(state, 1);
             break;
         }
-        lua_getfield(state, -1, "name");
-        lua_getfield(state, -2, "size");
+        // Raw reads and no conversion on the Lua side: nothing here may
+        // raise a Lua error while the C++ string below is alive.
+        lua_pushliteral(state, "name");
+        lua_rawget(state, -2);
+        lua_pushliteral(state, "size");
+        lua_rawget(state, -3);
+        const int nameType = lua_type(state, -2);
+        const lua_Number size = lua_type(state, -1) == LUA_TNUMBER ? lua_tonumber(state, -1) : 0;
         FontSpec spec;
-        if (lua_type(state, -2) == LUA_TSTRING || lua_type(state, -2) == LUA_TNUMBER)
-            spec.name = lua_tostring(state, -2);
-        const lua_Number size = lua_isnumber(state, -1) ? lua_tonumber(state, -1) : 0;
+        if (nameType == LUA_TSTRING) {
+            size_t length = 0;
+            const char* text = lua_tolstring(state, -2, &length);
+            spec.name.assign(text, length);
+        } else if (nameType == LUA_TNUMBER) {
+            char text[32];
+            snprintf(text, sizeof text, "%.14g", lua_tonumber(state, -2));
+            spec.name = text;
+        }
         spec.size = size > 0 && size < 4096 ? static_cast<uint32_t>(size) : 0;
         lua_pop(state, 3);
         if (!spec.name.empty())

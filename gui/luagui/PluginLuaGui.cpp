@@ -89,12 +89,26 @@ int32_t CheckId(lua_State* state, int arg, int32_t limit, const char* function)
     return static_cast<int32_t>(value);
 }
 
-// A display Create result: the object, or the display's error raised.
-template <class D>
-int ReturnDisplay(lua_State* state, D* display, const std::string& error, const char* type)
+// A display from its Create function (which sets `error` when it makes
+// none), pushed as `type`, or the display's error raised. Lua errors jump
+// over C++ frames, so the error text is on the Lua stack, and the C++
+// string gone, before the error is raised.
+template <class Make>
+int PushDisplay(lua_State* state, const char* type, Make make)
 {
-    if (!display)
-        return luaL_error(state, "%s", error.empty() ? "display could not be made" : error.c_str());
+    UIElement* display = nullptr;
+    {
+        std::string error;
+        display = make(error);
+        if (!display)
+            lua_pushstring(state, error.empty() ? "display could not be made" : error.c_str());
+    }
+    if (!display) {
+        luaL_where(state, 1);
+        lua_insert(state, -2);
+        lua_concat(state, 2);
+        return lua_error(state);
+    }
     PushLuaObject(state, display, type);
     return 1;
 }
@@ -154,62 +168,62 @@ int SliderRenderer(lua_State* state)
 
 int CalibrationDisplayFn(lua_State* state)
 {
-    std::string error;
-    auto* display = CalibrationDisplay::Create(EditorManager(state), Number(state, 1), Number(state, 2),
-                                               Number(state, 3), Number(state, 4), error);
-    return ReturnDisplay(state, display, error, kCalibrationDisplayType);
+    Manager& manager = EditorManager(state);
+    const float x = Number(state, 1), y = Number(state, 2), w = Number(state, 3), h = Number(state, 4);
+    return PushDisplay(state, kCalibrationDisplayType,
+                       [&](std::string& error) { return CalibrationDisplay::Create(manager, x, y, w, h, error); });
 }
 
 int EnvelopeDisplayFn(lua_State* state)
 {
     const int32_t id = CheckId(state, 1, 2, "envelopeDisplay");
-    std::string error;
-    auto* display = EnvDisplay::Create(EditorManager(state), id, Number(state, 2), Number(state, 3), Number(state, 4),
-                                       Number(state, 5), error);
-    return ReturnDisplay(state, display, error, kEnvDisplayType);
+    Manager& manager = EditorManager(state);
+    const float x = Number(state, 2), y = Number(state, 3), w = Number(state, 4), h = Number(state, 5);
+    return PushDisplay(state, kEnvDisplayType,
+                       [&](std::string& error) { return EnvDisplay::Create(manager, id, x, y, w, h, error); });
 }
 
 int WaveformDisplayFn(lua_State* state)
 {
     const int32_t id = CheckId(state, 1, 1, "waveformDisplay");
-    std::string error;
-    auto* display = WaveformDisplay::Create(EditorManager(state), id, Number(state, 2), Number(state, 3),
-                                            Number(state, 4), Number(state, 5), error);
-    return ReturnDisplay(state, display, error, kWaveformDisplayType);
+    Manager& manager = EditorManager(state);
+    const float x = Number(state, 2), y = Number(state, 3), w = Number(state, 4), h = Number(state, 5);
+    return PushDisplay(state, kWaveformDisplayType,
+                       [&](std::string& error) { return WaveformDisplay::Create(manager, id, x, y, w, h, error); });
 }
 
 int StepEditorFn(lua_State* state)
 {
     const int32_t id = CheckId(state, 1, 1, "stepEditor");
-    std::string error;
-    auto* display = StepEditor::Create(EditorManager(state), id, Number(state, 2), Number(state, 3), Number(state, 4),
-                                       Number(state, 5), error);
-    return ReturnDisplay(state, display, error, kStepEditorType);
+    Manager& manager = EditorManager(state);
+    const float x = Number(state, 2), y = Number(state, 3), w = Number(state, 4), h = Number(state, 5);
+    return PushDisplay(state, kStepEditorType,
+                       [&](std::string& error) { return StepEditor::Create(manager, id, x, y, w, h, error); });
 }
 
 int FunctionDisplayFn(lua_State* state)
 {
     const int32_t id = CheckId(state, 1, 1, "functionDisplay");
-    std::string error;
-    auto* display = FunctionDisplay::Create(EditorManager(state), id, Number(state, 2), Number(state, 3),
-                                            Number(state, 4), Number(state, 5), error);
-    return ReturnDisplay(state, display, error, kFunctionDisplayType);
+    Manager& manager = EditorManager(state);
+    const float x = Number(state, 2), y = Number(state, 3), w = Number(state, 4), h = Number(state, 5);
+    return PushDisplay(state, kFunctionDisplayType,
+                       [&](std::string& error) { return FunctionDisplay::Create(manager, id, x, y, w, h, error); });
 }
 
 int FollowerEnvDisplayFn(lua_State* state)
 {
-    std::string error;
-    auto* display = FollowerEnvDisplay::Create(EditorManager(state), Number(state, 1), Number(state, 2),
-                                               Number(state, 3), Number(state, 4), error);
-    return ReturnDisplay(state, display, error, kFollowerEnvDisplayType);
+    Manager& manager = EditorManager(state);
+    const float x = Number(state, 1), y = Number(state, 2), w = Number(state, 3), h = Number(state, 4);
+    return PushDisplay(state, kFollowerEnvDisplayType,
+                       [&](std::string& error) { return FollowerEnvDisplay::Create(manager, x, y, w, h, error); });
 }
 
 int FollowerPitchDisplayFn(lua_State* state)
 {
-    std::string error;
-    auto* display = FollowerPitchDisplay::Create(EditorManager(state), Number(state, 1), Number(state, 2),
-                                                 Number(state, 3), Number(state, 4), error);
-    return ReturnDisplay(state, display, error, kFollowerPitchDisplayType);
+    Manager& manager = EditorManager(state);
+    const float x = Number(state, 1), y = Number(state, 2), w = Number(state, 3), h = Number(state, 4);
+    return PushDisplay(state, kFollowerPitchDisplayType,
+                       [&](std::string& error) { return FollowerPitchDisplay::Create(manager, x, y, w, h, error); });
 }
 
 // The text displays without their own element yet: a framed box.
