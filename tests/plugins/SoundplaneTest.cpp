@@ -277,7 +277,8 @@ TEST_F(SoundplaneTest, BadTouchMessagesChangeNothing)
 
 TEST_F(SoundplaneTest, AliveListsAndFramesThatAreNotFrames)
 {
-    Send(Frame({Alv({1, 3, 99, -1, 16})}));
+    Send(Frame({Tch(16, 1, 2, 3, 4), Alv({1, 3, 99, -1, 16})}));
+    EXPECT_EQ(TouchAt(16).note, 4.0f);
     for (int id = 1; id <= 16; ++id)
         EXPECT_EQ(TouchAt(id).alive, id == 1 || id == 3 || id == 16) << id;
     Send(Frame({Alv({})}));
@@ -426,10 +427,12 @@ TEST(SoundplaneModuleTest, TheModuleServesTheSoundplane)
 // Two instances' listen threads write touch frames sent by the peer, a
 // third thread writes the table directly, and two audio threads read it.
 // Every write keeps y = x + 1, z = x + 2, note = x + 3 for its touch, so a
-// torn record shows in the outputs.
+// torn record shows in the outputs. A read that meets a writer every time
+// keeps the instance's last whole record, so each instance reads one such
+// record before the writers start (its own starting record is all zeros).
 TEST(SoundplaneConcurrencyTest, WritersAndAudioReadersAreRaceFreeAndSeeWholeRecords)
 {
-    const int base = UniquePortBase() + 40;
+    const int base = UniquePortBase() + 30; // ports base + 31 and + 32, inside this binary's range
     ScopedUserFolders folders(base);
     SoundplaneTouchTable::Instance().Reset();
     auto a = corvane::test::MakeInProcess<Soundplane>();
@@ -448,6 +451,14 @@ TEST(SoundplaneConcurrencyTest, WritersAndAudioReadersAreRaceFreeAndSeeWholeReco
     ASSERT_TRUE(peer.WaitForServer(base + 2, control));
 
     ASSERT_TRUE(SoundplaneTouchTable::Instance().WriteTouch(3, 0, 1, 2, 3));
+    for (Soundplane* p : {a.get(), b.get()}) {
+        std::vector<std::vector<float>> out(6, std::vector<float>(32));
+        float* outputs[6];
+        for (int j = 0; j < 6; ++j)
+            outputs[j] = out[j].data();
+        p->processReplacing(nullptr, outputs, 32);
+        ASSERT_EQ(out[3][31], 1.0f);
+    }
     std::atomic<bool> stop{false};
     std::atomic<int> torn{0}, reads{0};
     auto audio = [&](Soundplane* p) {
@@ -473,6 +484,7 @@ TEST(SoundplaneConcurrencyTest, WritersAndAudioReadersAreRaceFreeAndSeeWholeReco
             bool alive[16] = {};
             alive[2] = (i & 1) != 0;
             SoundplaneTouchTable::Instance().WriteAlive(alive);
+            std::this_thread::yield(); // a writer that never pauses is no surface
         }
     });
     std::thread audioA(audio, a.get()), audioB(audio, b.get());
