@@ -35,18 +35,18 @@ QZ::MessageQueueItem ControlChange(int channel, int controller, int value)
     return item;
 }
 
-void Learn(TestPlugin& receiver, TestPlugin& target, int32_t index, int controller)
+void Learn(TestPlugin& receiver, TestPlugin& target, int32_t index, int controller, int channel = 0)
 {
     InstanceRegistry::SetLearnTarget(&target, index);
     InstanceRegistry::SetLearnArmed(true);
-    QZ::MessageQueueItem item = ControlChange(0, controller, 0);
+    QZ::MessageQueueItem item = ControlChange(channel, controller, 0);
     InstanceRegistry::HandleMIDIMessage(&item, &receiver);
     InstanceRegistry::SetLearnArmed(false);
 }
 
-float Send(TestPlugin& receiver, TestPlugin& target, int32_t index, int controller, int value)
+float Send(TestPlugin& receiver, TestPlugin& target, int32_t index, int controller, int value, int channel = 0)
 {
-    QZ::MessageQueueItem item = ControlChange(0, controller, value);
+    QZ::MessageQueueItem item = ControlChange(channel, controller, value);
     InstanceRegistry::HandleMIDIMessage(&item, &receiver);
     return target.GetParameterReal(index);
 }
@@ -91,9 +91,11 @@ TEST_F(Registry, ControlValuesMapOntoTheTargetRange)
     Learn(receiver, target, 4, 22); // Enabled, Boolean
     Learn(receiver, target, 3, 23); // Choice, Indexed 0..3
     EXPECT_EQ(InstanceRegistry::MappingCount(), 4u);
-    const std::pair<int, float> centred[] = {{64, 0.0f}, {0, -5.0f}, {1, -5.0f}, {127, 5.0f}};
+    // 64 is the centre; 1..63 and 65..127 spread evenly on either side.
+    const std::pair<int, float> centred[] = {{64, 0.0f},           {0, -5.0f}, {1, -5.0f}, {127, 5.0f},
+                                             {63, -5.0f / 63.0f}, {65, 5.0f / 63.0f}};
     for (const auto& [value, expected] : centred)
-        EXPECT_FLOAT_EQ(Send(receiver, target, 1, 20, value), expected) << value;
+        EXPECT_NEAR(Send(receiver, target, 1, 20, value), expected, 1e-5f) << value;
     EXPECT_FLOAT_EQ(Send(receiver, target, 5, 21, 127), 10.0f);
     EXPECT_FLOAT_EQ(Send(receiver, target, 5, 21, 0), 0.0f);
     for (int value : {1, 5, 64, 127})
@@ -142,7 +144,7 @@ TEST_F(Registry, MappingsSaveAndRestoreByProcessWideNumbers)
 
     auto receiver = std::make_unique<TestPlugin>("Corvane Eps");
     auto target = std::make_unique<TestPlugin>("Corvane Eps");
-    Learn(*receiver, *target, 1, 30);
+    Learn(*receiver, *target, 1, 30, 11); // channel 12
     StateChunk saved;
     InstanceRegistry::SaveMappings(saved);
     const std::vector<uint8_t> bytes = saved.Serialize();
@@ -164,7 +166,8 @@ TEST_F(Registry, MappingsSaveAndRestoreByProcessWideNumbers)
     InstanceRegistry::SetInstanceNumbers(newTarget.get(), 0, targetNumber);
     InstanceRegistry::SetInstanceNumbers(newReceiver.get(), 0, receiverNumber);
     EXPECT_EQ(InstanceRegistry::PendingMappingCount(), 0u);
-    EXPECT_FLOAT_EQ(Send(*newReceiver, *newTarget, 1, 30, 127), 5.0f);
+    EXPECT_FLOAT_EQ(Send(*newReceiver, *newTarget, 1, 30, 127, 11), 5.0f);
+    EXPECT_FLOAT_EQ(Send(*newReceiver, *newTarget, 1, 30, 0, 3), 5.0f); // another channel: no change
 
     // Another version clears and loads nothing.
     std::vector<uint8_t> v3 = bytes;

@@ -104,6 +104,12 @@ TEST(StateChunk, LayoutOfAThirteenParameterPlugin)
     StateChunk parsed;
     ASSERT_TRUE(parsed.Parse(bytes.data(), bytes.size()));
     EXPECT_EQ(StateChunk::ReadString(*parsed.Find(Tag("name"))), "hello");
+    // A text record that lacks its NUL: the last byte stands for it.
+    StateChunk bare;
+    bare.AddRecord(Tag("bare"), "abcd", 4);
+    const std::vector<uint8_t> bareBytes = bare.Serialize();
+    ASSERT_TRUE(parsed.Parse(bareBytes.data(), bareBytes.size()));
+    EXPECT_EQ(StateChunk::ReadString(*parsed.Find(Tag("bare"))), "abc");
 }
 
 TEST(StateChunk, RestoreReplacesOnlyWhatTheRecordHas)

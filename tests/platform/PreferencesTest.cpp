@@ -145,6 +145,20 @@ TEST(Preferences, SkinValue)
     EXPECT_TRUE(corvane::ReadSkinPref(skin));
     EXPECT_EQ(skin, "Dark");
     EXPECT_EQ(corvane::ReadPrefInt("OSC Base Port", 7000), 7000);
+
+    // Files written by hand: line ends of another system, blanks around the
+    // value, and a name given twice (the last line counts).
+    const std::pair<const char*, const char*> files[] = {
+        {"Skin=Night\r\nOSC Base Port=1\r\n", "Night"},
+        {"Skin = \tNight Sky \r\n", "Night Sky"},
+        {"Skin=Day\nSkin=Night\n", "Night"},
+    };
+    const std::string path = corvane::GetPreferencesPath();
+    for (const auto& [text, expected] : files) {
+        std::ofstream(path) << text;
+        EXPECT_TRUE(corvane::ReadSkinPref(skin)) << text;
+        EXPECT_EQ(skin, expected) << text;
+    }
 }
 
 TEST(Preferences, WritesReplaceTheFileWhole)

@@ -129,11 +129,11 @@ TEST(UserFolders, SkinBundlePathPrefersThePlainName)
 TEST(UserFolders, ScriptsAreSortedWhateverTheirCreationOrder)
 {
     ScopedUserFolders folders;
-    const std::vector<std::string> expected{"A.lua", "b.lua", "B2.Lua", "c.LUA", "link.lua"};
+    const std::vector<std::string> expected{"A.lua", "b.lua", "b.lua.lua", "B2.Lua", "c.LUA", "link.lua"};
     const std::vector<std::vector<std::string>> orders{
-        {"c.LUA", "B2.Lua", "b.lua", "A.lua"},
-        {"A.lua", "b.lua", "B2.Lua", "c.LUA"},
-        {"b.lua", "c.LUA", "A.lua", "B2.Lua"},
+        {"c.LUA", "B2.Lua", "b.lua.lua", "b.lua", "A.lua"},
+        {"A.lua", "b.lua", "b.lua.lua", "B2.Lua", "c.LUA"},
+        {"b.lua.lua", "b.lua", "c.LUA", "A.lua", "B2.Lua"},
     };
     int plugin = 0;
     for (const auto& order : orders) {

@@ -209,6 +209,7 @@ TEST(Brink, NotesDriveVoicesAndGates)
         // An idle voice still shows its note (0 at first) against the range: (0 - 60) & 63 = 4.
         {"outside the range nothing sounds", {{kCh1RangeMin, 60}}, {{Note(0, 59, 100)}}, {16, 0, 0, 0, 0}},
         {"the range's bottom note sounds", {{kCh1RangeMin, 60}}, {{Note(0, 60, 100)}}, {0, 0, 255, 0, 0}},
+        {"the range's top note sounds", {{kCh1RangeMax, 70}}, {{Note(0, 70, 100)}}, {88, 0, 255, 0, 0}},
         {"other channel", {}, {{Note(1, 60, 100)}}, {64, 0, 0, 0, 0}},
         {"newest: 60 then 64, 64 released", {}, {{Note(0, 60, 100), Note(0, 64, 100)}, {Off(0, 64)}},
          {48, 0, 255, 0, 0}},

@@ -220,6 +220,15 @@ TEST(Envelope, StagesRunDownFromAttackThroughSustainToIdle)
     EXPECT_EQ(env.CurrentStage(), Envelope::kIdle);
     out = RunEnvelope(env, 100);
     EXPECT_NEAR(out[99], 0.0f, 1e-6);
+
+    // Released before the sustain: Level R1 scales by the value reached
+    // against the sustain level (0.2 x 0.4 / 0.5).
+    Envelope early;
+    early.Start(s, 1.0f, rate);
+    RunEnvelope(early, 125);
+    early.Release(s, rate);
+    out = RunEnvelope(early, 500);
+    EXPECT_NEAR(out[499], 0.16f, 1e-6);
 }
 
 TEST(Envelope, RetriggerStartsFromTheCurrentValueWithTheFirstTimeScaled)

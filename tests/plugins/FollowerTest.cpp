@@ -105,6 +105,8 @@ TEST_F(FollowerTest, SinesGivePitchAndLevelInEveryMode)
          VoltsPerOctave(300, 48) / 10, 0.05 * kGain12dB},
         {"L+R averages the level", {{Follower::kEnvGain, 0}}, {200, 0.4}, {200, 0.2}, VoltsPerOctave(200, 48) / 10,
          0.3},
+        {"a slow release leaves the attack fast", {{Follower::kEnvAttack, 1}, {Follower::kEnvRelease, 1000}},
+         {100, 0.1}, {100, 0.1}, VoltsPerOctave(100, 48) / 10, 0.1 * kGain12dB},
         {"below the gate the envelope falls to 0", {{Follower::kEnvGain, 0}, {Follower::kEnvGate, 0.5f}},
          {100, 0.3}, {100, 0.3}, VoltsPerOctave(100, 48) / 10, 0.0},
     };

@@ -59,6 +59,7 @@ TEST_F(QuantizerModule, ManualSteps)
         float steps, offset, transpose, input, expected;
     } cases[] = {
         {96, 0, 0, 0.01f, 0},
+        {96, 0, 0, 0.0f, 0}, // exactly on a step
         {96, 0, 0, -0.01f, -1.0f / 48},
         {96, 0, 2, 0.01f, 2.0f / 48},
         {96, 50, 0, 0.01f, -1.0f / 48 + 1.0f / 96},

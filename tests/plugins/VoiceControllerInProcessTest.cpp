@@ -716,6 +716,20 @@ TEST(VoiceControllerInProcess, SustainPedalAndAllNotesOff)
         EXPECT_EQ(vc->EnvelopeAt(0).CurrentStage(), Envelope::kR1);
     }
     {
+        SCOPED_TRACE("a pedal value of 64 is down; up while a key is held keeps the gate");
+        Vc vc;
+        vc.Note(60);
+        vc.Run(20000);
+        vc.Cc(64, 64);
+        vc.Off(60);
+        Out out = vc.Run(1000);
+        EXPECT_EQ(Last(out.ch[1]), 1.0f);
+        vc.Note(62);
+        vc.Cc(64, 0);
+        out = vc.Run(1000);
+        EXPECT_EQ(Last(out.ch[1]), 1.0f);
+    }
+    {
         SCOPED_TRACE("all notes off with keys held");
         Vc vc = WithDunmoreTable();
         vc.Note(60);

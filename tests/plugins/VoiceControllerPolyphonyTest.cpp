@@ -160,6 +160,39 @@ TEST(VoiceControllerPolyphony, ChordGoesAcrossVoicesAndStealsWithNoteOff)
     EXPECT_FALSE(rig.master.plugin->GateOpen());
 }
 
+TEST(VoiceControllerPolyphony, ANewNoteTakesTheQuietestVoice)
+{
+    {
+        SCOPED_TRACE("a released voice before a held one");
+        Rig rig(2);
+        for (const int note : {60, 64}) {
+            rig.master.Midi(0, 0x90, note, 100);
+            rig.Blocks(1);
+        }
+        rig.master.Midi(0, 0x80, 64, 0);
+        rig.Blocks(1);
+        rig.master.Midi(0, 0x90, 67, 100);
+        rig.Blocks(1);
+        EXPECT_EQ(rig.master.plugin->NoteOfVoice(1), 60);
+        EXPECT_EQ(rig.master.plugin->NoteOfVoice(2), 67);
+    }
+    {
+        SCOPED_TRACE("of equally quiet voices, the first");
+        Rig rig(3);
+        for (const int note : {60, 64, 67}) {
+            rig.master.Midi(0, 0x90, note, 100);
+            rig.Blocks(1);
+        }
+        rig.master.Midi(0, 0x80, 67, 0);
+        rig.master.Midi(0, 0x80, 64, 0);
+        rig.Blocks(1);
+        rig.master.Midi(0, 0x90, 72, 100);
+        rig.Blocks(1);
+        EXPECT_EQ(rig.master.plugin->NoteOfVoice(1), 60);
+        EXPECT_EQ(rig.master.plugin->NoteOfVoice(2), 72);
+    }
+}
+
 TEST(VoiceControllerPolyphony, PedalHoldsVoicesAndBendReachesAllAtOnce)
 {
     Rig rig(2);

@@ -66,6 +66,7 @@ TEST_F(LuaAPITest, ErrorTextsThroughPcall)
         {"cancelTimer(io.stdout)",
          "bad argument #1 to 'cancelTimer' (QZ::LuaMIDIHelper::Timer expected, got userdata)"},
         {"sendOSC('" + url + "', '/a', 'i', {1, 2})", "format string length mismatch in sendOSC"},
+        {"sendOSC('" + url + "', '/a', 'ii', {1})", "format string length mismatch in sendOSC"},
         {"sendOSC('" + url + "', '/a', {true})", "unhandled argument type return from call"},
         {"sendOSC('" + url + "', '/a', 'ii', {1, {}})", "unhandled argument type return from call"},
         {"sendOSC('" + url + "', '/a', 5)", "bad argument #3 to 'sendOSC' (table expected, got number)"},
