@@ -196,39 +196,6 @@ TEST(BrinkInProcess, ValueListsAnswerOnlyTheirParametersAtGlobalScope)
     }
 }
 
-// Values written straight into the program (as Lua, OSC or a bug could)
-// are never used as indices or counts unchecked.
-TEST(BrinkInProcess, UncheckedProgramValuesAreHeldToTheirRanges)
-{
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float inf = std::numeric_limits<float>::infinity();
-    for (const float v : {nan, inf, -inf, 1e9f, -1e9f, 46.0f, 255.5f, -1.0f}) {
-        StartInProcessTransport(3.3);
-        auto brink = Make();
-        for (int32_t i = 0; i < ObryCorvane::kNumParams; ++i)
-            if (i != ObryCorvane::kOSCPortOffset)
-                brink->CurrentProgram()->SetParameter(i, v);
-        corvane::test::HostEvents midi;
-        for (int n = 0; n < 40; ++n)
-            midi.Midi(static_cast<uint8_t>(0x90 | (n % 16)), static_cast<uint8_t>(n * 3), 100, n * 10);
-        midi.Midi(0xB5, 123, 0, 400);
-        midi.Midi(0xF8, 0, 0, 401);
-        Block block;
-        for (int c = 0; c < 8; ++c)
-            for (int i = 0; i < 512; ++i)
-                block.in[c][i] = (i + c) % 3 == 0 ? v : 0.5f;
-        for (int b = 0; b < 4; ++b) {
-            brink->processEvents(midi.Events());
-            brink->processReplacing(block.inputs, block.outputs, 512);
-            InProcessTime().ppqPos += 512 / 24000.0;
-            for (int i = 0; i < 512; ++i) {
-                ASSERT_TRUE(std::isfinite(block.left[i]) && std::isfinite(block.right[i])) << v;
-                ASSERT_LE(std::fabs(block.left[i]), 1.0f);
-            }
-        }
-        }
-}
-
 TEST(BrinkInProcess, AudioPathAllocatesNothing)
 {
     StartInProcessTransport(0);

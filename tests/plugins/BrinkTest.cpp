@@ -442,42 +442,6 @@ TEST(Brink, ClockIsLockedToTheHostPosition)
     EXPECT_EQ(stop[0].start, 0);
 }
 
-TEST(Brink, ChunkRestoresTheProgram)
-{
-    Brink a;
-    a.Set(kCh1GateOutput, 17);
-    a.Set(kTrigger + 7, 25);
-    a.Set(kMidiClockOffset, -40);
-    a.Set(kInputToGate1 + 2, 33);
-    a.Set(kAccent + 5, 1);
-    const std::vector<uint8_t> chunk = a.Host().GetChunk();
-    ASSERT_FALSE(chunk.empty());
-
-    Brink b(kInstrumentId);
-    ASSERT_EQ(b.Host().SetChunk(chunk), 1);
-    for (int32_t i = 0; i < 127; ++i)
-        EXPECT_EQ(b.Host().GetParameter(i), a.Host().GetParameter(i)) << i;
-    EXPECT_EQ(b.Host().ParameterDisplay(kCh1GateOutput), "Gates 2/4");
-
-    // A damaged project: values beyond every range, NaN and infinities.
-    std::vector<float> values(127);
-    for (int32_t i = 0; i < 127; ++i)
-        values[i] = i % 3 == 0 ? 1e9f : (i % 3 == 1 ? -kInf : kNaN);
-    StateChunk bad;
-    bad.AddU32(0x70756964, static_cast<uint32_t>(kEffectId));
-    bad.AddRecord(0x7061726D, values.data(), static_cast<uint32_t>(values.size() * sizeof(float)));
-    Brink c;
-    ASSERT_EQ(c.Host().SetChunk(bad.Serialize()), 1);
-    c.Host().Time().playing = true;
-    c.Midi({Note(0, 60, 100), Note(15, 127, 127), Cc(15, 123, 0), {0, {0xF0 | 8, 0, 0}}});
-    const Output out = c.Run(4000);
-    EXPECT_TRUE(corvane::test::AllFinite(out.left) && corvane::test::AllFinite(out.right));
-    for (int32_t i = 0; i < 127; ++i) {
-        const float v = c.Host().GetParameter(i);
-        EXPECT_TRUE(v >= 0.0f && v <= 1.0f) << i;
-    }
-}
-
 TEST(Brink, BrokenHostInputKeepsOutputsFinite)
 {
     const double nan = std::nan("");

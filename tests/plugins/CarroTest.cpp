@@ -94,40 +94,6 @@ void ExpectWords(const Output& out, const char* what)
 
 // ---------------------------------------------------------------------------
 
-TEST(Carro, DescribesItselfAsEffectAndInstrument)
-{
-    for (const int32_t id : {kEffectId, kInstrumentId}) {
-        Carro carro(id);
-        Plugin& p = carro.Host();
-        EXPECT_EQ(p.UniqueId(), id);
-        EXPECT_EQ(p.Category(), id == kInstrumentId ? kPlugCategSynth : kPlugCategEffect);
-        EXPECT_EQ(p.EffectName(), "QV Carro Controller");
-        EXPECT_EQ(p.ProductString(), "QV Carro Controller");
-        EXPECT_EQ(p.NumParams(), 113);
-        EXPECT_EQ(p.NumPrograms(), 1);
-        EXPECT_EQ(p.NumInputs(), 8);
-        EXPECT_EQ(p.NumOutputs(), 2);
-        EXPECT_EQ(p.ProgramName(), "Defaults");
-        const std::pair<int32_t, const char*> names[] = {
-            {0, "Output 1"},         {5, "Output 6"},         {6, "OSC Port Offset"},  {7, "Test Signal"},
-            {8, "Gates 1 MIDI Ch"},  {19, "Gates 6 Base No"}, {20, "Byte 1"},          {24, "Send"},
-            {30, "Input Thru"},      {31, "MIDI Clock Offs"}, {32, "Trigger 1/1 Len"}, {79, "Trigger 6/8 Len"},
-            {81, "Accent 1/2"},      {104, "Accent 6/8"},     {105, "Input 1 To Gate"}, {112, "Input 8 To Gate"},
-        };
-        for (const auto& [index, name] : names)
-            EXPECT_EQ(p.ParameterName(index).substr(0, 15), std::string(name).substr(0, 15)) << index;
-
-        VstPinProperties pin{};
-        ASSERT_EQ(p.Dispatch(effGetInputProperties, 7, 0, &pin), 1);
-        EXPECT_EQ(std::string(pin.label), "8");
-        EXPECT_EQ(pin.flags, kVstPinIsActive);
-        ASSERT_EQ(p.Dispatch(effGetOutputProperties, 0, 0, &pin), 1);
-        EXPECT_EQ(pin.flags, kVstPinIsActive | kVstPinIsStereo);
-        EXPECT_EQ(p.Dispatch(effGetInputProperties, 8, 0, &pin), 0);
-        EXPECT_EQ(p.Dispatch(effGetOutputProperties, 2, 0, &pin), 0);
-    }
-}
-
 TEST(Carro, DefaultsAndValueTexts)
 {
     Carro carro;
@@ -448,42 +414,6 @@ TEST(Carro, ClockAtTheBarLineThenEveryTwentyFourthQuarter)
         const double r = std::fmod(n, 24), f = r / 24;
         const double g = f < 0.5 ? 1.2 * f : 1 - 0.8 * (1 - f);
         EXPECT_NEAR(static_cast<double>(clocks[i].start), (g * 24 + n - r) * 1000 + 480, 1.0) << "clock " << n;
-    }
-}
-
-TEST(Carro, ChunkRoundTripAndDamagedChunks)
-{
-    Carro a;
-    a.Set(kMidiOutOutput, 47);
-    a.Set(kTrigger + 47, 25);
-    a.Set(kMidiClockOffset, -40);
-    a.Set(kInputToGate1 + 7, 33);
-    a.Set(kAccent + 23, 1);
-    a.Set(kGates1BaseNote + 10, 36);
-    const std::vector<uint8_t> chunk = a.Host().GetChunk();
-    ASSERT_FALSE(chunk.empty());
-
-    Carro b(kInstrumentId);
-    ASSERT_EQ(b.Host().SetChunk(chunk), 1);
-    for (int32_t i = 0; i < 113; ++i)
-        EXPECT_EQ(b.Host().GetParameter(i), a.Host().GetParameter(i)) << i;
-    EXPECT_EQ(b.Host().ParameterDisplay(kMidiOutOutput), "Gates 6/8");
-
-    // A damaged project: values beyond every range, NaN and infinities.
-    std::vector<float> values(113);
-    for (int32_t i = 0; i < 113; ++i)
-        values[i] = i % 3 == 0 ? 1e9f : (i % 3 == 1 ? -kInf : kNaN);
-    StateChunk bad;
-    bad.AddU32(0x70756964, static_cast<uint32_t>(kEffectId));
-    bad.AddRecord(0x7061726D, values.data(), static_cast<uint32_t>(values.size() * sizeof(float)));
-    Carro c;
-    ASSERT_EQ(c.Host().SetChunk(bad.Serialize()), 1);
-    c.Host().Time().playing = true;
-    c.Midi({Note(0, 60, 100), Note(15, 127, 127), Cc(15, 123, 0), {0, {0xF8, 0, 0}}});
-    ExpectWords(c.Run(4000, [](int ch, int64_t i) { return (ch + i) % 2 ? 0.5f : -0.25f; }), "damaged chunk");
-    for (int32_t i = 0; i < 113; ++i) {
-        const float v = c.Host().GetParameter(i);
-        EXPECT_TRUE(v >= 0.0f && v <= 1.0f) << i;
     }
 }
 

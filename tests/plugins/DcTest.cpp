@@ -163,40 +163,4 @@ TEST_F(DcTest, SmoothingWithinHalfASampleIsOff)
     }
 }
 
-TEST_F(DcTest, BadInputNeverPoisonsLaterBlocks)
-{
-    const struct {
-        const char* what;
-        float add, multiply, smoothing;
-    } cases[] = {
-        {"input add, no smoothing", 1, 0, 0}, {"input add, slew", 1, 0, 20},
-        {"input add, low-pass", 1, 0, -20},   {"input multiply, low-pass", 0, 1, -20},
-        {"input multiply, slew", 0, 1, 20},
-    };
-    for (const auto& c : cases) {
-        for (float bad : {kNaN, kInf, -kInf}) {
-            SCOPED_TRACE(testing::Message() << c.what << " with " << bad);
-            auto plugin = MakeDC();
-            ASSERT_TRUE(plugin);
-            SetReal(*plugin, kPositiveL, kUnit, 0.5f);
-            SetReal(*plugin, kAddL, kUnit, c.add);
-            SetReal(*plugin, kMultiplyL, kUnit, c.multiply);
-            SetReal(*plugin, kSmoothingL, kSmoothing, c.smoothing);
-            std::vector<float> in(512, 0.25f);
-            in[100] = bad;
-            RunBlock(*plugin, in, in);
-            // Smoothing switched off and on again must not bring it back.
-            SetReal(*plugin, kSmoothingL, kSmoothing, 0);
-            in.assign(512, 0.25f);
-            in[511] = bad;
-            RunBlock(*plugin, in, in);
-            SetReal(*plugin, kSmoothingL, kSmoothing, c.smoothing);
-            for (int block = 0; block < 3; ++block) {
-                const Stereo out = RunConstant(*plugin, 0.25f, 0.25f);
-                EXPECT_TRUE(AllFinite(out.left) && AllFinite(out.right)) << block;
-            }
-        }
-    }
-}
-
 } // namespace

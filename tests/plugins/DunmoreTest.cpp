@@ -74,57 +74,6 @@ InputSignal Constants(std::vector<float> values)
 
 // ---------------------------------------------------------------------------
 
-TEST(Dunmore, DescribesItself)
-{
-    Dunmore dunmore;
-    Plugin& p = dunmore.Host();
-    EXPECT_EQ(p.UniqueId(), kDunmoreId);
-    EXPECT_EQ(p.Category(), kPlugCategEffect);
-    EXPECT_EQ(p.EffectName(), "QV Dunmore Combiner");
-    EXPECT_EQ(p.ProductString(), "QV Dunmore Combiner");
-    EXPECT_EQ(p.NumParams(), 17);
-    EXPECT_EQ(p.NumPrograms(), 1);
-    EXPECT_EQ(p.NumInputs(), 6);
-    EXPECT_EQ(p.NumOutputs(), 2);
-    const std::pair<int32_t, const char*> names[] = {{0, "Target Hardware"}, {1, "Target Channel"}, {2, "Offset 1"},
-                                                     {5, "Offset 4"},        {6, "OSC Port Offset"}, {7, "Test Signal"},
-                                                     {8, "Input Thru"},      {9, "Input 1"},         {12, "Input 4"},
-                                                     {13, "Filter 1"},       {16, "Filter 4"}};
-    for (const auto& [index, name] : names)
-        EXPECT_EQ(p.ParameterName(index), name) << index;
-    for (int32_t index = 0; index < 8; ++index) {
-        VstPinProperties pin{};
-        const bool input = index < 6;
-        ASSERT_EQ(p.Dispatch(input ? effGetInputProperties : effGetOutputProperties, input ? index : index - 6, 0, &pin),
-                  1);
-        EXPECT_EQ(std::string(pin.label), std::to_string(input ? index + 1 : index - 5));
-    }
-    VstPinProperties pin{};
-    EXPECT_EQ(p.Dispatch(effGetInputProperties, 6, 0, &pin), 0);
-
-    const std::pair<int32_t, float> defaults[] = {{kTargetHardware, 0}, {kTargetChannel, 0}, {kOffset1 + 3, 0},
-                                                  {kInputThru, 1},      {kInput1, 3},        {kInput1 + 3, 6},
-                                                  {kFilter1, 0}};
-    for (const auto& [index, value] : defaults)
-        EXPECT_NEAR(dunmore.Get(index), value, 1e-4) << index;
-
-    struct Row {
-        int32_t index;
-        float real;
-        const char* shown;
-    };
-    const Row rows[] = {{kTargetHardware, 0, "Brink"}, {kTargetHardware, 1, "Carro"}, {kTargetChannel, 0, "1"},
-                        {kTargetChannel, 5, "6"},      {kInputThru, 0, "Off"},       {kInputThru, 3, "5/6"},
-                        {kInput1 + 2, 0, "Off"},       {kInput1 + 2, 6, "6"},        {kOSCPortOffset, 0, "Off"},
-                        {kTestSignal, 0, "Off"}};
-    for (const Row& row : rows) {
-        dunmore.Set(row.index, row.real);
-        EXPECT_EQ(p.ParameterDisplay(row.index), row.shown) << row.index << " = " << row.real;
-    }
-    dunmore.Set(kTestSignal, 2);
-    EXPECT_EQ(p.ParameterDisplay(kTestSignal).substr(0, 1), "2");
-}
-
 TEST(Dunmore, ZeroInputSendsTheMidCodePair)
 {
     // Carro target, byte 1; channel 1 reads input 1 at 0.0: 0x00 then
@@ -335,40 +284,6 @@ TEST(Dunmore, TestSignals)
         for (size_t i = 0; i < out.Size(); ++i)
             for (int b : {0, 1, 2, 3, 5})
                 ASSERT_EQ(out.Carro(i).b[b], 0) << i;
-    }
-}
-
-TEST(Dunmore, ChunkRoundTripAndDamagedChunks)
-{
-    Dunmore a;
-    a.Set(kTargetHardware, kCarro);
-    a.Set(kTargetChannel, 4);
-    a.Set(kOffset1 + 1, -2.5f);
-    a.Set(kInput1 + 3, 1);
-    a.Set(kFilter1 + 2, 1);
-    a.Set(kInputThru, 3);
-    const std::vector<uint8_t> chunk = a.Host().GetChunk();
-    ASSERT_FALSE(chunk.empty());
-    Dunmore b;
-    ASSERT_EQ(b.Host().SetChunk(chunk), 1);
-    for (int32_t i = 0; i < 17; ++i)
-        EXPECT_EQ(b.Host().GetParameter(i), a.Host().GetParameter(i)) << i;
-    EXPECT_EQ(b.Host().ParameterDisplay(kTargetHardware), "Carro");
-    EXPECT_EQ(b.Host().ParameterDisplay(kTargetChannel), "5");
-
-    for (const float bad : {kNaN, kInf, -kInf, 1e9f, -1e9f, 6.5f}) {
-        std::vector<float> values(17, bad);
-        StateChunk damaged;
-        damaged.AddU32(0x70756964, static_cast<uint32_t>(kDunmoreId));
-        damaged.AddRecord(0x7061726D, values.data(), static_cast<uint32_t>(values.size() * sizeof(float)));
-        Dunmore c;
-        ASSERT_EQ(c.Host().SetChunk(damaged.Serialize()), 1);
-        const Output out = c.Run(1000, [](int ch, int64_t i) { return (ch + i) % 3 ? 0.5f : -0.75f; });
-        for (size_t i = 0; i < out.Size(); ++i) {
-            ASSERT_TRUE(std::isfinite(out.left[i]) && std::isfinite(out.right[i])) << bad;
-            ASSERT_LE(std::fabs(out.left[i]), 1.0f);
-            ASSERT_LE(std::fabs(out.right[i]), 1.0f);
-        }
     }
 }
 

@@ -154,32 +154,6 @@ TEST_F(FollowerTest, SilenceAndWhatTheOutputsHoldAfterSound)
     EXPECT_NEAR(after.right.back(), 0, 1e-4);
 }
 
-TEST_F(FollowerTest, StateChunkRoundTrip)
-{
-    auto original = Make();
-    auto copy = Make();
-    ASSERT_TRUE(original && copy);
-    const std::pair<int32_t, float> settings[] = {
-        {Follower::kInputSource, 1}, {Follower::kLowpassCutoff, 500}, {Follower::kEnvGain, 6},
-        {Follower::kOutputPitchR, -0.5f}, {Follower::kPitchMode, 1}, {Follower::kHzPerVolt, 250},
-        {Follower::kZeroVCoarse, 60}, {Follower::kSmoothingL, -20},
-    };
-    for (const auto& [index, value] : settings)
-        Set(*original, index, value);
-    ASSERT_NE(copy->SetChunk(original->GetChunk()), 0);
-    for (int32_t i = 0; i < Follower::kNumParams; ++i)
-        EXPECT_FLOAT_EQ(copy->GetParameter(i), original->GetParameter(i)) << i;
-    const Stereo a = Feed(*original, {180, 0.2}, {90, 0.4}, 9600);
-    const Stereo b = Feed(*copy, {180, 0.2}, {90, 0.4}, 9600);
-    EXPECT_EQ(a.left, b.left);
-    EXPECT_EQ(a.right, b.right);
-
-    // Garbage is refused or ignored without harm.
-    const std::vector<uint8_t> garbage(37, 0xA5);
-    copy->SetChunk(garbage);
-    EXPECT_TRUE(AllFinite(Feed(*copy, {180, 0.2}, {90, 0.4}, 2048).left));
-}
-
 TEST_F(FollowerTest, NonFiniteAndHugeBurstsThenOrdinaryInputRecover)
 {
     const float bursts[] = {kNaN, kInf, -kInf, 3e38f};

@@ -159,22 +159,4 @@ TEST_F(FunctionTest, BadInputGivesBadSamplesOnly)
     }
 }
 
-TEST_F(FunctionTest, StateSurvivesAChunkIntoAFreshInstance)
-{
-    Configure(kEnableL, true, {kExponential, -1.5f, 0.25f, 0.5f, -0.75f});
-    Configure(kEnableR, false, {kAbsolute, 0.5f, -1, 2, 1});
-    auto fresh = Plugin::Create(LoadedModule(), FourCC("QZsn"));
-    ASSERT_TRUE(fresh);
-    fresh->Start(48000, 512);
-    EXPECT_EQ(fresh->SetChunk(fn->GetChunk()), 1);
-    for (int32_t i = 0; i < fresh->NumParams(); ++i)
-        EXPECT_EQ(fresh->GetParameter(i), fn->GetParameter(i)) << i;
-    std::vector<float> in{-1.0f, -0.25f, 0.0f, 0.5f, 1.0f};
-    const Stereo a = RunBlock(*fn, in, in);
-    const Stereo b = RunBlock(*fresh, in, in);
-    EXPECT_EQ(a.left, b.left);
-    EXPECT_NE(b.left, in);
-    EXPECT_EQ(b.right, in); // restored as disabled
-}
-
 } // namespace

@@ -137,33 +137,6 @@ std::function<void(int64_t)> Playing(double startPpq)
 
 // ---- through the module ----------------------------------------------------
 
-TEST(SyncTriggerModule, PinsNamesAndDefaults)
-{
-    struct Case {
-        int32_t id;
-        int inputs, outputs, params;
-        bool instrument;
-        const char* name;
-    };
-    const Case cases[] = {
-        {vst::FourCC("QZs3"), 0, 1, 28, true, "QV Trigger"}, {vst::FourCC("QZsm"), 1, 1, 28, false, "QV Trigger"},
-        {vst::FourCC("QZse"), 2, 2, 18, true, "QV Sync"},    {vst::FourCC("QZsf"), 2, 2, 18, false, "QV Sync"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.id);
-        auto plugin = Plugin::Create(corvane::test::LoadedModule(), c.id);
-        ASSERT_TRUE(plugin);
-        plugin->Start(kRate, 512);
-        EXPECT_EQ(plugin->NumInputs(), c.inputs);
-        EXPECT_EQ(plugin->NumOutputs(), c.outputs);
-        EXPECT_EQ(plugin->NumParams(), c.params);
-        EXPECT_EQ((plugin->Flags() & effFlagsIsSynth) != 0, c.instrument);
-        EXPECT_EQ(plugin->EffectName(), c.name);
-        EXPECT_EQ(plugin->ProductString(), c.name);
-        EXPECT_EQ(plugin->ProgramName(), "Defaults");
-    }
-}
-
 TEST(SyncTriggerModule, TriggerGateFollowsTheTriggerNoteOnAnyChannel)
 {
     auto plugin = Plugin::Create(corvane::test::LoadedModule(), vst::FourCC("QZs3"));
@@ -206,31 +179,6 @@ TEST(SyncTriggerModule, SyncClockFollowsTheHostTransport)
     EXPECT_FLOAT_EQ(right[0], 1.25f); // run high from the first pulse
     EXPECT_FLOAT_EQ(right[180 * 400 - 1], 1.25f);
     EXPECT_FLOAT_EQ(right[180 * 400], 0.25f); // and low once stopped
-}
-
-TEST(SyncTriggerModule, ChunkRoundTrip)
-{
-    struct Case {
-        int32_t id;
-        std::vector<std::pair<int32_t, float>> normalised;
-    };
-    const Case cases[] = {{vst::FourCC("QZsm"), {{1, 2.0f / 3}, {2, 0.5f}, {19, 0.25f}, {27, 1.0f}}},
-                          {vst::FourCC("QZsf"), {{0, 1.0f / 3}, {1, 9.0f / 54}, {3, 0.66f}, {15, 0.5f}}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.id);
-        auto source = Plugin::Create(corvane::test::LoadedModule(), c.id);
-        auto target = Plugin::Create(corvane::test::LoadedModule(), c.id);
-        ASSERT_TRUE(source && target);
-        source->Start();
-        target->Start();
-        for (auto [index, value] : c.normalised)
-            source->SetParameter(index, value);
-        for (bool programOnly : {false, true}) {
-            ASSERT_NE(target->SetChunk(source->GetChunk(programOnly), programOnly), 0);
-            for (int32_t i = 0; i < source->NumParams(); ++i)
-                EXPECT_FLOAT_EQ(target->GetParameter(i), source->GetParameter(i)) << i;
-        }
-    }
 }
 
 // ---- Trigger in-process ----------------------------------------------------
@@ -528,43 +476,6 @@ TEST(Sync, ValueTexts)
 }
 
 // ---- broken input and the audio thread -------------------------------------
-
-TEST(SyncTrigger, BrokenInputKeepsOutputsFinite)
-{
-    const float bad[] = {kNaN, kInf, -kInf, 1e30f, -1e30f};
-    const double badTime[] = {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, -5, 0};
-    for (float value : bad) {
-        SCOPED_TRACE(value);
-        Local<Trigger> t(false, 256);
-        Local<Sync> s(false, 256);
-        // Every parameter but the port offsets (no servers in this test).
-        for (int32_t i = 1; i < Trigger::kNumParams; ++i)
-            t.Set(i, value);
-        for (int32_t i = 0; i < Sync::kNumParams; ++i)
-            if (i != Sync::kOSCPortOffset)
-                s.Set(i, value);
-        t.Midi(0, 0x90, 60, 127);
-        t.Midi(9999, 0x90, 60, 127); // an offset past the block
-        t.Midi(-5, 0x80, 60, 0);
-        const auto input = [value](int64_t i) { return i % 3 ? value : 0.5f; };
-        for (int b = 0; b < 6; ++b) {
-            Transport(0);
-            VstTimeInfo& time = corvane::test::InProcessTime();
-            time.tempo = badTime[b];
-            time.ppqPos = badTime[(b + 1) % 6];
-            time.barStartPos = badTime[(b + 2) % 6];
-            time.cycleStartPos = badTime[(b + 3) % 6];
-            time.cycleEndPos = badTime[(b + 4) % 6];
-            time.timeSigNumerator = b - 3;
-            time.timeSigDenominator = 0;
-            time.flags |= kVstCyclePosValid | kVstTransportCycleActive;
-            EXPECT_TRUE(corvane::test::AllFinite(t.Run(700, input).left));
-            const auto out = s.Run(700, input);
-            EXPECT_TRUE(corvane::test::AllFinite(out.left));
-            EXPECT_TRUE(corvane::test::AllFinite(out.right));
-        }
-    }
-}
 
 TEST(SyncTrigger, NoAllocationOnTheAudioThread)
 {

@@ -114,39 +114,6 @@ float Param(Vc& vc, int32_t index)
     return static_cast<float>(r.min + n * (r.max - r.min));
 }
 
-TEST(VoiceController, DescribesItselfToTheHost)
-{
-    const std::vector<ParamSpec> expected = ExpectedParameters();
-    ASSERT_EQ(expected.size(), 134u);
-    for (const int32_t id : {kEffectId, kInstrumentId}) {
-        SCOPED_TRACE(corvane::host::FourCCText(id));
-        Vc vc(id);
-        Plugin& p = vc.Host();
-        EXPECT_EQ(p.UniqueId(), id);
-        EXPECT_EQ(p.EffectName(), "QV Voice Controller");
-        EXPECT_EQ(p.ProductString(), "QV Voice Controller");
-        EXPECT_EQ(p.VendorVersion(), 0x00020100);
-        EXPECT_EQ(p.NumInputs(), 1);
-        EXPECT_EQ(p.NumOutputs(), 6);
-        EXPECT_EQ(p.NumPrograms(), 1);
-        EXPECT_EQ(p.ProgramName(), "Defaults");
-        EXPECT_EQ(p.Category(), id == kInstrumentId ? 2 : 1);
-        EXPECT_EQ((p.Flags() & effFlagsIsSynth) != 0, id == kInstrumentId);
-        EXPECT_NE(p.Flags() & effFlagsProgramChunks, 0);
-        ASSERT_EQ(p.NumParams(), 134);
-        for (int32_t i = 0; i < 134; ++i) {
-            const ParamSpec& s = expected[static_cast<size_t>(i)];
-            EXPECT_EQ(p.ParameterName(i), s.name.substr(0, 15)) << i;
-            EXPECT_NEAR(Param(vc, i), s.def, 1e-4f * (s.max - s.min)) << s.name;
-        }
-        EXPECT_EQ(p.ParameterDisplay(kOSCPortOffset), "Off");
-        EXPECT_EQ(p.ParameterDisplay(kOutput1Smoothing + 3), "Off");
-        EXPECT_EQ(p.ParameterDisplay(kNotePriority), "Newest");
-        EXPECT_EQ(p.ParameterDisplay(kPortamentoMode), "Off");
-        EXPECT_EQ(p.ParameterDisplay(kEnv1Multiplier), "1");
-    }
-}
-
 // Default program, note 60 at sample 100: output 1 the calibrated pitch (0
 // with the empty table), 2 the gate, 3-5 the envelopes (A1 of no time, A2 a
 // parabola to 1 in 0.1 s, A3 to the sustain of 0.5), 6 a trigger of 0.2 ms.
