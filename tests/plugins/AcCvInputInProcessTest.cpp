@@ -30,51 +30,6 @@ protected:
     ScopedUserFolders folders{UniquePortBase()};
 };
 
-TEST_F(AcCvInputInProcessTest, NamesAndValueTexts)
-{
-    auto encoder = MakeInProcess<ObryCorvaneACEncoder::ObryCorvane>();
-    auto encoder6 = MakeInProcess<ObryCorvaneACEncoder6::ObryCorvane>();
-    auto cv = MakeInProcess<CVInput>();
-
-    // Both encoders share one plug-in name, and so one short name (OSC addresses).
-    EXPECT_STREQ(encoder6->GetShortName(), encoder->GetShortName());
-
-    const std::vector<std::string> polarity{"Bipolar", "Unipolar"};
-    const std::vector<std::string> modes{"Decoder", "Generator", "Tessel Decoder"};
-    const std::vector<std::string> refused{"<error>"};
-    for (uint32_t index = 0; index < 25; ++index) {
-        const bool isPolarity = index % 4 == 2;
-        EXPECT_EQ(ValueNames(*encoder6, 0, index), isPolarity ? polarity : refused) << index;
-        EXPECT_EQ(ValueNames(*encoder, 0, index), isPolarity && index < 9 ? polarity : refused) << index;
-        EXPECT_EQ(ValueNames(*cv, 0, index), index == 1 || index == 6 ? modes : refused) << index;
-    }
-    EXPECT_EQ(ValueNames(*encoder, 1, 2), refused); // global scope only
-    EXPECT_EQ(ValueNames(*cv, 4, 1), refused);
-    EXPECT_EQ(cv->GetParameterValueStrings(0, 1, nullptr), 0);
-
-    const struct {
-        ObryCorvaneBase* plugin;
-        uint32_t index;
-        float value;
-        const char* text;
-    } texts[] = {
-        {encoder.get(), 0, 0, "Off"},      {encoder.get(), 0, 5, "<none>"},
-        {encoder.get(), 1, 0, "<refused>"}, {encoder6.get(), 24, 0, "<refused>"},
-        {cv.get(), 0, 0, "Off"},           {cv.get(), 0, 1, "<none>"},
-        {cv.get(), 5, 0.5f, "Off"},        {cv.get(), 5, -0.5f, "Off"},
-        {cv.get(), 10, 0.51f, "<none>"},   {cv.get(), 10, -3, "<none>"},
-        {cv.get(), 4, 0, "<refused>"},     {cv.get(), 17, 0, "<refused>"},
-    };
-    for (const auto& c : texts)
-        EXPECT_EQ(TextFor(*c.plugin, c.index, c.value), c.text) << c.plugin->GetShortName() << " " << c.index;
-
-    const uint32_t strings = kAudioUnitParameterFlag_ValuesHaveStrings;
-    for (int32_t index = 0; index < 18; ++index) {
-        EXPECT_EQ(cv->GetParameterFlags(index), index == 0 || index == 5 || index == 10 ? strings : 0u) << index;
-        EXPECT_EQ(encoder->GetParameterFlags(index), index == 0 ? strings : 0u) << index;
-    }
-}
-
 TEST_F(AcCvInputInProcessTest, AudioPathAllocatesNothingEvenWhileRedesigning)
 {
     std::vector<std::vector<float>> in(6, std::vector<float>(512)), out(6, std::vector<float>(512));

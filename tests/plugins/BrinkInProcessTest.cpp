@@ -166,36 +166,6 @@ TEST(BrinkInProcess, IndicatorShowsTheLastFrame)
     EXPECT_EQ(0, memcmp(shown, expected, 5));
 }
 
-TEST(BrinkInProcess, ValueListsAnswerOnlyTheirParametersAtGlobalScope)
-{
-    auto brink = Make(true);
-    const struct {
-        uint32_t index;
-        size_t count; // 0: no list
-    } rows[] = {{0, 0},  {7, 0},  {10, 46}, {20, 2},  {36, 18},  {37, 40},
-                        {45, 5}, {56, 0}, {98, 17}, {99, 0}, {126, 41}, {127, 0}, {9999, 0}};
-    for (const auto& row : rows) {
-        CFArray* list = nullptr;
-        const int32_t result = brink->GetParameterValueStrings(0, row.index, &list);
-        if (row.count == 0) {
-            EXPECT_EQ(result, kAudioUnitErr_InvalidParameter) << row.index;
-            EXPECT_EQ(list, nullptr);
-            continue;
-        }
-        ASSERT_EQ(result, 0) << row.index;
-        ASSERT_NE(list, nullptr);
-        EXPECT_EQ(list->Count(), row.count) << row.index;
-        list->Release();
-        EXPECT_EQ(brink->GetParameterValueStrings(1, row.index, &list), kAudioUnitErr_InvalidParameter);
-        EXPECT_EQ(brink->GetParameterValueStrings(0, row.index, nullptr), 0);
-    }
-    for (int32_t i = 0; i < ObryCorvane::kNumParams; ++i) {
-        const bool strings = i == 5 || i == 6 || i == 7 || i == 14 || (i >= 21 && i <= 29 && i % 2 == 1) ||
-                             (i >= 58 && i <= 97);
-        EXPECT_EQ(brink->GetParameterFlags(i), strings ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
-    }
-}
-
 TEST(BrinkInProcess, AudioPathAllocatesNothing)
 {
     StartInProcessTransport(0);

@@ -145,43 +145,6 @@ TEST(CarroInProcess, IndicatorShowsTheLastFrame)
     EXPECT_EQ(0, memcmp(shown, expected, 6)); // test frames leave the display alone
 }
 
-TEST(CarroInProcess, ValueListsAndFlags)
-{
-    auto carro = MakeCarro(true);
-    struct Row {
-        uint32_t index;
-        size_t count; // 0: no list
-    };
-    const Row rows[] = {{0, 0},   {6, 0},   {7, 0},   {8, 0},   {9, 0},    {20, 0},   {24, 0},   {25, 18},
-                        {26, 48}, {27, 0},  {28, 0},  {29, 2},  {30, 5},   {31, 0},   {32, 0},   {80, 17},
-                        {81, 0},  {104, 0}, {105, 41}, {112, 41}, {113, 0}, {9999, 0}};
-    for (const Row& row : rows) {
-        CFArray* list = nullptr;
-        const int32_t result = carro->GetParameterValueStrings(0, row.index, &list);
-        if (row.count == 0) {
-            EXPECT_EQ(result, kAudioUnitErr_InvalidParameter) << row.index;
-            EXPECT_EQ(list, nullptr);
-            continue;
-        }
-        ASSERT_EQ(result, 0) << row.index;
-        ASSERT_NE(list, nullptr);
-        EXPECT_EQ(list->Count(), row.count) << row.index;
-        list->Release();
-        EXPECT_EQ(carro->GetParameterValueStrings(1, row.index, &list), kAudioUnitErr_InvalidParameter);
-        EXPECT_EQ(carro->GetParameterValueStrings(0, row.index, nullptr), 0);
-    }
-    EXPECT_EQ(corvane::test::ValueNames(*carro, 0, Carro::kMidiOutOutput).back(), "Gates 6/8");
-    EXPECT_EQ(corvane::test::ValueNames(*carro, 0, Carro::kInputToGate1 + 7).back(), "Gates 5/8");
-    for (int32_t i = 0; i < Carro::kNumParams; ++i) {
-        const bool strings = i == 6 || i == 7 || (i >= 8 && i <= 18 && i % 2 == 0) || (i >= 32 && i <= 79);
-        EXPECT_EQ(carro->GetParameterFlags(i), strings ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
-        EXPECT_EQ(corvane::test::TextFor(*carro, static_cast<uint32_t>(i), 0.0f), strings ? "Off" : "<refused>") << i;
-    }
-    EXPECT_STREQ(carro->GetShortName(), "QVCarroController");
-    EXPECT_STREQ(carro->GetGUIScriptName(), "gui_carrocontroller.lua");
-    EXPECT_EQ(carro->getPlugCategory(), kPlugCategSynth);
-}
-
 TEST(CarroInProcess, AudioPathAllocatesNothing)
 {
     corvane::test::StartInProcessTransport();

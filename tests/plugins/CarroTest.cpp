@@ -94,40 +94,6 @@ void ExpectWords(const Output& out, const char* what)
 
 // ---------------------------------------------------------------------------
 
-TEST(Carro, DefaultsAndValueTexts)
-{
-    Carro carro;
-    const std::pair<int32_t, float> defaults[] = {{kByte1, 248},          {kBytes, 1},  {kMidiClockSwing, 50},
-                                                  {kInputThru, 1},        {kGates1BaseNote + 10, 48},
-                                                  {kGates1MidiChannel, 0}, {kTestSignal, 0}};
-    for (const auto& [index, value] : defaults)
-        EXPECT_NEAR(carro.Get(index), value, 1e-4) << index;
-
-    struct Row {
-        int32_t index;
-        float real;
-        const char* shown;
-    };
-    const Row rows[] = {
-        {kMidiOutMidiChannel, 17, "Omni"},   {kMidiOutMidiChannel, 0, "Off"},   {kMidiOutMidiChannel, 9, "9"},
-        {kMidiOutOutput, 0, "Gates 1/1"},    {kMidiOutOutput, 47, "Gates 6/8"}, {kMidiOutOutput, 41, "Gates 6/2"},
-        {kMidiClockSwingType, 0, "16"},      {kMidiClockSwingType, 1, "8"},     {kInputThru, 4, "7/8"},
-        {kInputThru, 0, "Off"},              {kMidiOutChannelise, 0, "Off"},    {kMidiOutChannelise, 16, "16"},
-        {kInputToGate1, 0, "Off"},           {kInputToGate1 + 7, 40, "Gates 5/8"}, {kInputToGate1 + 3, 9, "Gates 2/1"},
-        {kOSCPortOffset, 0, "Off"},          {kTestSignal, 0, "Off"},           {kGates1MidiChannel, 0, "Off"},
-        {kGates1MidiChannel + 10, 0, "Off"}, {kTrigger, 0, "Off"},              {kTrigger + 47, 0, "Off"},
-    };
-    for (const Row& row : rows) {
-        carro.Set(row.index, row.real);
-        EXPECT_EQ(carro.Host().ParameterDisplay(row.index), row.shown) << "parameter " << row.index << " = " << row.real;
-    }
-    for (const int32_t index : {int32_t{kTrigger}, int32_t{kTestSignal}, kGates1MidiChannel + 10, int32_t{kOutput1},
-                                int32_t{kGates1BaseNote}}) {
-        carro.Set(index, 3);
-        EXPECT_NE(carro.Host().ParameterDisplay(index), "Off") << index;
-    }
-}
-
 // One scenario per row: settings, MIDI sent before each block, the bytes of
 // the last frame.
 TEST(Carro, NotesDriveTheSixGateGroups)

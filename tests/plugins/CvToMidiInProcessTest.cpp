@@ -557,34 +557,4 @@ TEST_F(CvToMidiInProcessTest, RestoredValuesAreBroughtIntoRange)
     EXPECT_FALSE(plugin->Sender().IsDeviceOpen());
 }
 
-TEST_F(CvToMidiInProcessTest, ValueNamesFlagsAndTexts)
-{
-    const std::vector<std::string> refused{"<error>"};
-    EXPECT_EQ(ValueNames(*plugin, 0, 22), (std::vector<std::string>{"Continuous", "Gate Only", "Gated"}));
-    EXPECT_EQ(ValueNames(*plugin, 0, 10), (std::vector<std::string>{"None", "Note Off"}));
-    for (uint32_t index : {0u, 7u, 14u, 29u})
-        EXPECT_EQ(ValueNames(*plugin, 0, index), refused) << index;
-    EXPECT_EQ(ValueNames(*plugin, 1, 8), refused);
-    for (int32_t index = 0; index < 29; ++index)
-        EXPECT_EQ(plugin->GetParameterFlags(index) != 0, index == 0 || index == 14 || index == 28) << index;
-    EXPECT_EQ(plugin->GetParameterValueStrings(0, 22, nullptr), 0);
-
-    const struct {
-        uint32_t index;
-        float value;
-        const char* text;
-    } texts[] = {
-        {0, 0, "Off"}, {0, 3, "<none>"}, {14, 0, "Off"}, {14, 10, "<none>"}, {28, 0, "Off"},
-        {28, 0.5f, "<none>"}, {13, 0, "<refused>"}, {1, 0, "<refused>"},
-    };
-    for (const auto& t : texts)
-        EXPECT_EQ(TextFor(*plugin, t.index, t.value), t.text) << t.index << " " << t.value;
-
-    char display[32];
-    plugin->getParameterDisplay(CVToMIDI::ParameterIndex(1, P::kNoteOffMode), display);
-    EXPECT_STREQ(display, "Normal");
-    plugin->getParameterDisplay(CVToMIDI::ParameterIndex(0, P::kGateCloseMsg), display);
-    EXPECT_STREQ(display, "Note Off");
-}
-
 } // namespace

@@ -447,19 +447,4 @@ TEST_F(CvToOscInProcessTest, RestoredValuesAreBroughtIntoRangeAndRefusedTextsLea
     EXPECT_EQ(saved.addressR, "/2/foo");
 }
 
-TEST_F(CvToOscInProcessTest, OnlyThePortOffsetHasValueTexts)
-{
-    EXPECT_EQ(plugin->GetParameterFlags(0), kAudioUnitParameterFlag_ValuesHaveStrings);
-    for (int32_t i = 1; i < CVToOSC::kNumParams; ++i) {
-        EXPECT_EQ(plugin->GetParameterFlags(i), 0u) << i;
-        CFArray* names = nullptr;
-        EXPECT_EQ(plugin->GetParameterValueStrings(0, static_cast<uint32_t>(i), &names),
-                  kAudioUnitErr_InvalidParameter);
-        EXPECT_EQ(names, nullptr);
-    }
-    EXPECT_EQ(corvane::test::TextFor(*plugin, 0, 0), "Off");
-    EXPECT_EQ(corvane::test::TextFor(*plugin, 0, 3), "<none>");
-    EXPECT_EQ(corvane::test::TextFor(*plugin, 2, 0), "<refused>");
-}
-
 } // namespace

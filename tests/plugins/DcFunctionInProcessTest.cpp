@@ -80,63 +80,6 @@ TEST_F(InProcessTest, FunctionIndicatorsShowTheFirstSampleOfTheBlock)
     }
 }
 
-TEST_F(InProcessTest, ValueTextsForGivenValues)
-{
-    auto dc = MakeInProcess<ObryCorvaneDC::ObryCorvane>();
-    auto fn = MakeInProcess<ObryCorvaneFunction::ObryCorvane>();
-    const std::string none = "<none>";
-    const struct {
-        ObryCorvaneBase* plugin;
-        uint32_t index;
-        float value;
-        int32_t result;
-        std::string text;
-    } cases[] = {
-        {dc.get(), 10, 0.0f, 0, "Off"},
-        {dc.get(), 10, 1.0f, 0, none},
-        {dc.get(), 11, 0.5f, 0, "Off"},
-        {dc.get(), 11, -0.5f, 0, "Off"},
-        {dc.get(), 12, 0.50001f, 0, none},
-        {dc.get(), 11, -0.50001f, 0, none},
-        {dc.get(), 11, kNaN, 0, none},
-        {dc.get(), 0, 0.0f, kAudioUnitErr_InvalidParameter, none},
-        {dc.get(), 13, 0.0f, kAudioUnitErr_InvalidParameter, none},
-        {fn.get(), 0, 0.0f, 0, "Off"},
-        {fn.get(), 0, 7.0f, 0, none},
-        {fn.get(), 1, 0.0f, kAudioUnitErr_InvalidParameter, none},
-        {fn.get(), 2, 0.0f, kAudioUnitErr_InvalidParameter, none},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.plugin->GetPluginName() << " " << c.index << " " << c.value);
-        const auto [result, text] = TextOf(*c.plugin, c.index, &c.value);
-        EXPECT_EQ(result, c.result);
-        EXPECT_EQ(text, c.text);
-    }
-    // Null: the current value.
-    EXPECT_EQ(TextOf(*dc, 11, nullptr).second, "Off");
-    dc->SetParameterValue(11, 20, false);
-    EXPECT_EQ(TextOf(*dc, 11, nullptr).second, none);
-
-    // Flags: the parameters with texts of their own.
-    for (int32_t i = 0; i < 13; ++i) {
-        EXPECT_EQ(dc->GetParameterFlags(i), i >= 10 ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
-        EXPECT_EQ(fn->GetParameterFlags(i), i == 0 ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
-    }
-}
-
-TEST_F(InProcessTest, FunctionValueNames)
-{
-    auto fn = MakeInProcess<ObryCorvaneFunction::ObryCorvane>();
-    const std::vector<std::string> curves{"Linear", "Logarithm", "Exponential", "Absolute"};
-    EXPECT_EQ(ValueNames(*fn, 0, 2), curves);
-    EXPECT_EQ(ValueNames(*fn, 0, 8), curves);
-    CFArray* names = nullptr;
-    EXPECT_EQ(fn->GetParameterValueStrings(0, 3, &names), kAudioUnitErr_InvalidParameter);
-    EXPECT_EQ(fn->GetParameterValueStrings(1, 2, &names), kAudioUnitErr_InvalidParameter);
-    EXPECT_EQ(fn->GetParameterValueStrings(0, 2, nullptr), kAudioUnitErr_InvalidParameter);
-    EXPECT_EQ(names, nullptr);
-}
-
 TEST_F(InProcessTest, AutomationOfBadValuesReachesTheHostInRange)
 {
     auto dc = MakeInProcess<ObryCorvaneDC::ObryCorvane>();

@@ -210,4 +210,36 @@ TEST_F(EveryPlugin, HostileSettingsAndInputLeaveOrdinaryInputFinite)
     }
 }
 
+// Shared rules of the value texts: a port offset of 0 is a closed server,
+// and smoothing within half a millisecond of 0 is none.
+TEST_F(EveryPlugin, OffShowsAClosedPortAndSmoothingWithinHalfAMillisecond)
+{
+    int ports = 0, smoothings = 0;
+    for (const ShellEntry& e : Entries()) {
+        SCOPED_TRACE(Describe(e));
+        auto plugin = Open(e);
+        ASSERT_TRUE(plugin);
+        for (int32_t i = 0; i < plugin->NumParams(); ++i) {
+            VstParameterProperties properties{};
+            plugin->Dispatch(effGetParameterProperties, i, 0, &properties);
+            const std::string name = properties.label;
+            std::vector<std::pair<float, bool>> shown; // normalised value, shown as "Off"
+            if (name == "OSC Port Offset") {
+                ++ports;
+                shown = {{0.0f, true}, {0.03f, false}, {0.0f, true}};
+            } else if (name.size() > 9 && name.compare(name.size() - 9, 9, "Smoothing") == 0) {
+                ++smoothings; // -500..500 ms
+                shown = {{0.5f, true}, {0.5004f, true}, {0.4996f, true}, {0.5006f, false}, {0.4994f, false}, {1.0f, false}};
+            }
+            for (const auto& [value, off] : shown) {
+                plugin->SetParameter(i, value);
+                EXPECT_EQ(plugin->ParameterDisplay(i) == "Off", off) << name << " at " << value << ": "
+                                                                     << plugin->ParameterDisplay(i);
+            }
+        }
+    }
+    EXPECT_GE(ports, 20);
+    EXPECT_GE(smoothings, 10);
+}
+
 } // namespace

@@ -40,26 +40,4 @@ TEST(LfoInProcess, IndicatorsShowPhaseOutputOffsetAndRate)
     EXPECT_EQ(ReadIndicator<float>(lfo, ObryCorvane::kIndicatorOutputF32 + 1), outR[479]);
 }
 
-TEST(LfoInProcess, ValueListsAnswerOnlyTheirParametersAtGlobalScope)
-{
-    auto lfo = MakeInProcess<ObryCorvane>();
-    const std::pair<uint32_t, size_t> rows[] = {{1, 0}, {2, 4}, {20, 6}, {38, 2}, {41, 0}, {43, 0}, {999, 0}};
-    for (const auto& [index, count] : rows) {
-        const std::vector<std::string> names = ValueNames(*lfo, 0, index);
-        EXPECT_EQ(names.size(), count == 0 ? 1 : count) << index;
-        EXPECT_EQ(names[0] == "<error>", count == 0) << index;
-        EXPECT_EQ(ValueNames(*lfo, 1, index), std::vector<std::string>{"<error>"}) << index;
-    }
-    EXPECT_EQ(lfo->GetParameterValueStrings(0, 2, nullptr), 0); // no crash on a null list pointer
-    // The same list for every instance and every request.
-    auto other = MakeInProcess<ObryCorvane>();
-    CFArray* a = nullptr;
-    CFArray* b = nullptr;
-    lfo->GetParameterValueStrings(0, 3, &a);
-    other->GetParameterValueStrings(0, 20, &b);
-    EXPECT_EQ(a, b);
-    a->Release();
-    b->Release();
-}
-
 } // namespace

@@ -68,56 +68,6 @@ TEST_F(StepLfoSmuxInProcess, StepPositionIndicatorFollowsTheCurrentStep)
     EXPECT_EQ(ReadIndicator(*lfo, StepLFO::kIndicatorStepPositionF32 + 1), 0.0f);
 }
 
-TEST_F(StepLfoSmuxInProcess, FlagsValueTextsAndValueNames)
-{
-    auto lfo = MakeInProcess<StepLFO>();
-    auto smux = MakeInProcess<SMUX>();
-    for (int32_t i = 0; i < StepLFO::kNumParams; ++i) {
-        const bool strings = i == 0 || i == 19 || i == 40;
-        EXPECT_EQ(lfo->GetParameterFlags(i), strings ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
-    }
-    EXPECT_EQ(smux->GetParameterFlags(2), kAudioUnitParameterFlag_ValuesHaveStrings);
-    EXPECT_EQ(smux->GetParameterFlags(0), 0u);
-
-    const struct {
-        ObryCorvaneBase* plugin;
-        uint32_t index;
-        float value;
-        int32_t result;
-        const char* text;
-    } texts[] = {
-        {lfo.get(), 0, 0, 0, "Off"},          {lfo.get(), 0, 4, 0, "<none>"},
-        {lfo.get(), 19, 0.5f, 0, "Off"},      {lfo.get(), 40, -0.5f, 0, "Off"},
-        {lfo.get(), 40, -0.6f, 0, "<none>"},  {lfo.get(), 2, 0, -10878, "<none>"},
-        {lfo.get(), 43, 0, -10878, "<none>"}, {smux.get(), 2, 0, 0, "Off"},
-        {smux.get(), 2, 1, 0, "<none>"},      {smux.get(), 0, 0, -10878, "<none>"},
-    };
-    for (const auto& t : texts) {
-        const auto [result, text] = TextOf(*t.plugin, t.index, &t.value);
-        EXPECT_EQ(result, t.result) << t.index << " = " << t.value;
-        EXPECT_EQ(text, t.text) << t.index << " = " << t.value;
-    }
-
-    const std::vector<std::string> refused{"<error>"};
-    EXPECT_EQ(ValueNames(*lfo, 0, 26), (std::vector<std::string>{"1/1", "1/2", "1/4", "1/8", "1/16", "1/32"}));
-    EXPECT_EQ(ValueNames(*lfo, 0, 39), (std::vector<std::string>{"Add", "Multiply", "Combine"}));
-    for (uint32_t index : {0u, 7u, 14u, 43u, 234u, 235u})
-        EXPECT_EQ(ValueNames(*lfo, 0, index), refused) << index;
-    EXPECT_EQ(ValueNames(*lfo, 1, 4), refused);
-    EXPECT_EQ(ValueNames(*smux, 0, 0), refused);
-    EXPECT_EQ(lfo->GetParameterValueStrings(0, 4, nullptr), 0);
-    EXPECT_EQ(smux->GetParameterValueStrings(0, 0, nullptr), 0);
-    // One list per process: both channels and every instance share it.
-    auto other = MakeInProcess<StepLFO>();
-    CFArray* syncL = nullptr;
-    CFArray* syncR = nullptr;
-    ASSERT_EQ(lfo->GetParameterValueStrings(0, 4, &syncL), 0);
-    ASSERT_EQ(other->GetParameterValueStrings(0, 25, &syncR), 0);
-    EXPECT_EQ(syncL, syncR);
-    syncL->Release();
-    syncR->Release();
-}
-
 TEST_F(StepLfoSmuxInProcess, AudioPathAllocatesNothing)
 {
     auto lfo = MakeInProcess<StepLFO>();

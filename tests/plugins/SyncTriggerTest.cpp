@@ -458,23 +458,6 @@ TEST(Sync, ExpanderGateBitsAndLevels)
     }
 }
 
-TEST(Sync, ValueTexts)
-{
-    Local<Sync> s(false);
-    const auto outputs = corvane::test::ValueNames(*s.plugin, 0, 1);
-    ASSERT_EQ(outputs.size(), 55u);
-    EXPECT_EQ(outputs[6], "Output 6");
-    EXPECT_EQ(outputs[7], "Gates 1/1");
-    EXPECT_EQ(outputs[54], "Gates 6/8");
-    EXPECT_EQ(corvane::test::ValueNames(*s.plugin, 0, 0), (std::vector<std::string>{"Off", "24ppqn", "48ppqn", "Custom"}));
-    EXPECT_EQ(corvane::test::ValueNames(*s.plugin, 0, 7).back(), "/64");
-    EXPECT_EQ(corvane::test::ValueNames(*s.plugin, 0, 15), (std::vector<std::string>{"Off", "Brink", "Carro"}));
-    EXPECT_EQ(corvane::test::ValueNames(*s.plugin, 0, 6), (std::vector<std::string>{"<error>"}));
-    EXPECT_EQ(corvane::test::TextFor(*s.plugin, 13, 0), "Off");
-    EXPECT_EQ(corvane::test::TextFor(*s.plugin, 14, 0), "Off");
-    EXPECT_EQ(corvane::test::TextFor(*s.plugin, 13, 1), "<none>");
-}
-
 // ---- broken input and the audio thread -------------------------------------
 
 TEST(SyncTrigger, NoAllocationOnTheAudioThread)

@@ -167,58 +167,6 @@ float Last(const std::vector<float>& v)
 
 // ---- what it tells the host and the editor ----------------------------------
 
-TEST(VoiceControllerInProcess, ParameterTableValueTextsAndFlags)
-{
-    Vc vc;
-    const std::vector<ParamSpec> expected = ExpectedParameters();
-    for (int32_t i = 0; i < kParamCount; ++i) {
-        const ParameterInfo* info = vc->GetParameterInfo(i);
-        ASSERT_NE(info, nullptr);
-        const ParamSpec& s = expected[static_cast<size_t>(i)];
-        EXPECT_STREQ(info->name, s.name.c_str()) << i;
-        EXPECT_EQ(info->min, s.min) << s.name;
-        EXPECT_EQ(info->max, s.max) << s.name;
-        EXPECT_EQ(info->def, s.def) << s.name;
-        const bool hasTexts = i == kOSCPortOffset || (i >= kOutput1Smoothing && i < kOutput1Smoothing + 6);
-        EXPECT_EQ(vc->GetParameterFlags(i), hasTexts ? kAudioUnitParameterFlag_ValuesHaveStrings : 0u) << i;
-    }
-    const std::pair<int32_t, uint32_t> units[] = {
-        {0, kAudioUnitParameterUnit_Generic},   {4, kAudioUnitParameterUnit_Boolean},
-        {5, kAudioUnitParameterUnit_MIDINoteNumber}, {8, kAudioUnitParameterUnit_RelativeSemiTones},
-        {9, kAudioUnitParameterUnit_Cents},     {11, kAudioUnitParameterUnit_Hertz},
-        {12, kAudioUnitParameterUnit_Seconds},  {17, kAudioUnitParameterUnit_Generic},
-        {22, kAudioUnitParameterUnit_LinearGain}, {54, kAudioUnitParameterUnit_Indexed},
-        {111, kAudioUnitParameterUnit_Indexed}, {115, kAudioUnitParameterUnit_Milliseconds},
-        {124, kAudioUnitParameterUnit_Cents},   {132, kAudioUnitParameterUnit_RelativeSemiTones},
-        {133, kAudioUnitParameterUnit_Milliseconds},
-    };
-    for (const auto& [index, unit] : units)
-        EXPECT_EQ(vc->GetParameterInfo(index)->unit, unit) << index;
-
-    using corvane::test::TextFor;
-    using corvane::test::ValueNames;
-    using Names = std::vector<std::string>;
-    EXPECT_EQ(ValueNames(*vc, 0, kNotePriority), (Names{"Newest", "Lowest", "Highest"}));
-    EXPECT_EQ(ValueNames(*vc, 0, kRetriggerMode), (Names{"Retrig On", "Retrig Off"}));
-    EXPECT_EQ(ValueNames(*vc, 0, kPolyMode), (Names{"Poly Off", "Master", "Voice"}));
-    EXPECT_EQ(ValueNames(*vc, 0, kPortamentoMode), (Names{"Off", "Auto", "Fingered", "CT Auto", "CT Fingered"}));
-    for (int e = 0; e < 3; ++e)
-        EXPECT_EQ(ValueNames(*vc, 0, kEnv1Multiplier + e), (Names{"0.1", "1", "10", "100"}));
-    EXPECT_EQ(ValueNames(*vc, 1, kNotePriority), (Names{"<error>"}));
-    EXPECT_EQ(ValueNames(*vc, 0, kPolyphonyVoice), (Names{"<error>"}));
-    EXPECT_EQ(ValueNames(*vc, 0, 9999), (Names{"<error>"}));
-
-    EXPECT_EQ(TextFor(*vc, kOSCPortOffset, 0), "Off");
-    EXPECT_EQ(TextFor(*vc, kOSCPortOffset, 3), "<none>");
-    EXPECT_EQ(TextFor(*vc, kOutput1Smoothing + 2, 0.5f), "Off");
-    EXPECT_EQ(TextFor(*vc, kOutput1Smoothing + 5, -0.5f), "Off");
-    EXPECT_EQ(TextFor(*vc, kOutput1Smoothing, 0.6f), "<none>");
-    EXPECT_EQ(TextFor(*vc, kGateClosedVoltage, 0), "<refused>");
-    EXPECT_STREQ(vc->GetPluginName(), "Corvane Voice Controller");
-    EXPECT_STREQ(vc->GetGUIScriptName(), "gui_voicecontroller.lua");
-    EXPECT_STREQ(vc->GetShortName(), "QVVoiceController");
-}
-
 TEST(VoiceControllerInProcess, PropertiesAnswerAsDescribed)
 {
     Vc vc;
