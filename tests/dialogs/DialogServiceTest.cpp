@@ -137,6 +137,7 @@ TEST(DialogServiceTest, SavedNamesGetTheDefaultExtension)
         {"/tmp/cal", "/tmp/cal.txt"},         {"/tmp/cal.txt", "/tmp/cal.txt"},
         {"/tmp/cal.old", "/tmp/cal.old"},     {"/tmp/.hidden", "/tmp/.hidden"},
         {"/tmp/a.dir/cal", "/tmp/a.dir/cal.txt"}, {"cal", "cal.txt"},
+        {"/cal", "/cal.txt"},                 {"/tmp/a./cal", "/tmp/a./cal.txt"},
     };
     for (const auto& [chosen, saved] : cases)
         EXPECT_EQ(corvane::platform::WithDefaultExtension(chosen, "txt"), saved);

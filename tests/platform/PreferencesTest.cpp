@@ -1,3 +1,4 @@
+#include "platform/FileText.h"
 #include "platform/Preferences.h"
 #include "tests/platform/ScopedEnv.h"
 #include "tests/support/TestSupport.h"
@@ -250,4 +251,17 @@ TEST(Preferences, NoConfigFolderMeansNoFileWork)
     setenv("XDG_CONFIG_HOME", "relative/config", 1);
     setenv("HOME", cwd.Path().c_str(), 1);
     EXPECT_EQ(corvane::GetPreferencesPath(), cwd.Path() + "/.config/Ormbury/com.ormbury.Corvane2.conf");
+}
+
+// A file of exactly the limit is read whole (the growth check counts what
+// was read so far, not the last chunk); one byte more is refused.
+TEST(FileText, AFileOfExactlyTheLimitIsRead)
+{
+    ScopedUserFolders folders;
+    const std::string path = folders.ConfigHome() + "/limit.txt";
+    std::ofstream(path) << std::string(5000, 'x');
+    std::string text;
+    EXPECT_EQ(corvane::ReadWholeFile(path, 5000, text), corvane::FileRead::Ok);
+    EXPECT_EQ(text.size(), 5000u);
+    EXPECT_EQ(corvane::ReadWholeFile(path, 4999, text), corvane::FileRead::TooLarge);
 }
