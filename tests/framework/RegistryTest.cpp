@@ -186,6 +186,13 @@ TEST_F(Registry, MappingsSaveAndRestoreByProcessWideNumbers)
     InstanceRegistry::LoadMappings(parsed);
     EXPECT_EQ(InstanceRegistry::MappingCount(), 0u);
     EXPECT_EQ(InstanceRegistry::PendingMappingCount(), 0u);
+    // The first parameter is a parameter like any other.
+    std::vector<uint8_t> first = bad;
+    for (size_t i = 0; i < 4; ++i)
+        first[24 + 4 + i] = 0;
+    ASSERT_TRUE(parsed.Parse(first.data(), first.size()));
+    InstanceRegistry::LoadMappings(parsed);
+    EXPECT_EQ(InstanceRegistry::MappingCount(), 1u);
 }
 
 TEST_F(Registry, AnInstanceThatLeavesTakesItsMappingsAndLearnTarget)

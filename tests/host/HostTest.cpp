@@ -42,45 +42,6 @@ TEST_F(HostTest, LoadFailuresGiveAReason)
     }
 }
 
-TEST_F(HostTest, CurrentIdZeroGivesTheShellWithTheWholeFamily)
-{
-    auto shell = Plugin::Create(LoadedModule(), 0);
-    ASSERT_NE(shell, nullptr);
-    // The module asked for the version and the current id before it had an
-    // AEffect: the per-thread creation pointer must have found this host.
-    const auto versions = shell->CallsOf(audioMasterVersion);
-    ASSERT_FALSE(versions.empty());
-    EXPECT_EQ(versions[0].answer, 2400);
-    const auto ids = shell->CallsOf(audioMasterCurrentId);
-    ASSERT_FALSE(ids.empty());
-    EXPECT_EQ(ids[0].answer, 0);
-
-    EXPECT_EQ(shell->Category(), kPlugCategShell);
-    EXPECT_EQ(shell->UniqueId(), FourCC("QZsh"));
-    EXPECT_EQ(shell->Effect()->user, shell.get());
-    shell->Dispatch(effOpen);
-
-    // The family itself is checked with the module entry.
-    const auto entries = shell->EnumerateShell();
-    ASSERT_EQ(entries.size(), 25u);
-    EXPECT_EQ(FourCCText(entries[16].id), "QZs(");
-    EXPECT_EQ(entries[16].name, "QV AC Encoder (6ch)");
-    EXPECT_TRUE(entries[3].instrument);
-    // Sub-plug-ins are created through a current id, never as the shell.
-    for (const auto& entry : entries) {
-        auto plugin = Plugin::Create(LoadedModule(), entry.id);
-        ASSERT_NE(plugin, nullptr) << entry.name;
-        EXPECT_EQ(plugin->CallsOf(audioMasterCurrentId).at(0).answer, entry.id);
-    }
-    // The enumeration index is never reset: a second pass gives nothing.
-    EXPECT_TRUE(shell->EnumerateShell().empty());
-    char name[256] = "untouched";
-    EXPECT_EQ(shell->Dispatch(effShellGetNextPlugin, 0, 0, name), 0);
-    EXPECT_STREQ(name, "");
-    EXPECT_EQ(shell->Close(), 1);
-    EXPECT_FALSE(shell->IsOpen());
-}
-
 TEST_F(HostTest, DCRunsBlocksOfVaryingLength)
 {
     auto dc = CreateDC();
