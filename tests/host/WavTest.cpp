@@ -151,6 +151,10 @@ TEST(WavTest, WriterStreamsBlocksAndReportsFailures)
     ASSERT_TRUE(shortInput.Open(path, 2, 8000, WavFormat::Pcm16));
     EXPECT_FALSE(shortInput.Write(signal, 301, 0, &error)); // more frames than the channels hold
     EXPECT_FALSE(shortInput.Write({signal[0]}, 10, 0, &error)); // too few channels
+    // Up to 64 channels.
+    EXPECT_TRUE(WavWriter().Open(path, 64, 8000, WavFormat::Float32));
+    EXPECT_FALSE(WavWriter().Open(path, 65, 8000, WavFormat::Float32));
+    EXPECT_FALSE(WavWriter().Open(path, 0, 8000, WavFormat::Float32));
 }
 
 TEST(WavTest, ReaderRejectsBadFilesWithoutCrashing)
