@@ -159,18 +159,12 @@ void CarbonVSTEditor::HandleWindowEvent(const WindowEvent& event)
         manager->MouseUp(PointFromWindow(event.x, event.y), event.modifiers);
         buttonHeld = false;
         break;
-    case WindowEvent::Kind::Wheel: {
-        // A notch acts as a press, a 10-pixel drag (upwards for a turn away
-        // from the user) and a release.
-        if (buttonHeld)
-            break;
-        Point point = PointFromWindow(event.x, event.y);
-        manager->MouseDown(point, event.modifiers, 1);
-        point.y += static_cast<float>(event.wheelNotches * 120) * 0.008333334f * 10.0f;
-        manager->MouseDrag(point, event.modifiers);
-        manager->MouseUp(point, event.modifiers);
+    case WindowEvent::Kind::Wheel:
+        // Only knobs, sliders and drop-downs take the wheel; a notch over a
+        // button does nothing.
+        if (!buttonHeld)
+            manager->MouseWheel(PointFromWindow(event.x, event.y), event.modifiers, event.wheelNotches);
         break;
-    }
     case WindowEvent::Kind::Key:
         if (UIElement* focus = manager->KeyFocus())
             focus->KeyDown(event.key);

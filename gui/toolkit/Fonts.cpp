@@ -154,6 +154,23 @@ void UploadAtlas(FontRecord& record)
 
 } // namespace
 
+void UploadGlyphTexture(FontRecord& record)
+{
+    if (record.HasFont())
+        UploadAtlas(record);
+}
+
+void ReleaseGlyphTexture(FontRecord& record)
+{
+    std::lock_guard<std::mutex> hold(FontLock());
+    if (record.texture) {
+        GLuint name = record.texture;
+        glDeleteTextures(1, &name);
+    }
+    record.texture = 0;
+    record.atlasDirty = true;
+}
+
 FontRecord::FontRecord() : atlas(static_cast<size_t>(kAtlasSide) * kAtlasSide, 0) {}
 
 FontRecord::~FontRecord()

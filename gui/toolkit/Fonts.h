@@ -86,6 +86,12 @@ void MeasureTextExtent(FontRecord& record, const std::string& text, float& width
 // without a glyph make no quad. Returns the vertex count.
 int LayoutTextQuads(FontRecord& record, std::vector<TextVertex>& vertices, const std::string& text, float x, float y,
                     float* endX = nullptr);
+// render thread, GL current: brings glyphs rendered since the last upload
+// into the font's texture (made on first use).
+void UploadGlyphTexture(FontRecord& record);
+// render thread, GL current: deletes the font's texture; the glyphs stay and
+// are uploaded again by the next context.
+void ReleaseGlyphTexture(FontRecord& record);
 // render thread, GL current; the caller sets the colour.
 void DrawTextQuads(FontRecord& record, const TextVertex* vertices, int count);
 

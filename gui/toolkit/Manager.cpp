@@ -2,16 +2,19 @@
 
 #include "gui/toolkit/Manager.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "framework/InstanceRegistry.h"
+#include "framework/LearnTargetAddress.h"
 #include "framework/ObryProperties.h"
 #include "gui/toolkit/Effect.h"
-#include "gui/toolkit/GLSupport.h"
 #include "gui/editor/ManagerPlatformBridge.h"
+#include "gui/toolkit/GLSupport.h"
+#include "gui/toolkit/StaticText.h"
 #include "gui/toolkit/UIElement.h"
 #include "platform/Clock.h"
 #include "platform/Debug.h"
@@ -35,6 +38,9 @@ std::atomic<bool> gForceOffscreenPanel{false};
 constexpr uint32_t kMaxParameters = 4096;
 
 constexpr const char* kPreferencesTooltip = "About and preferences";
+
+std::mutex gBannerTextColourLock;
+Colour gBannerTextColour{0.5f, 0.5f, 0.5f, 1.0f};
 
 int ClampWindowSide(int side)
 {
@@ -86,8 +92,26 @@ bool Manager::ForceOffscreenPanel()
     return value && value[0] == '1';
 }
 
-Manager::Manager(ObryAuBase* plugin) : managerNumber(gManagerCount.fetch_add(1)), plugin(plugin)
+void Manager::SetBannerTextColour(const Colour& colour)
 {
+    std::lock_guard<std::mutex> hold(gBannerTextColourLock);
+    gBannerTextColour = colour;
+}
+
+Colour Manager::DefaultBannerTextColour()
+{
+    std::lock_guard<std::mutex> hold(gBannerTextColourLock);
+    return gBannerTextColour;
+}
+
+Manager::Manager(ObryAuBase* plugin)
+    : managerNumber(gManagerCount.fetch_add(1)), bannerTextColour(DefaultBannerTextColour()), plugin(plugin)
+{
+    rootGroup = new Group(this);
+    root = rootGroup;
+    staticText = new StaticText(this);
+    adoptRenderer(staticText);
+
     gEyeCandy.store(corvane::ReadPrefInt("Enable eye candy", 1) != 0, std::memory_order_relaxed);
     gConstantRedraw.store(corvane::ReadPrefInt("Enable constant redraw", 1) != 0, std::memory_order_relaxed);
     gFloatingTooltip.store(corvane::ReadPrefInt("Enable floating tooltip", 0) != 0, std::memory_order_relaxed);
@@ -121,11 +145,52 @@ Manager::~Manager()
         delete element;
     elements.clear();
     root = nullptr;
+    rootGroup = nullptr;
     for (Effect* effect : effects)
         delete effect;
     effects.clear();
+    staticText = nullptr;
+    textures.clear();
+    fonts.clear();
+    mainFont.reset();
+    labelFont.reset();
+    textFieldFont.reset();
     shutdowner.reset();
     bridge.reset();
+}
+
+FontRecord* Manager::SetMainFont(std::unique_ptr<FontRecord> font)
+{
+    mainFont = std::move(font);
+    return mainFont.get();
+}
+
+FontRecord* Manager::SetLabelFont(std::unique_ptr<FontRecord> font)
+{
+    labelFont = std::move(font);
+    return labelFont.get();
+}
+
+FontRecord* Manager::SetTextFieldFont(std::unique_ptr<FontRecord> font)
+{
+    textFieldFont = std::move(font);
+    return textFieldFont.get();
+}
+
+FontRecord* Manager::AddFont(std::unique_ptr<FontRecord> font)
+{
+    if (!font)
+        return nullptr;
+    fonts.push_back(std::move(font));
+    return fonts.back().get();
+}
+
+TextureRecord* Manager::AddTexture(std::unique_ptr<TextureRecord> record)
+{
+    if (!record)
+        return nullptr;
+    textures.push_back(std::move(record));
+    return textures.back().get();
 }
 
 void Manager::AddElement(UIElement* element)
@@ -188,6 +253,10 @@ void Manager::MakeTitle()
     char text[64];
     snprintf(text, sizeof text, "%scorvane %d.%d.%d", bannerMode == kBannerFull ? "ormbury : " : "", 2, 1, 0);
     bannerText = text;
+    if (mainFont && bannerMode != kBannerNone && bannerEntry < 0) {
+        const float descender = mainFont->HasFont() ? mainFont->Descender() : 0.0f;
+        bannerEntry = staticText->AddText(bannerText, bannerTextX, bannerBox.y0 - descender, &bannerTextColour);
+    }
 
     const int w = WindowWidth();
     const int h = WindowHeight();
@@ -203,12 +272,15 @@ void Manager::MakeTitle()
     windowRect.left = 0;
     windowRect.bottom = static_cast<int16_t>(h);
     windowRect.right = static_cast<int16_t>(w);
+    // The layout size; InitGL takes it again from the window when GL starts.
+    panelWidth.store(w, std::memory_order_relaxed);
+    panelHeight.store(h, std::memory_order_relaxed);
 }
 
 void Manager::SetBannerPosition(float y)
 {
     // Without a main font the strip is 5 pixels high.
-    const float lineHeight = 5.0f;
+    const float lineHeight = !mainFont ? 5.0f : (mainFont->HasFont() ? mainFont->LineHeight() : 0.0f);
     bannerBox.x0 = 20.0f;
     bannerBox.x1 = static_cast<float>(WindowWidth()) - 20.0f;
     bannerBox.y0 = y;
@@ -292,7 +364,49 @@ void Manager::SignalRenderEvent(int event)
 // Input (UI thread). The press goes to the element under the pointer, which
 // holds the mouse until the release.
 
-void Manager::MouseMove(const Point&) {}
+Point Manager::LayoutPoint(const Point& point) const
+{
+    const int w = WindowWidth(), h = WindowHeight(), pw = PanelWidth(), ph = PanelHeight();
+    if ((w == pw && h == ph) || w <= 0 || h <= 0)
+        return point;
+    return Point{point.x * static_cast<float>(pw) / static_cast<float>(w),
+                 point.y * static_cast<float>(ph) / static_cast<float>(h)};
+}
+
+std::vector<UIElement*> Manager::HoveredElements() const
+{
+    std::vector<UIElement*> hovered;
+    for (const auto& [element, box] : hoverSet)
+        hovered.push_back(element);
+    return hovered;
+}
+
+void Manager::MouseMove(const Point& windowPoint)
+{
+    Group::SetGroupsCountAsHits(true);
+    const Point point = LayoutPoint(windowPoint);
+    UIElement* hit = root ? root->HitTest(point) : nullptr;
+    if (hit == root)
+        hit = nullptr;
+    const bool alreadyHovered = hit && hoverSet.count(hit) != 0;
+    for (auto it = hoverSet.begin(); it != hoverSet.end();) {
+        if (it->second.Contains(point)) {
+            ++it;
+            continue;
+        }
+        UIElement* left = it->first;
+        it = hoverSet.erase(it);
+        left->MouseLeave();
+    }
+    if (!alreadyHovered) {
+        if (hit) {
+            hoverSet[hit] = UIElement::AbsoluteBox(hit);
+            hit->MouseEnter();
+        }
+        lastEntered.store(hit, std::memory_order_relaxed);
+    }
+    Group::SetGroupsCountAsHits(false);
+}
 
 void Manager::MouseDown(const Point& point, uint32_t modifiers, int clicks)
 {
@@ -300,33 +414,121 @@ void Manager::MouseDown(const Point& point, uint32_t modifiers, int clicks)
         keyFocus->LoseFocus();
         keyFocus = nullptr;
     }
-    UIElement* hit = root ? root->HitTest(point) : nullptr;
-    capturedModifiers = modifiers;
-    capturedElement = hit;
-    if (!hit)
-        return;
-    hit->MouseDown(point, modifiers, clicks);
+    const float w = static_cast<float>(WindowWidth());
+    if (point.x - point.y > w - kResizeCorner) {
+        resizing = true;
+        resizePressX = point.x;
+        resizePressFromTop = static_cast<float>(WindowHeight()) - point.y;
+        resizePressWidth = WindowWidth();
+        resizePressHeight = WindowHeight();
+    } else {
+        const Point layout = LayoutPoint(point);
+        UIElement* hit = root ? root->HitTest(layout) : nullptr;
+        capturedModifiers = modifiers;
+        capturedElement = hit;
+        if (!hit)
+            return;
+        hit->MouseDown(layout, modifiers, clicks);
+    }
     if (captureCallback)
         captureCallback(captureContext);
 }
 
+void Manager::ResizeDrag(const Point& point)
+{
+    const float dx = point.x - resizePressX;
+    const int currentHeight = bridge ? bridge->GetWindowRect() : WindowHeight();
+    const float dy = static_cast<float>(currentHeight) - point.y - resizePressFromTop;
+    const float a = aspect > 0 && std::isfinite(aspect) ? aspect : 1.0f;
+    float width, height;
+    if (std::fabs(dx) > std::fabs(dy)) {
+        width = std::min(static_cast<float>(resizePressWidth) + dx, static_cast<float>(kMaxResizeWidth));
+        height = width / a;
+        if (height > kMaxResizeHeight) {
+            height = kMaxResizeHeight;
+            width = a * kMaxResizeHeight;
+        }
+    } else {
+        height = std::min(static_cast<float>(resizePressHeight) + dy, static_cast<float>(kMaxResizeHeight));
+        width = a * height;
+        if (width > kMaxResizeWidth) {
+            width = kMaxResizeWidth;
+            height = kMaxResizeWidth / a;
+        }
+    }
+    // The lower limit keeps the aspect too, unless the upper one forbids it.
+    if (width < kMinResizeWidth) {
+        width = kMinResizeWidth;
+        height = width / a;
+    }
+    if (height < kMinResizeHeight) {
+        height = kMinResizeHeight;
+        width = std::min(a * height, static_cast<float>(kMaxResizeWidth));
+    }
+    if (!std::isfinite(width) || !std::isfinite(height))
+        return;
+    const int newWidth = static_cast<int>(width), newHeight = static_cast<int>(height);
+    if (bridge)
+        bridge->SetWindowSize(newWidth, newHeight);
+    SetWindowSize(newWidth, newHeight);
+    SignalRenderEvent(kEventSizeChanged);
+}
+
 void Manager::MouseDrag(const Point& point, uint32_t modifiers)
 {
-    if (capturedElement)
-        capturedElement->MouseDrag(point, modifiers);
+    if (resizing) {
+        ResizeDrag(point);
+        return;
+    }
+    if (!capturedElement)
+        return;
+    const Point layout = LayoutPoint(point);
+    if (modifiers != capturedModifiers) {
+        if (capturedElement->RestartsOnModifierChange()) {
+            capturedElement->MouseUp(layout, capturedModifiers);
+            capturedElement->MouseDown(layout, modifiers, 1);
+        }
+        capturedModifiers = modifiers;
+    }
+    capturedElement->MouseDrag(layout, modifiers);
 }
 
 void Manager::MouseUp(const Point& point, uint32_t modifiers)
 {
+    if (resizing) {
+        resizing = false;
+        if (releaseCallback)
+            releaseCallback(captureContext);
+        return;
+    }
     if (capturedElement) {
         if (releaseCallback)
             releaseCallback(captureContext);
-        capturedElement->MouseUp(point, modifiers);
+        capturedElement->MouseUp(LayoutPoint(point), modifiers);
         const int32_t edited = editedParameter.exchange(-1, std::memory_order_relaxed);
         if (edited >= 0 && endEditCallback)
             endEditCallback(edited, editContext);
     }
     capturedElement = nullptr;
+}
+
+void Manager::MouseWheel(const Point& point, uint32_t modifiers, int notches)
+{
+    if (notches == 0 || resizing || capturedElement)
+        return;
+    UIElement* hit = root ? root->HitTest(LayoutPoint(point)) : nullptr;
+    if (!hit || !hit->TakesWheel())
+        return;
+    MouseDown(point, modifiers, 1);
+    if (capturedElement != hit) {
+        // The press went elsewhere (the resize corner): end what it began.
+        MouseUp(point, modifiers);
+        return;
+    }
+    Point moved = point;
+    moved.y += static_cast<float>(notches) * 10.0f;
+    MouseDrag(moved, modifiers);
+    MouseUp(moved, modifiers);
 }
 
 void Manager::SetKeyFocus(UIElement* element)
@@ -355,6 +557,11 @@ void Manager::EndParameterEdit(int32_t index)
     if (index >= 0 && editedParameter.compare_exchange_strong(edited, -1, std::memory_order_relaxed) &&
         endEditCallback)
         endEditCallback(index, editContext);
+}
+
+Manager::OSCAddressTexts Manager::OSCAddressText()
+{
+    return BuildLearnTargetAddressTexts();
 }
 
 // Render thread
@@ -445,6 +652,15 @@ void Manager::InitGL()
         bridge->HandleSizeChange();
         glDisable(GL_MULTISAMPLE);
         glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
+        for (const auto& texture : textures)
+            if (!texture->onDemand)
+                LoadPNGTexture(*texture);
+        if (mainFont)
+            PreloadGlyphs(*mainFont);
+        if (textFieldFont)
+            PreloadGlyphs(*textFieldFont);
+        for (const auto& font : fonts)
+            PreloadGlyphs(*font);
         for (UIElement* element : elements)
             element->InitGL();
         for (UIElement* element : elements)
@@ -489,6 +705,11 @@ void Manager::InitGL()
     if (!framebufferReady)
         bridge->CreateOffscreenContext(WindowWidth(), WindowHeight());
     usesFramebuffer.store(framebufferReady, std::memory_order_release);
+    // The label font's glyphs go into the window context's texture; the
+    // off-screen context shares nothing, so RenderPanel uploads them there
+    // again.
+    if (labelFont && bridge->MakeCurrent())
+        PreloadGlyphs(*labelFont);
     RenderPanel();
     panelRendered.store(true, std::memory_order_release);
 }
@@ -551,7 +772,22 @@ void Manager::RenderPanel()
     glLoadIdentity();
 
     DrawPanel();
-    // The labels are drawn here once the element tree has a label font.
+    if (labelFont) {
+        // The off-screen context may share no names with the window's: the
+        // glyphs go into a texture of its own for this pass.
+        const uint32_t windowGlyphs = labelFont->texture;
+        if (offscreen) {
+            labelFont->texture = 0;
+            labelFont->atlasDirty = true;
+        }
+        for (UIElement* element : elements)
+            if (element->IsVisible())
+                element->DrawLabels(labelFont.get());
+        if (offscreen) {
+            ReleaseGlyphTexture(*labelFont);
+            labelFont->texture = windowGlyphs;
+        }
+    }
 
     if (offscreen) {
         const uint8_t* pixels = bridge->ReadOffscreenPixels();
@@ -679,6 +915,11 @@ void Manager::DrawOverlay()
     glLightfv(GL_LIGHT0, GL_SPECULAR, specular0);
     glLightfv(GL_LIGHT0, GL_POSITION, position0);
 
+    if (UIElement* entered = LastEntered()) {
+        const Box box = UIElement::AbsoluteBox(entered);
+        if (!box.IsEmpty())
+            lightTarget = Point{(box.x0 + box.x1) / 2, (box.y0 + box.y1) / 2};
+    }
     // The second light follows the pointer smoothly; the renderers' shaders
     // use it.
     light1Position[0] = 0.9f * light1Position[0] + 0.1f * lightTarget.x;
@@ -694,8 +935,12 @@ void Manager::DrawOverlay()
     glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, materialSpecular);
     glEnable(GL_COLOR_MATERIAL);
 
-    // The banner, the parameter read-out and the tooltip need the main font;
-    // they are drawn here once fonts are loaded.
+    FontRecord* font = mainFont && mainFont->HasFont() ? mainFont.get() : nullptr;
+    const bool floatingTooltip = FloatingTooltipEnabled();
+    std::string tooltip;
+    bool hasTooltip = false;
+    if (font)
+        hasTooltip = DrawBannerAndReadout(*font, floatingTooltip ? &tooltip : nullptr);
 
     if (root)
         root->Draw();
@@ -704,11 +949,174 @@ void Manager::DrawOverlay()
         effect->Draw();
     if (root && drawPopups.load(std::memory_order_relaxed))
         root->DrawPopup();
+
+    if (font && floatingTooltip)
+        DrawTooltip(*font, hasTooltip ? tooltip : std::string());
+    {
+        std::lock_guard<std::mutex> hold(tooltipTextLock);
+        shownTooltipText = hasTooltip ? tooltip : std::string();
+    }
+}
+
+bool Manager::DrawBannerAndReadout(FontRecord& font, std::string* tooltip)
+{
+    if (!bannerBox.IsEmpty()) {
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glColor4f(bannerColour.r, bannerColour.g, bannerColour.b, bannerColour.a);
+        glBegin(GL_QUADS);
+        glVertex2f(bannerBox.x0, bannerBox.y0);
+        glVertex2f(bannerBox.x1, bannerBox.y0);
+        glVertex2f(bannerBox.x1, bannerBox.y1);
+        glVertex2f(bannerBox.x0, bannerBox.y1);
+        glEnd();
+        glDisable(GL_BLEND);
+    }
+
+    const float x = ReadoutX();
+    const float y = bannerBox.y0 - font.Descender();
+    glColor4f(bannerTextColour.r, bannerTextColour.g, bannerTextColour.b, bannerTextColour.a);
+    bool hasText = false;
+    const int32_t edited = EditedParameter();
+    const int32_t shown = edited >= 0 ? edited : HoveredParameter();
+    if (shown >= 0) {
+        std::string text;
+        DrawParameterLabel(font, shown, x, y, &text);
+        if (tooltip)
+            *tooltip = text;
+        hasText = true;
+    } else if (shown < -1) {
+        if (shown != cachedCommandId) {
+            cachedCommandId = shown;
+            cachedCommandText = CommandText(shown);
+        }
+        if (cachedCommandText) {
+            commandCache.Layout(&font, cachedCommandText, x, y);
+            commandCache.Draw(&font);
+            if (tooltip)
+                *tooltip = cachedCommandText;
+            hasText = true;
+        }
+    }
+
+    if (showInstanceNumber.load(std::memory_order_relaxed) && plugin) {
+        // The registry's lock is shared with the audio thread: only the two
+        // numbers are read under it, the text is made and drawn after.
+        uint32_t perType = 0, processWide = 0;
+        {
+            InstanceRegistry::Lock lock;
+            if (InstanceRegistry::LockAndFind(plugin, lock)) {
+                perType = InstanceRegistry::InstanceNumber(plugin);
+                processWide = InstanceRegistry::GlobalNumber(plugin);
+            }
+        }
+        if (perType != 0 || processWide != 0) {
+            char text[32];
+            snprintf(text, sizeof text, "%u (%u)", perType, processWide);
+            const float numberX = bannerBox.x1 - MeasureText(font, "00 (00) ");
+            instanceCache.Layout(&font, text, numberX, y);
+            instanceCache.Draw(&font);
+        }
+    }
+    return hasText;
+}
+
+void Manager::DrawParameterLabel(FontRecord& font, int32_t index, float x, float y, std::string* tooltip)
+{
+    if (index < 0 || static_cast<size_t>(index) >= parameterLabels.size() || !plugin)
+        return;
+    const char* name = parameterLabels[static_cast<size_t>(index)].name;
+    const float nameWidth = MeasureText(font, name);
+    nameCache.Layout(&font, name, x + 150 - nameWidth - 10, y);
+    nameCache.Draw(&font);
+    if (tooltip)
+        *tooltip = name;
+
+    char value[128] = {};
+    plugin->getParameterDisplay(index, value);
+    value[sizeof value - 1] = 0;
+    valueCache.Layout(&font, value, x + 150, y);
+    valueCache.Draw(&font);
+    if (tooltip)
+        *tooltip += std::string(" ") + value;
+
+    float penX = x + 190, penY = y;
+    char unit[128] = {};
+    plugin->getParameterLabel(index, unit);
+    unit[sizeof unit - 1] = 0;
+    if (unit[0]) {
+        penX = unitCache.Layout(&font, unit, penX, y);
+        unitCache.Draw(&font);
+        if (tooltip)
+            *tooltip += std::string(" ") + unit;
+        penX += 10;
+    }
+    DrawParameterExtra(font, index, penX, penY, tooltip);
+}
+
+void Manager::DrawTooltip(FontRecord& font, const std::string& text)
+{
+    UIElement* element = TooltipElement();
+    if (!element || text.empty()) {
+        tooltipAlpha *= 0.89f;
+        if (tooltipAlpha < 0.003921569f)
+            tooltipAlpha = 0;
+    } else {
+        tooltipAlpha = tooltipAlpha * 0.84f + 0.16f;
+        tooltipText = text;
+        const Box box = UIElement::AbsoluteBox(element);
+        tooltipWidth = MeasureText(font, tooltipText);
+        const float centreX = box.IsEmpty() ? 0 : (box.x0 + box.x1) / 2;
+        tooltipX = std::max(centreX - tooltipWidth / 2, 5.0f);
+        tooltipX = std::min(tooltipX, static_cast<float>(PanelWidth()) - 5 - tooltipWidth);
+        tooltipY = box.IsEmpty() ? 0 : (box.y0 + box.y1) / 2;
+        tooltipLineHeight = font.LineHeight();
+    }
+    if (tooltipAlpha <= 0)
+        return;
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColor4f(0.7f, 0.7f, 0.7f, tooltipAlpha * 0.5f);
+    glBegin(GL_QUADS);
+    glVertex2f(tooltipX - 5, tooltipY);
+    glVertex2f(tooltipX + tooltipWidth + 5, tooltipY);
+    glVertex2f(tooltipX + tooltipWidth + 5, tooltipY + tooltipLineHeight);
+    glVertex2f(tooltipX - 5, tooltipY + tooltipLineHeight);
+    glEnd();
+    glDisable(GL_BLEND);
+    glColor4f(0.8f, 0.8f, 0.8f, tooltipAlpha * 0.9f);
+    tooltipCache.Layout(&font, tooltipText, tooltipX, tooltipY - font.Descender());
+    tooltipCache.Draw(&font);
+}
+
+std::string Manager::TooltipText() const
+{
+    std::lock_guard<std::mutex> hold(tooltipTextLock);
+    return shownTooltipText;
+}
+
+float Manager::ReadoutX() const
+{
+    if (readoutX >= 0)
+        return readoutX;
+    return bannerMode == kBannerNone ? 25.0f : static_cast<float>(PanelWidth()) / 2 + 15;
 }
 
 void Manager::ReleaseGL()
 {
     if (glReady && bridge->MakeCurrent()) {
+        for (const auto& texture : textures) {
+            if (texture->texture) {
+                GLuint name = texture->texture;
+                glDeleteTextures(1, &name);
+            }
+            texture->texture = 0;
+        }
+        for (FontRecord* font : {mainFont.get(), labelFont.get(), textFieldFont.get()})
+            if (font)
+                ReleaseGlyphTexture(*font);
+        for (const auto& font : fonts)
+            ReleaseGlyphTexture(*font);
         for (Effect* effect : effects)
             effect->TearDown();
         if (shutdowner)
@@ -721,6 +1129,13 @@ void Manager::ReleaseGL()
         }
     }
     // A window that is gone takes its GL objects with the contexts.
+    for (const auto& texture : textures)
+        texture->texture = 0;
+    for (FontRecord* font : {mainFont.get(), labelFont.get(), textFieldFont.get()})
+        if (font)
+            font->texture = 0;
+    for (const auto& font : fonts)
+        font->texture = 0;
     panelTexture = 0;
     framebuffer = 0;
     glReady = false;

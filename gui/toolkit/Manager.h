@@ -21,11 +21,15 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "framework/LearnTargetAddress.h"
 #include "framework/vst/VstAbi.h"
+#include "gui/toolkit/Fonts.h"
 #include "gui/toolkit/Geometry.h"
+#include "gui/toolkit/Textures.h"
 #include "platform/Event.h"
 #include "platform/WorkerThread.h"
 
@@ -34,7 +38,9 @@ class ObryAuBase;
 namespace QZ {
 
 class Effect;
+class Group;
 class ManagerPlatformBridge;
+class StaticText;
 class UIElement;
 
 // One plug-in parameter as the editor shows it.
@@ -56,6 +62,15 @@ public:
     // Window sizes are kept within this range: GL needs at least one pixel,
     // and the window rectangle the host reads holds 16-bit values.
     static constexpr int kMaxWindowSide = 16384;
+    // A window resized by its corner stays within these sizes: at most the
+    // panel texture, at least room for the banner strip (40 pixels of
+    // margin, the readout's name and value columns) above one control.
+    static constexpr int kMaxResizeWidth = 1024;
+    static constexpr int kMaxResizeHeight = 512;
+    static constexpr int kMinResizeWidth = 240;
+    static constexpr int kMinResizeHeight = 80;
+    // The triangle at the bottom-right corner that starts a resize.
+    static constexpr float kResizeCorner = 16;
 
     // The render thread's events.
     enum RenderEvent : int {
@@ -98,18 +113,49 @@ public:
     virtual RenderingShutdowner* CreateRenderingShutdowner();
     // render thread: the panel quad, in normalised device coordinates.
     virtual void Draw2D();
+    // render thread: after the readout's unit, with the pen at (x, y);
+    // appends to the tooltip text.
+    virtual void DrawParameterExtra(FontRecord&, int32_t /*index*/, float& /*x*/, float& /*y*/,
+                                    std::string* /*tooltip*/)
+    {
+    }
     // render thread: what lies under the labels in the panel texture.
     virtual void DrawPanel() {}
 
     // Element tree and renderers: UI thread, before the render task starts.
     void AddElement(UIElement* element);
     void adoptRenderer(Effect* effect);
-    // The element that receives hit tests; it must be one of this manager's.
+    // The root group, made by the constructor: the GUI script adds its
+    // elements and groups to it.
+    Group* RootGroup() const { return rootGroup; }
+    // The element that receives hit tests (the root group unless replaced);
+    // it must be one of this manager's.
     void SetRootElement(UIElement* element) { root = element; }
     UIElement* Root() const { return root; }
     size_t ElementCount() const { return elements.size(); }
     // Lets the root's pop-ups (open drop-down lists) draw on top of all else.
     void SetDrawPopups(bool draw) { drawPopups.store(draw, std::memory_order_relaxed); }
+
+    // Fonts: UI thread, before the render task starts. The manager owns
+    // them; the render thread preloads their glyphs and releases their
+    // textures. main: banner, readout, tooltip, static texts; label: the
+    // panel labels (DrawLabels); text field: the text fields. Each returns
+    // the record it was given (null stays null).
+    FontRecord* SetMainFont(std::unique_ptr<FontRecord> font);
+    FontRecord* SetLabelFont(std::unique_ptr<FontRecord> font);
+    FontRecord* SetTextFieldFont(std::unique_ptr<FontRecord> font);
+    // Any other font an element draws with.
+    FontRecord* AddFont(std::unique_ptr<FontRecord> font);
+    FontRecord* MainFont() const { return mainFont.get(); }
+    FontRecord* LabelFont() const { return labelFont.get(); }
+    FontRecord* TextFieldFont() const { return textFieldFont.get(); }
+    // Textures: UI thread, before the render task starts. The render thread
+    // loads every record not marked on-demand when GL starts, and deletes
+    // their GL names when it ends.
+    TextureRecord* AddTexture(std::unique_ptr<TextureRecord> record);
+    const std::vector<std::unique_ptr<TextureRecord>>& Textures() const { return textures; }
+    // The fixed texts of the editor (labels, group titles, banner).
+    StaticText* Text() const { return staticText; }
 
     // Tooltip texts of the buttons that are bound to no parameter, by their
     // negative command ids.
@@ -141,6 +187,19 @@ public:
     }
     void SetBannerPosition(float y);
     void SetBannerMode(int mode) { bannerMode = mode; }
+    int BannerMode() const { return bannerMode; }
+    Box BannerBox() const { return bannerBox; }
+    void SetBannerColour(const Colour& colour) { bannerColour = colour; }
+    // Where the parameter readout starts; negative: automatic.
+    void SetReadoutX(float x) { readoutX = x; }
+    float ReadoutX() const;
+    // The banner and readout text colour of every editor made afterwards
+    // (any thread).
+    static void SetBannerTextColour(const Colour& colour);
+    static Colour DefaultBannerTextColour();
+    // Shows this instance's numbers at the right end of the banner (the
+    // Learner's editor).
+    void SetShowInstanceNumber(bool show) { showInstanceNumber.store(show, std::memory_order_relaxed); }
     // The panel's background. Before the render task starts, or followed by
     // the redraw-panel event.
     void SetBackgroundColour(float red, float green, float blue);
@@ -178,6 +237,16 @@ public:
     void MouseDown(const Point& point, uint32_t modifiers, int clicks);
     void MouseDrag(const Point& point, uint32_t modifiers);
     void MouseUp(const Point& point, uint32_t modifiers);
+    // A wheel turned by notches (positive away from the user) over point: a
+    // press, a drag of 10 pixels per notch and a release, delivered only
+    // when the element under the pointer takes the wheel.
+    void MouseWheel(const Point& point, uint32_t modifiers, int notches);
+    // The point an element sees: window pixels scaled to the layout size
+    // (the panel size) after the user resized the window.
+    Point LayoutPoint(const Point& point) const;
+    bool Resizing() const { return resizing; }
+    // The hover set's members, in its order (for diagnostics and tests).
+    std::vector<UIElement*> HoveredElements() const;
     void SetKeyFocus(UIElement* element);
     UIElement* KeyFocus() const { return keyFocus; }
     // Starts an edit gesture on a parameter (ending one on another first).
@@ -187,6 +256,23 @@ public:
     int32_t EditedParameter() const { return editedParameter.load(std::memory_order_relaxed); }
     int32_t HoveredParameter() const { return hoveredParameter.load(std::memory_order_relaxed); }
     void SetHoveredParameter(int32_t index) { hoveredParameter.store(index, std::memory_order_relaxed); }
+    // The element the floating tooltip sits on (set by MouseEnter).
+    void SetTooltipElement(UIElement* element) { tooltipElement.store(element, std::memory_order_relaxed); }
+    UIElement* TooltipElement() const { return tooltipElement.load(std::memory_order_relaxed); }
+    UIElement* LastEntered() const { return lastEntered.load(std::memory_order_relaxed); }
+
+    // render thread, overlay pass: name, value and unit of a parameter from
+    // (x, y); appends "name value unit" to tooltip when given.
+    void DrawParameterLabel(FontRecord& font, int32_t index, float x, float y, std::string* tooltip);
+    // render thread: what the readout and tooltip show now (tests read it
+    // back through the frames).
+    std::string TooltipText() const;
+
+    // The texts that name the learn target (the parameter last touched in
+    // any editor): framework/LearnTargetAddress.h says what they are. Any
+    // thread but the audio thread; takes the registry lock.
+    using OSCAddressTexts = LearnTargetAddressTexts;
+    static OSCAddressTexts OSCAddressText();
 
     ObryAuBase* Plugin() const { return plugin; }
     uint8_t* IndicatorBlock() const { return indicatorBlock; }
@@ -224,13 +310,30 @@ protected:
     // Fills the panel texture with the background colour when no labels can
     // be drawn into it.
     void FillPanelWithBackground();
+    // UI thread: one step of the corner drag.
+    void ResizeDrag(const Point& point);
+    // The banner strip, the readout of the edited or hovered parameter (or
+    // the hovered button's command text) and the instance number. True when
+    // a readout text was shown; it is copied to tooltip when given.
+    bool DrawBannerAndReadout(FontRecord& font, std::string* tooltip);
+    // The floating tooltip over the tooltip element, fading in while there
+    // is text and out when there is none.
+    void DrawTooltip(FontRecord& font, const std::string& text);
 
     uint32_t PanelTexture() const { return panelTexture; }
 
-    // Owned: elements (the root among them), renderers, bridge.
+    // Owned: elements (the root among them), renderers, bridge, fonts,
+    // textures.
     std::vector<UIElement*> elements;
     std::vector<Effect*> effects;
+    StaticText* staticText = nullptr; // one of effects
+    std::vector<std::unique_ptr<TextureRecord>> textures;
+    std::vector<std::unique_ptr<FontRecord>> fonts;
+    std::unique_ptr<FontRecord> mainFont;
+    std::unique_ptr<FontRecord> labelFont;
+    std::unique_ptr<FontRecord> textFieldFont;
     UIElement* root = nullptr;
+    Group* rootGroup = nullptr;
     std::unique_ptr<ManagerPlatformBridge> bridge;
 
     EditCallback beginEditCallback = nullptr;
@@ -241,6 +344,14 @@ protected:
     void* captureContext = nullptr;
     UIElement* capturedElement = nullptr;
     uint32_t capturedModifiers = 0;
+    // Hover set: each entered element with its absolute box at entry.
+    std::map<UIElement*, Box> hoverSet;
+    // Resize drag.
+    bool resizing = false;
+    float resizePressX = 0;
+    float resizePressFromTop = 0;
+    int resizePressWidth = 0;
+    int resizePressHeight = 0;
     UIElement* keyFocus = nullptr;
     std::atomic<bool> drawPopups{false};
 
@@ -257,6 +368,19 @@ protected:
     std::atomic<int32_t> hoveredParameter{-1};
     std::atomic<int32_t> editedParameter{-1};
     Point lightTarget;
+    std::atomic<UIElement*> tooltipElement{nullptr};
+    std::atomic<UIElement*> lastEntered{nullptr};
+    std::atomic<bool> showInstanceNumber{false};
+
+    // Overlay state (render thread).
+    float tooltipAlpha = 0;
+    float tooltipX = 0, tooltipY = 0, tooltipWidth = 0, tooltipLineHeight = 0;
+    std::string tooltipText;
+    mutable std::mutex tooltipTextLock; // the copy TooltipText() hands out
+    std::string shownTooltipText;
+    int32_t cachedCommandId = 0;
+    const char* cachedCommandText = nullptr;
+    TextCache nameCache, valueCache, unitCache, commandCache, instanceCache, tooltipCache;
 
     std::map<int32_t, std::string> commands;
 
@@ -264,6 +388,8 @@ protected:
     Colour backgroundColour{0, 0, 0, 1};
     Box bannerBox;
     int bannerMode = kBannerFull;
+    Colour bannerTextColour;
+    int32_t bannerEntry = -1;
     float bannerTextX = 60.0f;
     float readoutX = -1.0f;
     std::string bannerText;

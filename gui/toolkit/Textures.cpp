@@ -97,6 +97,21 @@ bool DecodePNG(const uint8_t* data, size_t size, DecodedImage& image)
     return true;
 }
 
+ScriptBytes LoadScriptResource(int32_t id)
+{
+    constexpr uint32_t kScriptResourceType = 256;
+    ScriptBytes bytes;
+    const auto* resource =
+        id < 0 ? nullptr : corvane::platform::FindResource(kScriptResourceType, static_cast<uint32_t>(id));
+    if (!resource) {
+        std::fprintf(stderr, "Corvane: script resource %d is missing\n", id);
+        return bytes;
+    }
+    bytes.data = resource->bytes;
+    bytes.size = resource->size;
+    return bytes;
+}
+
 std::vector<uint8_t> LoadFileBytes(const std::string& path)
 {
     std::vector<uint8_t> bytes;

@@ -35,6 +35,16 @@ struct TextureRecord {
 // nothing, even when the first failed.
 void LoadPNGTexture(TextureRecord& record);
 
+// A script compiled into the module (resource type 256: 135 the shared GUI
+// script, 136 the MIDI script, 150-169 the plug-ins' GUI scripts). The
+// bytes belong to the module image; empty (null data) when there is no such
+// script. Any thread.
+struct ScriptBytes {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
+ScriptBytes LoadScriptResource(int32_t id);
+
 // The whole file, or empty when it cannot be read.
 std::vector<uint8_t> LoadFileBytes(const std::string& path);
 

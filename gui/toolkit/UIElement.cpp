@@ -8,6 +8,8 @@
 
 #include "framework/ObryProperties.h"
 #include "framework/ParameterInfo.h"
+#include "gui/toolkit/Fonts.h"
+#include "gui/toolkit/StaticText.h"
 
 namespace QZ {
 
@@ -293,7 +295,29 @@ void NamedGroup::StepColour()
 
 void NamedGroup::InitGL()
 {
-    LayOutFrame(0.0f);
+    FontRecord* font = manager ? manager->MainFont() : nullptr;
+    float nameWidth = 0;
+    if (font && manager->Text()) {
+        const Box box = AbsoluteBox(this);
+        if (!box.IsEmpty()) {
+            const float lineHeight = font->HasFont() ? font->LineHeight() : 0;
+            const float descender = font->HasFont() ? font->Descender() : 0;
+            const int32_t entry =
+                manager->Text()->AddText(name, box.x0 + 10, box.y1 - lineHeight / 2 - descender, &current);
+            nameEntry.store(entry, std::memory_order_release);
+            manager->Text()->SetEntryVisible(entry, IsVisible());
+            nameWidth = MeasureText(*font, name);
+        }
+    }
+    LayOutFrame(nameWidth);
+}
+
+void NamedGroup::SetVisible(bool flag)
+{
+    Group::SetVisible(flag);
+    const int32_t entry = nameEntry.load(std::memory_order_acquire);
+    if (entry >= 0 && manager && manager->Text())
+        manager->Text()->SetEntryVisible(entry, flag);
 }
 
 void NamedGroup::LayOutFrame(float nameWidth)

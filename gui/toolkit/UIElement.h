@@ -58,6 +58,15 @@ public:
     virtual bool KeyDown(uint8_t) { return false; }
     virtual void LoseFocus() {}
     virtual void SetVisible(bool visible) { this->visible.store(visible, std::memory_order_relaxed); }
+    // Whether a mouse-wheel notch may act on the element (as a press, a
+    // short drag and a release): only elements that take a continuous
+    // value, so that scrolling never triggers a button.
+    virtual bool TakesWheel() const { return false; }
+    // Whether pressing or releasing Shift, Ctrl or Alt mid-drag restarts the
+    // gesture (release, then press with the new mask): only continuous
+    // drags, whose modifiers change the drag's scale. Anything else keeps
+    // its gesture, so a re-press never flips a value or commits a choice.
+    virtual bool RestartsOnModifierChange() const { return false; }
 
     bool IsVisible() const { return visible.load(std::memory_order_relaxed); }
     Manager* GetManager() const { return manager; }
@@ -186,8 +195,12 @@ public:
     void MouseLeave() override;
     // Fixes the frame from the group's absolute box; width is the advance
     // of the name in the main font (0 without one).
+    // With a main font the name becomes a static text in the frame's gap,
+    // drawn in the frame's current colour.
     void InitGL() override;
     void LayOutFrame(float nameWidth);
+    // The group's flag, its children's and its name text's.
+    void SetVisible(bool visible) override;
 
     const std::string& Name() const { return name; }
     // render thread: the colour the frame is drawn in.
@@ -195,7 +208,7 @@ public:
     // One frame of the colour animation (15 % towards the target).
     void StepColour();
     const Point* FramePoints() const { return frame; }
-    int32_t NameEntry() const { return nameEntry; }
+    int32_t NameEntry() const { return nameEntry.load(std::memory_order_acquire); }
 
 protected:
     std::string name;
@@ -204,7 +217,7 @@ protected:
     // Written on the UI thread, read by the render thread: one atomic word
     // selects which of the two colours is the target.
     std::atomic<bool> targetActive{false};
-    int32_t nameEntry = -1;
+    std::atomic<int32_t> nameEntry{-1};
     Point frame[6];
 };
 

@@ -38,6 +38,8 @@ protected:
     {
         plugin = MakeInProcess<StepLFO>();
         manager = std::make_unique<QZ::Manager>(plugin.get());
+        manager->SetWindowSize(400, 200); // the bottom-right corner resizes
+        manager->MakeTitle();
         root = new QZ::Group(manager.get());
         group = new QZ::Group(manager.get());
         group->SetOffset(kGroupX, kGroupY);
@@ -85,7 +87,7 @@ TEST_F(StepEditorFixture, IsRefusedWithoutAChannelOrAStepSequence)
     error.clear();
     EXPECT_EQ(QZ::StepEditor::Create(lfoManager, 0, 0, 0, 10, 10, error), nullptr);
     EXPECT_EQ(error, "stepEditor: the plug-in has no step sequence");
-    EXPECT_EQ(lfoManager.ElementCount(), 0u); // nothing made
+    EXPECT_EQ(lfoManager.ElementCount(), 1u); // its root group, nothing made
 
     const size_t before = manager->ElementCount();
     ASSERT_TRUE(Make(1));

@@ -1,0 +1,112 @@
+#include "gui/toolkit/StaticText.h"
+
+#include <GL/glew.h>
+
+#include <algorithm>
+
+#include "gui/toolkit/Manager.h"
+
+namespace QZ {
+
+int32_t StaticText::AddText(const std::string& text, float x, float y, const Colour* colour)
+{
+    auto entry = std::make_unique<Entry>();
+    entry->text = text;
+    entry->x = x;
+    entry->y = y;
+    entry->colour = colour;
+    entry->vertexCount = static_cast<int32_t>(text.size() * 4);
+    std::lock_guard<std::mutex> hold(entriesLock);
+    entries.push_back(std::move(entry));
+    rebuild = true;
+    return static_cast<int32_t>(entries.size() - 1);
+}
+
+void StaticText::SetEntryVisible(int32_t entry, bool visible)
+{
+    std::lock_guard<std::mutex> hold(entriesLock);
+    if (entry >= 0 && static_cast<size_t>(entry) < entries.size())
+        entries[static_cast<size_t>(entry)]->visible.store(visible, std::memory_order_relaxed);
+}
+
+bool StaticText::EntryVisible(int32_t entry) const
+{
+    std::lock_guard<std::mutex> hold(entriesLock);
+    return entry >= 0 && static_cast<size_t>(entry) < entries.size() &&
+           entries[static_cast<size_t>(entry)]->visible.load(std::memory_order_relaxed);
+}
+
+int32_t StaticText::EntryCount() const
+{
+    std::lock_guard<std::mutex> hold(entriesLock);
+    return static_cast<int32_t>(entries.size());
+}
+
+const TextVertex* StaticText::EntryVertices(int32_t entry, int32_t& count) const
+{
+    count = 0;
+    if (entry < 0 || static_cast<size_t>(entry) >= entries.size() || rebuild)
+        return nullptr;
+    const Entry& e = *entries[static_cast<size_t>(entry)];
+    count = e.vertexCount;
+    return vertices.data() + e.firstVertex;
+}
+
+void StaticText::SetUp()
+{
+    rebuild = false;
+    FontRecord* font = manager ? manager->MainFont() : nullptr;
+    if (!font || !font->HasFont())
+        return;
+    size_t total = 0;
+    for (const auto& entry : entries) {
+        entry->firstVertex = static_cast<int32_t>(total);
+        total += static_cast<size_t>(entry->vertexCount);
+    }
+    vertices.assign(total, TextVertex{});
+    std::vector<TextVertex> laidOut;
+    for (const auto& entry : entries) {
+        LayoutTextQuads(*font, laidOut, entry->text, entry->x, entry->y);
+        const size_t n = std::min(laidOut.size(), static_cast<size_t>(entry->vertexCount));
+        std::copy_n(laidOut.begin(), n, vertices.begin() + entry->firstVertex);
+    }
+}
+
+void StaticText::Draw()
+{
+    FontRecord* font = manager ? manager->MainFont() : nullptr;
+    if (!font || !font->HasFont())
+        return;
+    if (rebuild)
+        SetUp();
+    if (vertices.empty())
+        return;
+    // Glyphs rendered since the last upload (a label with characters
+    // outside the preloaded range) reach the texture first.
+    UploadGlyphTexture(*font);
+    glBindTexture(GL_TEXTURE_2D, font->texture);
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glEnable(GL_ALPHA_TEST);
+    glAlphaFunc(GL_GREATER, 0);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glInterleavedArrays(GL_T2F_V3F, 0, vertices.data());
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    for (const auto& entry : entries) {
+        if (!entry->visible.load(std::memory_order_relaxed) || entry->vertexCount == 0)
+            continue;
+        const Colour colour = entry->colour ? *entry->colour : Colour{1, 1, 1, 1};
+        glColor4f(colour.r, colour.g, colour.b, colour.a);
+        glDrawArrays(GL_QUADS, entry->firstVertex, entry->vertexCount);
+    }
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisable(GL_BLEND);
+    glDisable(GL_ALPHA_TEST);
+    glDisable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+} // namespace QZ
