@@ -71,6 +71,9 @@ public:
 
     // Displays never take the pointer.
     UIElement* HitTest(const Point&) override { return nullptr; }
+    // Displays show what the audio thread writes: their editor draws every
+    // frame.
+    bool DrawsLiveData() const override { return true; }
 
     // UI thread (the GUI script), at any time.
     void SetBackgroundColour(const Colour& colour) { background.Set(colour); }

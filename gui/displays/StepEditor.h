@@ -80,6 +80,8 @@ public:
     // render thread
     void Update() override;
     void Draw() override;
+    // The play position moves with the audio: its editor draws every frame.
+    bool DrawsLiveData() const override { return true; }
 
     // UI thread
     void MouseDown(const Point& point, uint32_t modifiers, int clicks) override;

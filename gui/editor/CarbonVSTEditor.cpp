@@ -166,8 +166,14 @@ void CarbonVSTEditor::HandleWindowEvent(const WindowEvent& event)
             manager->MouseWheel(PointFromWindow(event.x, event.y), event.modifiers, event.wheelNotches);
         break;
     case WindowEvent::Kind::Key:
-        if (UIElement* focus = manager->KeyFocus())
+        if (UIElement* focus = manager->KeyFocus()) {
             focus->KeyDown(event.key);
+            manager->RequestRedraw();
+        }
+        break;
+    case WindowEvent::Kind::Exposed:
+        // The frame is copied in whole with the next pass.
+        manager->RequestRedraw();
         break;
     case WindowEvent::Kind::FocusLost:
         manager->SetKeyFocus(nullptr);
@@ -226,7 +232,10 @@ bool CarbonVSTEditor::onKeyDown(VstKeyCode& key)
     if (!manager)
         return false;
     UIElement* focus = manager->KeyFocus();
-    return focus ? focus->KeyDown(KeyByteForKeyCode(key)) : false;
+    if (!focus)
+        return false;
+    manager->RequestRedraw();
+    return focus->KeyDown(KeyByteForKeyCode(key));
 }
 
 // Callbacks of the manager (UI thread).

@@ -34,6 +34,7 @@ struct WindowEvent {
         FocusLost,
         Resized,    // width, height
         Destroyed,  // the window is gone (its parent was destroyed)
+        Exposed,    // part of the window must be drawn again
     };
     Kind kind = Kind::Motion;
     int x = 0; // window pixels from the top-left corner, as X gives them

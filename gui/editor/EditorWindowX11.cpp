@@ -15,7 +15,7 @@ namespace QZ {
 namespace {
 
 constexpr long kEventMask = ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
-                            KeyReleaseMask | FocusChangeMask | StructureNotifyMask;
+                            KeyReleaseMask | FocusChangeMask | StructureNotifyMask | ExposureMask;
 
 // Modifier bits as the manager expects them.
 constexpr uint32_t kModifierAlt = 0x100;
@@ -257,6 +257,11 @@ void EditorWindow::ProcessEvents(const std::function<void(const WindowEvent&)>& 
             out.kind = WindowEvent::Kind::Resized;
             out.width = width;
             out.height = height;
+            break;
+        case Expose:
+            if (event.xexpose.window != window || event.xexpose.count != 0)
+                continue;
+            out.kind = WindowEvent::Kind::Exposed;
             break;
         case DestroyNotify:
             if (event.xdestroywindow.window != window)

@@ -192,7 +192,11 @@ bool FindFontFile(const std::string& name, std::string& path)
         path = name;
         return true;
     }
-    const std::string family = FamilyForFileName(name);
+    return FindFamilyFile(FamilyForFileName(name), path);
+}
+
+bool FindFamilyFile(const std::string& family, std::string& path)
+{
     if (family.empty())
         return false;
     std::lock_guard<std::mutex> hold(FontLock());
@@ -262,6 +266,19 @@ std::unique_ptr<FontRecord> LoadFirstAvailableFont(const std::vector<FontSpec>& 
             continue;
         auto record = std::make_unique<FontRecord>();
         LoadTextureFont(*record, path, spec.size);
+        if (record->HasFont())
+            return record;
+    }
+    // None of the fonts asked for is here: the families the setup installs
+    // stand in, so that an editor never goes without text.
+    if (specs.empty())
+        return nullptr;
+    for (const char* family : kFallbackFamilies) {
+        std::string path;
+        if (!FindFamilyFile(family, path))
+            continue;
+        auto record = std::make_unique<FontRecord>();
+        LoadTextureFont(*record, path, specs.front().size);
         if (record->HasFont())
             return record;
     }

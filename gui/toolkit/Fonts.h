@@ -66,6 +66,12 @@ struct FontRecord {
 // such as "verdana.ttf") is looked up through fontconfig by the family it
 // stands for. Only TrueType files are accepted.
 bool FindFontFile(const std::string& name, std::string& path);
+// The TrueType file of a font family ("DejaVu Sans") through fontconfig;
+// false when that family is not installed.
+bool FindFamilyFile(const std::string& family, std::string& path);
+// Families installed with the module's dependencies, tried in order when
+// none of an editor's fonts is found.
+inline constexpr const char* kFallbackFamilies[] = {"DejaVu Sans", "Liberation Sans"};
 // Loads the font into the record; without success the record has no font.
 // size is in pixels (points at 72 dpi), kept within 1 .. 256.
 void LoadTextureFont(FontRecord& record, const std::string& path, uint32_t size);
@@ -74,7 +80,9 @@ struct FontSpec {
     std::string name;
     uint32_t size = 12;
 };
-// The first font of the list that loads, or null.
+// The first font of the list that loads; when none does, the first fallback
+// family that loads, at the first specification's size. Null only for an
+// empty list or a machine without any of those fonts.
 std::unique_ptr<FontRecord> LoadFirstAvailableFont(const std::vector<FontSpec>& specs);
 
 // Renders glyphs 32..126 into the atlas; render thread, with GL current:

@@ -32,6 +32,7 @@ std::atomic<bool> gEyeCandy{true};
 std::atomic<bool> gConstantRedraw{true};
 std::atomic<bool> gFloatingTooltip{false};
 std::atomic<bool> gForceOffscreenPanel{false};
+std::atomic<bool> gFramePacing{true};
 
 // The largest parameter table an editor takes; every plug-in's is far
 // smaller.
@@ -82,6 +83,11 @@ void Manager::SetFloatingTooltipEnabled(bool enabled)
 void Manager::SetForceOffscreenPanel(bool force)
 {
     gForceOffscreenPanel.store(force, std::memory_order_relaxed);
+}
+
+void Manager::SetFramePacing(bool pace)
+{
+    gFramePacing.store(pace, std::memory_order_relaxed);
 }
 
 bool Manager::ForceOffscreenPanel()
@@ -244,6 +250,7 @@ const char* Manager::CommandText(int32_t id) const
 
 void Manager::SetWindowSize(int width, int height)
 {
+    RequestRedraw();
     windowWidth.store(ClampWindowSide(width), std::memory_order_relaxed);
     windowHeight.store(ClampWindowSide(height), std::memory_order_relaxed);
 }
@@ -357,8 +364,10 @@ void Manager::SignalRenderEvent(int event)
             quit->Set();
         return;
     }
-    if (event > kEventQuit && event < kRenderEventCount)
+    if (event > kEventQuit && event < kRenderEventCount) {
+        RequestRedraw();
         events[static_cast<size_t>(event)].Set();
+    }
 }
 
 // Input (UI thread). The press goes to the element under the pointer, which
@@ -383,6 +392,7 @@ std::vector<UIElement*> Manager::HoveredElements() const
 
 void Manager::MouseMove(const Point& windowPoint)
 {
+    RequestRedraw();
     Group::SetGroupsCountAsHits(true);
     const Point point = LayoutPoint(windowPoint);
     UIElement* hit = root ? root->HitTest(point) : nullptr;
@@ -410,6 +420,7 @@ void Manager::MouseMove(const Point& windowPoint)
 
 void Manager::MouseDown(const Point& point, uint32_t modifiers, int clicks)
 {
+    RequestRedraw();
     if (keyFocus) {
         keyFocus->LoseFocus();
         keyFocus = nullptr;
@@ -476,6 +487,7 @@ void Manager::ResizeDrag(const Point& point)
 
 void Manager::MouseDrag(const Point& point, uint32_t modifiers)
 {
+    RequestRedraw();
     if (resizing) {
         ResizeDrag(point);
         return;
@@ -495,6 +507,7 @@ void Manager::MouseDrag(const Point& point, uint32_t modifiers)
 
 void Manager::MouseUp(const Point& point, uint32_t modifiers)
 {
+    RequestRedraw();
     if (resizing) {
         resizing = false;
         if (releaseCallback)
@@ -533,6 +546,7 @@ void Manager::MouseWheel(const Point& point, uint32_t modifiers, int notches)
 
 void Manager::SetKeyFocus(UIElement* element)
 {
+    RequestRedraw();
     if (keyFocus && keyFocus != element)
         keyFocus->LoseFocus();
     keyFocus = element;
@@ -576,7 +590,8 @@ void Manager::RenderTaskMain(platform::Event& quit)
     bool running = true;
     while (running) {
         Update();
-        RenderFrame();
+        if (FrameWanted())
+            RenderFrame();
         const double now = platform::SecondsSinceModuleLoad() * 1000.0;
         double dt = (now - previous) * 0.001;
         if (dt < 1e-6)
@@ -622,6 +637,39 @@ void Manager::RenderTaskMain(platform::Event& quit)
     ReleaseGL();
 }
 
+bool Manager::FrameWanted()
+{
+    bool changed = false;
+    const uint64_t requests = redrawRequests.load(std::memory_order_relaxed);
+    if (requests != seenRedrawRequests) {
+        seenRedrawRequests = requests;
+        changed = true;
+    }
+    const uint64_t registryChanges = InstanceRegistry::ChangeCount();
+    if (registryChanges != seenRegistryChanges) {
+        seenRegistryChanges = registryChanges;
+        changed = true;
+    }
+    if (plugin) {
+        if (seenParameters.size() != parameterLabels.size()) {
+            seenParameters.assign(parameterLabels.size(), 0.0f);
+            changed = true;
+        }
+        for (size_t i = 0; i < seenParameters.size(); ++i) {
+            const float value = plugin->GetParameterReal(static_cast<int32_t>(i));
+            // Bytes, so that a NaN compares equal to itself.
+            if (std::memcmp(&value, &seenParameters[i], sizeof value) != 0) {
+                seenParameters[i] = value;
+                changed = true;
+            }
+        }
+    }
+    // Tooltips fade in and out over many frames.
+    if (tooltipAlpha > 0)
+        changed = true;
+    return pacer.Next(changed) || liveElements || !gFramePacing.load(std::memory_order_relaxed);
+}
+
 void Manager::Update()
 {
     if (root)
@@ -665,6 +713,8 @@ void Manager::InitGL()
             element->InitGL();
         for (UIElement* element : elements)
             element->PostInitGL();
+        for (UIElement* element : elements)
+            liveElements = liveElements || element->DrawsLiveData();
         for (Effect* effect : effects)
             effect->SetUp();
         SetUpShaders();
@@ -689,6 +739,7 @@ void Manager::InitGL()
                      GL_UNSIGNED_BYTE, nullptr);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        panelFilter = GL_LINEAR;
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, panelTexture, 0);
@@ -734,6 +785,7 @@ void Manager::FillPanelWithBackground()
                  pixels.data());
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    panelFilter = GL_LINEAR;
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glBindTexture(GL_TEXTURE_2D, 0);
@@ -803,6 +855,7 @@ void Manager::RenderPanel()
                      pixels);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        panelFilter = GL_LINEAR;
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         glBindTexture(GL_TEXTURE_2D, 0);
@@ -884,6 +937,16 @@ void Manager::Draw2D()
     glDisable(GL_LIGHTING);
     glBindTexture(GL_TEXTURE_2D, panelTexture);
     glEnable(GL_TEXTURE_2D);
+    // At the panel's own size each pixel takes one texel: nearest sampling
+    // gives the same picture for a fraction of a software rasteriser's
+    // work. Scaled (after a resize), the panel is filtered.
+    const bool unscaled = PanelWidth() == WindowWidth() && PanelHeight() == WindowHeight();
+    const GLint filter = unscaled ? GL_NEAREST : GL_LINEAR;
+    if (filter != panelFilter) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+        panelFilter = filter;
+    }
     const float s = static_cast<float>(PanelWidth()) * 0.0009765625f;
     const float t = static_cast<float>(PanelHeight()) * 0.001953125f;
     glColor4f(1, 1, 1, 1);
@@ -940,7 +1003,7 @@ void Manager::DrawOverlay()
     std::string tooltip;
     bool hasTooltip = false;
     if (font)
-        hasTooltip = DrawBannerAndReadout(*font, floatingTooltip ? &tooltip : nullptr);
+        hasTooltip = DrawBannerAndReadout(*font, &tooltip);
 
     if (root)
         root->Draw();

@@ -28,6 +28,7 @@
 #include "framework/LearnTargetAddress.h"
 #include "framework/vst/VstAbi.h"
 #include "gui/toolkit/Fonts.h"
+#include "gui/toolkit/FramePacer.h"
 #include "gui/toolkit/Geometry.h"
 #include "gui/toolkit/Textures.h"
 #include "platform/Event.h"
@@ -220,6 +221,11 @@ public:
     bool RenderTaskRunning() const { return renderTaskRunning.load(std::memory_order_acquire); }
     // Any thread: wakes the render thread with one of its events (1 .. 5).
     void SignalRenderEvent(int event);
+    // Any thread, no lock: the picture changed in a way the manager cannot
+    // see (a script changed a text or a colour, the window was exposed): the
+    // next passes draw at the full rate. Input, parameter values and events
+    // count by themselves.
+    void RequestRedraw() { redrawRequests.fetch_add(1, std::memory_order_relaxed); }
 
     // What the render thread has done, for diagnostics and tests.
     uint64_t FramesDrawn() const { return framesDrawn.load(std::memory_order_acquire); }
@@ -255,7 +261,11 @@ public:
     void EndParameterEdit(int32_t index);
     int32_t EditedParameter() const { return editedParameter.load(std::memory_order_relaxed); }
     int32_t HoveredParameter() const { return hoveredParameter.load(std::memory_order_relaxed); }
-    void SetHoveredParameter(int32_t index) { hoveredParameter.store(index, std::memory_order_relaxed); }
+    void SetHoveredParameter(int32_t index)
+    {
+        hoveredParameter.store(index, std::memory_order_relaxed);
+        RequestRedraw();
+    }
     // The element the floating tooltip sits on (set by MouseEnter).
     void SetTooltipElement(UIElement* element) { tooltipElement.store(element, std::memory_order_relaxed); }
     UIElement* TooltipElement() const { return tooltipElement.load(std::memory_order_relaxed); }
@@ -264,8 +274,8 @@ public:
     // render thread, overlay pass: name, value and unit of a parameter from
     // (x, y); appends "name value unit" to tooltip when given.
     void DrawParameterLabel(FontRecord& font, int32_t index, float x, float y, std::string* tooltip);
-    // render thread: what the readout and tooltip show now (tests read it
-    // back through the frames).
+    // Any thread: the text the readout showed in the last frame ("name value
+    // unit", or a command text), which the floating tooltip shows too.
     std::string TooltipText() const;
 
     // The texts that name the learn target (the parameter last touched in
@@ -296,6 +306,9 @@ public:
     // machine. Also set by the environment variable
     // CORVANE_GL_OFFSCREEN_PANEL=1. Read when a render thread sets GL up.
     static void SetForceOffscreenPanel(bool force);
+    // Whether editors at rest draw only every few passes (the default) or
+    // every pass; for measurements. Any thread.
+    static void SetFramePacing(bool pace);
     static bool ForceOffscreenPanel();
 
 protected:
@@ -304,6 +317,9 @@ protected:
     void InitGL();
     void RenderPanel();
     void RenderFrame();
+    // Whether this pass draws: something changed since the last pass, or
+    // the pacer says so.
+    bool FrameWanted();
     void DrawLit();
     void DrawOverlay();
     void ReleaseGL();
@@ -362,6 +378,7 @@ protected:
     uint32_t panelTexture = 0;
     uint32_t framebuffer = 0;
     uint32_t windowDrawBuffer = 0; // the window framebuffer's draw buffer
+    int32_t panelFilter = 0;       // the panel texture's filter as last set (0: as made)
     bool glReady = false;
 
     ERect windowRect{};
@@ -423,6 +440,13 @@ protected:
     uint8_t* indicatorBlock = nullptr;
 
     std::atomic<uint64_t> framesDrawn{0};
+    // Change detection (render thread but the counter).
+    std::atomic<uint64_t> redrawRequests{0};
+    uint64_t seenRedrawRequests = 0;
+    uint64_t seenRegistryChanges = 0;
+    std::vector<float> seenParameters;
+    bool liveElements = false; // an element draws live data every frame
+    FramePacer pacer;
     std::atomic<bool> panelRendered{false};
     std::atomic<bool> usesFramebuffer{false};
 };

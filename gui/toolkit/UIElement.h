@@ -67,6 +67,10 @@ public:
     // drags, whose modifiers change the drag's scale. Anything else keeps
     // its gesture, so a re-press never flips a value or commits a choice.
     virtual bool RestartsOnModifierChange() const { return false; }
+    // Whether the element shows what changes without the manager seeing it
+    // (audio levels, a scope): the editor then draws every frame. Asked
+    // once, after InitGL.
+    virtual bool DrawsLiveData() const { return false; }
 
     bool IsVisible() const { return visible.load(std::memory_order_relaxed); }
     Manager* GetManager() const { return manager; }

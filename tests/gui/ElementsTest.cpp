@@ -120,6 +120,11 @@ TEST(Fonts, FoundByFontconfigAndMeasured)
     auto record = QZ::LoadFirstAvailableFont({{"missing-font.ttf", 12}, {"/nonexistent/x.ttf", 12}, {"verdana.ttf", 14}});
     ASSERT_TRUE(record);
     EXPECT_EQ(record->size, 14u);
+    // No font of the list is installed: an installed family stands in.
+    auto fallback = QZ::LoadFirstAvailableFont({{"nosuchfontfamily-xyz.ttf", 9}, {"/nonexistent/y.ttf", 30}});
+    ASSERT_TRUE(fallback);
+    EXPECT_EQ(fallback->size, 9u);
+    EXPECT_FALSE(QZ::LoadFirstAvailableFont({}));
     const float one = QZ::MeasureText(*record, "M");
     const float text = QZ::MeasureText(*record, "Hello, world");
     EXPECT_GT(one, 5.0f);

@@ -9,6 +9,7 @@
 
 #include "framework/InstanceRegistry.h"
 #include "gui/toolkit/Button.h"
+#include "gui/toolkit/FramePacer.h"
 #include "gui/toolkit/Manager.h"
 #include "gui/toolkit/UIElement.h"
 #include "tests/framework/TestPlugin.h"
@@ -270,6 +271,30 @@ TEST_F(InputRouting, ButtonBasesPressAndRelease)
     EXPECT_EQ(manager.TooltipElement(), plain);
     manager.MouseMove({300, 150});
     EXPECT_EQ(manager.HoveredParameter(), -1);
+}
+
+TEST(FramePacer, DrawsWhileSettlingThenEveryFewPassesUntilAChange)
+{
+    QZ::FramePacer pacer;
+    constexpr uint32_t settle = QZ::FramePacer::kSettlePasses, rest = QZ::FramePacer::kRestInterval;
+    struct Phase {
+        bool changed;
+        uint32_t passes;
+        uint32_t drawn;
+    };
+    const Phase phases[] = {
+        {true, 1, 1},                  // a change draws at once
+        {false, settle - 1, settle - 1}, // settling: every pass
+        {false, 4 * rest, 4},          // at rest: one pass in `rest`
+        {true, 1, 1},                  // a change: at once again
+        {false, 3, 3},
+    };
+    for (const Phase& phase : phases) {
+        uint32_t drawn = 0;
+        for (uint32_t i = 0; i < phase.passes; ++i)
+            drawn += pacer.Next(phase.changed) ? 1 : 0;
+        EXPECT_EQ(drawn, phase.drawn) << phase.changed << " " << phase.passes;
+    }
 }
 
 TEST(LearnTarget, NoTargetGivesTheBarePaths)

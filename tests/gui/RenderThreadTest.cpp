@@ -2,8 +2,10 @@
 // drawing at once (also run under ThreadSanitizer).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gui/editor/EditorWindow.h"
@@ -13,6 +15,8 @@
 #include "gui/toolkit/QJmanager.h"
 #include "tests/framework/TestPlugin.h"
 #include "tests/gui/HostWindow.h"
+#include "tests/scripting/OscPeer.h"
+#include "tests/scripting/OscTestPlugin.h"
 #include "tests/support/TestSupport.h"
 
 using corvane::test::HostWindow;
@@ -101,6 +105,59 @@ TEST(RenderThread, SeveralEditorsDrawAtOnce)
             EXPECT_TRUE(hosts[i]->Children().empty()) << i;
         }
     }
+}
+
+// Editors open and close (drawing the banner, the readout of a parameter
+// that changes under them and the instance numbers) while an audio thread
+// runs blocks and the OSC server sets parameters of every instance.
+TEST(RenderThread, EditorsOpenWhileAudioAndOSCChangeParameters)
+{
+    REQUIRE_DISPLAY();
+    const int base = corvane::test::UniquePortBase();
+    corvane::test::ScopedUserFolders folders(base);
+    constexpr int kEditors = 3;
+    std::vector<std::unique_ptr<corvane::test::OscTestPlugin>> plugins;
+    std::vector<std::unique_ptr<HostWindow>> hosts;
+    for (int i = 0; i < kEditors; ++i) {
+        plugins.push_back(std::make_unique<corvane::test::OscTestPlugin>(0));
+        plugins.back()->SetParameterValue(0, static_cast<float>(i + 3), false);
+        hosts.push_back(std::make_unique<HostWindow>(510, 220, 0x00FF00));
+    }
+    corvane::test::OscPeer peer;
+    const int control = peer.Open();
+    ASSERT_TRUE(peer.WaitForServer(base + 3, control));
+
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        while (!stop.load())
+            for (auto& plugin : plugins)
+                plugin->Block();
+    });
+    std::thread osc([&] {
+        for (int i = 0; !stop.load(); ++i)
+            peer.Send(base + 3, "/obry/QVOscTest/*/Shape", "f", {std::to_string((i % 10) / 10.0)});
+    });
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < kEditors; ++i) {
+            ASSERT_TRUE(plugins[i]->getEditor()->open(hosts[i]->Handle())) << i;
+            QZ::Manager& manager = *static_cast<ObryCorvaneView*>(plugins[i]->getEditor())->GetManager();
+            manager.SetHoveredParameter(3); // "Shape", which the OSC server moves
+            manager.SetShowInstanceNumber(i == 0);
+        }
+        for (int i = 0; i < kEditors; ++i) {
+            auto* view = static_cast<ObryCorvaneView*>(plugins[i]->getEditor());
+            EXPECT_TRUE(WaitFor([&] {
+                view->idle();
+                return view->GetManager()->FramesDrawn() >= 3 && !view->GetManager()->TooltipText().empty();
+            })) << i;
+            view->GetManager()->BeginParameterEdit(2);
+        }
+        for (int i = kEditors - 1; i >= 0; --i)
+            plugins[i]->getEditor()->close();
+    }
+    stop.store(true);
+    osc.join();
+    audio.join();
 }
 
 } // namespace

@@ -1,0 +1,104 @@
+// CPU of an open editor at rest: an LFO's editor at 510 x 220 and
+// 955 x 385 (banner text drawn) in a window of our own, its render thread
+// running at its own pace (a pass every 33 ms). Reports the process's CPU
+// time (every thread: the render thread and the GL driver's, less this
+// thread's own waiting) as a share of one core, per 33 ms pass, and per
+// frame actually drawn. range(2) 1: every pass draws (how editors drew
+// before they rested). Needs an X server (DISPLAY); skipped without one.
+#include <benchmark/benchmark.h>
+
+#include <X11/Xlib.h>
+#include <time.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "bench/BenchSupport.h"
+#include "gui/editor/ObryCorvaneView.h"
+#include "gui/toolkit/Manager.h"
+#include "plugins/lfo/ObryCorvaneLFO.h"
+
+namespace {
+
+using namespace corvane::bench;
+
+class SizedView : public ObryCorvaneView {
+public:
+    SizedView(ObryAuBase* plugin, int width, int height) : ObryCorvaneView(plugin), width(width), height(height) {}
+
+protected:
+    void GetScriptWindowSize(int32_t& w, int32_t& h) override
+    {
+        w = width;
+        h = height;
+    }
+
+private:
+    int width, height;
+};
+
+double Seconds(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void BM_EditorAtRest(benchmark::State& state)
+{
+    Display* display = std::getenv("DISPLAY") ? XOpenDisplay(nullptr) : nullptr;
+    if (!display) {
+        state.SkipWithError("no X server");
+        return;
+    }
+    const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+    QZ::Manager::SetFramePacing(state.range(2) == 0);
+    const Window parent = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
+                                              static_cast<unsigned>(height), 0, 0, 0);
+    XMapWindow(display, parent);
+    XSync(display, False);
+
+    auto lfo = StartPlugin<ObryCorvaneLFO::ObryCorvane>();
+    SizedView view(lfo.get(), width, height);
+    view.InitWindowSize();
+    if (!view.open(reinterpret_cast<void*>(static_cast<uintptr_t>(parent)))) {
+        state.SkipWithError("the editor did not open");
+        XDestroyWindow(display, parent);
+        XCloseDisplay(display);
+        return;
+    }
+    QZ::Manager& manager = *view.GetManager();
+    // Set up, then past the settling frames after opening.
+    while (manager.FramesDrawn() < 60)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    const uint64_t firstFrame = manager.FramesDrawn();
+    const double wallStart = Seconds(CLOCK_MONOTONIC);
+    const double processStart = Seconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double ownStart = Seconds(CLOCK_THREAD_CPUTIME_ID);
+    for (auto _ : state)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const double wall = Seconds(CLOCK_MONOTONIC) - wallStart;
+    const double cpu =
+        (Seconds(CLOCK_PROCESS_CPUTIME_ID) - processStart) - (Seconds(CLOCK_THREAD_CPUTIME_ID) - ownStart);
+    const double frames = static_cast<double>(manager.FramesDrawn() - firstFrame);
+    view.close();
+    XDestroyWindow(display, parent);
+    XCloseDisplay(display);
+    QZ::Manager::SetFramePacing(true);
+    state.counters["core_percent"] = cpu / wall * 100.0;
+    state.counters["cpu_ms_per_pass"] = cpu / (wall / 0.033) * 1e3;
+    state.counters["cpu_ms_per_frame_drawn"] = frames > 0 ? cpu / frames * 1e3 : 0.0;
+    state.counters["frames_drawn_per_s"] = frames / wall;
+}
+BENCHMARK(BM_EditorAtRest)
+    ->ArgNames({"w", "h", "every_pass"})
+    ->Args({510, 220, 0})
+    ->Args({955, 385, 0})
+    ->Args({955, 385, 1})
+    ->Iterations(30)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
