@@ -934,6 +934,11 @@ void Manager::DrawLit()
 
 void Manager::Draw2D()
 {
+    DrawPanelQuad();
+}
+
+void Manager::DrawPanelQuad()
+{
     glDisable(GL_LIGHTING);
     glBindTexture(GL_TEXTURE_2D, panelTexture);
     glEnable(GL_TEXTURE_2D);

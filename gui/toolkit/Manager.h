@@ -323,6 +323,9 @@ protected:
     void DrawLit();
     void DrawOverlay();
     void ReleaseGL();
+    // render thread: the panel texture on one quad over the window, with
+    // whatever program is current.
+    void DrawPanelQuad();
     // Fills the panel texture with the background colour when no labels can
     // be drawn into it.
     void FillPanelWithBackground();

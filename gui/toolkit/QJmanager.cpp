@@ -54,6 +54,63 @@ void QJmanager::SetUpShaders()
     program.store(linked, std::memory_order_release);
 }
 
+void QJmanager::SetBackgroundTexture(QZ::TextureRecord* texture, int mode)
+{
+    backgroundMode.store(mode == kBackgroundOnce ? kBackgroundOnce : kBackgroundTiled, std::memory_order_relaxed);
+    background.store(texture, std::memory_order_release);
+}
+
+void QJmanager::DrawPanel()
+{
+    QZ::TextureRecord* texture = background.load(std::memory_order_acquire);
+    if (!texture)
+        return;
+    QZ::LoadPNGTexture(*texture);
+    if (!texture->texture || texture->width <= 0 || texture->height <= 0)
+        return;
+    float width, height, tu, tv;
+    if (backgroundMode.load(std::memory_order_relaxed) == kBackgroundOnce) {
+        width = static_cast<float>(texture->width);
+        height = static_cast<float>(texture->height);
+        tu = tv = 1;
+    } else {
+        width = static_cast<float>(WindowWidth());
+        height = static_cast<float>(WindowHeight());
+        tu = width / static_cast<float>(texture->width);
+        tv = height / static_cast<float>(texture->height);
+    }
+    glBindTexture(GL_TEXTURE_2D, texture->texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    glEnable(GL_TEXTURE_2D);
+    glColor4f(1, 1, 1, 0);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, tv);
+    glVertex2f(0, 0);
+    glTexCoord2f(tu, tv);
+    glVertex2f(width, 0);
+    glTexCoord2f(tu, 0);
+    glVertex2f(width, height);
+    glTexCoord2f(0, 0);
+    glVertex2f(0, height);
+    glEnd();
+    glDisable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+void QJmanager::Draw2D()
+{
+    const GLhandleARB linked = program.load(std::memory_order_relaxed);
+    if (!background.load(std::memory_order_acquire) || !linked || !EyeCandyEnabled()) {
+        DrawPanelQuad();
+        return;
+    }
+    glUseProgramObjectARB(linked);
+    glUniform1iARB(textureLocation, 0);
+    DrawPanelQuad();
+    glUseProgramObjectARB(0);
+}
+
 QZ::Manager::RenderingShutdowner* QJmanager::CreateRenderingShutdowner()
 {
     return new QJRenderingShutdowner(this);

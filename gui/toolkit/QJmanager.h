@@ -14,9 +14,23 @@ public:
     explicit QJmanager(ObryAuBase* plugin);
     ~QJmanager() override;
 
+    // Background modes.
+    enum BackgroundMode : int { kBackgroundTiled = 0, kBackgroundOnce = 1 };
+
+    // UI thread, before the render task starts (or followed by the
+    // redraw-panel event): the panel's background image, one of this
+    // manager's textures (AddTexture), tiled at its natural size over the
+    // window or drawn once in the bottom-left corner. Null: none.
+    void SetBackgroundTexture(QZ::TextureRecord* texture, int mode);
+
     // render thread
     void SetUpShaders() override;
     RenderingShutdowner* CreateRenderingShutdowner() override;
+    // The background image under the labels.
+    void DrawPanel() override;
+    // With a background image and "Enable eye candy", the panel quad goes
+    // through the panel program.
+    void Draw2D() override;
 
     // The panel program's GL name while the render thread holds one (0 none).
     uint32_t ShaderProgram() const { return program.load(std::memory_order_acquire); }
@@ -31,6 +45,8 @@ private:
         QJmanager* manager;
     };
 
+    std::atomic<QZ::TextureRecord*> background{nullptr}; // owned by the texture list
+    std::atomic<int> backgroundMode{kBackgroundTiled};
     // GL names, render thread; program is read by tests too.
     uint32_t vertexShader = 0;
     uint32_t fragmentShader = 0;

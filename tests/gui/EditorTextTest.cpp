@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <GL/glew.h>
+#include <png.h>
 
 #include <mutex>
 #include <string>
@@ -12,6 +13,7 @@
 #include "gui/toolkit/Button.h"
 #include "gui/toolkit/Fonts.h"
 #include "gui/toolkit/Manager.h"
+#include "gui/toolkit/QJmanager.h"
 #include "gui/toolkit/UIElement.h"
 #include "tests/framework/TestPlugin.h"
 #include "tests/gui/HostWindow.h"
@@ -109,12 +111,28 @@ protected:
     };
 };
 
+// The panel's background: a skin image tiled over the window.
+class BackgroundView : public TextView {
+public:
+    using TextView::TextView;
+    std::string imagePath;
+
+protected:
+    void SetUpGUI(QZ::Manager& m) override
+    {
+        auto record = std::make_unique<QZ::TextureRecord>();
+        record->fileName = imagePath;
+        record->onDemand = true;
+        static_cast<QJmanager&>(m).SetBackgroundTexture(m.AddTexture(std::move(record)), QJmanager::kBackgroundTiled);
+    }
+};
+
 class TextPlugin : public corvane::test::TestPlugin {
 public:
-    explicit TextPlugin(bool groups = false)
+    explicit TextPlugin(int kind = 0)
     {
         delete editor;
-        view = groups ? new GroupView(this) : new TextView(this);
+        view = kind == 1 ? new GroupView(this) : kind == 2 ? new BackgroundView(this) : new TextView(this);
         editor = view;
         view->InitWindowSize();
     }
@@ -192,7 +210,7 @@ TEST(EditorText, GroupTitlesButtonLabelsAndTheFloatingTooltip)
     REQUIRE_DISPLAY();
     corvane::test::ScopedUserFolders folders;
     folders.WritePreference("Enable floating tooltip", "1");
-    TextPlugin plugin(true);
+    TextPlugin plugin(1);
     HostWindow host(kWidth, kHeight, 0x000000);
     ASSERT_TRUE(plugin.view->open(host.Handle()));
     const Window child = host.Child();
@@ -213,6 +231,46 @@ TEST(EditorText, GroupTitlesButtonLabelsAndTheFloatingTooltip)
     EXPECT_TRUE(WaitFor([&] { return capture() && Lit(image, 363, 10, 520, 34) > 100; }));
     corvane::test::WritePng(image, corvane::test::ScreenshotDir() + "/editor-group-tooltip.png");
     plugin.view->close();
+}
+
+TEST(EditorText, TheBackgroundImageIsTiledOnBothPanelPaths)
+{
+    REQUIRE_DISPLAY();
+    corvane::test::ScopedUserFolders folders;
+    corvane::test::TempDir folder;
+    // 8 x 8: the left half red, the right half blue.
+    const std::string path = folder.Path() + "/background.png";
+    std::vector<uint8_t> pixels(8 * 8 * 3, 0);
+    for (int i = 0; i < 64; ++i)
+        pixels[static_cast<size_t>(i) * 3 + ((i % 8) < 4 ? 0 : 2)] = 200;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = 8;
+    image.height = 8;
+    image.format = PNG_FORMAT_RGB;
+    ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr));
+    for (bool offscreen : {false, true}) {
+        SCOPED_TRACE(offscreen ? "off-screen panel" : "framebuffer panel");
+        QZ::Manager::SetForceOffscreenPanel(offscreen);
+        TextPlugin plugin(2);
+        static_cast<BackgroundView*>(plugin.view)->imagePath = path;
+        HostWindow host(kWidth, kHeight, 0x00FF00);
+        ASSERT_TRUE(plugin.view->open(host.Handle()));
+        const Window child = host.Child();
+        Image shot;
+        // Columns 0-3 of every 8 red, 4-7 blue, all over the window.
+        EXPECT_TRUE(WaitFor([&] {
+            if (!corvane::test::Capture(host.Connection(), child, shot))
+                return false;
+            for (auto [x, y] : {std::pair{1, 1}, {584, kHeight - 2}, {297, 150}})
+                if (shot.At(x, y)[0] < 150 || shot.At(x, y)[2] > 50 || shot.At(x + 4, y)[2] < 150)
+                    return false;
+            return true;
+        }));
+        corvane::test::WritePng(shot, corvane::test::ScreenshotDir() + "/editor-background.png");
+        plugin.view->close();
+    }
+    QZ::Manager::SetForceOffscreenPanel(false);
 }
 
 } // namespace
