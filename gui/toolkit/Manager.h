@@ -191,6 +191,14 @@ public:
     int BannerMode() const { return bannerMode; }
     Box BannerBox() const { return bannerBox; }
     void SetBannerColour(const Colour& colour) { bannerColour = colour; }
+    // The banner strip as a rectangle (x0, y0) to (x1, y1).
+    void SetBannerBounds(float x0, float y0, float x1, float y1)
+    {
+        bannerBox.x0 = x0, bannerBox.y0 = y0, bannerBox.z0 = 0;
+        bannerBox.x1 = x1, bannerBox.y1 = y1, bannerBox.z1 = 0;
+    }
+    // Where the banner's title starts (before MakeTitle).
+    void SetBannerTextX(float x) { bannerTextX = x; }
     // Where the parameter readout starts; negative: automatic.
     void SetReadoutX(float x) { readoutX = x; }
     float ReadoutX() const;
