@@ -12,6 +12,7 @@
 
 #include "host/VstHost.h"
 #include "tests/gui/HostWindow.h"
+#include "tests/gui/Screenshot.h"
 #include "tests/support/TestSupport.h"
 
 using corvane::host::Module;
@@ -162,6 +163,40 @@ TEST_F(EditorModule, TheOffscreenPanelPathDrawsToo)
     plugin->Dispatch(effEditClose);
     unsetenv("CORVANE_GL_OFFSCREEN_PANEL");
     EXPECT_TRUE(host.Children().empty());
+}
+
+// The banner's title ("ormbury : corvane 2.1.0" from x = 60, in the strip at
+// the top) in pixels, with the labels drawn through either panel path.
+TEST_F(EditorModule, TheBannerTitleIsDrawnOnBothPanelPaths)
+{
+    REQUIRE_DISPLAY();
+    for (bool offscreen : {false, true}) {
+        SCOPED_TRACE(offscreen ? "off-screen panel" : "framebuffer panel");
+        if (offscreen)
+            setenv("CORVANE_GL_OFFSCREEN_PANEL", "1", 1);
+        plugin = MakePlugin();
+        ASSERT_TRUE(plugin);
+        HostWindow host(600, 300, kHostGreen);
+        EXPECT_EQ(plugin->Dispatch(effEditOpen, 0, 0, host.Handle()), 1);
+        const Window child = host.Child();
+        ASSERT_NE(child, 0u);
+        corvane::test::Image image;
+        const auto lit = [&](int x0, int x1) {
+            int count = 0;
+            for (int y = 0; y < 30; ++y)
+                for (int x = x0; x < x1; ++x)
+                    count += image.At(x, y)[0] > 70 ? 1 : 0;
+            return count;
+        };
+        EXPECT_TRUE(WaitFor([&] {
+            plugin->Dispatch(effEditIdle);
+            return corvane::test::Capture(host.Connection(), child, image) && lit(55, 250) > 100;
+        }));
+        EXPECT_EQ(lit(0, 50), 0); // before the title: the strip alone
+        plugin->Dispatch(effEditClose);
+        unsetenv("CORVANE_GL_OFFSCREEN_PANEL");
+        plugin.reset();
+    }
 }
 
 TEST_F(EditorModule, OpeningAndClosingTwentyTimesLeavesNothingBehind)
