@@ -68,6 +68,7 @@ run_suite "normal build" build/test
 
 CMAKE_ARGS="-DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=address -DCORVANE_BUILD_BENCH=OFF"
 ASAN_OPTIONS="abort_on_error=1:detect_stack_use_after_return=0" \
+LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   run_suite "AddressSanitizer + UndefinedBehaviorSanitizer" build/asan
 
