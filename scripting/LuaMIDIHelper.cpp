@@ -1,5 +1,7 @@
 #include "scripting/LuaMIDIHelper.h"
 
+#include <ctime>
+
 #include <lua.hpp>
 
 #include <csetjmp>
@@ -293,12 +295,19 @@ void LuaMIDIHelper::closeLua()
 // ---------------------------------------------------------------------------
 // Calls into Lua. Lua lock held.
 
-int LuaMIDIHelper::ProtectedCall(int argumentCount, int limitMs)
+ScriptClock::time_point ScriptClock::now() noexcept
 {
-    return ProtectedCallUntil(argumentCount, std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs));
+    timespec spent{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &spent);
+    return time_point(duration(int64_t{spent.tv_sec} * 1000000000 + spent.tv_nsec));
 }
 
-int LuaMIDIHelper::ProtectedCallUntil(int argumentCount, std::chrono::steady_clock::time_point until)
+int LuaMIDIHelper::ProtectedCall(int argumentCount, int limitMs)
+{
+    return ProtectedCallUntil(argumentCount, ScriptClock::now() + std::chrono::milliseconds(limitMs));
+}
+
+int LuaMIDIHelper::ProtectedCallUntil(int argumentCount, ScriptClock::time_point until)
 {
     // A call made from inside another one (a Lua function reaching C++ that
     // calls Lua again) runs within the outer call's limit.
@@ -339,7 +348,7 @@ bool LuaMIDIHelper::PastTimeLimit(lua_State* state)
     void* helperPointer = nullptr;
     lua_getallocf(state, &helperPointer);
     const auto* helper = static_cast<const LuaMIDIHelper*>(helperPointer);
-    return helper && helper->callDepth > 0 && std::chrono::steady_clock::now() >= helper->deadline;
+    return helper && helper->callDepth > 0 && ScriptClock::now() >= helper->deadline;
 }
 
 // xpcall(f, handler): the base library's xpcall (upvalue 1) with the handler
@@ -636,7 +645,7 @@ void LuaMIDIHelper::ServeLocked(const PendingMessage& message)
         if (found != list.byNumber.end())
             views[1] = {&found->second, found->second.size()};
     }
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCallbackBudgetMs);
+    const auto until = ScriptClock::now() + std::chrono::milliseconds(kCallbackBudgetMs);
     for (const ListView& view : views) {
         // By index: a callback may register more functions, which may move
         // the list (those are not served this message).
@@ -663,7 +672,7 @@ struct LuaMIDIHelper::ReferenceCall {
     int argumentCount;
     bool release;
     bool report;
-    std::chrono::steady_clock::time_point until;
+    ScriptClock::time_point until;
     int status;
 };
 
@@ -689,7 +698,7 @@ int LuaMIDIHelper::CallReferenceProtected(lua_State* state)
 }
 
 int LuaMIDIHelper::CallReference(int reference, const double* arguments, int argumentCount, bool release,
-                                 bool report, std::chrono::steady_clock::time_point until)
+                                 bool report, ScriptClock::time_point until)
 {
     ReferenceCall call{this, reference, arguments, argumentCount, release, report, until, LUA_ERRRUN};
     const int top = lua_gettop(luaState);

@@ -67,6 +67,22 @@ namespace QZ {
 
 class OSCHelper;
 
+// The time a script's limits count: the CPU time of the thread running it.
+// A thread the system takes off the processor (a busy machine, a host's
+// other work) is not charged for the wait, so a well-behaved callback is
+// never stopped because the audio thread was descheduled in the middle of
+// it; a loop in Lua is charged for every instruction. Reading it costs a
+// call into the kernel, so the count hook reads it only every few thousand
+// instructions.
+struct ScriptClock {
+    using rep = int64_t;
+    using period = std::nano;
+    using duration = std::chrono::duration<rep, period>;
+    using time_point = std::chrono::time_point<ScriptClock>;
+    static constexpr bool is_steady = true;
+    static time_point now() noexcept;
+};
+
 class LuaMIDIHelper {
 public:
     static constexpr int kCallTimeLimitMs = 250;
@@ -181,6 +197,13 @@ public:
     // memory runs out.
     bool AddRegistration(Kind kind, int number, int reference);
 
+    // Any thread: whether every message handed over from the audio thread
+    // has been served.
+    bool HandOverEmpty() const
+    {
+        return handOverRead.load(std::memory_order_acquire) == handOverWrite.load(std::memory_order_acquire);
+    }
+
     // Whether the MIDI callbacks were stopped for overrunning their budget.
     bool CallbacksStopped() const { return callbacksStopped.load(std::memory_order_acquire); }
     // Messages handed over so far, and those dropped because the hand-over
@@ -250,14 +273,14 @@ private:
     static int LoadChunkProtected(lua_State* state);
     // lua_pcall with `limitMs` as the time limit (the outermost call sets it).
     int ProtectedCall(int argumentCount, int limitMs);
-    int ProtectedCallUntil(int argumentCount, std::chrono::steady_clock::time_point until);
+    int ProtectedCallUntil(int argumentCount, ScriptClock::time_point until);
     // Lua lock held, protected: calls registry function `reference` with
     // `argumentCount` numbers, then releases the reference when asked; a
     // failure is printed when `report`.
     struct ReferenceCall;
     static int CallReferenceProtected(lua_State* state);
     int CallReference(int reference, const double* arguments, int argumentCount, bool release, bool report,
-                      std::chrono::steady_clock::time_point until);
+                      ScriptClock::time_point until);
     static int ReleaseReferencesProtected(lua_State* state);
 
     // A message whose callbacks are still to be called.
@@ -316,7 +339,7 @@ private:
     // Set when the time limit stopped the current outermost call (not a
     // script error that merely came late).
     bool stoppedByLimit = false;
-    std::chrono::steady_clock::time_point deadline{};
+    ScriptClock::time_point deadline{};
 
     // Timer queue thread: one firing of the timer `serial`.
     void OnTimer(TimerSerial serial);

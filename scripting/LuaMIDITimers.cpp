@@ -135,7 +135,7 @@ void LuaMIDIHelper::OnTimer(TimerSerial serial)
     // An error in the function ends only this call; a periodic timer keeps
     // running. A one-shot timer's reference is released after its call.
     CallReference(reference, nullptr, 0, !periodic, false,
-                  std::chrono::steady_clock::now() + std::chrono::milliseconds(kCallTimeLimitMs));
+                  ScriptClock::now() + std::chrono::milliseconds(kCallTimeLimitMs));
 }
 
 // ---------------------------------------------------------------------------

@@ -57,7 +57,9 @@ TEST(LuaMIDIConcurrencyTest, MidiOnOneThreadBlocksOnAnotherAndLuaCallsOnAThird)
                 events.Midi(0xC0 | (i & 15), static_cast<uint8_t>((batch + i) & 127), 0, i * 4);
             events.Midi(0x90, 60, 100, 1); // notes go to the hooks, not into Lua
             plugin.processEvents(events.Events());
-            while (!plugin.MidiQueueEmpty())
+            // The batch is taken once the audio thread has served it or
+            // handed it over and the hand-over thread has served that.
+            while (!plugin.MidiQueueEmpty() || !helper.HandOverEmpty())
                 std::this_thread::yield();
         }
     });
@@ -66,6 +68,8 @@ TEST(LuaMIDIConcurrencyTest, MidiOnOneThreadBlocksOnAnotherAndLuaCallsOnAThird)
     stop.store(true);
     audio.join();
     plugin.Block(32); // whatever the last block left in the queue
+    while (!helper.HandOverEmpty())
+        std::this_thread::yield();
 
     double expectedChecksum = 0;
     double expectedSevens = 0;
