@@ -81,7 +81,7 @@ struct FontSpec {
     uint32_t size = 12;
 };
 // The first font of the list that loads; when none does, the first fallback
-// family that loads, at the first specification's size. Null only for an
+// family that loads, at the first entry's size. Null only for an
 // empty list or a machine without any of those fonts.
 std::unique_ptr<FontRecord> LoadFirstAvailableFont(const std::vector<FontSpec>& specs);
 
