@@ -186,12 +186,18 @@ controlRow = controlRow or function(g, x, y, spacing, specs, suffix)
         local cw = controlCellWidth(spec, spacing)
         local cx = x + cw / 2
         if param then param = param .. suffix end
+        -- Each knob size draws with its own renderer (the script's choice
+        -- when the renderer of that size is missing).
+        local chosen = theKnobRenderer
         if kind == "knob" then
+            theKnobRenderer = smallKnobRenderer or chosen
             local textW = spec[4] or kKnobSize
             smallKnobAndTextField(g, param, text, cx - math.max(kKnobSize, textW) / 2, y, textW, spec[5])
         elseif kind == "big" then
+            theKnobRenderer = bigKnobRenderer or chosen
             bigKnobAndTextField(g, param, text, cx - kBigKnobSize / 2, y)
         elseif kind == "tiny" then
+            theKnobRenderer = tinyKnobRenderer or chosen
             knobAndTextField(g, param, text, cx - kTinyKnobSize / 2, y, kTinyKnobSize, kTextFieldH, kTinyKnobSize,
                 spec[4])
         elseif kind == "drop" then
@@ -201,6 +207,7 @@ controlRow = controlRow or function(g, x, y, spacing, specs, suffix)
             local w, h = spec[4] or 45, spec[5] or 30
             g:add(paramButton(param, text, cx - w / 2, y + (rowH - h) / 2, w, h))
         end
+        theKnobRenderer = chosen
         x = x + cw
     end
     return x
@@ -257,6 +264,8 @@ end
 -- knobs, row 1 at the top; their value fields a little lower than others.
 expanderTriggers = expanderTriggers or function(rows)
     local g = group("Triggers")
+    local chosen = theKnobRenderer
+    theKnobRenderer = tinyKnobRenderer or chosen
     local textH = kTextFieldH - 2
     local cell, rowH = 32, textH + 1 + kTinyKnobSize + 3
     for r = 1, rows do
@@ -266,6 +275,7 @@ expanderTriggers = expanderTriggers or function(rows)
                 textH, cell - 4, "")
         end
     end
+    theKnobRenderer = chosen
     return g
 end
 
@@ -288,6 +298,8 @@ end
 outputMatrixGroup = outputMatrixGroup or function(columns, titles, cell, textH)
     textH = textH or kTextFieldH
     local g = group("Output Matrix")
+    local chosen = theKnobRenderer
+    theKnobRenderer = tinyKnobRenderer or chosen
     local rowH = textH + 1 + kTinyKnobSize + 3
     for n = 1, 6 do
         local y = (6 - n) * rowH
@@ -306,5 +318,6 @@ outputMatrixGroup = outputMatrixGroup or function(columns, titles, cell, textH)
         setLabelColour(l)
         g:add(l)
     end
+    theKnobRenderer = chosen
     return g
 end

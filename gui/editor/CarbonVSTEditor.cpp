@@ -66,6 +66,7 @@ bool CarbonVSTEditor::open(void* parentWindow)
         DebugPrintf("editor: effEditOpen without a parent window\n");
         return false;
     }
+    renderThreadLeftRunning = false;
     if (!CreateManager(parentWindow) || !manager) {
         DestroyManager();
         return false;
@@ -101,8 +102,9 @@ void CarbonVSTEditor::DestroyManager()
     if (!manager)
         return;
     if (!manager->DestroyRenderTask()) {
-        DebugPrintf("editor: the render thread did not stop; its manager is left to it\n");
+        DebugPrintf("editor: the render thread did not stop; its manager and window are left to it\n");
         (void)manager.release();
+        renderThreadLeftRunning = true;
         return;
     }
     manager.reset();
@@ -117,6 +119,10 @@ void CarbonVSTEditor::close()
     if (window)
         if (auto* plugin = dynamic_cast<ObryAuBase*>(effect))
             corvane::platform::UnregisterClipboard(plugin);
+    // A render thread still running draws into the window (its bridge holds
+    // it): the window stays with it rather than being destroyed under it.
+    if (renderThreadLeftRunning)
+        (void)window.release();
     window.reset();
     buttonHeld = false;
     systemWindow = nullptr;

@@ -78,8 +78,11 @@ protected:
     // y grows upwards from the window's bottom edge.
     Point PointFromWindow(int x, int y) const;
     // Stops and deletes the manager; a render thread that does not stop
-    // takes the manager with it (leaked).
+    // takes the manager with it (leaked), and RenderThreadLeftRunning()
+    // says so until the next open: whatever else it can reach must then be
+    // left alive too.
     void DestroyManager();
+    bool RenderThreadLeftRunning() const { return renderThreadLeftRunning; }
 
     std::unique_ptr<Manager> manager;
     std::unique_ptr<EditorWindow> window;
@@ -87,6 +90,7 @@ protected:
     // nothing it answers reaches the manager, its elements or the plug-in.
     std::unique_ptr<DialogSession> dialogs;
     bool buttonHeld = false;
+    bool renderThreadLeftRunning = false;
     ERect rect{};
 };
 

@@ -57,5 +57,9 @@ void ObryCorvaneView::SetUpGUI(QZ::Manager& editorManager)
 void ObryCorvaneView::close()
 {
     QZ::CarbonVSTEditor::close();
+    // A render thread that did not stop still draws the widgets, which
+    // point into the Lua GUI (bindings, fonts of a script): leave it alive.
+    if (RenderThreadLeftRunning())
+        (void)luaGui.release();
     luaGui.reset();
 }

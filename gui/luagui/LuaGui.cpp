@@ -437,6 +437,28 @@ void LuaGui::fetchFonts()
     textFieldFont = getFontFromLua("getTextFieldFont");
     labelFont = getFontFromLua("getLabelFont");
     mainFont = getFontFromLua("getFont");
+    // The manager owns an open editor's fonts: its render thread draws with
+    // them, and may outlive this object when it does not stop.
+    if (manager) {
+        manager->SetTextFieldFont(std::move(textFieldFont));
+        manager->SetLabelFont(std::move(labelFont));
+        manager->SetMainFont(std::move(mainFont));
+    }
+}
+
+FontRecord* LuaGui::MainFont() const
+{
+    return manager ? manager->MainFont() : mainFont.get();
+}
+
+FontRecord* LuaGui::LabelFont() const
+{
+    return manager ? manager->LabelFont() : labelFont.get();
+}
+
+FontRecord* LuaGui::TextFieldFont() const
+{
+    return manager ? manager->TextFieldFont() : textFieldFont.get();
 }
 
 void LuaGui::createUI(const ButtonTable& buttons)
@@ -450,6 +472,7 @@ void LuaGui::createUI(const ButtonTable& buttons)
     // The table is kept here, not in the state: publishing it there could
     // fail for want of memory and leave a stale pointer behind.
     buttonTable = &buttons;
+    buildingUI = true;
     RunProtected(
         "createUI failed: ",
         [](lua_State* state, void*) {
@@ -457,6 +480,7 @@ void LuaGui::createUI(const ButtonTable& buttons)
             lua_call(state, 0, 0);
         },
         nullptr, kLoadLimitMs);
+    buildingUI = false;
     buttonTable = nullptr;
 }
 
@@ -529,27 +553,28 @@ LuaGui::PropertyTriggerBinding* LuaGui::AddPropertyTriggerBinding(uint32_t prope
 
 TextureRecord* LuaGui::AddTexture(const std::string& fileName)
 {
-    TextureRecord record;
+    if (!manager)
+        return nullptr;
+    auto record = std::make_unique<TextureRecord>();
     const std::string skinFile =
         skinBasePath.empty() ? std::string() : skinBasePath + "/Contents/Resources/" + fileName;
     if (!skinFile.empty() && access(skinFile.c_str(), R_OK) == 0) {
-        record.fileName = skinFile;
+        record->fileName = skinFile;
     } else {
         const auto found = resourceIds.find(fileName);
         if (found == resourceIds.end())
             return nullptr;
-        record.resourceId = found->second;
+        record->resourceId = found->second;
     }
-    textures.push_back(std::move(record));
-    return &textures.back();
+    // The render thread loads it (LoadPNGTexture) when GL starts.
+    return manager->AddTexture(std::move(record));
 }
 
 FontRecord* LuaGui::AddFont(std::unique_ptr<FontRecord> font)
 {
-    if (!font)
+    if (!font || !manager)
         return nullptr;
-    luaFonts.push_back(std::move(font));
-    return luaFonts.back().get();
+    return manager->AddFont(std::move(font));
 }
 
 void LuaGui::LuaButtonAction(void*, void* record)

@@ -110,25 +110,14 @@ public:
     virtual void SetElementColour(UIElement* element, int which, const Colour& colour) = 0;
     virtual void SetElementEditable(UIElement* element, bool editable) = 0;
 
-    // The banner strip's and the banner text's colours the script asked
-    // for (either may be null: unchanged); the editor draws them.
-    void SetBannerColours(const Colour* strip, const Colour* text)
-    {
-        if (strip)
-            bannerColour = *strip;
-        if (text)
-            bannerTextColour = *text;
-    }
-    Colour BannerColour() const { return bannerColour; }
-    Colour BannerTextColour() const { return bannerTextColour; }
-
     // Bindings and resources the global functions make (stable addresses).
     LuaButtonBinding* AddLuaButtonBinding(int reference);
     PropertyTriggerBinding* AddPropertyTriggerBinding(uint32_t propertyId);
-    // A texture from the skin folder or, failing that, the resource table;
-    // null when neither has it.
+    // A texture from the skin folder or, failing that, the resource table,
+    // handed to the manager (which loads it when GL starts); null when
+    // neither has it or no editor is open.
     TextureRecord* AddTexture(const std::string& fileName);
-    // Keeps a font made by font(); null stays null.
+    // Hands a font made by font() to the manager; null stays null.
     FontRecord* AddFont(std::unique_ptr<FontRecord> font);
 
     // Makes the state, runs the scripts; later calls return the same state.
@@ -163,11 +152,14 @@ public:
     const std::vector<std::string>& Errors() const { return errors; }
     // The button actions while createUI runs, else null.
     const ButtonTable* Buttons() const { return buttonTable; }
-    // The fonts the scripts chose (null: none loaded).
-    FontRecord* MainFont() const { return mainFont.get(); }
-    FontRecord* LabelFont() const { return labelFont.get(); }
-    FontRecord* TextFieldFont() const { return textFieldFont.get(); }
-    const std::deque<TextureRecord>& Textures() const { return textures; }
+    // The fonts the scripts chose (null: none loaded); the manager's once
+    // an editor is open.
+    FontRecord* MainFont() const;
+    FontRecord* LabelFont() const;
+    FontRecord* TextFieldFont() const;
+    // Whether the script's createUI is running: the element tree may grow
+    // only then, before the render thread walks it.
+    bool BuildingUI() const { return buildingUI; }
 
     // Runs a luaButton's function (record: its binding).
     static void LuaButtonAction(void* sender, void* record);
@@ -212,11 +204,9 @@ protected:
 
     std::map<std::string, int32_t>* parameterLookup = nullptr;
     const ButtonTable* buttonTable = nullptr;
+    // The fonts until the manager takes them (fetchFonts with an editor).
     std::unique_ptr<FontRecord> mainFont, labelFont, textFieldFont;
-    std::vector<std::unique_ptr<FontRecord>> luaFonts; // fonts made by font()
-    std::deque<TextureRecord> textures;
-    Colour bannerColour{0.9f, 0.9f, 0.9f, 0.1f};
-    Colour bannerTextColour{0.9f, 0.9f, 0.9f, 1.0f};
+    bool buildingUI = false;
     std::string lastError;
     std::vector<std::string> errors;
 

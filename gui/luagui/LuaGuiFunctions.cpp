@@ -56,9 +56,20 @@ Manager& EditorManager(lua_State* state)
     return *manager;
 }
 
+// The editor's manager while createUI builds the tree. Afterwards the render
+// thread walks the tree and reads the banner without a lock, so a button's
+// Lua function may show, hide and set, but not add or move.
+Manager& BuildingManager(lua_State* state)
+{
+    Manager& manager = EditorManager(state);
+    if (!Gui(state).BuildingUI())
+        luaL_error(state, "the editor is built only in createUI");
+    return manager;
+}
+
 Group& Root(lua_State* state)
 {
-    auto* root = dynamic_cast<Group*>(EditorManager(state).Root());
+    auto* root = dynamic_cast<Group*>(BuildingManager(state).Root());
     if (!root)
         luaL_error(state, "the editor has no root group");
     return *root;
@@ -130,7 +141,7 @@ int MakeGroup(lua_State* state)
             }
         }
     }
-    Manager& manager = EditorManager(state);
+    Manager& manager = BuildingManager(state);
     Group& root = Root(state);
     auto* group = new NamedGroup(&manager, title, margins[0], margins[1], margins[2], margins[3]);
     root.AddChild(group);
@@ -141,7 +152,7 @@ int MakeGroup(lua_State* state)
 int Knob(lua_State* state)
 {
     const int32_t index = ParameterByName(state, 1);
-    EditorManager(state);
+    BuildingManager(state);
     return ReturnElement(state, Gui(state).createKnob(state, index, Number(state, 2), Number(state, 3),
                                                       Number(state, 4)));
 }
@@ -157,7 +168,7 @@ int Button(lua_State* state)
     if (found == table->end())
         return luaL_error(state, "button not found: %s", action);
     LuaGui& gui = Gui(state);
-    EditorManager(state);
+    BuildingManager(state);
     return ReturnElement(state, gui.createButton(state, lua_gettop(state), text, found->second.callback, &gui,
                                                  Number(state, 3), Number(state, 4), Number(state, 5),
                                                  Number(state, 6), found->second.commandId));
@@ -169,7 +180,7 @@ int Slider(lua_State* state)
     const char* orientation = luaL_checkstring(state, 6);
     if (orientation[0] != 'h' && orientation[0] != 'v')
         return luaL_error(state, "unknown slider orientation: %s", orientation);
-    EditorManager(state);
+    BuildingManager(state);
     return ReturnElement(state, Gui(state).createSlider(state, lua_gettop(state), index, Number(state, 2),
                                                         Number(state, 3), Number(state, 4), Number(state, 5),
                                                         orientation[0] == 'h'));
@@ -184,7 +195,7 @@ int LuaButton(lua_State* state)
     const char* kind = luaL_checkstring(state, 4);
     const float x = Number(state, 5), y = Number(state, 6), w = Number(state, 7), h = Number(state, 8);
     LuaGui& gui = Gui(state);
-    Manager& manager = EditorManager(state);
+    Manager& manager = BuildingManager(state);
     lua_pushvalue(state, 1);
     const int reference = luaL_ref(state, LUA_REGISTRYINDEX);
     LuaGui::LuaButtonBinding* binding = gui.AddLuaButtonBinding(reference);
@@ -199,7 +210,7 @@ int PropertyTriggerButton(lua_State* state)
     const char* tooltip = luaL_checkstring(state, 3);
     const float x = Number(state, 4), y = Number(state, 5), w = Number(state, 6), h = Number(state, 7);
     LuaGui& gui = Gui(state);
-    Manager& manager = EditorManager(state);
+    Manager& manager = BuildingManager(state);
     LuaGui::PropertyTriggerBinding* binding = gui.AddPropertyTriggerBinding(id);
     return ReturnElement(state, gui.createPropertyTriggerButton(state, lua_gettop(state), text,
                                                                 LuaGui::PropertyTriggerAction, binding, x, y, w, h,
@@ -212,7 +223,7 @@ int PropertyButton(lua_State* state)
     const char* text = luaL_checkstring(state, 2);
     const char* tooltip = luaL_checkstring(state, 3);
     const float x = Number(state, 4), y = Number(state, 5), w = Number(state, 6), h = Number(state, 7);
-    Manager& manager = EditorManager(state);
+    Manager& manager = BuildingManager(state);
     return ReturnElement(state, Gui(state).createPropertyButton(state, lua_gettop(state), text, id, x, y, w, h,
                                                                 manager.CommandIdForName(tooltip)));
 }
@@ -220,6 +231,7 @@ int PropertyButton(lua_State* state)
 int Texture(lua_State* state)
 {
     const char* name = luaL_checkstring(state, 1);
+    BuildingManager(state);
     LuaGui& gui = Gui(state);
     TextureRecord* record = gui.AddTexture(name);
     if (!record)
@@ -233,6 +245,7 @@ int Font(lua_State* state)
     if (!lua_isfunction(state, 1))
         return luaL_error(state, "font() expects a function that returns a font list");
     lua_settop(state, 1);
+    BuildingManager(state);
     std::vector<FontSpec> specs;
     LuaGui::ReadFontList(state, specs);
     FontRecord* font = Gui(state).AddFont(LuaGui::LoadFont(specs));
@@ -245,7 +258,7 @@ int Font(lua_State* state)
 int DropDown(lua_State* state)
 {
     const int32_t index = ParameterByName(state, 1);
-    EditorManager(state);
+    BuildingManager(state);
     return ReturnElement(state, Gui(state).createDropDown(state, index, Number(state, 2), Number(state, 3),
                                                           Number(state, 4), Number(state, 5)));
 }
@@ -260,7 +273,7 @@ int Label(lua_State* state)
         if (first == 'l' || first == 'r')
             align = first;
     }
-    EditorManager(state);
+    BuildingManager(state);
     return ReturnElement(state, Gui(state).createLabel(state, text, x, y, align), kLabelType);
 }
 
@@ -268,7 +281,7 @@ int TextField(lua_State* state)
 {
     const int32_t index = ParameterByName(state, 1);
     const char* format = luaL_optstring(state, 6, "");
-    EditorManager(state);
+    BuildingManager(state);
     return ReturnElement(state,
                          Gui(state).createTextField(state, index, Number(state, 2), Number(state, 3), Number(state, 4),
                                                     Number(state, 5), format),
@@ -279,7 +292,7 @@ int PropertyTextField(lua_State* state)
 {
     const auto id = static_cast<uint32_t>(luaL_checkinteger(state, 1));
     const char* prompt = luaL_checkstring(state, 2);
-    EditorManager(state);
+    BuildingManager(state);
     return ReturnElement(state,
                          Gui(state).createPropertyTextField(state, id, prompt, Number(state, 3), Number(state, 4),
                                                             Number(state, 5), Number(state, 6)),
@@ -288,8 +301,8 @@ int PropertyTextField(lua_State* state)
 
 int Add(lua_State* state)
 {
-    UIElement* element = LuaGui::checkElement(state, 1);
-    Root(state).AddChild(element);
+    Group& root = Root(state);
+    root.AddChild(LuaGui::checkElement(state, 1));
     return 0;
 }
 
@@ -303,20 +316,23 @@ int SetBackgroundColour(lua_State* state)
 int SetBannerColour(lua_State* state)
 {
     const Colour colour = ColourAt(state, 1, true);
-    Gui(state).SetBannerColours(&colour, nullptr);
+    BuildingManager(state).SetBannerColour(colour);
     return 0;
 }
 
+// Process-wide (editors opened later take it too) and this editor's.
 int SetBannerTextColour(lua_State* state)
 {
     const Colour colour = ColourAt(state, 1, true);
-    Gui(state).SetBannerColours(nullptr, &colour);
+    Manager& manager = BuildingManager(state);
+    Manager::SetBannerTextColour(colour);
+    manager.UseBannerTextColour(colour);
     return 0;
 }
 
 int SetBannerPosition(lua_State* state)
 {
-    Manager& manager = EditorManager(state);
+    Manager& manager = BuildingManager(state);
     manager.SetBannerPosition(Number(state, 1));
     const bool hide = lua_isboolean(state, 2) && !lua_toboolean(state, 2);
     manager.SetBannerMode(hide ? Manager::kBannerNone : Manager::kBannerFull);
@@ -331,7 +347,7 @@ int SetBannerBounds(lua_State* state)
     box.x1 = Number(state, 3);
     box.y1 = Number(state, 4);
     box.z0 = box.z1 = 0;
-    EditorManager(state).SetBannerBounds(box);
+    BuildingManager(state).SetBannerBounds(box);
     return 0;
 }
 
@@ -343,7 +359,7 @@ int SetBannerContent(lua_State* state)
         banner = Manager::kBannerNone;
     else if (mode[0] == 'n')
         banner = Manager::kBannerNameOnly;
-    EditorManager(state).SetBannerContent(banner, Number(state, 2), Number(state, 3));
+    BuildingManager(state).SetBannerContent(banner, Number(state, 2), Number(state, 3));
     return 0;
 }
 
@@ -400,6 +416,7 @@ NamedGroup& CheckGroup(lua_State* state)
 int GroupAdd(lua_State* state)
 {
     NamedGroup& group = CheckGroup(state);
+    BuildingManager(state);
     group.AddChild(LuaGui::checkElement(state, 2));
     return 0;
 }
@@ -414,6 +431,7 @@ Box GroupBox(NamedGroup& group)
 int GroupSetPosition(lua_State* state)
 {
     NamedGroup& group = CheckGroup(state);
+    BuildingManager(state);
     const float x = Number(state, 2), y = Number(state, 3);
     if (lua_toboolean(state, 4)) {
         const Box box = GroupBox(group);

@@ -6,15 +6,20 @@
 #include <string>
 
 #include "framework/ObryAuBase.h"
+#include "gui/controls/Knobs.h"
+#include "gui/controls/Renderers.h"
 #include "gui/dialogs/CalibrationActions.h"
+#include "gui/dialogs/PreferencesPanel.h"
 #include "gui/dialogs/PropertyDialogs.h"
 #include "gui/displays/FollowerDisplays.h"
 #include "gui/displays/GraphDisplays.h"
 #include "gui/displays/StepEditor.h"
+#include "gui/displays/TextDisplays.h"
 #include "gui/luagui/LuaGuiObjects.h"
 #include "gui/luagui/StandInWidgets.h"
 #include "gui/toolkit/Fonts.h"
 #include "gui/toolkit/Manager.h"
+#include "gui/toolkit/QJmanager.h"
 #include "gui/toolkit/Textures.h"
 
 namespace QZ {
@@ -65,11 +70,15 @@ PluginLuaGui& Gui(lua_State* state)
     return *gui;
 }
 
+// The editor's manager while createUI builds the tree (afterwards the
+// render thread walks it without a lock: nothing may be added).
 Manager& EditorManager(lua_State* state)
 {
     Manager* manager = Gui(state).GetManager();
     if (!manager)
         luaL_error(state, "no editor is open: widgets are made in createUI");
+    if (!Gui(state).BuildingUI())
+        luaL_error(state, "the editor is built only in createUI");
     return *manager;
 }
 
@@ -123,46 +132,52 @@ StandInWidget* StandIn(PluginLuaGui& gui, Kind kind, float x, float y, float w, 
 // ---------------------------------------------------------------------------
 // Globals
 
+// The panel's background image: tiled, or once at its own size from the
+// window's origin for a mode beginning with 'b'.
 int SetBackgroundTexture(lua_State* state)
 {
+    Manager& manager = EditorManager(state);
     auto* texture = CheckLuaObject<TextureRecord>(state, 1, kTextureType);
     const char* mode = luaL_optstring(state, 2, "tile");
-    Gui(state).SetBackgroundTexture(texture, mode[0] != 'b');
+    if (auto* panel = dynamic_cast<QJmanager*>(&manager)) {
+        panel->SetBackgroundTexture(texture, mode[0] == 'b' ? QJmanager::kBackgroundOnce : QJmanager::kBackgroundTiled);
+    }
     return 0;
 }
 
-int ArcKnobRenderer(lua_State* state)
+// Renderers belong to the manager from the moment they are made; the Lua
+// object only points at them.
+int ArcKnobRendererFn(lua_State* state)
 {
-    PluginLuaGui::KnobRendererSpec spec;
-    spec.arc = true;
-    spec.texture = CheckLuaObject<TextureRecord>(state, 1, kTextureType);
-    spec.faceLeft = Number(state, 2);
-    spec.faceTop = Number(state, 3);
-    spec.side = Number(state, 4);
-    spec.arcLeft = Number(state, 5);
-    spec.arcTop = Number(state, 6);
-    PushLuaObject(state, Gui(state).AddKnobRenderer(spec), kKnobRendererType);
+    Manager& manager = EditorManager(state);
+    auto* texture = CheckLuaObject<TextureRecord>(state, 1, kTextureType);
+    const float faceLeft = Number(state, 2), faceTop = Number(state, 3), side = Number(state, 4);
+    const float arcLeft = Number(state, 5), arcTop = Number(state, 6);
+    auto* renderer = new ArcKnobRenderer(&manager, texture, faceLeft, faceTop, side, arcLeft, arcTop);
+    manager.adoptRenderer(renderer);
+    PushLuaObject(state, static_cast<KnobRendererBase*>(renderer), kKnobRendererType);
     return 1;
 }
 
-int SpinKnobRenderer(lua_State* state)
+int SpinKnobRendererFn(lua_State* state)
 {
-    PluginLuaGui::KnobRendererSpec spec;
-    spec.arc = false;
-    spec.texture = CheckLuaObject<TextureRecord>(state, 1, kTextureType);
-    spec.faceLeft = Number(state, 2);
-    spec.faceTop = Number(state, 3);
-    spec.side = Number(state, 4);
-    PushLuaObject(state, Gui(state).AddKnobRenderer(spec), kKnobRendererType);
+    Manager& manager = EditorManager(state);
+    auto* texture = CheckLuaObject<TextureRecord>(state, 1, kTextureType);
+    const float left = Number(state, 2), top = Number(state, 3), side = Number(state, 4);
+    auto* renderer = new TexturedKnobRenderer(&manager, texture, left, top, side);
+    manager.adoptRenderer(renderer);
+    PushLuaObject(state, static_cast<KnobRendererBase*>(renderer), kKnobRendererType);
     return 1;
 }
 
-int SliderRenderer(lua_State* state)
+int SliderRendererFn(lua_State* state)
 {
-    PluginLuaGui::SliderRendererSpec spec;
-    spec.texture = CheckLuaObject<TextureRecord>(state, 1, kTextureType);
-    spec.normalMap = CheckLuaObject<TextureRecord>(state, 2, kTextureType);
-    PushLuaObject(state, Gui(state).AddSliderRenderer(spec), kSliderRendererType);
+    Manager& manager = EditorManager(state);
+    auto* texture = CheckLuaObject<TextureRecord>(state, 1, kTextureType);
+    auto* normalMap = CheckLuaObject<TextureRecord>(state, 2, kTextureType);
+    auto* renderer = new TexturedSliderRenderer(&manager, texture, normalMap);
+    manager.adoptRenderer(renderer);
+    PushLuaObject(state, renderer, kSliderRendererType);
     return 1;
 }
 
@@ -226,29 +241,46 @@ int FollowerPitchDisplayFn(lua_State* state)
                        [&](std::string& error) { return FollowerPitchDisplay::Create(manager, x, y, w, h, error); });
 }
 
-// The text displays without their own element yet: a framed box.
-int TextDisplayBox(lua_State* state, float x, float y, float w, float h)
-{
-    PushLuaObject(state, StandIn(EditorGui(state), Kind::TextField, x, y, w, h), kElementType);
-    return 1;
-}
-
 int InfoDisplayFn(lua_State* state)
 {
-    return TextDisplayBox(state, Number(state, 1), Number(state, 2), Number(state, 3), Number(state, 4));
+    const float x = Number(state, 1), y = Number(state, 2), w = Number(state, 3), h = Number(state, 4);
+    const lua_Number count = luaL_checknumber(state, 5);
+    // InfoDisplay keeps at most six entries and none below one.
+    const auto n = static_cast<int32_t>(count > 6 ? 6 : count < 0 ? 0 : count);
+    Manager& manager = EditorManager(state);
+    return PushDisplay(state, kElementType,
+                       [&](std::string& error) { return InfoDisplay::Create(manager, x, y, w, h, n, error); });
 }
 
 int QuantizerInfoDisplayFn(lua_State* state)
 {
+    const float x = Number(state, 1), y = Number(state, 2), w = Number(state, 3), h = Number(state, 4);
     const lua_Number index = luaL_checknumber(state, 5);
     if (!(index >= 0 && index < 2))
         return luaL_error(state, "infoDisplay index out of range: %d", static_cast<int>(index));
-    return TextDisplayBox(state, Number(state, 1), Number(state, 2), Number(state, 3), Number(state, 4));
+    Manager& manager = EditorManager(state);
+    return PushDisplay(state, kElementType, [&](std::string& error) {
+        return QuantizerInfoDisplay::Create(manager, x, y, w, h, static_cast<int32_t>(index), error);
+    });
 }
 
-int FourNumberTextDisplay(lua_State* state)
+int FollowerInfoDisplayFn(lua_State* state)
 {
-    return TextDisplayBox(state, Number(state, 1), Number(state, 2), Number(state, 3), Number(state, 4));
+    const float x = Number(state, 1), y = Number(state, 2), w = Number(state, 3), h = Number(state, 4);
+    Manager& manager = EditorManager(state);
+    return PushDisplay(state, kElementType,
+                       [&](std::string& error) { return FollowerInfoDisplay::Create(manager, x, y, w, h, error); });
+}
+
+// The Learner's panel; while it exists the banner shows the instance's
+// numbers.
+int LearnerInfoDisplayFn(lua_State* state)
+{
+    const float x = Number(state, 1), y = Number(state, 2), w = Number(state, 3), h = Number(state, 4);
+    Manager& manager = EditorManager(state);
+    manager.SetShowInstanceNumber(true);
+    return PushDisplay(state, kElementType,
+                       [&](std::string& error) { return LearnerInfoDisplay::Create(manager, x, y, w, h, error); });
 }
 
 int ParamButton(lua_State* state)
@@ -289,9 +321,9 @@ int MidiBrowseButton(lua_State* state)
 
 const luaL_Reg kGlobals[] = {
     {"setBackgroundTexture", SetBackgroundTexture},
-    {"arcKnobRenderer", ArcKnobRenderer},
-    {"spinKnobRenderer", SpinKnobRenderer},
-    {"sliderRenderer", SliderRenderer},
+    {"arcKnobRenderer", ArcKnobRendererFn},
+    {"spinKnobRenderer", SpinKnobRendererFn},
+    {"sliderRenderer", SliderRendererFn},
     {"calibrationDisplay", CalibrationDisplayFn},
     {"envelopeDisplay", EnvelopeDisplayFn},
     {"paramButton", ParamButton},
@@ -300,10 +332,10 @@ const luaL_Reg kGlobals[] = {
     {"waveformDisplay", WaveformDisplayFn},
     {"quantizerInfoDisplay", QuantizerInfoDisplayFn},
     {"stepEditor", StepEditorFn},
-    {"followerInfoDisplay", FourNumberTextDisplay},
+    {"followerInfoDisplay", FollowerInfoDisplayFn},
     {"followerEnvDisplay", FollowerEnvDisplayFn},
     {"followerPitchDisplay", FollowerPitchDisplayFn},
-    {"learnerInfoDisplay", FourNumberTextDisplay},
+    {"learnerInfoDisplay", LearnerInfoDisplayFn},
     {"functionDisplay", FunctionDisplayFn},
 };
 
@@ -415,29 +447,19 @@ void PluginLuaGui::setupGUI(Manager& editorManager)
     createUI(buttons);
 }
 
-PluginLuaGui::KnobRendererSpec* PluginLuaGui::AddKnobRenderer(const KnobRendererSpec& spec)
-{
-    knobRenderers.push_back(spec);
-    return &knobRenderers.back();
-}
-
-PluginLuaGui::SliderRendererSpec* PluginLuaGui::AddSliderRenderer(const SliderRendererSpec& spec)
-{
-    sliderRenderers.push_back(spec);
-    return &sliderRenderers.back();
-}
-
 // ---------------------------------------------------------------------------
 // Widgets
 
 UIElement* PluginLuaGui::createKnob(lua_State* state, int32_t index, float x, float y, float size)
 {
     lua_getglobal(state, "theKnobRenderer");
-    CheckLuaObject<KnobRendererSpec>(state, lua_gettop(state), kKnobRendererType);
+    auto* renderer = CheckLuaObject<KnobRendererBase>(state, lua_gettop(state), kKnobRendererType);
     lua_pop(state, 1);
-    auto* knob = StandIn(*this, Kind::Knob, x, y, size, size);
-    knob->SetParameter(index);
-    return knob;
+    if (auto* arc = dynamic_cast<ArcKnobRenderer*>(renderer))
+        return new ArcKnob(manager, arc, index, x, y, size);
+    if (auto* spin = dynamic_cast<TexturedKnobRenderer*>(renderer))
+        return new BrelKnob(manager, spin, index, x, y, size);
+    return nullptr;
 }
 
 UIElement* PluginLuaGui::createSlider(lua_State* state, int, int32_t index, float x, float y, float w, float h,
@@ -446,7 +468,7 @@ UIElement* PluginLuaGui::createSlider(lua_State* state, int, int32_t index, floa
     for (int arg = 7; arg <= 10; ++arg)
         luaL_checknumber(state, arg);
     lua_getglobal(state, "theSliderRenderer");
-    CheckLuaObject<SliderRendererSpec>(state, lua_gettop(state), kSliderRendererType);
+    CheckLuaObject<TexturedSliderRenderer>(state, lua_gettop(state), kSliderRendererType);
     lua_pop(state, 1);
     auto* slider = StandIn(*this, Kind::Slider, x, y, w, h);
     slider->SetParameter(index);
@@ -583,10 +605,12 @@ void PluginLuaGui::SetElementEditable(UIElement* element, bool editable)
 // ---------------------------------------------------------------------------
 // Button actions
 
-void PluginLuaGui::PrefsAction(void*, void*)
+// The About and Preferences panel, drawn over the editor's controls.
+void PluginLuaGui::PrefsAction(void*, void* context)
 {
-    // The preferences dialog has no window of its own yet.
-    ConsolePrintf("the preferences dialog is not available in this build\n");
+    auto* gui = static_cast<PluginLuaGui*>(context);
+    if (gui && gui->GetManager())
+        ShowPreferencesDialog(*gui->GetManager());
 }
 
 void PluginLuaGui::SaveCalibrationAction(void*, void* context)

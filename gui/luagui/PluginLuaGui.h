@@ -19,18 +19,6 @@ namespace QZ {
 
 class PluginLuaGui : public LuaGui {
 public:
-    // What a knob renderer global describes: the atlas texture and where
-    // the knob's face (and for an arc renderer its arc) sits in it.
-    struct KnobRendererSpec {
-        bool arc = true;
-        TextureRecord* texture = nullptr;
-        float faceLeft = 0, faceTop = 0, side = 0, arcLeft = 0, arcTop = 0;
-    };
-    struct SliderRendererSpec {
-        TextureRecord* texture = nullptr;
-        TextureRecord* normalMap = nullptr;
-    };
-
     // view: the editor that made this object (null for the throw-away
     // instance that only asks for the window size).
     PluginLuaGui(ObryAuBase* plugin, ObryCorvaneView* view);
@@ -72,27 +60,12 @@ public:
     static void TransferCalibrationAction(void* sender, void* context);
 
     ObryCorvaneView* View() const { return view; }
-    const std::deque<KnobRendererSpec>& KnobRenderers() const { return knobRenderers; }
-    TextureRecord* BackgroundTexture() const { return backgroundTexture; }
-    bool BackgroundTiled() const { return backgroundTiled; }
 
     // Globals and metatables of the family (in the set-up's protected call).
     static void RegisterPluginFunctions(lua_State* state);
 
-    KnobRendererSpec* AddKnobRenderer(const KnobRendererSpec& spec);
-    SliderRendererSpec* AddSliderRenderer(const SliderRendererSpec& spec);
-    void SetBackgroundTexture(TextureRecord* texture, bool tiled)
-    {
-        backgroundTexture = texture;
-        backgroundTiled = tiled;
-    }
-
 private:
     ObryCorvaneView* view;
-    std::deque<KnobRendererSpec> knobRenderers;
-    std::deque<SliderRendererSpec> sliderRenderers;
-    TextureRecord* backgroundTexture = nullptr;
-    bool backgroundTiled = true;
 };
 
 } // namespace QZ

@@ -205,6 +205,11 @@ public:
     // The banner and readout text colour of every editor made afterwards
     // (any thread).
     static void SetBannerTextColour(const Colour& colour);
+    // This editor's banner and readout text colour (before the render task
+    // starts).
+    void UseBannerTextColour(const Colour& colour) { bannerTextColour = colour; }
+    Colour BannerTextColour() const { return bannerTextColour; }
+    Colour BannerColour() const { return bannerColour; }
     static Colour DefaultBannerTextColour();
     // Shows this instance's numbers at the right end of the banner (the
     // Learner's editor).

@@ -22,6 +22,8 @@ public:
     // manager's textures (AddTexture), tiled at its natural size over the
     // window or drawn once in the bottom-left corner. Null: none.
     void SetBackgroundTexture(QZ::TextureRecord* texture, int mode);
+    QZ::TextureRecord* BackgroundTexture() const { return background.load(std::memory_order_acquire); }
+    int BackgroundMode() const { return backgroundMode.load(std::memory_order_relaxed); }
 
     // render thread
     void SetUpShaders() override;

@@ -4,10 +4,13 @@
 // that still opens, never as a crashed host.
 #include <gtest/gtest.h>
 
+#include <lua.hpp>
+
 #include <memory>
 #include <string>
 
 #include "framework/vst/VstAbi.h"
+#include "gui/controls/Knobs.h"
 #include "gui/editor/ObryCorvaneView.h"
 #include "gui/luagui/PluginLuaGui.h"
 #include "gui/luagui/StandInWidgets.h"
@@ -55,9 +58,11 @@ protected:
         return all;
     }
 
-    std::vector<StandInWidget*> Widgets(StandInWidget::Kind kind)
+    // The elements of class T in the tree.
+    template <class T>
+    std::vector<T*> Elements()
     {
-        std::vector<StandInWidget*> found;
+        std::vector<T*> found;
         std::vector<QZ::Group*> pending{dynamic_cast<QZ::Group*>(manager->Root())};
         while (!pending.empty()) {
             QZ::Group* group = pending.back();
@@ -65,10 +70,19 @@ protected:
             for (QZ::UIElement* child : group->Children()) {
                 if (auto* inner = dynamic_cast<QZ::Group*>(child))
                     pending.push_back(inner);
-                else if (auto* widget = dynamic_cast<StandInWidget*>(child); widget && widget->GetKind() == kind)
-                    found.push_back(widget);
+                else if (auto* element = dynamic_cast<T*>(child))
+                    found.push_back(element);
             }
         }
+        return found;
+    }
+
+    std::vector<StandInWidget*> Widgets(StandInWidget::Kind kind)
+    {
+        std::vector<StandInWidget*> found;
+        for (StandInWidget* widget : Elements<StandInWidget>())
+            if (widget->GetKind() == kind)
+                found.push_back(widget);
         return found;
     }
 
@@ -83,9 +97,9 @@ TEST_F(Skin, AKnobSizeInItsGuiLuaChangesEveryKnobAndTheRestStaysBuiltIn)
     Write("gui.lua", "kKnobSize = 50\n");
     Build();
     EXPECT_EQ(AllErrors(), "");
-    const auto knobs = Widgets(StandInWidget::Kind::Knob);
+    const auto knobs = Elements<QZ::Knob>();
     ASSERT_EQ(knobs.size(), 13u); // both channels' six and the hidden port
-    for (StandInWidget* knob : knobs)
+    for (QZ::Knob* knob : knobs)
         EXPECT_EQ(knob->Rectangle().x1 - knob->Rectangle().x0, 50.0f);
     EXPECT_EQ(manager->WindowWidth(), 510);
 }
@@ -117,7 +131,7 @@ TEST_P(FailingSkin, LeavesAnErrorAndTheBuiltInEditor)
     Write("gui_dc.lua", GetParam().script);
     Build();
     EXPECT_NE(AllErrors().find(GetParam().error), std::string::npos) << AllErrors();
-    EXPECT_EQ(Widgets(StandInWidget::Kind::Knob).size(), 13u);
+    EXPECT_EQ(Elements<QZ::Knob>().size(), 13u);
     EXPECT_EQ(manager->WindowWidth(), 510);
 }
 
@@ -199,6 +213,98 @@ end
     ASSERT_TRUE(late);
     late->Click();
     EXPECT_NE(AllErrors().find("no button lookup table"), std::string::npos) << AllErrors();
+}
+
+// Once createUI has returned the render thread walks the tree and reads the
+// banner without a lock: a Lua button's function that would add or move
+// anything gets a Lua error and the tree stays as it was.
+struct LateCall {
+    const char* name;
+    const char* statement;
+};
+
+class LateBuilder : public Skin, public ::testing::WithParamInterface<LateCall> {};
+
+TEST_P(LateBuilder, IsRefusedAfterCreateUI)
+{
+    // late() runs as a Lua button's function would: after createUI, in a
+    // protected call whose error is recorded.
+    Write("gui_dc.lua", std::string(R"(
+createUI = function()
+    createUICommon()
+    theKnobRenderer = smallKnobRenderer
+    g = group("early")
+end
+late = function() )") + GetParam().statement + " end\n");
+    Build();
+    ASSERT_EQ(AllErrors(), "");
+    const size_t elements = manager->ElementCount();
+    const size_t textures = manager->Textures().size();
+    const size_t rootChildren = dynamic_cast<QZ::Group*>(manager->Root())->Children().size();
+    gui->RunProtected(
+        "late: ",
+        [](lua_State* state, void*) {
+            lua_getglobal(state, "late");
+            lua_call(state, 0, 0);
+        },
+        nullptr, 1000);
+    EXPECT_NE(AllErrors().find("the editor is built only in createUI"), std::string::npos) << AllErrors();
+    EXPECT_EQ(manager->ElementCount(), elements);
+    EXPECT_EQ(manager->Textures().size(), textures);
+    EXPECT_EQ(dynamic_cast<QZ::Group*>(manager->Root())->Children().size(), rootChildren);
+}
+
+const LateCall kLateCalls[] = {
+    {"Group", "group('late')"},
+    {"Knob", "knob('Multiplier L', 0, 0, 10)"},
+    {"Label", "label('late', 0, 0)"},
+    {"AddToTheWindow", "add(nil)"},
+    {"AddToAGroup", "g:add(nil)"},
+    {"MoveAGroup", "g:setPosition(100, 100)"},
+    {"Texture", "texture('buttons.png')"},
+    {"KnobRenderer", "arcKnobRenderer(nil, 0, 0, 1, 0, 0)"},
+    {"InfoDisplay", "infoDisplay(0, 0, 10, 10, 2)"},
+    {"BannerBounds", "setBannerBounds(0, 0, 10, 10)"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Calls, LateBuilder, ::testing::ValuesIn(kLateCalls),
+                         [](const ::testing::TestParamInfo<LateCall>& info) { return info.param.name; });
+
+// What a skin's gui.lua sets reaches the editor: the banner's colours, the
+// knob renderer kind (a turning image instead of an arc), the background
+// image, and buttons.png among the manager's textures.
+TEST_F(Skin, ItsColoursRenderersAndTexturesReachTheEditor)
+{
+    Write("gui.lua", R"(
+setUIColours = function()
+    setBackgroundColour(0.2, 0.3, 0.4)
+    setBannerColour(1, 0, 0, 0.5)
+    setBannerTextColour(0, 1, 0, 1)
+end
+createKnobRenderers = function()
+    local t = texture("buttons.png")
+    smallKnobRenderer = spinKnobRenderer(t, 2, 58, 34)
+    bigKnobRenderer = smallKnobRenderer
+    tinyKnobRenderer = smallKnobRenderer
+    setBackgroundTexture(t, "bottomLeft")
+end
+)");
+    Build();
+    ASSERT_EQ(AllErrors(), "");
+    const QZ::Colour strip = manager->BannerColour(), text = manager->BannerTextColour();
+    EXPECT_EQ((std::vector<float>{strip.r, strip.g, strip.b, strip.a}), (std::vector<float>{1, 0, 0, 0.5f}));
+    EXPECT_EQ((std::vector<float>{text.r, text.g, text.b, text.a}), (std::vector<float>{0, 1, 0, 1}));
+    EXPECT_EQ(Elements<QZ::BrelKnob>().size(), 13u);
+    EXPECT_TRUE(Elements<QZ::ArcKnob>().empty());
+    ASSERT_EQ(manager->Textures().size(), 1u);
+    EXPECT_EQ(manager->Textures()[0]->resourceId, 120);
+    EXPECT_EQ(manager->BackgroundTexture(), manager->Textures()[0].get());
+    EXPECT_EQ(manager->BackgroundMode(), QJmanager::kBackgroundOnce);
+    // The fonts the scripts chose belong to the manager.
+    EXPECT_TRUE(manager->MainFont());
+    EXPECT_EQ(gui->MainFont(), manager->MainFont());
+    EXPECT_EQ(gui->LabelFont(), manager->LabelFont());
+    QZ::Manager::SetBannerTextColour(QZ::Colour{0.5f, 0.5f, 0.5f, 1});
 }
 
 TEST_F(Skin, GroupMarginsTakeAtMostFourNumbers)

@@ -166,6 +166,8 @@ std::string NameOf(UIElement* element)
         return "group \"" + group->Name() + "\"";
     if (auto* widget = dynamic_cast<StandInWidget*>(element))
         return "widget \"" + widget->Text() + "\" of parameter " + std::to_string(widget->Parameter());
+    if (auto* control = dynamic_cast<QZ::Control*>(element))
+        return std::string("control of \"") + control->Record().name + "\"";
     return "display";
 }
 
@@ -230,6 +232,8 @@ TEST_P(EveryEditor, BuildsWithoutErrorsReachesItsParametersAndFitsItsWindow)
     for (UIElement* element : leaves) {
         if (auto* widget = dynamic_cast<StandInWidget*>(element))
             reached.insert(widget->Parameter());
+        if (auto* control = dynamic_cast<QZ::Control*>(element))
+            reached.insert(control->Record().index);
         if (auto* steps = dynamic_cast<QZ::StepEditor*>(element))
             for (int32_t s = 0; s < 96; ++s)
                 reached.insert(steps->StepParameter(s));
