@@ -1,5 +1,6 @@
 # The libraries the module builds into itself from Debian's source packages
-# (fetched by scripts/fetch-sources.sh): Lua 5.1, oscpack, RtMidi and GLEW.
+# (fetched by scripts/fetch-sources.sh): Lua 5.1, oscpack, RtMidi, GLEW and
+# FTGL.
 #
 # A host that carries its own copy of one of them, in another version, and
 # exports it (a DAW with its own Lua 5.3, a statically linked RtMidi) would
@@ -10,7 +11,7 @@
 # as well.
 #
 # Each target carries its own include folders; the rest of the code includes
-# <lua.hpp>, <osc/...>, <rtmidi/RtMidi.h> and <GL/glew.h> as before.
+# <lua.hpp>, <osc/...>, <rtmidi/RtMidi.h>, <GL/glew.h> and <FTGL/ftgl.h> as before.
 
 if(DEFINED ENV{CORVANE_SOURCE_CACHE})
   set(corvane_default_source_cache "$ENV{CORVANE_SOURCE_CACHE}")
@@ -119,3 +120,24 @@ target_compile_definitions(corvane_glew PUBLIC GLEW_STATIC GLEW_NO_GLU)
 target_include_directories(corvane_glew SYSTEM PUBLIC "${CORVANE_GLEW_SOURCE_DIR}/include")
 target_link_libraries(corvane_glew PUBLIC PkgConfig::GL)
 add_library(corvane::glew ALIAS corvane_glew)
+
+# FTGL: a music machine's DAW does not bring libftgl.so.2 along, so the
+# module carries it. Only the texture font and what it stands on: the other
+# font kinds (and FTGL's C interface, which names them all) would pull in
+# GLU's tessellator, which the module neither needs nor may assume.
+corvane_private_source(CORVANE_FTGL_SOURCE_DIR ftgl src/FTGL/ftgl.h)
+set(corvane_ftgl_files FTBuffer FTCharmap FTCleanup FTFace FTGlyphContainer FTLibrary FTPoint FTSize
+    FTFont/FTFont FTFont/FTTextureFont FTGlyph/FTGlyph FTGlyph/FTTextureGlyph)
+list(TRANSFORM corvane_ftgl_files PREPEND "${CORVANE_FTGL_SOURCE_DIR}/src/")
+list(TRANSFORM corvane_ftgl_files APPEND ".cpp")
+add_library(corvane_ftgl STATIC ${corvane_ftgl_files})
+corvane_private_library(corvane_ftgl)
+# Its sources include a config.h that its configure step writes; nothing the
+# files above compile reads from it.
+set(corvane_ftgl_config "${CMAKE_BINARY_DIR}/private-include/ftgl-config")
+file(WRITE "${corvane_ftgl_config}/config.h.tmp" "/* FTGL built into the module: no settings. */\n")
+configure_file("${corvane_ftgl_config}/config.h.tmp" "${corvane_ftgl_config}/config.h" COPYONLY)
+target_include_directories(corvane_ftgl PRIVATE "${CORVANE_FTGL_SOURCE_DIR}/src" "${corvane_ftgl_config}")
+target_include_directories(corvane_ftgl SYSTEM PUBLIC "${CORVANE_FTGL_SOURCE_DIR}/src")
+target_link_libraries(corvane_ftgl PUBLIC PkgConfig::FREETYPE PkgConfig::GL)
+add_library(corvane::ftgl ALIAS corvane_ftgl)

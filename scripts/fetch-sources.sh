@@ -18,13 +18,19 @@
 set -euo pipefail
 
 # The source packages, and the file each must contain to count as unpacked.
-packages=(lua5.1 oscpack rtmidi glew)
+packages=(lua5.1 oscpack rtmidi glew ftgl)
 declare -A probe=(
   [lua5.1]=src/lapi.c
   [oscpack]=osc/OscTypes.cpp
   [rtmidi]=RtMidi.cpp
   [glew]=src/glew.c
+  [ftgl]=src/FTGL/ftgl.h
 )
+# Packages whose Debian patches touch only their build system and documents
+# (FTGL's enable the docs and replace freetype-config), none of the code the
+# module compiles: where the archive cannot hand out the Debian part, the
+# upstream tarball alone is used, checked against the .dsc all the same.
+declare -A upstream_will_do=([ftgl]=1)
 
 if [ -n "${CORVANE_SOURCE_CACHE:-}" ]; then
   cache=$CORVANE_SOURCE_CACHE
@@ -93,14 +99,30 @@ for package in "${missing[@]}"; do
   # apt downloads as its own unprivileged user when it runs as root.
   if [ "$(id -u)" -eq 0 ] && id _apt >/dev/null 2>&1; then chown _apt "$work"; fi
   echo "fetch-sources: fetching the $package source package"
+  downloaded=1
   (cd "$work" && apt-get -q "${apt_private[@]}" source --download-only "$package") >"$work/download.log" 2>&1 ||
-    { cat "$work/download.log" >&2; rm -rf "$work"; fail "apt could not fetch the $package source package"; }
+    downloaded=0
   dsc=$(find "$work" -maxdepth 1 -name "${package}_*.dsc" | head -n 1)
+  if [ "$downloaded" -eq 0 ] && { [ -z "$dsc" ] || [ -z "${upstream_will_do[$package]:-}" ]; }; then
+    cat "$work/download.log" >&2; rm -rf "$work"; fail "apt could not fetch the $package source package"
+  fi
   [ -n "$dsc" ] || { rm -rf "$work"; fail "no .dsc for $package"; }
   version=$(sed -n 's/^Version: //p' "$dsc" | head -n 1)
+  if [ "$downloaded" -eq 0 ]; then
+    # The .dsc came (apt checked it against the signed index); its SHA-256
+    # sum vouches for the upstream tarball.
+    orig=$(sed -n '/^Checksums-Sha256:/,/^[^ ]/s/^ \([0-9a-f]\{64\}\) [0-9]* \(.*\.orig\.tar\.[a-z0-9]*\)$/\1  \2/p' "$dsc" | head -n 1)
+    if [ -z "$orig" ] || ! (cd "$work" && echo "$orig" | sha256sum --check --status); then
+      cat "$work/download.log" >&2; rm -rf "$work"
+      fail "the $package upstream tarball is missing or failed its checksum check"
+    fi
+    echo "fetch-sources: $package: the archive has no Debian part; using the checked upstream tarball"
+    mkdir "$work/tree"
+    tar -xf "$work/${orig#*  }" -C "$work/tree" --strip-components=1 ||
+      { rm -rf "$work"; fail "the $package upstream tarball would not unpack"; }
   # dpkg-source refuses a file whose size or SHA-256 differs from the .dsc,
   # then applies Debian's patches.
-  if ! dpkg-source --require-strong-checksums -x "$dsc" "$work/tree" >"$work/unpack.log" 2>&1; then
+  elif ! dpkg-source --require-strong-checksums -x "$dsc" "$work/tree" >"$work/unpack.log" 2>&1; then
     cat "$work/unpack.log" >&2
     rm -rf "$work"
     fail "the $package source package failed its checksum check or would not unpack"

@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 packages=(
   build-essential cmake ninja-build pkg-config git ccache
   dpkg-dev liblua5.4-dev libasound2-dev
-  libfreetype-dev libftgl-dev libpng-dev zlib1g-dev
+  libfreetype-dev libpng-dev zlib1g-dev
   libx11-dev libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglu1-mesa-dev
   libfontconfig-dev fontconfig fonts-dejavu-core fonts-liberation
   libgtest-dev googletest libbenchmark-dev

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Runs a host on a machine that has only the libraries every Linux DAW
+# machine has: in a private mount namespace, the system's library folder is
+# replaced by a view that holds just that set, what those libraries need in
+# turn, Mesa's GL driver (libGL's own part) and the sanitizer runtimes of a
+# sanitizer build. The host must list the module's entries, make one and
+# open its editor; and it must not find libftgl there, or the view proves
+# nothing.
+#
+# Usage: bare_machine.sh <bare_machine_host> <module.so>
+# Exit 77 (skipped) where mount namespaces cannot be made (not root).
+set -euo pipefail
+
+if [ "${1:-}" != --inside ]; then
+  if [ "$(id -u)" -ne 0 ] || ! unshare -m true 2>/dev/null; then
+    echo "bare_machine: needs root and mount namespaces; skipped"
+    exit 77
+  fi
+  exec unshare -m --propagation private bash "$0" --inside "$@"
+fi
+shift
+host=$1 module=$2
+
+libdir=/usr/lib/x86_64-linux-gnu
+everyday=(libc.so.6 libm.so.6 libstdc++.so.6 libgcc_s.so.1 libGL.so.1 libX11.so.6 libasound.so.2
+          libpng16.so.16 libfreetype.so.6 libfontconfig.so.1 libGLX_mesa.so.0)
+
+# Each library by its name in the folder, then everything ldd says it needs.
+keep=(ld-linux-x86-64.so.2 dri)
+closure_of() {
+  ldd "$1" 2>/dev/null | sed -n 's|.*=> \(/[^ ]*\) (.*|\1|p; s|^[[:space:]]*\(/[^ ]*\) (.*|\1|p'
+}
+for lib in "${everyday[@]}" dri/swrast_dri.so; do
+  [ -e "$libdir/$lib" ] || { echo "bare_machine: $libdir/$lib is missing on this machine" >&2; exit 1; }
+  keep+=("$(basename "$lib")")
+  while read -r path; do keep+=("$(basename "$path")"); done < <(closure_of "$libdir/$lib")
+done
+while read -r path; do keep+=("$(basename "$path")"); done < <(closure_of "$host")
+# A sanitizer build's module needs its runtimes.
+while read -r path; do
+  case $(basename "$path") in lib*san.so*) keep+=("$(basename "$path")") ;; esac
+done < <(closure_of "$module")
+
+stash=$(mktemp -d)
+view=$(mktemp -d)
+mount --bind "$libdir" "$stash"
+mount -t tmpfs tmpfs "$view"
+for name in $(printf '%s\n' "${keep[@]}" | sort -u); do
+  [ -e "$stash/$name" ] && ln -s "$stash/$name" "$view/$name"
+done
+mount --bind "$view" "$libdir"
+
+exec "$host" --missing libftgl.so.2 "$module"
