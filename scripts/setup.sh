@@ -14,7 +14,7 @@ packages=(
   libx11-dev libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglu1-mesa-dev
   libfontconfig-dev fontconfig fonts-dejavu-core fonts-liberation
   libgtest-dev googletest libbenchmark-dev
-  xvfb xauth zenity xdotool liblo-tools python3 sox locales
+  xvfb xauth zenity xdotool liblo-tools python3 sox locales tesseract-ocr
   clang libclang-rt-dev
 )
 

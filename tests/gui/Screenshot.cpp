@@ -119,4 +119,50 @@ std::string ScreenshotDir()
     return CORVANE_SCREENSHOT_DIR;
 }
 
+bool HaveTextReader()
+{
+    return std::system("tesseract --version >/dev/null 2>&1") == 0;
+}
+
+std::string ReadText(const Image& image, int x0, int y0, int x1, int y1)
+{
+    constexpr int kScale = 4;
+    x0 = std::max(x0, 0), y0 = std::max(y0, 0);
+    x1 = std::min(x1, image.width), y1 = std::min(y1, image.height);
+    if (x1 <= x0 || y1 <= y0)
+        return "";
+    // Light text on a darker panel: the bright pixels become black and the
+    // greys of the strip and the panel white, the glyphs' edges kept.
+    Image region;
+    region.width = (x1 - x0) * kScale;
+    region.height = (y1 - y0) * kScale;
+    region.rgb.resize(static_cast<size_t>(region.width) * region.height * 3);
+    for (int y = 0; y < region.height; ++y)
+        for (int x = 0; x < region.width; ++x) {
+            const uint8_t* p = image.At(x0 + x / kScale, y0 + y / kScale);
+            const int level = ((p[0] + p[1] + p[2]) / 3 - 110) * 255 / 110;
+            const auto grey = static_cast<uint8_t>(255 - std::clamp(level, 0, 255));
+            uint8_t* q = &region.rgb[(static_cast<size_t>(y) * region.width + x) * 3];
+            q[0] = q[1] = q[2] = grey;
+        }
+    char folder[] = "/tmp/corvane-ocr-XXXXXX";
+    if (!mkdtemp(folder))
+        return "";
+    const std::string png = std::string(folder) + "/region.png";
+    std::string text;
+    if (WritePng(region, png)) {
+        const std::string command = "tesseract '" + png + "' stdout --psm 7 2>/dev/null";
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[256];
+            while (fgets(buffer, sizeof buffer, pipe))
+                text += buffer;
+            pclose(pipe);
+        }
+    }
+    std::filesystem::remove_all(folder);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\f'))
+        text.pop_back();
+    return text;
+}
+
 } // namespace corvane::test

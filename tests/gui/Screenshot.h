@@ -31,6 +31,12 @@ int DifferingPixels(const Image& a, const Image& b, int x0, int y0, int x1, int 
 // Pixels in the rectangle whose colour is within `tolerance` of (r, g, b).
 int PixelsOfColour(const Image& image, int x0, int y0, int x1, int y1, int r, int g, int b, int tolerance = 24);
 
+// The text in the rectangle as an OCR engine reads it (tesseract, one line):
+// the region enlarged four times, in grey, dark text on light. Empty when
+// nothing is read; HaveTextReader() says whether the engine is installed.
+bool HaveTextReader();
+std::string ReadText(const Image& image, int x0, int y0, int x1, int y1);
+
 // The folder the screenshots go to (in the build tree).
 std::string ScreenshotDir();
 
