@@ -244,6 +244,23 @@ placeGroupRows = placeGroupRows or function(rows, x0, y0)
     return y
 end
 
+-- The plain placement of the small editors: each group's own origin (its
+-- field line's left end) goes to the point, the rows starting at (20, 30);
+-- each next group in a row follows the previous one's width and pad, the
+-- next row starts the first group's height and pad higher.
+placeGroupRowsPlain = placeGroupRowsPlain or function(rows)
+    local y = 30
+    for _, row in ipairs(rows) do
+        local x = 20
+        for _, g in ipairs(row) do
+            g:setPosition(x, y)
+            x = x + g:width() + pad
+        end
+        y = y + row[1]:height() + pad
+    end
+    return y
+end
+
 -- The hidden group every editor carries for the OSC port offset; shown only
 -- by the Learner.
 oscGroup = oscGroup or function(visible)

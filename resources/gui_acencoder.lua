@@ -17,5 +17,5 @@ createUI = createUI or function()
     local right = acEncoderChannel("R", "Right Channel", 69)
     local left = acEncoderChannel("L", "Left Channel", 69)
     oscGroup(false)
-    placeGroupRows({ { right }, { left } })
+    placeGroupRowsPlain({ { right }, { left } })
 end

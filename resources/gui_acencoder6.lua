@@ -20,5 +20,5 @@ createUI = createUI or function()
         g[i] = acEncoderChannel(suffixes[i], "Channel " .. i, 49)
     end
     oscGroup(false)
-    placeGroupRows({ { g[5], g[6] }, { g[3], g[4] }, { g[1], g[2] } })
+    placeGroupRowsPlain({ { g[5], g[6] }, { g[3], g[4] }, { g[1], g[2] } })
 end

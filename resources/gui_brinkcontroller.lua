@@ -65,8 +65,9 @@ createUI = createUI or function()
     triggersButton = luaButton(toggleTriggers, "Triggers", "Show/Hide Trigger Settings", "toggle", x1 + pad,
         y0 + 4, 60, 30)
     add(triggersButton)
-    local stripY = top
-    add(infoDisplay(ww - windowEdgePad - 100, stripY, 100, 30, 5))
+    -- Just above the groups, clear of the banner and the Prefs button.
+    local stripY = top - 5
+    add(infoDisplay(ww - windowEdgePad - 100, stripY, 100, 40, 5))
     add(propertyTriggerButton(64094, "Don't Panic", "Don't Panic", ww - windowEdgePad - 100 - pad - 78, stripY, 78,
         30))
 

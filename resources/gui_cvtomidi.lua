@@ -2,17 +2,20 @@
 -- destination.
 getWindowSize = getWindowSize or function() return 494, 404 end
 
+-- Controls 58 apart; in the top row the drop-downs take their width and a
+-- small gap, and the knobs share what is left of 58 each by their labels'
+-- widths, so the row fits the window.
 local function channel(letter, title)
-    return controlGroup(title, 50, {
+    return controlGroup(title, 58, {
         {
-            { "button", "Enable Note", "Note", 40, 30 },
-            { "drop", "Note On Mode", "Note On", 65 },
-            { "drop", "Note Off Mode", "Note Off", 65 },
-            { "drop", "Gate Close Msg", "Gate Close", 65 },
-            { "knob", "Pitch Centre", "Centre" },
-            { "knob", "Pitch Slope", "Slope" },
-            { "knob", "Gate Threshold", "Thresh", nil, "%.3f" },
-            { "knob", "Max Note Length", "Length" },
+            { "button", "Enable Note", "Note", 40, 30, cw = 44 },
+            { "drop", "Note On Mode", "Note On", 65, cw = 68 },
+            { "drop", "Note Off Mode", "Note Off", 65, cw = 68 },
+            { "drop", "Gate Close Msg", "Gate Close", 65, cw = 68 },
+            { "knob", "Pitch Centre", "Centre", cw = 56 },
+            { "knob", "Pitch Slope", "Slope", cw = 56 },
+            { "knob", "Gate Threshold", "Threshold", nil, "%.3f", cw = 64 },
+            { "knob", "Max Note Length", "Length", cw = 43 },
         },
         {
             { "button", "Enable", "Enable", 40, 30 },

@@ -34,14 +34,14 @@ createUI = createUI or function()
     add(button("Transfer", "Transfer", cx + cw / 2 + 2, windowEdgePad, cw / 2 - 2, 28))
 
     local half = (ww - 2 * windowEdgePad - pad) / 2
-    local env = followerEnvDisplay(windowEdgePad, top, half, 95)
+    local env = followerEnvDisplay(windowEdgePad, top, half, 100)
     setFollowerEnvelopeDisplayColours(env)
     add(env)
-    local pd = followerPitchDisplay(windowEdgePad + half + pad, top, half, 95)
+    local pd = followerPitchDisplay(windowEdgePad + half + pad, top, half, 100)
     setFollowerPitchDisplayColours(pd)
     add(pd)
-    add(followerInfoDisplay(windowEdgePad, top + 100, half, 28))
-    local name = propertyTextField(64121, "Loaded calibration file", windowEdgePad + half + pad, top + 106, half, 16)
+    add(followerInfoDisplay(windowEdgePad, top + 104, half, 30))
+    local name = propertyTextField(64121, "Loaded calibration file", windowEdgePad + half + pad, top + 111, half, 16)
     name:setEditable(false)
     add(name)
 end

@@ -7,5 +7,5 @@ createUI = createUI or function()
     theKnobRenderer = smallKnobRenderer
     local flip = controlGroup("Flip", 69, { { { "knob", "Flip L", "Flip L" }, { "knob", "Flip R", "Flip R" } } })
     oscGroup(false)
-    placeGroupRows({ { flip } })
+    placeGroupRowsPlain({ { flip } })
 end
