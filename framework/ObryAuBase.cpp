@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -322,13 +323,46 @@ int32_t ObryAuBase::SetProperty(uint32_t, uint32_t, uint32_t, const void*, uint3
 
 int32_t ObryAuBase::AddPropertyListener(uint32_t id, PropertyListenerProc callback, void* refcon)
 {
-    listeners.push_back({id, callback, refcon});
+    if (!callback)
+        return kAudioUnitErr_InvalidParameter;
+    std::lock_guard<std::mutex> hold(listenersLock);
+    listeners.push_back({id, callback, refcon, std::make_shared<ListenerCall>()});
     return 0;
+}
+
+template <class Match>
+void ObryAuBase::RemoveListenersWhere(Match match)
+{
+    std::vector<PropertyListener> removed;
+    {
+        std::lock_guard<std::mutex> hold(listenersLock);
+        for (auto it = listeners.begin(); it != listeners.end();) {
+            if (match(*it)) {
+                removed.push_back(std::move(*it));
+                it = listeners.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    // Outside the list lock, so a running listener may still add or remove
+    // listeners while this waits for it.
+    for (PropertyListener& l : removed) {
+        std::lock_guard<std::recursive_mutex> wait(l.call->lock);
+        l.call->removed = true;
+    }
 }
 
 int32_t ObryAuBase::RemovePropertyListener(uint32_t id, PropertyListenerProc callback)
 {
-    std::erase_if(listeners, [&](const PropertyListener& l) { return l.id == id && l.callback == callback; });
+    RemoveListenersWhere([&](const PropertyListener& l) { return l.id == id && l.callback == callback; });
+    return 0;
+}
+
+int32_t ObryAuBase::RemovePropertyListener(uint32_t id, PropertyListenerProc callback, void* refcon)
+{
+    RemoveListenersWhere(
+        [&](const PropertyListener& l) { return l.id == id && l.callback == callback && l.refcon == refcon; });
     return 0;
 }
 
@@ -348,10 +382,19 @@ int32_t ObryAuBase::SetPropertyAndNotify(uint32_t id, const void* data, uint32_t
     const int32_t result = SetProperty(id, 0, 0, data, size);
     if (result != 0)
         return result;
-    // A listener may add or remove listeners; walk a copy.
-    const std::vector<PropertyListener> current = listeners;
-    for (const PropertyListener& l : current)
-        if (l.id == id)
+    // A listener may add or remove listeners; walk a copy taken under the
+    // lock, and skip those removed since.
+    std::vector<PropertyListener> current;
+    {
+        std::lock_guard<std::mutex> hold(listenersLock);
+        for (const PropertyListener& l : listeners)
+            if (l.id == id)
+                current.push_back(l);
+    }
+    for (const PropertyListener& l : current) {
+        std::lock_guard<std::recursive_mutex> calling(l.call->lock);
+        if (!l.call->removed)
             l.callback(l.refcon, this, id, 0, 0);
+    }
     return 0;
 }

@@ -4,11 +4,16 @@
 //
 // Threads: setParameter may come from any thread (host automation on the
 // audio thread, GUI, Lua, OSC); program values are plain floats written and
-// read without a lock. Property listeners are added, removed and called on
-// the UI thread.
+// read without a lock. Property listeners are added and removed on the UI
+// and render threads and called on whatever thread sets the property (the
+// UI thread, OSC, scripts): the list is locked, and a removal waits for a
+// call of that listener in progress on another thread, so a listener's
+// context may be destroyed as soon as its removal returns.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "framework/AudioEffectX.h"
@@ -65,7 +70,11 @@ public:
     virtual int32_t GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t element, uint32_t* size, uint8_t* writable);
     virtual int32_t SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size);
     virtual int32_t AddPropertyListener(uint32_t id, PropertyListenerProc callback, void* refcon);
+    // Removes every listener of id with that callback.
     virtual int32_t RemovePropertyListener(uint32_t id, PropertyListenerProc callback);
+    // Removes only the listener of id with that callback and context (the
+    // others with the same callback stay).
+    int32_t RemovePropertyListener(uint32_t id, PropertyListenerProc callback, void* refcon);
     virtual uint8_t* GetIndicatorBlock() = 0;
 
     // Sets a real value: normalises it, runs setParameter (the plug-in's
@@ -89,10 +98,22 @@ protected:
     std::vector<ObryProgram*> programs; // owned
 
 private:
+    // Held while the listener runs; `removed` is set under it, so a removal
+    // waits for a running call and no call starts afterwards. Recursive: a
+    // listener may remove itself.
+    struct ListenerCall {
+        std::recursive_mutex lock;
+        bool removed = false;
+    };
     struct PropertyListener {
         uint32_t id;
         PropertyListenerProc callback;
         void* refcon;
+        std::shared_ptr<ListenerCall> call;
     };
+    template <class Match>
+    void RemoveListenersWhere(Match match);
+
+    std::mutex listenersLock;
     std::vector<PropertyListener> listeners;
 };

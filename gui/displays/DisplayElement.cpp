@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "framework/ObryAuBase.h"
+#include "gui/toolkit/GLSupport.h"
 
 namespace QZ {
 
@@ -83,12 +84,7 @@ void SetColour(const Colour& colour)
 
 void FillBox(float x0, float y0, float x1, float y1)
 {
-    glBegin(GL_QUADS);
-    glVertex2f(x0, y0);
-    glVertex2f(x1, y0);
-    glVertex2f(x1, y1);
-    glVertex2f(x0, y1);
-    glEnd();
+    gl::FillRect(x0, y0, x1, y1);
 }
 
 void Marker(float x, float y)

@@ -78,4 +78,24 @@ void SetPerspective(double fieldOfViewDegrees, double aspect, double zNear, doub
     glFrustum(-right, right, -top, top, zNear, zFar);
 }
 
+void FillRect(float x0, float y0, float x1, float y1)
+{
+    glBegin(GL_QUADS);
+    glVertex2f(x0, y0);
+    glVertex2f(x1, y0);
+    glVertex2f(x1, y1);
+    glVertex2f(x0, y1);
+    glEnd();
+}
+
+void OutlineRect(float x0, float y0, float x1, float y1)
+{
+    glBegin(GL_LINE_LOOP);
+    glVertex2f(x0, y0);
+    glVertex2f(x1, y0);
+    glVertex2f(x1, y1);
+    glVertex2f(x0, y1);
+    glEnd();
+}
+
 } // namespace QZ::gl

@@ -27,4 +27,9 @@ void KeepLibrariesLoaded();
 // of view in degrees, aspect width/height, near and far distances (> 0).
 void SetPerspective(double fieldOfViewDegrees, double aspect, double zNear, double zFar);
 
+// The rectangle (x0, y0) .. (x1, y1) as one quad, or as a line loop, in the
+// current colour.
+void FillRect(float x0, float y0, float x1, float y1);
+void OutlineRect(float x0, float y0, float x1, float y1);
+
 } // namespace QZ::gl

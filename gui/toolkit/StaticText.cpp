@@ -18,8 +18,35 @@ int32_t StaticText::AddText(const std::string& text, float x, float y, const Col
     entry->vertexCount = static_cast<int32_t>(text.size() * 4);
     std::lock_guard<std::mutex> hold(entriesLock);
     entries.push_back(std::move(entry));
-    rebuild = true;
+    rebuild.store(true, std::memory_order_release);
     return static_cast<int32_t>(entries.size() - 1);
+}
+
+int32_t StaticText::AddCentredText(const std::string& text, float cx, float cy, const Colour* colour)
+{
+    const int32_t index = AddText(text, cx, cy, colour);
+    std::lock_guard<std::mutex> hold(entriesLock);
+    entries[static_cast<size_t>(index)]->centred = true;
+    return index;
+}
+
+void StaticText::SetEntryText(int32_t entry, const std::string& text)
+{
+    std::lock_guard<std::mutex> hold(entriesLock);
+    if (entry < 0 || static_cast<size_t>(entry) >= entries.size())
+        return;
+    entries[static_cast<size_t>(entry)]->text = text;
+    rebuild.store(true, std::memory_order_release);
+    if (manager)
+        manager->RequestRedraw();
+}
+
+std::string StaticText::EntryText(int32_t entry) const
+{
+    std::lock_guard<std::mutex> hold(entriesLock);
+    if (entry < 0 || static_cast<size_t>(entry) >= entries.size())
+        return {};
+    return entries[static_cast<size_t>(entry)]->text;
 }
 
 void StaticText::SetEntryVisible(int32_t entry, bool visible)
@@ -45,7 +72,7 @@ int32_t StaticText::EntryCount() const
 const TextVertex* StaticText::EntryVertices(int32_t entry, int32_t& count) const
 {
     count = 0;
-    if (entry < 0 || static_cast<size_t>(entry) >= entries.size() || rebuild)
+    if (entry < 0 || static_cast<size_t>(entry) >= entries.size() || rebuild.load(std::memory_order_acquire))
         return nullptr;
     const Entry& e = *entries[static_cast<size_t>(entry)];
     count = e.vertexCount;
@@ -54,19 +81,28 @@ const TextVertex* StaticText::EntryVertices(int32_t entry, int32_t& count) const
 
 void StaticText::SetUp()
 {
-    rebuild = false;
+    // Texts handed over from other threads are read under the lock; the
+    // counts and vertices are the render thread's own.
+    std::lock_guard<std::mutex> hold(entriesLock);
+    rebuild.store(false, std::memory_order_release);
     FontRecord* font = manager ? manager->MainFont() : nullptr;
     if (!font || !font->HasFont())
         return;
     size_t total = 0;
     for (const auto& entry : entries) {
+        entry->vertexCount = static_cast<int32_t>(entry->text.size() * 4);
         entry->firstVertex = static_cast<int32_t>(total);
         total += static_cast<size_t>(entry->vertexCount);
     }
     vertices.assign(total, TextVertex{});
     std::vector<TextVertex> laidOut;
     for (const auto& entry : entries) {
-        LayoutTextQuads(*font, laidOut, entry->text, entry->x, entry->y);
+        float x = entry->x, y = entry->y;
+        if (entry->centred) {
+            x -= MeasureText(*font, entry->text) / 2;
+            y -= font->LineHeight() / 2 + font->Descender();
+        }
+        LayoutTextQuads(*font, laidOut, entry->text, x, y);
         const size_t n = std::min(laidOut.size(), static_cast<size_t>(entry->vertexCount));
         std::copy_n(laidOut.begin(), n, vertices.begin() + entry->firstVertex);
     }
@@ -77,7 +113,7 @@ void StaticText::Draw()
     FontRecord* font = manager ? manager->MainFont() : nullptr;
     if (!font || !font->HasFont())
         return;
-    if (rebuild)
+    if (rebuild.load(std::memory_order_acquire))
         SetUp();
     if (vertices.empty())
         return;

@@ -4,9 +4,12 @@
 //
 // Threads: entries are added on the render thread (elements' InitGL and the
 // manager's set-up); an entry's visibility is switched from the UI thread
-// while the render thread draws. The entry list is written only on the
-// render thread and under `entriesLock`, which the UI thread takes to find
-// an entry; visibility itself is an atomic flag.
+// and its text replaced from any thread while the render thread draws. The
+// entry list is written only on the render thread and under `entriesLock`,
+// which the other threads take to find an entry; a new text is handed over
+// under that lock and laid out by the render thread before its next draw,
+// so a frame never draws a half-written entry. Visibility is an atomic
+// flag.
 #pragma once
 
 #include <atomic>
@@ -30,6 +33,13 @@ public:
     // colour owned by the caller that outlives the editor's GL (the caller's
     // element, or a constant); null draws in white. Returns the entry index.
     int32_t AddText(const std::string& text, float x, float y, const Colour* colour);
+    // As AddText, but the text is centred on (cx, cy) in the main font, now
+    // and whenever it is replaced.
+    int32_t AddCentredText(const std::string& text, float cx, float cy, const Colour* colour);
+    // Any thread: replaces the entry's text; the render thread lays it out
+    // before it draws again. Out-of-range indices are ignored.
+    void SetEntryText(int32_t entry, const std::string& text);
+    std::string EntryText(int32_t entry) const;
     // Any thread. Out-of-range indices are ignored.
     void SetEntryVisible(int32_t entry, bool visible);
     bool EntryVisible(int32_t entry) const;
@@ -45,6 +55,7 @@ private:
     struct Entry {
         std::string text;
         float x = 0, y = 0;
+        bool centred = false; // (x, y) is the centre
         const Colour* colour = nullptr;
         int32_t firstVertex = 0;
         int32_t vertexCount = 0;
@@ -56,7 +67,7 @@ private:
     // Four vertices per character of every entry; the quads of characters
     // the font lacks stay zeroed and draw nothing.
     std::vector<TextVertex> vertices;
-    bool rebuild = true;
+    std::atomic<bool> rebuild{true};
 };
 
 } // namespace QZ

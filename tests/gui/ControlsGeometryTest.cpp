@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "gui/controls/DropDowns.h"
 #include "gui/controls/KnobGeometry.h"
+#include "gui/controls/TextFields.h"
 #include "gui/toolkit/Textures.h"
 #include "platform/Resources.h"
 #include "tools/ButtonsAtlas.h"
@@ -207,5 +209,65 @@ TEST(ButtonsAtlas, EmbeddedImageIsTheGeneratorsDrawing)
             EXPECT_EQ(alpha(knob.side - 1, knob.side - 1), 0);
             EXPECT_EQ(alpha(knob.side / 2, knob.side / 2 - int(0.865 * knob.side / 2)), 255); // top of the track
         }
+    }
+}
+
+// Text-field formats from skins reach the C formatter only when they hold
+// exactly one floating-point conversion with plain text around it.
+TEST(TextFieldFormat, OnlyOneFloatConversionIsAccepted)
+{
+    const struct {
+        const char* format;
+        bool safe;
+    } cases[] = {
+        {"%.2f", true},         {"%f", true},          {"%5.1f Hz", true},     {"gain %+.3e", true},
+        {"%g%%", true},         {"%lf", true},         {"%-08.2F", true},      {"", false},
+        {"plain text", false},  {"%d", false},         {"%s", false},          {"%n", false},
+        {"%.2f %.2f", false},   {"%*.2f", false},      {"%.*f", false},        {"%999f", false},
+        {"%.100f", false},      {"%Lf", false},        {"%", false},           {"%.2", false},
+        {"%%", false},          {"%f%n", false},       {"%1$f", false},        {"%hhf", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(QZ::IsSafeFloatFormat(c.format), c.safe) << c.format;
+}
+
+TEST(TextFieldFormat, ArrowKeysStepByTheShownDecimals)
+{
+    const struct {
+        const char* text;
+        float step;
+    } cases[] = {
+        {"12.50", 0.01f}, {"0.25", 0.01f}, {"3", 1},  {"Off", 1},   {"-4.5", 0.1f},
+        {"7.", 1},        {"", 1},         {".125", 0.001f}, {"1e3", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_FLOAT_EQ(QZ::KeyStepForText(c.text), c.step) << c.text;
+}
+
+// An open list puts the current item over the control and stays inside the
+// window.
+TEST(DropDownList, CurrentItemOverTheControlInsideTheWindow)
+{
+    const struct {
+        const char* name;
+        float y0, y1;
+        int count, current;
+        float windowHeight;
+        float bottom, height;
+    } cases[] = {
+        {"middle item over the control", 100, 120, 5, 2, 400, 60, 100},
+        {"first item on top", 100, 120, 3, 0, 400, 60, 60},
+        {"near the bottom: moved up to 0", 10, 30, 5, 3, 200, 0, 100},
+        {"near the top: moved down inside", 70, 90, 4, 3, 100, 20, 80},
+        {"a single item", 50, 66, 1, 0, 200, 50, 16},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QZ::DropDownList list = QZ::PlaceDropDownList(10, c.y0, 110, c.y1, c.count, c.current, c.windowHeight);
+        EXPECT_FLOAT_EQ(list.bottom, c.bottom);
+        EXPECT_FLOAT_EQ(list.height, c.height);
+        EXPECT_FLOAT_EQ(list.x, 10);
+        EXPECT_FLOAT_EQ(list.width, 100);
+        EXPECT_FLOAT_EQ(list.itemHeight, c.y1 - c.y0);
     }
 }

@@ -4,9 +4,11 @@
 // the control tests share. Header only.
 #pragma once
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -56,6 +58,69 @@ inline intptr_t GestureHost(AEffect*, int32_t opcode, int32_t index, intptr_t, v
     return 0;
 }
 
+// The test plug-in with what drop-downs and property widgets need: value
+// names for "Choice" (Indexed 0..3), a text property and a one-byte one.
+class ControlsPlugin : public TestPlugin {
+public:
+    static constexpr int32_t kChoice = 3;
+    static constexpr uint32_t kTextProperty = 64100;
+    static constexpr uint32_t kByteProperty = 64130;
+
+    using TestPlugin::TestPlugin;
+
+    int32_t GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** names) override
+    {
+        static const char* const kNames[] = {"Sine", "Triangle", "Square", "Noise"};
+        if (index != kChoice || !names)
+            return TestPlugin::GetParameterValueStrings(scope, index, names);
+        *names = CFArrayCreateFromStrings(kNames, 4);
+        return 0;
+    }
+    int32_t GetPropertyInfo(uint32_t id, uint32_t scope, uint32_t element, uint32_t* size, uint8_t* writable) override
+    {
+        if (id != kTextProperty && id != kByteProperty)
+            return TestPlugin::GetPropertyInfo(id, scope, element, size, writable);
+        std::lock_guard<std::mutex> hold(lock);
+        if (size)
+            *size = id == kByteProperty ? 1 : static_cast<uint32_t>(text.size() + 1);
+        if (writable)
+            *writable = 1;
+        return 0;
+    }
+    int32_t GetProperty(uint32_t id, uint32_t scope, uint32_t element, void* data) override
+    {
+        if (id != kTextProperty && id != kByteProperty)
+            return TestPlugin::GetProperty(id, scope, element, data);
+        std::lock_guard<std::mutex> hold(lock);
+        if (id == kByteProperty)
+            *static_cast<uint8_t*>(data) = byte;
+        else
+            std::memcpy(data, text.c_str(), text.size() + 1);
+        return 0;
+    }
+    int32_t SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size) override
+    {
+        if (id != kTextProperty && id != kByteProperty)
+            return TestPlugin::SetProperty(id, scope, element, data, size);
+        std::lock_guard<std::mutex> hold(lock);
+        if (id == kByteProperty)
+            byte = size ? *static_cast<const uint8_t*>(data) : 0;
+        else
+            text.assign(static_cast<const char*>(data), strnlen(static_cast<const char*>(data), size));
+        return 0;
+    }
+    uint8_t Byte()
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        return byte;
+    }
+
+private:
+    std::mutex lock;
+    std::string text = "Midi Through";
+    uint8_t byte = 0;
+};
+
 // The knob atlas of the module, as the built-in scripts load it.
 inline QZ::TextureRecord ButtonsTexture()
 {
@@ -100,7 +165,7 @@ private:
 class ControlsHarness {
 public:
     ControlsHarness(int width, int height, ControlsBuilder build)
-        : plugin(new TestPlugin("Corvane Tester", 2, 2, GestureHost)), width(width), height(height)
+        : plugin(new ControlsPlugin("Corvane Tester", 2, 2, GestureHost)), width(width), height(height)
     {
         view = new ControlsView(plugin.get(), width, height, std::move(build));
         plugin->ReplaceEditor(view);
@@ -184,6 +249,8 @@ public:
         host->SendButton(child, false, button, x, y, state, NextTime());
         Idle();
     }
+    // Motion without a button held (hover).
+    void Hover(int x, int y) { Move(x, y, 0); }
     // Lets the editor read what was sent (the server has it once XSync
     // returns; the editor reads it in idle).
     void Idle()
@@ -194,7 +261,7 @@ public:
 
     bool Capture(Image& image) { return corvane::test::Capture(host->Connection(), child, image); }
 
-    TestPlugin& Plugin() { return *plugin; }
+    ControlsPlugin& Plugin() { return *plugin; }
     QZ::Manager* Manager() { return view->GetManager(); }
     float Real(int32_t index) { return plugin->GetParameterReal(index); }
     void SetReal(int32_t index, float value) { plugin->SetParameterValue(index, value, false); }
@@ -206,7 +273,7 @@ private:
         return time;
     }
 
-    InProcessPlugin<TestPlugin> plugin;
+    InProcessPlugin<ControlsPlugin> plugin;
     ControlsView* view;
     int width, height;
     std::unique_ptr<HostWindow> host;
