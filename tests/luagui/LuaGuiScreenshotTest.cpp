@@ -4,10 +4,16 @@
 // corners (nothing draws over the window's edge).
 #include <gtest/gtest.h>
 
+#include <png.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/vst/VstAbi.h"
+#include "gui/controls/Knobs.h"
 #include "gui/editor/ObryCorvaneView.h"
 #include "gui/luagui/PluginLuaGui.h"
 #include "gui/toolkit/Manager.h"
@@ -15,7 +21,10 @@
 #include "plugins/base/ObryCorvaneBase.h"
 #include "tests/gui/HostWindow.h"
 #include "tests/gui/Screenshot.h"
+#include "tests/luagui/EditorLayout.h"
 #include "tests/support/PluginTestSupport.h"
+#include "platform/Preferences.h"
+#include "platform/UserFolders.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -23,13 +32,53 @@ namespace {
 using corvane::test::HostWindow;
 using corvane::test::Image;
 
-int32_t gCurrentId = 0;
+// One entry's editor opened in-process in a host window and drawn a few
+// times.
+struct OpenEditor {
+    explicit OpenEditor(const std::string& id)
+    {
+        corvane::test::gCurrentId = corvane::test::Code(id);
+        plugin = dynamic_cast<ObryCorvaneBase*>(createEffectInstance(corvane::test::FactoryHost));
+        view = plugin ? dynamic_cast<ObryCorvaneView*>(plugin->getEditor()) : nullptr;
+        ERect* rect = nullptr;
+        if (!view || !view->getRect(&rect))
+            return;
+        width = rect->right, height = rect->bottom;
+        host = std::make_unique<HostWindow>(width, height, 0x00FF00);
+        if (!view->open(host->Handle()) || !view->LuaGui())
+            return;
+        child = host->Child();
+        drawn = child && corvane::test::WaitFor([&] {
+            view->idle();
+            return view->GetManager()->FramesDrawn() >= 3;
+        }) && corvane::test::Capture(host->Connection(), child, image);
+    }
+    ~OpenEditor()
+    {
+        if (view)
+            view->close();
+        host.reset();
+        if (plugin) {
+            plugin->close();
+            delete plugin;
+        }
+    }
 
-intptr_t FactoryHost(AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt)
+    ObryCorvaneBase* plugin = nullptr;
+    ObryCorvaneView* view = nullptr;
+    std::unique_ptr<HostWindow> host;
+    Window child = 0;
+    int width = 0, height = 0;
+    bool drawn = false;
+    Image image;
+};
+
+std::string FileName(std::string id)
 {
-    if (opcode == audioMasterCurrentId)
-        return gCurrentId;
-    return corvane::test::InProcessHost(effect, opcode, index, value, ptr, opt);
+    for (char& c : id)
+        if (!isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return id;
 }
 
 class EditorScreenshots : public ::testing::TestWithParam<const char*> {
@@ -41,57 +90,98 @@ TEST_P(EditorScreenshots, DrawWithoutScriptErrors)
 {
     REQUIRE_DISPLAY();
     const std::string id = GetParam();
-    gCurrentId = 0;
-    for (char c : id)
-        gCurrentId = gCurrentId << 8 | static_cast<uint8_t>(c);
-    auto* plugin = dynamic_cast<ObryCorvaneBase*>(createEffectInstance(FactoryHost));
-    ASSERT_TRUE(plugin);
-    auto* view = dynamic_cast<ObryCorvaneView*>(plugin->getEditor());
-    ASSERT_TRUE(view);
-    ERect* rect = nullptr;
-    ASSERT_TRUE(view->getRect(&rect));
-    const int width = rect->right, height = rect->bottom;
-    {
-        HostWindow host(width, height, 0x00FF00);
-        ASSERT_TRUE(view->open(host.Handle()));
-        ASSERT_TRUE(view->LuaGui());
-        EXPECT_TRUE(view->LuaGui()->Errors().empty()) << view->LuaGui()->LastError();
-        const Window child = host.Child();
-        ASSERT_NE(child, 0u);
-        ASSERT_TRUE(corvane::test::WaitFor([&] {
-            view->idle();
-            return view->GetManager()->FramesDrawn() >= 3;
-        }));
-        Image image;
-        ASSERT_TRUE(corvane::test::Capture(host.Connection(), child, image));
-        std::string file = id;
-        for (char& c : file)
-            if (!isalnum(static_cast<unsigned char>(c)))
-                c = '_';
-        EXPECT_TRUE(corvane::test::WritePng(image, corvane::test::ScreenshotDir() + "/editor_" + file + ".png"));
-        EXPECT_EQ(image.width, width);
-        EXPECT_EQ(image.height, height);
-        for (auto [x, y] : {std::pair{0, 0}, {width - 1, 0}, {0, height - 1}, {width - 1, height - 1}}) {
-            const uint8_t* p = image.At(x, y);
-            EXPECT_NEAR(p[0], 102, 3) << x << "," << y;
-            EXPECT_NEAR(p[1], 102, 3) << x << "," << y;
-        }
-        view->close();
+    OpenEditor editor(id);
+    ASSERT_TRUE(editor.drawn);
+    EXPECT_TRUE(editor.view->LuaGui()->Errors().empty()) << editor.view->LuaGui()->LastError();
+    const Image& image = editor.image;
+    EXPECT_TRUE(corvane::test::WritePng(image, corvane::test::ScreenshotDir() + "/editor_" + FileName(id) + ".png"));
+    EXPECT_EQ(image.width, editor.width);
+    EXPECT_EQ(image.height, editor.height);
+    const int width = editor.width, height = editor.height;
+    for (auto [x, y] : {std::pair{0, 0}, {width - 1, 0}, {0, height - 1}, {width - 1, height - 1}}) {
+        const uint8_t* p = image.At(x, y);
+        EXPECT_NEAR(p[0], 102, 3) << x << "," << y;
+        EXPECT_NEAR(p[1], 102, 3) << x << "," << y;
     }
-    plugin->close();
-    delete plugin;
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, EditorScreenshots,
                          ::testing::Values("QZs0", "QZs1", "QZs2", "QZs3", "QZs4", "QZs5", "QZs6", "QZs7", "QZs8",
                                            "QZs9", "QZsa", "QZsb", "QZsc", "QZsd", "QZse", "QZsf", "QZs(", "QZsg",
                                            "QZsh", "QZsi", "QZsj", "QZsk", "QZsl", "QZsm", "QZsn"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                             std::string name = info.param;
-                             for (char& c : name)
-                                 if (!isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+                         [](const ::testing::TestParamInfo<const char*>& info) { return FileName(info.param); });
+
+// A skin's gui.lua with a bigger kKnobSize and its own banner colours, and
+// its own buttons.png (a plain cyan atlas), changes what every editor draws.
+class SkinnedEditor : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(corvane::WriteSkinPref("Test"));
+        const std::string folder = corvane::GetSkinsFolder("Corvane") + "/Test.bundle/Contents/Resources";
+        ASSERT_EQ(system(("mkdir -p '" + folder + "'").c_str()), 0);
+        FILE* file = fopen((folder + "/gui.lua").c_str(), "wb");
+        ASSERT_TRUE(file);
+        fputs("kKnobSize = 44\n"
+              "setUIColours = function()\n"
+              "    setBackgroundColour(0.4, 0.4, 0.4)\n"
+              "    setBannerColour(0.8, 0.1, 0.1, 1.0)\n"
+              "    setBannerTextColour(1, 1, 0, 1)\n"
+              "end\n",
+              file);
+        fclose(file);
+        std::vector<uint8_t> cyan(256 * 128 * 4, 255);
+        for (size_t i = 0; i < cyan.size(); i += 4)
+            cyan[i] = 0;
+        png_image atlas{};
+        atlas.version = PNG_IMAGE_VERSION;
+        atlas.width = 256;
+        atlas.height = 128;
+        atlas.format = PNG_FORMAT_RGBA;
+        ASSERT_TRUE(png_image_write_to_file(&atlas, (folder + "/buttons.png").c_str(), 0, cyan.data(), 0, nullptr));
+    }
+    void TearDown() override { QZ::Manager::SetBannerTextColour(QZ::Colour{0.9f, 0.9f, 0.9f, 1}); }
+
+    corvane::test::ScopedUserFolders folders;
+};
+
+TEST_P(SkinnedEditor, DrawsItsKnobSizeTextureAndBannerColours)
+{
+    REQUIRE_DISPLAY();
+    const std::string id = GetParam();
+    OpenEditor editor(id);
+    ASSERT_TRUE(editor.drawn);
+    const Image& image = editor.image;
+    corvane::test::WritePng(image, corvane::test::ScreenshotDir() + "/skinned_" + FileName(id) + ".png");
+
+    // The banner strip (from x = 10, rows 10 to 25 from the top) is red, its
+    // title yellow.
+    EXPECT_GT(corvane::test::PixelsOfColour(image, 10, 11, 60, 24, 204, 25, 25, 30), 300);
+    EXPECT_GT(corvane::test::PixelsOfColour(image, 10, 8, 300, 28, 255, 255, 0, 60), 40);
+    // Every small knob is 44 wide and drawn from the skin's cyan atlas.
+    int knobs = 0;
+    std::vector<QZ::UIElement*> pending{editor.view->GetManager()->Root()};
+    while (!pending.empty()) {
+        QZ::UIElement* element = pending.back();
+        pending.pop_back();
+        if (auto* group = dynamic_cast<QZ::Group*>(element)) {
+            if (group->IsVisible())
+                pending.insert(pending.end(), group->Children().begin(), group->Children().end());
+        } else if (auto* knob = dynamic_cast<QZ::Knob*>(element)) {
+            const QZ::Box box = QZ::UIElement::AbsoluteBox(knob);
+            if (box.x1 - box.x0 != 44)
+                continue;
+            ++knobs;
+            const int x0 = static_cast<int>(box.x0), x1 = static_cast<int>(box.x1);
+            const int top = editor.height - static_cast<int>(box.y1), bottom = editor.height - static_cast<int>(box.y0);
+            EXPECT_GT(corvane::test::PixelsOfColour(image, x0, top, x1, bottom, 0, 255, 255, 60), 44 * 44 / 3)
+                << "knob of " << knob->Record().name;
+        }
+    }
+    EXPECT_GT(knobs, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, SkinnedEditor, ::testing::Values("QZs0", "QZs7", "QZsj"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return FileName(info.param); });
 
 } // namespace
