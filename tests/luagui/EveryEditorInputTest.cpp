@@ -175,7 +175,7 @@ protected:
     Time time = 1000;
 };
 
-TEST_P(EveryEditorInput, AKnobDragReachesTheHostAndHoveringShowsTheReadout)
+TEST_P(EveryEditorInput, AKnobDragReachesTheHostHoveringShowsTheReadoutAndPrefsOpens)
 {
     const Entry& entry = GetParam();
     Editor layout(entry.id);
@@ -227,6 +227,22 @@ TEST_P(EveryEditorInput, AKnobDragReachesTheHostAndHoveringShowsTheReadout)
         return EditsToFind(wanted, read) <= std::max<size_t>(2, wanted.size() / 8);
     })) << "wanted \"" << wanted << "\", read \"" << read << "\"";
     corvane::test::WritePng(image, corvane::test::ScreenshotDir() + "/hover_" + Name(entry) + ".png");
+
+    // "Prefs" (at the top right) opens the About and Preferences panel over
+    // the controls.
+    const Image hovered = image;
+    const int prefsX = entry.width - 5 - (34 + 20) / 2, prefsY = 17;
+    host->SendMotion(child, prefsX, prefsY, 0);
+    host->SendButton(child, true, 1, prefsX, prefsY, 0, NextTime());
+    host->SendButton(child, false, 1, prefsX, prefsY, 0, NextTime());
+    Deliver();
+    const int w = entry.width, h = entry.height;
+    EXPECT_TRUE(WaitFor([&] {
+        plugin->Dispatch(effEditIdle);
+        return capture() && corvane::test::DifferingPixels(hovered, image, w / 4, h / 4, w * 3 / 4, h * 3 / 4) >
+                                w * h / 8;
+    })) << "no panel over the controls";
+    corvane::test::WritePng(image, corvane::test::ScreenshotDir() + "/prefs_" + Name(entry) + ".png");
 
     plugin->Dispatch(effEditClose);
     EXPECT_TRUE(host->Children().empty());
