@@ -11,6 +11,12 @@
 
 #include "platform/Debug.h"
 
+// Xlib's process-wide handler slot. Reading it is the only way to learn the
+// handler without swapping it; a swap races with libraries that install a
+// handler for a moment on another thread (Mesa's software GLX does, around
+// its shared-memory attach), and a racing restore would be undone.
+extern "C" int (*_XErrorFunction)(Display*, XErrorEvent*);
+
 namespace QZ::x11 {
 
 namespace {
@@ -36,8 +42,12 @@ struct Slot {
 };
 
 std::array<Slot, kSlots> gSlots;
+// The handler ours displaced last, and the one it displaced the first time
+// (the host's). A handler installed over ours that chains back to us, and
+// over which ours was installed again, would otherwise make a loop in which
+// the host's errors end unseen.
 std::atomic<XErrorHandler> gPreviousHandler{nullptr};
-std::atomic<bool> gInstalled{false};
+std::atomic<XErrorHandler> gFirstHandler{nullptr};
 std::mutex gInstallLock; // adoption count and handler swaps
 int gAdopted = 0;
 
@@ -74,15 +84,22 @@ int TrapHandler(Display* display, XErrorEvent* error)
         slot->lastResource.store(error->resourceid, std::memory_order_relaxed);
         return 0;
     }
-    // A handler installed over ours may chain back to us; a second visit on
-    // this thread for the same error ends the round.
-    thread_local bool passingOn = false;
-    XErrorHandler previous = gPreviousHandler.load(std::memory_order_acquire);
-    if (!previous || passingOn)
+    // Not ours: on to the handler ours displaced. When that one chains back
+    // to us (a second visit on this thread for the same error), on to the
+    // host's own; a third visit ends the round.
+    thread_local int visits = 0;
+    const XErrorHandler previous = gPreviousHandler.load(std::memory_order_acquire);
+    const XErrorHandler first = gFirstHandler.load(std::memory_order_acquire);
+    XErrorHandler next = nullptr;
+    if (visits == 0)
+        next = previous;
+    else if (visits == 1 && first != previous)
+        next = first;
+    if (!next)
         return 0;
-    passingOn = true;
-    const int result = previous(display, error);
-    passingOn = false;
+    ++visits;
+    const int result = next(display, error);
+    --visits;
     return result;
 }
 
@@ -126,9 +143,11 @@ bool AdoptConnection(_XDisplay* display, int glxErrorBase)
         XErrorHandler previous = XSetErrorHandler(TrapHandler);
         // Our own handler left in place by an earlier round: keep the one it
         // chains to.
-        if (previous != TrapHandler)
+        if (previous != TrapHandler) {
             gPreviousHandler.store(previous, std::memory_order_release);
-        gInstalled.store(true, std::memory_order_relaxed);
+            if (!gFirstHandler.load(std::memory_order_relaxed))
+                gFirstHandler.store(previous, std::memory_order_release);
+        }
     }
     return true;
 }
@@ -149,14 +168,13 @@ void ReleaseConnection(_XDisplay* display)
         return;
     slot->display.store(nullptr, std::memory_order_release);
     if (--gAdopted == 0) {
-        XErrorHandler current = XSetErrorHandler(gPreviousHandler.load(std::memory_order_acquire));
-        if (current != TrapHandler) {
-            // Someone installed a handler over ours; it may pass errors on to
-            // ours, which stays callable and passes them further on.
-            XSetErrorHandler(current);
-            return;
-        }
-        gInstalled.store(false, std::memory_order_relaxed);
+        // Someone installed a handler over ours: it may pass errors on to
+        // ours, which stays callable and passes them further on. Looked at
+        // rather than swapped out and back: a library that puts its own
+        // handler in place for a moment on another thread would otherwise
+        // restore over ours, and ours would put the library's back for good.
+        if (_XErrorFunction == TrapHandler)
+            XSetErrorHandler(gPreviousHandler.load(std::memory_order_acquire));
     }
 }
 
@@ -175,13 +193,7 @@ ErrorTally Tally(_XDisplay* display)
 
 bool HandlerInstalled()
 {
-    std::lock_guard<std::mutex> guard(gInstallLock);
-    // Xlib can only tell by swapping; ours stands in for a moment, and it
-    // passes on what is not ours.
-    XErrorHandler current = XSetErrorHandler(TrapHandler);
-    if (current != TrapHandler)
-        XSetErrorHandler(current);
-    return current == TrapHandler;
+    return _XErrorFunction == TrapHandler;
 }
 
 } // namespace QZ::x11

@@ -347,6 +347,11 @@ TEST_F(EditorInProcess, OurErrorHandlerIsInPlaceOnlyWhileAnEditorIsOpen)
     EXPECT_FALSE(QZ::x11::HandlerInstalled());
     ASSERT_TRUE(Open());
     EXPECT_TRUE(QZ::x11::HandlerInstalled());
+    // Mesa's software GLX puts a handler of its own in place for the span of
+    // a shared-memory attach when the render thread first shows a frame
+    // drawable, and that handler drops every other error of the process.
+    // The host's error is sent once the render thread is past it.
+    ASSERT_TRUE(WaitFor([&] { return Manager().FramesDrawn() >= 2; }));
     // An error on the host's own connection still reaches the host's handler.
     const int before = HostWindow::ErrorCount();
     XMapWindow(host->Connection(), 0x7ffffff0);
@@ -354,6 +359,59 @@ TEST_F(EditorInProcess, OurErrorHandlerIsInPlaceOnlyWhileAnEditorIsOpen)
     EXPECT_EQ(HostWindow::ErrorCount(), before + 1);
     plugin->view->close();
     EXPECT_FALSE(QZ::x11::HandlerInstalled());
+}
+
+// Another library's handler installed over ours that passes errors on to
+// the one it displaced (ours), with ours installed again over it: the host's
+// errors still reach the host's handler once, ours stay ours.
+int gOtherSeen = 0;
+XErrorHandler gOtherDisplaced = nullptr;
+int OtherHandler(Display* display, XErrorEvent* error)
+{
+    ++gOtherSeen;
+    return gOtherDisplaced ? gOtherDisplaced(display, error) : 0;
+}
+
+TEST_F(EditorInProcess, ErrorsFindTheirHandlerThroughAnotherLibrarysHandler)
+{
+    REQUIRE_DISPLAY();
+    const XErrorHandler hostHandler = XSetErrorHandler(nullptr);
+    XSetErrorHandler(hostHandler);
+    struct Row {
+        bool otherInBetween;
+        bool onOurConnection;
+        int wantHost, wantOurs, wantOther;
+    };
+    const Row rows[] = {
+        {false, false, 1, 0, 0},
+        {false, true, 0, 1, 0},
+        {true, false, 1, 0, 1},
+        {true, true, 0, 1, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.otherInBetween) + " " + std::to_string(row.onOurConnection));
+        Display* first = XOpenDisplay(nullptr);
+        Display* ours = XOpenDisplay(nullptr);
+        ASSERT_TRUE(first && ours);
+        ASSERT_TRUE(QZ::x11::AdoptConnection(first));
+        if (row.otherInBetween)
+            gOtherDisplaced = XSetErrorHandler(OtherHandler);
+        QZ::x11::ReleaseConnection(first);
+        ASSERT_TRUE(QZ::x11::AdoptConnection(ours));
+        gOtherSeen = 0;
+        const int hostBefore = HostWindow::ErrorCount();
+        Display* target = row.onOurConnection ? ours : host->Connection();
+        XMapWindow(target, 0x7ffffff0);
+        XSync(target, False);
+        EXPECT_EQ(HostWindow::ErrorCount() - hostBefore, row.wantHost);
+        EXPECT_EQ(QZ::x11::Tally(ours).count, static_cast<uint32_t>(row.wantOurs));
+        EXPECT_EQ(gOtherSeen, row.wantOther);
+        XCloseDisplay(ours);
+        QZ::x11::ReleaseConnection(ours);
+        XCloseDisplay(first);
+        XSetErrorHandler(hostHandler);
+        gOtherDisplaced = nullptr;
+    }
 }
 
 TEST_F(EditorInProcess, AWindowDestroyedUnderTheRenderThreadStopsItsDrawing)

@@ -17,7 +17,8 @@ struct Image {
     const uint8_t* At(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
 };
 
-// The whole window (on the connection `display`); false when it cannot be read.
+// The whole window (on the connection `display`, a HostWindow's: its errors
+// are counted, never fatal); false when it cannot be read.
 bool Capture(Display* display, Window window, Image& image);
 
 // Writes the image as an 8-bit RGB PNG, creating the folder; false on failure.
