@@ -225,16 +225,7 @@ bool OscPeer::Sync(int port, int socketNumber, int timeoutMs)
 
 bool OscPeer::CanBind(int port)
 {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return bound;
+    return UdpPortFree(port);
 }
 
 bool OscPeer::WaitUntilFree(int port, int timeoutMs)

@@ -10,6 +10,10 @@
 #include <stdexcept>
 #include <unistd.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -146,12 +150,65 @@ std::vector<std::string> FolderEntries(const std::string& folder)
     return names;
 }
 
+namespace {
+
+constexpr int kFirstPort = 10000;
+constexpr int kBlockPorts = 40;
+constexpr int kBlocks = 500;
+
+} // namespace
+
+bool UdpPortFree(int port)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return bound;
+}
+
+int ReservePortBlock(int firstBlock)
+{
+    // One lock file per block, shared by every test process on the machine
+    // (whichever build or worktree it comes from). The lock is held by the
+    // open descriptor, which is never closed: it ends with the process,
+    // however the process ends.
+    const char* folder = "/tmp/corvane-test-ports";
+    mkdir(folder, 0777);
+    for (int i = 0; i < kBlocks; ++i) {
+        const int block = ((firstBlock % kBlocks) + kBlocks + i) % kBlocks;
+        const int base = kFirstPort + block * kBlockPorts;
+        const std::string path = std::string(folder) + "/" + std::to_string(base);
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0)
+            continue;
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            continue;
+        }
+        // Held by no test process; something else may still use a port.
+        bool free = true;
+        for (int port = base; port < base + kBlockPorts && free; ++port)
+            free = UdpPortFree(port);
+        if (free)
+            return base;
+        close(fd);
+    }
+    return -1;
+}
+
 int UniquePortBase()
 {
-    // 10000..29999 in steps of 40, from the process id (below the ephemeral
-    // ports the kernel hands out from 32768): binaries that run in
-    // parallel get different ranges.
-    return 10000 + static_cast<int>(getpid() % 500) * 40;
+    static const int base = [] {
+        const int reserved = ReservePortBlock(static_cast<int>(getpid() % kBlocks));
+        return reserved > 0 ? reserved : kFirstPort + static_cast<int>(getpid() % kBlocks) * kBlockPorts;
+    }();
+    return base;
 }
 
 int RunCommand(const std::string& command, std::string* output)

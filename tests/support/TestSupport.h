@@ -76,8 +76,16 @@ std::string ReadText(const std::string& path);
 // The names in a folder, sorted (none when it cannot be read).
 std::vector<std::string> FolderEntries(const std::string& folder);
 
-// A UDP port range no other test binary uses: derived from the process id.
+// A range of 40 UDP ports (base .. base + 39, within 10000..29999) that no
+// other test process holds, the same for the whole process: reserved by a
+// lock file per range that lives as long as the process, and free of bound
+// sockets when taken.
 int UniquePortBase();
+// Whether a UDP socket could bind `port` on every address now.
+bool UdpPortFree(int port);
+// Reserves a further range, trying range `firstBlock` (0..499) first and
+// walking on; -1 when every range is held or in use.
+int ReservePortBlock(int firstBlock);
 
 // Runs a command through /bin/sh, returns its exit status and output.
 int RunCommand(const std::string& command, std::string* output = nullptr);
