@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "framework/InstanceRegistry.h"
+#include "gui/controls/Knobs.h"
+#include "gui/controls/Renderers.h"
 #include "gui/toolkit/Button.h"
 #include "gui/toolkit/FramePacer.h"
 #include "gui/toolkit/Manager.h"
@@ -144,6 +146,12 @@ TEST_F(InputRouting, HoverLeavesAControlOnlyOutsideItsBox)
     manager.MouseMove({200, 150}); // outside everything
     EXPECT_TRUE(manager.HoveredElements().empty());
     EXPECT_EQ(manager.LastEntered(), nullptr);
+    // The panel itself (the root, as big as the window) is never hovered.
+    manager.RootGroup()->SetRectangle(MakeBox(0, 0, 400, 200));
+    manager.MouseMove({210, 150});
+    EXPECT_TRUE(manager.HoveredElements().empty());
+    EXPECT_EQ(manager.LastEntered(), nullptr);
+    EXPECT_TRUE(Take().empty());
 }
 
 TEST_F(InputRouting, APressOutsideEveryElementClearsFocusAndCapturesNothing)
@@ -160,26 +168,36 @@ TEST_F(InputRouting, APressOutsideEveryElementClearsFocusAndCapturesNothing)
 
 TEST_F(InputRouting, OneEditGesturePerParameterPress)
 {
-    QZ::ParameterLabelRecord record = manager.ParameterLabels()[2];
-    auto* control = new QZ::Control(&manager, record);
-    control->SetRectangle(MakeBox(0, 0, 50, 50));
-    manager.RootGroup()->AddChild(control);
+    // Parameter 0 as well: "no parameter" is -1, not 0.
+    struct Row {
+        int32_t pressed, other;
+    };
+    float x = 0; // each row's control beside the last one's
+    for (const Row& row : {Row{2, 5}, Row{0, 5}, Row{2, 0}}) {
+        SCOPED_TRACE(std::to_string(row.pressed) + " " + std::to_string(row.other));
+        const std::string pressed = std::to_string(row.pressed), other = std::to_string(row.other);
+        QZ::ParameterLabelRecord record = manager.ParameterLabels()[static_cast<size_t>(row.pressed)];
+        auto* control = new QZ::Control(&manager, record);
+        control->SetRectangle(MakeBox(x, 0, x + 50, 50));
+        manager.RootGroup()->AddChild(control);
 
-    manager.BeginParameterEdit(2);
-    manager.BeginParameterEdit(2);
-    EXPECT_EQ(Take(), (Log{"begin 2"}));
-    manager.BeginParameterEdit(5); // another parameter ends the first
-    EXPECT_EQ(Take(), (Log{"end 2", "begin 5"}));
-    uint32_t number = 0;
-    int32_t target = -1;
-    ASSERT_TRUE(InstanceRegistry::GetLearnTarget(&number, &target));
-    EXPECT_EQ(target, 5);
+        manager.BeginParameterEdit(row.pressed);
+        manager.BeginParameterEdit(row.pressed);
+        EXPECT_EQ(Take(), (Log{"begin " + pressed}));
+        manager.BeginParameterEdit(row.other); // another parameter ends the first
+        EXPECT_EQ(Take(), (Log{"end " + pressed, "begin " + other}));
+        uint32_t number = 0;
+        int32_t target = -1;
+        ASSERT_TRUE(InstanceRegistry::GetLearnTarget(&number, &target));
+        EXPECT_EQ(target, row.other);
 
-    manager.MouseDown({10, 10}, 0, 1);
-    manager.MouseDrag({12, 10}, 0);
-    manager.MouseUp({12, 10}, 0);
-    EXPECT_EQ(Take(), (Log{"end 5", "begin 2", "capture", "release", "end 2"}));
-    EXPECT_EQ(manager.EditedParameter(), -1);
+        manager.MouseDown({x + 10, 10}, 0, 1);
+        manager.MouseDrag({x + 12, 10}, 0);
+        manager.MouseUp({x + 12, 10}, 0);
+        EXPECT_EQ(Take(), (Log{"end " + other, "begin " + pressed, "capture", "release", "end " + pressed}));
+        EXPECT_EQ(manager.EditedParameter(), -1);
+        x += 60;
+    }
 }
 
 TEST_F(InputRouting, ModifiersMidDragRestartOnlyContinuousDrags)
@@ -208,6 +226,55 @@ TEST_F(InputRouting, ModifiersMidDragRestartOnlyContinuousDrags)
     EXPECT_TRUE(toggle->State());
 }
 
+// Knobs of the test plug-in: what a press leaves on its parameter, with a
+// modifier change while held, and which knob the edit highlights.
+TEST_F(InputRouting, KnobPressesAndTheEditedKnobsHighlight)
+{
+    constexpr uint32_t kShift = 0x200;
+    constexpr int32_t kOffset = 0, kChoice = 3, kEnabled = 4; // 0..100 and 0..3 stepped, Boolean
+    QZ::ArcKnobRenderer renderer(&manager, nullptr, 0, 0, 1, 0, 0);
+    struct Row {
+        const char* name;
+        int32_t param;
+        float start;
+        uint32_t heldModifiers; // after the press, before the release
+        float expected;
+    };
+    const Row rows[] = {
+        {"a click flips a Boolean", kEnabled, 1, 0, 0},
+        {"a modifier change while held flips it no second time", kEnabled, 0, kShift, 1},
+        {"a click leaves a stepped 0..3 knob", kChoice, 2, 0, 2},
+        {"a click leaves a stepped 0..100 knob", kOffset, 30, 0, 30},
+    };
+    std::vector<QZ::ArcKnob*> knobs;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        knobs.push_back(new QZ::ArcKnob(&manager, &renderer, rows[i].param, 60.0f * i, 0, 50));
+        manager.RootGroup()->AddChild(knobs.back());
+    }
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const Row& row = rows[i];
+        SCOPED_TRACE(row.name);
+        plugin.SetParameterValue(row.param, row.start, false);
+        Take();
+        const QZ::Point at{60.0f * i + 25, 25};
+        manager.MouseDown(at, 0, 1);
+        // While held, only the edited parameter's knobs light up.
+        for (int frame = 0; frame < 40; ++frame)
+            for (QZ::ArcKnob* knob : knobs)
+                knob->Update();
+        for (size_t k = 0; k < knobs.size(); ++k)
+            EXPECT_FLOAT_EQ(knobs[k]->Highlight(), rows[k].param == row.param ? 1.0f : 0.0f) << "knob " << k;
+        manager.MouseDrag(at, row.heldModifiers);
+        manager.MouseUp(at, row.heldModifiers);
+        EXPECT_FLOAT_EQ(plugin.GetParameterReal(row.param), row.expected);
+        const std::string param = std::to_string(row.param);
+        EXPECT_EQ(Take(), (Log{"begin " + param, "capture", "release", "end " + param}));
+        for (int frame = 0; frame < 40; ++frame)
+            knobs[i]->Update();
+        EXPECT_FLOAT_EQ(knobs[i]->Highlight(), 0.0f);
+    }
+}
+
 TEST_F(InputRouting, TheWheelMovesOnlyContinuousControls)
 {
     auto* knob = new Recorder(&manager, log, "knob", MakeBox(0, 0, 50, 50), true);
@@ -230,6 +297,11 @@ TEST_F(InputRouting, TheWheelMovesOnlyContinuousControls)
     EXPECT_EQ(Take(), (Log{"knob down 10,10 m0", "capture", "knob drag 10,20 m0", "release", "knob up 10,20 m0",
                            "knob down 10,10 m0", "capture", "knob drag 10,-10 m0", "release",
                            "knob up 10,-10 m0"}));
+    // A notch while the knob is held by a drag starts no second gesture.
+    manager.MouseDown({10, 10}, 0, 1);
+    manager.MouseWheel({10, 10}, 0, 1);
+    manager.MouseUp({10, 12}, 0);
+    EXPECT_EQ(Take(), (Log{"knob down 10,10 m0", "capture", "release", "knob up 10,12 m0"}));
 }
 
 TEST_F(InputRouting, ButtonBasesPressAndRelease)
