@@ -1,10 +1,12 @@
-// CPU of an open editor at rest: an LFO's editor at 510 x 220 and
-// 955 x 385 (banner text drawn) in a window of our own, its render thread
-// running at its own pace (a pass every 33 ms). Reports the process's CPU
-// time (every thread: the render thread and the GL driver's, less this
-// thread's own waiting) as a share of one core, per 33 ms pass, and per
-// frame actually drawn. range(2) 1: every pass draws (how editors drew
-// before they rested). Needs an X server (DISPLAY); skipped without one.
+// CPU of an open editor at rest: an LFO's editor (whose waveform display
+// draws live, so it never rests) and a DC's (knobs, fields and labels only)
+// at 510 x 220 and 955 x 385 in a window of our own, laid out by their
+// scripts, the render thread running at its own pace (a pass every 33 ms).
+// Reports the process's CPU time (every thread: the render thread and the
+// GL driver's, less this thread's own waiting) as a share of one core, per
+// 33 ms pass, and per frame actually drawn. range(2) 1: every pass draws
+// (how editors drew before they rested); range(3): 0 the LFO, 1 the DC.
+// Needs an X server (DISPLAY); skipped without one.
 #include <benchmark/benchmark.h>
 
 #include <X11/Xlib.h>
@@ -17,6 +19,7 @@
 #include "bench/BenchSupport.h"
 #include "gui/editor/ObryCorvaneView.h"
 #include "gui/toolkit/Manager.h"
+#include "plugins/dc/ObryCorvaneDC.h"
 #include "plugins/lfo/ObryCorvaneLFO.h"
 
 namespace {
@@ -60,7 +63,8 @@ void BM_EditorAtRest(benchmark::State& state)
     XSync(display, False);
 
     auto lfo = StartPlugin<ObryCorvaneLFO::ObryCorvane>();
-    SizedView view(lfo.get(), width, height);
+    auto dc = StartPlugin<ObryCorvaneDC::ObryCorvane>();
+    SizedView view(state.range(3) == 0 ? static_cast<ObryAuBase*>(lfo.get()) : dc.get(), width, height);
     view.InitWindowSize();
     if (!view.open(reinterpret_cast<void*>(static_cast<uintptr_t>(parent)))) {
         state.SkipWithError("the editor did not open");
@@ -93,10 +97,13 @@ void BM_EditorAtRest(benchmark::State& state)
     state.counters["frames_drawn_per_s"] = frames / wall;
 }
 BENCHMARK(BM_EditorAtRest)
-    ->ArgNames({"w", "h", "every_pass"})
-    ->Args({510, 220, 0})
-    ->Args({955, 385, 0})
-    ->Args({955, 385, 1})
+    ->ArgNames({"w", "h", "every_pass", "dc"})
+    ->Args({510, 220, 0, 0})
+    ->Args({955, 385, 0, 0})
+    ->Args({955, 385, 1, 0})
+    ->Args({510, 220, 0, 1})
+    ->Args({955, 385, 0, 1})
+    ->Args({955, 385, 1, 1})
     ->Iterations(30)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
