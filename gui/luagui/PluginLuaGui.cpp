@@ -6,8 +6,12 @@
 #include <string>
 
 #include "framework/ObryAuBase.h"
+#include "gui/controls/Buttons.h"
+#include "gui/controls/DropDowns.h"
 #include "gui/controls/Knobs.h"
 #include "gui/controls/Renderers.h"
+#include "gui/controls/Sliders.h"
+#include "gui/controls/TextFields.h"
 #include "gui/dialogs/CalibrationActions.h"
 #include "gui/dialogs/PreferencesPanel.h"
 #include "gui/dialogs/PropertyDialogs.h"
@@ -16,7 +20,6 @@
 #include "gui/displays/StepEditor.h"
 #include "gui/displays/TextDisplays.h"
 #include "gui/luagui/LuaGuiObjects.h"
-#include "gui/luagui/StandInWidgets.h"
 #include "gui/toolkit/Fonts.h"
 #include "gui/toolkit/Manager.h"
 #include "gui/toolkit/QJmanager.h"
@@ -25,8 +28,6 @@
 namespace QZ {
 
 namespace {
-
-using Kind = StandInWidget::Kind;
 
 // Script and texture names and their resource ids.
 const struct {
@@ -120,13 +121,6 @@ int PushDisplay(lua_State* state, const char* type, Make make)
     }
     PushLuaObject(state, display, type);
     return 1;
-}
-
-StandInWidget* StandIn(PluginLuaGui& gui, Kind kind, float x, float y, float w, float h)
-{
-    auto* widget = new StandInWidget(gui.GetManager(), kind, x, y, w, h);
-    widget->SetFont(gui.LabelFont());
-    return widget;
 }
 
 // ---------------------------------------------------------------------------
@@ -287,20 +281,18 @@ int ParamButton(lua_State* state)
 {
     const int32_t index = LuaGui::parameterIndexForName(state, luaL_checkstring(state, 1));
     const char* text = luaL_checkstring(state, 2);
-    auto* button = StandIn(EditorGui(state), Kind::StatefulButton, Number(state, 3), Number(state, 4),
-                           Number(state, 5), Number(state, 6));
-    button->SetParameter(index);
-    button->SetText(text);
-    button->SetToggle(true);
-    PushLuaObject(state, button, kElementType);
+    const float x = Number(state, 3), y = Number(state, 4), w = Number(state, 5), h = Number(state, 6);
+    Manager& manager = EditorManager(state);
+    PushLuaObject(state, static_cast<UIElement*>(new CorvButton(&manager, text, x, y, w, h, index)), kElementType);
     return 1;
 }
 
-void MidiBrowse(void* sender, void*)
+// The MIDI Browser for the button's property (the button is the context).
+void MidiBrowse(Button* sender, void* context)
 {
-    auto* button = static_cast<StandInWidget*>(sender);
-    if (button && button->GetManager())
-        ShowMIDIBrowser(*button->GetManager(), button->Property());
+    auto* button = static_cast<MIDIBrowseButton*>(context);
+    if (sender && button && button->GetManager())
+        ShowMIDIBrowser(*button->GetManager(), button->PropertyId());
 }
 
 int MidiBrowseButton(lua_State* state)
@@ -308,14 +300,11 @@ int MidiBrowseButton(lua_State* state)
     const char* text = luaL_checkstring(state, 1);
     const char* tooltip = luaL_checkstring(state, 2);
     const auto property = static_cast<uint32_t>(luaL_checkinteger(state, 3));
+    const float x = Number(state, 4), y = Number(state, 5), w = Number(state, 6), h = Number(state, 7);
     Manager& manager = EditorManager(state);
-    auto* button = StandIn(Gui(state), Kind::Button, Number(state, 4), Number(state, 5), Number(state, 6),
-                           Number(state, 7));
-    button->SetText(text);
-    button->SetProperty(property);
-    button->SetCommandId(manager.CommandIdForName(tooltip));
-    button->SetAction(MidiBrowse, nullptr);
-    PushLuaObject(state, button, kElementType);
+    auto* button =
+        new MIDIBrowseButton(&manager, text, MidiBrowse, property, x, y, w, h, manager.CommandIdForName(tooltip));
+    PushLuaObject(state, static_cast<UIElement*>(button), kElementType);
     return 1;
 }
 
@@ -392,9 +381,20 @@ const struct {
     {kFunctionDisplayType, kFunctionMethods},
 };
 
-StandInWidget* AsStandIn(UIElement* element)
+// Runs a script action bound to a toolkit button: the sender is the button.
+void RunBoundAction(Button* button, void* binding)
 {
-    return dynamic_cast<StandInWidget*>(element);
+    auto* bound = static_cast<PluginLuaGui::ActionBinding*>(binding);
+    if (bound && bound->action)
+        bound->action(button, bound->context);
+}
+
+// The Enter Property dialog of a property text field, starting from the
+// property's value as it is now.
+void EnterProperty(PropertyTextField* field, void*)
+{
+    if (field && field->Editable() && field->GetManager())
+        ShowEnterPropertyDialog(*field->GetManager(), field->PropertyId(), field->Prompt(), field->ReadPropertyText());
 }
 
 } // namespace
@@ -463,143 +463,105 @@ UIElement* PluginLuaGui::createKnob(lua_State* state, int32_t index, float x, fl
 }
 
 UIElement* PluginLuaGui::createSlider(lua_State* state, int, int32_t index, float x, float y, float w, float h,
-                                      bool)
+                                      bool horizontal)
 {
+    float thumb[4];
     for (int arg = 7; arg <= 10; ++arg)
-        luaL_checknumber(state, arg);
+        thumb[arg - 7] = Number(state, arg);
     lua_getglobal(state, "theSliderRenderer");
-    CheckLuaObject<TexturedSliderRenderer>(state, lua_gettop(state), kSliderRendererType);
+    auto* renderer = CheckLuaObject<TexturedSliderRenderer>(state, lua_gettop(state), kSliderRendererType);
     lua_pop(state, 1);
-    auto* slider = StandIn(*this, Kind::Slider, x, y, w, h);
-    slider->SetParameter(index);
-    return slider;
+    return new TexturedSlider(manager, renderer, thumb[0], thumb[1], thumb[2], thumb[3], index, x, y, w, h,
+                              horizontal);
+}
+
+PluginLuaGui::ActionBinding* PluginLuaGui::BindAction(ButtonAction action, void* context)
+{
+    actionBindings.push_back(ActionBinding{action, context});
+    return &actionBindings.back();
 }
 
 UIElement* PluginLuaGui::createButton(lua_State*, int, const char* text, ButtonAction action, void* context, float x,
                                       float y, float w, float h, int32_t commandId)
 {
-    auto* button = StandIn(*this, Kind::Button, x, y, w, h);
-    button->SetText(text);
-    button->SetAction(action, context);
-    button->SetCommandId(commandId);
-    return button;
+    return new BrelButton(manager, text, RunBoundAction, BindAction(action, context), x, y, w, h, commandId);
 }
 
 UIElement* PluginLuaGui::createLuaButton(lua_State*, int, const char* text, ButtonAction action, void* record,
                                          float x, float y, float w, float h, int32_t commandId, bool toggle)
 {
-    auto* button = StandIn(*this, Kind::StatefulButton, x, y, w, h);
-    button->SetText(text);
-    button->SetAction(action, record);
-    button->SetCommandId(commandId);
-    button->SetToggle(toggle);
-    return button;
+    return new BrelStatefulButton(manager, text, RunBoundAction, BindAction(action, record), x, y, w, h, commandId,
+                                  toggle);
 }
 
 UIElement* PluginLuaGui::createPropertyTriggerButton(lua_State*, int, const char* text, ButtonAction action,
                                                      void* record, float x, float y, float w, float h,
                                                      int32_t commandId)
 {
-    auto* button = StandIn(*this, Kind::StatefulButton, x, y, w, h);
-    button->SetText(text);
-    button->SetAction(action, record);
-    button->SetCommandId(commandId);
-    button->SetProperty(static_cast<PropertyTriggerBinding*>(record)->propertyId);
-    return button;
+    return new BrelStatefulButton(manager, text, RunBoundAction, BindAction(action, record), x, y, w, h, commandId,
+                                  false);
 }
 
 UIElement* PluginLuaGui::createPropertyButton(lua_State*, int, const char* text, uint32_t propertyId, float x,
                                               float y, float w, float h, int32_t commandId)
 {
-    auto* button = StandIn(*this, Kind::PropertyButton, x, y, w, h);
-    button->SetText(text);
-    button->SetProperty(propertyId);
-    button->SetCommandId(commandId);
-    button->SetToggle(true);
-    return button;
+    return new BrelPropertyButton(manager, text, propertyId, x, y, w, h, commandId);
 }
 
 UIElement* PluginLuaGui::createDropDown(lua_State*, int32_t index, float x, float y, float w, float h)
 {
-    auto* dropDown = StandIn(*this, Kind::DropDown, x, y, w, h);
-    dropDown->SetParameter(index);
-    return dropDown;
+    return new QJDropDown(manager, index, x, y, w, h);
 }
 
 UIElement* PluginLuaGui::createLabel(lua_State*, const char* text, float x, float y, char align)
 {
-    // The label's box fits its text in the label font, with an inset of 3;
-    // y is its top edge.
-    float width = 0, height = 0;
-    if (FontRecord* font = LabelFont()) {
-        float ignored = 0;
-        MeasureTextExtent(*font, text, width, ignored);
-        MeasureTextExtent(*font, "M", ignored, height);
-    } else {
-        width = 6.0f * static_cast<float>(std::string(text).size());
-        height = 8.0f;
-    }
-    width = std::floor(width) + 6;
-    height = std::floor(height) + 6;
-    const float left = std::floor(align == 'l' ? x : align == 'r' ? x - width : x - width / 2);
-    auto* label = StandIn(*this, Kind::Label, left, y - height, width, height);
-    label->SetText(text);
-    return label;
+    return new Label(manager, text, x, y, align);
 }
 
 UIElement* PluginLuaGui::createTextField(lua_State*, int32_t index, float x, float y, float w, float h,
                                          const char* format)
 {
-    auto* field = StandIn(*this, Kind::TextField, x, y, w, h);
-    field->SetParameter(index);
-    field->SetText(format);
-    return field;
+    return new TextField(manager, index, x, y, w, h, format);
 }
-
-namespace {
-
-void EnterProperty(void* sender, void*)
-{
-    auto* field = static_cast<StandInWidget*>(sender);
-    if (field && field->Editable() && field->GetManager())
-        ShowEnterPropertyDialog(*field->GetManager(), field->Property(), field->Text(), "");
-}
-
-} // namespace
 
 UIElement* PluginLuaGui::createPropertyTextField(lua_State*, uint32_t propertyId, const char* prompt, float x,
                                                  float y, float w, float h)
 {
-    auto* field = StandIn(*this, Kind::PropertyField, x, y, w, h);
-    field->SetProperty(propertyId);
-    field->SetText(prompt);
+    auto* field = new PropertyTextField(manager, propertyId, prompt, x, y, w, h);
     field->SetAction(EnterProperty, nullptr);
     return field;
 }
 
 void PluginLuaGui::SetElementState(UIElement* element, bool on)
 {
-    StandInWidget* widget = AsStandIn(element);
-    if (widget && widget->GetKind() == Kind::StatefulButton)
-        widget->SetState(on);
+    if (auto* button = dynamic_cast<StatefulButton*>(element))
+        button->SetState(on);
 }
 
 bool PluginLuaGui::ElementState(UIElement* element)
 {
-    StandInWidget* widget = AsStandIn(element);
-    return widget && widget->GetKind() == Kind::StatefulButton && widget->State();
+    auto* button = dynamic_cast<StatefulButton*>(element);
+    return button && button->State();
 }
 
 void PluginLuaGui::SetElementColour(UIElement* element, int which, const Colour& colour)
 {
-    if (StandInWidget* widget = AsStandIn(element))
-        widget->SetColour(which, colour);
+    if (auto* label = dynamic_cast<Label*>(element)) {
+        if (which == 0)
+            label->SetBackgroundColour(colour);
+        else if (which == 1)
+            label->SetForegroundColour(colour);
+    } else if (auto* field = dynamic_cast<TextField*>(element)) {
+        field->SetColour(which, colour);
+    }
+    if (manager)
+        manager->SignalRenderEvent(Manager::kEventRedrawPanel); // labels live in the panel
 }
 
 void PluginLuaGui::SetElementEditable(UIElement* element, bool editable)
 {
-    if (StandInWidget* widget = AsStandIn(element))
-        widget->SetEditable(editable);
+    if (auto* field = dynamic_cast<PropertyTextField*>(element))
+        field->SetEditable(editable);
 }
 
 // ---------------------------------------------------------------------------

@@ -19,6 +19,13 @@ namespace QZ {
 
 class PluginLuaGui : public LuaGui {
 public:
+    // A script action as a toolkit button runs it: its function and context
+    // (kept for the editor's lifetime; the button points at it).
+    struct ActionBinding {
+        ButtonAction action;
+        void* context;
+    };
+
     // view: the editor that made this object (null for the throw-away
     // instance that only asks for the window size).
     PluginLuaGui(ObryAuBase* plugin, ObryCorvaneView* view);
@@ -64,8 +71,11 @@ public:
     // Globals and metatables of the family (in the set-up's protected call).
     static void RegisterPluginFunctions(lua_State* state);
 
+    ActionBinding* BindAction(ButtonAction action, void* context);
+
 private:
     ObryCorvaneView* view;
+    std::deque<ActionBinding> actionBindings;
 };
 
 } // namespace QZ

@@ -13,7 +13,7 @@
 #include "gui/controls/Knobs.h"
 #include "gui/editor/ObryCorvaneView.h"
 #include "gui/luagui/PluginLuaGui.h"
-#include "gui/luagui/StandInWidgets.h"
+#include "gui/controls/Buttons.h"
 #include "gui/toolkit/QJmanager.h"
 #include "platform/Preferences.h"
 #include "platform/UserFolders.h"
@@ -24,7 +24,6 @@
 namespace {
 
 using corvane::test::InProcessPlugin;
-using QZ::StandInWidget;
 
 class Skin : public ::testing::Test {
 protected:
@@ -77,15 +76,6 @@ protected:
         return found;
     }
 
-    std::vector<StandInWidget*> Widgets(StandInWidget::Kind kind)
-    {
-        std::vector<StandInWidget*> found;
-        for (StandInWidget* widget : Elements<StandInWidget>())
-            if (widget->GetKind() == kind)
-                found.push_back(widget);
-        return found;
-    }
-
     corvane::test::ScopedUserFolders folders;
     InProcessPlugin<ObryCorvaneDC::ObryCorvane> plugin = corvane::test::MakeInProcess<ObryCorvaneDC::ObryCorvane>();
     std::unique_ptr<QJmanager> manager;
@@ -109,9 +99,9 @@ TEST_F(Skin, ItsWindowSizeMovesThePreferencesButton)
     Write("gui_dc.lua", "getWindowSize = function() return 600, 300 end\n");
     Build();
     EXPECT_EQ(manager->WindowWidth(), 600);
-    const auto buttons = Widgets(StandInWidget::Kind::Button);
+    const auto buttons = Elements<QZ::BrelButton>();
     ASSERT_EQ(buttons.size(), 1u);
-    EXPECT_EQ(buttons[0]->CommandId(), -2);
+    EXPECT_EQ(buttons[0]->HoverId(), -2);
     EXPECT_EQ(buttons[0]->Rectangle().x1, 600 - 5.0f);
     EXPECT_EQ(buttons[0]->Rectangle().y1, 300 - 5.0f);
 }
@@ -206,12 +196,12 @@ end
 )");
     Build();
     ASSERT_EQ(AllErrors(), "");
-    StandInWidget* late = nullptr;
-    for (StandInWidget* button : Widgets(StandInWidget::Kind::StatefulButton))
-        if (button->Text() == "B")
+    QZ::BrelStatefulButton* late = nullptr;
+    for (QZ::BrelStatefulButton* button : Elements<QZ::BrelStatefulButton>())
+        if (button->Label() == "B")
             late = button;
     ASSERT_TRUE(late);
-    late->Click();
+    late->MouseDown(QZ::Point{}, 0, 1); // a push button acts on press
     EXPECT_NE(AllErrors().find("no button lookup table"), std::string::npos) << AllErrors();
 }
 

@@ -16,7 +16,7 @@
 #include "framework/vst/VstAbi.h"
 #include "gui/displays/StepEditor.h"
 #include "gui/luagui/PluginLuaGui.h"
-#include "gui/luagui/StandInWidgets.h"
+#include "gui/controls/Buttons.h"
 #include "gui/toolkit/QJmanager.h"
 #include "module/PluginFactory.h"
 #include "platform/Preferences.h"
@@ -31,21 +31,20 @@ namespace {
 using QZ::Box;
 using QZ::Group;
 using QZ::NamedGroup;
-using QZ::StandInWidget;
 using QZ::UIElement;
 using corvane::test::Editor;
 using corvane::test::Entries;
 using corvane::test::Entry;
 
 // The panel button (a Lua button) labelled `text`.
-StandInWidget* ButtonWithText(Editor& editor, const std::string& text)
+QZ::BrelStatefulButton* ButtonWithText(Editor& editor, const std::string& text)
 {
     std::vector<UIElement*> leaves;
     Editor::Leaves(editor.Root(), leaves);
     for (UIElement* element : leaves)
-        if (auto* widget = dynamic_cast<StandInWidget*>(element))
-            if (widget->GetKind() == StandInWidget::Kind::StatefulButton && widget->Text() == text)
-                return widget;
+        if (auto* button = dynamic_cast<QZ::BrelStatefulButton*>(element))
+            if (button->Label() == text)
+                return button;
     return nullptr;
 }
 
@@ -65,8 +64,8 @@ std::string NameOf(UIElement* element)
 {
     if (auto* group = dynamic_cast<NamedGroup*>(element))
         return "group \"" + group->Name() + "\"";
-    if (auto* widget = dynamic_cast<StandInWidget*>(element))
-        return "widget \"" + widget->Text() + "\" of parameter " + std::to_string(widget->Parameter());
+    if (auto* button = dynamic_cast<QZ::Button*>(element))
+        return "button \"" + button->Label() + "\"";
     if (auto* control = dynamic_cast<QZ::Control*>(element))
         return std::string("control of \"") + control->Record().name + "\"";
     return "display";
@@ -86,8 +85,8 @@ void ExpectTidyLayout(Editor& editor, const std::string& context)
             top.emplace_back(child, UIElement::AbsoluteBox(child));
     for (size_t i = 0; i < top.size(); ++i) {
         const Box& box = top[i].second;
-        const bool isPrefs = dynamic_cast<StandInWidget*>(top[i].first) &&
-                             dynamic_cast<StandInWidget*>(top[i].first)->CommandId() == -2;
+        const auto* button = dynamic_cast<QZ::Button*>(top[i].first);
+        const bool isPrefs = button && button->HoverId() == -2;
         EXPECT_TRUE(box.x0 >= 0 && box.y0 >= 0 && box.x1 <= width && box.y1 <= (isPrefs ? height : height - 30))
             << context << ": " << NameOf(top[i].first) << " " << Describe(box) << " leaves the window";
         for (size_t j = i + 1; j < top.size(); ++j)
@@ -131,8 +130,6 @@ TEST_P(EveryEditor, BuildsWithoutErrorsReachesItsParametersAndFitsItsWindow)
     std::vector<UIElement*> leaves;
     Editor::Leaves(editor.Root(), leaves);
     for (UIElement* element : leaves) {
-        if (auto* widget = dynamic_cast<StandInWidget*>(element))
-            reached.insert(widget->Parameter());
         if (auto* control = dynamic_cast<QZ::Control*>(element))
             reached.insert(control->Record().index);
         if (auto* steps = dynamic_cast<QZ::StepEditor*>(element))
@@ -182,7 +179,7 @@ TEST_P(PanelButtons, ShowTheirGroupsAndHideTheOthers)
     const PanelCase& c = GetParam();
     Editor editor(c.id);
     ASSERT_TRUE(editor.plugin);
-    StandInWidget* button = ButtonWithText(editor, c.button);
+    QZ::BrelStatefulButton* button = ButtonWithText(editor, c.button);
     ASSERT_TRUE(button) << c.button;
     const auto expect = [&](const std::vector<std::string>& names, bool visible, const char* when) {
         for (const std::string& name : names) {
@@ -191,7 +188,7 @@ TEST_P(PanelButtons, ShowTheirGroupsAndHideTheOthers)
             EXPECT_EQ(group->IsVisible(), visible) << c.button << " " << when << ": " << name;
         }
     };
-    button->Click();
+    button->MouseDown(QZ::Point{}, 0, 1); // the Lua button acts on press
     expect(c.shown, true, "pressed");
     expect(c.hidden, false, "pressed");
     ExpectTidyLayout(editor, std::string(c.id) + " after " + c.button);
@@ -200,7 +197,7 @@ TEST_P(PanelButtons, ShowTheirGroupsAndHideTheOthers)
     // keep no state).
     if (!button->State())
         return;
-    button->Click();
+    button->MouseDown(QZ::Point{}, 0, 1); // the Lua button acts on press
     expect(c.shown, false, "released");
     expect(c.hidden, true, "released");
 }
