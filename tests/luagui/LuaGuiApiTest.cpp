@@ -14,6 +14,9 @@
 #include "gui/editor/ObryCorvaneView.h"
 #include "gui/luagui/PluginLuaGui.h"
 #include "gui/controls/Buttons.h"
+#include "gui/controls/DropDowns.h"
+#include "gui/controls/Sliders.h"
+#include "gui/controls/TextFields.h"
 #include "gui/toolkit/QJmanager.h"
 #include "platform/Preferences.h"
 #include "platform/UserFolders.h"
@@ -388,6 +391,69 @@ end
     ASSERT_EQ(log.size(), 1u); // the first set only
     EXPECT_EQ(log[0].index, 2);
     EXPECT_FLOAT_EQ(log[0].value, (1.5f + 2) / 4);
+}
+
+} // namespace
+
+namespace {
+
+// The widget calls of a skin's createUI make the toolkit's widgets, with what
+// the script asked for; a text field's format that is not one plain float
+// conversion is dropped, never handed to the C formatter.
+TEST_F(Skin, WidgetCallsMakeTheToolkitsWidgets)
+{
+    Write("gui_dc.lua", R"(
+createUI = function()
+    local t = texture("buttons.png")
+    theSliderRenderer = sliderRenderer(t, t)
+    made = {
+        slider = slider("Multiplier L", 10, 10, 100, 16, "horizontal", 16, 16, 8, 8),
+        unsafe = textField("Multiplier L", 10, 40, 50, 16, "%s%n"),
+        safe = textField("Multiplier L", 70, 40, 50, 16, "%.1f x"),
+        drop = dropDown("Multiplier R", 10, 70, 80, 16),
+        right = label("Target:", 100, 120, "r"),
+        toggle = luaButton(function() end, "T", "tip", "toggle", 10, 130, 40, 20),
+        param = paramButton("Multiplier L", "P", 60, 130, 40, 20),
+        field = propertyTextField(64003, "Name", 10, 160, 100, 16),
+    }
+    for _, k in ipairs({'slider', 'unsafe', 'safe', 'drop', 'right', 'toggle', 'param', 'field'}) do add(made[k]) end
+    made.toggle:setState(true)
+    toggleState = made.toggle:getState()
+    paramState = made.param:getState()
+    made.field:setEditable(false)
+    made.safe:setTextColour(1, 0, 0)
+    made.right:setBackgroundColour(0, 0, 1, 0.5)
+end
+)");
+    Build();
+    ASSERT_EQ(AllErrors(), "");
+    const auto sliders = Elements<QZ::TexturedSlider>();
+    ASSERT_EQ(sliders.size(), 1u);
+    EXPECT_TRUE(sliders[0]->IsHorizontal());
+    const auto fields = Elements<QZ::TextField>();
+    ASSERT_EQ(fields.size(), 2u);
+    EXPECT_EQ(fields[0]->Format(), "");
+    EXPECT_EQ(fields[1]->Format(), "%.1f x");
+    EXPECT_EQ(fields[1]->GetColour(QZ::TextField::kText).r, 1.0f);
+    const auto drops = Elements<QZ::QJDropDown>();
+    ASSERT_EQ(drops.size(), 1u);
+    EXPECT_TRUE(drops[0]->Items().empty()); // the DC names no values: an empty field
+    const auto labels = Elements<QZ::Label>();
+    ASSERT_EQ(labels.size(), 1u);
+    EXPECT_EQ(labels[0]->Rectangle().x1, 100.0f); // right-aligned: ends at x
+    EXPECT_EQ(labels[0]->Rectangle().y1, 120.0f); // y is the top edge
+    EXPECT_EQ(labels[0]->BackgroundColour().b, 1.0f);
+    ASSERT_EQ(Elements<QZ::CorvButton>().size(), 1u);
+    const auto properties = Elements<QZ::PropertyTextField>();
+    ASSERT_EQ(properties.size(), 1u);
+    EXPECT_FALSE(properties[0]->Editable());
+    EXPECT_EQ(properties[0]->Prompt(), "Name");
+    lua_State* state = gui->State();
+    lua_getglobal(state, "toggleState");
+    lua_getglobal(state, "paramState");
+    EXPECT_TRUE(lua_toboolean(state, -2)); // a toggle's state is the script's to set
+    EXPECT_FALSE(lua_toboolean(state, -1)); // other widgets have none
+    lua_pop(state, 2);
 }
 
 } // namespace
