@@ -5,15 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
+#include <X11/keysym.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "framework/ParameterInfo.h"
+#include "gui/controls/Buttons.h"
+#include "gui/controls/DropDowns.h"
 #include "gui/controls/Knobs.h"
+#include "gui/controls/TextFields.h"
 #include "host/VstHost.h"
 #include "tests/gui/HostWindow.h"
 #include "tests/gui/Screenshot.h"
@@ -42,8 +47,10 @@ struct Target {
     int x = 0, y = 0;
 };
 
-// The first knob of a visible group (or of the window), in tree order.
-bool FirstKnob(Editor& editor, Target& target)
+// The first element of class T in a visible group (or in the window), in
+// tree order, that `wanted` accepts.
+template <class T, class Wanted>
+T* FirstOf(Editor& editor, Wanted wanted)
 {
     std::vector<UIElement*> pending(editor.Root().Children().rbegin(), editor.Root().Children().rend());
     while (!pending.empty()) {
@@ -51,20 +58,37 @@ bool FirstKnob(Editor& editor, Target& target)
         pending.pop_back();
         if (!element->IsVisible())
             continue;
-        if (auto* group = dynamic_cast<QZ::Group*>(element)) {
+        if (auto* group = dynamic_cast<QZ::Group*>(element))
             pending.insert(pending.end(), group->Children().rbegin(), group->Children().rend());
-            continue;
-        }
-        if (auto* knob = dynamic_cast<QZ::Knob*>(element)) {
-            const QZ::Box box = UIElement::AbsoluteBox(knob);
-            target.record = knob->Record();
-            target.stepped = knob->IsStepped();
-            target.x = static_cast<int>((box.x0 + box.x1) / 2);
-            target.y = editor.manager->WindowHeight() - 1 - static_cast<int>((box.y0 + box.y1) / 2);
-            return true;
-        }
+        else if (auto* found = dynamic_cast<T*>(element); found && wanted(*found))
+            return found;
     }
-    return false;
+    return nullptr;
+}
+
+template <class T>
+T* FirstOf(Editor& editor)
+{
+    return FirstOf<T>(editor, [](T&) { return true; });
+}
+
+Target TargetOf(Editor& editor, QZ::Control& control)
+{
+    const QZ::Box box = UIElement::AbsoluteBox(&control);
+    Target target;
+    target.record = control.Record();
+    target.stepped = control.IsStepped();
+    target.x = static_cast<int>((box.x0 + box.x1) / 2);
+    target.y = editor.manager->WindowHeight() - static_cast<int>((box.y0 + box.y1) / 2);
+    return target;
+}
+
+// The host's normalised value of a real value of parameter `index`, as the
+// plug-in of the in-process layout computes it.
+float Normalised(Editor& editor, int32_t index, float real)
+{
+    editor.plugin->SetParameterValue(index, real, false);
+    return editor.plugin->getParameter(index);
 }
 
 // The normalised value a drag of dy pixels upwards from `start` leaves, as
@@ -158,6 +182,13 @@ protected:
         host->SendButton(child, false, 1, x, y - dy, 0, NextTime());
         Deliver();
     }
+    void Click(int x, int y)
+    {
+        host->SendMotion(child, x, y, 0);
+        host->SendButton(child, true, 1, x, y, 0, NextTime());
+        host->SendButton(child, false, 1, x, y, 0, NextTime());
+        Deliver();
+    }
     int Count(int32_t opcode, int32_t index)
     {
         int n = 0;
@@ -175,13 +206,14 @@ protected:
     Time time = 1000;
 };
 
-TEST_P(EveryEditorInput, AKnobDragReachesTheHostHoveringShowsTheReadoutAndPrefsOpens)
+TEST_P(EveryEditorInput, ControlsReachTheHostTheReadoutShowsAndPrefsOpens)
 {
     const Entry& entry = GetParam();
     Editor layout(entry.id);
     ASSERT_TRUE(layout.plugin);
-    Target knob;
-    ASSERT_TRUE(FirstKnob(layout, knob)) << entry.id << " has no knob";
+    QZ::Knob* firstKnob = FirstOf<QZ::Knob>(layout);
+    ASSERT_TRUE(firstKnob) << entry.id << " has no knob";
+    const Target knob = TargetOf(layout, *firstKnob);
 
     plugin = Plugin::Create(*module, corvane::test::Code(entry.id));
     ASSERT_TRUE(plugin);
@@ -228,8 +260,75 @@ TEST_P(EveryEditorInput, AKnobDragReachesTheHostHoveringShowsTheReadoutAndPrefsO
     })) << "wanted \"" << wanted << "\", read \"" << read << "\"";
     corvane::test::WritePng(image, corvane::test::ScreenshotDir() + "/hover_" + Name(entry) + ".png");
 
+    // The first parameter button flips its parameter.
+    if (QZ::CorvButton* button = FirstOf<QZ::CorvButton>(layout)) {
+        const Target t = TargetOf(layout, *button);
+        const float was = plugin->GetParameter(t.record.index);
+        plugin->ClearCalls();
+        Click(t.x, t.y);
+        EXPECT_EQ(Count(audioMasterBeginEdit, t.record.index), 1) << t.record.name;
+        EXPECT_FLOAT_EQ(plugin->GetParameter(t.record.index), was == 0 ? 1.0f : 0.0f) << t.record.name;
+    }
+
+    // The first parameter's text field takes typed digits and Enter: the
+    // middle of the range (a whole number where the range is wider than 2).
+    if (QZ::TextField* field = FirstOf<QZ::TextField>(layout)) {
+        const Target t = TargetOf(layout, *field);
+        const float low = t.record.minimum, high = t.record.maximum;
+        float middle = high - low > 2 ? std::round((low + high) / 2) : (low + high) / 2;
+        // A value it does not hold already, so that typing must change it.
+        if (std::fabs(plugin->GetParameter(t.record.index) - Normalised(layout, t.record.index, middle)) < 1e-3f)
+            middle = high - low > 2 ? std::round(low + (high - low) / 4) : low + (high - low) / 4;
+        char typed[32];
+        snprintf(typed, sizeof typed, high - low > 2 ? "%.0f" : "%.2f", middle);
+        Click(t.x, t.y);
+        for (const char* c = typed; *c; ++c)
+            host->SendKey(child, *c == '.' ? XK_period : *c == '-' ? XK_minus : XK_0 + (*c - '0'), 0);
+        host->SendKey(child, XK_Return, 0);
+        Deliver();
+        EXPECT_NEAR(plugin->GetParameter(t.record.index), Normalised(layout, t.record.index, middle), 1e-3f)
+            << t.record.name << " typed " << typed;
+    }
+
+    // The first drop-down with a choice opens over its field with the
+    // current item under the pointer, tracks the pointer to the next item
+    // (or the one before the last) and selects it on release.
+    if (QZ::DropDown* drop = FirstOf<QZ::DropDown>(layout, [](QZ::DropDown& d) { return d.Items().size() > 1; })) {
+        const Target t = TargetOf(layout, *drop);
+        const QZ::Box box = UIElement::AbsoluteBox(drop);
+        const int count = static_cast<int>(drop->Items().size());
+        const int current = drop->CurrentItem();
+        const int chosen = current + 1 < count ? current + 1 : current - 1;
+        const QZ::DropDownList list =
+            QZ::PlaceDropDownList(box.x0, box.y0, box.x1, box.y1, count, current, static_cast<float>(entry.height));
+        const float chosenY = list.bottom + list.height - (static_cast<float>(chosen) + 0.5f) * list.itemHeight;
+        const int y = entry.height - static_cast<int>(chosenY);
+        ASSERT_TRUE(capture());
+        const Image closed = image;
+        host->SendMotion(child, t.x, t.y, 0);
+        host->SendButton(child, true, 1, t.x, t.y, 0, NextTime());
+        Deliver();
+        const int top = entry.height - static_cast<int>(list.bottom + list.height);
+        const int bottom = entry.height - static_cast<int>(list.bottom);
+        EXPECT_TRUE(WaitFor([&] {
+            plugin->Dispatch(effEditIdle);
+            return capture() && corvane::test::DifferingPixels(closed, image, static_cast<int>(box.x0), top,
+                                                               static_cast<int>(box.x1), bottom) > 20;
+        })) << "no list for " << t.record.name;
+        host->SendMotion(child, t.x, y, Button1Mask);
+        Deliver();
+        host->SendButton(child, false, 1, t.x, y, 0, NextTime());
+        Deliver();
+        EXPECT_NEAR(plugin->GetParameter(t.record.index),
+                    Normalised(layout, t.record.index, t.record.minimum + static_cast<float>(chosen)), 1e-4f)
+            << t.record.name << ": item " << chosen << " of " << count;
+        host->SendMotion(child, 2, entry.height - 2, 0);
+        Deliver();
+    }
+
     // "Prefs" (at the top right) opens the About and Preferences panel over
     // the controls.
+    ASSERT_TRUE(capture());
     const Image hovered = image;
     const int prefsX = entry.width - 5 - (34 + 20) / 2, prefsY = 17;
     host->SendMotion(child, prefsX, prefsY, 0);
