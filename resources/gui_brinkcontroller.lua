@@ -67,8 +67,11 @@ createUI = createUI or function()
     add(triggersButton)
     -- Just above the groups, clear of the banner and the Prefs button.
     local stripY = top - 5
-    add(infoDisplay(ww - windowEdgePad - 100, stripY, 100, 40, 5))
-    add(propertyTriggerButton(64094, "Don't Panic", "Don't Panic", ww - windowEdgePad - 100 - pad - 78, stripY, 78,
+    -- Its five columns of "000 " run past its 100 pixels: room for them
+    -- before the window's edge.
+    local infoX = ww - windowEdgePad - 145
+    add(infoDisplay(infoX, stripY, 100, 40, 5))
+    add(propertyTriggerButton(64094, "Don't Panic", "Don't Panic", infoX - pad - 78, stripY, 78,
         30))
 
     normalGroups = { cv1, cv2, outputsGroup, gatesGroup, midiOut }
