@@ -14,15 +14,18 @@
 
 #include "framework/vst/VstAbi.h"
 #include "gui/controls/Knobs.h"
+#include "gui/controls/TextFields.h"
 #include "gui/editor/ObryCorvaneView.h"
 #include "gui/luagui/PluginLuaGui.h"
 #include "gui/toolkit/Manager.h"
+#include "gui/toolkit/StaticText.h"
 #include "module/PluginFactory.h"
 #include "plugins/base/ObryCorvaneBase.h"
 #include "tests/gui/HostWindow.h"
 #include "tests/gui/Screenshot.h"
 #include "tests/luagui/EditorLayout.h"
 #include "tests/support/PluginTestSupport.h"
+#include "platform/Dialogs.h"
 #include "platform/Preferences.h"
 #include "platform/UserFolders.h"
 #include "tests/support/TestSupport.h"
@@ -183,5 +186,54 @@ TEST_P(SkinnedEditor, DrawsItsKnobSizeTextureAndBannerColours)
 
 INSTANTIATE_TEST_SUITE_P(Entries, SkinnedEditor, ::testing::Values("QZs0", "QZs7", "QZsj"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return FileName(info.param); });
+
+} // namespace
+
+namespace {
+
+// The Learner's target field as a person uses it: a click opens Enter
+// Property with the property's current text, OK sets the property, and the
+// field shows the new text.
+TEST(PropertyFieldEditor, EnterPropertyStartsFromTheCurrentTextAndShowsTheAnswer)
+{
+    REQUIRE_DISPLAY();
+    corvane::test::ScopedUserFolders folders;
+    corvane::platform::DialogAnswer answer;
+    answer.accepted = true;
+    answer.text = "127.0.0.1:9100";
+    corvane::platform::ScopedScriptedDialogs dialogs({answer});
+    OpenEditor editor("QZsk");
+    ASSERT_TRUE(editor.drawn);
+    QZ::Manager* manager = editor.view->GetManager();
+    QZ::PropertyTextField* field = nullptr;
+    std::vector<QZ::UIElement*> pending{manager->Root()};
+    while (!pending.empty() && !field) {
+        QZ::UIElement* element = pending.back();
+        pending.pop_back();
+        if (auto* group = dynamic_cast<QZ::Group*>(element))
+            pending.insert(pending.end(), group->Children().begin(), group->Children().end());
+        field = dynamic_cast<QZ::PropertyTextField*>(element);
+    }
+    ASSERT_TRUE(field);
+    const std::string before = field->ReadPropertyText();
+    ASSERT_FALSE(before.empty());
+    EXPECT_EQ(manager->Text()->EntryText(field->TextEntry()), before);
+
+    const QZ::Box box = QZ::UIElement::AbsoluteBox(field);
+    const int x = static_cast<int>((box.x0 + box.x1) / 2), y = editor.height - static_cast<int>((box.y0 + box.y1) / 2);
+    editor.host->SendButton(editor.child, true, 1, x, y, 0, 1000);
+    editor.host->SendButton(editor.child, false, 1, x, y, 0, 2000);
+    XSync(editor.host->Connection(), False);
+    EXPECT_TRUE(corvane::test::WaitFor([&] {
+        editor.view->idle(); // reads the press, then answers the dialog
+        return field->ReadPropertyText() == answer.text;
+    }, 5000)) << field->ReadPropertyText();
+    const std::vector<corvane::platform::DialogRequest> requests = dialogs.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].title, "Enter Property");
+    EXPECT_EQ(requests[0].initialText, before);
+    EXPECT_EQ(field->ValueText(), answer.text);
+    EXPECT_EQ(manager->Text()->EntryText(field->TextEntry()), answer.text);
+}
 
 } // namespace
