@@ -269,6 +269,12 @@ TEST_F(Widgets, SliderGestures)
          [&](ControlsHarness& h) { h.Drag(middle, row, 60, 0, Mod1Mask); }, 0},
         {"a vertical slider follows up", kLevel, 0, [&](ControlsHarness& h) { h.Drag(308, At(165), 0, -55); }, 5},
         {"a vertical slider follows down", kLevel, 0, [&](ControlsHarness& h) { h.Drag(308, At(165), 0, 33); }, -3},
+        {"a wheel notch takes the value 10 pixels above the pointer", kLevel, -4,
+         [&](ControlsHarness& h) { h.Wheel(308, At(165), true); }, -5 + 10 * 65 / 110.0f},
+        {"shift and the wheel move a vertical slider by 0.005", kLevel, 0,
+         [&](ControlsHarness& h) { h.Wheel(308, At(120), true, ShiftMask); }, 0.05f},
+        {"shift and the wheel leave a horizontal slider", kPositive, 2,
+         [&](ControlsHarness& h) { h.Wheel(middle, row, true, ShiftMask); }, 2},
     };
     for (const Gesture& c : cases) {
         SCOPED_TRACE(c.name);
