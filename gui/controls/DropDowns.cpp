@@ -57,6 +57,12 @@ DropDown::DropDown(Manager* manager, int32_t parameterIndex, float x, float y, f
     itemCaches.resize(items.size());
 }
 
+DropDownList DropDown::List() const
+{
+    std::lock_guard<std::mutex> hold(listLock);
+    return list;
+}
+
 int32_t DropDown::CurrentItem() const
 {
     if (items.empty())
@@ -75,9 +81,13 @@ void DropDown::MouseDown(const Point& point, uint32_t modifiers, int clicks)
     const int32_t current = CurrentItem();
     const Box box = AbsoluteBox(this);
     const float windowHeight = manager ? static_cast<float>(manager->PanelHeight()) : 0.0f;
-    list = PlaceDropDownList(box.x0, box.y0, box.x1, box.y1, static_cast<int>(items.size()), current, windowHeight);
-    ownX = rect.x0;
-    ownBottom = list.bottom + (rect.y0 - box.y0);
+    {
+        std::lock_guard<std::mutex> hold(listLock);
+        list = PlaceDropDownList(box.x0, box.y0, box.x1, box.y1, static_cast<int>(items.size()), current,
+                                 windowHeight);
+        ownX = rect.x0;
+        ownBottom = list.bottom + (rect.y0 - box.y0);
+    }
     highlighted.store(current, std::memory_order_release); // opens the list
     Control::MouseDown(point, modifiers, clicks);
     if (manager)
@@ -86,12 +96,13 @@ void DropDown::MouseDown(const Point& point, uint32_t modifiers, int clicks)
 
 void DropDown::MouseDrag(const Point& point, uint32_t)
 {
-    if (!IsOpen() || !(list.itemHeight > 0))
+    const DropDownList open = List();
+    if (!IsOpen() || !(open.itemHeight > 0))
         return;
-    const float dx = point.x - list.x, dy = point.y - list.bottom;
-    if (dx < 0 || dx > list.width || dy < 0 || dy > list.height)
+    const float dx = point.x - open.x, dy = point.y - open.bottom;
+    if (dx < 0 || dx > open.width || dy < 0 || dy > open.height)
         return; // outside the list the highlight stays
-    const auto item = static_cast<int32_t>((list.height - dy) / list.itemHeight);
+    const auto item = static_cast<int32_t>((open.height - dy) / open.itemHeight);
     highlighted.store(std::clamp(item, 0, static_cast<int32_t>(items.size()) - 1), std::memory_order_release);
     if (manager)
         manager->RequestRedraw();
@@ -102,8 +113,9 @@ void DropDown::MouseUp(const Point& point, uint32_t)
     const int32_t chosen = Highlighted();
     if (chosen < 0)
         return;
-    const float dx = point.x - list.x, dy = point.y - list.bottom;
-    if (dx >= 0 && dx < list.width && dy >= 0 && dy < list.height && record.plugin) {
+    const DropDownList open = List();
+    const float dx = point.x - open.x, dy = point.y - open.bottom;
+    if (dx >= 0 && dx < open.width && dy >= 0 && dy < open.height && record.plugin) {
         const float low = std::min(record.minimum, record.maximum), high = std::max(record.minimum, record.maximum);
         record.plugin->SetParameterValue(record.index, std::clamp(static_cast<float>(chosen), low, high), true);
     }
@@ -132,12 +144,20 @@ void DropDown::DrawList(const Colour& box, const Colour& item, const Colour& hig
     const int32_t chosen = Highlighted();
     if (chosen < 0)
         return;
+    DropDownList open;
+    float x, bottom;
+    {
+        std::lock_guard<std::mutex> hold(listLock);
+        open = list;
+        x = ownX;
+        bottom = ownBottom;
+    }
     if (blend) {
         glEnable(GL_BLEND);
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     }
     glColor4f(box.r, box.g, box.b, box.a);
-    gl::FillRect(ownX, ownBottom, ownX + list.width, ownBottom + list.height);
+    gl::FillRect(x, bottom, x + open.width, bottom + open.height);
     if (blend)
         glDisable(GL_BLEND);
     FontRecord* font = manager ? manager->TextFieldFont() : nullptr;
@@ -148,8 +168,8 @@ void DropDown::DrawList(const Colour& box, const Colour& item, const Colour& hig
         const float w = MeasureText(*font, items[i]);
         const Colour& c = static_cast<int32_t>(i) == chosen ? highlight : item;
         glColor4f(c.r, c.g, c.b, c.a);
-        itemCaches[i].Layout(font, items[i], std::floor(ownX + (list.width - w) / 2),
-                             ownBottom + 1 + static_cast<float>(n - 1 - i) * list.itemHeight);
+        itemCaches[i].Layout(font, items[i], std::floor(x + (open.width - w) / 2),
+                             bottom + 1 + static_cast<float>(n - 1 - i) * open.itemHeight);
         itemCaches[i].Draw(font);
     }
 }

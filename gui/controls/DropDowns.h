@@ -12,9 +12,8 @@
 //   Label       a static text on a coloured box, drawn into the panel.
 //
 // Threads: presses and drags arrive on the UI thread; Draw and DrawPopup
-// run on the render thread and read the highlighted index and the list
-// geometry without a lock: the geometry is written before the index that
-// opens the list is published.
+// run on the render thread and read the highlighted index (atomic) and the
+// list geometry, which is written and copied under a small lock.
 #pragma once
 
 #include <atomic>
@@ -59,7 +58,7 @@ public:
     int32_t Highlighted() const { return highlighted.load(std::memory_order_acquire); }
     bool IsOpen() const { return Highlighted() >= 0; }
     // The open list in layout coordinates.
-    DropDownList List() const { return list; }
+    DropDownList List() const;
 
 protected:
     // render thread: the current name centred in the field, in `colour`.
@@ -69,7 +68,8 @@ protected:
 
     std::vector<std::string> items;
     std::atomic<int32_t> highlighted{-1};
-    DropDownList list;       // layout coordinates
+    mutable std::mutex listLock;
+    DropDownList list;             // layout coordinates
     float ownX = 0, ownBottom = 0; // the list in the element's own coordinates
     // render thread
     TextCache closedCache;

@@ -83,13 +83,6 @@ Manager& EditorManager(lua_State* state)
     return *manager;
 }
 
-// The gui of an open editor, or the Lua error of EditorManager.
-PluginLuaGui& EditorGui(lua_State* state)
-{
-    EditorManager(state);
-    return Gui(state);
-}
-
 // An integer id in [0, limit], or the Lua error "<function> id out of range".
 int32_t CheckId(lua_State* state, int arg, int32_t limit, const char* function)
 {
