@@ -150,6 +150,7 @@ public:
     FontRecord* MainFont() const { return mainFont.get(); }
     FontRecord* LabelFont() const { return labelFont.get(); }
     FontRecord* TextFieldFont() const { return textFieldFont.get(); }
+    const std::vector<std::unique_ptr<FontRecord>>& Fonts() const { return fonts; }
     // Textures: UI thread, before the render task starts. The render thread
     // loads every record not marked on-demand when GL starts, and deletes
     // their GL names when it ends.

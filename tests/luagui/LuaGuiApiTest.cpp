@@ -265,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(Calls, LateBuilder, ::testing::ValuesIn(kLateCalls),
 
 // What a skin's gui.lua sets reaches the editor: the banner's colours, the
 // knob renderer kind (a turning image instead of an arc), the background
-// image, and buttons.png among the manager's textures.
+// image, buttons.png among the manager's textures and a font of font().
 TEST_F(Skin, ItsColoursRenderersAndTexturesReachTheEditor)
 {
     Write("gui.lua", R"(
@@ -280,6 +280,7 @@ createKnobRenderers = function()
     bigKnobRenderer = smallKnobRenderer
     tinyKnobRenderer = smallKnobRenderer
     setBackgroundTexture(t, "bottomLeft")
+    extraFont = font(function() return { { name = "DejaVuSans.ttf", size = 9 } } end)
 end
 )");
     Build();
@@ -293,7 +294,9 @@ end
     EXPECT_EQ(manager->Textures()[0]->resourceId, 120);
     EXPECT_EQ(manager->BackgroundTexture(), manager->Textures()[0].get());
     EXPECT_EQ(manager->BackgroundMode(), QJmanager::kBackgroundOnce);
-    // The fonts the scripts chose belong to the manager.
+    // The fonts the scripts chose belong to the manager, font()'s too.
+    ASSERT_EQ(manager->Fonts().size(), 1u);
+    EXPECT_EQ(manager->Fonts()[0]->size, 9u);
     EXPECT_TRUE(manager->MainFont());
     EXPECT_EQ(gui->MainFont(), manager->MainFont());
     EXPECT_EQ(gui->LabelFont(), manager->LabelFont());
