@@ -49,6 +49,23 @@ bool WriteAll(int fd, std::string_view text)
     return true;
 }
 
+int OpenRegularFile(const std::string& path, int flags)
+{
+    int fd = open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    if (fd < 0)
+        return -1;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    const int status = fcntl(fd, F_GETFL);
+    if (status >= 0)
+        fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    return fd;
+}
+
 FileRead ReadWholeFile(const std::string& path, size_t maxBytes, std::string& text)
 {
     text.clear();

@@ -25,6 +25,13 @@ enum class FileRead {
 // (cleared on any failure).
 FileRead ReadWholeFile(const std::string& path, size_t maxBytes, std::string& text);
 
+// Opens path with `flags` (O_RDONLY, O_WRONLY | O_CREAT, ...; O_CLOEXEC and
+// O_NONBLOCK are added, so a FIFO or device never blocks the caller) and
+// keeps the descriptor only when it names a regular file: -1 otherwise, with
+// errno EINVAL for a file that is not regular. The descriptor is blocking
+// again when returned. New files get mode 0666 less the umask.
+int OpenRegularFile(const std::string& path, int flags);
+
 // Writes all of text to fd, going on after short writes and interrupted
 // calls; false with errno set when a write fails.
 bool WriteAll(int fd, std::string_view text);

@@ -175,6 +175,7 @@ int LuaMIDIHelper::SetupProtected(lua_State* state)
     RegisterMIDIFunctions(state);
     luaL_newmetatable(state, kTimerMetatable);
     lua_pop(state, 1);
+    SealMetatable(state, kTimerMetatable);
     helper->RegisterFunctions();
 
     lua_pushlightuserdata(state, helper);
@@ -248,13 +249,7 @@ void LuaMIDIHelper::LoadScripts()
 int LuaMIDIHelper::LoadChunkProtected(lua_State* state)
 {
     const auto& load = *static_cast<const ChunkLoad*>(lua_touserdata(state, 1));
-    if (load.path && IsBinaryChunkFile(load.path)) {
-        char text[1024];
-        snprintf(text, sizeof text, "%s: binary chunks are not loaded", load.path);
-        corvane::DebugPrintf(load.failureFormat, text);
-        return 0;
-    }
-    const int status = load.path ? luaL_loadfile(state, load.path)
+    const int status = load.path ? LoadScriptFile(state, load.path)
                                  : luaL_loadbuffer(state, load.buffer, load.size, "midi.lua");
     if (status != 0) {
         corvane::DebugPrintf(load.failureFormat, ErrorText(state));
@@ -468,9 +463,8 @@ int32_t LuaMIDIHelper::processEvents(const VstEvents* events)
 }
 
 // ---------------------------------------------------------------------------
-// Audio thread. Lua work only for kinds some script registered for; the Lua
-// lock is taken once per registration so that other threads' Lua work can
-// run between two registrations.
+// Audio thread. The hooks are C++; what some script registered for is
+// handed over to the hand-over thread.
 
 void LuaMIDIHelper::ProcessMidiEvent(MessageQueueItem* item)
 {
@@ -562,7 +556,7 @@ void LuaMIDIHelper::PolyPressure(int channel, int note, int pressure)
     Deliver(kPolyPressure, note, arguments, 3);
 }
 
-// Audio thread: no allocation, never waits for the Lua lock.
+// Audio thread: no allocation, no Lua, no lock.
 void LuaMIDIHelper::Deliver(Kind kind, int number, const double* arguments, int argumentCount)
 {
     if (registrations[kind].count.load(std::memory_order_acquire) == 0 ||
@@ -571,14 +565,6 @@ void LuaMIDIHelper::Deliver(Kind kind, int number, const double* arguments, int 
     PendingMessage message{kind, number, argumentCount, {0.0, 0.0, 0.0}};
     for (int a = 0; a < argumentCount && a < 3; ++a)
         message.arguments[a] = arguments[a];
-    // Messages handed over earlier are served first, in order.
-    const bool waiting = handOverRead.load(std::memory_order_acquire) != handOverWrite.load(std::memory_order_relaxed);
-    if (!waiting && luaLock.try_lock()) {
-        if (luaState)
-            ServeLocked(message);
-        luaLock.unlock();
-        return;
-    }
     if (!HandOver(message))
         handOverDropped.fetch_add(1, std::memory_order_relaxed);
 }
@@ -594,16 +580,17 @@ bool LuaMIDIHelper::HandOver(const PendingMessage& message)
     return true;
 }
 
-// The hand-over thread: serves what the audio thread could not, in order.
-// The read index moves past a message only once it has been served, so the
-// audio thread keeps handing over until the backlog is gone.
+// The hand-over thread: serves the scripts' MIDI registrations, in the order
+// the audio thread delivered the messages. The read index moves past a
+// message only once it has been served.
 void LuaMIDIHelper::HandOverMain(corvane::platform::Event& quit)
 {
     corvane::platform::Event* const events[] = {&quit, &handOverWake};
     uint32_t droppedReported = 0;
     for (;;) {
-        if (corvane::platform::WaitAny(events, 2, corvane::platform::kWaitForever) != 1)
-            return;
+        // What was delivered before the quit is still served (the host sent
+        // it before it closed the plug-in); each message within its budget.
+        const bool quitting = corvane::platform::WaitAny(events, 2, corvane::platform::kWaitForever) != 1;
         uint32_t read = handOverRead.load(std::memory_order_relaxed);
         while (read != handOverWrite.load(std::memory_order_acquire)) {
             const PendingMessage message = handOver[read % kHandOverSize];
@@ -613,15 +600,15 @@ void LuaMIDIHelper::HandOverMain(corvane::platform::Event& quit)
                     ServeLocked(message);
             }
             handOverRead.store(++read, std::memory_order_release);
-            if (quit.Wait(0)) {
-                quit.Set();
-                return;
-            }
         }
         const uint32_t dropped = handOverDropped.load(std::memory_order_relaxed);
         if (dropped != droppedReported) {
             corvane::DebugPrintf("Lua MIDI: %u messages dropped, the hand-over was full\n", dropped - droppedReported);
             droppedReported = dropped;
+        }
+        if (quitting || quit.Wait(0)) {
+            quit.Set();
+            return;
         }
     }
 }
@@ -654,7 +641,7 @@ void LuaMIDIHelper::ServeLocked(const PendingMessage& message)
                 return;
             const int status = CallReference((*view.references)[i], message.arguments, message.argumentCount,
                                              false, true, until);
-            if (status != 0 && stoppedByLimit) {
+            if ((status != 0 && stoppedByLimit) || ScriptClock::now() >= until) {
                 callbacksStopped.store(true, std::memory_order_release);
                 corvane::DebugPrintf("Lua MIDI callbacks stopped: they ran past their %d ms budget; they run again "
                                      "when the plug-in is loaded anew\n",

@@ -16,14 +16,13 @@
 // - processEvents: the host's event thread; queue writes only, no Lua.
 // - ProcessMidiEvent and the deliveries: the audio thread. A delivery checks
 //   an atomic count first and touches nothing else when no script registered
-//   for that kind of message; otherwise it takes the Lua lock once per
-//   registration.
+//   for that kind of message; otherwise it hands the message over to the
+//   hand-over thread, which calls the registrations, in order, a few
+//   milliseconds later. The audio thread never runs Lua and never waits for
+//   the Lua lock (a script may hold it, or block inside a C call).
 // - Every use of the Lua state (script loading, deliveries, CallLocked, the
 //   Lua functions) holds the Lua lock, a re-entrant mutex, from the first
 //   push to the end of the call.
-// - The audio thread never waits for the Lua lock: when another thread holds
-//   it, the message is handed over to the hand-over thread, which serves it
-//   (and every later one, so that the order holds) off the audio thread.
 // - Every call into Lua runs under a time limit (kCallTimeLimitMs, loading a
 //   script kLoadTimeLimitMs); a script that runs past it is stopped with a
 //   Lua error, and the state stays usable. The MIDI callbacks of one message
@@ -239,7 +238,7 @@ public:
     bool CancelTimerLocked(TimerSerial serial, int* reference) noexcept;
     // Ends every timer and the hand-over thread for good: waits for a
     // callback in progress, releases the functions, and refuses new timers
-    // from then on (messages still waiting for the hand-over are dropped). Called by the
+    // from then on (messages handed over before are served first). Called by the
     // owner's Cleanup (the host's UI thread) and by the destructor. The
     // caller must hold neither the Lua lock nor the timer lock: a callback
     // in progress may be waiting for either, and this waits for it.
@@ -290,12 +289,15 @@ private:
         int argumentCount;
         double arguments[3];
     };
-    // Audio thread. Serves the message now when the Lua lock is free and
-    // nothing handed over waits before it; hands it over otherwise.
+    // Audio thread: hands the message over to the hand-over thread (no Lua,
+    // no lock, no allocation); a full ring drops it and counts the drop.
     void Deliver(Kind kind, int number, const double* arguments, int argumentCount);
     // Lua lock held. The list of every message, then the list of `number`,
     // each as long as it was when the message came: callbacks that register
-    // more are not served them for this message.
+    // more are not served them for this message. All of them together get
+    // kCallbackBudgetMs of the thread's time: the clock is read between two
+    // callbacks too, so neither many short callbacks nor one long C call
+    // inside a callback escapes the budget.
     void ServeLocked(const PendingMessage& message);
     // Audio thread: false when the ring is full.
     bool HandOver(const PendingMessage& message);

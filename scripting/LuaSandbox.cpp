@@ -2,11 +2,22 @@
 
 #include <lua.hpp>
 
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
+
+#include "platform/FileText.h"
 
 namespace QZ {
+
+using corvane::FileRead;
+using corvane::OpenRegularFile;
+using corvane::ReadWholeFile;
 
 namespace {
 
@@ -36,16 +47,188 @@ int Refuse(lua_State* state)
     return luaL_error(state, "%s is not available to scripts", lua_tostring(state, lua_upvalueindex(1)));
 }
 
-// dofile and loadfile: upvalue 1 the library's own. Without a file name they
-// would read the host's standard input.
-int NeedsFileName(lua_State* state)
+// loadfile(path): the chunk, or nil and the message.
+int SafeLoadfile(lua_State* state)
 {
-    if (IsBinaryChunkFile(luaL_checkstring(state, 1)))
-        return luaL_error(state, "%s: binary chunks are not loaded", lua_tostring(state, 1));
+    const char* path = luaL_checkstring(state, 1);
+    lua_settop(state, 1);
+    if (LoadScriptFile(state, path) == 0)
+        return 1;
+    lua_pushnil(state);
+    lua_insert(state, -2);
+    return 2;
+}
+
+// dofile(path): runs the chunk and returns what it returns. Without a file
+// name the library's own would read the host's standard input.
+int SafeDofile(lua_State* state)
+{
+    const char* path = luaL_checkstring(state, 1);
+    lua_settop(state, 1);
+    if (LoadScriptFile(state, path) != 0)
+        return lua_error(state);
+    lua_call(state, 0, LUA_MULTRET);
+    return lua_gettop(state) - 1;
+}
+
+// The open(2) flags of an fopen mode ("r", "w+b", ...); -1 for a mode
+// fopen would not take.
+int OpenFlags(const char* mode)
+{
+    int flags = 0;
+    switch (mode[0]) {
+    case 'r': flags = O_RDONLY; break;
+    case 'w': flags = O_WRONLY | O_CREAT; break;
+    case 'a': flags = O_WRONLY | O_CREAT | O_APPEND; break;
+    default: return -1;
+    }
+    for (const char* c = mode + 1; *c; ++c) {
+        if (*c == '+')
+            flags = (flags & ~(O_RDONLY | O_WRONLY)) | O_RDWR;
+        else if (*c != 'b')
+            return -1;
+    }
+    return flags;
+}
+
+// io.open(path [, mode]) with upvalue 1 the library's own and upvalue 2 true
+// when only reading is allowed. The file is opened here first, without
+// blocking, and kept only when it is a regular file; the library then opens
+// that very file through /proc/self/fd, so a rename in between cannot swap
+// in something else.
+int SafeOpen(lua_State* state)
+{
+    const char* path = luaL_checkstring(state, 1);
+    const char* mode = luaL_optstring(state, 2, "r");
+    const int flags = OpenFlags(mode);
+    if (flags < 0)
+        return luaL_argerror(state, 2, "invalid mode");
+    if (lua_toboolean(state, lua_upvalueindex(2)) && flags != O_RDONLY) {
+        lua_pushnil(state);
+        lua_pushfstring(state, "%s: files are opened for reading only", path);
+        return 2;
+    }
+    const int fd = OpenRegularFile(path, flags);
+    if (fd < 0) {
+        const int error = errno;
+        lua_pushnil(state);
+        lua_pushfstring(state, "%s: %s", path, error == EINVAL ? "not a regular file" : strerror(error));
+        lua_pushinteger(state, error);
+        return 3;
+    }
+    char procPath[64];
+    snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    lua_pushvalue(state, lua_upvalueindex(1));
+    lua_pushstring(state, procPath);
+    lua_pushstring(state, mode);
+    const int status = lua_pcall(state, 2, 3, 0);
+    close(fd);
+    if (status != 0)
+        return lua_error(state);
+    return 3;
+}
+
+// Pushes SafeOpen's answer for (path, mode) and leaves the file handle (or
+// raises with the message).
+void OpenFileArgument(lua_State* state, int pathIndex, const char* mode)
+{
+    lua_getglobal(state, "io");
+    lua_getfield(state, -1, "open");
+    lua_remove(state, -2);
+    lua_pushvalue(state, pathIndex);
+    lua_pushstring(state, mode);
+    lua_call(state, 2, 2);
+    if (lua_isnil(state, -2))
+        lua_error(state); // the message
+    lua_pop(state, 1);
+}
+
+// io.lines(path): the lines of a file opened as io.open opens it. Without a
+// path, the library's own (upvalue 1) reads the default input.
+int SafeLines(lua_State* state)
+{
+    if (lua_isnoneornil(state, 1)) {
+        lua_pushvalue(state, lua_upvalueindex(1));
+        lua_call(state, 0, 1);
+        return 1;
+    }
+    luaL_checkstring(state, 1);
+    OpenFileArgument(state, 1, "r");
+    lua_getfield(state, -1, "lines");
+    lua_insert(state, -2);
+    lua_call(state, 1, 1);
+    return 1;
+}
+
+// io.input(x) and io.output(x) (upvalue 1 the library's own, upvalue 2 the
+// mode): a file name is opened as io.open opens it.
+int SafeDefaultFile(lua_State* state)
+{
+    lua_settop(state, 1);
+    if (lua_type(state, 1) == LUA_TSTRING) {
+        OpenFileArgument(state, 1, lua_tostring(state, lua_upvalueindex(2)));
+        lua_replace(state, 1);
+    }
     lua_pushvalue(state, lua_upvalueindex(1));
     lua_insert(state, 1);
-    lua_call(state, lua_gettop(state) - 1, LUA_MULTRET);
-    return lua_gettop(state);
+    lua_call(state, lua_gettop(state) - 1, 1);
+    return 1;
+}
+
+// require's searcher for Lua files (package.loaders[2]): the same search
+// along package.path, each candidate loaded as LoadScriptFile loads it.
+int SafeLuaSearcher(lua_State* state)
+{
+    const char* name = luaL_checkstring(state, 1);
+    lua_getfield(state, LUA_REGISTRYINDEX, "_LOADED");
+    lua_getfield(state, -1, "package");
+    lua_getfield(state, -1, "path");
+    const char* path = lua_tostring(state, -1);
+    if (!path)
+        return luaL_error(state, "package.path must be a string");
+    const char* file = luaL_gsub(state, name, ".", "/");
+    luaL_Buffer tried;
+    luaL_buffinit(state, &tried);
+    for (const char* start = path; *start;) {
+        const char* end = std::strchr(start, ';');
+        if (!end)
+            end = start + std::strlen(start);
+        if (end > start) {
+            lua_pushlstring(state, start, static_cast<size_t>(end - start));
+            const char* candidate = luaL_gsub(state, lua_tostring(state, -1), "?", file);
+            lua_remove(state, -2);
+            std::string ignored;
+            if (ReadWholeFile(candidate, 0, ignored) == FileRead::Missing) {
+                lua_pushfstring(state, "\n\tno file '%s'", candidate);
+                lua_remove(state, -2);
+                luaL_addvalue(&tried);
+            } else {
+                if (LoadScriptFile(state, candidate) != 0)
+                    return luaL_error(state, "error loading module '%s' from file '%s':\n\t%s", name, candidate,
+                                      lua_tostring(state, -1));
+                return 1;
+            }
+        }
+        start = *end ? end + 1 : end;
+    }
+    luaL_pushresult(&tried);
+    return 1;
+}
+
+// string.rep(s, n) with upvalue 1 the library's own: the count must fit the
+// library's int and the result kRepeatLimit.
+int GuardedRep(lua_State* state)
+{
+    size_t length = 0;
+    luaL_checklstring(state, 1, &length);
+    const lua_Number count = luaL_checknumber(state, 2);
+    if (count >= static_cast<lua_Number>(INT_MAX) ||
+        (count >= 1 && static_cast<double>(length) * std::floor(count) > static_cast<double>(kRepeatLimit)))
+        return luaL_error(state, "resulting string too large");
+    lua_pushvalue(state, lua_upvalueindex(1));
+    lua_insert(state, 1);
+    lua_call(state, lua_gettop(state) - 1, 1);
+    return 1;
 }
 
 // loadstring: upvalue 1 the library's own; text only.
@@ -79,14 +262,66 @@ void WrapField(lua_State* state, int table, const char* field, lua_CFunction wra
 
 } // namespace
 
-bool IsBinaryChunkFile(const char* path)
+int LoadScriptFile(lua_State* state, const char* path)
 {
-    FILE* file = path ? fopen(path, "rb") : nullptr;
-    if (!file)
-        return false; // the loader reports it
-    const int first = fgetc(file);
-    fclose(file);
-    return first == LUA_SIGNATURE[0];
+    int status = 0;
+    {
+        // Nothing below may raise while the text is alive (a Lua error
+        // jumps over its destructor); the chunk's name is pushed first.
+        lua_pushfstring(state, "@%s", path);
+        std::string text;
+        const FileRead read = ReadWholeFile(path, kScriptFileLimit, text);
+        if (read != FileRead::Ok) {
+            status = LUA_ERRFILE;
+        } else if (!text.empty() && text[0] == LUA_SIGNATURE[0]) {
+            status = -1;
+        } else {
+            status = luaL_loadbuffer(state, text.data(), text.size(), lua_tostring(state, -1));
+            lua_remove(state, -2); // the name
+            return status;
+        }
+        lua_pop(state, 1);
+        if (status == LUA_ERRFILE) {
+            const char* why = read == FileRead::Missing    ? "no such file"
+                              : read == FileRead::TooLarge ? "larger than a script may be"
+                                                           : "not a readable regular file";
+            lua_pushfstring(state, "cannot open %s: %s", path, why);
+            return status;
+        }
+    }
+    lua_pushfstring(state, "%s: binary chunks are not loaded", path);
+    return LUA_ERRFILE;
+}
+
+void SealMetatable(lua_State* state, const char* name)
+{
+    luaL_getmetatable(state, name);
+    if (!lua_istable(state, -1)) {
+        lua_pop(state, 1);
+        return;
+    }
+    const int metatable = lua_gettop(state);
+    lua_getfield(state, metatable, "__index");
+    if (lua_rawequal(state, -1, metatable)) {
+        lua_newtable(state);
+        lua_pushnil(state);
+        while (lua_next(state, metatable) != 0) {
+            size_t length = 0;
+            const char* key = lua_type(state, -2) == LUA_TSTRING ? lua_tolstring(state, -2, &length) : nullptr;
+            if (key && !(length >= 2 && key[0] == '_' && key[1] == '_')) {
+                lua_pushvalue(state, -2);
+                lua_insert(state, -2);
+                lua_rawset(state, -4);
+            } else {
+                lua_pop(state, 1);
+            }
+        }
+        lua_setfield(state, metatable, "__index");
+    }
+    lua_pop(state, 1);
+    lua_pushboolean(state, 0);
+    lua_setfield(state, metatable, "__metatable");
+    lua_pop(state, 1);
 }
 
 bool PatternTooCostly(const char* pattern, size_t patternLength, size_t subjectLength)
@@ -114,7 +349,7 @@ bool PatternTooCostly(const char* pattern, size_t patternLength, size_t subjectL
     return steps > std::log(kPatternWorkLimit);
 }
 
-void RestrictLuaLibraries(lua_State* state)
+void RestrictLuaLibraries(lua_State* state, FileAccess access)
 {
     // debug: the traceback only. The getters reach the library's own
     // functions behind the guards below (an upvalue, a running function).
@@ -146,10 +381,26 @@ void RestrictLuaLibraries(lua_State* state)
 
     // Lua 5.1 does not check precompiled chunks: crafted bytecode corrupts
     // memory. Only text is loaded.
-    WrapField(state, LUA_GLOBALSINDEX, "dofile", NeedsFileName);
-    WrapField(state, LUA_GLOBALSINDEX, "loadfile", NeedsFileName);
+    lua_pushcfunction(state, SafeDofile);
+    lua_setglobal(state, "dofile");
+    lua_pushcfunction(state, SafeLoadfile);
+    lua_setglobal(state, "loadfile");
     WrapField(state, LUA_GLOBALSINDEX, "loadstring", TextChunksOnly);
     ReplaceWithRefusal(state, LUA_GLOBALSINDEX, "load", "load");
+    // A finalizer of a script's would run with the time limit's hook off.
+    lua_pushnil(state);
+    lua_setglobal(state, "newproxy");
+    SealMetatable(state, LUA_FILEHANDLE);
+    lua_getglobal(state, "package");
+    if (lua_istable(state, -1)) {
+        lua_getfield(state, -1, "loaders");
+        if (lua_istable(state, -1)) {
+            lua_pushcfunction(state, SafeLuaSearcher);
+            lua_rawseti(state, -2, 2);
+        }
+        lua_pop(state, 1);
+    }
+    lua_pop(state, 1);
     lua_getglobal(state, "io");
     if (lua_istable(state, -1)) {
         const int io = lua_gettop(state);
@@ -161,15 +412,33 @@ void RestrictLuaLibraries(lua_State* state)
             ReplaceWithRefusal(state, io, "lines", "io.lines");
             ReplaceWithRefusal(state, io, "input", "io.input");
         }
+        const bool readOnly = access == FileAccess::ReadOnly;
+        lua_getfield(state, io, "open");
+        lua_pushboolean(state, readOnly);
+        lua_pushcclosure(state, SafeOpen, 2);
+        lua_setfield(state, io, "open");
+        WrapField(state, io, "lines", SafeLines);
+        for (const char* name : {"input", "output"}) {
+            if (readOnly && name[0] == 'o') {
+                ReplaceWithRefusal(state, io, name, "io.output");
+                continue;
+            }
+            lua_getfield(state, io, name);
+            lua_pushstring(state, name[0] == 'i' ? "r" : "w");
+            lua_pushcclosure(state, SafeDefaultFile, 2);
+            lua_setfield(state, io, name);
+        }
         lua_pushnil(state);
         lua_setfield(state, io, "stdin");
     }
     lua_pop(state, 1);
 
     lua_getglobal(state, "string");
-    if (lua_istable(state, -1))
+    if (lua_istable(state, -1)) {
         for (const char* name : {"find", "match", "gmatch", "gsub"})
             WrapField(state, lua_gettop(state), name, GuardedPatternFunction);
+        WrapField(state, lua_gettop(state), "rep", GuardedRep);
+    }
     lua_pop(state, 1);
 }
 

@@ -23,9 +23,29 @@ constexpr double kPatternWorkLimit = 1e7;
 // it, and a search tries every start.
 bool PatternTooCostly(const char* pattern, size_t patternLength, size_t subjectLength);
 
-// Whether the file starts as a precompiled Lua chunk; those are never
-// loaded (Lua 5.1 runs crafted bytecode without checking it).
-bool IsBinaryChunkFile(const char* path);
+// The longest script file a state loads (a larger one, or one that is not
+// a regular file, is refused before anything is read).
+constexpr size_t kScriptFileLimit = size_t{4} << 20;
+// The longest string string.rep makes.
+constexpr size_t kRepeatLimit = size_t{64} << 20;
+
+// luaL_loadfile for scripts: the file must be a regular file of at most
+// kScriptFileLimit bytes (a FIFO or device in its place is refused, never
+// waited on) holding source text: precompiled chunks are never loaded (Lua
+// 5.1 runs crafted bytecode without checking it). Pushes the chunk (named "@path") and
+// returns 0, or pushes a message and returns LUA_ERRFILE or the load's
+// status. May raise only when memory runs out.
+int LoadScriptFile(lua_State* state, const char* path);
+
+// What a state's scripts may do with files.
+enum class FileAccess { ReadWrite, ReadOnly };
+
+// Makes a metatable made with luaL_newmetatable(name) unreachable from
+// scripts: getmetatable answers false, and an __index that was the
+// metatable itself becomes a table of its methods alone, so no script can
+// give the type a __gc (which Lua runs with hooks off, while the state
+// closes).
+void SealMetatable(lua_State* state, const char* name);
 
 // Runs with the standard libraries open (may raise; call it protected):
 // - debug keeps only traceback;
@@ -35,7 +55,14 @@ bool IsBinaryChunkFile(const char* path);
 // - only text chunks load: dofile, loadfile and loadstring refuse
 //   precompiled ones and load (which takes a reader function) is gone;
 // - string.find, match, gmatch and gsub refuse a costly pattern with
-//   "pattern too complex for a subject of %d bytes".
-void RestrictLuaLibraries(lua_State* state);
+//   "pattern too complex for a subject of %d bytes"; string.rep refuses a
+//   result over kRepeatLimit bytes;
+// - newproxy is gone and the file handles' metatable is sealed, so no script
+//   can install a finalizer;
+// - io.open, io.lines, io.input, io.output, dofile, loadfile and require open
+//   regular files only, without ever waiting on a FIFO or device; with
+//   FileAccess::ReadOnly nothing opens a file for writing (io.output is
+//   gone).
+void RestrictLuaLibraries(lua_State* state, FileAccess access = FileAccess::ReadWrite);
 
 } // namespace QZ

@@ -2,6 +2,7 @@
 
 #include <lua.hpp>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "gui/toolkit/Fonts.h"
 #include "gui/toolkit/Manager.h"
 #include "gui/toolkit/Textures.h"
+#include "platform/FileText.h"
 #include "platform/Preferences.h"
 #include "platform/Resources.h"
 #include "platform/UserFolders.h"
@@ -162,7 +164,7 @@ void LuaGui::Sandbox(lua_State* state)
 {
     // What the MIDI scripts may not do either (the time limit's hook, the
     // registry, the host's standard input, costly patterns)...
-    RestrictLuaLibraries(state);
+    RestrictLuaLibraries(state, FileAccess::ReadOnly);
     // ...and, for a skin's scripts, nothing that runs programs, ends the
     // process, touches files other than by reading, loads native code or
     // precompiled chunks (whose loader trusts its input).
@@ -281,32 +283,48 @@ lua_State* LuaGui::setupLua()
     if (plugin && (plugin->GetProperty(kObryProperty_GUIScriptName, 0, 0, &scriptName) != 0 || !scriptName ||
                    !*scriptName))
         scriptName = nullptr;
-    runScript("gui.lua", true);
-    if (scriptName) {
-        runScript(scriptName, true);
-        runScript("gui.lua", false);
-        runScript(scriptName, false);
-    } else {
-        runScript("gui.lua", false);
+    // A skin whose scripts cannot be read or fail leaves a state half made:
+    // the editor starts again from the built-in scripts alone.
+    bool skinLoaded = runScript("gui.lua", true);
+    if (scriptName && skinLoaded)
+        skinLoaded = runScript(scriptName, true);
+    if (!skinLoaded) {
+        RecordError("the skin failed to load; the built-in scripts are used");
+        closeLua();
+        skinBasePath.clear();
+        return setupLua();
     }
+    runScript("gui.lua", false);
+    if (scriptName)
+        runScript(scriptName, false);
     return luaState;
 }
 
-void LuaGui::runScript(const std::string& name, bool fromSkin)
+bool LuaGui::runScript(const std::string& name, bool fromSkin)
 {
     if (!luaState)
-        return;
-    std::vector<uint8_t> fileBytes;
+        return false;
+    std::string fileText;
     const char* bytes = nullptr;
     size_t size = 0;
     if (fromSkin) {
         if (skinBasePath.empty())
-            return;
-        fileBytes = LoadFileBytes(skinBasePath + "/Contents/Resources/" + name);
-        if (fileBytes.empty())
-            return; // a missing file counts as an empty script
-        bytes = reinterpret_cast<const char*>(fileBytes.data());
-        size = fileBytes.size();
+            return true;
+        // Never a FIFO or device, never more than a script may be: a skin
+        // must not be able to stall or swamp the host's thread.
+        const std::string path = skinBasePath + "/Contents/Resources/" + name;
+        switch (corvane::ReadWholeFile(path, kScriptFileLimit, fileText)) {
+        case corvane::FileRead::Ok: break;
+        case corvane::FileRead::Missing: return true; // a missing file counts as an empty script
+        case corvane::FileRead::TooLarge:
+            RecordError("failed to run buffer: " + name + ": larger than a script may be");
+            return false;
+        case corvane::FileRead::Failed:
+            RecordError("failed to run buffer: " + name + ": not a readable regular file");
+            return false;
+        }
+        bytes = fileText.data();
+        size = fileText.size();
     } else {
         const auto found = resourceIds.find(name);
         const corvane::platform::EmbeddedResource* resource =
@@ -315,21 +333,21 @@ void LuaGui::runScript(const std::string& name, bool fromSkin)
                 : corvane::platform::FindResource(kScriptResourceType, static_cast<uint32_t>(found->second));
         if (!resource) {
             RecordError("failed to run buffer: failed to find " + name + " in resource id lookup");
-            return;
+            return false;
         }
         bytes = reinterpret_cast<const char*>(resource->bytes);
         size = resource->size;
     }
     if (size > 0 && bytes[0] == LUA_SIGNATURE[0]) {
         RecordError("failed to run buffer: " + name + ": precompiled chunks are not loaded");
-        return;
+        return false;
     }
     struct Chunk {
         const char* bytes;
         size_t size;
         const char* name;
     } chunk{bytes, size, name.c_str()};
-    RunProtected(
+    return RunProtected(
         "failed to run buffer: ",
         [](lua_State* state, void* context) {
             auto* c = static_cast<Chunk*>(context);
@@ -362,6 +380,13 @@ void LuaGui::getWindowSize(int32_t& width, int32_t& height)
     auto toInt = [](lua_Number v) -> int32_t { return v > -2147483648.0 && v < 2147483648.0 ? int32_t(v) : 0; };
     width = toInt(size.width);
     height = toInt(size.height);
+    // The window the host makes from this answer must be one the editor can
+    // draw; a script asking for 16384 x 16384 would cost gigabytes in the
+    // host and the X server.
+    if (width > 0 && height > 0) {
+        width = std::clamp(width, Manager::kMinResizeWidth, Manager::kMaxResizeWidth);
+        height = std::clamp(height, Manager::kMinResizeHeight, Manager::kMaxResizeHeight);
+    }
 }
 
 void LuaGui::ReadFontList(lua_State* state, std::vector<FontSpec>& specs)

@@ -124,9 +124,11 @@ public:
     // Null only when Lua could not make one.
     lua_State* setupLua();
     // Runs one script from the skin folder (nothing when there is no skin
-    // or no such file) or built in (by the resource table).
-    void runScript(const std::string& name, bool fromSkin);
-    // The script's getWindowSize(); 0 x 0 when it is missing or fails.
+    // or no such file) or built in (by the resource table). False when the
+    // script could not be read or failed.
+    bool runScript(const std::string& name, bool fromSkin);
+    // The script's getWindowSize(), within the sizes the editor can be
+    // resized to; 0 x 0 when it is missing or fails.
     void getWindowSize(int32_t& width, int32_t& height);
     // The script's getFont, getLabelFont and getTextFieldFont.
     void fetchFonts();

@@ -14,6 +14,7 @@
 #include "gui/toolkit/Textures.h"
 #include "gui/toolkit/UIElement.h"
 #include "scripting/LuaMIDIFunctions.h"
+#include "scripting/LuaSandbox.h"
 
 namespace QZ {
 
@@ -593,6 +594,7 @@ void RegisterLuaObjectType(lua_State* state, const char* name, const luaL_Reg* m
     if (methods)
         luaL_register(state, nullptr, methods);
     lua_pop(state, 1);
+    SealMetatable(state, name);
 }
 
 void LuaGui::RegisterFunctions(lua_State* state)

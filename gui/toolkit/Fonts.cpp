@@ -7,6 +7,8 @@
 #include FT_FREETYPE_H
 #include <unistd.h>
 
+#include "platform/FileText.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -22,6 +24,9 @@ std::mutex& FontLock()
 }
 
 namespace {
+
+// The largest font file an editor reads (the big CJK families are ~20 MiB).
+constexpr size_t kFontFileLimit = size_t{32} << 20;
 
 std::string Lower(std::string text)
 {
@@ -231,8 +236,18 @@ bool FindFamilyFile(const std::string& family, std::string& path)
 void LoadTextureFont(FontRecord& record, const std::string& path, uint32_t size)
 {
     size = std::clamp<uint32_t>(size, 1, 256);
+    // Read here, never by the libraries from the path: a FIFO or device in
+    // a skin's place of a font must not block the editor's thread.
+    std::string bytes;
+    // (No font file is shorter than its headers; a short string would keep
+    // its bytes inside itself, where a move does not take them along.)
+    if (corvane::ReadWholeFile(path, kFontFileLimit, bytes) != corvane::FileRead::Ok || bytes.size() < 64) {
+        std::fprintf(stderr, "Corvane: Unable to load font %s\n", path.c_str());
+        return;
+    }
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     std::lock_guard<std::mutex> hold(FontLock());
-    auto font = std::make_unique<FTTextureFont>(path.c_str());
+    auto font = std::make_unique<FTTextureFont>(data, bytes.size());
     FT_Library library = nullptr;
     FT_Face face = nullptr;
     bool ok = font->Error() == 0 && font->FaceSize(size, 72);
@@ -240,7 +255,8 @@ void LoadTextureFont(FontRecord& record, const std::string& path, uint32_t size)
         library = nullptr;
         ok = false;
     }
-    if (ok && (FT_New_Face(library, path.c_str(), 0, &face) != 0 || FT_Set_Pixel_Sizes(face, 0, size) != 0))
+    if (ok && (FT_New_Memory_Face(library, data, static_cast<FT_Long>(bytes.size()), 0, &face) != 0 ||
+               FT_Set_Pixel_Sizes(face, 0, size) != 0))
         ok = false;
     if (!ok) {
         std::fprintf(stderr, "Corvane: Unable to load font %s\n", path.c_str());
@@ -250,6 +266,8 @@ void LoadTextureFont(FontRecord& record, const std::string& path, uint32_t size)
             FT_Done_FreeType(library);
         return;
     }
+    // The string's buffer moves with it, so the faces keep their bytes.
+    record.fileBytes = std::move(bytes);
     record.font = std::move(font);
     record.library = library;
     record.face = face;

@@ -49,6 +49,9 @@ struct FontRecord {
 
     static constexpr int kAtlasSide = 512;
 
+    // The font file, read once: FTGL and FreeType read their faces from it,
+    // so it lives as long as they do (members go in reverse order).
+    std::string fileBytes;
     std::unique_ptr<FTTextureFont> font; // what FTGL offers: error state, face size
     void* library = nullptr;             // FT_Library
     void* face = nullptr;                // FT_Face

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/FileText.h"
 #include "platform/Resources.h"
 
 namespace QZ {
@@ -112,21 +113,12 @@ ScriptBytes LoadScriptResource(int32_t id)
     return bytes;
 }
 
-std::vector<uint8_t> LoadFileBytes(const std::string& path)
+std::vector<uint8_t> LoadFileBytes(const std::string& path, size_t maxBytes)
 {
-    std::vector<uint8_t> bytes;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return bytes;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long size = std::ftell(file);
-        if (size > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
-            bytes.resize(static_cast<size_t>(size));
-            bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-        }
-    }
-    std::fclose(file);
-    return bytes;
+    std::string text;
+    if (corvane::ReadWholeFile(path, maxBytes, text) != corvane::FileRead::Ok)
+        return {};
+    return std::vector<uint8_t>(text.begin(), text.end());
 }
 
 void LoadPNGTexture(TextureRecord& record)
@@ -138,7 +130,7 @@ void LoadPNGTexture(TextureRecord& record)
     const uint8_t* data = nullptr;
     size_t size = 0;
     if (!record.fileName.empty()) {
-        fileBytes = LoadFileBytes(record.fileName);
+        fileBytes = LoadFileBytes(record.fileName, kTextureFileLimit);
         data = fileBytes.data();
         size = fileBytes.size();
     } else if (record.resourceId >= 0) {

@@ -45,7 +45,12 @@ struct ScriptBytes {
 };
 ScriptBytes LoadScriptResource(int32_t id);
 
-// The whole file, or empty when it cannot be read.
-std::vector<uint8_t> LoadFileBytes(const std::string& path);
+// The largest image file a texture is read from (a 1024 x 512 panel
+// texture is well under it).
+constexpr size_t kTextureFileLimit = size_t{16} << 20;
+
+// The whole file, or empty when it is missing, not a regular file (a FIFO
+// is never waited on), longer than maxBytes, or cannot be read.
+std::vector<uint8_t> LoadFileBytes(const std::string& path, size_t maxBytes);
 
 } // namespace QZ

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 #include "framework/vst/VstAbi.h"
 #include "gui/controls/Knobs.h"
@@ -126,13 +127,14 @@ TEST_P(FailingSkin, LeavesAnErrorAndTheBuiltInEditor)
     EXPECT_NE(AllErrors().find(GetParam().error), std::string::npos) << AllErrors();
     EXPECT_EQ(Elements<QZ::Knob>().size(), 13u);
     EXPECT_EQ(manager->WindowWidth(), 510);
+    EXPECT_NE(access((folders.DataHome() + "/written").c_str(), F_OK), 0) << "a skin wrote a file";
 }
 
 const Failure kFailures[] = {
     {"SyntaxError", "getWindowSize = function( return 1 end", "failed to run buffer: [string \"gui_dc.lua\"]:1"},
     {"EndlessLoop", "while true do end", "ran past its time limit"},
     {"LoopThatCatchesItsStop", "while true do pcall(function() while true do end end) end", "time limit"},
-    {"HugeAllocation", "local s = string.rep('x', 1024 * 1024 * 1024)", "not enough memory"},
+    {"HugeAllocation", "local s = string.rep('x', 1024 * 1024 * 1024)", "resulting string too large"},
     {"RunsAProgram", "os.execute('true')", "attempt to call field 'execute'"},
     {"OpensAPipe", "io.popen('true')", "attempt to call field 'popen'"},
     {"EndsTheProcess", "os.exit(1)", "os.exit is not available to scripts"},
@@ -140,6 +142,24 @@ const Failure kFailures[] = {
     {"LoadsBytecode", "assert(loadstring(string.dump(function() end)))", "precompiled chunks are not loaded"},
     {"UnhooksTheLimit", "debug.sethook()", "debug.sethook is not available to scripts"},
     {"PrecompiledFile", "\x1bLua\x51\x00garbage", "precompiled chunks are not loaded"},
+    // A skin reads its files and writes none.
+    {"WritesAFile", "assert(io.open(os.getenv('XDG_DATA_HOME') .. '/written', 'w'))", "files are opened for reading only"},
+    {"AppendsToAFile", "assert(io.open(os.getenv('XDG_DATA_HOME') .. '/written', 'a+'))",
+     "files are opened for reading only"},
+    {"UpdatesAFile", "assert(io.open(os.getenv('XDG_DATA_HOME') .. '/written', 'r+'))",
+     "files are opened for reading only"},
+    {"RedirectsOutput", "io.output(os.getenv('XDG_DATA_HOME') .. '/written')", "io.output is not available"},
+    {"RemovesAFile", "os.remove(os.getenv('XDG_DATA_HOME') .. '/written')", "attempt to call field 'remove'"},
+    {"ReadsADevice", "assert(io.open('/dev/zero'))", "/dev/zero: not a regular file"},
+    {"RunsAFileDevice", "dofile('/dev/zero')", "attempt to call global 'dofile'"},
+    // No finalizer of a script's: Lua runs them with hooks off while the
+    // state closes, where no time limit could stop a loop.
+    {"FinalizerOnFiles", "getmetatable(io.stdout).__gc = function() while true do end end",
+     "attempt to index a boolean value"},
+    {"FinalizerThroughIndex", "io.stdout.__index.__gc = function() while true do end end",
+     "attempt to index field '__index' (a nil value)"},
+    {"FinalizerOnAProxy", "newproxy(true)", "attempt to call global 'newproxy'"},
+    {"RepeatPastTheIntRange", "string.rep('x', 2^31)", "resulting string too large"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Scripts, FailingSkin, ::testing::ValuesIn(kFailures),
@@ -364,7 +384,8 @@ const SizeCase kSizes[] = {
     {"NaN", "return 0/0, 200", 510, 220},
     {"Negative", "return -5, 200", 510, 220},
     {"Infinite", "return 1/0, 200", 510, 220},
-    {"Huge", "return 100000, 300", 16384, 300},
+    {"Huge", "return 100000, 300", 1024, 300},
+    {"Tiny", "return 10, 10", 240, 80},
     {"Endless", "while true do end", 510, 220},
 };
 

@@ -142,8 +142,8 @@ TEST(LuaTimerConcurrencyTest, TheAudioThreadHandsMIDIOverWhileATimerHoldsTheLua)
     const std::string served = folders.DataHome() + "/served";
     ASSERT_EQ(mkfifo(pipePath.c_str(), 0600), 0);
     WriteUserScript(folders.DataHome(), kDCName, "hold.lua",
-                    "requestTimedCallback(0, function() local f = io.open('" + pipePath +
-                        "', 'r') f:read('*l') f:close() end)\n"
+                    "requestTimedCallback(0, function() os.execute(\"head -n 1 '" + pipePath +
+                        "' > /dev/null\") end)\n"
                         "requestAllProgramChange(function(c, p) local f = io.open('" + served +
                         "', 'a') f:write(p, ' ') f:close() end)\n");
     auto plugin = Plugin::Create(LoadedModule(), kDC);
