@@ -117,6 +117,21 @@ TEST_F(PreferencesPanelTest, ShowsEveryFieldOverTheEditor)
     const int x = static_cast<int>(layout.panel.x0) + 3;
     const int y = kHeight - static_cast<int>(layout.panel.y0) - 3;
     EXPECT_GT(PixelsOfColour(image, x, y - 2, x + 2, y, 33, 36, 38, 6), 0);
+    // The captions and labels are written: rows of the two columns that
+    // hold text only (titles, maker, port and arrangement labels, "Skin:")
+    // are more than the panel's fill.
+    struct Band {
+        float column;
+        int row;
+    };
+    for (const Band& band : {Band{layout.leftColumn, 0}, Band{layout.leftColumn, 1}, Band{layout.leftColumn, 3},
+                             Band{layout.leftColumn, 4}, Band{layout.rightColumn, 0}, Band{layout.rightColumn, 1}}) {
+        const int x0 = static_cast<int>(band.column), x1 = x0 + 40;
+        const int y1 = kHeight - static_cast<int>(layout.Row(band.row));
+        const int y0 = y1 - static_cast<int>(layout.rowHeight);
+        const int text = (x1 - x0) * (y1 - y0) - PixelsOfColour(image, x0, y0, x1, y1, 33, 36, 38, 6);
+        EXPECT_GT(text, 15) << "row " << band.row << " at x " << x0;
+    }
     EXPECT_FALSE(QZ::ShowPreferencesDialog(*harness->Manager())) << "one dialog at a time";
 }
 

@@ -106,6 +106,15 @@ TEST_P(EditorScreenshots, DrawWithoutScriptErrors)
         EXPECT_NEAR(p[0], 102, 3) << x << "," << y;
         EXPECT_NEAR(p[1], 102, 3) << x << "," << y;
     }
+    // The controls are drawn: below the banner strip, a share of the panel
+    // is something other than its grey (the grey and banner alone are not).
+    int drawn = 0;
+    for (int y = 40; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = image.At(x, y);
+            drawn += std::abs(p[0] - 102) + std::abs(p[1] - 102) + std::abs(p[2] - 102) > 60 ? 1 : 0;
+        }
+    EXPECT_GT(drawn, width * (height - 40) / 50) << "pixels other than the panel's grey";
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, EditorScreenshots,
