@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <list>
@@ -307,6 +308,60 @@ TEST_F(OSCServerTest, BundlesWithLyingElementSizesAreRefused)
     }
 }
 
+// Bundles nested as deep as allowed (eight levels) are served; one level
+// deeper, the whole packet is refused before anything in it acts, a "/set"
+// at its top level included.
+std::string HexWord(uint32_t word)
+{
+    char text[9];
+    snprintf(text, sizeof text, "%08x", word);
+    return text;
+}
+
+std::string SetMessageHex(int32_t index, float value)
+{
+    uint32_t bits;
+    memcpy(&bits, &value, 4);
+    // "/set" padded to 8 bytes, ",if" padded to 4, then the arguments.
+    return "2f73657400000000" "2c696600" + HexWord(static_cast<uint32_t>(index)) + HexWord(bits);
+}
+
+std::string BundleHex(const std::vector<std::string>& elements)
+{
+    std::string hex = "2362756e646c6500" "0000000000000001";
+    for (const std::string& element : elements)
+        hex += HexWord(static_cast<uint32_t>(element.size() / 2)) + element;
+    return hex;
+}
+
+TEST_F(OSCServerTest, BundlesNestedDeeperThanAllowedAreRefusedWhole)
+{
+    Instance& dc = Serve(kDC, 3);
+    if (dc.other == dc.portIndex)
+        GTEST_SKIP() << "the plug-in has no parameter besides OSC Port Offset";
+    const Info info = GetInfo(3, dc.other);
+    struct Row {
+        int levels; // bundles around the inner "/set", the outermost included
+        bool served;
+    };
+    StdoutCapture out;
+    for (const Row& row : {Row{8, true}, Row{9, false}, Row{2, true}}) {
+        SCOPED_TRACE(row.levels);
+        dc.plugin->SetParameter(dc.other, 0.0f);
+        std::string nested = SetMessageHex(dc.other, static_cast<float>(info.max));
+        for (int level = 1; level < row.levels; ++level)
+            nested = BundleHex({nested});
+        // The outermost bundle: a "/set" of its own first, then the nest.
+        const std::string packet =
+            BundleHex({SetMessageHex(dc.other, static_cast<float>(info.max)), nested});
+        const size_t before = out.Count("osc::Exception in TaskMain(): ");
+        peer.SendRaw(Port(3), packet);
+        ASSERT_TRUE(peer.Sync(Port(3), control));
+        EXPECT_EQ(out.Count("osc::Exception in TaskMain(): "), before + (row.served ? 0 : 1));
+        EXPECT_EQ(dc.plugin->GetParameter(dc.other), row.served ? 1.0f : 0.0f);
+    }
+}
+
 TEST_F(OSCServerTest, RepliesToBundledRequestsAndHostNames)
 {
     Instance& dc = Serve(kDC, 3);
@@ -395,10 +450,12 @@ TEST_F(OSCServerTest, ObryAddressesReachExactlyTheNamedInstances)
     const struct {
         std::string address;
         bool a, b, c;
+        bool matchesNothing = false; // well formed, but no instance or parameter has it
     } cases[] = {
         {"/obry/QVDC/2/" + pA, false, true, false},
         {"/obry/QVDC/1/" + nameA, true, false, false},
         {"/obry/QVDC/*/" + pA, true, true, false},
+        {"/obry/QVDC/-2147483648/" + pA, true, true, false}, // negative: every instance of the kind
         {"/obry/3/" + pC, false, false, true},
         {"/obry/1/" + pA, true, false, false},
         {"/obry/+multi1/QVDC/1/0/" + std::to_string(a.other + 1), true, false, false},
@@ -410,9 +467,13 @@ TEST_F(OSCServerTest, ObryAddressesReachExactlyTheNamedInstances)
         {"/obry/", false, false, false},
         {"/obry/+multi2/QVDC/1/0/1", false, false, false},
         {"/obry/QVDC/2/" + pA + "/QVLFO/1/", false, false, false},
-        // Names that match nothing.
-        {"/obry/QVNone/1/" + pA, false, false, false},
-        {"/obry/QVDC/3/" + pA, false, false, false},
+        {"/obry/+multi1/QVDC/1/" + pA + "/0", false, false, false}, // offsets count from 1
+        {"/obry/QVDC/2147483648/" + pA, false, false, false},        // past 32 bits
+        {"/obry/QVDC/-2147483649/" + pA, false, false, false},
+        // Names and numbers that match nothing.
+        {"/obry/QVNone/1/" + pA, false, false, false, true},
+        {"/obry/QVDC/3/" + pA, false, false, false, true},
+        {"/obry/QVDC/2147483647/" + pA, false, false, false, true},
     };
     StdoutCapture out;
     for (const auto& k : cases) {
@@ -431,8 +492,7 @@ TEST_F(OSCServerTest, ObryAddressesReachExactlyTheNamedInstances)
             EXPECT_EQ(c.plugin->GetParameter(c.other), k.c ? 1.0f : 0.0f);
         else
             EXPECT_EQ(c.plugin->GetParameter(c.other) != 0.0f, k.c);
-        const bool malformed = !k.a && !k.b && !k.c && k.address.find("QVNone") == std::string::npos &&
-                               k.address.find("/QVDC/3/") == std::string::npos;
+        const bool malformed = !k.a && !k.b && !k.c && !k.matchesNothing;
         EXPECT_EQ(out.Count("error while parsing message: /obry/") - errorsBefore, malformed ? 1u : 0u);
     }
     // A value that is not a float.
