@@ -289,6 +289,26 @@ TEST_F(OSCInProcessTest, RegistrationsAndRepliesGoOnlyToTheRequester)
     }
 }
 
+// A reply path may be 900 bytes long (the packet keeps room for the two
+// arguments); one byte more is refused.
+TEST_F(OSCInProcessTest, ReplyPathsUpTo900Bytes)
+{
+    OSCHelper& osc = plugin.OSC();
+    osc.DestroyTask();
+    StdoutCapture out;
+    size_t expected = 0;
+    for (const auto& [length, accepted] : {std::pair{900, true}, std::pair{901, false}, std::pair{899, true}}) {
+        SCOPED_TRACE(length);
+        const std::string path = "/" + std::string(static_cast<size_t>(length) - 1, 'p');
+        const size_t refusals = out.Count("reply path too long");
+        Feed(plugin, HandPacket("/registerUpdate").Int(3).String("localhost:9001").String(path).Bytes(),
+             IpEndpointName(127, 0, 0, 1, 5000));
+        expected += accepted ? 1 : 0;
+        EXPECT_EQ(osc.RegistrationCount(3), expected);
+        EXPECT_EQ(out.Count("reply path too long"), refusals + (accepted ? 0 : 1));
+    }
+}
+
 TEST_F(OSCInProcessTest, ParseURL)
 {
     const struct {
