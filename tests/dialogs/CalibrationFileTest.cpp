@@ -32,6 +32,9 @@ struct ParseCase {
 TEST(CalibrationFileTest, ReaderAcceptsAndRefuses)
 {
     const std::string longLine = "5 0.5" + std::string(300, '0') + "\n";
+    // Lines of exactly n bytes before their line break: the buffer holds 254
+    // and its line break and terminator.
+    const auto lineOf = [](size_t n) { return "60 0.5" + std::string(n - 6, '0'); };
     const ParseCase cases[] = {
         {"header and version only", kHead, kTable - 1, "", 0},
         {"lines in any order", kHead + "72 0.1\n60 0.0\n", kTable - 1, "", 2},
@@ -62,6 +65,9 @@ TEST(CalibrationFileTest, ReaderAcceptsAndRefuses)
         {"a NUL inside", kHead + std::string("60 0.5\0 x\n", 10), kTable - 1, E::kNotText, 0},
         {"binary bytes", std::string("\x89PNG\r\n\x1a\n", 8), kTable - 1, E::kNotText, 0},
         {"a line longer than the buffer", kHead + longLine, kTable - 1, E::kLineTooLong, 0},
+        {"a line of 254 bytes", kHead + lineOf(254) + "\n", kTable - 1, "", 1},
+        {"a last line of 254 bytes", kHead + lineOf(254), kTable - 1, "", 1},
+        {"a line of 255 bytes", kHead + lineOf(255) + "\n", kTable - 1, E::kLineTooLong, 0},
     };
     for (const ParseCase& c : cases) {
         std::vector<CalibrationLine> lines{{1, 0.5f}};
