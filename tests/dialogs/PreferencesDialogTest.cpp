@@ -53,10 +53,18 @@ TEST_F(PreferencesDialogTest, OkWithANewBasePortMovesThePluginsServer)
 TEST_F(PreferencesDialogTest, PortTextsThatAreIgnored)
 {
     auto plugin = MakeInProcess<ObryCorvaneDC::ObryCorvane>();
+    // The field keeps at most 255 digits.
+    const std::string digits255(255, '9');
     const struct {
-        const char* typed;
-        const char* shown;
-    } cases[] = {{"", ""}, {"abc", ""}, {"0", "0"}, {"65536", "65536"}, {"99999999999999", "99999999999999"}};
+        std::string typed;
+        std::string shown;
+    } cases[] = {{"", ""},
+                 {"abc", ""},
+                 {"0", "0"},
+                 {"65536", "65536"},
+                 {"99999999999999", "99999999999999"},
+                 {digits255, digits255},
+                 {digits255 + "12", digits255}};
     for (const auto& c : cases) {
         PreferencesModel dialog(plugin.get());
         dialog.SetPortText(c.typed);
@@ -137,9 +145,13 @@ TEST_F(PreferencesDialogTest, AboutTextsAndArrangement)
         dialog.ChooseArrangement(3);
         EXPECT_EQ(corvane::ReadPrefInt("VC output arrangement", -1), 2);
     }
-    folders.WritePreference("VC output arrangement", "7");
-    PreferencesModel dialog(plugin.get());
-    EXPECT_EQ(dialog.Arrangement(), -1) << "none of the three is selected";
+    // A stored index outside the three selects none of them.
+    for (const auto& [stored, shown] : {std::pair{"7", -1}, std::pair{"3", -1}, std::pair{"-1", -1},
+                                        std::pair{"2", 2}, std::pair{"0", 0}}) {
+        folders.WritePreference("VC output arrangement", stored);
+        PreferencesModel dialog(plugin.get());
+        EXPECT_EQ(dialog.Arrangement(), shown) << stored;
+    }
 }
 
 } // namespace
