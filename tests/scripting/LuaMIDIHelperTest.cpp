@@ -332,6 +332,58 @@ TEST_F(LuaMIDIHelperTest, AScriptThatFailsToLoadOrRunDoesNotStopTheNextOnes)
     EXPECT_EQ(lines[3], "d ran\tyes");
 }
 
+// A Lua function that reaches C++ which calls Lua again: the inner calls
+// run within the outer call's time limit and do not start a new one, so a
+// loop of short nested calls is still stopped.
+class NestingHelper : public BaseHelper {
+public:
+    using BaseHelper::BaseHelper;
+    void RegisterFunctions() override
+    {
+        BaseHelper::RegisterFunctions();
+        lua_pushlightuserdata(LuaState(), this);
+        lua_pushcclosure(LuaState(), &NestingHelper::Nested, 1);
+        lua_setglobal(LuaState(), "nested");
+    }
+
+private:
+    // nested(): calls the global `inner` through CallLocked; its failure
+    // goes on up.
+    static int Nested(lua_State* state)
+    {
+        auto* self = static_cast<NestingHelper*>(lua_touserdata(state, lua_upvalueindex(1)));
+        lua_getglobal(state, "inner");
+        std::string error;
+        if (self->CallLocked(0, &error) != 0) {
+            lua_pushstring(state, error.c_str());
+            return lua_error(state);
+        }
+        return 0;
+    }
+};
+
+TEST_F(LuaMIDIHelperTest, NestedCallsDoNotRestartTheTimeLimit)
+{
+    // Far more work than the limit allows (each round is microseconds, the
+    // limit a quarter of a second); `rounds` tells how far the loop got.
+    Script("nesting.lua", "rounds = 0\n"
+                          "function inner() local x = 0 for j = 1, 200 do x = x + j end end\n"
+                          "function outer() for i = 1, 3000000 do nested() rounds = i end end\n");
+    auto helper = std::make_unique<NestingHelper>(plugin.get(), &queue);
+    helper->SetParameterTable(kLuaTestParameterCount, plugin->ParameterTable());
+    helper->setupLua();
+    std::lock_guard<std::recursive_mutex> lock(helper->LuaLock());
+    lua_State* state = helper->LuaState();
+    ASSERT_NE(state, nullptr);
+    lua_getglobal(state, "outer");
+    std::string error;
+    EXPECT_NE(helper->CallLocked(0, &error), 0);
+    EXPECT_NE(error.find("ran past its time limit"), std::string::npos) << error;
+    lua_getglobal(state, "rounds");
+    EXPECT_LT(lua_tonumber(state, -1), 3000000);
+    lua_pop(state, 1);
+}
+
 TEST_F(LuaMIDIHelperTest, AScriptCannotTakeMoreThanTheMemoryCap)
 {
     Script("a.lua", R"(

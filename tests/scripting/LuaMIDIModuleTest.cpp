@@ -238,6 +238,14 @@ TEST_F(LuaMIDIModuleTest, ScriptsCannotEndOrStallTheHost)
         {"loadstring('return 7')()", "true\t7"},
         {"string.find('abc', 'b', 1, true)", "true\t2"},
         {"string.gsub(string.rep('a', 5000), 'a*b*', '')", "false\tpattern too complex for a subject of 5000 bytes"},
+        // The guard counts quantifiers: none is linear, one ('*' or '-')
+        // over 5000 bytes is too much, an escaped one is none, and a plain
+        // find is never refused.
+        {"string.find(string.rep('a', 5000) .. 'b', 'ab')", "true\t5000"},
+        {"string.find(string.rep('a', 5000), 'a*b')", "false\tpattern too complex for a subject of 5000 bytes"},
+        {"string.find(string.rep('a', 5000), 'a-b')", "false\tpattern too complex for a subject of 5000 bytes"},
+        {"string.find(string.rep('a', 5000) .. '*b', 'a%*b')", "true\t5000"},
+        {"string.find(string.rep('a', 5000) .. 'a*b', 'a*b', 1, true)", "true\t5001"},
     };
     std::string script = "bytecodePath = '" + bytecode + "'\n"
                          "local f = io.open(bytecodePath, 'wb') f:write(string.dump(function() end)) f:close()\n"
