@@ -352,13 +352,16 @@ private:
     static int Nested(lua_State* state)
     {
         auto* self = static_cast<NestingHelper*>(lua_touserdata(state, lua_upvalueindex(1)));
-        lua_getglobal(state, "inner");
-        std::string error;
-        if (self->CallLocked(0, &error) != 0) {
-            lua_pushstring(state, error.c_str());
-            return lua_error(state);
+        bool failed = false;
+        {
+            // Gone before lua_error jumps out of this frame.
+            std::string error;
+            lua_getglobal(state, "inner");
+            failed = self->CallLocked(0, &error) != 0;
+            if (failed)
+                lua_pushstring(state, error.c_str());
         }
-        return 0;
+        return failed ? lua_error(state) : 0;
     }
 };
 
