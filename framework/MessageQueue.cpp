@@ -17,8 +17,10 @@ void MessageQueueItem::SetValue(uint32_t value)
     memcpy(data, &value, sizeof value);
 }
 
-MessageQueue::MessageQueue(const char* name) : name(name)
+MessageQueue::MessageQueue(const char* name, int32_t size, Overflow overflow)
+    : size(size < 2 ? 2 : size), readIndex(this->size - 1), name(name), overflow(overflow)
 {
+    items.resize(static_cast<size_t>(this->size));
     for (MessageQueueItem*& item : items)
         item = new MessageQueueItem;
 }
@@ -33,6 +35,10 @@ MessageQueueItem* MessageQueue::BeginWrite(const char* what)
 {
     const int32_t write = writeIndex.load(std::memory_order_relaxed);
     if (write == readIndex.load(std::memory_order_acquire)) {
+        if (overflow == Overflow::kCount) {
+            ++dropped;
+            return nullptr;
+        }
         // One write per message so that the text stays whole among threads.
         char text[128];
         int n = snprintf(text, sizeof text, "%s::%s() overflow\n", name, what);
@@ -46,7 +52,14 @@ MessageQueueItem* MessageQueue::BeginWrite(const char* what)
 void MessageQueue::EndWrite()
 {
     const int32_t write = writeIndex.load(std::memory_order_relaxed);
-    writeIndex.store(write + 1 == kSize ? 0 : write + 1, std::memory_order_release);
+    writeIndex.store(Next(write), std::memory_order_release);
+}
+
+uint32_t MessageQueue::TakeDropped()
+{
+    const uint32_t count = dropped;
+    dropped = 0;
+    return count;
 }
 
 bool MessageQueue::Write(uint32_t value)
@@ -91,18 +104,42 @@ bool MessageQueue::WriteMIDI(uint8_t status, uint8_t data1, uint8_t data2, uint3
 MessageQueueItem* MessageQueue::Read()
 {
     const int32_t read = readIndex.load(std::memory_order_relaxed);
-    const int32_t next = read + 1 == kSize ? 0 : read + 1;
+    const int32_t next = Next(read);
     if (next == writeIndex.load(std::memory_order_acquire))
         return nullptr;
+    MessageQueueItem* item = items[next];
+    // The writer has published this slot and stays off it: it may be looked
+    // at, and its delta frame changed, before it is taken.
+    if (item->type == MessageQueueItem::kShortMIDI) {
+        if (item->deltaFrame >= windowEnd)
+            return nullptr;
+        item->deltaFrame = item->deltaFrame > windowStart ? item->deltaFrame - windowStart : 0;
+    }
     readIndex.store(next, std::memory_order_release);
-    return items[next];
+    return item;
+}
+
+void MessageQueue::SetWindow(uint32_t start, uint32_t end)
+{
+    windowStart = start;
+    windowEnd = end;
+}
+
+void MessageQueue::SetStart(uint32_t start)
+{
+    windowStart = start;
+    windowEnd = UINT32_MAX;
+}
+
+void MessageQueue::ClearWindow()
+{
+    SetStart(0);
 }
 
 bool MessageQueue::Empty() const
 {
     const int32_t read = readIndex.load(std::memory_order_acquire);
-    const int32_t next = read + 1 == kSize ? 0 : read + 1;
-    return next == writeIndex.load(std::memory_order_acquire);
+    return Next(read) == writeIndex.load(std::memory_order_acquire);
 }
 
 } // namespace QZ

@@ -459,6 +459,10 @@ int32_t LuaMIDIHelper::processEvents(const VstEvents* events)
                                   static_cast<uint32_t>(sysex->dumpBytes - 1));
         }
     }
+    // One line per list, not per event: a host flooding the queue would
+    // otherwise flood the log from its audio thread as well.
+    if (const uint32_t dropped = midiQueue->TakeDropped())
+        corvane::DebugPrintf("MessageQueue::Write() overflow: %u events dropped\n", dropped);
     return 1;
 }
 

@@ -20,10 +20,12 @@ constexpr uint32_t kTagParm = 0x7061726D; // 'parm'
 constexpr uint32_t kTagLuid = 0x6C756964; // 'luid'
 constexpr uint32_t kTagGuid = 0x67756964; // 'guid'
 
-// Hosts may hand blocks longer than the block size they announced; the zero
-// buffer is never smaller than this, and a longer block is cut (see
-// processReplacing).
+// Hosts may hand blocks longer than the block size they announced, and may
+// announce any size at all: the zero buffer holds the announced size, but at
+// least kMinDummyFrames and at most kMaxDummyFrames; a longer block is
+// processed in pieces of the buffer's length (see processReplacing).
 constexpr int32_t kMinDummyFrames = 8192;
+constexpr int32_t kMaxDummyFrames = 65536;
 
 void CopyText(char* destination, const char* source, size_t size)
 {
@@ -190,7 +192,8 @@ void ObryCorvaneBase::setBlockSize(int32_t frames)
 
 void ObryCorvaneBase::BlockSizeChanged(int32_t frames)
 {
-    const size_t size = static_cast<size_t>(frames > kMinDummyFrames ? frames : kMinDummyFrames);
+    const int32_t bounded = frames < kMinDummyFrames ? kMinDummyFrames : (frames > kMaxDummyFrames ? kMaxDummyFrames : frames);
+    const size_t size = static_cast<size_t>(bounded);
     if (dummyInput.size() != size)
         dummyInput.assign(size, 0.0f);
 }
@@ -240,21 +243,32 @@ void ObryCorvaneBase::processReplacing(float** inputs, float** outputs, int32_t 
         }
     }
 
-    // A host that hands more frames than it announced must not make us read
-    // past the zero buffer: process what fits and leave silence after it.
-    int32_t frames = sampleFrames;
+    // A host that hands more frames than the zero buffer holds must not make
+    // us read past it: the block goes through in pieces of the buffer's
+    // length, each event in the piece that holds its offset (queue A hands
+    // it on relative to that piece), so every sample is computed.
     const int32_t dummyFrames = static_cast<int32_t>(dummyInput.size());
-    if (usesDummy && frames > dummyFrames) {
-        CORVANE_LOG_ONCE("processReplacing: block of %d frames is longer than the block size\n", sampleFrames);
-        frames = dummyFrames;
+    if (!usesDummy || sampleFrames <= dummyFrames) {
+        ProcessBlockWithEvents(in.data(), out.data(), sampleFrames);
+    } else {
+        std::array<float*, kMaxChannels> pieceOut;
+        for (int32_t start = 0; start < sampleFrames; start += dummyFrames) {
+            const int32_t frames = sampleFrames - start < dummyFrames ? sampleFrames - start : dummyFrames;
+            const bool last = start + frames == sampleFrames;
+            if (last)
+                queueA.SetStart(static_cast<uint32_t>(start));
+            else
+                queueA.SetWindow(static_cast<uint32_t>(start), static_cast<uint32_t>(start + frames));
+            std::array<float*, kMaxChannels> pieceIn;
+            for (int32_t c = 0; c < inputPointerCount; ++c)
+                pieceIn[c] = in[c] == dummyInput.data() ? in[c] : in[c] + start;
+            for (int32_t c = 0; c < numOutputs; ++c)
+                pieceOut[c] = out[c] + start;
+            ProcessBlockWithEvents(pieceIn.data(), pieceOut.data(), frames);
+        }
+        queueA.ClearWindow();
     }
-
-    ProcessBlockWithEvents(in.data(), out.data(), frames);
-
-    if (frames < sampleFrames)
-        for (int32_t c = 0; c < numOutputs; ++c)
-            memset(outputs[c] + frames, 0, sizeof(float) * static_cast<size_t>(sampleFrames - frames));
-    EndBlock(frames);
+    EndBlock(sampleFrames);
 }
 
 // audio thread: no allocation, no blocking lock

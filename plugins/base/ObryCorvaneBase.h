@@ -148,7 +148,10 @@ protected:
 
     CorvLuaMIDIHelper luaMIDIHelper; // first: it keeps the addresses of members built after it
     QZ::OSCHelper oscHelper;
-    QZ::MessageQueue queueA;         // host MIDI -> audio thread
+    // Host MIDI -> audio thread. Hosts send dense automation and SysEx in one
+    // block: 1024 events of a block are kept; drops are counted per list.
+    static constexpr int32_t kMidiQueueEvents = 1024;
+    QZ::MessageQueue queueA{"MessageQueue", kMidiQueueEvents + 1, QZ::MessageQueue::Overflow::kCount};
     QZ::MessageQueue queueB;         // commands from the UI side -> audio thread
     int32_t inputPointerCount;
     int32_t numInputs;

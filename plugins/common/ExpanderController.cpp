@@ -301,7 +301,7 @@ void ObryExpanderController::ProcessBlockWithEvents(float** inputs, float** outp
     while (position < frames) {
         if (clock.NextClockSample() <= position)
             clock.SendClock(midiOut);
-        // At most 63 items wait in the queue: this ends.
+        // The queue holds a bounded number of items: this ends.
         while (pending && static_cast<int64_t>(pending->deltaFrame) <= position) {
             DeliverEvent(pending);
             pending = queueA.Read();
@@ -331,8 +331,11 @@ void ObryExpanderController::ProcessBlockWithEvents(float** inputs, float** outp
         gateGroups.Advance(piece);
         position += piece;
     }
-    // An event at or past the block's end comes after the whole block, in
-    // this block, as for every plug-in; later ones wait in the queue.
-    if (pending)
+    // Events at or past the block's end come after the whole block, in this
+    // block, all of them: one left waiting would delay every later event by a
+    // block, and the delays would add up.
+    while (pending) {
         DeliverEvent(pending);
+        pending = queueA.Read();
+    }
 }

@@ -276,6 +276,24 @@ TEST(Brink, NotesTakeEffectAtTheirSample)
         EXPECT_EQ(out.At(i).Gate(0), i >= 100 && i < 300) << i;
 }
 
+// Events whose offset lies past the block's end all arrive at its end, in
+// this block: none waits a block (each such wait delayed every later event).
+TEST(Brink, EventsPastTheBlockEndAllArriveAtItsEnd)
+{
+    Brink brink;
+    brink.Set(kMidiOutMidiChannel, 17);
+    brink.Set(kMidiOutOutput, 39);
+    brink.Set(kCh1MidiChannel, 0);
+    brink.Midi({Note(0, 60, 100, 400), Note(0, 61, 100, 500), Note(0, 62, 100, 600), Note(0, 63, 100, 9000)});
+    const Output out = brink.Run(4 * 375);
+    const auto bytes = brinktest::DecodeSerial(out.Gate(39), 48000);
+    EXPECT_EQ(Values(bytes), (std::vector<uint8_t>{0x90, 60, 100, 0x90, 61, 100, 0x90, 62, 100, 0x90, 63, 100}));
+    ASSERT_EQ(bytes.size(), 12u);
+    EXPECT_EQ(bytes[0].start, 375);
+    for (size_t i = 1; i < bytes.size(); ++i) // back to back on the line
+        EXPECT_EQ(bytes[i].start - bytes[i - 1].start, bytes[1].start - bytes[0].start) << i;
+}
+
 TEST(Brink, TriggerLengthCutsTheGate)
 {
     // 10 ms at 48000 Hz: exactly 480 samples although the note is held.
