@@ -109,10 +109,12 @@ intptr_t AudioEffect::dispatcher(int32_t opcode, int32_t index, intptr_t value, 
     case effGetProgram:
         return getProgram();
     case effSetProgramName: {
-        // Program names are bounded by what hosts promise (24 bytes).
-        char name[kVstMaxProgNameLen + 1];
-        strncpy(name, static_cast<const char*>(ptr), kVstMaxProgNameLen);
-        name[kVstMaxProgNameLen] = 0;
+        // Program names are bounded by what hosts promise (24 bytes with the
+        // NUL), the same limit effGetProgramName answers with: the name kept
+        // is the name the host reads back.
+        char name[kVstMaxProgNameLen];
+        strncpy(name, static_cast<const char*>(ptr), kVstMaxProgNameLen - 1);
+        name[kVstMaxProgNameLen - 1] = 0;
         setProgramName(name);
         return 0;
     }

@@ -24,6 +24,10 @@ inline float SettleTowards(float state, float target)
 {
     return std::fabs(state - target) < 1e-30f ? target : state;
 }
+inline double SettleTowards(double state, double target)
+{
+    return std::fabs(state - target) < 1e-30 ? target : state;
+}
 
 // T = milliseconds * 0.001 * sampleRate: the smoothing time in samples.
 double SmoothingTimeInSamples(float milliseconds, float sampleRate);

@@ -68,9 +68,9 @@ void SetupSection(float cutoff, float fs, float* f, float* q)
 }
 
 // exp(-1 / (ms x fs x 0.001)): the per-sample coefficient of a time constant.
-float TimeCoefficient(float milliseconds, float fs)
+double TimeCoefficient(float milliseconds, float fs)
 {
-    return static_cast<float>(std::exp(-1.0 / (static_cast<double>(milliseconds) * fs * 0.001)));
+    return std::exp(-1.0 / (static_cast<double>(milliseconds) * fs * 0.001));
 }
 
 float Finite(float x)
@@ -102,7 +102,8 @@ int32_t ObryCorvane::Initialize()
     period = previousPeriod = kInitialPeriod;
     crossingAtWindowStart = false;
     frequency = pitchCV = pitchOut = 0;
-    level = target = env = 0;
+    level = target = 0;
+    env = 0;
     noPitch = true;
     windowStart = 0;
     for (float& state : smoothState)
@@ -259,7 +260,7 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
         if (countdown <= 0)
             Analyse();
         const int32_t run = std::min(countdown, frames - done);
-        const float coef = target > env ? attackCoef : releaseCoef;
+        const double coef = target > env ? attackCoef : releaseCoef;
         for (int32_t i = done; i < done + run; ++i) {
             // A NaN or infinite sample would poison the filters and the peak
             // for good: it counts as silence.
@@ -279,9 +280,10 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
             }
             ring[writeIndex] = Entry{left, right, y};
             writeIndex = (writeIndex + 1) & kRingMask;
-            env = SettleTowards((env - target) * coef + target, target);
-            outL[i] = env * outEnv[0] + pitchOut * outPitch[0];
-            outR[i] = env * outEnv[1] + pitchOut * outPitch[1];
+            env = SettleTowards((env - target) * coef + static_cast<double>(target), static_cast<double>(target));
+            const float shown = static_cast<float>(env);
+            outL[i] = shown * outEnv[0] + pitchOut * outPitch[0];
+            outR[i] = shown * outEnv[1] + pitchOut * outPitch[1];
         }
         countdown -= run;
         done += run;
@@ -303,7 +305,7 @@ void ObryCorvane::UpdateIndicators(int32_t frames)
     };
     WriteIndicator<float>(indicatorBlock, kIndicatorFrequency, show(shownFrequency, frequency));
     WriteIndicator<float>(indicatorBlock, kIndicatorLevel, show(shownLevel, level));
-    WriteIndicator<float>(indicatorBlock, kIndicatorEnv, show(shownEnv, env));
+    WriteIndicator<float>(indicatorBlock, kIndicatorEnv, show(shownEnv, static_cast<float>(env)));
     WriteIndicator<uint32_t>(indicatorBlock, kIndicatorNoPitch, noPitch ? 1u : 0u);
     WriteIndicator<float>(indicatorBlock, kIndicatorPitchCV, show(shownPitchCV, pitchCV));
     WriteIndicator<float>(indicatorBlock, kIndicatorPitchOut, show(shownPitchOut, pitchOut));

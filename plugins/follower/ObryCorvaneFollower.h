@@ -98,7 +98,7 @@ public:
     float Frequency() const { return frequency; }
     float Period() const { return period; }
     float Level() const { return level; }
-    float Env() const { return env; }
+    float Env() const { return static_cast<float>(env); }
     float PitchCV() const { return pitchCV; }
     float PitchOut() const { return pitchOut; }
     bool NoPitch() const { return noPitch; }
@@ -114,7 +114,9 @@ private:
     // Set by BeginBlock.
     float fL = 0, qL = 0, fH = 0, qH = 0;
     float envGain = 1;
-    float attackCoef = 0, releaseCoef = 0;
+    // The envelope runs in double: in float, (env - target) * coef + target
+    // stalls a few ulps short of the target with slow times.
+    double attackCoef = 0, releaseCoef = 0;
     float envGate = 0;
     int32_t source = kSourceBoth;
     int32_t pitchMode = kVoltsPerOctaveMode;
@@ -147,7 +149,7 @@ private:
     float pitchOut = 0;
     float level = 0;
     float target = 0;
-    float env = 0;
+    double env = 0;
     bool noPitch = true;
     uint32_t windowStart = 0;
     float smoothState[kChannels] = {};

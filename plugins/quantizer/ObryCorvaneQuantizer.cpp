@@ -48,9 +48,10 @@ SharedValueNames gModeList(kModeNames);
 SharedValueNames gKeyList(kKeyNames);
 SharedValueNames gNoScaleList(kNoScaleNames);
 
-// Whole steps of the manual mode are at least this fine: Steps 1 with Steps
-// Fine -1 would otherwise divide by zero.
-constexpr float kMinSteps = 0.01f;
+// Fewer than one step over the range (Steps 1 with a negative Steps Fine)
+// behaves as one step: the output stays inside the input range, and Steps
+// 1 with Steps Fine -1 does not divide by zero.
+constexpr float kMinSteps = 1.0f;
 // Inputs beyond this are treated as this (the arithmetic stays finite).
 constexpr float kInputLimit = 1.0e6f;
 
@@ -113,9 +114,8 @@ int32_t ObryCorvane::Initialize()
 
 void ObryCorvane::AddScale(const char* name, uint16_t mask)
 {
-    // A scale without notes would keep every entry while claiming to filter.
-    if (mask == 0)
-        return;
+    // A scale without notes stays in the list (it keeps every entry): a saved
+    // "Scale" index must pick the same scale as when it was saved.
     std::lock_guard<std::mutex> guard(scaleWriteLock);
     const uint32_t count = scaleCount.load(std::memory_order_relaxed);
     if (count >= kMaxScales)
@@ -484,7 +484,7 @@ void ObryCorvane::ProcessChannel(Channel& channel, const float* in, float* out, 
         const float transpose = channel.transpose;
         for (int32_t i = 0; i < frames; ++i) {
             const float t = (UsableInput(in[i]) - offset) * k;
-            out[i] = (std::trunc(t) - (t < 0 ? 1.0f : 0.0f) + transpose) * q + offset;
+            out[i] = (std::floor(t) + transpose) * q + offset;
         }
     } else {
         ProcessCalibrated(channel, in, out, frames);

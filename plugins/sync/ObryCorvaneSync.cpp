@@ -108,6 +108,7 @@ int32_t ObryCorvane::Initialize()
     run = false;
     pulseState = kIdle;
     pulseRemaining = 0;
+    highAtLastSample = false;
     pulsePeriod = 0;
     lastPulse = 0;
     nextPulse = 1;
@@ -346,7 +347,12 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
                 storedQ = q;
                 nextPulse = n;
                 lastPulse = n - 1;
-                pulseState = kIdle;
+                // A pulse that was high at the sample before would run on into
+                // this one with no rising edge between them: its low part is
+                // kept, and this pulse comes when that is over, as one due
+                // while a pulse is under way does.
+                if (!highAtLastSample)
+                    pulseState = kIdle;
             }
             const int64_t k = n - lastPulse;
             const int64_t oldOffset = pulseOffset;
@@ -379,6 +385,7 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
         const auto length = static_cast<int32_t>(std::max<int64_t>(end - i, 1));
         BeginSubBlock(length);
         RenderStretch(inputs, outputs, i, length);
+        highAtLastSample = pulseState >= kHigh;
         if (pulseState != kIdle) {
             pulseRemaining -= length;
             if (pulseRemaining <= 0)

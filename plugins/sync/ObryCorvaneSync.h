@@ -107,6 +107,7 @@ private:
     bool run = false;
     int32_t pulseState = kIdle;
     int64_t pulseRemaining = 0;
+    bool highAtLastSample = false; // the pulse state of the last sample rendered
     int64_t pulsePeriod = 0;
     int64_t lastPulse = 0;
     int64_t nextPulse = 1;

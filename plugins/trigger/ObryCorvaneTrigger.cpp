@@ -212,6 +212,7 @@ void ObryCorvane::ProcessBlockWithEvents(float** inputs, float** outputs, int32_
     int64_t position = 0;
     int32_t offset = 0;
     int32_t left = frames;
+    bool settingsRead = false; // an event before the first piece needs them too
     while (left > 0) {
         QZ::MessageQueueItem* item = queueA.Read();
         int32_t piece = left;
@@ -226,6 +227,7 @@ void ObryCorvane::ProcessBlockWithEvents(float** inputs, float** outputs, int32_
         }
         if (piece > 0) {
             BeginSubBlock(piece);
+            settingsRead = true;
             if (cvTrigger)
                 ScanCVTrigger(inputs[0] + offset, outputs[0] + offset, piece);
             else
@@ -234,6 +236,10 @@ void ObryCorvane::ProcessBlockWithEvents(float** inputs, float** outputs, int32_
             left -= piece;
         }
         if (item) {
+            if (!settingsRead) {
+                BeginSubBlock(0);
+                settingsRead = true;
+            }
             luaMIDIHelper.ProcessMidiEvent(item);
             HandleMIDIMessage(*item);
         }

@@ -179,6 +179,7 @@ void ObryCorvane::ProcessBlockWithEvents(float** inputs, float** outputs, int32_
     owedCount = 0; // a role given up meanwhile drops them: no voice reads them
 
     int64_t position = 0;
+    bool settingsRead = false; // an event before the first piece needs them too
     QZ::MessageQueueItem* lookahead = nullptr;
     // An item read ahead is handled even when no frame is left: its batch's
     // marker is then owed to the next block.
@@ -197,6 +198,7 @@ void ObryCorvane::ProcessBlockWithEvents(float** inputs, float** outputs, int32_
         }
         if (piece > 0) {
             BeginSubBlock(piece);
+            settingsRead = true;
             if (processingMode == kCalibrating)
                 RenderCalibration(cursor.input, cursor.outputs, piece);
             else if (processingMode == kMaster)
@@ -209,6 +211,10 @@ void ObryCorvane::ProcessBlockWithEvents(float** inputs, float** outputs, int32_
             PublishVoiceState();
         }
         if (item) {
+            if (!settingsRead) {
+                BeginSubBlock(0);
+                settingsRead = true;
+            }
             luaMIDIHelper.ProcessMidiEvent(item);
             // While calibrating, notes would move nothing but the scripts.
             if (processingMode == kMaster)

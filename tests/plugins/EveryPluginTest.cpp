@@ -121,6 +121,31 @@ TEST_F(EveryPlugin, StateCarriesEveryParameterIntoAFreshInstance)
     }
 }
 
+// A program name set by the host is the name it reads back and the name its
+// project saves: one limit (23 characters) both ways.
+TEST_F(EveryPlugin, ProgramNameHasOneLimitBothWays)
+{
+    const std::string names[] = {"Short", "Twenty-three characters", "Twenty-four characters!!",
+                                 "A program name far longer than any host buffer"};
+    for (const ShellEntry& e : Entries()) {
+        SCOPED_TRACE(Describe(e));
+        auto plugin = Open(e);
+        ASSERT_TRUE(plugin);
+        for (const std::string& name : names) {
+            std::vector<char> text(name.begin(), name.end());
+            text.push_back(0);
+            plugin->Dispatch(effSetProgramName, 0, 0, text.data());
+            const std::string kept = name.substr(0, 23);
+            EXPECT_EQ(plugin->ProgramName(), kept);
+            const std::vector<uint8_t> chunk = plugin->GetChunk(true);
+            const std::string bytes(chunk.begin(), chunk.end());
+            if (bytes.find(kept.substr(0, 10)) != std::string::npos) { // programs whose state holds the name
+                EXPECT_NE(bytes.find(kept + std::string(1, '\0')), std::string::npos) << name;
+            }
+        }
+    }
+}
+
 TEST_F(EveryPlugin, DamagedStatesLoadSafely)
 {
     for (const ShellEntry& e : Entries()) {

@@ -110,32 +110,51 @@ TEST_F(QuantizerInProcess, BuiltInScalesFromMidiLua)
     EXPECT_EQ(corvane::test::TextFor(*plugin, 3, 0), "<refused>");
 }
 
-// A user "midi.lua" in place of the built-in one that adds no usable scale
-// (an empty list, numbers out of range): "(none)" is the only name, and an
-// enabled scale selection keeps every entry.
-TEST(QuantizerNoScales, NoneListedAndNoFiltering)
+// A user "midi.lua" in place of the built-in one. Without scales "(none)" is
+// the only name and an enabled selection keeps every entry; a scale whose
+// list gives no semitone (an empty list, numbers out of range) keeps its
+// place in the list, so a saved "Scale" picks the same scale, and keeps
+// every entry.
+TEST(QuantizerUserScales, ScalesKeepTheirPlace)
 {
-    ScopedUserFolders folders{UniquePortBase()};
-    corvane::test::WriteUserScript(folders.DataHome(), "Corvane Quantizer", "midi.lua",
-                                   "addScale('Nothing', {})\naddScale('Outside', {0, 17, 'x'})\n");
-    auto plugin = corvane::test::MakeInProcess<Quantizer>();
-    EXPECT_EQ(plugin->ScaleCount(), 0u);
-    EXPECT_EQ(ValueNames(*plugin, 0, 18), std::vector<std::string>{"(none)"});
-    EXPECT_EQ(plugin->GetParameterInfo(22)->max, 0.0f);
-    const uint8_t one = 1;
-    plugin->SetProperty(kObryProperty_LoadBrinkCalibration, 0, 0, &one, 1);
-    for (int32_t c = 0; c < 2; ++c) {
-        plugin->SetParameterValue(Quantizer::ParameterIndex(c, Quantizer::kEnable), 1, false);
-        plugin->SetParameterValue(Quantizer::ParameterIndex(c, Quantizer::kMode), 1, false);
-        plugin->SetParameterValue(Quantizer::ParameterIndex(c, Quantizer::kEnableScale), 1, false);
-        plugin->SetParameterValue(Quantizer::ParameterIndex(c, Quantizer::kScale), 5, false);
+    const struct {
+        const char* script;
+        std::vector<std::string> names;
+        float scale;
+        float level; // for an input of 1.2 Brink steps
+        int32_t note;
+    } cases[] = {
+        {"", {"(none)"}, 5, kBrinkStep, 49},
+        {"addScale('Nothing', {})\naddScale('Major', {1, 3, 5, 6, 8, 10, 12})\naddScale('Outside', {0, 17, 'x'})\n",
+         {"Nothing", "Major", "Outside"}, 1, 0, 48},
+        {"addScale('Nothing', {})\naddScale('Major', {1, 3, 5, 6, 8, 10, 12})\n", {"Nothing", "Major"}, 0,
+         kBrinkStep, 49},
+        {"addScale('Nothing', {})\naddScale('Major', {1, 3, 5, 6, 8, 10, 12})\naddScale('Outside', {0, 17, 'x'})\n",
+         {"Nothing", "Major", "Outside"}, 2, kBrinkStep, 49},
+    };
+    for (const auto& c : cases) {
+        ScopedUserFolders folders{UniquePortBase()};
+        corvane::test::WriteUserScript(folders.DataHome(), "Corvane Quantizer", "midi.lua", c.script);
+        auto plugin = corvane::test::MakeInProcess<Quantizer>();
+        const auto count = static_cast<uint32_t>(c.names.size() == 1 && c.names[0] == "(none)" ? 0 : c.names.size());
+        EXPECT_EQ(plugin->ScaleCount(), count) << c.script;
+        EXPECT_EQ(ValueNames(*plugin, 0, 18), c.names);
+        EXPECT_EQ(plugin->GetParameterInfo(22)->max, count > 0 ? static_cast<float>(count - 1) : 0.0f);
+        const uint8_t one = 1;
+        plugin->SetProperty(kObryProperty_LoadBrinkCalibration, 0, 0, &one, 1);
+        for (int32_t ch = 0; ch < 2; ++ch) {
+            plugin->SetParameterValue(Quantizer::ParameterIndex(ch, Quantizer::kEnable), 1, false);
+            plugin->SetParameterValue(Quantizer::ParameterIndex(ch, Quantizer::kMode), 1, false);
+            plugin->SetParameterValue(Quantizer::ParameterIndex(ch, Quantizer::kEnableScale), 1, false);
+            plugin->SetParameterValue(Quantizer::ParameterIndex(ch, Quantizer::kScale), c.scale, false);
+        }
+        std::vector<float> in(kFrames, 1.2f * kBrinkStep), outL(kFrames), outR(kFrames);
+        float* inputs[2] = {in.data(), in.data()};
+        float* outputs[2] = {outL.data(), outR.data()};
+        plugin->processReplacing(inputs, outputs, kFrames);
+        EXPECT_FLOAT_EQ(outL.back(), c.level) << c.script << c.scale;
+        EXPECT_EQ(ReadIndicator<int32_t>(*plugin, Quantizer::kIndicatorNote + 1), c.note);
     }
-    std::vector<float> in(kFrames, 1.2f * kBrinkStep), outL(kFrames), outR(kFrames);
-    float* inputs[2] = {in.data(), in.data()};
-    float* outputs[2] = {outL.data(), outR.data()};
-    plugin->processReplacing(inputs, outputs, kFrames);
-    EXPECT_FLOAT_EQ(outL.back(), kBrinkStep); // entry 1 (note 49) is kept
-    EXPECT_EQ(ReadIndicator<int32_t>(*plugin, Quantizer::kIndicatorNote + 1), 49);
 }
 
 // Every scale in three keys over the Brink table: a sweep over all entries

@@ -40,22 +40,34 @@ TEST_F(QuantizerModule, ManualSteps)
     PlayingPlugin q(FourCC("QZs8"), "Quantizer", 256, 7, RangeOf);
     q.SetL(kEnableL, 1);
     const struct {
-        float steps, offset, transpose, input, expected;
+        float steps, fine, offset, transpose, input, expected;
     } cases[] = {
-        {96, 0, 0, 0.01f, 0},
-        {96, 0, 0, 0.0f, 0}, // exactly on a step
-        {96, 0, 0, -0.01f, -1.0f / 48},
-        {96, 0, 2, 0.01f, 2.0f / 48},
-        {96, 50, 0, 0.01f, -1.0f / 48 + 1.0f / 96},
-        {4, 0, 0, 0.7f, 0.5f},
-        {4, 0, -1, 0.7f, 0},
+        {96, 0, 0, 0, 0.01f, 0},
+        {96, 0, 0, 0, 0.0f, 0}, // exactly on a step
+        {96, 0, 0, 0, -0.01f, -1.0f / 48},
+        {96, 0, 0, 2, 0.01f, 2.0f / 48},
+        {96, 0, 50, 0, 0.01f, -1.0f / 48 + 1.0f / 96},
+        {4, 0, 0, 0, 0.7f, 0.5f},
+        {4, 0, 0, -1, 0.7f, 0},
+        // Exactly on a negative step: the step itself, as for positive ones.
+        {96, 0, 0, 0, -0.25f, -0.25f},
+        {96, 0, 0, 0, -1.0f, -1.0f},
+        {96, 0, 0, 0, -1.0f / 48, -1.0f / 48},
+        {96, 0, 0, 0, 0.25f, 0.25f},
+        // Fewer than one step behaves as one step.
+        {1, -1, 0, 0, -0.5f, -2.0f},
+        {1, -1, 0, 0, 0.5f, 0},
+        {1, -0.5f, 0, 0, 1.5f, 0},
+        {1, 0, 0, 0, -0.5f, -2.0f},
     };
     for (const auto& c : cases) {
         q.SetL(kStepsL, c.steps);
+        q.SetL(kStepsFineL, c.fine);
         q.SetL(kOffsetL, c.offset);
         q.SetL(kTransposeL, c.transpose);
         const Stereo out = q.Run(256, c.input);
-        EXPECT_NEAR(out.left.back(), c.expected, 1e-5f) << c.steps << " " << c.offset << " " << c.input;
+        EXPECT_NEAR(out.left.back(), c.expected, 1e-5f)
+            << c.steps << "+" << c.fine << " " << c.offset << " " << c.input;
         EXPECT_EQ(out.right.back(), c.input); // disabled: passes through
     }
 }

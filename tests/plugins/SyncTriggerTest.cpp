@@ -157,6 +157,34 @@ TEST(SyncTriggerModule, TriggerGateFollowsTheTriggerNoteOnAnyChannel)
     EXPECT_EQ(off[50], 0.0f);
 }
 
+// A note at the first sample a fresh instance processes gets a trigger of the
+// set length, as a note anywhere else does (it got one sample).
+TEST(SyncTriggerModule, FirstNoteGetsTheWholeTrigger)
+{
+    const struct {
+        int32_t delta;
+        float lengthMs;
+        size_t samples;
+    } cases[] = {{0, 10, 480}, {0, 1, 48}, {1, 10, 480}, {200, 1, 48}};
+    for (const auto& c : cases) {
+        auto plugin = Plugin::Create(corvane::test::LoadedModule(), vst::FourCC("QZs3"));
+        ASSERT_TRUE(plugin);
+        plugin->Start(kRate, 1024);
+        for (const auto& [index, real] : {std::pair{Trigger::kOutputMode, 1.0f}, {Trigger::kTriggerLength, c.lengthMs}}) {
+            const ParameterInfo& info = Trigger::Parameters()[index];
+            corvane::test::SetReal(*plugin, index, {info.min, info.max}, real);
+        }
+        std::vector<std::vector<float>> out;
+        plugin->SendMidi({{c.delta, {0x90, 60, 100}}});
+        plugin->ProcessBlock({}, out, 1024);
+        EXPECT_EQ(Rises(out[0]), std::vector<int64_t>{c.delta});
+        size_t high = 0;
+        for (float v : out[0])
+            high += v > 0.5f ? 1 : 0;
+        EXPECT_EQ(high, c.samples) << "note at " << c.delta;
+    }
+}
+
 TEST(SyncTriggerModule, SyncClockFollowsTheHostTransport)
 {
     auto plugin = Plugin::Create(corvane::test::LoadedModule(), vst::FourCC("QZsf"));
@@ -378,6 +406,35 @@ TEST(Sync, RelocationForwardRestartsTheCountersOnTheGrid)
     });
     // The next pulse after 10.5 is quarter 11, half a quarter after the jump.
     EXPECT_EQ(Rises(out.left), (std::vector<int64_t>{0, kQuarter, 2 * kQuarter + kQuarter / 2, 3 * kQuarter + kQuarter / 2}));
+}
+
+// A sequencer counts rising edges: a rate change must not merge a pulse into
+// the one before it. PPQN 1 -> 2 at 1.25 quarters, while the pulse of
+// quarter 1 is high up to 1.5, where the next one is due: that one comes as
+// the first of a double pulse once the low part is over.
+TEST(Sync, RateChangeKeepsEveryPulseAnEdge)
+{
+    const struct {
+        const char* name;
+        int64_t changeAt;
+        float to;
+        std::vector<int64_t> rises;
+    } cases[] = {
+        {"while a pulse is high", 30000, 2, {0, 24000, 48000, 54000, 60000, 72000, 84000}},
+        {"while the clock is low", 18000, 2, {0, 24000, 36000, 48000, 60000, 72000, 84000}},
+        {"to a slower rate", 6000, 0.5f, {0, 48000}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Local<Sync> s(false, 500);
+        Transport(0);
+        const auto out = s.Run(4 * kQuarter, {}, [&](int64_t first) {
+            Playing(0)(first);
+            if (first == c.changeAt)
+                s.Set(c.to >= 1 ? Sync::kPPQN : Sync::kMultiplier, c.to >= 1 ? c.to : 1 / c.to);
+        });
+        EXPECT_EQ(Rises(out.left), c.rises);
+    }
 }
 
 TEST(Sync, OutputAssignments)

@@ -147,6 +147,20 @@ TEST(VoiceController, DefaultProgramPlaysANoteOnAllSixOutputs)
     EXPECT_EQ(off.ch[5][0], 0.0f);
 }
 
+// A note at the very first sample a fresh instance processes gets the whole
+// trigger (9 samples of 0.2 ms), as a note anywhere else does.
+TEST(VoiceController, FirstNoteGetsTheWholeTrigger)
+{
+    for (const int32_t delta : {0, 1, 100}) {
+        Vc vc;
+        vc.Midi({NoteOnMsg(60, 100, delta)});
+        const Outputs on = vc.Run(512);
+        for (size_t i = 0; i < on.ch[5].size(); ++i)
+            ASSERT_EQ(on.ch[5][i], i >= static_cast<size_t>(delta) && i < static_cast<size_t>(delta) + 9 ? 1.0f : 0.0f)
+                << "note at " << delta << ", sample " << i;
+    }
+}
+
 // The calibration comes in a saved state's program chunk: note 60 plays
 // value[60]; 50 cents above lies half-way to value[61]; pitches beyond the
 // ends hold to notes 0 and 127.
