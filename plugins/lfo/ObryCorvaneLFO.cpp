@@ -1,5 +1,6 @@
 #include "plugins/lfo/ObryCorvaneLFO.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "framework/FastSine.h"
@@ -141,6 +142,7 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     const int32_t mode = IndexedChoice(sync, 6, kSyncFree);
     double phaseOffsetIndicator = -1.0;
     double rate = 0.0;
+    ch.follows = false;
     switch (mode) {
     case kSyncTempo:
     case kSyncTransport:
@@ -167,6 +169,10 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     case kSyncQuadrature:
         rate = ch.FollowInQuadrature(other, phaseParam);
         phaseOffsetIndicator = phaseParam;
+        // With both in quadrature neither leads: each takes the other's
+        // phase at the block's start only.
+        ch.follows = IndexedChoice(ChannelParam(1 - c, kSync), 6, kSyncFree) != kSyncQuadrature;
+        ch.followOffset = phaseParam;
         break;
     case kSyncStartStop:
         rate = 0.0;
@@ -194,6 +200,11 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
 // audio thread: no allocation, no blocking lock
 void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
 {
+    for (int32_t c = 0; c < 2; ++c)
+        if (channels[c].follows) {
+            ProcessInQuadrature(inputs, outputs, frames, c);
+            return;
+        }
     for (int32_t c = 0; c < 2; ++c) {
         Channel& ch = channels[c];
         const float* in = inputs[c];
@@ -206,34 +217,90 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     }
 }
 
+// The leader runs first, a stretch at a time, and leaves the phase of each of
+// its samples for the follower: a phase the leader takes from a note or its
+// swing reaches the follower at the same sample, whatever the host's blocks.
+void ObryCorvane::ProcessInQuadrature(float** inputs, float** outputs, int32_t frames, int32_t follower)
+{
+    const int32_t leader = 1 - follower;
+    Channel& lead = channels[leader];
+    Channel& ch = channels[follower];
+    for (int32_t first = 0; first < frames; first += kFollowRun) {
+        const int32_t n = std::min(kFollowRun, frames - first);
+        const float* in = inputs[leader] + first;
+        float* out = outputs[leader] + first;
+        lead.Run(out, n, [&](int32_t at, int32_t count, double increment) {
+            Generate(lead, in + at, out + at, count, increment, leaderPhases + at);
+        });
+        Follow(ch, inputs[follower] + first, outputs[follower] + first, n, leaderPhases, lead.phase);
+    }
+    for (int32_t c = 0; c < 2; ++c) {
+        WriteIndicator<float>(indicatorBlock, kIndicatorPhaseF32 + c, static_cast<float>(channels[c].phase));
+        WriteIndicator<float>(indicatorBlock, kIndicatorOutputF32 + c, channels[c].smoothState);
+    }
+}
+
+namespace {
+
+// One output sample at warped phase `w`; `wrapped`: the phase wrapped on its
+// way to the next sample (the held random value takes this sample's noise).
+template <class Channel>
+inline float Voice(const Channel& ch, float w, bool wrapped, uint32_t& seed, float& held, float input)
+{
+    const float sine = FastSine(w);
+    const float triangle = std::fmin(4.0f * w - 1.0f, 3.0f - 4.0f * w);
+    const float square = w > ch.pulseWidth ? -1.0f : 1.0f;
+    const float saw = 2.0f * w - 1.0f;
+
+    seed = seed * 49979693u + 15485867u;
+    const float noise = (static_cast<float>(static_cast<int32_t>(seed & 0xFFFFF) - 0x80000)) * 1.9073486e-6f;
+    if (wrapped)
+        held = noise;
+
+    const float sum = triangle * ch.triangle + sine * ch.sine + square * ch.square + saw * ch.saw +
+                      held * ch.random + noise * ch.noise;
+    return CombineWithInput(ch.inputMode, sum + ch.offset, input);
+}
+
+} // namespace
+
 // audio thread: per sample, no calls beyond FastSine
-void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment)
+void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment,
+                           double* phases)
 {
     const PhaseWarp warp(ch.asymmetry);
     double phase = ch.phase;
     uint32_t seed = ch.noiseSeed;
     float held = ch.heldRandom;
     for (int32_t i = 0; i < frames; ++i) {
+        if (phases)
+            phases[i] = phase;
         const float w = warp(static_cast<float>(phase));
-        const float sine = FastSine(w);
-        const float triangle = std::fmin(4.0f * w - 1.0f, 3.0f - 4.0f * w);
-        const float square = w > ch.pulseWidth ? -1.0f : 1.0f;
-        const float saw = 2.0f * w - 1.0f;
-
         const bool wrapped = AdvancePhase(phase, increment);
-
-        seed = seed * 49979693u + 15485867u;
-        const float noise = (static_cast<float>(static_cast<int32_t>(seed & 0xFFFFF) - 0x80000)) * 1.9073486e-6f;
-        if (wrapped)
-            held = noise;
-
-        const float sum = triangle * ch.triangle + sine * ch.sine + square * ch.square + saw * ch.saw +
-                          held * ch.random + noise * ch.noise;
-        out[i] = CombineWithInput(ch.inputMode, sum + ch.offset, in[i]);
+        out[i] = Voice(ch, w, wrapped, seed, held, in[i]);
     }
     ch.phase = phase;
     ch.noiseSeed = seed;
     ch.heldRandom = held;
+}
+
+// audio thread: per sample, as Generate
+void ObryCorvane::Follow(Channel& ch, const float* in, float* out, int32_t frames, const double* leaderPhases,
+                         double leaderEnd)
+{
+    const PhaseWarp warp(ch.asymmetry);
+    uint32_t seed = ch.noiseSeed;
+    float held = ch.heldRandom;
+    double phase = WrapPhase(leaderPhases[0] + ch.followOffset);
+    for (int32_t i = 0; i < frames; ++i) {
+        const double next = WrapPhase((i + 1 < frames ? leaderPhases[i + 1] : leaderEnd) + ch.followOffset);
+        out[i] = Voice(ch, warp(static_cast<float>(phase)), next < phase, seed, held, in[i]);
+        phase = next;
+    }
+    ch.phase = phase;
+    ch.noiseSeed = seed;
+    ch.heldRandom = held;
+    ApplyOutputSmoothing(out, frames, ch.slewStep, ch.lowpassCoef, &ch.smoothState);
 }
 
 // audio thread, between the pieces of a block

@@ -87,15 +87,29 @@ private:
         // Generator state, kept across blocks.
         float heldRandom;
         uint32_t noiseSeed;
+        // Quadrature with the other channel as leader: the phase is the
+        // leader's plus this many cycles at every sample.
+        bool follows;
+        double followOffset;
     };
+
+    // Samples of the leader's phase a follower is computed from at once.
+    static constexpr int32_t kFollowRun = 1024;
 
     // A parameter of the current program, its default when not finite.
     float Param(int32_t index);
     float ChannelParam(int32_t c, int32_t groupIndex) { return Param(groupIndex + kGroupSize * c); }
     void SetupChannel(int32_t c, const HostTime& time, double sampleRate);
-    static void Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment);
+    // `phases` (when given) gets the phase each sample was computed at.
+    static void Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment,
+                         double* phases = nullptr);
+    // The follower's samples at the leader's phases plus its offset.
+    static void Follow(Channel& ch, const float* in, float* out, int32_t frames, const double* leaderPhases,
+                       double leaderEnd);
+    void ProcessInQuadrature(float** inputs, float** outputs, int32_t frames, int32_t follower);
 
     Channel channels[2];
+    double leaderPhases[kFollowRun];
 };
 
 } // namespace ObryCorvaneLFO

@@ -307,8 +307,8 @@ TEST(Lfo, SawPhaseFollowsTransportSwingNotesAndQuadrature)
                          2048, [](int64_t n) { return n < 612 ? n / kRate : 0.25 + (n - 612) / kRate; },
                          [](int64_t n) { return n / kRate; }, 1e-5});
 
-    // R in quadrature follows L a quarter cycle ahead at L's rate of the same
-    // block; L in quadrature runs at R's rate of the block before.
+    // A channel in quadrature follows the other's phase at every sample, a
+    // quarter (R) or half (L) cycle ahead, from the first sample on.
     scenarios.push_back({"R in quadrature", kBlock,
                          [oneHertz](Lfo& lfo) {
                              lfo.Host().SetParameter(kSpeed, oneHertz);
@@ -325,7 +325,7 @@ TEST(Lfo, SawPhaseFollowsTransportSwingNotesAndQuadrature)
                              lfo.SetL(kPhase, 180);
                              lfo.SetBoth(kSaw, 1);
                          },
-                         nullptr, 2048, [](int64_t n) { return n < 512 ? 0.5 : n * 2 / kRate + 0.5; },
+                         nullptr, 2048, [](int64_t n) { return n * 2 / kRate + 0.5; },
                          [](int64_t n) { return n * 2 / kRate; }, 1e-4});
 
     for (const Scenario& s : scenarios) {
@@ -369,6 +369,59 @@ TEST(Lfo, DinSyncGives24PulsesPerQuarterNoteAndARunGate)
         EXPECT_EQ(lfo.Run(1000).right, std::vector<float>(1000, 0.0f));
         lfo.Host().Time().playing = true;
         EXPECT_EQ(lfo.Run(1000).right, std::vector<float>(1000, 1.0f));
+    }
+}
+
+// The channel in quadrature takes a phase its leader got from a note or from
+// its swing at the same sample: the host's block sizes change nothing.
+TEST(Lfo, QuadratureIsTheSameForEveryBlockPartition)
+{
+    const struct {
+        const char* what;
+        int follower;
+        float tolerance; // the swing itself moves by up to 1e-4 with the blocks
+        std::function<void(Lfo&)> setup;
+    } cases[] = {
+        {"R follows L reset by notes", 1, 1e-6f,
+         [](Lfo& lfo) {
+             lfo.SetR(kSync, kQuadrature);
+             lfo.SetR(kPhase, 90);
+             lfo.Set(kResetByNoteL, 1);
+             lfo.SetL(kPhase, 200);
+             lfo.SetBoth(kSine, 1);
+             lfo.SetBoth(kRandom, 0.5f);
+         }},
+        {"L follows a swung R", 0, 2e-4f,
+         [](Lfo& lfo) {
+             lfo.SetL(kSync, kQuadrature);
+             lfo.SetL(kPhase, 45);
+             lfo.SetR(kSync, kTempo);
+             lfo.SetR(kBeats, 1);
+             lfo.Set(kSwingL + 2, 70);
+             lfo.SetBoth(kSaw, 1);
+         }},
+    };
+    constexpr int64_t kFrames = 30000;
+    auto render = [&](const auto& c, int32_t block) {
+        Lfo lfo(block);
+        c.setup(lfo);
+        return lfo.Run(kFrames, 0, [&](int64_t first) {
+            std::vector<MidiMessage> midi; // a note every 2500 samples, wherever the blocks fall
+            for (int64_t at = (first + 2499) / 2500 * 2500; at < first + block && at < kFrames; at += 2500)
+                midi.push_back(MidiMessage{static_cast<int32_t>(at - first), {0x90, 60, 100}});
+            lfo.Host().SendMidi(midi);
+        });
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Output reference = render(c, 4096);
+        for (const int32_t block : {512, 100, 7}) {
+            const Output out = render(c, block);
+            const auto& follower = c.follower == 1 ? out.right : out.left;
+            const auto& expected = c.follower == 1 ? reference.right : reference.left;
+            for (int64_t n = 0; n < kFrames; ++n)
+                ASSERT_NEAR(follower[n], expected[n], c.tolerance) << "blocks of " << block << ", sample " << n;
+        }
     }
 }
 
