@@ -265,12 +265,22 @@ void ExpanderMidiClock::BeginClocks(SerialMidiLine& line, const Settings& blockS
     blockStart = position * 24.0 + settings.offsetSeconds * tempo * 0.4;
     if (!(samplesPerClock > 0.0) || !std::isfinite(samplesPerClock) || !(std::fabs(blockStart) < kMaxClockIndex))
         return;
+    // A clock within the tolerance before the block start is on its first
+    // sample (see ScheduleNext), not lost between two blocks.
+    const double earliest = blockStart - kSampleTolerance / samplesPerClock;
     const double straight =
-        settings.swingPoint > 0.0 ? SwingUnwarp(blockStart, settings.swingPeriod, settings.swingPoint) : blockStart;
+        settings.swingPoint > 0.0 ? SwingUnwarp(earliest, settings.swingPeriod, settings.swingPoint) : earliest;
     if (!ToClockIndex(std::ceil(straight), &nextClock))
         return;
     scheduled = true;
-    if (resyncPending) {
+    // The count follows the position: one clock behind it, or one either
+    // way where a clock falls on the block boundary. Anything else is a jump
+    // of the host's position (or the clock switched on while playing): the
+    // count starts over here, rather than wait in silence for the old count
+    // after a jump back, or send doubled clocks to catch up after one forward.
+    // Before the first clock the count waits for the bar line on purpose.
+    const int64_t due = nextClock - clockCounter;
+    if (resyncPending || (!startPending && (due < 0 || due > 2))) {
         clockCounter = nextClock - 1;
         resyncPending = false;
     }
@@ -281,7 +291,11 @@ void ExpanderMidiClock::ScheduleNext()
 {
     const double clock = static_cast<double>(nextClock);
     const double at = settings.swingPoint > 0.0 ? SwingWarp(clock, settings.swingPeriod, settings.swingPoint) : clock;
-    const double offset = (at - blockStart) * samplesPerClock;
+    // The host's position carries rounding that depends on where its blocks
+    // start: a clock due exactly at a sample would come out a sample early
+    // in some partitions (999.9999 truncated). Far below a sample, a clock
+    // this close to the next sample is taken to be on it.
+    const double offset = (at - blockStart) * samplesPerClock + kSampleTolerance;
     // Beyond the block (or not a number): none in this block.
     if (!(offset < static_cast<double>(frames)))
         nextSample = INT32_MAX;

@@ -129,6 +129,8 @@ public:
     int64_t ClockCount() const { return clockCounter; }
 
 private:
+    static constexpr double kSampleTolerance = 1e-4;
+
     void ScheduleNext();
 
     // Transport, kept from block to block.

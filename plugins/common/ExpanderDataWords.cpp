@@ -97,6 +97,7 @@ void SerialMidiLine::Clear()
     head = 0;
     count = 0;
     bitCounter = 0;
+    restSamples = 0;
 }
 
 // audio thread: the ring is made by Reserve; nothing allocates here
@@ -138,6 +139,21 @@ bool SerialMidiLine::Step(int32_t rateClass)
 {
     if (bitCounter == 0 || rateClass < 1 || rateClass > 4)
         return false;
+    if (rateClass != byteClass) {
+        // The sample rate changed under a byte in flight: its remaining bits
+        // would be read from the new rate's table (the byte cut short, or data
+        // bits sent again). The line rests at the stop level for a byte's
+        // time, so a receiver that took the broken part for a byte is in step
+        // again, and the byte starts over at the new rate.
+        if (bitCounter > 1)
+            restSamples = SamplesPerByte(rateClass);
+        bitCounter = 1;
+        byteClass = rateClass;
+    }
+    if (restSamples > 0) {
+        --restSamples;
+        return false;
+    }
     const int32_t b = BitIndex(rateClass, bitCounter);
     ++bitCounter;
     if (b == 0)

@@ -188,4 +188,6 @@ private:
     size_t head = 0;  // front byte
     size_t count = 0; // queued bytes, the front one included while it is sent
     int32_t bitCounter = 0; // sample of the byte in flight, 1-based; 0 = idle
+    int32_t byteClass = 0;   // the rate class the byte in flight is sent at
+    int32_t restSamples = 0; // the line rests this long before a byte starts over
 };

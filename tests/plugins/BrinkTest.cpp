@@ -409,6 +409,31 @@ TEST(Brink, SerialOutputForwardsMidiAndSends)
         EXPECT_TRUE(b.framed);
 }
 
+// The sample rate changes while a byte is on the line: the message arrives
+// whole and framed at the new rate, with nothing broken before it.
+TEST(Brink, SerialByteInFlightStartsOverAtANewRate)
+{
+    const struct {
+        double from, to;
+        int32_t after; // samples of the first byte sent at the old rate
+    } cases[] = {{48000, 96000, 5}, {48000, 96000, 12}, {96000, 44100, 9}, {44100, 88200, 3}, {88200, 48000, 20}};
+    for (const auto& c : cases) {
+        Brink brink(kEffectId, c.from, c.after);
+        brink.Set(kMidiOutMidiChannel, 17);
+        brink.Set(kMidiOutOutput, 0);
+        brink.Set(kCh1MidiChannel, 0);
+        brink.Midi({Note(0, 0x55, 0x7F)});
+        brink.Run(c.after);
+        brink.Host().Suspend();
+        brink.Host().Dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(c.to));
+        brink.Host().Resume();
+        const auto bytes = brinktest::DecodeSerial(brink.Run(2000).Gate(0), c.to);
+        EXPECT_EQ(Values(bytes), (std::vector<uint8_t>{0x90, 0x55, 0x7F})) << c.from << " -> " << c.to;
+        for (const auto& b : bytes)
+            EXPECT_TRUE(b.framed) << c.from << " -> " << c.to;
+    }
+}
+
 TEST(Brink, SerialLineAtEachSampleRate)
 {
     for (const double rate : {44100.0, 48000.0, 88200.0, 96000.0, 192000.0}) {
@@ -427,18 +452,25 @@ TEST(Brink, SerialLineAtEachSampleRate)
     }
 }
 
+// MIDI clock on gate bit 39 (the serial line), the transport playing from
+// `ppq` at 120 BPM.
+void PlayClock(Brink& brink, double ppq)
+{
+    brink.Set(kMidiOutClock, 1);
+    brink.Set(kMidiOutOutput, 39);
+    brink.Set(kCh1MidiChannel, 0);
+    brink.Host().Time().ppqPos = ppq;
+    brink.Host().Time().barStartPos = 0;
+    brink.Host().Time().playing = true;
+}
+
 // Clocks on the line, read back by a receiver, against the host's song
 // position: 375-sample blocks at 120 BPM and 48000 Hz move the position by
 // exactly 1/64 quarter, a clock every 1000 samples.
 TEST(Brink, ClockIsLockedToTheHostPosition)
 {
     Brink brink;
-    brink.Set(kMidiOutClock, 1);
-    brink.Set(kMidiOutOutput, 39);
-    brink.Set(kCh1MidiChannel, 0);
-    brink.Host().Time().ppqPos = 1.5;
-    brink.Host().Time().barStartPos = 0;
-    brink.Host().Time().playing = true;
+    PlayClock(brink, 1.5);
     const Output out = brink.Run(90000);
     const auto bytes = brinktest::DecodeSerial(out.Gate(39), 48000);
     ASSERT_GE(bytes.size(), 10u);
@@ -458,6 +490,47 @@ TEST(Brink, ClockIsLockedToTheHostPosition)
     ASSERT_EQ(stop.size(), 1u);
     EXPECT_EQ(stop[0].value, 0xFC);
     EXPECT_EQ(stop[0].start, 0);
+}
+
+// The clock's samples depend on the song position only, not on where the
+// host's blocks start.
+TEST(Brink, ClockSamplesDoNotDependOnTheBlocks)
+{
+    auto starts = [](int32_t block) {
+        Brink brink(kEffectId, 48000, block);
+        PlayClock(brink, 0);
+        std::vector<int64_t> at;
+        for (const auto& b : brinktest::DecodeSerial(brink.Run(120000).Gate(39), 48000))
+            at.push_back(b.start);
+        return at;
+    };
+    const std::vector<int64_t> reference = starts(375);
+    ASSERT_EQ(reference.size(), 121u); // 0xFA, then a clock every 1000 samples
+    for (const int32_t block : {512, 100, 333, 4096, 441})
+        EXPECT_EQ(starts(block), reference) << "blocks of " << block;
+}
+
+// A jump of the host's position without a loop: the clocks go on at their
+// rate from the new position, with no silence until the old count is passed
+// and no doubled clocks to catch up.
+TEST(Brink, ClockFollowsAJumpOfThePosition)
+{
+    for (const double to : {1.0, 0.25, 10.0, 1000.5}) {
+        Brink brink;
+        PlayClock(brink, 0);
+        const Output out = brink.Run(96000, {}, [&](int64_t first) {
+            if (first == 48000)
+                brink.Host().Time().ppqPos = to;
+        });
+        const auto bytes = brinktest::DecodeSerial(out.Gate(39), 48000);
+        ASSERT_EQ(bytes.size(), 97u) << "jump to " << to; // 0xFA, then a clock every 1000 samples
+        EXPECT_EQ(bytes[0].value, 0xFA);
+        for (size_t i = 1; i < bytes.size(); ++i) {
+            ASSERT_EQ(bytes[i].value, 0xF8);
+            if (i >= 3) // the first clock waits for the 0xFA on the line
+                EXPECT_EQ(bytes[i].start - bytes[i - 1].start, 1000) << "jump to " << to << ", byte " << i;
+        }
+    }
 }
 
 TEST(Brink, BrokenHostInputKeepsOutputsFinite)

@@ -274,11 +274,16 @@ TEST(SerialMidiLine, UnknownRateWaitsAndRateChangesMidByteAreSafe)
     for (bool bit : RunLine(line, 0, 100))
         EXPECT_FALSE(bit);
     EXPECT_EQ(line.Queued(), 1u);
-    // Twenty samples into a byte at 88200 Hz, the rate drops to 44100 Hz
-    // (15 samples a byte): the byte ends instead of reading past a table.
+    // Twenty samples into a byte at 88200 Hz, the rate drops to 44100 Hz: the
+    // line rests for a byte's time, then the byte starts over at the new rate
+    // (never read past a table, never cut short).
     RunLine(line, 3, 20);
+    const int32_t byteTime = SerialMidiLine::SamplesPerByte(1);
+    for (bool bit : RunLine(line, 1, byteTime))
+        EXPECT_FALSE(bit);
     EXPECT_EQ(line.Queued(), 1u);
-    RunLine(line, 1, 1);
+    const std::vector<bool> again = RunLine(line, 1, byteTime);
+    EXPECT_TRUE(again.front()); // its start bit
     EXPECT_EQ(line.Queued(), 0u);
     EXPECT_TRUE(line.Idle());
 }
