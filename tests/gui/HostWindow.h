@@ -24,8 +24,10 @@ bool HaveDisplay();
     } while (0)
 
 // Waits until `done` answers true, checking every few milliseconds, for at
-// most `limitMs`. A bound against hanging, not a timing requirement.
-bool WaitFor(const std::function<bool()>& done, int limitMs = 20000);
+// most `limitMs`. A bound against hanging, not a timing requirement: it must
+// hold for a first frame and a text read under the sanitizers on a loaded
+// two-core machine.
+bool WaitFor(const std::function<bool()>& done, int limitMs = 60000);
 
 struct Rgb {
     int r = 0, g = 0, b = 0;

@@ -23,11 +23,12 @@ inline void WriteUserScript(const std::string& dataHome, const std::string& plug
     std::ofstream(folder / fileName) << text;
 }
 
-// Polls `condition`; false when it still fails after 5 s (a failure, never a
-// measured time).
+// Polls `condition`; false when it still fails after 30 s (a failure, never a
+// measured time: the bound only keeps a broken build from hanging, and must
+// hold on a loaded two-core machine under the sanitizers).
 inline bool WaitFor(const std::function<bool()>& condition)
 {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > giveUp)
             return false;
