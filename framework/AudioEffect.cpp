@@ -1,5 +1,9 @@
 #include "framework/AudioEffect.h"
 
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include <cstring>
 #include <exception>
 
@@ -188,7 +192,13 @@ intptr_t AudioEffect::DispatchEntry(AEffect* e, int32_t opcode, int32_t index, i
         if (opcode == effClose) {
             e->object = nullptr;
             e->magic = 0;
-            delete effect;
+            if (effect->MustOutliveClose()) {
+                corvane::DebugPrintf("effClose: a thread of the plug-in is still running; the plug-in is kept\n");
+#ifdef __SANITIZE_ADDRESS__
+                __lsan_ignore_object(effect); // kept on purpose, with all it holds
+#endif
+            } else
+                delete effect;
             return 1;
         }
         return result;

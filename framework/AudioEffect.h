@@ -23,6 +23,11 @@ public:
 
     virtual void open() {}
     virtual void close() {}
+    // Asked after close(): whether the object must outlive the host's
+    // effClose because a thread of it could not be stopped and still comes
+    // back into it. The object is then kept (leaked), never deleted under
+    // that thread.
+    virtual bool MustOutliveClose() const { return false; }
     virtual void suspend() {}
     virtual void resume() {}
 

@@ -55,6 +55,7 @@ struct TimerQueue::State {
     std::thread::id threadId;
     bool started = false;
     bool stopping = false;
+    bool finished = false; // the thread has left Run
 
     void PushLocked(TimerId id, const Timer& timer, Clock::time_point due)
     {
@@ -152,7 +153,7 @@ bool TimerQueue::CancelAndWait(TimerId id)
     return pending;
 }
 
-void TimerQueue::Shutdown()
+bool TimerQueue::Shutdown(std::chrono::milliseconds limit)
 {
     std::lock_guard<std::mutex> serial(shutdownLock);
     std::unordered_map<TimerId, State::Timer> ended;
@@ -165,11 +166,22 @@ void TimerQueue::Shutdown()
     }
     ended.clear(); // callbacks' captures go outside the lock
     if (!thread.joinable())
-        return;
-    if (thread.get_id() == std::this_thread::get_id())
+        return true;
+    if (thread.get_id() == std::this_thread::get_id()) {
         thread.detach(); // the thread holds the state and ends after this callback
-    else
-        thread.join();
+        return true;
+    }
+    if (limit != std::chrono::milliseconds::max()) {
+        std::unique_lock<std::mutex> guard(state->lock);
+        if (!state->callbackDone.wait_for(guard, limit, [this] { return state->finished; })) {
+            guard.unlock();
+            DebugPrintf("%s: a timer callback did not end in time; it is left running\n", name.c_str());
+            thread.detach();
+            return false;
+        }
+    }
+    thread.join();
+    return true;
 }
 
 size_t TimerQueue::PendingCount() const
@@ -235,6 +247,8 @@ void TimerQueue::Run(std::shared_ptr<State> state)
             }
         }
     }
+    state->finished = true;
+    state->callbackDone.notify_all();
 }
 
 } // namespace corvane::platform

@@ -12,6 +12,8 @@
 // thread (they take the queue's lock and allocate).
 #pragma once
 
+#include <chrono>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -56,8 +58,11 @@ public:
     // Ends all timers, waits for a running callback and stops the thread.
     // Afterwards Add() fails. From a callback of this queue it cannot wait;
     // the thread then ends after that callback, and destroying the queue
-    // there is safe.
-    void Shutdown();
+    // there is safe. With a time limit, a callback still running when it
+    // runs out is left to finish on its own (the thread is detached and
+    // keeps the queue's shared state): false then, and what that callback
+    // uses is the caller's to keep alive.
+    bool Shutdown(std::chrono::milliseconds limit = std::chrono::milliseconds::max());
 
     // Timers not yet ended or cancelled (for diagnostics and tests).
     size_t PendingCount() const;

@@ -1,5 +1,7 @@
 #include "platform/WorkerThread.h"
 
+#include <dlfcn.h>
+
 #include "platform/Debug.h"
 
 #include <cerrno>
@@ -87,6 +89,14 @@ bool WorkerThread::Stop()
     }
     shared.reset();
     return finished;
+}
+
+void* PinThisModule()
+{
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<const void*>(&PinThisModule), &info) || !info.dli_fname)
+        return nullptr;
+    return dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
 }
 
 } // namespace corvane::platform

@@ -20,6 +20,13 @@
 
 namespace corvane::platform {
 
+// Keeps the module's code mapped while threads of it run: a host may unload
+// the module with instances still open, and a thread woken (or still
+// starting, or left running by a stop that timed out) after the unmap would
+// run into nothing. A handle for dlclose once they have ended; null when the
+// code is not in a loaded module (linked into a program).
+void* PinThisModule();
+
 class WorkerThread {
 public:
     using Body = std::function<void(Event& quit)>;

@@ -96,7 +96,12 @@ LuaMIDIHelper::~LuaMIDIHelper()
 {
     // The timers go first, without the timer lock (a running callback takes
     // it): they call into the state that closes below.
-    StopTimers();
+    if (!StopTimers()) {
+        // A callback still runs in this helper's state and queue: neither
+        // may go (nor may the lock it holds be waited for).
+        timerQueue.release();
+        return;
+    }
     timerQueue.reset();
     closeLua();
 }
@@ -271,6 +276,8 @@ int LuaMIDIHelper::RunChunk(const char* failureFormat)
 
 void LuaMIDIHelper::closeLua()
 {
+    if (abandoned)
+        return; // a callback left running holds the state
     std::lock_guard<std::recursive_mutex> lock(luaLock);
     if (!luaState)
         return;

@@ -241,8 +241,14 @@ public:
     // from then on (messages handed over before are served first). Called by the
     // owner's Cleanup (the host's UI thread) and by the destructor. The
     // caller must hold neither the Lua lock nor the timer lock: a callback
-    // in progress may be waiting for either, and this waits for it.
-    void StopTimers();
+    // in progress may be waiting for either, and this waits for it - up to
+    // the workers' stop time each. A callback blocked past that (inside a C
+    // call: a FIFO, a program) is left running: false, the state is never
+    // closed nor the lock taken again, and the owner must keep this helper
+    // alive, since that callback comes back into it.
+    bool StopTimers();
+    // Whether a callback was left running by StopTimers.
+    bool Abandoned() const { return abandoned; }
     // Live timers (diagnostics and tests).
     size_t TimerCount();
 
@@ -333,6 +339,8 @@ private:
     corvane::platform::Event handOverWake;
     corvane::platform::WorkerThread handOverThread{"Lua MIDI hand-over"};
     std::atomic<bool> callbacksStopped{false};
+    // Set by StopTimers when a worker did not stop (controlling thread only).
+    bool abandoned = false;
 
     // Guarded by the Lua lock.
     size_t luaBytes = 0;

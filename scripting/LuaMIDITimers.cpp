@@ -9,10 +9,13 @@
 #include <lua.hpp>
 
 #include <cmath>
+#include <chrono>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/Debug.h"
 #include "scripting/LuaMIDIFunctions.h"
 #include "scripting/LuaMIDIHelper.h"
 
@@ -69,32 +72,64 @@ bool LuaMIDIHelper::CancelTimerLocked(TimerSerial serial, int* reference) noexce
     return true;
 }
 
-void LuaMIDIHelper::StopTimers()
+namespace {
+
+// Polls for the lock until `limit` has passed (a timed mutex would do, but
+// the thread sanitizer cannot follow its clock-based lock).
+bool TryLockWithin(std::unique_lock<std::recursive_mutex>& lock, std::chrono::milliseconds limit)
 {
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    while (!lock.try_lock()) {
+        if (std::chrono::steady_clock::now() > giveUp)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+} // namespace
+
+bool LuaMIDIHelper::StopTimers()
+{
+    if (abandoned)
+        return false;
     // No lock held while waiting: the callback in progress may be waiting
     // for the Lua lock or the timer lock, and must get it to end.
-    handOverThread.Stop();
-    if (timerQueue)
-        timerQueue->Shutdown();
+    const bool handOverEnded = handOverThread.Stop();
+    const bool timersEnded = !timerQueue || timerQueue->Shutdown(corvane::platform::WorkerThread::kDefaultStopTimeout);
+    if (!handOverEnded || !timersEnded) {
+        abandoned = true;
+        corvane::platform::PinThisModule(); // for good: the thread may come back at any time
+        corvane::DebugPrintf("Lua MIDI: a script is blocked and was left running; its state stays open\n");
+        return false;
+    }
+    // An OSC call may hold the Lua lock, blocked as well.
+    std::unique_lock<std::recursive_mutex> luaGuard(luaLock, std::defer_lock);
+    if (!TryLockWithin(luaGuard, corvane::platform::WorkerThread::kDefaultStopTimeout)) {
+        abandoned = true;
+        corvane::platform::PinThisModule(); // for good: the thread may come back at any time
+        corvane::DebugPrintf("Lua MIDI: a script holds its state and does not return; the state stays open\n");
+        return false;
+    }
     std::map<TimerSerial, TimerRecord> ended;
-    std::lock_guard<std::recursive_mutex> luaGuard(luaLock);
     {
         std::lock_guard<std::mutex> lock(timerLock);
         ended.swap(timers);
     }
     if (!luaState || ended.empty())
-        return;
+        return true;
     std::vector<int> references;
     try {
         references.reserve(ended.size());
         for (const auto& entry : ended)
             references.push_back(entry.second.reference);
     } catch (...) {
-        return; // the references stay taken until the state closes
+        return true; // the references stay taken until the state closes
     }
     // Releasing may need memory the state no longer has: protected.
     if (RunProtected(ReleaseReferencesProtected, &references) != 0)
         lua_pop(luaState, 1);
+    return true;
 }
 
 size_t LuaMIDIHelper::TimerCount()

@@ -150,18 +150,6 @@ void CheckBundleBytes(const char* data, long size, int depth)
     }
 }
 
-// Keeps the module's code mapped while its threads run: a host may unload
-// the module with instances still open, and a thread woken (or still
-// starting) after the unmap would run into nothing. Null when the code is not
-// in a loaded module (linked into a program).
-void* PinThisModule()
-{
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<const void*>(&PinThisModule), &info) || !info.dli_fname)
-        return nullptr;
-    return dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
-}
-
 void CheckId(int32_t id, int64_t count, const char* outOfRange)
 {
     if (id < 0 || id >= count)
@@ -219,7 +207,7 @@ void OSCHelper::CreateTask()
         return;
     }
     if (!modulePin)
-        modulePin = PinThisModule();
+        modulePin = corvane::platform::PinThisModule();
     stopping.store(false, std::memory_order_release);
     listenRebind.Reset();
     notifyWake.Reset();
@@ -240,10 +228,10 @@ void OSCHelper::CreateTask()
         OSCPrintf("failed to create OSC notify thread: %d\n", error);
 }
 
-void OSCHelper::DestroyTask()
+bool OSCHelper::DestroyTask()
 {
     if (!listenThread.IsRunning() && !notifyThread.IsRunning())
-        return;
+        return true;
     // The flag stays set until the next CreateTask, so a rebind that races
     // with this cannot start a new receive loop.
     stopping.store(true, std::memory_order_release);
@@ -255,6 +243,7 @@ void OSCHelper::DestroyTask()
         dlclose(modulePin);
         modulePin = nullptr;
     }
+    return listenEnded && notifyEnded;
 }
 
 // ---------------------------------------------------------------------------

@@ -107,7 +107,9 @@ public:
     // The listen thread's waits are bounded well below that: a host name
     // lookup by 1 s, a Lua call by the Lua helper's time limit.
     void CreateTask();
-    void DestroyTask();
+    // True when both threads ended (or none ran); false when one was left
+    // running (a Lua call blocked inside C): the owner keeps this helper.
+    bool DestroyTask();
 
     // Moves the server to `port`, or closes it when port is 0. Any thread;
     // never blocks.

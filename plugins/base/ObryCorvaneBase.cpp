@@ -159,8 +159,13 @@ void ObryCorvaneBase::Cleanup()
 {
     // Timers first: a periodic script would otherwise go on setting
     // parameters of an instance that is being taken apart.
-    luaMIDIHelper.StopTimers();
-    oscHelper.DestroyTask();
+    const bool luaStopped = luaMIDIHelper.StopTimers();
+    const bool oscStopped = oscHelper.DestroyTask();
+    // A script blocked inside a C call (a FIFO, a program, a name lookup)
+    // keeps its thread past the bounded stop; it comes back into this
+    // instance, which therefore stays.
+    if (!luaStopped || !oscStopped)
+        keptAfterClose = true;
 }
 
 void ObryCorvaneBase::close()

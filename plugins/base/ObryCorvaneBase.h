@@ -83,6 +83,7 @@ public:
     // Hooks, in the order plug-ins meet them.
     virtual int32_t Initialize();
     virtual void Cleanup();
+    bool MustOutliveClose() const override { return keptAfterClose; }
     virtual uint32_t Version() { return kObryVersion; }
     virtual void BlockSizeChanged(int32_t frames);
     virtual bool BeginBlock(int32_t frames);
@@ -161,6 +162,7 @@ protected:
     int32_t portOffsetIndex;
     alignas(8) uint8_t indicatorBlock[kIndicatorBlockSize];
     uint32_t settingsSeen = 0; // ParameterChanges() starts at 1
+    bool keptAfterClose = false; // Cleanup left a script's thread running
     std::atomic<uint32_t> parameterChanges{1};
 
 private:

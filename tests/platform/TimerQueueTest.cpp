@@ -230,6 +230,29 @@ TEST(TimerQueue, ShutdownEndsTimersAndRefusesNewOnes)
     EXPECT_EQ(queue.Add(0, 0, nullptr), 0u);
 }
 
+// A callback that does not return within the limit is left running: the
+// queue can go, and the callback ends later on its own.
+TEST(TimerQueue, ShutdownWithALimitLeavesABlockedCallbackRunning)
+{
+    Event started, release, ended;
+    {
+        TimerQueue queue("blocked");
+        queue.Add(0, 0, [&](TimerId) {
+            started.Set();
+            release.Wait(kSafetyTimeoutMs);
+            ended.Set();
+        });
+        ASSERT_TRUE(started.Wait(kSafetyTimeoutMs));
+        EXPECT_FALSE(queue.Shutdown(std::chrono::milliseconds(1)));
+        EXPECT_EQ(queue.Add(0, 0, [](TimerId) {}), 0u);
+    }
+    release.Set();
+    EXPECT_TRUE(ended.Wait(kSafetyTimeoutMs));
+
+    TimerQueue idle("idle");
+    EXPECT_TRUE(idle.Shutdown(std::chrono::milliseconds(kSafetyTimeoutMs)));
+}
+
 TEST(TimerQueue, CallbacksMayDestroyTheirQueueAndThrow)
 {
     auto* queue = new TimerQueue("self deleting");

@@ -345,3 +345,47 @@ TEST_F(LuaMIDIModuleTest, ProcessingNeverWaitsForACallback)
 }
 
 } // namespace
+
+namespace {
+
+// A script blocked inside a C call when the host closes the plug-in (a
+// timer's, a MIDI callback's) cannot hold effClose: after the bounded stop
+// the host's close returns, and the instance is kept for that thread, which
+// later comes back into a state that is still there.
+TEST_F(LuaMIDIModuleTest, ABlockedScriptDoesNotHoldTheClose)
+{
+    const struct {
+        const char* what;
+        const char* registration; // wraps the blocking function `hold`
+        bool sendsMidi;
+    } cases[] = {
+        {"timer", "requestTimedCallback(0, hold)", false},
+        {"MIDI callback", "requestAllProgramChange(hold)", true},
+    };
+    int round = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string fifo = folders.DataHome() + "/hold" + std::to_string(round);
+        const std::string back = folders.DataHome() + "/back" + std::to_string(round++);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        Script("hold.lua", "function hold() os.execute(\"head -n 1 '" + fifo + "' > /dev/null\") io.open('" + back +
+                               "', 'w'):close() end\n" + c.registration + "\n");
+        auto plugin = CreateDC();
+        ASSERT_NE(plugin, nullptr);
+        if (c.sendsMidi) {
+            plugin->SendMidi({{0, {0xC0, 1, 0}}});
+            Block(*plugin);
+        }
+        int writer = -1;
+        ASSERT_TRUE(corvane::test::WaitFor([&] {
+            writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            return writer >= 0;
+        }));
+        EXPECT_EQ(plugin->Close(), 1);
+        ASSERT_EQ(write(writer, "go\n", 3), 3);
+        close(writer);
+        EXPECT_TRUE(corvane::test::WaitFor([&] { return std::filesystem::exists(back); }));
+    }
+}
+
+} // namespace
