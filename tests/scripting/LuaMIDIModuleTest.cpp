@@ -61,6 +61,24 @@ protected:
             ASSERT_EQ(channel.size(), static_cast<size_t>(frames));
     }
 
+    // The Lua statement that blocks reading `fifo` (a FIFO the test holds).
+    static std::string Hold(const std::string& fifo)
+    {
+        return "os.execute(\"head -n 1 '" + fifo + "' > /dev/null\")";
+    }
+
+    // The writing end of `fifo` once a script's reader has it open; -1 when
+    // none came.
+    static int WriterOnceHeld(const std::string& fifo)
+    {
+        int writer = -1;
+        corvane::test::WaitFor([&] {
+            writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            return writer >= 0;
+        });
+        return writer;
+    }
+
     ScopedUserFolders folders;
 };
 
@@ -323,18 +341,14 @@ TEST_F(LuaMIDIModuleTest, ProcessingNeverWaitsForACallback)
 {
     const std::string fifo = folders.DataHome() + "/hold";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    Script("hold.lua", "local held = false\nrequestAllProgramChange(function() if held then return end held = true "
-                       "os.execute(\"head -n 1 '" + fifo + "' > /dev/null\") end)\n");
+    Script("hold.lua", "local held = false\nrequestAllProgramChange(function() if held then return end held = true " +
+                           Hold(fifo) + " end)\n");
     auto plugin = CreateDC();
     ASSERT_NE(plugin, nullptr);
     plugin->SendMidi({{0, {0xC0, 1, 0}}});
     Block(*plugin);
-    // The writing end opens once the callback's reader has the FIFO open.
-    int writer = -1;
-    ASSERT_TRUE(corvane::test::WaitFor([&] {
-        writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        return writer >= 0;
-    }));
+    const int writer = WriterOnceHeld(fifo);
+    ASSERT_GE(writer, 0);
     for (uint8_t program = 2; program <= 4; ++program) {
         plugin->SendMidi({{0, {0xC0, program, 0}}});
         Block(*plugin);
@@ -368,19 +382,16 @@ TEST_F(LuaMIDIModuleTest, ABlockedScriptDoesNotHoldTheClose)
         const std::string fifo = folders.DataHome() + "/hold" + std::to_string(round);
         const std::string back = folders.DataHome() + "/back" + std::to_string(round++);
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        Script("hold.lua", "function hold() os.execute(\"head -n 1 '" + fifo + "' > /dev/null\") io.open('" + back +
-                               "', 'w'):close() end\n" + c.registration + "\n");
+        Script("hold.lua", "function hold() " + Hold(fifo) + " io.open('" + back + "', 'w'):close() end\n" +
+                               c.registration + "\n");
         auto plugin = CreateDC();
         ASSERT_NE(plugin, nullptr);
         if (c.sendsMidi) {
             plugin->SendMidi({{0, {0xC0, 1, 0}}});
             Block(*plugin);
         }
-        int writer = -1;
-        ASSERT_TRUE(corvane::test::WaitFor([&] {
-            writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-            return writer >= 0;
-        }));
+        const int writer = WriterOnceHeld(fifo);
+        ASSERT_GE(writer, 0);
         EXPECT_EQ(plugin->Close(), 1);
         ASSERT_EQ(write(writer, "go\n", 3), 3);
         close(writer);
