@@ -10,6 +10,7 @@
 
 #include "framework/MessageQueue.h"
 #include "framework/ObryProperties.h"
+#include "framework/RegistryHandOver.h"
 #include "framework/StateChunk.h"
 #include "platform/Debug.h"
 
@@ -74,13 +75,21 @@ struct Data {
     std::vector<PendingMapping> pending;
 };
 
+void ServeHandOver(const HandOverItem& item);
+
 // Lives from static set-up to unload. Hosts often unload with instances
 // still alive; then the data is left in place rather than pulled from under
-// them.
+// them. The hand-over thread serves from the data: it stops first.
 struct Holder {
     Data* data = new Data;
+    RegistryHandOver* handOver = new RegistryHandOver(&ServeHandOver);
     ~Holder()
     {
+        if (!handOver->Stop()) {
+            corvane::DebugPrintf("registry hand-over left running at unload\n");
+            return; // it may still use both
+        }
+        delete handOver;
         bool idle;
         {
             std::lock_guard<std::recursive_mutex> guard(data->lock);
@@ -317,9 +326,24 @@ uint64_t PackRecent(const RecentControlChange& r)
 
 } // namespace
 
+namespace {
+thread_local uint32_t tLockTakes = 0;
+}
+
 std::recursive_mutex& Mutex()
 {
+    ++tLockTakes; // every blocking take of the lock asks for it here
     return D().lock;
+}
+
+uint32_t LockTakesOnThisThread()
+{
+    return tLockTakes;
+}
+
+void WaitForHandOver()
+{
+    gHolder.handOver->WaitUntilServed();
 }
 
 void Register(ObryAuBase* instance)
@@ -330,6 +354,11 @@ void Register(ObryAuBase* instance)
     e.processWide = LowestFreeProcessWideLocked();
     D().entries.push_back(std::move(e));
     Changed();
+    lock.unlock();
+    // Before the instance's first audio callback: the audio thread only ever
+    // posts to a thread that runs.
+    if (!gHolder.handOver->Start())
+        corvane::DebugPrintf("the registry hand-over thread could not start\n");
 }
 
 void Unregister(ObryAuBase* instance)
@@ -467,9 +496,19 @@ void RemoveListener(IObryParameterNotificationReceiver* listener)
 void NotifyListeners(ObryAuBase* instance, int32_t index, float value)
 {
     // Parameter changes come from the audio thread too: with no listener
-    // (no Learner in the process) there is nothing to lock for.
+    // (no Learner in the process) there is nothing to lock for, and with
+    // one the audio thread hands the news over instead of taking the lock.
     if (gListenerCount.load(std::memory_order_acquire) == 0)
         return;
+    if (OnAudioThread()) {
+        HandOverItem item;
+        item.kind = HandOverItem::kParameterChanged;
+        item.instance = instance;
+        item.index = index;
+        item.realValue = value;
+        gHolder.handOver->Post(item);
+        return;
+    }
     Lock lock(Mutex());
     const std::vector<IObryParameterNotificationReceiver*> listeners = D().listeners;
     for (IObryParameterNotificationReceiver* l : listeners)
@@ -599,34 +638,13 @@ ObryAuBase* LockAndFindLearnTarget(int32_t* parameterIndex, Lock& lock)
     return target->instance;
 }
 
-// audio thread of the receiving instance
-void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryAuBase* instance)
+namespace {
+
+// Learning (when armed as the change arrived) and the learned mappings of one
+// control change, with the lock held.
+void ControlChangeLocked(ObryAuBase* instance, uint8_t channel, uint8_t controller, uint8_t value, bool armed)
 {
-    if (!item || item->type != QZ::MessageQueueItem::kShortMIDI || item->data[0] != 0xB0)
-        return;
-    // Keep a copy of the message and the receiver's number, not pointers to
-    // a queue slot or an instance that may be gone when the ring is read.
-    RecentControlChange recent{0, item->data[0], item->data[1], item->data[2], item->data[3]};
-    {
-        // GlobalNumber would lock; the entry's number is read under the lock
-        // only when there is work to do below. Record what we can cheaply.
-        Lock lock(Mutex(), std::try_to_lock);
-        if (lock.owns_lock())
-            if (Entry* e = FindEntryLocked(instance))
-                recent.instanceNumber = ProcessWideLocked(*e);
-    }
-    const uint32_t slot = (gRecentIndex.load(std::memory_order_relaxed) + 1) % 5;
-    gRecent[slot].store(PackRecent(recent), std::memory_order_release);
-    gRecentIndex.store(slot, std::memory_order_release);
-    Changed();
-
-    const bool armed = gLearnArmed.load();
-    if (!armed && gMappingCount.load(std::memory_order_acquire) == 0 &&
-        gPendingCount.load(std::memory_order_acquire) == 0)
-        return;
-
-    const Source source{instance, item->data[1], 0, item->data[2]};
-    Lock lock(Mutex());
+    const Source source{instance, channel, 0, controller};
     if (armed) {
         uint32_t targetNumber;
         int32_t targetIndex;
@@ -641,7 +659,67 @@ void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryAuBase* instance)
     }
     if (!D().pending.empty())
         ResolvePendingLocked();
-    ApplyControlChangeLocked(source, item->data[3]);
+    ApplyControlChangeLocked(source, value);
+}
+
+// The hand-over thread. An instance gone meanwhile is no longer found: its
+// control change changes nothing, and a listener told of it finds nothing.
+void ServeHandOver(const HandOverItem& item)
+{
+    Lock lock(Mutex());
+    if (item.kind == HandOverItem::kControlChange) {
+        if (FindUsableLocked(item.instance))
+            ControlChangeLocked(item.instance, item.channel, item.controller, item.value, item.learnArmed);
+        return;
+    }
+    const std::vector<IObryParameterNotificationReceiver*> listeners = D().listeners;
+    for (IObryParameterNotificationReceiver* l : listeners)
+        l->ParameterChanged(item.instance, item.index, item.realValue);
+}
+
+} // namespace
+
+// audio thread of the receiving instance
+void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryAuBase* instance)
+{
+    if (!item || item->type != QZ::MessageQueueItem::kShortMIDI || item->data[0] != 0xB0)
+        return;
+    // Keep a copy of the message and the receiver's number, not pointers to
+    // a queue slot or an instance that may be gone when the ring is read.
+    RecentControlChange recent{0, item->data[0], item->data[1], item->data[2], item->data[3]};
+    {
+        // GlobalNumber would lock; the entry's number is read only when the
+        // lock is free this moment (the lock is tried, never waited for).
+        std::unique_lock<std::recursive_mutex> lock(D().lock, std::try_to_lock);
+        if (lock.owns_lock())
+            if (Entry* e = FindEntryLocked(instance))
+                recent.instanceNumber = ProcessWideLocked(*e);
+    }
+    const uint32_t slot = (gRecentIndex.load(std::memory_order_relaxed) + 1) % 5;
+    gRecent[slot].store(PackRecent(recent), std::memory_order_release);
+    gRecentIndex.store(slot, std::memory_order_release);
+    Changed();
+
+    const bool armed = gLearnArmed.load();
+    if (!armed && gMappingCount.load(std::memory_order_acquire) == 0 &&
+        gPendingCount.load(std::memory_order_acquire) == 0)
+        return;
+
+    // Learning allocates and the mappings need the lock: the audio thread
+    // hands them over, in order with the parameter changes it hands over.
+    if (OnAudioThread()) {
+        HandOverItem handed;
+        handed.kind = HandOverItem::kControlChange;
+        handed.learnArmed = armed;
+        handed.channel = item->data[1];
+        handed.controller = item->data[2];
+        handed.value = item->data[3];
+        handed.instance = instance;
+        gHolder.handOver->Post(handed);
+        return;
+    }
+    Lock lock(Mutex());
+    ControlChangeLocked(instance, item->data[1], item->data[2], item->data[3], armed);
 }
 
 std::string DescribeMapping(ObryAuBase* target, int32_t parameterIndex)

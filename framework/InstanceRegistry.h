@@ -5,7 +5,7 @@
 // One recursive lock guards the entries, listeners and mappings; a thread may
 // take it again while holding it (applying a mapping runs SetParameterValue,
 // which tells the listeners under the same lock). A Lua lock may be held when
-// the registry lock is taken, never the reverse.
+// the registry lock is taken, never the reverse. Audio threads never take it.
 //
 // An instance is usable through the registry only between the end of its
 // own constructor (MarkUsable, from Initialize) and the start of its
@@ -125,5 +125,14 @@ uint64_t ChangeCount();
 
 // Clears all learned state; for module unload and tests.
 void ResetMappings();
+
+// Audio threads (those inside an AudioThreadScope, see RegistryHandOver.h)
+// never take the lock: what they ask of the registry (telling the listeners,
+// learning, applying learned mappings) is handed to a serving thread.
+// WaitForHandOver: until everything handed over so far has been served; any
+// thread but an audio thread. LockTakesOnThisThread: how often the calling
+// thread has asked for the lock to wait on it (a diagnostic).
+void WaitForHandOver();
+uint32_t LockTakesOnThisThread();
 
 } // namespace InstanceRegistry

@@ -6,6 +6,7 @@
 
 #include "framework/InstanceRegistry.h"
 #include "framework/OSCBasePort.h"
+#include "framework/RegistryHandOver.h"
 #include "gui/editor/ObryCorvaneView.h"
 #include "platform/Debug.h"
 #include "platform/Preferences.h"
@@ -211,6 +212,10 @@ bool ObryCorvaneBase::BeginBlock(int32_t)
 // audio thread: no allocation, no blocking lock
 void ObryCorvaneBase::processReplacing(float** inputs, float** outputs, int32_t sampleFrames)
 {
+    // Registry work asked for on this thread (parameter listeners, learned
+    // mappings), here or by host automation between blocks, is handed over,
+    // never waited for.
+    InstanceRegistry::MarkAudioThread();
     if (!BeginBlock(sampleFrames))
         return;
     // Notes played over OSC ("/startNote", "/stopNote"), queued by the listen
@@ -315,6 +320,7 @@ void ObryCorvaneBase::ProcessBlockWithEvents(float** inputs, float** outputs, in
 
 int32_t ObryCorvaneBase::processEvents(VstEvents* events)
 {
+    InstanceRegistry::MarkAudioThread();
     return luaMIDIHelper.processEvents(events);
 }
 

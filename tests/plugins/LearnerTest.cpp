@@ -24,8 +24,10 @@
 #include "framework/LearnTargetAddress.h"
 #include "plugins/learner/ObryCorvaneLearner.h"
 #include "plugins/lfo/ObryCorvaneLFO.h"
+#include "tests/plugins/AllocationCounter.h"
 #include "tests/plugins/OscTestSupport.h"
 #include "tests/scripting/OscPeer.h"
+#include "tests/scripting/ScriptFolders.h"
 #include "tests/support/InProcessPlugin.h"
 #include "tests/support/TestSupport.h"
 
@@ -155,6 +157,7 @@ TEST_F(LearnerTest, ChangesAreSentInEachAddressForm)
     // Off queues nothing: the next message to arrive is the one sent after.
     SendMode(*learner, Learner::kSendOff);
     lfo->SetParameterValue(1, 7.0f, false);
+    InstanceRegistry::WaitForHandOver(); // told while Off, wherever it ran
     EXPECT_EQ(learner->Sender().Pending(), 0);
     SendMode(*learner, Learner::kSendShort);
     dc->SetParameterValue(kOutputPositiveL, 0.5f, false);
@@ -233,6 +236,74 @@ TEST_F(LearnerTest, LearnModeLearnsAControllerThroughTheRegistry)
     // With no learn target there is nothing to forget.
     InstanceRegistry::SetLearnTarget(nullptr, -1);
     EXPECT_EQ(Command(kObryProperty_ForgetTargetMapping), 0);
+}
+
+// With a Learner listening, a learned mapping and a script registered for
+// program changes, what the host does on its audio thread (automation between
+// blocks, controllers in a block) neither allocates nor asks for the registry
+// lock there; all of it still arrives, handed over.
+TEST_F(LearnerTest, AudioThreadNeitherAllocatesNorWaitsForTheRegistry)
+{
+    corvane::test::WriteUserScript(folders.DataHome(), "Corvane LFO", "cc.lua",
+                                   "requestAllProgramChange(function(c, p) seen = (seen or 0) + 1 end)\n");
+    InProcessPlugin<LFO> scripted = MakeInProcess<LFO>();
+    SendMode(*learner, Learner::kSendShort);
+    Arm(true);
+    InstanceRegistry::SetLearnTarget(dc.get(), kMultiplierL);
+    SendControlChange(*scripted, 0, 7, 127);
+    Arm(false);
+    ASSERT_EQ(InstanceRegistry::MappingCount(), 1u);
+    peer.Receive(socket, 1); // the learned change, reported
+
+    const struct {
+        const char* what;
+        int automation; // host setParameter calls before the block
+        std::vector<uint8_t> controllers; // values of controller 7 in the block
+        float multiplier; // DC "Multiplier L" afterwards
+        size_t reported;  // OSC messages the Learner sends
+    } cases[] = {
+        {"automation", 40, {}, 2.0f, 40},
+        {"a mapped controller", 0, {0}, -2.0f, 1},
+        {"both, many controllers", 20, {127, 64, 0, 127}, 2.0f, 24},
+    };
+    std::vector<float> in(64), outL(64), outR(64);
+    float* inputs[2] = {in.data(), in.data()};
+    float* outputs[2] = {outL.data(), outR.data()};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // The controllers, then a program change for the script.
+        std::vector<VstMidiEvent> midi(c.controllers.size() + 1, VstMidiEvent{});
+        std::vector<intptr_t> list(2 + std::max<size_t>(midi.size(), 2), 0);
+        for (size_t i = 0; i < midi.size(); ++i) {
+            const bool program = i == c.controllers.size();
+            midi[i].type = kVstMidiType;
+            midi[i].byteSize = sizeof midi[i];
+            midi[i].deltaFrames = static_cast<int32_t>(i * 10);
+            midi[i].midiData[0] = static_cast<char>(program ? 0xC0 : 0xB0);
+            midi[i].midiData[1] = static_cast<char>(program ? 5 : 7);
+            midi[i].midiData[2] = static_cast<char>(program ? 0 : c.controllers[i]);
+            list[2 + i] = reinterpret_cast<intptr_t>(&midi[i]);
+        }
+        auto* events = reinterpret_cast<VstEvents*>(list.data());
+        events->numEvents = static_cast<int32_t>(midi.size());
+        scripted->processReplacing(inputs, outputs, 64); // this thread is the audio thread from here
+        const uint32_t takes = InstanceRegistry::LockTakesOnThisThread();
+        int allocations;
+        {
+            corvane::test::AllocationCounter counter;
+            for (int i = 0; i < c.automation; ++i)
+                dc->setParameter(kOutputPositiveL, static_cast<float>(i % 10) / 10.0f);
+            scripted->processEvents(events);
+            scripted->processReplacing(inputs, outputs, 64);
+            allocations = counter.Count();
+        }
+        EXPECT_EQ(allocations, 0);
+        EXPECT_EQ(InstanceRegistry::LockTakesOnThisThread(), takes);
+        InstanceRegistry::WaitForHandOver();
+        EXPECT_EQ(dc->GetParameterReal(kMultiplierL), c.multiplier);
+        EXPECT_EQ(peer.Receive(socket, c.reported).size(), c.reported);
+    }
+    EXPECT_EQ(scripted->LuaHelper().HandedOverCount(), 3u); // every program change, for the script
 }
 
 TEST_F(LearnerTest, RemovingAllMappingsAsksFirst)
@@ -426,6 +497,9 @@ TEST_F(LearnerTest, AFullRingPrintsItsOverflowText)
         ASSERT_TRUE(gate->WaitForArrival(1));
         for (int i = 2; i <= 65; ++i)
             dc->SetParameterValue(kOutputPositiveL, 0.001f * static_cast<float>(i), false);
+        // This thread has run audio callbacks: its changes reach the
+        // listeners through the registry's hand-over.
+        InstanceRegistry::WaitForHandOver();
         EXPECT_EQ(learner->Sender().Pending(), 63);
         gate->Release();
         ASSERT_EQ(peer.Receive(socket, 64).size(), 64u);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "framework/InstanceRegistry.h"
 #include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/OSCSenderBase.h"
 
@@ -178,6 +179,8 @@ void SendControlChange(ObryCorvaneBase& plugin, int channel, int controller, int
     float* inputs[2] = {left.data(), right.data()};
     float* outputs[2] = {outL.data(), outR.data()};
     plugin.processReplacing(inputs, outputs, 64);
+    // The audio thread hands learning and learned mappings over.
+    InstanceRegistry::WaitForHandOver();
 }
 
 std::shared_ptr<SendGate> SendGate::Hold(OSCSenderBase& sender)

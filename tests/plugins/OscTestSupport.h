@@ -62,7 +62,7 @@ std::vector<uint8_t> ChunkOf(ObryCorvaneBase& plugin);
 int32_t Restore(ObryCorvaneBase& plugin, std::vector<uint8_t> state);
 
 // One control change delivered to `plugin` the way the host does it
-// (processEvents, then a block).
+// (processEvents, then a block), and what the block handed over served.
 void SendControlChange(ObryCorvaneBase& plugin, int channel, int controller, int value);
 
 // Holds an OSC sender's thread before each packet until released. The
