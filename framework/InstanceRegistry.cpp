@@ -166,8 +166,17 @@ void WaitForHandOver()
     gHolder.handOver->WaitUntilServed();
 }
 
+namespace {
+// Registration and the hand-over thread's life: the thread runs while any
+// instance is registered (so it has stopped, its waits released, before the
+// module's statics go at unload). Taken before the registry lock, never with
+// it held.
+std::mutex gLifecycle;
+} // namespace
+
 void Register(ObryAuBase* instance)
 {
+    std::lock_guard<std::mutex> lifecycle(gLifecycle);
     Lock lock(Mutex());
     Entry e;
     e.instance = instance;
@@ -183,6 +192,7 @@ void Register(ObryAuBase* instance)
 
 void Unregister(ObryAuBase* instance)
 {
+    std::lock_guard<std::mutex> lifecycle(gLifecycle);
     Lock lock(Mutex());
     uint32_t number = 0;
     for (const Entry& e : D().entries)
@@ -196,6 +206,11 @@ void Unregister(ObryAuBase* instance)
     if (number != 0 && (target >> 32) == number)
         gLearnTarget.store(0);
     Changed();
+    const bool last = D().entries.empty();
+    lock.unlock();
+    // The last instance: what it handed over is served, then the thread ends.
+    if (last)
+        gHolder.handOver->Stop();
 }
 
 void MarkUsable(ObryAuBase* instance)
