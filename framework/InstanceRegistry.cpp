@@ -147,18 +147,20 @@ bool PostHandOver(const HandOverItem& item) noexcept
 using namespace detail;
 
 namespace {
-thread_local uint32_t tLockTakes = 0;
+std::atomic<uint32_t> gAudioLockTakes{0};
 }
 
 std::recursive_mutex& Mutex()
 {
-    ++tLockTakes; // every blocking take of the lock asks for it here
+    // Every blocking take of the lock asks for it here.
+    if (OnAudioThread())
+        gAudioLockTakes.fetch_add(1, std::memory_order_relaxed);
     return D().lock;
 }
 
-uint32_t LockTakesOnThisThread()
+uint32_t LockTakesOnAudioThreads()
 {
-    return tLockTakes;
+    return gAudioLockTakes.load(std::memory_order_relaxed);
 }
 
 void WaitForHandOver()

@@ -130,9 +130,9 @@ void ResetMappings();
 // never take the lock: what they ask of the registry (telling the listeners,
 // learning, applying learned mappings) is handed to a serving thread.
 // WaitForHandOver: until everything handed over so far has been served; any
-// thread but an audio thread. LockTakesOnThisThread: how often the calling
-// thread has asked for the lock to wait on it (a diagnostic).
+// thread but an audio thread. LockTakesOnAudioThreads: how often an audio
+// thread has asked for the lock, to wait on it (a diagnostic; stays 0).
 void WaitForHandOver();
-uint32_t LockTakesOnThisThread();
+uint32_t LockTakesOnAudioThreads();
 
 } // namespace InstanceRegistry

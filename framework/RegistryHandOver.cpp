@@ -1,21 +1,45 @@
 #include "framework/RegistryHandOver.h"
 
+#include <pthread.h>
+
+#include <algorithm>
+
 #include "platform/Debug.h"
 
 namespace InstanceRegistry {
 
 namespace {
-thread_local bool tOnAudioThread = false;
-}
+
+// The threads marked as audio threads, by id; no thread-local storage, which
+// the leak checker of the sanitizer builds does not walk safely in a module
+// loaded at run time. A slot once taken keeps its id: a later thread that
+// gets the id of one gone counts as an audio thread too, which only means
+// that its registry work is handed over as well.
+constexpr int kAudioThreadSlots = 64;
+std::atomic<pthread_t> gAudioThreads[kAudioThreadSlots];
+std::atomic<int> gAudioThreadCount{0};
+
+} // namespace
 
 void MarkAudioThread() noexcept
 {
-    tOnAudioThread = true;
+    if (OnAudioThread())
+        return;
+    const int slot = gAudioThreadCount.fetch_add(1, std::memory_order_acq_rel);
+    // Beyond the slots (a host that has run audio on 64 threads) a thread
+    // stays unmarked: its registry work is done in place, as on any thread.
+    if (slot < kAudioThreadSlots)
+        gAudioThreads[slot].store(pthread_self(), std::memory_order_release);
 }
 
 bool OnAudioThread() noexcept
 {
-    return tOnAudioThread;
+    const pthread_t self = pthread_self();
+    const int count = std::min(gAudioThreadCount.load(std::memory_order_acquire), kAudioThreadSlots);
+    for (int i = 0; i < count; ++i)
+        if (pthread_equal(gAudioThreads[i].load(std::memory_order_acquire), self))
+            return true;
+    return false;
 }
 
 RegistryHandOver::RegistryHandOver(Serve serve) : serve(serve)

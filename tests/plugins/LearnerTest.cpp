@@ -287,7 +287,7 @@ TEST_F(LearnerTest, AudioThreadNeitherAllocatesNorWaitsForTheRegistry)
         auto* events = reinterpret_cast<VstEvents*>(list.data());
         events->numEvents = static_cast<int32_t>(midi.size());
         scripted->processReplacing(inputs, outputs, 64); // this thread is the audio thread from here
-        const uint32_t takes = InstanceRegistry::LockTakesOnThisThread();
+        const uint32_t takes = InstanceRegistry::LockTakesOnAudioThreads();
         int allocations;
         {
             corvane::test::AllocationCounter counter;
@@ -298,7 +298,7 @@ TEST_F(LearnerTest, AudioThreadNeitherAllocatesNorWaitsForTheRegistry)
             allocations = counter.Count();
         }
         EXPECT_EQ(allocations, 0);
-        EXPECT_EQ(InstanceRegistry::LockTakesOnThisThread(), takes);
+        EXPECT_EQ(InstanceRegistry::LockTakesOnAudioThreads(), takes);
         InstanceRegistry::WaitForHandOver();
         EXPECT_EQ(dc->GetParameterReal(kMultiplierL), c.multiplier);
         EXPECT_EQ(peer.Receive(socket, c.reported).size(), c.reported);
