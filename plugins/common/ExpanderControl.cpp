@@ -248,7 +248,7 @@ void ExpanderMidiClock::BeginBlock(const VstTimeInfo* info, bool clockOn)
 }
 
 void ExpanderMidiClock::BeginClocks(SerialMidiLine& line, const Settings& blockSettings, double sampleRate,
-                                    int32_t blockFrames)
+                                    int32_t blockFrames, int32_t firstSample)
 {
     settings = blockSettings;
     frames = blockFrames;
@@ -262,7 +262,7 @@ void ExpanderMidiClock::BeginClocks(SerialMidiLine& line, const Settings& blockS
     if (!settings.clockOn || !(tempo > 0.0) || !playing || !(sampleRate > 0.0) || !std::isfinite(sampleRate))
         return;
     samplesPerClock = sampleRate * 2.5 / tempo;
-    blockStart = position * 24.0 + settings.offsetSeconds * tempo * 0.4;
+    blockStart = position * 24.0 + settings.offsetSeconds * tempo * 0.4 + firstSample / samplesPerClock;
     if (!(samplesPerClock > 0.0) || !std::isfinite(samplesPerClock) || !(std::fabs(blockStart) < kMaxClockIndex))
         return;
     // A clock within the tolerance before the block start is on its first

@@ -112,7 +112,9 @@ public:
 
     // Before the first sample of the block: sends a pending 0xFC (clock on)
     // and finds the first clock due in the block.
-    void BeginClocks(SerialMidiLine& line, const Settings& settings, double sampleRate, int32_t frames);
+    // `firstSample`: where these `frames` start in the host's block.
+    void BeginClocks(SerialMidiLine& line, const Settings& settings, double sampleRate, int32_t frames,
+                     int32_t firstSample = 0);
 
     // Sample offset in the block of the next clock; INT32_MAX when none
     // falls in the block.

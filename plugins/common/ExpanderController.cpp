@@ -232,6 +232,7 @@ bool ObryExpanderController::BeginBlock(int32_t frames)
     const VstTimeInfo* info =
         getTimeInfo(kVstPpqPosValid | kVstTempoValid | kVstBarsValid | kVstCyclePosValid | kVstTimeSigValid);
     clock.BeginBlock(info, Param(layout.midiOutClock) != 0.0f);
+    framesIntoBlock = 0;
     return true;
 }
 
@@ -294,7 +295,10 @@ void ObryExpanderController::ProcessBlockWithEvents(float** inputs, float** outp
         return;
     RefreshSettings();
     ReadRateAndClockSettings();
-    clock.BeginClocks(midiOut, clockSettings, rate, frames);
+    // A long block comes in pieces (see ObryCorvaneBase::processReplacing);
+    // the clocks of a later piece are timed from the block's position.
+    clock.BeginClocks(midiOut, clockSettings, rate, frames, framesIntoBlock);
+    framesIntoBlock += frames;
 
     QZ::MessageQueueItem* pending = queueA.Read();
     int32_t position = 0;

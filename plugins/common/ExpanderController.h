@@ -167,6 +167,7 @@ private:
 
     // Per piece (BeginSubBlock).
     double rate = 0.0; // the host sample rate, 0 when unusable
+    int32_t framesIntoBlock = 0; // of this block, in earlier pieces
     int32_t rateClass = 0;
     int32_t midiOutBit = 0; // gate that carries the serial line
     ExpanderMidiClock::Settings clockSettings;

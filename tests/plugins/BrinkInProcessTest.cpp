@@ -203,3 +203,42 @@ TEST(BrinkInProcess, AudioPathAllocatesNothing)
 }
 
 } // namespace
+
+namespace {
+
+// The serial line (gate bit 39) of `frames` samples with the MIDI clock on,
+// from song position 0, in host blocks of `block` samples, every input
+// pointer null (the host gives none): the zero buffer takes their place.
+std::vector<bool> ClockLine(int32_t frames, int32_t block)
+{
+    StartInProcessTransport(0);
+    InProcessTime().flags |= kVstBarsValid;
+    InProcessTime().barStartPos = 0;
+    auto brink = Make();
+    brink->SetParameterValue(ObryCorvane::kMidiOutClock, 1, false);
+    brink->SetParameterValue(ObryCorvane::kMidiOutOutput, 39, false);
+    brink->SetParameterValue(ObryCorvane::kChMidiChannel, 0, false);
+    std::vector<float> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
+    for (int32_t done = 0; done < frames; done += block) {
+        InProcessTime().ppqPos = done / 24000.0;
+        float* outputs[2] = {left.data() + done, right.data() + done};
+        brink->processReplacing(nullptr, outputs, std::min(block, frames - done));
+    }
+    std::vector<bool> line;
+    for (int32_t i = 0; i < frames; ++i)
+        line.push_back(brinktest::FrameOf(left[static_cast<size_t>(i)], right[static_cast<size_t>(i)]).Gate(39));
+    return line;
+}
+
+} // namespace
+
+// A block far longer than announced is processed in pieces: the clocks of
+// every piece fall where blocks of the announced size put them.
+TEST(BrinkInProcess, LongBlockClocksAsShortOnes)
+{
+    const std::vector<bool> reference = ClockLine(40000, 500);
+    const auto bytes = brinktest::DecodeSerial(reference, 48000);
+    ASSERT_EQ(bytes.size(), 41u); // 0xFA and a clock every 1000 samples
+    EXPECT_EQ(ClockLine(40000, 40000), reference);
+    EXPECT_EQ(ClockLine(40000, 20000), reference);
+}
