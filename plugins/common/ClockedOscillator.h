@@ -127,6 +127,29 @@ struct ClockedChannel {
     }
 };
 
+// A channel in quadrature with a leader, at every sample: the leader
+// (channels[1 - follower]) runs a stretch of at most `run` samples, with
+// generate(leader, in, out, count, increment, phases) leaving the phase each
+// sample was computed at in `phases`; then follow(follower channel, in, out,
+// count, phases, the leader's phase after the stretch). `phases` holds `run`
+// values.
+template <class Channel, class Generate, class Follow>
+void RunInQuadrature(Channel* channels, int32_t follower, float** inputs, float** outputs, int32_t frames,
+                     double* phases, int32_t run, Generate&& generate, Follow&& follow)
+{
+    const int32_t leader = 1 - follower;
+    Channel& lead = channels[leader];
+    for (int32_t first = 0; first < frames; first += run) {
+        const int32_t n = frames - first < run ? frames - first : run;
+        const float* in = inputs[leader] + first;
+        float* out = outputs[leader] + first;
+        lead.Run(out, n, [&](int32_t at, int32_t count, double increment) {
+            generate(lead, in + at, out + at, count, increment, phases + at);
+        });
+        follow(channels[follower], inputs[follower] + first, outputs[follower] + first, n, phases, lead.phase);
+    }
+}
+
 // The value names of the settings both oscillators offer, one list each per
 // process: "Speed Multiplier", "Input Mode", "Swing Type".
 SharedValueNames& SpeedMultiplierNames();

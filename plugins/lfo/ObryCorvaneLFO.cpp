@@ -1,6 +1,5 @@
 #include "plugins/lfo/ObryCorvaneLFO.h"
 
-#include <algorithm>
 #include <cmath>
 
 #include "framework/FastSine.h"
@@ -222,18 +221,7 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
 // swing reaches the follower at the same sample, whatever the host's blocks.
 void ObryCorvane::ProcessInQuadrature(float** inputs, float** outputs, int32_t frames, int32_t follower)
 {
-    const int32_t leader = 1 - follower;
-    Channel& lead = channels[leader];
-    Channel& ch = channels[follower];
-    for (int32_t first = 0; first < frames; first += kFollowRun) {
-        const int32_t n = std::min(kFollowRun, frames - first);
-        const float* in = inputs[leader] + first;
-        float* out = outputs[leader] + first;
-        lead.Run(out, n, [&](int32_t at, int32_t count, double increment) {
-            Generate(lead, in + at, out + at, count, increment, leaderPhases + at);
-        });
-        Follow(ch, inputs[follower] + first, outputs[follower] + first, n, leaderPhases, lead.phase);
-    }
+    RunInQuadrature(channels, follower, inputs, outputs, frames, leaderPhases, kFollowRun, Generate, Follow);
     for (int32_t c = 0; c < 2; ++c) {
         WriteIndicator<float>(indicatorBlock, kIndicatorPhaseF32 + c, static_cast<float>(channels[c].phase));
         WriteIndicator<float>(indicatorBlock, kIndicatorOutputF32 + c, channels[c].smoothState);

@@ -198,6 +198,7 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     const int32_t mode = IndexedChoice(sync, 4, kSyncFree);
     bool standsAtStart = false;
     double rate = 0.0;
+    ch.follows = false;
     switch (mode) {
     case kSyncTempo:
     case kSyncTransport: {
@@ -216,6 +217,10 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     }
     case kSyncQuadrature:
         rate = ch.FollowInQuadrature(other, phaseOffset);
+        // With both in quadrature neither leads: each takes the other's
+        // phase at the block's start only.
+        ch.follows = IndexedChoice(ChannelParam(1 - c, kSync), 4, kSyncFree) != kSyncQuadrature;
+        ch.followOffset = phaseOffset;
         break;
     default:
         rate = ChannelParam(c, kSpeed) * SpeedMultiplier(ChannelParam(c, kSpeedMultiplier)) / stepsPerCycle;
@@ -241,6 +246,11 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
 // audio thread: no allocation, no blocking lock
 void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
 {
+    for (int32_t c = 0; c < kNumChannels; ++c)
+        if (channels[c].follows) {
+            ProcessInQuadrature(inputs, outputs, frames, c);
+            return;
+        }
     for (int32_t c = 0; c < kNumChannels; ++c) {
         Channel& ch = channels[c];
         const float* in = inputs[c];
@@ -252,8 +262,26 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     }
 }
 
+// The leader runs first, a stretch at a time, and leaves the phase of each of
+// its samples for the follower: a phase its swing gives it reaches the
+// follower at the same sample, whatever the host's blocks.
+void ObryCorvane::ProcessInQuadrature(float** inputs, float** outputs, int32_t frames, int32_t follower)
+{
+    auto lead = [](Channel& ch, const float* in, float* out, int32_t count, double increment, double* phases) {
+        Generate(ch, in, out, count, increment, phases);
+    };
+    auto follow = [](Channel& ch, const float* in, float* out, int32_t count, const double* phases, double end) {
+        Generate(ch, in, out, count, 0.0, nullptr, phases, end);
+        ApplyOutputSmoothing(out, count, ch.slewStep, ch.lowpassCoef, &ch.smoothState);
+    };
+    RunInQuadrature(channels, follower, inputs, outputs, frames, leaderPhases, kFollowRun, lead, follow);
+    for (int32_t c = 0; c < kNumChannels; ++c)
+        WriteIndicator<float>(indicatorBlock, kIndicatorStepPositionF32 + c, channels[c].stepPosition);
+}
+
 // audio thread: per sample, no calls
-void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment)
+void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment,
+                           double* record, const double* leader, double leaderEnd)
 {
     if (frames <= 0)
         return;
@@ -265,10 +293,12 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
     const float multiplier = ch.multiplier;
     const float offset = ch.offset;
     const bool linear = ch.linear;
-    double phase = ch.phase;
+    double phase = leader ? WrapPhase(leader[0] + ch.followOffset) : ch.phase;
     float pos = 0.0f;
     int32_t i = 0;
     for (int32_t n = 0; n < frames; ++n) {
+        if (record)
+            record[n] = phase;
         float w = warp(static_cast<float>(phase));
         if (w >= 1.0f)
             w -= 1.0f;
@@ -287,7 +317,10 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
         if (v < minimum)
             v = minimum;
 
-        AdvancePhase(phase, increment);
+        if (leader)
+            phase = WrapPhase((n + 1 < frames ? leader[n + 1] : leaderEnd) + ch.followOffset);
+        else
+            AdvancePhase(phase, increment);
         out[n] = CombineWithInput(ch.inputMode, v * multiplier + offset, in[n]);
     }
     ch.phase = phase;

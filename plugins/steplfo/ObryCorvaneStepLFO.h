@@ -93,15 +93,28 @@ private:
         bool linear; // glide from step to step
         // State kept across blocks.
         float stepPosition;
+        // Quadrature with the other channel as leader: the phase is the
+        // leader's plus this many cycles at every sample.
+        bool follows;
+        double followOffset;
     };
+
+    // Samples of the leader's phase a follower is computed from at once.
+    static constexpr int32_t kFollowRun = 1024;
 
     // A parameter of the current program; its default when not finite.
     float Param(int32_t index);
     float ChannelParam(int32_t c, int32_t groupIndex) { return Param(groupIndex + kGroupSize * c); }
     void SetupChannel(int32_t c, const HostTime& time, double sampleRate);
-    static void Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment);
+    // `record` (when given) gets the phase each sample was computed at; with
+    // `leader` the phases are the leader's plus the follow offset instead
+    // (`leaderEnd`: the leader's phase after the last sample).
+    static void Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment,
+                         double* record = nullptr, const double* leader = nullptr, double leaderEnd = 0.0);
+    void ProcessInQuadrature(float** inputs, float** outputs, int32_t frames, int32_t follower);
 
     Channel channels[kNumChannels];
+    double leaderPhases[kFollowRun];
 };
 
 } // namespace ObryCorvaneStepLFO

@@ -263,6 +263,31 @@ TEST(StepLfo, PhaseAndQuadratureShiftTheSequence)
                 "R");
 }
 
+// R in quadrature takes the phase L's swing gives it at the same sample, so
+// the host's block sizes change nothing (but a step change moved by a
+// sample where the swing's own rounding lands a step edge differently).
+TEST(StepLfo, QuadratureFollowsASwungLeaderWhateverTheBlocks)
+{
+    auto render = [](int32_t block) {
+        StepLfo lfo(block);
+        lfo.NumberSteps();
+        lfo.SetL(kSwing, 66);
+        lfo.SetR(kSync, kQuadrature);
+        lfo.SetR(kPhase, 90);
+        return lfo.Run(16 * kSixteenth);
+    };
+    const Output reference = render(4096);
+    const size_t edges = Changes(reference.right).size();
+    ASSERT_GE(edges, 15u);
+    for (const int32_t block : {512, 100, 7}) {
+        const Output out = render(block);
+        size_t differing = 0;
+        for (size_t n = 0; n < out.right.size(); ++n)
+            differing += out.right[n] != reference.right[n] ? 1 : 0;
+        EXPECT_LE(differing, edges) << "blocks of " << block;
+    }
+}
+
 TEST(StepLfo, SwingStretchesTheFirstStepOfEachPair)
 {
     struct Row {
