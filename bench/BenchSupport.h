@@ -62,11 +62,12 @@ struct Closer {
 template <class Plugin>
 using Owned = std::unique_ptr<Plugin, Closer>;
 
-// A plug-in with PlayingHost at kSampleRate and blocks of kFrames, resumed.
-template <class Plugin>
-Owned<Plugin> StartPlugin()
+// A plug-in with PlayingHost at kSampleRate and blocks of kFrames, resumed;
+// `arguments` follow the host callback in its constructor.
+template <class Plugin, class... Arguments>
+Owned<Plugin> StartPlugin(Arguments... arguments)
 {
-    Owned<Plugin> plugin(new Plugin(PlayingHost));
+    Owned<Plugin> plugin(new Plugin(PlayingHost, arguments...));
     plugin->setSampleRate(static_cast<float>(kSampleRate));
     plugin->setBlockSize(kFrames);
     plugin->resume();

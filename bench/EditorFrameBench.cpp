@@ -1,17 +1,21 @@
-// CPU of an open editor at rest: an LFO's editor (whose waveform display
-// draws live, so it never rests) and a DC's (knobs, fields and labels only)
-// at 510 x 220 and 955 x 385 in a window of our own, laid out by their
-// scripts, the render thread running at its own pace (a pass every 33 ms).
-// Reports the process's CPU time (every thread: the render thread and the
-// GL driver's, less this thread's own waiting) as a share of one core, per
-// 33 ms pass, and per frame actually drawn. range(2) 1: every pass draws
-// (how editors drew before they rested); range(3): 0 the LFO, 1 the DC.
-// Needs an X server (DISPLAY); skipped without one.
+// CPU of an open editor at rest (no audio running, so nothing it shows
+// changes): editors of the LFO, Step LFO and Voice Controller (whose graph
+// displays show what the audio thread writes) and of the DC (knobs, fields
+// and labels only), in a window of our own, laid out by their scripts, the
+// render thread running at its own pace (a pass every 33 ms). Reports the
+// process's CPU time (every thread: the render thread and the GL driver's,
+// less this thread's own waiting) as a share of one core, per 33 ms pass,
+// and the frames drawn per second after the settling passes. range(0) x
+// range(1): the window size (0 x 0: the script's own); range(2) 1: every
+// pass draws (how editors drew before they rested); range(3): 0 the LFO,
+// 1 the DC, 2 the Step LFO, 3 the Voice Controller. Needs an X server
+// (DISPLAY); skipped without one.
 #include <benchmark/benchmark.h>
 
 #include <X11/Xlib.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -21,6 +25,8 @@
 #include "gui/toolkit/Manager.h"
 #include "plugins/dc/ObryCorvaneDC.h"
 #include "plugins/lfo/ObryCorvaneLFO.h"
+#include "plugins/steplfo/ObryCorvaneStepLFO.h"
+#include "plugins/voicecontroller/ObryCorvaneVoiceController.h"
 
 namespace {
 
@@ -33,8 +39,11 @@ public:
 protected:
     void GetScriptWindowSize(int32_t& w, int32_t& h) override
     {
-        w = width;
-        h = height;
+        ObryCorvaneView::GetScriptWindowSize(w, h);
+        if (width > 0 && height > 0) {
+            w = width;
+            h = height;
+        }
     }
 
 private:
@@ -57,15 +66,23 @@ void BM_EditorAtRest(benchmark::State& state)
     }
     const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
     QZ::Manager::SetFramePacing(state.range(2) == 0);
-    const Window parent = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
-                                              static_cast<unsigned>(height), 0, 0, 0);
-    XMapWindow(display, parent);
-    XSync(display, False);
 
     auto lfo = StartPlugin<ObryCorvaneLFO::ObryCorvane>();
     auto dc = StartPlugin<ObryCorvaneDC::ObryCorvane>();
-    SizedView view(state.range(3) == 0 ? static_cast<ObryAuBase*>(lfo.get()) : dc.get(), width, height);
+    auto stepLfo = StartPlugin<ObryCorvaneStepLFO::ObryCorvane>();
+    auto voices = StartPlugin<ObryCorvaneVoiceController::ObryCorvane>(false);
+    ObryAuBase* const plugins[] = {lfo.get(), dc.get(), stepLfo.get(), voices.get()};
+    SizedView view(plugins[state.range(3)], width, height);
     view.InitWindowSize();
+    ERect* rect = nullptr;
+    view.getRect(&rect);
+    const int windowWidth = rect ? rect->right - rect->left : width;
+    const int windowHeight = rect ? rect->bottom - rect->top : height;
+    const Window parent =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(std::max(windowWidth, 1)),
+                            static_cast<unsigned>(std::max(windowHeight, 1)), 0, 0, 0);
+    XMapWindow(display, parent);
+    XSync(display, False);
     if (!view.open(reinterpret_cast<void*>(static_cast<uintptr_t>(parent)))) {
         state.SkipWithError("the editor did not open");
         XDestroyWindow(display, parent);
@@ -73,8 +90,8 @@ void BM_EditorAtRest(benchmark::State& state)
         return;
     }
     QZ::Manager& manager = *view.GetManager();
-    // Set up, then past the settling frames after opening.
-    while (manager.FramesDrawn() < 60)
+    // Set up, then past the settling passes after opening.
+    while (manager.RenderPasses() < 60)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
     const uint64_t firstFrame = manager.FramesDrawn();
@@ -97,13 +114,19 @@ void BM_EditorAtRest(benchmark::State& state)
     state.counters["frames_drawn_per_s"] = frames / wall;
 }
 BENCHMARK(BM_EditorAtRest)
-    ->ArgNames({"w", "h", "every_pass", "dc"})
+    ->ArgNames({"w", "h", "every_pass", "plugin"})
     ->Args({510, 220, 0, 0})
     ->Args({955, 385, 0, 0})
     ->Args({955, 385, 1, 0})
     ->Args({510, 220, 0, 1})
     ->Args({955, 385, 0, 1})
     ->Args({955, 385, 1, 1})
+    ->Args({0, 0, 0, 0})
+    ->Args({0, 0, 1, 0})
+    ->Args({0, 0, 0, 2})
+    ->Args({0, 0, 1, 2})
+    ->Args({0, 0, 0, 3})
+    ->Args({0, 0, 1, 3})
     ->Iterations(30)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

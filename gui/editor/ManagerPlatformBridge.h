@@ -42,6 +42,11 @@ public:
     // Releases every context and connection the bridge holds.
     virtual void DestroyContexts() = 0;
     virtual void SwapBuffers() = 0;
+    // Whether the window can be seen at all: it and every window above it
+    // are mapped. A host that "closes" an editor by hiding it (or one of its
+    // own windows above it) sends no effEditClose; the render thread draws
+    // nothing while this is false. One round trip to the window system.
+    virtual bool WindowViewable() { return true; }
 
     // UI thread.
     virtual void SetFocus() = 0;

@@ -271,6 +271,19 @@ void ManagerWin32Bridge::SwapBuffers()
     XSync(renderDisplay, False);
 }
 
+bool ManagerWin32Bridge::WindowViewable()
+{
+    if (!renderDisplay || WindowLost())
+        return false;
+    // IsViewable: mapped, and so is every ancestor up to the root (a parent
+    // unmapped above us reads as IsUnviewable). A window that is gone fails
+    // the request; the trap on this connection notes it.
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(renderDisplay, childWindow, &attributes))
+        return false;
+    return attributes.map_state == IsViewable;
+}
+
 // UI thread
 
 void ManagerWin32Bridge::SetFocus()

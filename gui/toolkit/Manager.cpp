@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "framework/IndicatorBlock.h"
 #include "framework/InstanceRegistry.h"
 #include "framework/LearnTargetAddress.h"
 #include "framework/ObryProperties.h"
@@ -588,10 +589,24 @@ void Manager::RenderTaskMain(platform::Event& quit)
     double previous = platform::SecondsSinceModuleLoad() * 1000.0;
     double previousRate = 0;
     bool running = true;
+    bool hidden = false;
     while (running) {
-        Update();
-        if (FrameWanted())
-            RenderFrame();
+        // A hidden editor costs one round trip a pass and nothing else; shown
+        // again, it draws a whole frame at once.
+        const bool viewable = !bridge || !glReady || bridge->WindowViewable();
+        if (viewable) {
+            Update();
+            if (hidden) {
+                hidden = false;
+                RenderPanel();
+                RenderFrame();
+            } else if (FrameWanted()) {
+                RenderFrame();
+            }
+        } else {
+            hidden = true;
+        }
+        renderPasses.fetch_add(1, std::memory_order_release);
         const double now = platform::SecondsSinceModuleLoad() * 1000.0;
         double dt = (now - previous) * 0.001;
         if (dt < 1e-6)
@@ -664,10 +679,27 @@ bool Manager::FrameWanted()
             }
         }
     }
+    // Displays show what the audio thread writes into the indicator block:
+    // a frame when a byte of it moved, none while the audio rests.
+    if (liveElements && indicatorBlock) {
+        if (seenIndicators.size() != kObryIndicatorBlockSize) {
+            seenIndicators.assign(kObryIndicatorBlockSize, 0);
+            changed = true;
+        }
+        // Byte by byte through the block's atomic reads: the audio thread
+        // writes it meanwhile.
+        for (int i = 0; i < kObryIndicatorBlockSize; ++i) {
+            const uint8_t byte = ReadIndicator<uint8_t>(indicatorBlock, i);
+            if (byte != seenIndicators[static_cast<size_t>(i)]) {
+                seenIndicators[static_cast<size_t>(i)] = byte;
+                changed = true;
+            }
+        }
+    }
     // Tooltips fade in and out over many frames.
     if (tooltipAlpha > 0)
         changed = true;
-    return pacer.Next(changed) || liveElements || !gFramePacing.load(std::memory_order_relaxed);
+    return pacer.Next(changed) || !gFramePacing.load(std::memory_order_relaxed);
 }
 
 void Manager::Update()

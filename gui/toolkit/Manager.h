@@ -243,6 +243,8 @@ public:
 
     // What the render thread has done, for diagnostics and tests.
     uint64_t FramesDrawn() const { return framesDrawn.load(std::memory_order_acquire); }
+    // Passes of the render loop so far, drawn or not (tests).
+    uint64_t RenderPasses() const { return renderPasses.load(std::memory_order_acquire); }
     bool PanelRendered() const { return panelRendered.load(std::memory_order_acquire); }
     // Whether the panel labels go through a framebuffer object (else the
     // off-screen context). Valid once PanelRendered().
@@ -457,12 +459,14 @@ protected:
     uint8_t* indicatorBlock = nullptr;
 
     std::atomic<uint64_t> framesDrawn{0};
+    std::atomic<uint64_t> renderPasses{0};
     // Change detection (render thread but the counter).
     std::atomic<uint64_t> redrawRequests{0};
     uint64_t seenRedrawRequests = 0;
     uint64_t seenRegistryChanges = 0;
     std::vector<float> seenParameters;
-    bool liveElements = false; // an element draws live data every frame
+    bool liveElements = false; // an element draws what the audio thread writes
+    std::vector<uint8_t> seenIndicators; // render thread: the indicator block at the last pass
     FramePacer pacer;
     std::atomic<bool> panelRendered{false};
     std::atomic<bool> usesFramebuffer{false};

@@ -207,6 +207,62 @@ TEST_F(EditorInProcess, ThePanelShowsTheBackgroundColourOnBothPaths)
     }
 }
 
+// A host that hides the editor's window, or a window of its own above it,
+// instead of closing the editor: nothing is drawn while it is hidden, even
+// with changes waiting, and the whole picture as soon as it shows again.
+TEST_F(EditorInProcess, AHiddenEditorDrawsNothingAndEverythingWhenShownAgain)
+{
+    REQUIRE_DISPLAY();
+    Display* display = host->Connection();
+    // The editor sits in `parent`, a window of the host inside its top-level window.
+    const Window parent = XCreateSimpleWindow(display, host->Id(), 0, 0, kWidth, kHeight, 0, 0, 0x00FF00);
+    XMapWindow(display, parent);
+    XSync(display, False);
+    const struct {
+        const char* what;
+        Window hidden;
+    } cases[] = {{"the editor's parent", parent}, {"an ancestor", host->Id()}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(plugin->view->open(reinterpret_cast<void*>(static_cast<uintptr_t>(parent))));
+        ASSERT_TRUE(WaitFor([&] { return Manager().FramesDrawn() >= 1; }));
+        XUnmapWindow(display, c.hidden);
+        XSync(display, False);
+        // A pass under way may still draw; the ones begun after it see the
+        // window hidden.
+        const uint64_t seen = Manager().RenderPasses();
+        ASSERT_TRUE(WaitFor([&] { return Manager().RenderPasses() >= seen + 2; }));
+        const uint64_t frames = Manager().FramesDrawn();
+        Manager().RequestRedraw();
+        const uint64_t requested = Manager().RenderPasses();
+        ASSERT_TRUE(WaitFor([&] { return Manager().RenderPasses() >= requested + 5; }));
+        EXPECT_EQ(Manager().FramesDrawn(), frames);
+
+        XMapWindow(display, c.hidden);
+        XSync(display, False);
+        Window editorWindow = 0;
+        {
+            Window root = 0, above = 0, *children = nullptr;
+            unsigned count = 0;
+            if (XQueryTree(display, parent, &root, &above, &children, &count) && count > 0)
+                editorWindow = children[0];
+            if (children)
+                XFree(children);
+        }
+        ASSERT_NE(editorWindow, 0u);
+        // The panel's blue, where the X server cleared the window on mapping.
+        Rgb colour;
+        EXPECT_TRUE(WaitFor([&] {
+            return host->Pixel(editorWindow, kWidth / 2, kHeight / 2, &colour) && std::abs(colour.r - 51) <= 2 &&
+                   std::abs(colour.g - 102) <= 2 && std::abs(colour.b - 153) <= 2;
+        })) << colour.r << " " << colour.g << " " << colour.b;
+        EXPECT_GT(Manager().FramesDrawn(), frames);
+        plugin->view->close();
+    }
+    XDestroyWindow(display, parent);
+    XSync(display, False);
+}
+
 TEST_F(EditorInProcess, MouseInputReachesTheElementWithYUpwards)
 {
     REQUIRE_DISPLAY();
