@@ -181,6 +181,24 @@ int LuaMIDIHelper::SetupProtected(lua_State* state)
     luaL_newmetatable(state, kTimerMetatable);
     lua_pop(state, 1);
     SealMetatable(state, kTimerMetatable);
+    // Programs run from callbacks (their own thread), never while the
+    // scripts load on the host's thread, which no limit could then free.
+    lua_getglobal(state, "os");
+    if (lua_istable(state, -1)) {
+        lua_getfield(state, -1, "execute");
+        lua_pushstring(state, "os.execute");
+        lua_pushcclosure(state, NotWhileLoading, 2);
+        lua_setfield(state, -2, "execute");
+    }
+    lua_pop(state, 1);
+    lua_getglobal(state, "io");
+    if (lua_istable(state, -1)) {
+        lua_getfield(state, -1, "popen");
+        lua_pushstring(state, "io.popen");
+        lua_pushcclosure(state, NotWhileLoading, 2);
+        lua_setfield(state, -2, "popen");
+    }
+    lua_pop(state, 1);
     helper->RegisterFunctions();
 
     lua_pushlightuserdata(state, helper);
@@ -208,10 +226,29 @@ int LuaMIDIHelper::SetupProtected(lua_State* state)
     return 0;
 }
 
+// os.execute and io.popen (upvalue 1 the library's own, 2 its name):
+// refused while the scripts load.
+int LuaMIDIHelper::NotWhileLoading(lua_State* state)
+{
+    const LuaMIDIHelper* helper = GetHelper(state);
+    if (helper && helper->loadingScripts)
+        return luaL_error(state, "%s is not available while the scripts load; call it from a callback",
+                          lua_tostring(state, lua_upvalueindex(2)));
+    lua_pushvalue(state, lua_upvalueindex(1));
+    lua_insert(state, 1);
+    lua_call(state, lua_gettop(state) - 1, LUA_MULTRET);
+    return lua_gettop(state);
+}
+
 // Lua lock held. The built-in script first, unless the user's folder has a
 // "midi.lua" of its own; then the user's scripts in folder order.
 void LuaMIDIHelper::LoadScripts()
 {
+    struct Loading {
+        bool& flag;
+        explicit Loading(bool& f) : flag(f) { flag = true; }
+        ~Loading() { flag = false; }
+    } loading(loadingScripts);
     lua_State* state = luaState;
     std::vector<std::string> scripts;
     if (owner) {

@@ -310,6 +310,7 @@ private:
     void HandOverMain(corvane::platform::Event& quit);
 
     static int Panic(lua_State* state);
+    static int NotWhileLoading(lua_State* state);
     static void* Allocate(void* helper, void* block, size_t oldSize, size_t newSize);
     static void LimitHook(lua_State* state, lua_Debug* record);
     // Whether a call into the state has run past its time limit.
@@ -341,6 +342,8 @@ private:
     std::atomic<bool> callbacksStopped{false};
     // Set by StopTimers when a worker did not stop (controlling thread only).
     bool abandoned = false;
+    // While LoadScripts runs (Lua lock held).
+    bool loadingScripts = false;
 
     // Guarded by the Lua lock.
     size_t luaBytes = 0;

@@ -254,6 +254,8 @@ TEST_F(LuaMIDIModuleTest, ScriptsCannotEndOrStallTheHost)
         {"dofile()", "false\tbad argument #1 to 'dofile' (string expected, got no value)"},
         {"select(2, loadfile(bytecodePath))", "true\tbinary chunks are not loaded"},
         {"loadstring('return 7')()", "true\t7"},
+        {"os.execute('sleep 1000')", "false\tos.execute is not available while the scripts load"},
+        {"io.popen('sleep 1000')", "false\tio.popen is not available while the scripts load"},
         {"string.find('abc', 'b', 1, true)", "true\t2"},
         {"string.gsub(string.rep('a', 5000), 'a*b*', '')", "false\tpattern too complex for a subject of 5000 bytes"},
         // The guard counts quantifiers: none is linear, one ('*' or '-')
