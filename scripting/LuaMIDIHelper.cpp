@@ -4,6 +4,7 @@
 
 #include <lua.hpp>
 
+#include <array>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -183,22 +184,17 @@ int LuaMIDIHelper::SetupProtected(lua_State* state)
     SealMetatable(state, kTimerMetatable);
     // Programs run from callbacks (their own thread), never while the
     // scripts load on the host's thread, which no limit could then free.
-    lua_getglobal(state, "os");
-    if (lua_istable(state, -1)) {
-        lua_getfield(state, -1, "execute");
-        lua_pushstring(state, "os.execute");
-        lua_pushcclosure(state, NotWhileLoading, 2);
-        lua_setfield(state, -2, "execute");
+    for (const auto& [library, function, shown] : {std::array<const char*, 3>{"os", "execute", "os.execute"},
+                                                   std::array<const char*, 3>{"io", "popen", "io.popen"}}) {
+        lua_getglobal(state, library);
+        if (lua_istable(state, -1)) {
+            lua_getfield(state, -1, function);
+            lua_pushstring(state, shown);
+            lua_pushcclosure(state, NotWhileLoading, 2);
+            lua_setfield(state, -2, function);
+        }
+        lua_pop(state, 1);
     }
-    lua_pop(state, 1);
-    lua_getglobal(state, "io");
-    if (lua_istable(state, -1)) {
-        lua_getfield(state, -1, "popen");
-        lua_pushstring(state, "io.popen");
-        lua_pushcclosure(state, NotWhileLoading, 2);
-        lua_setfield(state, -2, "popen");
-    }
-    lua_pop(state, 1);
     helper->RegisterFunctions();
 
     lua_pushlightuserdata(state, helper);
