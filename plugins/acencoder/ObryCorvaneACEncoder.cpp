@@ -1,5 +1,6 @@
 #include "plugins/acencoder/ObryCorvaneACEncoder.h"
 
+#include "plugins/common/SampleLoops.h"
 #include "plugins/common/ValueNames.h"
 
 #include <cstring>
@@ -114,11 +115,10 @@ void ObryCorvaneACEncoderBase::Process(float** inputs, float** outputs, int32_t 
 }
 
 // audio thread. The input level clipped to the output range, times the
-// carrier's sign. In groups of four samples (one vector), each group read
-// before any of it is written (hosts may process in place), with no state
-// carried from sample to sample, so that the compiler vectorises the groups.
-void ObryCorvaneACEncoderBase::EncodeSamples(const float* in, float* out, int32_t frames, const Channel& channel,
-                                             const float (&signs)[2])
+// carrier's sign; no state carried from sample to sample, so that the
+// compiler vectorises it (plugins/common/SampleLoops.h).
+CORVANE_SAMPLE_CLONES void ObryCorvaneACEncoderBase::EncodeSamples(const float* in, float* out, int32_t frames,
+                                                                   const Channel& channel, const float (&signs)[2])
 {
     const float scale = channel.scale;
     const float offset = channel.offset;
@@ -126,24 +126,14 @@ void ObryCorvaneACEncoderBase::EncodeSamples(const float* in, float* out, int32_
     const float maxLevel = channel.maxLevel;
     const float evenSign = signs[0];
     const float oddSign = signs[1];
-    auto level = [&](float x) {
+    SampleLoops::Map(in, out, frames, [=](float x, int32_t n) {
         float y = x * scale + offset;
         y = y > maxLevel ? maxLevel : y;
         // Written so that a NaN input lands on the minimum level instead of
         // reaching the hardware (and so that it is one vector max).
-        return y > minLevel ? y : minLevel;
-    };
-    constexpr int32_t kGroup = 4;
-    int32_t i = 0;
-    for (; i + kGroup <= frames; i += kGroup) {
-        float y[kGroup];
-        for (int32_t k = 0; k < kGroup; ++k)
-            y[k] = level(in[i + k]) * ((k & 1) ? oddSign : evenSign);
-        for (int32_t k = 0; k < kGroup; ++k)
-            out[i + k] = y[k];
-    }
-    for (; i < frames; ++i)
-        out[i] = level(in[i]) * ((i & 1) ? oddSign : evenSign);
+        y = y > minLevel ? y : minLevel;
+        return y * ((n & 1) ? oddSign : evenSign);
+    });
 }
 
 int32_t ObryCorvaneACEncoderBase::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)

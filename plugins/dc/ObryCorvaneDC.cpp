@@ -1,10 +1,10 @@
 #include "plugins/dc/ObryCorvaneDC.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/OutputSmoothing.h"
+#include "plugins/common/SampleLoops.h"
 
 namespace ObryCorvaneDC {
 
@@ -27,6 +27,20 @@ const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
 };
 
 FactoryPresetTable gPresets{{"Defaults", {}}};
+
+// audio thread: channel c's samples before smoothing.
+CORVANE_SAMPLE_CLONES void ShapeSamples(const float* in, float* out, int32_t frames, float level, float add,
+                                        float multiply)
+{
+    if (add == 0.0f && multiply == 0.0f) {
+        // The input plays no part: a NaN or infinite sample must not turn
+        // the steady level into NaN.
+        SampleLoops::Fill(out, frames, level);
+        return;
+    }
+    const float rest = 1.0f - multiply;
+    SampleLoops::Map(in, out, frames, [=](float x, int32_t) { return (x * multiply + rest) * level + x * add; });
+}
 
 constexpr OffValueTexts kOffTexts{ObryCorvane::kPortOffsetIndex, ObryCorvane::kSmoothingIndex,
                                   ObryCorvane::kSmoothingIndex + 1};
@@ -82,31 +96,7 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
         Channel& channel = channels[c];
         const float* in = inputs[c];
         float* out = outputs[c];
-        const float level = channel.level;
-        if (channel.inputAdd == 0.0f && channel.inputMultiply == 0.0f) {
-            // The input plays no part: a NaN or infinite sample must not
-            // turn the steady level into NaN.
-            std::fill_n(out, frames, level);
-        } else {
-            const float add = channel.inputAdd;
-            const float multiply = channel.inputMultiply;
-            const float rest = 1.0f - multiply;
-            auto shape = [=](float x) { return (x * multiply + rest) * level + x * add; };
-            // in and out may be the same buffer: groups of eight samples are
-            // read before any of them is written, and the compiler
-            // vectorises the groups.
-            constexpr int32_t kGroup = 8;
-            int32_t i = 0;
-            for (; i + kGroup <= frames; i += kGroup) {
-                float y[kGroup];
-                for (int32_t k = 0; k < kGroup; ++k)
-                    y[k] = shape(in[i + k]);
-                for (int32_t k = 0; k < kGroup; ++k)
-                    out[i + k] = y[k];
-            }
-            for (; i < frames; ++i)
-                out[i] = shape(in[i]);
-        }
+        ShapeSamples(in, out, frames, channel.level, channel.inputAdd, channel.inputMultiply);
         ApplyOutputSmoothing(out, frames, channel.slewStep, channel.lowpassCoef, &channel.smoothState);
     }
 }
