@@ -134,6 +134,7 @@ int32_t ObryCorvane::Initialize()
 {
     for (Channel& ch : channels)
         ch = Channel{};
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -159,6 +160,9 @@ bool ObryCorvane::BeginBlock(int32_t frames)
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
     const double sampleRate = UsableSampleRate(this->sampleRate);
+    if (SettingsChanged())
+        for (int32_t c = 0; c < kNumChannels; ++c)
+            DeriveSettings(c, sampleRate);
     const HostTime time = ReadHostTime(*this);
     for (int32_t c = 0; c < kNumChannels; ++c)
         SetupChannel(c, time, sampleRate);
@@ -166,14 +170,14 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 }
 
 // audio thread
-void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRate)
+void ObryCorvane::DeriveSettings(int32_t c, double sampleRate)
 {
     Channel& ch = channels[c];
-    const Channel& other = channels[1 - c];
 
-    // The step values are the program's own storage, taken afresh every
-    // block so that an edit from anywhere plays from the next block on. A
-    // restored state may hold anything: a value that is not finite plays 0.
+    // The step values are the program's own storage: an edit from anywhere
+    // (host, editor, OSC) is a parameter change and plays from the next
+    // block on. A restored state may hold anything: a value that is not
+    // finite plays 0.
     ObryProgram* program = CurrentProgram();
     for (int32_t s = 0; s < kNumSteps; ++s) {
         const float v = program->GetParameter(kFirstStep + kNumSteps * c + s);
@@ -188,47 +192,64 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     ch.start = range.first;
     ch.count = range.count;
 
-    ch.swing.Setup(time, ChannelParam(c, kSwing), ChannelParam(c, kSwingType), sampleRate);
+    ch.swingAmount = ChannelParam(c, kSwing);
+    ch.swingType = ChannelParam(c, kSwingType);
 
     // In "Step" speed mode the rate and the beat length are those of one step.
     const bool perStep = std::trunc(ChannelParam(c, kSpeedMode)) != 0.0f;
     const double stepsPerCycle = perStep ? ch.count : 1.0;
-    const double phaseOffset = ChannelParam(c, kPhase) / 360.0;
-    const float sync = ChannelParam(c, kSync);
-    const int32_t mode = IndexedChoice(sync, 4, kSyncFree);
+    ch.phaseOffset = ChannelParam(c, kPhase) / 360.0;
+    ch.syncMode = IndexedChoice(ChannelParam(c, kSync), 4, kSyncFree);
+    ch.beats = BeatsPerCycle(ChannelParam(c, kBeats), ChannelParam(c, kBeatDivisor),
+                             ChannelParam(c, kTriplet) != 0.0f) *
+               stepsPerCycle;
+    ch.freeRate = ChannelParam(c, kSpeed) * SpeedMultiplier(ChannelParam(c, kSpeedMultiplier)) / stepsPerCycle;
+    // With both in quadrature neither leads: each takes the other's phase
+    // at the block's start only.
+    ch.follows = ch.syncMode == kSyncQuadrature &&
+                 IndexedChoice(ChannelParam(1 - c, kSync), 4, kSyncFree) != kSyncQuadrature;
+    ch.followOffset = ch.phaseOffset;
+
+    ch.offsetSetting = ChannelParam(c, kOffset);
+    ch.multiplierSetting = ChannelParam(c, kMultiplier);
+    ch.floor = std::trunc(ChannelParam(c, kRangeMode)) != 0.0f ? kBipolarFloor : kUnipolarFloor;
+    ch.linear = std::trunc(ChannelParam(c, kInterpolation)) != 0.0f;
+    ch.SetupOutput(ChannelParam(c, kAsymmetry), ChannelParam(c, kInputMode), ChannelParam(c, kSmoothing),
+                   sampleRate);
+}
+
+// audio thread
+void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRate)
+{
+    Channel& ch = channels[c];
+    const Channel& other = channels[1 - c];
+
+    ch.swing.Setup(time, ch.swingAmount, ch.swingType, sampleRate);
+
     bool standsAtStart = false;
     double rate = 0.0;
-    ch.follows = false;
-    switch (mode) {
+    switch (ch.syncMode) {
     case kSyncTempo:
-    case kSyncTransport: {
-        const double beats = BeatsPerCycle(ChannelParam(c, kBeats), ChannelParam(c, kBeatDivisor),
-                                           ChannelParam(c, kTriplet) != 0.0f) *
-                             stepsPerCycle;
+    case kSyncTransport:
         // A cycle of no length (Beats 0) has no rate and locks to nothing.
-        rate = TempoRate(time.tempo, beats);
-        if (mode == kSyncTransport) {
+        rate = TempoRate(time.tempo, ch.beats);
+        if (ch.syncMode == kSyncTransport) {
             if (!time.playing)
                 standsAtStart = true;
-            else if (CanLockToPosition(beats))
-                ch.phase = LockedPhase(ch.swing.Unswing(time.ppq), beats, phaseOffset);
+            else if (CanLockToPosition(ch.beats))
+                ch.phase = LockedPhase(ch.swing.Unswing(time.ppq), ch.beats, ch.phaseOffset);
         }
         break;
-    }
     case kSyncQuadrature:
-        rate = ch.FollowInQuadrature(other, phaseOffset);
-        // With both in quadrature neither leads: each takes the other's
-        // phase at the block's start only.
-        ch.follows = IndexedChoice(ChannelParam(1 - c, kSync), 4, kSyncFree) != kSyncQuadrature;
-        ch.followOffset = phaseOffset;
+        rate = ch.FollowInQuadrature(other, ch.phaseOffset);
         break;
     default:
-        rate = ChannelParam(c, kSpeed) * SpeedMultiplier(ChannelParam(c, kSpeedMultiplier)) / stepsPerCycle;
+        rate = ch.freeRate;
         break;
     }
     ch.SetRate(rate, sampleRate);
-    ch.offset = ChannelParam(c, kOffset);
-    ch.multiplier = ChannelParam(c, kMultiplier);
+    ch.offset = ch.offsetSetting;
+    ch.multiplier = ch.multiplierSetting;
     if (standsAtStart) {
         // With the transport stopped the sequence contributes nothing and
         // waits at its start.
@@ -237,10 +258,6 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
         ch.multiplier = 0.0f;
         ch.phase = 0.0;
     }
-    ch.floor = std::trunc(ChannelParam(c, kRangeMode)) != 0.0f ? kBipolarFloor : kUnipolarFloor;
-    ch.linear = std::trunc(ChannelParam(c, kInterpolation)) != 0.0f;
-    ch.SetupOutput(ChannelParam(c, kAsymmetry), ChannelParam(c, kInputMode), ChannelParam(c, kSmoothing),
-                   sampleRate);
 }
 
 // audio thread: no allocation, no blocking lock

@@ -13,7 +13,8 @@
 // step editor's marker.
 //
 // Threads: BeginBlock and Process run on the audio thread (no allocation, no
-// lock); the step values are taken from the current program once per block.
+// lock); the parameters (the step values among them) are read from the
+// current program at the start of a block in which one of them changed.
 // The name and value-text hooks run on the host's UI thread.
 #pragma once
 
@@ -83,14 +84,21 @@ public:
 private:
     // The clock and output stage (ClockedChannel) and the step sequence.
     struct Channel : ClockedChannel {
-        // Settings made by BeginBlock.
-        float steps[kNumSteps]; // the program's step values of this block (non-finite ones as 0)
+        // Settings derived from the parameters when one changed.
+        float steps[kNumSteps]; // the program's step values (non-finite ones as 0)
         int32_t start;          // 0-based first step of the cycle
         int32_t count;          // steps in the cycle, 1 .. 96 - start
+        float floor;            // kUnipolarFloor or kBipolarFloor
+        bool linear;            // glide from step to step
+        int32_t syncMode;       // SyncMode
+        float swingAmount, swingType;
+        double phaseOffset;                       // Phase in cycles
+        double beats;                             // Tempo and Transport: beats per cycle
+        double freeRate;                          // Free: cycles per second
+        float offsetSetting, multiplierSetting;   // Offset and Multiplier
+        // Settings of this block, from those above and the host's time.
         float offset;
         float multiplier;
-        float floor; // kUnipolarFloor or kBipolarFloor
-        bool linear; // glide from step to step
         // State kept across blocks.
         float stepPosition;
         // Quadrature with the other channel as leader: the phase is the
@@ -105,6 +113,10 @@ private:
     // A parameter of the current program; its default when not finite.
     float Param(int32_t index);
     float ChannelParam(int32_t c, int32_t groupIndex) { return Param(groupIndex + kGroupSize * c); }
+    // Channel c's settings from the parameters (only when one changed).
+    void DeriveSettings(int32_t c, double sampleRate);
+    // Channel c's settings of this block, from its derived settings, the
+    // host's time and (in quadrature) the other channel.
     void SetupChannel(int32_t c, const HostTime& time, double sampleRate);
     // `record` (when given) gets the phase each sample was computed at; with
     // `leader` the phases are the leader's plus the follow offset instead

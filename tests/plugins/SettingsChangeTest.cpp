@@ -30,7 +30,7 @@ const host::EntryWorkload& WorkloadOf(const std::string& id)
 TEST(SettingsChange, RestoredStateActsLikeSetParameters)
 {
     test::ScopedUserFolders folders;
-    for (const char* id : {"QZs0", "QZs9", "QZsb", "QZs1", "QZs("}) {
+    for (const char* id : {"QZs0", "QZs9", "QZsb", "QZs1", "QZs(", "QZs6"}) {
         const host::EntryWorkload& workload = WorkloadOf(id);
         host::WorkloadRun bySetParameter(test::LoadedModule(), workload, 48000, 128);
         host::WorkloadRun byChunk(test::LoadedModule(), workload, 48000, 128);
@@ -95,7 +95,7 @@ TEST(SettingsChange, ANewRateOrProgramActsLikeAFreshInstance)
     };
     const Row rows[] = {
         {"QZs0", true, false}, {"QZs9", true, false}, {"QZsb", true, false},
-        {"QZs1", true, false}, {"QZs(", true, false}, {"QZs2", false, true},
+        {"QZs1", true, false}, {"QZs(", true, false}, {"QZs2", false, true}, {"QZs6", true, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.id);

@@ -113,7 +113,9 @@ TEST_F(StepLfoSmuxInProcess, SmuxWorksInPlace)
 TEST_F(StepLfoSmuxInProcess, RestoredValuesOutOfRangeStayInsideTheStepTable)
 {
     // A restored state copies its values straight into the program: the
-    // range settings, the rates and the steps can hold anything.
+    // range settings, the rates and the steps can hold anything. (A state
+    // restored by the host then tells the plug-in its values changed, as
+    // setProgram does here.)
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     const float oddValues[] = {nan, inf, -inf, 1e9f, -1e9f, 1e30f, -3.5f, 200.0f, 0.0f};
@@ -143,6 +145,7 @@ TEST_F(StepLfoSmuxInProcess, RestoredValuesOutOfRangeStayInsideTheStepTable)
             if (setting != StepLFO::kInterpolation)
                 program->SetParameter(StepLFO::kInterpolation, 1);
             program->SetParameter(StepLFO::kLengthInSteps + StepLFO::kGroupSize, 96);
+            lfo->setProgram(0);
             for (double ppq : {0.0, 7.3, -1.0}) {
                 InProcessTime().ppqPos = ppq;
                 for (int block = 0; block < 3; ++block) {
@@ -167,6 +170,7 @@ TEST_F(StepLfoSmuxInProcess, RestoredValuesOutOfRangeStayInsideTheStepTable)
     program->SetParameter(StepLFO::kSpeedMultiplier, 3);
     program->SetParameter(StepLFO::kRangeMode, 1);
     program->SetParameter(StepLFO::kOffset, 0.25f);
+    lfo->setProgram(0);
     for (int block = 0; block < 4; ++block) {
         const auto out = Block(*lfo, 512);
         for (float v : out[0])
