@@ -42,41 +42,44 @@ inline bool Apart(const float* a, const float* b, int32_t frames)
     return to - from >= bytes && from - to >= bytes;
 }
 
-// out[n] = shape(in[n], n) for n in 0 .. frames-1. The index handed to
-// `shape` has the parity of n (its only use: alternating patterns); within a
-// group it is the position in the group.
 // The groups of Map, on separate buffers: restrict parameters are what lets
 // the compiler take them as unrelated (restrict on local pointers is not).
-template <class Shape>
+template <int32_t kSize, class Shape>
 [[gnu::always_inline]] inline int32_t MapGroupsApart(const float* __restrict in, float* __restrict out,
                                                      int32_t frames, Shape shape)
 {
     int32_t i = 0;
-    for (; i + kGroup <= frames; i += kGroup)
-        for (int32_t k = 0; k < kGroup; ++k)
+    for (; i + kSize <= frames; i += kSize)
+        for (int32_t k = 0; k < kSize; ++k)
             out[i + k] = shape(in[i + k], k);
     return i;
 }
 
 // The groups of Map, in place.
-template <class Shape>
+template <int32_t kSize, class Shape>
 [[gnu::always_inline]] inline int32_t MapGroupsInPlace(float* samples, int32_t frames, Shape shape)
 {
     int32_t i = 0;
-    for (; i + kGroup <= frames; i += kGroup)
-        for (int32_t k = 0; k < kGroup; ++k)
+    for (; i + kSize <= frames; i += kSize)
+        for (int32_t k = 0; k < kSize; ++k)
             samples[i + k] = shape(samples[i + k], k);
     return i;
 }
 
-template <class Shape>
+// out[n] = shape(in[n], n) for n in 0 .. frames-1. The index handed to
+// `shape` has the parity of n (its only use: alternating patterns); within a
+// group it is the position in the group. kSize: samples per group, an even
+// number; two vectors' worth suits a shape of plain arithmetic, one
+// vector's worth a shape the compiler must blend.
+template <int32_t kSize = kGroup, class Shape>
 [[gnu::always_inline]] inline void Map(const float* in, float* out, int32_t frames, Shape shape)
 {
+    static_assert(kSize > 0 && kSize % 2 == 0);
     int32_t i = 0;
     if (in == out)
-        i = MapGroupsInPlace(out, frames, shape);
+        i = MapGroupsInPlace<kSize>(out, frames, shape);
     else if (Apart(in, out, frames))
-        i = MapGroupsApart(in, out, frames, shape);
+        i = MapGroupsApart<kSize>(in, out, frames, shape);
     for (; i < frames; ++i)
         out[i] = shape(in[i], i);
 }

@@ -39,7 +39,11 @@ CORVANE_SAMPLE_CLONES void ShapeSamples(const float* in, float* out, int32_t fra
         return;
     }
     const float rest = 1.0f - multiply;
-    SampleLoops::Map(in, out, frames, [=](float x, int32_t) { return (x * multiply + rest) * level + x * add; });
+    // Plain arithmetic: groups of two vectors keep the loop's own
+    // instructions from limiting it.
+    SampleLoops::Map<2 * SampleLoops::kGroup>(in, out, frames, [=](float x, int32_t) {
+        return (x * multiply + rest) * level + x * add;
+    });
 }
 
 constexpr OffValueTexts kOffTexts{ObryCorvane::kPortOffsetIndex, ObryCorvane::kSmoothingIndex,

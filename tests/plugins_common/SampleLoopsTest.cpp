@@ -17,10 +17,15 @@ float Shape(float x, int32_t n)
     return (x * 0.75f + 0.125f) * ((n & 1) ? -1.0f : 1.0f);
 }
 
-// Built with the clones, as the plug-ins build theirs.
+// Built with the clones, as the plug-ins build theirs, with groups of one
+// and of two vectors.
 CORVANE_SAMPLE_CLONES void MapShape(const float* in, float* out, int32_t frames)
 {
     SampleLoops::Map(in, out, frames, [](float x, int32_t n) { return Shape(x, n); });
+}
+CORVANE_SAMPLE_CLONES void MapShapeInPairs(const float* in, float* out, int32_t frames)
+{
+    SampleLoops::Map<2 * SampleLoops::kGroup>(in, out, frames, [](float x, int32_t n) { return Shape(x, n); });
 }
 
 TEST(SampleLoops, MapGivesWhatAPlainLoopGives)
@@ -28,18 +33,20 @@ TEST(SampleLoops, MapGivesWhatAPlainLoopGives)
     // Offsets of the output from the input within one buffer: 0 is in
     // place; ±1 and ±5 overlap; ±40 are apart for every length below 40.
     const int32_t offsets[] = {0, 1, -1, 5, -5, 40, -40};
-    for (int32_t frames = 0; frames <= 2 * SampleLoops::kGroup + 3; ++frames)
-        for (int32_t offset : offsets) {
-            std::vector<float> buffer(128), expected;
-            for (size_t i = 0; i < buffer.size(); ++i)
-                buffer[i] = 0.01f * static_cast<float>(i) - 0.3f;
-            expected = buffer;
-            const int32_t in = 50, out = 50 + offset;
-            for (int32_t n = 0; n < frames; ++n) // one sample after another, reading before writing
-                expected[out + n] = Shape(expected[in + n], n);
-            MapShape(buffer.data() + in, buffer.data() + out, frames);
-            EXPECT_EQ(buffer, expected) << frames << " frames, output at input " << offset;
-        }
+    for (auto map : {MapShape, MapShapeInPairs}) {
+        for (int32_t frames = 0; frames <= 4 * SampleLoops::kGroup + 3; ++frames)
+            for (int32_t offset : offsets) {
+                std::vector<float> buffer(128), expected;
+                for (size_t i = 0; i < buffer.size(); ++i)
+                    buffer[i] = 0.01f * static_cast<float>(i) - 0.3f;
+                expected = buffer;
+                const int32_t in = 50, out = 50 + offset;
+                for (int32_t n = 0; n < frames; ++n) // one sample after another, reading before writing
+                    expected[out + n] = Shape(expected[in + n], n);
+                map(buffer.data() + in, buffer.data() + out, frames);
+                EXPECT_EQ(buffer, expected) << frames << " frames, output at input " << offset;
+            }
+    }
 }
 
 TEST(SampleLoops, FillWritesExactlyItsFrames)
