@@ -22,7 +22,10 @@
 
 #include <cstdint>
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// Not in the thread sanitizer's build: the choice is made by a resolver the
+// dynamic loader runs before that sanitizer's run-time is up, and it crashes
+// there.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define CORVANE_SAMPLE_CLONES [[gnu::target_clones("avx2", "default")]]
 #else
 #define CORVANE_SAMPLE_CLONES
