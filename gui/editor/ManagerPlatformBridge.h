@@ -42,6 +42,9 @@ public:
     // Releases every context and connection the bridge holds.
     virtual void DestroyContexts() = 0;
     virtual void SwapBuffers() = 0;
+    // Shows only the area (x, y up from the bottom left, width, height) of
+    // the frame; the rest of the window keeps what it shows.
+    virtual void SwapBufferArea(int /*x*/, int /*y*/, int /*width*/, int /*height*/) { SwapBuffers(); }
     // Whether the window can be seen at all: it and every window above it
     // are mapped. A host that "closes" an editor by hiding it (or one of its
     // own windows above it) sends no effEditClose; the render thread draws

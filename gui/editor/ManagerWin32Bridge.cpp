@@ -5,6 +5,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "gui/editor/EditorWindow.h"
@@ -268,6 +269,22 @@ void ManagerWin32Bridge::SwapBuffers()
     XCopyArea(renderDisplay, framePixmap, childWindow, copyGC, 0, 0, static_cast<unsigned>(frameWidth),
               static_cast<unsigned>(frameHeight), 0, 0);
     // One round trip per frame: a window that is gone shows up at once.
+    XSync(renderDisplay, False);
+}
+
+void ManagerWin32Bridge::SwapBufferArea(int x, int y, int width, int height)
+{
+    if (!renderDisplay || !windowContext || !frameDrawable || WindowLost())
+        return;
+    // GL counts rows up from the bottom, X down from the top.
+    const int left = std::max(0, x), top = std::max(0, frameHeight - (y + height));
+    const int right = std::min(frameWidth, x + width), bottom = std::min(frameHeight, frameHeight - y);
+    if (right <= left || bottom <= top)
+        return;
+    glFinish();
+    glXWaitGL();
+    XCopyArea(renderDisplay, framePixmap, childWindow, copyGC, left, top, static_cast<unsigned>(right - left),
+              static_cast<unsigned>(bottom - top), left, top);
     XSync(renderDisplay, False);
 }
 

@@ -50,6 +50,7 @@ public:
     const uint8_t* ReadOffscreenPixels() override;
     void DestroyContexts() override;
     void SwapBuffers() override;
+    void SwapBufferArea(int x, int y, int width, int height) override;
     bool WindowViewable() override;
     // True once an X error said the window no longer exists.
     bool WindowLost() const;

@@ -34,6 +34,11 @@ std::atomic<bool> gConstantRedraw{true};
 std::atomic<bool> gFloatingTooltip{false};
 std::atomic<bool> gForceOffscreenPanel{false};
 std::atomic<bool> gFramePacing{true};
+std::atomic<bool> gLiveOnlyFrames{true};
+
+// Pixels around a live element's box that its drawing may reach: a marker
+// centred on the edge (2), and the smoothed line's fringe.
+constexpr int kLiveMargin = 4;
 
 // The largest parameter table an editor takes; every plug-in's is far
 // smaller.
@@ -89,6 +94,11 @@ void Manager::SetForceOffscreenPanel(bool force)
 void Manager::SetFramePacing(bool pace)
 {
     gFramePacing.store(pace, std::memory_order_relaxed);
+}
+
+void Manager::SetLiveOnlyFrames(bool liveOnly)
+{
+    gLiveOnlyFrames.store(liveOnly, std::memory_order_relaxed);
 }
 
 bool Manager::ForceOffscreenPanel()
@@ -601,7 +611,7 @@ void Manager::RenderTaskMain(platform::Event& quit)
                 RenderPanel();
                 RenderFrame();
             } else if (FrameWanted()) {
-                RenderFrame();
+                RenderFrame(liveOnlyFrame);
             }
         } else {
             hidden = true;
@@ -626,6 +636,7 @@ void Manager::RenderTaskMain(platform::Event& quit)
         case kEventSizeChanged:
             if (bridge)
                 bridge->HandleSizeChange();
+            frameComplete = false;
             break;
         case kEventRedrawPanel:
             RenderPanel();
@@ -679,8 +690,12 @@ bool Manager::FrameWanted()
             }
         }
     }
+    // Tooltips fade in and out over many frames.
+    if (tooltipAlpha > 0)
+        changed = true;
     // Displays show what the audio thread writes into the indicator block:
     // a frame when a byte of it moved, none while the audio rests.
+    bool moved = false;
     if (liveElements && indicatorBlock) {
         if (seenIndicators.size() != kObryIndicatorBlockSize) {
             seenIndicators.assign(kObryIndicatorBlockSize, 0);
@@ -692,14 +707,50 @@ bool Manager::FrameWanted()
             const uint8_t byte = ReadIndicator<uint8_t>(indicatorBlock, i);
             if (byte != seenIndicators[static_cast<size_t>(i)]) {
                 seenIndicators[static_cast<size_t>(i)] = byte;
-                changed = true;
+                moved = true;
             }
         }
     }
-    // Tooltips fade in and out over many frames.
-    if (tooltipAlpha > 0)
-        changed = true;
-    return pacer.Next(changed) || !gFramePacing.load(std::memory_order_relaxed);
+    const bool pacing = gFramePacing.load(std::memory_order_relaxed);
+    // With everything else still (settled, nothing new), only the live
+    // elements' area can differ from the frame before: the frames after the
+    // indicator block moved (and those that let the displays settle after
+    // it) draw that area alone.
+    const bool stillSettling = stillPacer.Next(changed);
+    const bool draw = pacer.Next(changed || moved) || !pacing;
+    liveOnlyFrame = draw && !stillSettling && pacing && frameComplete &&
+                    gLiveOnlyFrames.load(std::memory_order_relaxed);
+    return draw;
+}
+
+bool Manager::LiveArea(int& x, int& y, int& width, int& height)
+{
+    Box area;
+    for (UIElement* element : elements) {
+        if (!element->DrawsLiveData() || !element->IsVisible())
+            continue;
+        const Box box = UIElement::AbsoluteBox(element);
+        if (box.IsEmpty())
+            continue;
+        area.x0 = std::min(area.x0, box.x0);
+        area.y0 = std::min(area.y0, box.y0);
+        area.x1 = std::max(area.x1, box.x1);
+        area.y1 = std::max(area.y1, box.y1);
+    }
+    if (area.IsEmpty())
+        return false;
+    const int w = WindowWidth(), h = WindowHeight();
+    const int x0 = std::max(0, static_cast<int>(std::floor(area.x0)) - kLiveMargin);
+    const int y0 = std::max(0, static_cast<int>(std::floor(area.y0)) - kLiveMargin);
+    const int x1 = std::min(w, static_cast<int>(std::ceil(area.x1)) + kLiveMargin);
+    const int y1 = std::min(h, static_cast<int>(std::ceil(area.y1)) + kLiveMargin);
+    if (x1 <= x0 || y1 <= y0)
+        return false;
+    x = x0;
+    y = y0;
+    width = x1 - x0;
+    height = y1 - y0;
+    return true;
 }
 
 void Manager::Update()
@@ -897,13 +948,22 @@ void Manager::RenderPanel()
     }
 }
 
-void Manager::RenderFrame()
+void Manager::RenderFrame(bool liveOnly)
 {
     if (!glReady || !bridge->MakeCurrent())
         return;
     const int w = WindowWidth();
     const int h = WindowHeight();
     glViewport(0, 0, w, h);
+    // A live-only frame draws the same passes under a scissor: inside it
+    // every pixel is what a whole frame draws, outside it the frame before
+    // stays, and nothing there has changed since.
+    int areaX = 0, areaY = 0, areaWidth = w, areaHeight = h;
+    liveOnly = liveOnly && frameComplete && LiveArea(areaX, areaY, areaWidth, areaHeight);
+    if (liveOnly) {
+        glScissor(areaX, areaY, areaWidth, areaHeight);
+        glEnable(GL_SCISSOR_TEST);
+    }
     glDepthMask(GL_TRUE);
     glClear(GL_DEPTH_BUFFER_BIT);
 
@@ -937,7 +997,14 @@ void Manager::RenderFrame()
     glLoadIdentity();
     DrawOverlay();
 
-    bridge->SwapBuffers();
+    if (liveOnly) {
+        glDisable(GL_SCISSOR_TEST);
+        bridge->SwapBufferArea(areaX, areaY, areaWidth, areaHeight);
+        liveFramesDrawn.fetch_add(1, std::memory_order_release);
+    } else {
+        bridge->SwapBuffers();
+        frameComplete = true;
+    }
     framesDrawn.fetch_add(1, std::memory_order_release);
 }
 

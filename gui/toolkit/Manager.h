@@ -245,6 +245,9 @@ public:
     uint64_t FramesDrawn() const { return framesDrawn.load(std::memory_order_acquire); }
     // Passes of the render loop so far, drawn or not (tests).
     uint64_t RenderPasses() const { return renderPasses.load(std::memory_order_acquire); }
+    // Of the frames drawn, those that redrew only the live elements' area
+    // over the frame before (diagnostics, tests).
+    uint64_t LiveFramesDrawn() const { return liveFramesDrawn.load(std::memory_order_acquire); }
     bool PanelRendered() const { return panelRendered.load(std::memory_order_acquire); }
     // Whether the panel labels go through a framebuffer object (else the
     // off-screen context). Valid once PanelRendered().
@@ -325,6 +328,10 @@ public:
     // Whether editors at rest draw only every few passes (the default) or
     // every pass; for measurements. Any thread.
     static void SetFramePacing(bool pace);
+    // Whether a frame in which only the indicator block changed redraws
+    // just the live elements' area (the default) or the whole window; for
+    // measurements and tests. Any thread.
+    static void SetLiveOnlyFrames(bool liveOnly);
     static bool ForceOffscreenPanel();
 
 protected:
@@ -332,10 +339,17 @@ protected:
     void RenderTaskMain(corvane::platform::Event& quit);
     void InitGL();
     void RenderPanel();
-    void RenderFrame();
+    // The whole window, or (liveOnly) only the area of the elements that
+    // draw live data, over the frame before, which the frame drawable keeps.
+    void RenderFrame(bool liveOnly = false);
     // Whether this pass draws: something changed since the last pass, or
-    // the pacer says so.
+    // the pacer says so. Sets liveOnlyFrame when all that changed is what
+    // the live elements show.
     bool FrameWanted();
+    // The window area the live elements draw in (window pixels, y up, a
+    // margin for markers and smoothed lines included); false when there is
+    // none.
+    bool LiveArea(int& x, int& y, int& width, int& height);
     void DrawLit();
     void DrawOverlay();
     void ReleaseGL();
@@ -460,6 +474,7 @@ protected:
 
     std::atomic<uint64_t> framesDrawn{0};
     std::atomic<uint64_t> renderPasses{0};
+    std::atomic<uint64_t> liveFramesDrawn{0};
     // Change detection (render thread but the counter).
     std::atomic<uint64_t> redrawRequests{0};
     uint64_t seenRedrawRequests = 0;
@@ -468,6 +483,12 @@ protected:
     bool liveElements = false; // an element draws what the audio thread writes
     std::vector<uint8_t> seenIndicators; // render thread: the indicator block at the last pass
     FramePacer pacer;
+    // Settles after the last change other than the indicator block: until
+    // then frames are whole (easing colours, a fading tooltip).
+    FramePacer stillPacer;
+    bool liveOnlyFrame = false;
+    // The frame drawable holds a whole frame at the window's current size.
+    bool frameComplete = false;
     std::atomic<bool> panelRendered{false};
     std::atomic<bool> usesFramebuffer{false};
 };

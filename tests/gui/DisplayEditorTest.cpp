@@ -483,3 +483,64 @@ TEST_F(DisplayEditors, StepEditorGesturesThroughTheWindow)
 }
 
 } // namespace
+
+// While only what the displays show changes (audio running, nothing else
+// touched), a frame redraws just their area over the frame before; the
+// window then shows what a whole frame shows, pixel for pixel.
+TEST_F(DisplayEditors, AFrameOfTheLiveAreaShowsWhatAWholeFrameShows)
+{
+    REQUIRE_DISPLAY();
+    using LFO = ObryCorvaneLFO::ObryCorvane;
+    auto h = TwoChannels<LFO>(&QZ::WaveformDisplay::Create)();
+    ASSERT_TRUE(h);
+    HostWindow host(kWidth + 40, kHeight + 40, 0x00FF00);
+    ASSERT_TRUE(h->View().open(host.Handle()));
+    const Window child = host.Child();
+    ASSERT_NE(child, 0u);
+    QZ::Manager& manager = *h->Manager();
+    Param(*h, 9, 1);    // Sine L
+    Param(*h, 11, 0.6f); // Square L
+    Param(*h, 27, 1);   // Sine R
+
+    // Passes begun after the last block: the first sees it, the rest see
+    // nothing new.
+    const auto settle = [&](uint64_t passes) {
+        const uint64_t seen = manager.RenderPasses();
+        return WaitFor([&] {
+            h->View().idle();
+            return manager.RenderPasses() >= seen + passes;
+        });
+    };
+    // Past the opening and the parameter changes: whole frames until they
+    // settle.
+    h->Process(4);
+    ASSERT_TRUE(settle(QZ::FramePacer::kSettlePasses + 3));
+    Image before, live, whole;
+    ASSERT_TRUE(Capture(host.Connection(), child, before));
+
+    const uint64_t liveFrames = manager.LiveFramesDrawn();
+    const uint64_t frames = manager.FramesDrawn();
+    h->Process(6);
+    ASSERT_TRUE(settle(3));
+    // A pass under way while the blocks ran may have drawn one more.
+    const uint64_t drawn = manager.FramesDrawn() - frames;
+    EXPECT_GE(drawn, 1u);
+    EXPECT_EQ(manager.LiveFramesDrawn() - liveFrames, drawn);
+    ASSERT_TRUE(Capture(host.Connection(), child, live));
+
+    // Live frames first: one drawn between the two reads counts as whole.
+    const uint64_t livePart = manager.LiveFramesDrawn();
+    const uint64_t wholeFrames = manager.FramesDrawn() - livePart;
+    manager.RequestRedraw();
+    ASSERT_TRUE(settle(3));
+    EXPECT_GT(manager.FramesDrawn() - manager.LiveFramesDrawn(), wholeFrames);
+    ASSERT_TRUE(Capture(host.Connection(), child, whole));
+    EXPECT_TRUE(WritePng(before, ScreenshotDir() + "/live_area_0.png"));
+    EXPECT_TRUE(WritePng(live, ScreenshotDir() + "/live_area_1.png"));
+    EXPECT_TRUE(WritePng(whole, ScreenshotDir() + "/live_area_2.png"));
+
+    const Area a = AreaOf(20, 20, 480, 210);
+    EXPECT_GT(DifferingPixels(before, live, a.x0, a.y0, a.x1, a.y1), 10);
+    EXPECT_EQ(DifferingPixels(live, whole, 0, 0, kWidth, kHeight, 0), 0);
+    h->View().close();
+}
