@@ -219,6 +219,24 @@ void ObryCorvane::ProcessTestSignal(float** outputs, int32_t frames)
     }
 }
 
+void ObryCorvane::ChannelCodes(int32_t k, const float* in, int32_t offsetCode, int32_t* codes, int32_t frames)
+{
+    if (!filterOn[k]) {
+        for (int32_t i = 0; i < frames; ++i)
+            codes[i] = CodeOf(in ? in[i] : 0.0f, offsetCode);
+        return;
+    }
+    RunIIRFilterBlock(
+        &filters[k], frames,
+        [in](int32_t i) {
+            // The filter sees only finite input: a NaN reads as 0 and
+            // infinities as the ends of the code range's reach.
+            const double x = in ? in[i] : 0.0f;
+            return x != x ? 0.0 : (x < -4.0 ? -4.0 : (x > 4.0 ? 4.0 : x));
+        },
+        [codes, offsetCode](int32_t i, double y) { codes[i] = CodeOf(y, offsetCode); });
+}
+
 void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
 {
     if (frames <= 0)
@@ -241,27 +259,24 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     const bool carro = targetHardware == 1;
 
     uint8_t frame[kMaxExpanderFrameBytes] = {};
-    int32_t codes[kChannels];
-    for (int32_t i = 0; i < frames; ++i) {
-        // Every input of this sample is read before its outputs are written:
+    int32_t codes[kChannels][kPiece];
+    for (int32_t first = 0; first < frames; first += kPiece) {
+        const int32_t n = frames - first < kPiece ? frames - first : kPiece;
+        // Every input of the stretch is read before its outputs are written:
         // a host may hand the same buffers for both.
-        for (int32_t k = 0; k < kChannels; ++k) {
-            double x = in[k] ? in[k][i] : 0.0f;
-            if (filterOn[k]) {
-                // The filter sees only finite input: a NaN reads as 0 and
-                // infinities as the ends of the code range's reach.
-                x = x != x ? 0.0 : (x < -4.0 ? -4.0 : (x > 4.0 ? 4.0 : x));
-                x = RunIIRFilter(&filters[k], x);
-            }
-            codes[k] = CodeOf(x, offsetCode[k]);
+        for (int32_t k = 0; k < kChannels; ++k)
+            ChannelCodes(k, in[k] ? in[k] + first : nullptr, offsetCode[k], codes[k], n);
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t at = first + i;
+            const int32_t values[kChannels] = {codes[0][i], codes[1][i], codes[2][i], codes[3][i]};
+            ExpanderWordPair merge{0, 0};
+            if (thru)
+                merge = carro ? ExpanderWordPair{CarroSampleWord::FromSample(thruLeft[at]),
+                                                 CarroSampleWord::FromSample(thruRight[at])}
+                              : ExpanderWordPair{BrinkSampleWord::FromSample(thruLeft[at]),
+                                                 BrinkSampleWord::FromSample(thruRight[at])};
+            WriteFrame(packets.Next(values), merge, &outputs[0][at], &outputs[1][at], frame);
         }
-        ExpanderWordPair merge{0, 0};
-        if (thru)
-            merge = carro ? ExpanderWordPair{CarroSampleWord::FromSample(thruLeft[i]),
-                                             CarroSampleWord::FromSample(thruRight[i])}
-                          : ExpanderWordPair{BrinkSampleWord::FromSample(thruLeft[i]),
-                                             BrinkSampleWord::FromSample(thruRight[i])};
-        WriteFrame(packets.Next(codes), merge, &outputs[0][i], &outputs[1][i], frame);
     }
     WriteIndicatorBytes(indicatorBlock, kIndicatorFrameBytes, frame, carro ? kCarroFrameBytes : kBrinkFrameBytes);
 }
