@@ -1,6 +1,7 @@
 #include "plugins/common/OutputSmoothing.h"
 
 #include <cmath>
+#include <limits>
 
 double SmoothingTimeInSamples(float milliseconds, float sampleRate)
 {
@@ -51,8 +52,16 @@ void ApplyOutputSmoothing(float* samples, int32_t frames, float slewStep, float 
     } else if (lowpassCoef > 0.0f) {
         for (int32_t i = 0; i < frames; ++i) {
             const float x = samples[i];
-            y = SettleTowards((y - x) * lowpassCoef + x, x);
-            y = std::isfinite(y) ? y : x;
+            // SettleTowards(c, x), then x for a result that is not finite:
+            // one test, and a branch (nearly always taken the same way)
+            // keeps it off the chain from one sample's state to the next.
+            const float c = (y - x) * lowpassCoef + x;
+            const bool settles = !(std::fabs(c - x) >= 1e-30f);
+            const bool broken = !(std::fabs(c) <= std::numeric_limits<float>::max());
+            if (settles | broken) [[unlikely]]
+                y = x;
+            else
+                y = c;
             samples[i] = y;
         }
         *smoothState = y;
