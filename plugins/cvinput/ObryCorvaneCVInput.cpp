@@ -185,36 +185,48 @@ void ObryCorvane::RunTesselDecoder(Channel& channel, const float* in, float* out
     double phase = pll.phase;
     double frequency = pll.frequency;
     double detector = pll.detector;
-    for (int32_t i = 0; i < frames; ++i) {
-        const double x = in[i];
-        phase += dt * frequency;
-        // Usually the phase moves less than a turn per sample and one exact
-        // step (Sterbenz) brings it back; anything else takes a remainder,
-        // which needs constant time for any distance where stepping by 2 pi
-        // would never end on a huge or infinite phase.
-        if (phase >= std::numbers::pi)
-            phase -= kTwoPi;
-        if (!(phase >= -std::numbers::pi && phase < std::numbers::pi)) [[unlikely]] {
-            phase = std::remainder(phase, kTwoPi);
+    // The loop runs a stretch at a time, leaving the demodulated samples for
+    // the low-pass, which then runs the stretch in one go (the loop never
+    // reads the filter, so the order of the two changes nothing).
+    double demodulated[kPiece];
+    for (int32_t first = 0; first < frames; first += kPiece) {
+        const int32_t n = frames - first < kPiece ? frames - first : kPiece;
+        for (int32_t i = 0; i < n; ++i) {
+            const double x = in[first + i];
+            phase += dt * frequency;
+            // Usually the phase moves less than a turn per sample and one exact
+            // step (Sterbenz) brings it back; anything else takes a remainder,
+            // which needs constant time for any distance where stepping by 2 pi
+            // would never end on a huge or infinite phase.
             if (phase >= std::numbers::pi)
                 phase -= kTwoPi;
-        }
-        const double cosine = std::cos(phase);
-        const double sine = std::sin(phase);
-        const double d = cosine * x * loopGain;
-        frequency += detector * hpCoef + d;
-        detector = d;
-        // A NaN or infinite input, or a huge one that throws the loop out of
-        // range, would otherwise poison the loop for good: start it afresh.
-        // (The comparison is also false for a NaN or infinite frequency.)
-        if (!(std::abs(frequency - omega) <= maxDeviation) || !std::isfinite(detector)) [[unlikely]] {
-            phase = 0;
-            frequency = omega;
-            detector = 0;
+            if (!(phase >= -std::numbers::pi && phase < std::numbers::pi)) [[unlikely]] {
+                phase = std::remainder(phase, kTwoPi);
+                if (phase >= std::numbers::pi)
+                    phase -= kTwoPi;
+            }
+            const double cosine = std::cos(phase);
+            const double sine = std::sin(phase);
+            const double d = cosine * x * loopGain;
+            frequency += detector * hpCoef + d;
+            detector = d;
+            // A NaN or infinite input, or a huge one that throws the loop out of
+            // range, would otherwise poison the loop for good: start it afresh.
+            // (The comparison is also false for a NaN or infinite frequency.)
+            if (!(std::abs(frequency - omega) <= maxDeviation) || !std::isfinite(detector)) [[unlikely]] {
+                phase = 0;
+                frequency = omega;
+                detector = 0;
+            }
+            demodulated[i] = sine * x;
         }
         // The filter zeroes itself should its output run away.
-        const double lowpassed = RunIIRFilter(&channel.filter, sine * x);
-        out[i] = static_cast<float>((offset - lowpassed) * scale);
+        float* stretch = out + first;
+        RunIIRFilterBlock(
+            &channel.filter, n, [&demodulated](int32_t i) { return demodulated[i]; },
+            [stretch, offset, scale](int32_t i, double lowpassed) {
+                stretch[i] = static_cast<float>((offset - lowpassed) * scale);
+            });
     }
     pll.phase = phase;
     pll.frequency = frequency;

@@ -92,6 +92,8 @@ private:
     void ResetChannels();
     void UpdateLowpass();
     void UpdateLoopSettings();
+    // Samples the Tessel decoder's loop demodulates before its low-pass runs them.
+    static constexpr int32_t kPiece = 64;
     void RunTesselDecoder(Channel& channel, const float* in, float* out, int32_t frames);
 
     Channel channels[kChannels];
