@@ -29,6 +29,17 @@ void SetupOutputSmoothing(float milliseconds, float sampleRate, float* slewStep,
     SetupOutputSmoothingSamples(SmoothingTimeInSamples(milliseconds, sampleRate), slewStep, lowpassCoef);
 }
 
+namespace {
+
+// The input a smoothing state restarts from. Out of line, so the compiler
+// keeps the rare restart a branch instead of a select on every sample.
+[[gnu::noinline]] float RestartFrom(float x)
+{
+    return x;
+}
+
+} // namespace
+
 // audio thread: no allocation, no lock
 void ApplyOutputSmoothing(float* samples, int32_t frames, float slewStep, float lowpassCoef, float* smoothState)
 {
@@ -37,15 +48,22 @@ void ApplyOutputSmoothing(float* samples, int32_t frames, float slewStep, float 
         for (int32_t i = 0; i < frames; ++i) {
             const float x = samples[i];
             const float d = x - y;
-            if (d >= slewStep)
-                y = y + slewStep;
-            else if (d > -slewStep)
-                y = x;
-            else
-                y = y - slewStep;
             // A state that is NaN or infinite (from an earlier unsmoothed
-            // block) restarts from the input.
-            y = std::isfinite(y) ? y : x;
+            // block) restarts from the input. Only a step can leave one: the
+            // middle case is reached with finite d and y alone, so x is
+            // finite there. Each test is a branch that is almost never taken,
+            // off the chain from one sample's state to the next.
+            if (d >= slewStep) {
+                y = y + slewStep;
+                if (!(std::fabs(y) <= std::numeric_limits<float>::max())) [[unlikely]]
+                    y = RestartFrom(x);
+            } else if (d > -slewStep) {
+                y = x;
+            } else {
+                y = y - slewStep;
+                if (!(std::fabs(y) <= std::numeric_limits<float>::max())) [[unlikely]]
+                    y = RestartFrom(x);
+            }
             samples[i] = y;
         }
         *smoothState = y;
