@@ -261,30 +261,46 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
             Analyse();
         const int32_t run = std::min(countdown, frames - done);
         const double coef = target > env ? attackCoef : releaseCoef;
+        // The states live in locals for the run: the output stores could
+        // otherwise alias them, and every sample would reload them.
+        float lpL = lpLow, lpB = lpBand, hpL = hpLow, hpB = hpBand;
+        const float fLow = fL, qLow = qL, fHigh = fH, qHigh = qH;
+        const double envTarget = static_cast<double>(target);
+        double envelope = env;
+        const float pitch = pitchOut;
+        const float envToL = outEnv[0], envToR = outEnv[1], pitchToL = outPitch[0], pitchToR = outPitch[1];
+        Entry* const entries = ring;
+        uint32_t write = writeIndex;
         for (int32_t i = done; i < done + run; ++i) {
             // A NaN or infinite sample would poison the filters and the peak
             // for good: it counts as silence.
             const float left = Finite(inL[i]);
             const float right = Finite(inR[i]);
             const float x = Finite(left * useLeft + right * useRight);
-            lpLow += lpBand * fL;
-            hpLow += hpBand * fH;
-            lpBand += (x - lpLow - lpBand * qL) * fL;
-            float y = lpLow - hpLow - hpBand * qH;
-            hpBand += y * fH;
-            if (!std::isfinite(lpLow + lpBand + hpLow + hpBand + y)) [[unlikely]] {
+            lpL += lpB * fLow;
+            hpL += hpB * fHigh;
+            lpB += (x - lpL - lpB * qLow) * fLow;
+            float y = lpL - hpL - hpB * qHigh;
+            hpB += y * fHigh;
+            if (!std::isfinite(lpL + lpB + hpL + hpB + y)) [[unlikely]] {
                 // Only a huge input (or a section on the edge of stability)
                 // runs the filters away: start them afresh.
-                lpLow = lpBand = hpLow = hpBand = 0;
+                lpL = lpB = hpL = hpB = 0;
                 y = 0;
             }
-            ring[writeIndex] = Entry{left, right, y};
-            writeIndex = (writeIndex + 1) & kRingMask;
-            env = SettleTowards((env - target) * coef + static_cast<double>(target), static_cast<double>(target));
-            const float shown = static_cast<float>(env);
-            outL[i] = shown * outEnv[0] + pitchOut * outPitch[0];
-            outR[i] = shown * outEnv[1] + pitchOut * outPitch[1];
+            entries[write] = Entry{left, right, y};
+            write = (write + 1) & kRingMask;
+            envelope = SettleTowards((envelope - envTarget) * coef + envTarget, envTarget);
+            const float shown = static_cast<float>(envelope);
+            outL[i] = shown * envToL + pitch * pitchToL;
+            outR[i] = shown * envToR + pitch * pitchToR;
         }
+        lpLow = lpL;
+        lpBand = lpB;
+        hpLow = hpL;
+        hpBand = hpB;
+        env = envelope;
+        writeIndex = write;
         countdown -= run;
         done += run;
         if (countdown == 0)
