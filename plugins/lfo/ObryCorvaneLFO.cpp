@@ -230,13 +230,36 @@ void ObryCorvane::ProcessInQuadrature(float** inputs, float** outputs, int32_t f
 
 namespace {
 
+// A channel's waveform settings, copied to the stack for a run of samples:
+// read through the channel, every output store (a float the compiler cannot
+// tell apart from the channel's) would reload them.
+struct Mix {
+    float pulseWidth;
+    float sine, triangle, square, saw, random, noise;
+    float offset;
+    int32_t inputMode;
+};
+
+template <class Channel>
+inline Mix MixOf(const Channel& ch)
+{
+    return Mix{ch.pulseWidth, ch.sine,  ch.triangle, ch.square, ch.saw,
+               ch.random,     ch.noise, ch.offset,   ch.inputMode};
+}
+
+// std::fmin for these operands (never two zeros of opposite sign), without
+// the library call.
+inline float Smaller(float a, float b)
+{
+    return a < b || b != b ? a : b;
+}
+
 // One output sample at warped phase `w`; `wrapped`: the phase wrapped on its
 // way to the next sample (the held random value takes this sample's noise).
-template <class Channel>
-inline float Voice(const Channel& ch, float w, bool wrapped, uint32_t& seed, float& held, float input)
+inline float Voice(const Mix& ch, float w, bool wrapped, uint32_t& seed, float& held, float input)
 {
     const float sine = FastSine(w);
-    const float triangle = std::fmin(4.0f * w - 1.0f, 3.0f - 4.0f * w);
+    const float triangle = Smaller(4.0f * w - 1.0f, 3.0f - 4.0f * w);
     const float square = w > ch.pulseWidth ? -1.0f : 1.0f;
     const float saw = 2.0f * w - 1.0f;
 
@@ -257,6 +280,7 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
                            double* phases)
 {
     const PhaseWarp warp(ch.asymmetry);
+    const Mix mix = MixOf(ch);
     double phase = ch.phase;
     uint32_t seed = ch.noiseSeed;
     float held = ch.heldRandom;
@@ -265,7 +289,7 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
             phases[i] = phase;
         const float w = warp(static_cast<float>(phase));
         const bool wrapped = AdvancePhase(phase, increment);
-        out[i] = Voice(ch, w, wrapped, seed, held, in[i]);
+        out[i] = Voice(mix, w, wrapped, seed, held, in[i]);
     }
     ch.phase = phase;
     ch.noiseSeed = seed;
@@ -277,12 +301,14 @@ void ObryCorvane::Follow(Channel& ch, const float* in, float* out, int32_t frame
                          double leaderEnd)
 {
     const PhaseWarp warp(ch.asymmetry);
+    const Mix mix = MixOf(ch);
+    const double followOffset = ch.followOffset;
     uint32_t seed = ch.noiseSeed;
     float held = ch.heldRandom;
-    double phase = WrapPhase(leaderPhases[0] + ch.followOffset);
+    double phase = WrapPhase(leaderPhases[0] + followOffset);
     for (int32_t i = 0; i < frames; ++i) {
-        const double next = WrapPhase((i + 1 < frames ? leaderPhases[i + 1] : leaderEnd) + ch.followOffset);
-        out[i] = Voice(ch, warp(static_cast<float>(phase)), next < phase, seed, held, in[i]);
+        const double next = WrapPhase((i + 1 < frames ? leaderPhases[i + 1] : leaderEnd) + followOffset);
+        out[i] = Voice(mix, warp(static_cast<float>(phase)), next < phase, seed, held, in[i]);
         phase = next;
     }
     ch.phase = phase;
