@@ -200,6 +200,10 @@ void ObryCorvane::RefreshSettings()
         s.gateOutput = IntParam(base + (kChGateOutput - kChMidiChannel));
         s.velOutput = IntParam(base + (kChVelOutput - kChMidiChannel));
     }
+    for (int32_t k = 0; k < kCvInputs; ++k) {
+        cvInput[k] = IntParam(kInput1 + k) - 1;
+        cvBipolar[k] = IntParam(kInputMode1 + k) == 1;
+    }
     ObryExpanderController::RefreshSettings();
 }
 
@@ -271,25 +275,11 @@ void ObryCorvane::HandleChannelMessage(int32_t status, int32_t channel, int32_t 
     }
 }
 
-void ObryCorvane::BeginSubBlock(int32_t frames)
-{
-    ObryExpanderController::BeginSubBlock(frames);
-    for (int32_t v = 0; v < kVoiceChannels; ++v) {
-        const int32_t base = kChMidiChannel + kVoiceGroupSize * v;
-        voiceSettings[v].gateOutput = IntParam(base + (kChGateOutput - kChMidiChannel));
-        voiceSettings[v].velOutput = IntParam(base + (kChVelOutput - kChMidiChannel));
-    }
-    for (int32_t k = 0; k < kCvInputs; ++k) {
-        cvInput[k] = IntParam(kInput1 + k) - 1;
-        cvBipolar[k] = IntParam(kInputMode1 + k) == 1;
-    }
-}
-
 void ObryCorvane::MakePieceBytes(uint8_t* bytes)
 {
     int32_t sums[kBrinkFrameBytes];
     for (int32_t k = 0; k < kBrinkFrameBytes; ++k)
-        sums[k] = IntParam(kOutput1 + k);
+        sums[k] = outputLevel[k];
     int64_t gates = 0; // 40 gate bits of voice gate outputs
     for (int32_t v = 0; v < kVoiceChannels; ++v) {
         const VoiceSettings& s = voiceSettings[v];

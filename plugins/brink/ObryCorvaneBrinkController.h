@@ -12,7 +12,7 @@
 // all sound off, the block loop) is ObryExpanderController's.
 //
 // Threads: as ObryExpanderController; the voice channels and CV inputs are
-// audio thread state. The value-name lists are built once per process on
+// audio thread state, their settings derived only when a parameter changed. The value-name lists are built once per process on
 // first request.
 #pragma once
 
@@ -69,7 +69,6 @@ public:
     ObryCorvane(audioMasterCallback audioMaster, bool isSynth);
 
     int32_t Initialize() override;
-    void BeginSubBlock(int32_t frames) override;
     const char* GetPluginName() override { return "Corvane Brink Controller"; }
     const char* GetGUIScriptName() override { return "gui_brinkcontroller.lua"; }
 
@@ -108,7 +107,7 @@ private:
     VoiceSettings voiceSettings[kVoiceChannels];
     Voice voices[kVoiceChannels];
 
-    // Per piece (BeginSubBlock).
+    // Derived settings (RefreshSettings).
     int32_t cvInput[kCvInputs] = {}; // input channel 0..7, or -1
     bool cvBipolar[kCvInputs] = {};
 };

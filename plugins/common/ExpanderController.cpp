@@ -157,12 +157,17 @@ int32_t ObryExpanderController::Initialize()
     rateClass = 0;
     testSignal = 0;
     midiOutBit = 0;
+    clockOn = false;
+    send = false;
+    for (int32_t& level : outputLevel)
+        level = 0;
     clockSettings = ExpanderMidiClock::Settings{};
     thruPair = -1;
     for (int32_t& bit : gateInputBit)
         bit = -1;
     testCounter = 0;
     sendWasOn = false;
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -186,11 +191,32 @@ void ObryExpanderController::RefreshSettings()
     gateGroups.Refresh(layout.gates, rate, [this](int32_t index) { return Param(index); });
     midiOutChannel = IntParam(layout.midiOutMidiChannel);
     channelise = IntParam(layout.midiOutChannelise);
+
+    clockOn = Param(layout.midiOutClock) != 0.0f;
+    send = Param(layout.send) != 0.0f;
+    testSignal = IntParam(layout.testSignal);
+    midiOutBit = IntParam(layout.midiOutOutput);
+    thruPair = IntParam(layout.inputThru) - 1;
+    for (int32_t i = 0; i < kGateInputs; ++i)
+        gateInputBit[i] = IntParam(layout.inputToGate1 + i) - 1;
+    for (int32_t k = 0; k < layout.frameBytes && k < kMaxExpanderFrameBytes; ++k)
+        outputLevel[k] = IntParam(layout.output1 + k);
+}
+
+// The trigger lengths in samples depend on the rate: it is read first. A
+// change made on another thread during a block is taken at the next piece
+// or MIDI message.
+void ObryExpanderController::UpdateSettings()
+{
+    if (!SettingsChanged())
+        return;
+    ReadRateAndClockSettings();
+    RefreshSettings();
 }
 
 void ObryExpanderController::HandleMidi(const QZ::MessageQueueItem& item)
 {
-    RefreshSettings();
+    UpdateSettings();
     ForwardToSerialLine(midiOut, item, midiOutChannel, channelise);
     if (item.type != QZ::MessageQueueItem::kShortMIDI)
         return;
@@ -231,7 +257,8 @@ bool ObryExpanderController::BeginBlock(int32_t frames)
         return false;
     const VstTimeInfo* info =
         getTimeInfo(kVstPpqPosValid | kVstTempoValid | kVstBarsValid | kVstCyclePosValid | kVstTimeSigValid);
-    clock.BeginBlock(info, Param(layout.midiOutClock) != 0.0f);
+    UpdateSettings();
+    clock.BeginBlock(info, clockOn);
     framesIntoBlock = 0;
     return true;
 }
@@ -247,9 +274,7 @@ void ObryExpanderController::ReadRateAndClockSettings()
 
 void ObryExpanderController::BeginSubBlock(int32_t)
 {
-    ReadRateAndClockSettings();
-
-    const bool send = Param(layout.send) != 0.0f;
+    UpdateSettings();
     if (send && !sendWasOn) {
         const uint8_t bytes[] = {static_cast<uint8_t>(IntParam(layout.byte1)),
                                  static_cast<uint8_t>(IntParam(layout.byte1 + 1)),
@@ -258,12 +283,6 @@ void ObryExpanderController::BeginSubBlock(int32_t)
         midiOut.Append(bytes, static_cast<size_t>(count < 1 ? 1 : (count > 3 ? 3 : count)));
     }
     sendWasOn = send;
-
-    testSignal = IntParam(layout.testSignal);
-    midiOutBit = IntParam(layout.midiOutOutput);
-    thruPair = IntParam(layout.inputThru) - 1;
-    for (int32_t i = 0; i < kGateInputs; ++i)
-        gateInputBit[i] = IntParam(layout.inputToGate1 + i) - 1;
 }
 
 void ObryExpanderController::DeliverEvent(QZ::MessageQueueItem* item)
@@ -293,8 +312,7 @@ void ObryExpanderController::ProcessBlockWithEvents(float** inputs, float** outp
 {
     if (frames <= 0)
         return;
-    RefreshSettings();
-    ReadRateAndClockSettings();
+    UpdateSettings();
     // A long block comes in pieces (see ObryCorvaneBase::processReplacing);
     // the clocks of a later piece are timed from the block's position.
     clock.BeginClocks(midiOut, clockSettings, rate, frames, framesIntoBlock);

@@ -30,6 +30,7 @@ class SharedValueNames;
 // Where a controller keeps the parameters the shared machinery reads.
 struct ExpanderControllerLayout {
     int32_t frameBytes; // kBrinkFrameBytes or kCarroFrameBytes
+    int32_t output1;    // "Output 1" .. "Output <frameBytes>" in a row
     int32_t testSignal;
     ExpanderGateLayout gates;
     int32_t byte1; // "Byte 1" .. "Byte 3" in a row
@@ -53,6 +54,7 @@ constexpr ExpanderControllerLayout MakeExpanderControllerLayout(int32_t frameByt
 {
     return ExpanderControllerLayout{
         frameBytes,
+        Controller::kOutput1,
         Controller::kTestSignal,
         {Controller::kGateGroups, Controller::kGatesMidiChannel, Controller::kTriggerLength, Controller::kAccent},
         Controller::kByte1,
@@ -120,8 +122,12 @@ protected:
     virtual bool OwnShowsOffAtZero(int32_t) const { return false; }
 
     // ---- hooks (audio thread) ----
-    // Reads the settings that MIDI handling needs, before every MIDI message
-    // and at block start. Overrides read their own first, then call this.
+    // Derives the settings from the program. Runs only when a parameter, the
+    // program or the sample rate changed since it last ran, checked at block
+    // start, before every MIDI message and before every piece, so an
+    // unchanged block reads no parameter. The sample rate (and its class)
+    // is already read when it runs. Overrides derive their own first, then
+    // call this.
     virtual void RefreshSettings();
     // A short channel message (status nibble, channel 0..15, data bytes),
     // after serial forwarding and before the gate groups see it.
@@ -141,13 +147,16 @@ protected:
 
     ExpanderGateGroups gateGroups;
     SerialMidiLine midiOut;
-    int32_t testSignal = 0; // per piece
+    int32_t testSignal = 0;
+    int32_t outputLevel[kMaxExpanderFrameBytes] = {}; // "Output k", truncated
 
 private:
     // One queue-A message: serial forwarding, the controller's own
     // handling, gate groups.
     void HandleMidi(const QZ::MessageQueueItem& item);
     void DeliverEvent(QZ::MessageQueueItem* item);
+    // RefreshSettings and what it needs, when something changed.
+    void UpdateSettings();
     void ReadRateAndClockSettings();
     void EncodeTestFrames(float** outputs, int32_t first, int32_t frames);
 
@@ -165,10 +174,13 @@ private:
     int32_t midiOutChannel = 0;
     int32_t channelise = 0;
 
-    // Per piece (BeginSubBlock).
-    double rate = 0.0; // the host sample rate, 0 when unusable
     int32_t framesIntoBlock = 0; // of this block, in earlier pieces
+
+    // Derived settings (UpdateSettings).
+    double rate = 0.0; // the host sample rate, 0 when unusable
     int32_t rateClass = 0;
+    bool clockOn = false;
+    bool send = false;
     int32_t midiOutBit = 0; // gate that carries the serial line
     ExpanderMidiClock::Settings clockSettings;
     int32_t thruPair = -1;                  // -1 none; pair p = inputs 2p, 2p+1
