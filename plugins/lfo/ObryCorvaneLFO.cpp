@@ -97,6 +97,7 @@ int32_t ObryCorvane::Initialize()
 {
     for (Channel& ch : channels)
         ch = Channel{};
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -122,10 +123,40 @@ bool ObryCorvane::BeginBlock(int32_t frames)
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
     const double sampleRate = UsableSampleRate(this->sampleRate);
+    if (SettingsChanged())
+        for (int32_t c = 0; c < 2; ++c)
+            DeriveSettings(c, sampleRate);
     const HostTime time = ReadHostTime(*this);
     for (int32_t c = 0; c < 2; ++c)
         SetupChannel(c, time, sampleRate);
     return true;
+}
+
+// audio thread
+void ObryCorvane::DeriveSettings(int32_t c, double sampleRate)
+{
+    Channel& ch = channels[c];
+    ch.swingAmount = Param(kSwingL + 2 * c);
+    ch.swingType = Param(kSwingTypeL + 2 * c);
+    ch.phaseOffset = ChannelParam(c, kPhase) / 360.0f;
+    ch.syncMode = IndexedChoice(ChannelParam(c, kSync), 6, kSyncFree);
+    ch.beats = BeatsPerCycle(ChannelParam(c, kBeats), ChannelParam(c, kBeatDivisor), ChannelParam(c, kTriplet) != 0.0f);
+    ch.freeRate = ChannelParam(c, kSpeed) * SpeedMultiplier(ChannelParam(c, kSpeedMultiplier));
+    // With both in quadrature neither leads: each takes the other's phase
+    // at the block's start only.
+    ch.follows = ch.syncMode == kSyncQuadrature &&
+                 IndexedChoice(ChannelParam(1 - c, kSync), 6, kSyncFree) != kSyncQuadrature;
+    ch.followOffset = ch.phaseOffset;
+
+    ch.pulseWidth = ChannelParam(c, kPulseWidth) * 0.01f;
+    ch.sine = ChannelParam(c, kSine);
+    ch.triangle = ChannelParam(c, kTriangle);
+    ch.square = ChannelParam(c, kSquare);
+    ch.saw = ChannelParam(c, kSaw);
+    ch.random = ChannelParam(c, kRandom);
+    ch.noise = ChannelParam(c, kNoise);
+    ch.offset = ChannelParam(c, kOffset);
+    ch.SetupOutput(ChannelParam(c, kAsymmetry), ChannelParam(c, kInputMode), Param(kSmoothingL + c), sampleRate);
 }
 
 // audio thread
@@ -134,20 +165,17 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     Channel& ch = channels[c];
     Channel& other = channels[1 - c];
 
-    ch.swing.Setup(time, Param(kSwingL + 2 * c), Param(kSwingTypeL + 2 * c), sampleRate);
+    ch.swing.Setup(time, ch.swingAmount, ch.swingType, sampleRate);
 
-    const float phaseParam = ChannelParam(c, kPhase) / 360.0f;
-    const float sync = ChannelParam(c, kSync);
-    const int32_t mode = IndexedChoice(sync, 6, kSyncFree);
+    const double phaseParam = ch.phaseOffset;
+    const int32_t mode = ch.syncMode;
     double phaseOffsetIndicator = -1.0;
     double rate = 0.0;
-    ch.follows = false;
     switch (mode) {
     case kSyncTempo:
     case kSyncTransport:
     case kSyncTransport2: {
-        const double beats =
-            BeatsPerCycle(ChannelParam(c, kBeats), ChannelParam(c, kBeatDivisor), ChannelParam(c, kTriplet) != 0.0f);
+        const double beats = ch.beats;
         rate = TempoRate(time.tempo, beats);
         if (mode == kSyncTempo)
             break;
@@ -168,32 +196,18 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     case kSyncQuadrature:
         rate = ch.FollowInQuadrature(other, phaseParam);
         phaseOffsetIndicator = phaseParam;
-        // With both in quadrature neither leads: each takes the other's
-        // phase at the block's start only.
-        ch.follows = IndexedChoice(ChannelParam(1 - c, kSync), 6, kSyncFree) != kSyncQuadrature;
-        ch.followOffset = phaseParam;
         break;
     case kSyncStartStop:
         rate = 0.0;
         ch.phase = time.playing ? 0.0 : 0.999999;
         break;
     default:
-        rate = ChannelParam(c, kSpeed) * SpeedMultiplier(ChannelParam(c, kSpeedMultiplier));
+        rate = ch.freeRate;
         break;
     }
     ch.SetRate(rate, sampleRate);
     WriteIndicator<double>(indicatorBlock, kIndicatorPhaseOffsetF64 + c, phaseOffsetIndicator);
     WriteIndicator<double>(indicatorBlock, kIndicatorRateF64 + c, ch.rate);
-
-    ch.pulseWidth = ChannelParam(c, kPulseWidth) * 0.01f;
-    ch.sine = ChannelParam(c, kSine);
-    ch.triangle = ChannelParam(c, kTriangle);
-    ch.square = ChannelParam(c, kSquare);
-    ch.saw = ChannelParam(c, kSaw);
-    ch.random = ChannelParam(c, kRandom);
-    ch.noise = ChannelParam(c, kNoise);
-    ch.offset = ChannelParam(c, kOffset);
-    ch.SetupOutput(ChannelParam(c, kAsymmetry), ChannelParam(c, kInputMode), Param(kSmoothingL + c), sampleRate);
 }
 
 // audio thread: no allocation, no blocking lock

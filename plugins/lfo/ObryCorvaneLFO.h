@@ -8,6 +8,7 @@
 //
 // Threads: BeginBlock, Process and NoteOn run on the audio thread (NoteOn
 // between the pieces of a block); nothing there allocates or locks. The
+// parameters are read at the start of a block in which one of them changed. The
 // value-name lists are built once per process on first request.
 #pragma once
 
@@ -80,7 +81,12 @@ public:
 private:
     // The clock and output stage (ClockedChannel) and the waveform mix.
     struct Channel : ClockedChannel {
-        // Generator settings, made by BeginBlock.
+        // Settings derived from the parameters when one changed.
+        float swingAmount, swingType;
+        float phaseOffset; // Phase in cycles
+        int32_t syncMode;  // SyncMode
+        double beats;      // Tempo and Transport: beats per cycle
+        double freeRate;   // Free: cycles per second
         float pulseWidth;
         float sine, triangle, square, saw, random, noise;
         float offset;
@@ -99,6 +105,10 @@ private:
     // A parameter of the current program, its default when not finite.
     float Param(int32_t index);
     float ChannelParam(int32_t c, int32_t groupIndex) { return Param(groupIndex + kGroupSize * c); }
+    // Channel c's settings from the parameters (only when one changed).
+    void DeriveSettings(int32_t c, double sampleRate);
+    // Channel c's settings of this block, from its derived settings, the
+    // host's time and (in quadrature) the other channel.
     void SetupChannel(int32_t c, const HostTime& time, double sampleRate);
     // `phases` (when given) gets the phase each sample was computed at.
     static void Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment,

@@ -30,8 +30,18 @@ const host::EntryWorkload& WorkloadOf(const std::string& id)
 TEST(SettingsChange, RestoredStateActsLikeSetParameters)
 {
     test::ScopedUserFolders folders;
-    for (const char* id : {"QZs0", "QZs9", "QZsb", "QZs1", "QZs(", "QZs6"}) {
-        const host::EntryWorkload& workload = WorkloadOf(id);
+    struct Row {
+        const char* id;
+        std::vector<host::ParameterSetting> more; // changed as well, where the workload's change shows too little
+    };
+    const Row rows[] = {
+        {"QZs0", {}}, {"QZs9", {}}, {"QZsb", {}}, {"QZs1", {}}, {"QZs(", {}}, {"QZs6", {}}, {"QZs2", {}},
+        {"QZsc", {{48, "1"}}}, {"QZsd", {}}, {"QZsg", {{2, "100"}}}, {"QZsh", {{30, "Off"}}},
+    };
+    for (const Row& row : rows) {
+        const char* id = row.id;
+        host::EntryWorkload workload = WorkloadOf(id);
+        workload.change.insert(workload.change.end(), row.more.begin(), row.more.end());
         host::WorkloadRun bySetParameter(test::LoadedModule(), workload, 48000, 128);
         host::WorkloadRun byChunk(test::LoadedModule(), workload, 48000, 128);
         host::WorkloadRun unchanged(test::LoadedModule(), workload, 48000, 128);
