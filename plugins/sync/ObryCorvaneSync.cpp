@@ -113,6 +113,7 @@ int32_t ObryCorvane::Initialize()
     lastPulse = 0;
     nextPulse = 1;
     storedQ = 0.0;
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -171,8 +172,12 @@ double ObryCorvane::PulsesPerQuarter() const
     return base * divisorFactor / multiplier;
 }
 
+// The settings, re-derived only when a parameter, the program or the sample
+// rate changed: at block start and before every piece.
 void ObryCorvane::BeginSubBlock(int32_t)
 {
+    if (!SettingsChanged())
+        return;
     hardwareMode = static_cast<int32_t>(P(kHardwareMode));
     type = static_cast<int32_t>(P(kDINsyncType));
     clockAssignment = static_cast<int32_t>(P(kClockOutput));

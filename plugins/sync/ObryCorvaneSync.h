@@ -113,7 +113,8 @@ private:
     int64_t nextPulse = 1;
     double storedQ = 0.0; // pulses per quarter note of the counters
 
-    // Per sub-block, from the parameters.
+    // From the parameters and the sample rate, when one of them changed
+    // (BeginSubBlock).
     int32_t hardwareMode = kHardwareOff;
     int32_t type = kTypeOff;
     int32_t clockAssignment = 0;

@@ -36,7 +36,8 @@ TEST(SettingsChange, RestoredStateActsLikeSetParameters)
     };
     const Row rows[] = {
         {"QZs0", {}}, {"QZs9", {}}, {"QZsb", {}}, {"QZs1", {}}, {"QZs(", {}}, {"QZs6", {}}, {"QZs2", {}},
-        {"QZsc", {{48, "1"}}}, {"QZsd", {}}, {"QZsg", {{2, "100"}}}, {"QZsh", {{30, "Off"}}},
+        {"QZse", {}}, {"QZsf", {}}, {"QZsc", {{48, "1"}}}, {"QZsd", {}}, {"QZsg", {{2, "100"}}},
+        {"QZsh", {{30, "Off"}}},
     };
     for (const Row& row : rows) {
         const char* id = row.id;
@@ -102,14 +103,23 @@ TEST(SettingsChange, ANewRateOrProgramActsLikeAFreshInstance)
     struct Row {
         const char* id;
         bool rate, program; // program: the entry has a second program
+        std::vector<host::ParameterSetting> more; // set up as well, where the rate would show too little
     };
     const Row rows[] = {
-        {"QZs0", true, false}, {"QZs9", true, false}, {"QZsb", true, false},
-        {"QZs1", true, false}, {"QZs(", true, false}, {"QZs2", false, true}, {"QZs6", true, false},
+        {"QZs0", true, false, {}},
+        {"QZs9", true, false, {}},
+        {"QZsb", true, false, {}},
+        {"QZs1", true, false, {}},
+        {"QZs(", true, false, {}},
+        {"QZs2", false, true, {}},
+        {"QZs6", true, false, {}},
+        {"QZse", true, false, {{13, "5"}}}, // trigger length in ms
+        {"QZsf", true, false, {{13, "5"}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.id);
-        const host::EntryWorkload& workload = WorkloadOf(row.id);
+        host::EntryWorkload workload = WorkloadOf(row.id);
+        workload.start.insert(workload.start.end(), row.more.begin(), row.more.end());
         host::EntryWorkload defaults = workload;
         defaults.start.clear();
 
