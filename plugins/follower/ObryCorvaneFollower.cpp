@@ -111,6 +111,7 @@ int32_t ObryCorvane::Initialize()
     shownFrequency = shownLevel = shownEnv = shownPitchCV = shownPitchOut = 0;
     calibration.Initialize();
     calibrationProperties.ClearName();
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -130,6 +131,9 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 {
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
+    // Everything below comes from the parameters and the sample rate alone.
+    if (!SettingsChanged())
+        return true;
     const float rate = sampleRate;
     const float fs = rate >= 1 && rate <= 1e7f ? rate : kFallbackRate;
     analysisRate = fs;

@@ -111,7 +111,7 @@ private:
     void Analyse();
     void UpdateIndicators(int32_t frames);
 
-    // Set by BeginBlock.
+    // Set by BeginBlock when a parameter or the sample rate changed.
     float fL = 0, qL = 0, fH = 0, qH = 0;
     float envGain = 1;
     // The envelope runs in double: in float, (env - target) * coef + target

@@ -37,7 +37,7 @@ TEST(SettingsChange, RestoredStateActsLikeSetParameters)
     const Row rows[] = {
         {"QZs0", {}}, {"QZs9", {}}, {"QZsb", {}}, {"QZs1", {}}, {"QZs(", {}}, {"QZs6", {}}, {"QZs2", {}},
         {"QZse", {}}, {"QZsf", {}}, {"QZsc", {{48, "1"}}}, {"QZsd", {}}, {"QZsg", {{2, "100"}}},
-        {"QZsh", {{30, "Off"}}},
+        {"QZsh", {{30, "Off"}}}, {"QZsj", {}},
     };
     for (const Row& row : rows) {
         const char* id = row.id;
@@ -115,6 +115,7 @@ TEST(SettingsChange, ANewRateOrProgramActsLikeAFreshInstance)
         {"QZs6", true, false, {}},
         {"QZse", true, false, {{13, "5"}}}, // trigger length in ms
         {"QZsf", true, false, {{13, "5"}}},
+        {"QZsj", true, false, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.id);
