@@ -88,24 +88,44 @@ TEST_F(StepLfoSmuxInProcess, AudioPathAllocatesNothing)
     EXPECT_EQ(counter.Count(), 0);
 }
 
-TEST_F(StepLfoSmuxInProcess, SmuxWorksInPlace)
+TEST_F(StepLfoSmuxInProcess, SmuxInterleavesOnEveryBufferLayout)
 {
-    // A host that processes in place hands the input buffers as outputs:
-    // every sample must be read before its place is written.
-    std::vector<std::vector<float>> buffers(4, std::vector<float>(9));
-    for (int k = 0; k < 4; ++k)
-        for (int n = 0; n < 9; ++n)
-            buffers[k][n] = static_cast<float>(10 * (k + 1) + n);
-    float* inputs[] = {buffers[0].data(), buffers[1].data(), buffers[2].data(), buffers[3].data()};
-    for (int32_t first : {0, 2}) {
-        auto copy = buffers;
-        float* in[] = {copy[0].data(), copy[1].data(), copy[2].data(), copy[3].data()};
-        float* out[] = {in[first], in[first + 1]}; // outputs over inputs 1, 2 or 3, 4
+    // Two blocks, the first of odd length (the second starts on an odd
+    // sample), on separate buffers and on buffers a host processes in place,
+    // where every sample must be read before its place is written.
+    constexpr int kFrames[] = {37, 40};
+    constexpr int kTotal = kFrames[0] + kFrames[1];
+    struct Layout {
+        const char* name;
+        int outputsOver; // -1: separate; else the first input the outputs lie over
+    };
+    const Layout layouts[] = {{"separate", -1}, {"in place 1-2", 0}, {"in place 3-4", 2}, {"over 2-3", 1}};
+    for (const Layout& layout : layouts) {
+        std::vector<std::vector<float>> buffers(4, std::vector<float>(kTotal));
+        for (int k = 0; k < 4; ++k)
+            for (int n = 0; n < kTotal; ++n)
+                buffers[k][n] = static_cast<float>(100 * (k + 1) + n);
+        const auto original = buffers;
+        std::vector<float> separateL(kTotal), separateR(kTotal);
         auto smux = MakeInProcess<SMUX>();
-        smux->processReplacing(in, out, 9);
-        for (int n = 0; n < 9; ++n) {
-            EXPECT_EQ(out[0][n], inputs[n % 2][n]) << "first " << first << " n " << n;
-            EXPECT_EQ(out[1][n], inputs[2 + n % 2][n]) << "first " << first << " n " << n;
+        int at = 0;
+        for (int frames : kFrames) {
+            float* in[] = {buffers[0].data() + at, buffers[1].data() + at, buffers[2].data() + at,
+                           buffers[3].data() + at};
+            float* out[] = {separateL.data() + at, separateR.data() + at};
+            if (layout.outputsOver >= 0) {
+                out[0] = buffers[layout.outputsOver].data() + at;
+                out[1] = buffers[layout.outputsOver + 1].data() + at;
+            }
+            smux->processReplacing(in, out, frames);
+            for (int n = 0; n < frames; ++n) {
+                const int t = at + n; // the pairs alternate across blocks
+                EXPECT_EQ(out[0][n], original[t % 2][t]) << layout.name << " sample " << t;
+                EXPECT_EQ(out[1][n], original[2 + t % 2][t]) << layout.name << " sample " << t;
+            }
+            at += frames;
+            if (layout.outputsOver >= 0)
+                break; // the inputs of the next block were overwritten
         }
     }
 }
