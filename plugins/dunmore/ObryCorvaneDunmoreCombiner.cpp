@@ -219,6 +219,18 @@ void ObryCorvane::ProcessTestSignal(float** outputs, int32_t frames)
     }
 }
 
+namespace {
+
+// What a filter sees of sample i of its source (none: 0): only finite input,
+// a NaN as 0 and infinities as the ends of the code range's reach.
+inline double FilterInput(const float* in, int32_t i)
+{
+    const double x = in ? in[i] : 0.0f;
+    return x != x ? 0.0 : (x < -4.0 ? -4.0 : (x > 4.0 ? 4.0 : x));
+}
+
+} // namespace
+
 void ObryCorvane::ChannelCodes(int32_t k, const float* in, int32_t offsetCode, int32_t* codes, int32_t frames)
 {
     if (!filterOn[k]) {
@@ -227,14 +239,27 @@ void ObryCorvane::ChannelCodes(int32_t k, const float* in, int32_t offsetCode, i
         return;
     }
     RunIIRFilterBlock(
-        &filters[k], frames,
-        [in](int32_t i) {
-            // The filter sees only finite input: a NaN reads as 0 and
-            // infinities as the ends of the code range's reach.
-            const double x = in ? in[i] : 0.0f;
-            return x != x ? 0.0 : (x < -4.0 ? -4.0 : (x > 4.0 ? 4.0 : x));
-        },
+        &filters[k], frames, [in](int32_t i) { return FilterInput(in, i); },
         [codes, offsetCode](int32_t i, double y) { codes[i] = CodeOf(y, offsetCode); });
+}
+
+void ObryCorvane::FilteredPairCodes(int32_t k0, int32_t k1, const float* in0, const float* in1,
+                                    const int32_t* offsetCode, int32_t (*codes)[kPiece], int32_t frames)
+{
+    const int32_t offset0 = offsetCode[k0];
+    const int32_t offset1 = offsetCode[k1];
+    int32_t* codes0 = codes[k0];
+    int32_t* codes1 = codes[k1];
+    RunIIRFilterPairBlock(
+        &filters[k0], &filters[k1], frames,
+        [in0, in1](int32_t i, double& x0, double& x1) {
+            x0 = FilterInput(in0, i);
+            x1 = FilterInput(in1, i);
+        },
+        [codes0, codes1, offset0, offset1](int32_t i, double y0, double y1) {
+            codes0[i] = CodeOf(y0, offset0);
+            codes1[i] = CodeOf(y1, offset1);
+        });
 }
 
 void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
@@ -264,8 +289,21 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
         const int32_t n = frames - first < kPiece ? frames - first : kPiece;
         // Every input of the stretch is read before its outputs are written:
         // a host may hand the same buffers for both.
-        for (int32_t k = 0; k < kChannels; ++k)
-            ChannelCodes(k, in[k] ? in[k] + first : nullptr, offsetCode[k], codes[k], n);
+        // Filtered channels go in pairs, whose two filters run side by side.
+        int32_t waiting = -1;
+        for (int32_t k = 0; k < kChannels; ++k) {
+            const float* from = in[k] ? in[k] + first : nullptr;
+            if (!filterOn[k]) {
+                ChannelCodes(k, from, offsetCode[k], codes[k], n);
+            } else if (waiting < 0) {
+                waiting = k;
+            } else {
+                FilteredPairCodes(waiting, k, in[waiting] ? in[waiting] + first : nullptr, from, offsetCode, codes, n);
+                waiting = -1;
+            }
+        }
+        if (waiting >= 0)
+            ChannelCodes(waiting, in[waiting] ? in[waiting] + first : nullptr, offsetCode[waiting], codes[waiting], n);
         for (int32_t i = 0; i < n; ++i) {
             const int32_t at = first + i;
             const int32_t values[kChannels] = {codes[0][i], codes[1][i], codes[2][i], codes[3][i]};

@@ -82,12 +82,14 @@ private:
     // position lies outside the target's frame), merged with `merge`.
     void WriteFrame(uint8_t byte, ExpanderWordPair merge, float* left, float* right, uint8_t* frame) const;
     void ProcessTestSignal(float** outputs, int32_t frames);
+    // Samples whose codes are made at once, a channel (or a pair) at a time.
+    static constexpr int32_t kPiece = 64;
     // The codes of channel k for `frames` samples of its source (none: 0),
     // through its filter when that is on.
     void ChannelCodes(int32_t k, const float* in, int32_t offsetCode, int32_t* codes, int32_t frames);
-
-    // Samples whose codes are made at once, a channel at a time.
-    static constexpr int32_t kPiece = 64;
+    // The same for two filtered channels at once (both filters on).
+    void FilteredPairCodes(int32_t k0, int32_t k1, const float* in0, const float* in1, const int32_t* offsetCode,
+                           int32_t (*codes)[kPiece], int32_t frames);
 
     IIRFilterCoefficientsD filterCoefficients;
     FilterState filters[kChannels];
