@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "framework/FastSine.h"
 #include "framework/IndicatorBlock.h"
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/ParameterUnits.h"
+#include "plugins/lfo/LfoWaveforms.h"
 
 namespace ObryCorvaneLFO {
 
@@ -244,16 +244,6 @@ void ObryCorvane::ProcessInQuadrature(float** inputs, float** outputs, int32_t f
 
 namespace {
 
-// A channel's waveform settings, copied to the stack for a run of samples:
-// read through the channel, every output store (a float the compiler cannot
-// tell apart from the channel's) would reload them.
-struct Mix {
-    float pulseWidth;
-    float sine, triangle, square, saw, random, noise;
-    float offset;
-    int32_t inputMode;
-};
-
 template <class Channel>
 inline Mix MixOf(const Channel& ch)
 {
@@ -261,35 +251,30 @@ inline Mix MixOf(const Channel& ch)
                ch.random,     ch.noise, ch.offset,   ch.inputMode};
 }
 
-// std::fmin for these operands (never two zeros of opposite sign), without
-// the library call.
-inline float Smaller(float a, float b)
+// The next noise value of the generator's sequence.
+inline float NextNoise(uint32_t& seed)
 {
-    return a < b || b != b ? a : b;
+    seed = seed * 49979693u + 15485867u;
+    return (static_cast<float>(static_cast<int32_t>(seed & 0xFFFFF) - 0x80000)) * 1.9073486e-6f;
 }
 
 // One output sample at warped phase `w`; `wrapped`: the phase wrapped on its
 // way to the next sample (the held random value takes this sample's noise).
 inline float Voice(const Mix& ch, float w, bool wrapped, uint32_t& seed, float& held, float input)
 {
-    const float sine = FastSine(w);
-    const float triangle = Smaller(4.0f * w - 1.0f, 3.0f - 4.0f * w);
-    const float square = w > ch.pulseWidth ? -1.0f : 1.0f;
-    const float saw = 2.0f * w - 1.0f;
-
-    seed = seed * 49979693u + 15485867u;
-    const float noise = (static_cast<float>(static_cast<int32_t>(seed & 0xFFFFF) - 0x80000)) * 1.9073486e-6f;
+    const float noise = NextNoise(seed);
     if (wrapped)
         held = noise;
-
-    const float sum = triangle * ch.triangle + sine * ch.sine + square * ch.square + saw * ch.saw +
-                      held * ch.random + noise * ch.noise;
-    return CombineWithInput(ch.inputMode, sum + ch.offset, input);
+    return CombineWithInput(ch.inputMode, Level(ch, w, held, noise), input);
 }
+
+// Samples generated at once: the clock and the noise run first, one sample
+// after another, then the waveform mix of the whole stretch (MixLevels).
+constexpr int32_t kStretch = 64;
 
 } // namespace
 
-// audio thread: per sample, no calls beyond FastSine
+// audio thread: no calls beyond FastSine
 void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment,
                            double* phases)
 {
@@ -298,12 +283,23 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
     double phase = ch.phase;
     uint32_t seed = ch.noiseSeed;
     float held = ch.heldRandom;
-    for (int32_t i = 0; i < frames; ++i) {
-        if (phases)
-            phases[i] = phase;
-        const float w = warp(static_cast<float>(phase));
-        const bool wrapped = AdvancePhase(phase, increment);
-        out[i] = Voice(mix, w, wrapped, seed, held, in[i]);
+    float warped[kStretch], heldAt[kStretch], noiseAt[kStretch], levels[kStretch];
+    for (int32_t first = 0; first < frames; first += kStretch) {
+        const int32_t n = frames - first < kStretch ? frames - first : kStretch;
+        for (int32_t i = 0; i < n; ++i) {
+            if (phases)
+                phases[first + i] = phase;
+            warped[i] = warp(static_cast<float>(phase));
+            const bool wrapped = AdvancePhase(phase, increment);
+            const float noise = NextNoise(seed);
+            if (wrapped)
+                held = noise;
+            noiseAt[i] = noise;
+            heldAt[i] = held;
+        }
+        MixLevels(mix, warped, heldAt, noiseAt, levels, n);
+        for (int32_t i = 0; i < n; ++i)
+            out[first + i] = CombineWithInput(mix.inputMode, levels[i], in[first + i]);
     }
     ch.phase = phase;
     ch.noiseSeed = seed;
