@@ -29,6 +29,7 @@ bool ToClockIndex(double x, int64_t* index)
 void ExpanderGateGroups::Reset()
 {
     groupCount = 0;
+    countdownsRun = false;
     for (Group& group : groups) {
         group = Group{};
         for (int32_t j = 0; j < 8; ++j) {
@@ -42,6 +43,7 @@ void ExpanderGateGroups::Open(Group& group, int32_t j)
 {
     group.gate[j] = 1;
     group.countdown[j] = group.triggerSamples[j];
+    countdownsRun = countdownsRun || group.countdown[j] >= 0;
 }
 
 void ExpanderGateGroups::NoteOn(int32_t channel, int32_t note, int32_t velocity)
@@ -81,6 +83,8 @@ void ExpanderGateGroups::CloseGates(int32_t channel)
 int32_t ExpanderGateGroups::SamplesToTriggerEnd() const
 {
     int32_t nearest = INT32_MAX;
+    if (!countdownsRun)
+        return nearest;
     for (int32_t k = 0; k < groupCount; ++k)
         for (int32_t j = 0; j < 8; ++j)
             if (groups[k].gate[j] && groups[k].countdown[j] >= 0 && groups[k].countdown[j] < nearest)
@@ -90,6 +94,9 @@ int32_t ExpanderGateGroups::SamplesToTriggerEnd() const
 
 void ExpanderGateGroups::Advance(int32_t samples)
 {
+    if (!countdownsRun)
+        return;
+    bool running = false;
     for (int32_t k = 0; k < groupCount; ++k) {
         Group& group = groups[k];
         for (int32_t j = 0; j < 8; ++j) {
@@ -103,8 +110,10 @@ void ExpanderGateGroups::Advance(int32_t samples)
                 group.gate[j] = 0;
                 group.countdown[j] = kNoCountdown;
             }
+            running = running || group.countdown[j] >= 0;
         }
     }
+    countdownsRun = running;
 }
 
 uint8_t ExpanderGateGroups::Bits(int32_t k) const

@@ -73,6 +73,8 @@ private:
 
     int32_t groupCount = 0;
     Group groups[kMaxGroups] = {};
+    // False while no countdown runs: the per-piece scans then do nothing.
+    bool countdownsRun = false;
 };
 
 // Forwards one queue-A message to the serial line (appending whole

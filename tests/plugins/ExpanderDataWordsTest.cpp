@@ -389,6 +389,36 @@ TEST(ExpanderGateGroups, TriggerLengthsAtOddRates)
     }
 }
 
+// Triggers of 10 and 30 samples: the nearest end, the gates each closes,
+// and a note after all have ended that starts its countdown anew.
+TEST(ExpanderGateGroups, TriggersEndInTurnAndStartAgain)
+{
+    GateParams p;
+    p.values[21] = 1;      // group 1 on channel 1, base note 0
+    p.values[58] = 10;     // gate 1: 10 ms (at 1 kHz: 10 samples)
+    p.values[58 + 1] = 30; // gate 2: 30 ms
+    ExpanderGateGroups groups;
+    groups.Reset();
+    groups.Refresh(kLayout, 1000, p);
+    groups.NoteOn(0, 0, 100);
+    groups.NoteOn(0, 1, 100);
+    const struct {
+        int32_t advance; // before the checks (-1: a new note on gate 1)
+        int32_t nearest; // SamplesToTriggerEnd
+        uint8_t bits;    // group 1's gates
+    } steps[] = {
+        {0, 10, 0x03}, {4, 6, 0x03}, {6, 20, 0x02}, {20, INT32_MAX, 0x00}, {-1, 10, 0x01}, {10, INT32_MAX, 0x00},
+    };
+    for (const auto& step : steps) {
+        if (step.advance < 0)
+            groups.NoteOn(0, 0, 100);
+        else
+            groups.Advance(step.advance);
+        EXPECT_EQ(groups.SamplesToTriggerEnd(), step.nearest) << step.advance;
+        EXPECT_EQ(groups.Bits(0), step.bits) << step.advance;
+    }
+}
+
 std::vector<uint8_t> Drain(SerialMidiLine& line)
 {
     const size_t count = line.Queued();
