@@ -1,6 +1,7 @@
 #include "plugins/common/OutputSmoothing.h"
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 double SmoothingTimeInSamples(float milliseconds, float sampleRate)
@@ -38,6 +39,65 @@ namespace {
     return x;
 }
 
+// One sample of the slew limiter and of the low-pass, state y, input x.
+// A state that is NaN or infinite (from an earlier unsmoothed block)
+// restarts from the input; the tests are branches that are almost never
+// taken, off the chain from one sample's state to the next.
+[[gnu::always_inline]] inline float SlewSample(float y, float x, float slewStep)
+{
+    // Only a step can leave a state that is not finite: the middle case is
+    // reached with finite d and y alone, so x is finite there.
+    const float d = x - y;
+    if (d >= slewStep) {
+        y = y + slewStep;
+        if (!(std::fabs(y) <= std::numeric_limits<float>::max())) [[unlikely]]
+            y = RestartFrom(x);
+    } else if (d > -slewStep) {
+        y = x;
+    } else {
+        y = y - slewStep;
+        if (!(std::fabs(y) <= std::numeric_limits<float>::max())) [[unlikely]]
+            y = RestartFrom(x);
+    }
+    return y;
+}
+
+[[gnu::always_inline]] inline float LowpassSample(float y, float x, float lowpassCoef)
+{
+    // SettleTowards(c, x), then x for a result that is not finite.
+    const float c = (y - x) * lowpassCoef + x;
+    const bool settles = !(std::fabs(c - x) >= 1e-30f);
+    const bool broken = !(std::fabs(c) <= std::numeric_limits<float>::max());
+    if (settles | broken) [[unlikely]]
+        return x;
+    return c;
+}
+
+template <bool kSlew>
+[[gnu::always_inline]] inline float SmoothSample(float y, float x, float setting)
+{
+    return kSlew ? SlewSample(y, x, setting) : LowpassSample(y, x, setting);
+}
+
+// Two channels, each slewed or low-passed, in one loop: their chains from
+// sample to sample run side by side. Channel a's sample is written before
+// channel b's is read, as when a is smoothed first and b after.
+template <bool kSlewA, bool kSlewB>
+void SmoothTogether(float* a, float* b, int32_t frames, float settingA, float settingB, float* stateA,
+                    float* stateB)
+{
+    float ya = *stateA;
+    float yb = *stateB;
+    for (int32_t i = 0; i < frames; ++i) {
+        ya = SmoothSample<kSlewA>(ya, a[i], settingA);
+        a[i] = ya;
+        yb = SmoothSample<kSlewB>(yb, b[i], settingB);
+        b[i] = yb;
+    }
+    *stateA = ya;
+    *stateB = yb;
+}
+
 } // namespace
 
 // audio thread: no allocation, no lock
@@ -46,46 +106,50 @@ void ApplyOutputSmoothing(float* samples, int32_t frames, float slewStep, float 
     float y = *smoothState;
     if (slewStep > 0.0f) {
         for (int32_t i = 0; i < frames; ++i) {
-            const float x = samples[i];
-            const float d = x - y;
-            // A state that is NaN or infinite (from an earlier unsmoothed
-            // block) restarts from the input. Only a step can leave one: the
-            // middle case is reached with finite d and y alone, so x is
-            // finite there. Each test is a branch that is almost never taken,
-            // off the chain from one sample's state to the next.
-            if (d >= slewStep) {
-                y = y + slewStep;
-                if (!(std::fabs(y) <= std::numeric_limits<float>::max())) [[unlikely]]
-                    y = RestartFrom(x);
-            } else if (d > -slewStep) {
-                y = x;
-            } else {
-                y = y - slewStep;
-                if (!(std::fabs(y) <= std::numeric_limits<float>::max())) [[unlikely]]
-                    y = RestartFrom(x);
-            }
+            y = SlewSample(y, samples[i], slewStep);
             samples[i] = y;
         }
         *smoothState = y;
     } else if (lowpassCoef > 0.0f) {
         for (int32_t i = 0; i < frames; ++i) {
-            const float x = samples[i];
-            // SettleTowards(c, x), then x for a result that is not finite:
-            // one test, and a branch (nearly always taken the same way)
-            // keeps it off the chain from one sample's state to the next.
-            const float c = (y - x) * lowpassCoef + x;
-            const bool settles = !(std::fabs(c - x) >= 1e-30f);
-            const bool broken = !(std::fabs(c) <= std::numeric_limits<float>::max());
-            if (settles | broken) [[unlikely]]
-                y = x;
-            else
-                y = c;
+            y = LowpassSample(y, samples[i], lowpassCoef);
             samples[i] = y;
         }
         *smoothState = y;
     } else if (frames > 0) {
         *smoothState = samples[frames - 1];
     }
+}
+
+// audio thread: no allocation, no lock
+void ApplyOutputSmoothingPair(float* a, float* b, int32_t frames, const float* slewStep, const float* lowpassCoef,
+                              float* stateA, float* stateB)
+{
+    const bool slewA = slewStep[0] > 0.0f;
+    const bool slewB = slewStep[1] > 0.0f;
+    const bool smoothsA = slewA || lowpassCoef[0] > 0.0f;
+    const bool smoothsB = slewB || lowpassCoef[1] > 0.0f;
+    // Buffers that overlap other than exactly (a broken host) go one after
+    // the other, where b sees all of a's smoothed samples.
+    const auto from = reinterpret_cast<uintptr_t>(a);
+    const auto to = reinterpret_cast<uintptr_t>(b);
+    const uintptr_t bytes = sizeof(float) * static_cast<uintptr_t>(frames > 0 ? frames : 0);
+    const bool apart = a == b || (to - from >= bytes && from - to >= bytes);
+    if (!smoothsA || !smoothsB || !apart) {
+        ApplyOutputSmoothing(a, frames, slewStep[0], lowpassCoef[0], stateA);
+        ApplyOutputSmoothing(b, frames, slewStep[1], lowpassCoef[1], stateB);
+        return;
+    }
+    const float settingA = slewA ? slewStep[0] : lowpassCoef[0];
+    const float settingB = slewB ? slewStep[1] : lowpassCoef[1];
+    if (slewA && slewB)
+        SmoothTogether<true, true>(a, b, frames, settingA, settingB, stateA, stateB);
+    else if (slewA)
+        SmoothTogether<true, false>(a, b, frames, settingA, settingB, stateA, stateB);
+    else if (slewB)
+        SmoothTogether<false, true>(a, b, frames, settingA, settingB, stateA, stateB);
+    else
+        SmoothTogether<false, false>(a, b, frames, settingA, settingB, stateA, stateB);
 }
 
 bool SmoothingShowsOff(float milliseconds)

@@ -55,6 +55,12 @@ void SetupOutputSmoothing(float milliseconds, float sampleRate, float* slewStep,
 // the next input.
 void ApplyOutputSmoothing(float* samples, int32_t frames, float slewStep, float lowpassCoef, float* smoothState);
 
+// Two channels at once, a with slewStep[0], lowpassCoef[0] and its state,
+// b with slewStep[1], lowpassCoef[1] and its state: the same output as
+// ApplyOutputSmoothing on a and then on b, in less time.
+void ApplyOutputSmoothingPair(float* a, float* b, int32_t frames, const float* slewStep, const float* lowpassCoef,
+                              float* stateA, float* stateB);
+
 // Whether a Smoothing parameter shows the "Off" text: within -0.5 .. 0.5 ms.
 // (The text rule is in milliseconds; the processing rule above is in samples,
 // so values near 0.5 ms show "Off" while smoothing a few samples.)

@@ -311,8 +311,7 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
             Analyse();
     }
 
-    for (int32_t c = 0; c < kChannels; ++c)
-        ApplyOutputSmoothing(outputs[c], frames, slewStep[c], lowpassCoef[c], &smoothState[c]);
+    ApplyOutputSmoothingPair(outputs[0], outputs[1], frames, slewStep, lowpassCoef, &smoothState[0], &smoothState[1]);
     UpdateIndicators(frames);
 }
 

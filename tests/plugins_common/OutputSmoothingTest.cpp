@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace {
@@ -177,6 +179,51 @@ TEST(OutputSmoothing, OffTextWithinHalfAMillisecond)
                                             {0.50001f, false}, {-0.6f, false}, {-500.0f, false}, {kNaN, false}};
     for (const auto& [milliseconds, off] : cases)
         EXPECT_EQ(SmoothingShowsOff(milliseconds), off) << milliseconds;
+}
+
+} // namespace
+
+namespace {
+
+// Two channels smoothed together give the bits of smoothing one and then
+// the other, for every pairing of the modes, on separate buffers, on one
+// buffer for both and on buffers that overlap by a sample (a broken host).
+TEST(OutputSmoothingPair, SameAsOneChannelAfterTheOther)
+{
+    struct Mode {
+        const char* name;
+        float slewStep, lowpassCoef, state;
+    };
+    const Mode modes[] = {
+        {"slew", 0.05f, 0, 0.2f},
+        {"low-pass", 0, 0.9f, -0.3f},
+        {"none", 0, 0, 0},
+        {"slew from NaN", 0.05f, 0, std::numeric_limits<float>::quiet_NaN()},
+        {"low-pass from infinity", 0, 0.5f, std::numeric_limits<float>::infinity()},
+    };
+    enum Layout { kApart, kSame, kOverlap };
+    constexpr int32_t kFrames = 67;
+    for (const Mode& ma : modes)
+        for (const Mode& mb : modes)
+            for (Layout layout : {kApart, kSame, kOverlap}) {
+                SCOPED_TRACE(std::string(ma.name) + " / " + mb.name + " layout " + std::to_string(layout));
+                std::vector<float> source(2 * kFrames + 1);
+                for (size_t i = 0; i < source.size(); ++i)
+                    source[i] = i == 40 ? std::numeric_limits<float>::quiet_NaN()
+                                        : (i == 50 ? std::numeric_limits<float>::infinity()
+                                                   : std::sin(0.3f * static_cast<float>(i)) * (i % 17 < 8 ? 1.0f : 0.0f));
+                const size_t bAt = layout == kApart ? kFrames + 1 : (layout == kSame ? 0 : 1);
+                std::vector<float> one = source, two = source;
+                float oneA = ma.state, oneB = mb.state, twoA = ma.state, twoB = mb.state;
+                ApplyOutputSmoothing(one.data(), kFrames, ma.slewStep, ma.lowpassCoef, &oneA);
+                ApplyOutputSmoothing(one.data() + bAt, kFrames, mb.slewStep, mb.lowpassCoef, &oneB);
+                const float slew[2] = {ma.slewStep, mb.slewStep};
+                const float lowpass[2] = {ma.lowpassCoef, mb.lowpassCoef};
+                ApplyOutputSmoothingPair(two.data(), two.data() + bAt, kFrames, slew, lowpass, &twoA, &twoB);
+                ASSERT_EQ(std::memcmp(one.data(), two.data(), one.size() * sizeof(float)), 0);
+                EXPECT_EQ(std::memcmp(&oneA, &twoA, sizeof oneA), 0);
+                EXPECT_EQ(std::memcmp(&oneB, &twoB, sizeof oneB), 0);
+            }
 }
 
 } // namespace
