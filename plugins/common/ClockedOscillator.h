@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "plugins/common/OutputSmoothing.h"
+#include "plugins/common/SampleLoops.h"
 #include "plugins/common/TempoClock.h"
 #include "plugins/common/ValueNames.h"
 
@@ -118,14 +119,47 @@ struct ClockedChannel {
     template <class Generate>
     void Run(float* out, int32_t frames, Generate&& generate)
     {
+        Clock(frames, generate);
+        Smooth(out, frames);
+    }
+    // Run in two halves: the samples generated (and the phase kept inside
+    // 0..1), then smoothed.
+    template <class Generate>
+    void Clock(int32_t frames, Generate&& generate)
+    {
         const double blockIncrement = increment;
         swing.Run(frames, [&](int32_t first, int32_t count, double scale) {
             generate(first, count, blockIncrement * scale);
         });
-        ApplyOutputSmoothing(out, frames, slewStep, lowpassCoef, &smoothState);
         phase = WrapPhase(phase);
     }
+    void Smooth(float* out, int32_t frames) { ApplyOutputSmoothing(out, frames, slewStep, lowpassCoef, &smoothState); }
 };
+
+// Both channels, each generated from its input into its output
+// (generate(c, first, count, increment) for each run of channel c), then
+// smoothed. When the left channel's output holds no sample of the right
+// channel's buffers, the order of the steps changes nothing and the two
+// smooth in one loop; otherwise each channel runs whole, left first.
+template <class Channel, class Generate>
+void RunBoth(Channel* channels, float** inputs, float** outputs, int32_t frames, Generate&& generate)
+{
+    const bool together = SampleLoops::Apart(outputs[0], inputs[1], frames) &&
+                          SampleLoops::Apart(outputs[0], outputs[1], frames);
+    for (int32_t c = 0; c < 2; ++c) {
+        channels[c].Clock(frames, [&](int32_t first, int32_t count, double increment) {
+            generate(c, first, count, increment);
+        });
+        if (!together)
+            channels[c].Smooth(outputs[c], frames);
+    }
+    if (together) {
+        const float slewStep[2] = {channels[0].slewStep, channels[1].slewStep};
+        const float lowpassCoef[2] = {channels[0].lowpassCoef, channels[1].lowpassCoef};
+        ApplyOutputSmoothingPair(outputs[0], outputs[1], frames, slewStep, lowpassCoef, &channels[0].smoothState,
+                                 &channels[1].smoothState);
+    }
+}
 
 // A channel in quadrature with a leader, at every sample: the leader
 // (channels[1 - follower]) runs a stretch of at most `run` samples, with

@@ -218,15 +218,12 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
             ProcessInQuadrature(inputs, outputs, frames, c);
             return;
         }
+    RunBoth(channels, inputs, outputs, frames, [&](int32_t c, int32_t first, int32_t count, double increment) {
+        Generate(channels[c], inputs[c] + first, outputs[c] + first, count, increment);
+    });
     for (int32_t c = 0; c < 2; ++c) {
-        Channel& ch = channels[c];
-        const float* in = inputs[c];
-        float* out = outputs[c];
-        ch.Run(out, frames, [&](int32_t first, int32_t count, double increment) {
-            Generate(ch, in + first, out + first, count, increment);
-        });
-        WriteIndicator<float>(indicatorBlock, kIndicatorPhaseF32 + c, static_cast<float>(ch.phase));
-        WriteIndicator<float>(indicatorBlock, kIndicatorOutputF32 + c, ch.smoothState);
+        WriteIndicator<float>(indicatorBlock, kIndicatorPhaseF32 + c, static_cast<float>(channels[c].phase));
+        WriteIndicator<float>(indicatorBlock, kIndicatorOutputF32 + c, channels[c].smoothState);
     }
 }
 

@@ -268,15 +268,11 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
             ProcessInQuadrature(inputs, outputs, frames, c);
             return;
         }
-    for (int32_t c = 0; c < kNumChannels; ++c) {
-        Channel& ch = channels[c];
-        const float* in = inputs[c];
-        float* out = outputs[c];
-        ch.Run(out, frames, [&](int32_t first, int32_t count, double increment) {
-            Generate(ch, in + first, out + first, count, increment);
-        });
-        WriteIndicator<float>(indicatorBlock, kIndicatorStepPositionF32 + c, ch.stepPosition);
-    }
+    RunBoth(channels, inputs, outputs, frames, [&](int32_t c, int32_t first, int32_t count, double increment) {
+        Generate(channels[c], inputs[c] + first, outputs[c] + first, count, increment);
+    });
+    for (int32_t c = 0; c < kNumChannels; ++c)
+        WriteIndicator<float>(indicatorBlock, kIndicatorStepPositionF32 + c, channels[c].stepPosition);
 }
 
 // The leader runs first, a stretch at a time, and leaves the phase of each of
