@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "plugins/lfo/ObryCorvaneLFO.h"
+#include "tests/plugins/WiredChannels.h"
 #include "tests/support/InProcessPlugin.h"
 
 namespace {
@@ -38,6 +39,30 @@ TEST(LfoInProcess, IndicatorsShowPhaseOutputOffsetAndRate)
     EXPECT_NEAR(ReadIndicator<float>(lfo, ObryCorvane::kIndicatorPhaseF32 + 1), 0.22f, 1e-6f); // 0.1 + 0.1 + 0.02
     EXPECT_EQ(ReadIndicator<float>(lfo, ObryCorvane::kIndicatorOutputF32), outL[479]);
     EXPECT_EQ(ReadIndicator<float>(lfo, ObryCorvane::kIndicatorOutputF32 + 1), outR[479]);
+}
+
+// The right channel adds the left one's smoothed output when a host wires
+// the left output to the right input.
+TEST(LfoInProcess, RightInputWiredToTheLeftOutputSeesItSmoothed)
+{
+    StartInProcessTransport(1.0);
+    const int32_t r = ObryCorvane::kGroupSize;
+    const struct {
+        float smoothingL, smoothingR;
+    } cases[] = {{-5, -5}, {5, -5}, {-5, 5}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.smoothingL);
+        auto make = [&] {
+            auto lfo = MakeInProcess<ObryCorvane>();
+            lfo->SetParameterValue(ObryCorvane::kSquare, 1, false);
+            lfo->SetParameterValue(ObryCorvane::kSpeed, 20, false);
+            lfo->SetParameterValue(r + ObryCorvane::kSine, 0.5f, false);
+            lfo->SetParameterValue(ObryCorvane::kSmoothingL, k.smoothingL, false);
+            lfo->SetParameterValue(ObryCorvane::kSmoothingL + 1, k.smoothingR, false);
+            return lfo;
+        };
+        ExpectRightInputWiredToLeftOutputSeesItFinished(make, [](int32_t) { return 0.0f; });
+    }
 }
 
 } // namespace
