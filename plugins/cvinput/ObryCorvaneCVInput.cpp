@@ -8,6 +8,7 @@
 
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/OutputSmoothing.h"
+#include "plugins/common/SampleLoops.h"
 
 namespace ObryCorvaneCVInput {
 
@@ -235,6 +236,12 @@ void ObryCorvane::RunTesselDecoder(Channel& channel, const float* in, float* out
 
 void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
 {
+    // Both decoded channels smooth in one loop after both are decoded, when
+    // the left output holds none of the right channel's buffers (then the
+    // order changes nothing); otherwise each channel runs whole, left first.
+    const bool together = channels[0].mode != kModeGenerator && channels[1].mode != kModeGenerator &&
+                          SampleLoops::Apart(outputs[0], inputs[1], frames) &&
+                          SampleLoops::Apart(outputs[0], outputs[1], frames);
     for (int32_t c = 0; c < kChannels; ++c) {
         Channel& channel = channels[c];
         const float* in = inputs[c];
@@ -273,7 +280,14 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
             }
             break;
         }
-        ApplyOutputSmoothing(out, frames, channel.slewStep, channel.lowpassCoef, &channel.state);
+        if (!together)
+            ApplyOutputSmoothing(out, frames, channel.slewStep, channel.lowpassCoef, &channel.state);
+    }
+    if (together) {
+        const float slewStep[kChannels] = {channels[0].slewStep, channels[1].slewStep};
+        const float lowpassCoef[kChannels] = {channels[0].lowpassCoef, channels[1].lowpassCoef};
+        ApplyOutputSmoothingPair(outputs[0], outputs[1], frames, slewStep, lowpassCoef, &channels[0].state,
+                                 &channels[1].state);
     }
 }
 

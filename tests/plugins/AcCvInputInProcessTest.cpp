@@ -12,10 +12,12 @@
 #include "plugins/acencoder/ObryCorvaneACEncoder.h"
 #include "plugins/cvinput/ObryCorvaneCVInput.h"
 #include "tests/plugins/AllocationCounter.h"
+#include "tests/plugins/WiredChannels.h"
 #include "tests/support/InProcessPlugin.h"
 #include "tests/support/TestSupport.h"
 
 using corvane::test::AllocationCounter;
+using corvane::test::ExpectRightInputWiredToLeftOutputSeesItFinished;
 using corvane::test::MakeInProcess;
 using corvane::test::TextFor;
 using corvane::test::ValueNames;
@@ -86,6 +88,31 @@ TEST_F(AcCvInputInProcessTest, AudioPathAllocatesNothingEvenWhileRedesigning)
         else
             cv->SetParameterValue(change.index, change.value, false);
         EXPECT_EQ(count(*cv), 0) << change.index << " = " << change.value;
+    }
+}
+
+// The right channel decodes the left one's smoothed output when a host
+// wires the left output to the right input.
+TEST_F(AcCvInputInProcessTest, RightInputWiredToTheLeftOutputSeesItSmoothed)
+{
+    const struct {
+        float modeR, smoothingL, smoothingR;
+    } cases[] = {
+        {CVInput::kModeDecoder, -10, -10},
+        {CVInput::kModeDecoder, 5, -5},
+        {CVInput::kModeTesselDecoder, -3, 4},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.smoothingL);
+        auto make = [&] {
+            auto cv = MakeInProcess<CVInput>();
+            cv->SetParameterValue(CVInput::ParameterIndex(1, CVInput::kMode), k.modeR, false);
+            cv->SetParameterValue(CVInput::ParameterIndex(0, CVInput::kSmoothing), k.smoothingL, false);
+            cv->SetParameterValue(CVInput::ParameterIndex(1, CVInput::kSmoothing), k.smoothingR, false);
+            return cv;
+        };
+        ExpectRightInputWiredToLeftOutputSeesItFinished(
+            make, [](int32_t n) { return static_cast<float>(0.6 * std::sin(0.37 * n) * ((n & 1) ? -1 : 1)); });
     }
 }
 
