@@ -200,6 +200,29 @@ void ObryCorvane::WriteFrame(uint8_t byte, ExpanderWordPair merge, float* left, 
         WriteBrinkFrame(frame, merge, left, right);
 }
 
+const ObryCorvane::ByteWords& ObryCorvane::WordsOfByte()
+{
+    if (byteWordsHardware == targetHardware && byteWordsPosition == targetPosition)
+        return byteWords;
+    // A frame's words are the OR of what each bit of each byte gives, so a
+    // byte's words are those of its low nibble ORed with its high one's.
+    uint8_t frame[kMaxExpanderFrameBytes];
+    for (uint32_t nibble = 0; nibble < 16; ++nibble) {
+        float left, right;
+        WriteFrame(static_cast<uint8_t>(nibble), {0, 0}, &left, &right, frame);
+        const ExpanderWordPair low = targetHardware == 1 ? CarroFrameWords(frame) : BrinkFrameWords(frame);
+        WriteFrame(static_cast<uint8_t>(nibble << 4), {0, 0}, &left, &right, frame);
+        const ExpanderWordPair high = targetHardware == 1 ? CarroFrameWords(frame) : BrinkFrameWords(frame);
+        byteWords.lowLeft[nibble] = low.left;
+        byteWords.lowRight[nibble] = low.right;
+        byteWords.highLeft[nibble] = high.left;
+        byteWords.highRight[nibble] = high.right;
+    }
+    byteWordsHardware = targetHardware;
+    byteWordsPosition = targetPosition;
+    return byteWords;
+}
+
 // Test signals send the combiner's own byte alone: no merge, no display.
 void ObryCorvane::ProcessTestSignal(float** outputs, int32_t frames)
 {
@@ -283,7 +306,10 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     const float* thruRight = thru ? inputs[2 * thruPair + 1] : nullptr;
     const bool carro = targetHardware == 1;
 
-    uint8_t frame[kMaxExpanderFrameBytes] = {};
+    const ByteWords& words = WordsOfByte();
+    // A copy for the loop: the compiler reloads members after every output store.
+    DunmorePacketWriter writer = packets;
+    uint8_t byte = 0;
     int32_t codes[kChannels][kPiece];
     for (int32_t first = 0; first < frames; first += kPiece) {
         const int32_t n = frames - first < kPiece ? frames - first : kPiece;
@@ -307,15 +333,29 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
         for (int32_t i = 0; i < n; ++i) {
             const int32_t at = first + i;
             const int32_t values[kChannels] = {codes[0][i], codes[1][i], codes[2][i], codes[3][i]};
-            ExpanderWordPair merge{0, 0};
-            if (thru)
-                merge = carro ? ExpanderWordPair{CarroSampleWord::FromSample(thruLeft[at]),
-                                                 CarroSampleWord::FromSample(thruRight[at])}
-                              : ExpanderWordPair{BrinkSampleWord::FromSample(thruLeft[at]),
-                                                 BrinkSampleWord::FromSample(thruRight[at])};
-            WriteFrame(packets.Next(values), merge, &outputs[0][at], &outputs[1][at], frame);
+            byte = writer.Next(values);
+            const uint32_t left = words.lowLeft[byte & 15] | words.highLeft[byte >> 4];
+            const uint32_t right = words.lowRight[byte & 15] | words.highRight[byte >> 4];
+            if (carro) {
+                const ExpanderWordPair merge = thru ? ExpanderWordPair{CarroSampleWord::FromSample(thruLeft[at]),
+                                                                       CarroSampleWord::FromSample(thruRight[at])}
+                                                    : ExpanderWordPair{0, 0};
+                outputs[0][at] = CarroSampleWord::ToSample(left | merge.left);
+                outputs[1][at] = CarroSampleWord::ToSample(right | merge.right);
+            } else {
+                const ExpanderWordPair merge = thru ? ExpanderWordPair{BrinkSampleWord::FromSample(thruLeft[at]),
+                                                                       BrinkSampleWord::FromSample(thruRight[at])}
+                                                    : ExpanderWordPair{0, 0};
+                outputs[0][at] = BrinkSampleWord::ToSample(left | merge.left);
+                outputs[1][at] = BrinkSampleWord::ToSample(right | merge.right);
+            }
         }
     }
+    packets = writer;
+    // The display shows the last frame written.
+    uint8_t frame[kMaxExpanderFrameBytes] = {};
+    if (targetPosition >= 0 && targetPosition < (carro ? kCarroFrameBytes : kBrinkFrameBytes))
+        frame[targetPosition] = byte;
     WriteIndicatorBytes(indicatorBlock, kIndicatorFrameBytes, frame, carro ? kCarroFrameBytes : kBrinkFrameBytes);
 }
 

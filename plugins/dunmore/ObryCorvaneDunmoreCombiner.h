@@ -96,6 +96,17 @@ private:
     bool filterOn[kChannels] = {};
 
     DunmorePacketWriter packets; // frame counter and latched value, kept across blocks
+
+    // The words of a frame holding one byte at the target position, a
+    // nibble at a time: words(b) = low[b & 15] | high[b >> 4]. Made again
+    // when the target hardware or position changes.
+    struct ByteWords {
+        uint32_t lowLeft[16], lowRight[16], highLeft[16], highRight[16];
+    };
+    const ByteWords& WordsOfByte();
+    ByteWords byteWords = {};
+    int32_t byteWordsHardware = -1;
+    int32_t byteWordsPosition = -1;
     uint32_t testCounter = 0;
 
     // Per block (BeginBlock).

@@ -134,6 +134,15 @@ TEST(Dunmore, InputsAndOffsetsToCodes)
     EXPECT_EQ(last, (std::vector<int>{4095, 2048, 4095, 4095}));
 }
 
+// The bytes of frame i of a Carro (six) or Brink (five) stream.
+void FrameAt(const Output& out, size_t i, bool carro, uint8_t* frame)
+{
+    if (carro)
+        memcpy(frame, out.Carro(i).b, 6);
+    else
+        memcpy(frame, out.Brink(i).b, 5);
+}
+
 // The own byte at the target position; every other bit from the merged stream.
 TEST(Dunmore, TargetPositionAndMerge)
 {
@@ -163,10 +172,7 @@ TEST(Dunmore, TargetPositionAndMerge)
         std::vector<uint8_t> own;
         for (size_t i = 0; i < out.Size(); ++i) {
             uint8_t frame[6] = {};
-            if (carro)
-                memcpy(frame, out.Carro(i).b, 6);
-            else
-                memcpy(frame, out.Brink(i).b, 5);
+            FrameAt(out, i, carro, frame);
             for (int k = 0; k < bytes; ++k) {
                 const uint8_t from = streamBytes[k];
                 if (k == row.position) {
@@ -184,6 +190,37 @@ TEST(Dunmore, TargetPositionAndMerge)
         if (streamBytes[row.position] == 0) {
             const auto last = LastValues(DecodePackets(own));
             EXPECT_EQ(last[0], 3072) << row.position;
+        }
+    }
+}
+
+// A target changed between blocks moves the own byte at once, whatever
+// position and hardware came before; every other byte stays empty.
+TEST(Dunmore, TargetChangedBetweenBlocksMovesTheByte)
+{
+    struct Row {
+        float hardware;
+        int position;
+    };
+    const Row rows[] = {{kBrink, 0}, {kBrink, 4}, {kCarro, 4}, {kCarro, 1}, {kBrink, 1}, {kBrink, 5}, {kCarro, 5},
+                        {kBrink, 3}};
+    Dunmore dunmore;
+    for (const Row& row : rows) {
+        dunmore.Set(kTargetHardware, row.hardware);
+        dunmore.Set(kTargetChannel, static_cast<float>(row.position));
+        const Output out = dunmore.Run(16, Constants({0, 0, 0.5f}));
+        const bool carro = row.hardware == kCarro;
+        const int bytes = carro ? 6 : 5;
+        for (size_t i = 0; i < out.Size(); ++i) {
+            uint8_t frame[6] = {};
+            FrameAt(out, i, carro, frame);
+            for (int k = 0; k < bytes; ++k) {
+                if (k != row.position)
+                    ASSERT_EQ(frame[k], 0) << "position " << row.position << ", byte " << k + 1 << " at " << i;
+            }
+            // Every second frame carries a packet's high byte, 0x80 set.
+            if (row.position < bytes && (i & 1) == 1)
+                EXPECT_EQ(frame[row.position] & 0x80, 0x80) << "position " << row.position << " at " << i;
         }
     }
 }
