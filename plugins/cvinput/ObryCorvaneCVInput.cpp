@@ -88,6 +88,7 @@ int32_t ObryCorvane::Initialize()
     // Designed here once, so the audio thread redesigns only on a change.
     UpdateLowpass();
     UpdateLoopSettings();
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -128,6 +129,9 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 {
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
+    // All of it from the parameters and the sample rate: only when one changed.
+    if (!SettingsChanged())
+        return true;
     const float fs = sampleRate;
     const float forceSmooth = GetParameterReal(kTesselForceSmoothIndex);
     for (int32_t c = 0; c < kChannels; ++c) {

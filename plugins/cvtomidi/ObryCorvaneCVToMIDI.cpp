@@ -92,6 +92,7 @@ int32_t ObryCorvane::Initialize()
 {
     ResetChannels();
     sender.Start();
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -197,6 +198,7 @@ int32_t ObryCorvane::setChunk(void* data, int32_t byteSize, bool isPreset)
     // A saved project is untrusted: the program's own chunk bypasses the
     // range checks that plain values get.
     SanitizeProgramValues();
+    NoteParameterChange(); // the held values
     SetPropertyAndNotify(kObryProperty_MIDIOutputDevice, name, static_cast<uint32_t>(strlen(name) + 1));
     return 1;
 }
@@ -213,6 +215,9 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 {
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
+    // From the parameters and the sample rate: only when one changed.
+    if (!SettingsChanged())
+        return true;
     const float fs = sampleRate;
     const bool rateUsable = std::isfinite(fs) && fs >= 1.0f;
     timeStep = rateUsable ? static_cast<uint64_t>(1e9 / fs) : 0;

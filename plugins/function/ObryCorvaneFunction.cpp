@@ -64,6 +64,7 @@ int32_t ObryCorvane::GetParameterValueStrings(uint32_t scope, uint32_t index, CF
 int32_t ObryCorvane::Initialize()
 {
     memset(channels, 0, sizeof channels);
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -72,6 +73,8 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 {
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
+    if (!SettingsChanged())
+        return true;
     ObryProgram* program = CurrentProgram();
     for (int32_t c = 0; c < kNumChannels; ++c) {
         const int32_t base = 1 + 6 * c;

@@ -88,6 +88,7 @@ ObryCorvane::~ObryCorvane()
 int32_t ObryCorvane::Initialize()
 {
     prepared = false;
+    ForgetSettings();
     for (Channel& channel : channels)
         channel = Channel();
     liveCalibration = QuantizerCalibration{};
@@ -359,6 +360,7 @@ int32_t ObryCorvane::setChunk(void* data, int32_t byteSize, bool isPreset)
     // A saved project is untrusted: the program's own chunk bypasses the
     // range checks that plain values get.
     SanitizeProgramValues();
+    NoteParameterChange(); // the held values
     ApplyCalibration(Program().Calibration());
     char name[ObryProgramQVqnv1::kCalibrationNameSize];
     memcpy(name, Program().CalibrationName(), sizeof name);
@@ -382,8 +384,15 @@ bool ObryCorvane::BeginBlock(int32_t frames)
         prepared = false;
     }
 
-    const float fs = sampleRate;
+    // The settings come from the parameters, the sample rate, the scales
+    // the scripts added and the calibration: derived again only when one
+    // of them changed.
     const uint32_t count = ScaleCount();
+    const bool changed = SettingsChanged();
+    if (!changed && prepared && count == preparedScaleCount)
+        return true;
+    preparedScaleCount = count;
+    const float fs = sampleRate;
     for (int32_t c = 0; c < kChannels; ++c) {
         Channel& channel = channels[c];
         auto value = [&](auto which) { return GetParameterReal(ParameterIndex(c, which)); };

@@ -132,7 +132,8 @@ private:
 
     // Audio thread.
     QuantizerCalibration liveCalibration{};
-    bool prepared = false;
+    bool prepared = false;            // false: every channel's table is rebuilt
+    uint32_t preparedScaleCount = 0;  // ScaleCount() when the settings were derived
     Channel channels[kChannels];
 };
 

@@ -89,6 +89,7 @@ int32_t ObryCorvane::Initialize()
     lastFrameCount = SoundplaneTouchTable::Instance().FrameCount();
     samplesSinceFrame = 0;
     stale = false;
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -108,14 +109,17 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 {
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
-    const int32_t v = static_cast<int32_t>(P(kVoiceID));
-    followed = v < 0 ? 0 : (v > SoundplaneTouchTable::kTouchCount ? SoundplaneTouchTable::kTouchCount : v);
-    gateZ = P(kGateZ) != 0.0f;
     const float sampleRate = getSampleRate();
-    for (int32_t j = 0; j < kNumOutputs; ++j) {
-        for (int32_t t = 0; t < kTerms; ++t)
-            matrix[j][t] = P(kOutput1 + kTerms * j + t);
-        SetupOutputSmoothing(P(kOutput1Smoothing + j), sampleRate, &slewStep[j], &lowpassCoef[j]);
+    // From the parameters and the sample rate: only when one changed.
+    if (SettingsChanged()) {
+        const int32_t v = static_cast<int32_t>(P(kVoiceID));
+        followed = v < 0 ? 0 : (v > SoundplaneTouchTable::kTouchCount ? SoundplaneTouchTable::kTouchCount : v);
+        gateZ = P(kGateZ) != 0.0f;
+        for (int32_t j = 0; j < kNumOutputs; ++j) {
+            for (int32_t t = 0; t < kTerms; ++t)
+                matrix[j][t] = P(kOutput1 + kTerms * j + t);
+            SetupOutputSmoothing(P(kOutput1Smoothing + j), sampleRate, &slewStep[j], &lowpassCoef[j]);
+        }
     }
 
     // A bridge that went quiet: count this instance's samples since the

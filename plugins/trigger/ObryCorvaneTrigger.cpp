@@ -91,6 +91,7 @@ int32_t ObryCorvane::Initialize()
     lowpassCoef = 0.0f;
     smoothState = 0.0f;
     envelope.Reset();
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -181,16 +182,25 @@ EnvelopeSettings ObryCorvane::Settings()
                                        P(kEnv1Multiplier));
 }
 
+// The settings are derived again only when a parameter, the program or the
+// sample rate changed; the envelope follows the sustain level and shows its
+// place every piece.
 void ObryCorvane::BeginSubBlock(int32_t)
 {
-    const double rate = Rate();
-    const EnvelopeSettings settings = Settings();
-    envelope.FollowSustain(settings.sustain);
+    if (SettingsChanged())
+        DeriveSettings();
+    envelope.FollowSustain(envelopeSettings.sustain);
     float position = 0.0f, level = 0.0f;
-    envelope.Indicator(settings, rate, &position, &level);
+    envelope.Indicator(envelopeSettings, settingsRate, &position, &level);
     WriteIndicator<float>(indicatorBlock, kIndicatorEnvelope, position);
     WriteIndicator<float>(indicatorBlock, kIndicatorEnvelope + 1, level);
+}
 
+void ObryCorvane::DeriveSettings()
+{
+    const double rate = Rate();
+    settingsRate = rate;
+    envelopeSettings = Settings();
     minVoltage = P(kMinVoltage);
     maxVoltage = P(kMaxVoltage);
     // At most 100 ms at a checked rate: the product fits an int.

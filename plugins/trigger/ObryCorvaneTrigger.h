@@ -69,6 +69,9 @@ private:
     float P(int32_t index);
     double Rate();
     EnvelopeSettings Settings();
+    // The settings below from the parameters and the rate (BeginSubBlock,
+    // when one of them changed).
+    void DeriveSettings();
     void HandleMIDIMessage(const QZ::MessageQueueItem& item);
     void StartEnvelope(float velocity);
     void ReleaseEnvelope(float velocity);
@@ -92,6 +95,8 @@ private:
     float slewStep = 0.0f;
     float lowpassCoef = 0.0f;
     float smoothState = 0.0f;
+    EnvelopeSettings envelopeSettings{};
+    double settingsRate = 0.0;
     Envelope envelope;
 };
 

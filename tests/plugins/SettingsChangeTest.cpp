@@ -37,7 +37,8 @@ TEST(SettingsChange, RestoredStateActsLikeSetParameters)
     const Row rows[] = {
         {"QZs0", {}}, {"QZs9", {}}, {"QZsb", {}}, {"QZs1", {}}, {"QZs(", {}}, {"QZs6", {}}, {"QZs2", {}},
         {"QZse", {}}, {"QZsf", {}}, {"QZsc", {{48, "1"}}}, {"QZsd", {}}, {"QZsg", {{2, "100"}}},
-        {"QZsh", {{30, "Off"}}}, {"QZsj", {}},
+        {"QZsh", {{30, "Off"}}}, {"QZsj", {}}, {"QZs8", {}}, {"QZs3", {{6, "0.5"}}}, {"QZsm", {{6, "0.5"}}},
+        {"QZs4", {}}, {"QZsn", {}},
     };
     for (const Row& row : rows) {
         const char* id = row.id;
@@ -116,6 +117,8 @@ TEST(SettingsChange, ANewRateOrProgramActsLikeAFreshInstance)
         {"QZse", true, false, {{13, "5"}}}, // trigger length in ms
         {"QZsf", true, false, {{13, "5"}}},
         {"QZsj", true, false, {}},
+        {"QZs8", true, false, {}},
+        {"QZs4", true, false, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.id);
