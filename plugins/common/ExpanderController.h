@@ -216,6 +216,9 @@ void ObryExpanderController::EncodeFrames(float** inputs, float** outputs, int32
     const float* thruLeft = thru ? inputs[2 * thruPair] + first : nullptr;
     const float* thruRight = thru ? inputs[2 * thruPair + 1] + first : nullptr;
 
+    // Nothing is appended to the serial line during a piece: one idle at its
+    // start stays idle (and Step would leave it untouched) to its end.
+    const bool lineIdle = midiOut.Idle();
     uint8_t frame[Bytes] = {};
     for (int32_t i = 0; i < frames; ++i) {
         // Every input of this sample is read before its outputs are written:
@@ -225,7 +228,7 @@ void ObryExpanderController::EncodeFrames(float** inputs, float** outputs, int32
         for (int32_t g = 0; g < gateCount; ++g)
             if (gateIn[g][i] > 0.0f)
                 SetFrameGate(frame, Bytes, gateBits[g]);
-        if (midiOut.Step(rateClass))
+        if (!lineIdle && midiOut.Step(rateClass))
             SetFrameGate(frame, Bytes, midiOutBit);
         if constexpr (Bytes == kBrinkFrameBytes) {
             const ExpanderWordPair merge = thru ? ExpanderWordPair{BrinkSampleWord::FromSample(thruLeft[i]),
