@@ -78,6 +78,7 @@ int32_t ObryCorvane::Initialize()
         CopyTextsToProgramLocked();
     }
     sender.Start();
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -205,6 +206,7 @@ int32_t ObryCorvane::setChunk(void* data, int32_t byteSize, bool isPreset)
     // range checks that plain values get, and a text that is refused
     // leaves the live one in place.
     SanitizeProgramValues();
+    NoteParameterChange(); // the held values
     const uint32_t ids[3] = {kObryProperty_OSCDestination, kObryProperty_OSCAddressL, kObryProperty_OSCAddressR};
     for (int32_t t = 0; t < 3; ++t)
         SetPropertyAndNotify(ids[t], texts[t], static_cast<uint32_t>(strlen(texts[t]) + 1));
@@ -219,6 +221,9 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 {
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
+    // From the parameters and the sample rate: only when one changed.
+    if (!SettingsChanged())
+        return true;
     const float fs = sampleRate;
     const bool rateUsable = std::isfinite(fs) && fs >= 1.0f;
     for (int32_t c = 0; c < kChannels; ++c) {

@@ -192,6 +192,22 @@ TEST_F(CvToOscInProcessTest, MaxRateSpacesTheMessagesOfAChannel)
     }
 }
 
+// "Enable" switched as the host would, between blocks: each block acts on
+// the value set before it.
+TEST_F(CvToOscInProcessTest, AnEnableSetBetweenBlocksActsFromTheNextBlock)
+{
+    plugin->Sender().Stop();
+    const struct {
+        float enable, left;
+        int pending; // messages queued so far
+    } steps[] = {{0, 0.5f, 0}, {1, 0.7f, 1}, {1, 0.9f, 2}, {0, 0.2f, 2}, {1, 0.4f, 3}};
+    for (const auto& step : steps) {
+        plugin->SetParameterValue(CVToOSC::ParameterIndex(0, 0), step.enable, false);
+        Block(step.left, 0.0f);
+        EXPECT_EQ(plugin->Sender().Pending(), step.pending) << step.enable << " " << step.left;
+    }
+}
+
 TEST_F(CvToOscInProcessTest, AudioPassesThroughAndTheAudioPathAllocatesNothing)
 {
     Enable(0, 0.0f);
