@@ -333,6 +333,8 @@ public:
     // measurements and tests. Any thread.
     static void SetLiveOnlyFrames(bool liveOnly);
     static bool ForceOffscreenPanel();
+    static bool FramePacing();
+    static bool LiveOnlyFrames();
 
 protected:
     // render thread
