@@ -33,9 +33,9 @@ struct HardwareSampleWord {
     // The sample a word stands for (bits above the word are ignored).
     static float ToSample(uint32_t word)
     {
-        word &= kMask;
-        const int32_t value = (word & kSignBit) ? static_cast<int32_t>(word) - static_cast<int32_t>(kMask) - 1
-                                                : static_cast<int32_t>(word);
+        // The word's top bit moved to bit 31 and shifted back arithmetically:
+        // the sign extension without a branch, so sample loops vectorise.
+        const int32_t value = static_cast<int32_t>(word << (32 - Bits)) >> (32 - Bits);
         return static_cast<float>(value) * kScale;
     }
 
@@ -46,17 +46,13 @@ struct HardwareSampleWord {
     // are held to its ends, so a stray audio signal cannot wrap around.
     static uint32_t FromSample(float x)
     {
-        if (!(x == x))
-            return 0;
-        const double scaled = static_cast<double>(x) * kFullScale;
-        if (scaled >= static_cast<double>(kMaxPositive))
-            return kMaxPositive;
-        if (scaled <= -kFullScale)
-            return kSignBit;
-        const auto whole = static_cast<int32_t>(scaled); // toward zero
-        if (whole >= 0)
-            return static_cast<uint32_t>(whole);
-        return (static_cast<uint32_t>(whole) & (kSignBit - 1)) | kSignBit;
+        // Without branches, so sample loops vectorise: a whole number in
+        // -2^(Bits-1) .. 2^(Bits-1)-1 has the word's bits as its low Bits bits.
+        x = x == x ? x : 0.0f;
+        double scaled = static_cast<double>(x) * kFullScale;
+        scaled = scaled >= static_cast<double>(kMaxPositive) ? static_cast<double>(kMaxPositive) : scaled;
+        scaled = scaled <= -kFullScale ? -kFullScale : scaled;
+        return static_cast<uint32_t>(static_cast<int32_t>(scaled)) & kMask; // toward zero
     }
 };
 
@@ -73,17 +69,20 @@ struct ExpanderWordPair {
 };
 
 // Brink: left = B1 << 12 | B2 << 4 | B5 >> 4, right = B3 << 12 | B4 << 4 | B5 & 0x0F.
-inline ExpanderWordPair BrinkFrameWords(const uint8_t* bytes)
+// Byte k is read at bytes[k * stride] (frames kept byte position by byte
+// position have the stretch's length as stride).
+inline ExpanderWordPair BrinkFrameWords(const uint8_t* bytes, size_t stride = 1)
 {
-    return {uint32_t{bytes[0]} << 12 | uint32_t{bytes[1]} << 4 | uint32_t{bytes[4]} >> 4,
-            uint32_t{bytes[2]} << 12 | uint32_t{bytes[3]} << 4 | (uint32_t{bytes[4]} & 0x0F)};
+    return {uint32_t{bytes[0]} << 12 | uint32_t{bytes[stride]} << 4 | uint32_t{bytes[4 * stride]} >> 4,
+            uint32_t{bytes[2 * stride]} << 12 | uint32_t{bytes[3 * stride]} << 4 |
+                (uint32_t{bytes[4 * stride]} & 0x0F)};
 }
 
 // Carro: left = B1 << 16 | B2 << 8 | B3, right = B4 << 16 | B5 << 8 | B6.
-inline ExpanderWordPair CarroFrameWords(const uint8_t* bytes)
+inline ExpanderWordPair CarroFrameWords(const uint8_t* bytes, size_t stride = 1)
 {
-    return {uint32_t{bytes[0]} << 16 | uint32_t{bytes[1]} << 8 | bytes[2],
-            uint32_t{bytes[3]} << 16 | uint32_t{bytes[4]} << 8 | bytes[5]};
+    return {uint32_t{bytes[0]} << 16 | uint32_t{bytes[stride]} << 8 | bytes[2 * stride],
+            uint32_t{bytes[3 * stride]} << 16 | uint32_t{bytes[4 * stride]} << 8 | bytes[5 * stride]};
 }
 
 // Writes one frame: the words of `bytes` ORed bit by bit with the merge
