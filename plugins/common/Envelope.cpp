@@ -1,5 +1,6 @@
 #include "plugins/common/Envelope.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -181,7 +182,19 @@ void Envelope::Run(float* out, int32_t frames)
         double v = value;
         double increment = s.increment;
         const double change = s.incrementChange;
-        for (int32_t i = 0; i < c; ++i) {
+        int32_t i = 0;
+        if (increment == 0.0 && change == 0.0) {
+            // A flat stretch (sustain, idle): after two steps the signs of
+            // the zeros have settled and a step leaves the value as it is.
+            for (; i < c && i < 2; ++i) {
+                v += increment;
+                increment += change;
+                out[done + i] = static_cast<float>(v);
+            }
+            std::fill(out + done + i, out + done + c, static_cast<float>(v));
+            i = c;
+        }
+        for (; i < c; ++i) {
             v += increment;
             increment += change;
             out[done + i] = static_cast<float>(v);

@@ -12,6 +12,7 @@
 #include "framework/FastSine.h"
 #include "framework/IndicatorBlock.h"
 #include "plugins/common/OutputSmoothing.h"
+#include "plugins/common/SampleLoops.h"
 #include "plugins/voicecontroller/ObryCorvaneVoiceController.h"
 
 namespace ObryCorvaneVoiceController {
@@ -19,15 +20,42 @@ namespace ObryCorvaneVoiceController {
 namespace {
 
 // out[i] = k + the sum of coef[t] x source[t][i] over N terms, in order.
+// The sources are the instance's scratch regions, never the host's output
+// buffer: restrict parameters let the compiler take them as unrelated, and
+// the groups of fixed length become vector instructions, each lane with the
+// same operations in the same order as one sample alone.
+template <int N>
+void MixApart(float* __restrict out, int32_t frames, float k, const float* coef, const float* __restrict s0,
+              const float* __restrict s1, const float* __restrict s2, const float* __restrict s3,
+              const float* __restrict s4)
+{
+    const float c0 = coef[0], c1 = coef[1], c2 = coef[2], c3 = coef[3], c4 = coef[4];
+    auto sample = [&](int32_t i) {
+        float v = k;
+        if constexpr (N > 0)
+            v += c0 * s0[i];
+        if constexpr (N > 1)
+            v += c1 * s1[i];
+        if constexpr (N > 2)
+            v += c2 * s2[i];
+        if constexpr (N > 3)
+            v += c3 * s3[i];
+        if constexpr (N > 4)
+            v += c4 * s4[i];
+        return v;
+    };
+    int32_t i = 0;
+    for (; i + SampleLoops::kGroup <= frames; i += SampleLoops::kGroup)
+        for (int32_t g = 0; g < SampleLoops::kGroup; ++g)
+            out[i + g] = sample(i + g);
+    for (; i < frames; ++i)
+        out[i] = sample(i);
+}
+
 template <int N>
 void Mix(float* out, int32_t frames, float k, const float* coef, const float* const* source)
 {
-    for (int32_t i = 0; i < frames; ++i) {
-        float v = k;
-        for (int t = 0; t < N; ++t)
-            v += coef[t] * source[t][i];
-        out[i] = v;
-    }
+    MixApart<N>(out, frames, k, coef, source[0], source[1], source[2], source[3], source[4]);
 }
 
 // One Brink byte of an output sample: 0..1 as 0..255, or -1..1 as 1..255
@@ -310,8 +338,8 @@ void ObryCorvane::RenderOutputs(float* const* outputs, int32_t frames, float pit
         float k = c[kTermGate] * gate + c[kTermOffset] + c[kTermVelocity] * velocity;
         if (!glide)
             k += c[kTermPitch] * pitch;
-        float coef[5];
-        const float* source[5];
+        float coef[5] = {};
+        const float* source[5] = {};
         int32_t terms = 0;
         auto add = [&](float coefficient, const float* region) {
             if (std::fabs(coefficient) > 0.001f) {

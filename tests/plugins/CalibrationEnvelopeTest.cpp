@@ -4,7 +4,9 @@
 // period detector of the auto-calibration.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <vector>
@@ -355,3 +357,43 @@ TEST(PeriodDetector, FindsPeriodsBetweenRisingCrossingsAcrossFeeds)
 }
 
 } // namespace
+
+// A flat stretch (sustain, idle) is filled after its first steps; the output
+// must keep the bits of stepping every sample, the signs of zeros included.
+TEST(Envelope, FlatStretchesGiveTheBitsOfStepByStep)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const struct {
+        float sustain;  // followed while the note is held
+        float velocity; // 0 with depth 1 scales the sustain to 0
+        float held;     // the held stretch's samples: the value plus a flat step of +0
+    } rows[] = {{0.5f, 1.0f, 0.5f},  {-0.0f, 1.0f, 0.0f}, {0.0f, 1.0f, 0.0f},
+                {0.25f, 0.0f, 0.0f}, {nan, 1.0f, nan},    {-0.5f, 1.0f, -0.5f}};
+    const EnvelopeSettings s = Settings(0.001f, 0.001f, 0.001f, 0.001f, 0.001f, 1.0f, 1.0f, 0.5f, 0.2f, 1.0f);
+    auto render = [&](const auto& row, int32_t block) {
+        Envelope env;
+        std::vector<float> out(2000);
+        auto run = [&](size_t from, size_t to) {
+            for (size_t i = from; i < to; i += static_cast<size_t>(block))
+                env.Run(out.data() + i, static_cast<int32_t>(std::min(to - i, static_cast<size_t>(block))));
+        };
+        run(0, 100); // idle
+        env.Start(s, row.velocity, 1000);
+        run(100, 400);
+        env.FollowSustain(row.sustain);
+        run(400, 1000);
+        env.Release(s, 1000);
+        run(1000, 2000);
+        return out;
+    };
+    for (const auto& row : rows) {
+        const std::vector<float> stepped = render(row, 1);
+        for (const int32_t block : {3, 64, 1000}) {
+            const std::vector<float> filled = render(row, block);
+            EXPECT_EQ(memcmp(stepped.data(), filled.data(), stepped.size() * sizeof(float)), 0)
+                << "sustain " << row.sustain << ", velocity " << row.velocity << ", blocks of " << block;
+        }
+        for (size_t i = 400; i < 1000; ++i)
+            ASSERT_EQ(memcmp(&stepped[i], &row.held, sizeof(float)), 0) << "sustain " << row.sustain << " at " << i;
+    }
+}
