@@ -78,6 +78,15 @@ void SetPerspective(double fieldOfViewDegrees, double aspect, double zNear, doub
     glFrustum(-right, right, -top, top, zNear, zFar);
 }
 
+void SetLightZero(const float ambient[4], const float diffuse[4], const float specular[4], const float position[4])
+{
+    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
+    glEnable(GL_LIGHT0);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, diffuse);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, specular);
+    glLightfv(GL_LIGHT0, GL_POSITION, position);
+}
+
 void FillRect(float x0, float y0, float x1, float y1)
 {
     glBegin(GL_QUADS);

@@ -27,6 +27,10 @@ void KeepLibrariesLoaded();
 // of view in degrees, aspect width/height, near and far distances (> 0).
 void SetPerspective(double fieldOfViewDegrees, double aspect, double zNear, double zFar);
 
+// Turns on light 0 with these colours and position (four values each) over
+// the given ambient light; lighting itself is left as it is.
+void SetLightZero(const float ambient[4], const float diffuse[4], const float specular[4], const float position[4]);
+
 // The rectangle (x0, y0) .. (x1, y1) as one quad, or as a line loop, in the
 // current colour.
 void FillRect(float x0, float y0, float x1, float y1);

@@ -11,6 +11,7 @@
 #include "framework/InstanceRegistry.h"
 #include "framework/ObryProperties.h"
 #include "gui/toolkit/Effect.h"
+#include "gui/toolkit/GLSupport.h"
 #include "gui/toolkit/UIElement.h"
 
 namespace QZ {
@@ -20,14 +21,10 @@ void Manager::DrawOverlay()
     glDisable(GL_CULL_FACE);
     glDisable(GL_LIGHTING);
     const GLfloat ambient[] = {0.2f, 0.2f, 0.2f, 1.0f};
-    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
-    glEnable(GL_LIGHT0);
     const GLfloat diffuse0[] = {0.8f, 0.8f, 0.8f, 1.0f};
     const GLfloat specular0[] = {0.2f, 0.2f, 0.2f, 1.0f};
     const GLfloat position0[] = {0.6f, 0.6f, 0.5f, 0.0f};
-    glLightfv(GL_LIGHT0, GL_DIFFUSE, diffuse0);
-    glLightfv(GL_LIGHT0, GL_SPECULAR, specular0);
-    glLightfv(GL_LIGHT0, GL_POSITION, position0);
+    gl::SetLightZero(ambient, diffuse0, specular0, position0);
 
     if (UIElement* entered = LastEntered()) {
         const Box box = UIElement::AbsoluteBox(entered);

@@ -454,14 +454,10 @@ void Manager::DrawLit()
     glCullFace(GL_BACK);
     glEnable(GL_LIGHTING);
     const GLfloat ambient[] = {0.2f, 0.2f, 0.2f, 1.0f};
-    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
-    glEnable(GL_LIGHT0);
     const GLfloat diffuse[] = {0.6f, 0.6f, 0.6f, 1.0f};
     const GLfloat specular[] = {0.3f, 0.3f, 0.3f, 1.0f};
     const GLfloat position[] = {1.0f, 1.0f, 1.0f, 1.0f};
-    glLightfv(GL_LIGHT0, GL_DIFFUSE, diffuse);
-    glLightfv(GL_LIGHT0, GL_SPECULAR, specular);
-    glLightfv(GL_LIGHT0, GL_POSITION, position);
+    gl::SetLightZero(ambient, diffuse, specular, position);
     const GLfloat materialSpecular[] = {0.7f, 0.5f, 0.5f, 1.0f};
     glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 40.0f);
     glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, materialSpecular);
