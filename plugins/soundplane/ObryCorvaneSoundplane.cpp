@@ -7,6 +7,7 @@
 #include "framework/IndicatorBlock.h"
 #include "framework/ObryProgram.h"
 #include "plugins/common/OutputSmoothing.h"
+#include "plugins/common/SampleLoops.h"
 #include "plugins/learner/ObryCorvaneLearner.h"
 
 namespace ObryCorvaneSoundplane {
@@ -169,8 +170,7 @@ void ObryCorvane::Process(float**, float** outputs, int32_t frames)
             value = c[kTermOffset] + c[kTermNote] * calibratedNote + c[kTermGate] * (alive ? 1.0f : 0.0f) +
                     c[kTermX] * x + c[kTermY] * y + c[kTermZ] * z;
         }
-        for (int32_t i = 0; i < frames; ++i)
-            out[i] = value;
+        SampleLoops::Fill(out, frames, value);
         ApplyOutputSmoothing(out, frames, slewStep[j], lowpassCoef[j], &smoothState[j]);
     }
 }
