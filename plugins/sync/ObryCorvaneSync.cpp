@@ -2,12 +2,14 @@
 #include "plugins/common/ParameterUnits.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "framework/IndicatorBlock.h"
 #include "plugins/common/ExpanderDataWords.h"
 #include "plugins/common/Swing.h"
 #include "plugins/common/ParameterValues.h"
+#include "plugins/common/SampleLoops.h"
 #include "plugins/common/ValueNames.h"
 
 namespace ObryCorvaneSync {
@@ -403,6 +405,19 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     blockOffset += frames;
 }
 
+namespace {
+
+// x when finite, else +0, without a branch (by the exponent's bits), so
+// that sample loops vectorise.
+inline float FiniteOrZero(float x)
+{
+    const auto bits = std::bit_cast<uint32_t>(x);
+    const uint32_t keep = (bits & 0x7F800000u) != 0x7F800000u ? 0xFFFFFFFFu : 0u;
+    return std::bit_cast<float>(bits & keep);
+}
+
+} // namespace
+
 void ObryCorvane::RenderStretch(float** inputs, float** outputs, int32_t first, int32_t frames)
 {
     const bool clockHighNow = pulseState >= kHigh && !mute;
@@ -428,11 +443,18 @@ void ObryCorvane::RenderStretch(float** inputs, float** outputs, int32_t first, 
             }
         }
         // A broken input sample (NaN, infinity) must not take the clock
-        // and run levels with it: it passes as silence.
+        // and run levels with it: it passes as silence. Channel by channel
+        // in vector registers unless the left output holds right input
+        // samples, which sample by sample are read before they are written.
+        if (SampleLoops::Apart(outL, inR, frames)) {
+            SampleLoops::Map(inL, outL, frames, [addL](float x, int32_t) { return FiniteOrZero(x) + addL; });
+            SampleLoops::Map(inR, outR, frames, [addR](float x, int32_t) { return FiniteOrZero(x) + addR; });
+            return;
+        }
         for (int32_t i = 0; i < frames; ++i) {
             const float l = inL[i], r = inR[i];
-            outL[i] = (std::isfinite(l) ? l : 0.0f) + addL;
-            outR[i] = (std::isfinite(r) ? r : 0.0f) + addR;
+            outL[i] = FiniteOrZero(l) + addL;
+            outR[i] = FiniteOrZero(r) + addR;
         }
         return;
     }

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -516,6 +518,40 @@ TEST(Sync, ExpanderGateBitsAndLevels)
 }
 
 // ---- broken input and the audio thread -------------------------------------
+
+// Without hardware and with nothing added, each output is its input with
+// broken samples (NaN, infinities) as silence, whatever buffers the host
+// hands: separate, in place, or the left output on the right input.
+TEST(Sync, BrokenInputPassesAsSilenceInEveryBufferLayout)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> left = {0.5f, kNaN, inf, -inf, -0.0f, 1e-40f, -3.0f, 3e38f, -kNaN, 0.25f,
+                                     1.0f, 2.0f, -inf, 4.0f, kNaN, 6.0f, 7.0f, 8.0f, -9.0f};
+    std::vector<float> right(left.rbegin(), left.rend());
+    const auto frames = static_cast<int32_t>(left.size());
+    auto expected = [](float x) { return (std::isfinite(x) ? x : 0.0f) + 0.0f; };
+    enum Layout { kSeparate, kInPlace, kLeftOnRightInput };
+    for (const Layout layout : {kSeparate, kInPlace, kLeftOnRightInput}) {
+        SCOPED_TRACE(layout);
+        Local<Sync> s(true, 64);
+        s.Set(Sync::kDINsyncType, 0);
+        std::vector<float> a = left, b = right, c(left.size()), d(left.size());
+        float* inputs[2] = {a.data(), b.data()};
+        float* outputs[2] = {c.data(), d.data()};
+        if (layout == kInPlace) {
+            outputs[0] = a.data();
+            outputs[1] = b.data();
+        } else if (layout == kLeftOnRightInput) {
+            outputs[0] = b.data();
+        }
+        s->processReplacing(inputs, outputs, frames);
+        for (int32_t i = 0; i < frames; ++i) {
+            const float l = expected(left[i]), r = expected(right[i]);
+            EXPECT_EQ(memcmp(&outputs[0][i], &l, sizeof l), 0) << "left " << i << ": " << outputs[0][i];
+            EXPECT_EQ(memcmp(&outputs[1][i], &r, sizeof r), 0) << "right " << i << ": " << outputs[1][i];
+        }
+    }
+}
 
 TEST(SyncTrigger, NoAllocationOnTheAudioThread)
 {
