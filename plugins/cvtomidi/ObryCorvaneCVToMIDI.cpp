@@ -282,26 +282,38 @@ void ObryCorvane::ConvertChannel(Channel& channel, const float* cv, const float*
     const uint64_t step = timeStep;
     uint64_t time = timeBase;
     const uint8_t ccStatus = kControlChange | channel.midiChannel;
+    // The settings stay as BeginBlock left them for the whole piece: held in
+    // locals, not reloaded from the channel after every call that writes MIDI.
+    const bool ccEnable = channel.ccEnable;
+    const uint8_t controller = channel.controller;
+    const float ccMin = channel.ccMin;
+    const float ccScale = channel.ccScale;
+    const bool noteEnable = channel.noteEnable;
+    const int32_t noteOnMode = channel.noteOnMode;
+    const bool noteOffNone = channel.noteOffMode == kNoteOffNone;
+    const bool gateCloseNoteOff = channel.gateCloseNoteOff;
+    const float pitchSlope = channel.pitchSlope;
+    const float pitchCentre = channel.pitchCentre;
+    const float gateThreshold = channel.gateThreshold;
     for (int32_t i = 0; i < frames; ++i, time += step) {
         const float x = cv[i];
-        if (channel.ccEnable) {
-            const int32_t v = DataByte((x - channel.ccMin) * channel.ccScale + 0.5f);
+        if (ccEnable) {
+            const int32_t v = DataByte((x - ccMin) * ccScale + 0.5f);
             if (v >= 0 && v != channel.lastController) {
-                sender.Write(time, ccStatus, channel.controller, static_cast<uint8_t>(v));
+                sender.Write(time, ccStatus, controller, static_cast<uint8_t>(v));
                 channel.lastController = static_cast<uint8_t>(v);
             }
         }
-        if (!channel.noteEnable)
+        if (!noteEnable)
             continue;
 
         // The maximum length counts first, so that a note of N samples ends
         // N samples after its note-on.
-        if (channel.remaining > 0 && --channel.remaining == 0 && channel.noteOffMode != kNoteOffNone
-            && channel.note != kNone)
+        if (channel.remaining > 0 && --channel.remaining == 0 && !noteOffNone && channel.note != kNone)
             EndNote(channel, time);
 
-        const int32_t p = DataByte(channel.pitchSlope * x + channel.pitchCentre + 0.5f);
-        if (channel.noteOnMode == kContinuous) {
+        const int32_t p = DataByte(pitchSlope * x + pitchCentre + 0.5f);
+        if (noteOnMode == kContinuous) {
             if (p >= 0 && p != channel.lastPitch)
                 ChangeNote(channel, static_cast<uint8_t>(p), time);
             continue;
@@ -310,16 +322,16 @@ void ObryCorvane::ConvertChannel(Channel& channel, const float* cv, const float*
         // (nor does a gate that is no number).
         const float g = gate[i];
         if (!channel.gateOpen) {
-            if (g > channel.gateThreshold) {
+            if (g > gateThreshold) {
                 channel.gateOpen = true;
                 if (p >= 0)
                     ChangeNote(channel, static_cast<uint8_t>(p), time);
             }
-        } else if (g < channel.gateThreshold) {
+        } else if (g < gateThreshold) {
             channel.gateOpen = false;
-            if (channel.gateCloseNoteOff && channel.note != kNone)
+            if (gateCloseNoteOff && channel.note != kNone)
                 EndNote(channel, time);
-        } else if (channel.noteOnMode == kGated && p >= 0 && p != channel.lastPitch) {
+        } else if (noteOnMode == kGated && p >= 0 && p != channel.lastPitch) {
             ChangeNote(channel, static_cast<uint8_t>(p), time);
         }
     }
