@@ -10,6 +10,7 @@
 #include "plugins/common/OutputSmoothing.h"
 #include "plugins/common/ParameterValues.h"
 #include "plugins/common/ValueNames.h"
+#include "plugins/quantizer/QuantizerSteps.h"
 
 namespace ObryCorvaneQuantizer {
 
@@ -52,16 +53,6 @@ SharedValueNames gNoScaleList(kNoScaleNames);
 // behaves as one step: the output stays inside the input range, and Steps
 // 1 with Steps Fine -1 does not divide by zero.
 constexpr float kMinSteps = 1.0f;
-// Inputs beyond this are treated as this (the arithmetic stays finite).
-constexpr float kInputLimit = 1.0e6f;
-
-// A NaN input counts as 0, an infinite one as the limit.
-float UsableInput(float x)
-{
-    if (std::isnan(x))
-        return 0.0f;
-    return std::clamp(x, -kInputLimit, kInputLimit);
-}
 
 bool IsParameter(uint32_t index, int32_t left, int32_t right)
 {
@@ -488,13 +479,7 @@ void ObryCorvane::ProcessChannel(Channel& channel, const float* in, float* out, 
             memmove(out, in, sizeof(float) * static_cast<size_t>(frames));
     } else if (channel.mode == 0) {
         const float k = channel.stepsHalf;
-        const float q = 1.0f / k;
-        const float offset = channel.offset;
-        const float transpose = channel.transpose;
-        for (int32_t i = 0; i < frames; ++i) {
-            const float t = (UsableInput(in[i]) - offset) * k;
-            out[i] = (std::floor(t) + transpose) * q + offset;
-        }
+        Steps(EvenSteps{k, 1.0f / k, channel.offset, channel.transpose}, in, out, frames);
     } else {
         ProcessCalibrated(channel, in, out, frames);
     }

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
 
 #include "host/VstHost.h"
+#include "plugins/quantizer/QuantizerSteps.h"
 #include "tests/support/PluginTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -73,3 +77,34 @@ TEST_F(QuantizerModule, ManualSteps)
 }
 
 } // namespace
+
+// The even steps four at a time give the bits of one sample at a time, for
+// broken, signed-zero, huge and in-between inputs, apart and in place.
+TEST(QuantizerSteps, VectorRunsGiveTheBitsOfSingleSteps)
+{
+    using namespace ObryCorvaneQuantizer;
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<float> inputs = {0.0f,   -0.0f, 0.49f,  -0.49f, 0.5f,  -0.5f, 1.0f,  -1.0f, 0.999f, -1e-30f,
+                                       nan,    inf,   -inf,   3e9f,   -3e9f, 9e5f,  -9e5f, 0.26f, -0.74f, 2.5f,
+                                       0.125f, 1e-7f, -1e-7f, 0.3f,   -0.3f, 7.0f,  -7.25f};
+    const EvenSteps settings[] = {
+        {6.0f, 1.0f / 6.0f, 0.0f, 0.0f},     {6.0f, 1.0f / 6.0f, 0.0f, 3.0f},  {0.5f, 2.0f, -0.25f, -1.0f},
+        {1e6f, 1e-6f, 0.0f, 0.0f},           {12.0f, 1.0f / 12.0f, 1.0f, 0.0f}, {4.0f, 0.25f, -0.0f, -0.0f},
+    };
+    const auto frames = static_cast<int32_t>(inputs.size());
+    for (const EvenSteps& s : settings) {
+        std::vector<float> expected(inputs.size());
+        for (size_t i = 0; i < inputs.size(); ++i)
+            Steps(s, &inputs[i], &expected[i], 1);
+        std::vector<float> apart(inputs.size());
+        Steps(s, inputs.data(), apart.data(), frames);
+        std::vector<float> inPlace = inputs;
+        Steps(s, inPlace.data(), inPlace.data(), frames);
+        for (size_t i = 0; i < inputs.size(); ++i) {
+            EXPECT_EQ(memcmp(&apart[i], &expected[i], sizeof(float)), 0)
+                << "k " << s.k << ", input " << inputs[i] << ": " << apart[i] << " not " << expected[i];
+            EXPECT_EQ(memcmp(&inPlace[i], &expected[i], sizeof(float)), 0) << "in place, input " << inputs[i];
+        }
+    }
+}
