@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "framework/IndicatorBlock.h"
 #include "plugins/base/ObryCorvaneBase.h"
@@ -144,6 +145,8 @@ protected:
     template <int Bytes, class Adjust>
     void EncodeFrames(float** inputs, float** outputs, int32_t first, int32_t frames, const uint8_t* pieceBytes,
                       Adjust&& adjust);
+    // The longest stretch of frames EncodeFrames turns into samples at once.
+    static constexpr int32_t kEncodeStretch = 64;
 
     ExpanderGateGroups gateGroups;
     SerialMidiLine midiOut;
@@ -196,6 +199,16 @@ private:
 // ---------------------------------------------------------------------------
 // audio thread: no allocation, no blocking lock
 
+// True when two runs of `frames` samples share memory without starting at
+// the same sample.
+inline bool PartlyOverlap(const float* a, const float* b, int32_t frames)
+{
+    const auto x = reinterpret_cast<uintptr_t>(a);
+    const auto y = reinterpret_cast<uintptr_t>(b);
+    const uintptr_t length = static_cast<uintptr_t>(frames) * sizeof(float);
+    return x != y && x < y + length && y < x + length;
+}
+
 template <int Bytes, class Adjust>
 void ObryExpanderController::EncodeFrames(float** inputs, float** outputs, int32_t first, int32_t frames,
                                           const uint8_t* pieceBytes, Adjust&& adjust)
@@ -216,31 +229,40 @@ void ObryExpanderController::EncodeFrames(float** inputs, float** outputs, int32
     const float* thruLeft = thru ? inputs[2 * thruPair] + first : nullptr;
     const float* thruRight = thru ? inputs[2 * thruPair + 1] + first : nullptr;
 
+    // The frames' words are made a stretch at a time, sample by sample, then
+    // merged and turned into samples together. Every input of the stretch is
+    // read before its outputs are written, which gives what sample by sample
+    // gives when the host hands the same buffer for an input and an output;
+    // buffers that overlap otherwise go one sample at a time.
+    using Word = std::conditional_t<Bytes == kBrinkFrameBytes, BrinkSampleWord, CarroSampleWord>;
+    int32_t stretch = kEncodeStretch;
+    for (int32_t n = 0; n < kNumInputs; ++n)
+        if (PartlyOverlap(left, inputs[n] + first, frames) || PartlyOverlap(right, inputs[n] + first, frames))
+            stretch = 1;
+
     // Nothing is appended to the serial line during a piece: one idle at its
     // start stays idle (and Step would leave it untouched) to its end.
     const bool lineIdle = midiOut.Idle();
     uint8_t frame[Bytes] = {};
-    for (int32_t i = 0; i < frames; ++i) {
-        // Every input of this sample is read before its outputs are written:
-        // a host may hand the same buffers for both.
-        memcpy(frame, pieceBytes, sizeof frame);
-        adjust(frame, i);
-        for (int32_t g = 0; g < gateCount; ++g)
-            if (gateIn[g][i] > 0.0f)
-                SetFrameGate(frame, Bytes, gateBits[g]);
-        if (!lineIdle && midiOut.Step(rateClass))
-            SetFrameGate(frame, Bytes, midiOutBit);
-        if constexpr (Bytes == kBrinkFrameBytes) {
-            const ExpanderWordPair merge = thru ? ExpanderWordPair{BrinkSampleWord::FromSample(thruLeft[i]),
-                                                                   BrinkSampleWord::FromSample(thruRight[i])}
-                                                : ExpanderWordPair{0, 0};
-            WriteBrinkFrame(frame, merge, &left[i], &right[i]);
-        } else {
-            const ExpanderWordPair merge = thru ? ExpanderWordPair{CarroSampleWord::FromSample(thruLeft[i]),
-                                                                   CarroSampleWord::FromSample(thruRight[i])}
-                                                : ExpanderWordPair{0, 0};
-            WriteCarroFrame(frame, merge, &left[i], &right[i]);
+    uint32_t wordsLeft[kEncodeStretch];
+    uint32_t wordsRight[kEncodeStretch];
+    for (int32_t begin = 0; begin < frames; begin += stretch) {
+        const int32_t count = frames - begin < stretch ? frames - begin : stretch;
+        for (int32_t j = 0; j < count; ++j) {
+            const int32_t i = begin + j;
+            memcpy(frame, pieceBytes, sizeof frame);
+            adjust(frame, i);
+            for (int32_t g = 0; g < gateCount; ++g)
+                if (gateIn[g][i] > 0.0f)
+                    SetFrameGate(frame, Bytes, gateBits[g]);
+            if (!lineIdle && midiOut.Step(rateClass))
+                SetFrameGate(frame, Bytes, midiOutBit);
+            const ExpanderWordPair words = Bytes == kBrinkFrameBytes ? BrinkFrameWords(frame) : CarroFrameWords(frame);
+            wordsLeft[j] = words.left;
+            wordsRight[j] = words.right;
         }
+        WordsToSamples<Word>(wordsLeft, wordsRight, thru ? thruLeft + begin : nullptr,
+                             thru ? thruRight + begin : nullptr, left + begin, right + begin, count);
     }
     if (frames > 0)
         WriteIndicatorBytes(indicatorBlock, kIndicatorFrameBytes, frame, static_cast<int>(sizeof frame));
