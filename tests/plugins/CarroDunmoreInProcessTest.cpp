@@ -73,14 +73,7 @@ struct MidiEvents {
     }
     void Add(int delta, uint8_t status, uint8_t d1, uint8_t d2)
     {
-        VstMidiEvent e{};
-        e.type = kVstMidiType;
-        e.byteSize = sizeof e;
-        e.deltaFrames = delta;
-        e.midiData[0] = static_cast<char>(status);
-        e.midiData[1] = static_cast<char>(d1);
-        e.midiData[2] = static_cast<char>(d2);
-        events.push_back(e);
+        events.push_back(corvane::test::ShortMidiEvent(delta, status, d1, d2));
     }
 };
 

@@ -215,12 +215,14 @@ TEST(Dunmore, TargetChangedBetweenBlocksMovesTheByte)
             uint8_t frame[6] = {};
             FrameAt(out, i, carro, frame);
             for (int k = 0; k < bytes; ++k) {
-                if (k != row.position)
+                if (k != row.position) {
                     ASSERT_EQ(frame[k], 0) << "position " << row.position << ", byte " << k + 1 << " at " << i;
+                }
             }
             // Every second frame carries a packet's high byte, 0x80 set.
-            if (row.position < bytes && (i & 1) == 1)
+            if (row.position < bytes && (i & 1) == 1) {
                 EXPECT_EQ(frame[row.position] & 0x80, 0x80) << "position " << row.position << " at " << i;
+            }
         }
     }
 }

@@ -56,14 +56,7 @@ public:
     void Set(int32_t index, float real) { plugin->SetParameterValue(index, real, false); }
     void Midi(int delta, int status, int data1, int data2)
     {
-        VstMidiEvent e{};
-        e.type = kVstMidiType;
-        e.byteSize = sizeof e;
-        e.deltaFrames = delta;
-        e.midiData[0] = static_cast<char>(status);
-        e.midiData[1] = static_cast<char>(data1);
-        e.midiData[2] = static_cast<char>(data2);
-        events.push_back(e);
+        events.push_back(corvane::test::ShortMidiEvent(delta, status, data1, data2));
     }
     void Note(int note, int velocity = 100, int delta = 0) { Midi(delta, 0x90, note, velocity); }
     void Off(int note, int delta = 0, int velocity = 0) { Midi(delta, 0x80, note, velocity); }

@@ -42,14 +42,7 @@ struct Instance {
     }
     void Midi(int delta, int status, int d1, int d2)
     {
-        VstMidiEvent e{};
-        e.type = kVstMidiType;
-        e.byteSize = sizeof e;
-        e.deltaFrames = delta;
-        e.midiData[0] = static_cast<char>(status);
-        e.midiData[1] = static_cast<char>(d1);
-        e.midiData[2] = static_cast<char>(d2);
-        events.push_back(e);
+        events.push_back(corvane::test::ShortMidiEvent(delta, status, d1, d2));
     }
     // Hands the waiting events over (the host's effProcessEvents).
     void SendEvents()

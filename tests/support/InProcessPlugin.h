@@ -145,4 +145,17 @@ private:
     std::vector<intptr_t> pointers;
 };
 
+// A three-byte MIDI event `delta` frames into the block, as a host hands it.
+inline VstMidiEvent ShortMidiEvent(int delta, int status, int data1, int data2)
+{
+    VstMidiEvent e{};
+    e.type = kVstMidiType;
+    e.byteSize = sizeof e;
+    e.deltaFrames = delta;
+    e.midiData[0] = static_cast<char>(status);
+    e.midiData[1] = static_cast<char>(data1);
+    e.midiData[2] = static_cast<char>(data2);
+    return e;
+}
+
 } // namespace corvane::test
