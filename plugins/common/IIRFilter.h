@@ -181,6 +181,15 @@ inline Sample RunIIRFilter(BasicIIRFilterState<Coefficient, Sample, Order>* s, s
     return y;
 }
 
+// Four samples of the same type in one vector value, a lane each: what the
+// four-filter runner (RunIIRFilterQuadBlock) takes and gives.
+template <typename Sample>
+struct IIRQuadOf {
+    typedef Sample Type __attribute__((vector_size(4 * sizeof(Sample))));
+};
+template <typename Sample>
+using IIRQuad = typename IIRQuadOf<Sample>::Type;
+
 namespace IIRFilterDetail {
 
 template <typename Coefficient, typename Sample, int Order, typename Input, typename Output, int... J>
@@ -271,6 +280,55 @@ inline void RunPairBlock(BasicIIRFilterState<Coefficient, Sample, Order>* s0,
     ((s1->y[J] = y[J][1]), ...);
 }
 
+template <typename Coefficient, typename Sample, int Order, typename Input, typename Output, int... J>
+[[gnu::always_inline]] inline void RunQuadBlock(BasicIIRFilterState<Coefficient, Sample, Order>* const* s,
+                                                int32_t frames, Input& input, Output& output,
+                                                std::integer_sequence<int, J...>)
+{
+    // Lane k is s[k]: as in RunPairBlock, every vector operation is the
+    // scalar operation of RunBlock on each lane, so each lane has its own
+    // filter's bits, while four latency chains run side by side.
+    typedef IIRQuad<Sample> Quad;
+    typedef decltype(Quad{} < Quad{}) Mask;
+    const BasicIIRFilterCoefficients<Coefficient>& c = *s[0]->coefficients;
+    const Quad zero = {0, 0, 0, 0};
+    const Sample b1[Order + 1] = {static_cast<Sample>(c.b[J])...};
+    const Sample a1[Order + 1] = {static_cast<Sample>(c.a[J < Order ? J : 0])...}; // a[Order] unused
+    const Quad b[Order + 1] = {Quad{b1[J], b1[J], b1[J], b1[J]}...};
+    const Quad a[Order + 1] = {Quad{a1[J], a1[J], a1[J], a1[J]}...};
+    Quad x[Order + 1] = {Quad{s[0]->x[J], s[1]->x[J], s[2]->x[J], s[3]->x[J]}...};
+    Quad y[Order + 1] = {Quad{s[0]->y[J], s[1]->y[J], s[2]->y[J], s[3]->y[J]}...};
+    const Sample limit = static_cast<Sample>(kIIRRunawayLimit);
+    for (int32_t i = 0; i < frames; ++i) {
+        Quad in;
+        input(i, in);
+        Quad shifted[Order + 1] = {(J < Order ? x[J < Order ? J + 1 : 0] : in)...};
+        Quad feedForward = zero;
+        ((feedForward += b[J] * shifted[J]), ...);
+        Quad feedBack = zero;
+        ((J < Order ? (feedBack += a[J] * y[J < Order ? J + 1 : 0]) : feedBack), ...);
+        Quad out = feedForward + feedBack;
+        // |out| < limit, lane by lane (false for NaN): all bits set or none.
+        const Mask keep = (out < limit) & (out > -limit);
+        Quad next[Order + 1] = {(J < Order ? y[J < Order ? J + 1 : 0] : out)...};
+        ((x[J] = shifted[J]), ...);
+        ((y[J] = next[J]), ...);
+        if (!(keep[0] & keep[1] & keep[2] & keep[3])) [[unlikely]] {
+            // A lane that ran away restarts from rest (+0 in every bit), as
+            // RunIIRFilter does; the others keep their bits. Masks, not
+            // lane indices, so the histories stay in registers.
+            ((x[J] = (Quad)((Mask)x[J] & keep)), ...);
+            ((y[J] = (Quad)((Mask)y[J] & keep)), ...);
+            out = (Quad)((Mask)out & keep);
+        }
+        output(i, out);
+    }
+    for (int lane = 0; lane < 4; ++lane) {
+        ((s[lane]->x[J] = x[J][lane]), ...);
+        ((s[lane]->y[J] = y[J][lane]), ...);
+    }
+}
+
 } // namespace IIRFilterDetail
 
 // `frames` samples through the filter: for each i, output(i, RunIIRFilter(s,
@@ -294,4 +352,17 @@ inline void RunIIRFilterPairBlock(BasicIIRFilterState<Coefficient, Sample, Order
                                   Output&& output)
 {
     IIRFilterDetail::RunPairBlock(s0, s1, frames, input, output, std::make_integer_sequence<int, Order + 1>{});
+}
+
+// Four filters of the same coefficients side by side: input(i, x) sets the
+// samples of s[0..3] in one IIRQuad<Sample>& x, lane k for s[k], then
+// output(i, y) receives their outputs the same way (a const IIRQuad<Sample>&
+// y), each lane bit for bit
+// what RunIIRFilter gives that filter alone (the runaway rule per lane).
+// Every s[k] must point at the same coefficients as s[0].
+template <typename Coefficient, typename Sample, int Order, typename Input, typename Output>
+[[gnu::always_inline]] inline void RunIIRFilterQuadBlock(BasicIIRFilterState<Coefficient, Sample, Order>* const* s,
+                                                         int32_t frames, Input&& input, Output&& output)
+{
+    IIRFilterDetail::RunQuadBlock(s, frames, input, output, std::make_integer_sequence<int, Order + 1>{});
 }

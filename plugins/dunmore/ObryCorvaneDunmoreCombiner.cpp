@@ -7,6 +7,7 @@
 #include "framework/IndicatorBlock.h"
 #include "plugins/common/ExpanderControl.h"
 #include "plugins/common/ParameterValues.h"
+#include "plugins/common/SampleLoops.h"
 #include "plugins/common/ValueNames.h"
 
 namespace ObryCorvaneDunmoreCombiner {
@@ -252,37 +253,147 @@ inline double FilterInput(const float* in, int32_t i)
     return x != x ? 0.0 : (x < -4.0 ? -4.0 : (x > 4.0 ? 4.0 : x));
 }
 
+// All four channels filtered, their filters side by side in vector
+// registers (AVX where the machine has it: the same double operations in
+// the same order, so the same bits): values[i][k] = channel k's output.
+// Every in[k] is a source (a missing one reads a stretch of zeros).
+CORVANE_SAMPLE_CLONES void FilterFour(ObryCorvane::FilterState* const* filters, const float* const* in,
+                                      double (*values)[ObryCorvane::kChannels], int32_t frames)
+{
+    typedef IIRQuad<double> Quad;
+    typedef float Floats __attribute__((vector_size(16)));
+    const float *in0 = in[0], *in1 = in[1], *in2 = in[2], *in3 = in[3];
+    RunIIRFilterQuadBlock(
+        filters, frames,
+        [=](int32_t i, Quad& x) {
+            // FilterInput of the four lanes at once.
+            const Floats samples = {in0[i], in1[i], in2[i], in3[i]};
+            const Quad zero = {0, 0, 0, 0};
+            x = __builtin_convertvector(samples, Quad);
+            x = x == x ? x : zero;
+            x = x < -4.0 ? zero - 4.0 : x;
+            x = x > 4.0 ? zero + 4.0 : x;
+        },
+        [values](int32_t i, const Quad& y) { memcpy(values[i], &y, sizeof y); });
+}
+
+// Whether two runs of `frames` samples are the same run or share no sample.
+inline bool SameOrApart(const float* a, const float* b, int32_t frames)
+{
+    return a == b || SampleLoops::Apart(a, b, frames);
+}
+
 } // namespace
 
-void ObryCorvane::ChannelCodes(int32_t k, const float* in, int32_t offsetCode, int32_t* codes, int32_t frames)
+void ObryCorvane::ChannelValues(int32_t k, const float* in, double (*values)[kChannels], int32_t frames)
 {
     if (!filterOn[k]) {
         for (int32_t i = 0; i < frames; ++i)
-            codes[i] = CodeOf(in ? in[i] : 0.0f, offsetCode);
+            values[i][k] = in ? in[i] : 0.0f;
         return;
     }
     RunIIRFilterBlock(
         &filters[k], frames, [in](int32_t i) { return FilterInput(in, i); },
-        [codes, offsetCode](int32_t i, double y) { codes[i] = CodeOf(y, offsetCode); });
+        [values, k](int32_t i, double y) { values[i][k] = y; });
 }
 
-void ObryCorvane::FilteredPairCodes(int32_t k0, int32_t k1, const float* in0, const float* in1,
-                                    const int32_t* offsetCode, int32_t (*codes)[kPiece], int32_t frames)
+void ObryCorvane::FilteredPairValues(int32_t k0, int32_t k1, const float* in0, const float* in1,
+                                     double (*values)[kChannels], int32_t frames)
 {
-    const int32_t offset0 = offsetCode[k0];
-    const int32_t offset1 = offsetCode[k1];
-    int32_t* codes0 = codes[k0];
-    int32_t* codes1 = codes[k1];
     RunIIRFilterPairBlock(
         &filters[k0], &filters[k1], frames,
         [in0, in1](int32_t i, double& x0, double& x1) {
             x0 = FilterInput(in0, i);
             x1 = FilterInput(in1, i);
         },
-        [codes0, codes1, offset0, offset1](int32_t i, double y0, double y1) {
-            codes0[i] = CodeOf(y0, offset0);
-            codes1[i] = CodeOf(y1, offset1);
+        [values, k0, k1](int32_t i, double y0, double y1) {
+            values[i][k0] = y0;
+            values[i][k1] = y1;
         });
+}
+
+template <class Word>
+void ObryCorvane::EncodeStretches(const float* const* in, const int32_t* offsetCode, const float* thruLeft,
+                                  const float* thruRight, float** outputs, int32_t frames)
+{
+    const ByteWords& words = WordsOfByte();
+    // A stretch's samples are turned into words, then merged and turned into
+    // samples together, which gives what frame by frame gives when the host
+    // hands the same buffer for an input and an output; buffers that overlap
+    // otherwise go frame by frame.
+    bool grouped = SameOrApart(outputs[0], outputs[1], frames);
+    if (thruLeft)
+        for (const float* thru : {thruLeft, thruRight})
+            for (int32_t o = 0; o < kNumOutputs; ++o)
+                grouped = grouped && SameOrApart(thru, outputs[o], frames);
+    const bool allFiltered = filterOn[0] && filterOn[1] && filterOn[2] && filterOn[3];
+    FilterState* const four[kChannels] = {&filters[0], &filters[1], &filters[2], &filters[3]};
+
+    // A copy for the loop: the compiler reloads members after every output store.
+    DunmorePacketWriter writer = packets;
+    uint8_t byte = 0;
+    int32_t codes[kChannels] = {};
+    alignas(32) double values[kPiece][kChannels];
+    uint32_t wordsLeft[kPiece], wordsRight[kPiece];
+    for (int32_t first = 0; first < frames; first += kPiece) {
+        const int32_t n = frames - first < kPiece ? frames - first : kPiece;
+        // Every input of the stretch is read before its outputs are written:
+        // a host may hand the same buffers for both.
+        const float* from[kChannels];
+        for (int32_t k = 0; k < kChannels; ++k)
+            from[k] = in[k] ? in[k] + first : nullptr;
+        if (allFiltered) {
+            static constexpr float kSilence[kPiece] = {};
+            const float* sources[kChannels];
+            for (int32_t k = 0; k < kChannels; ++k)
+                sources[k] = from[k] ? from[k] : kSilence;
+            FilterFour(four, sources, values, n);
+        } else {
+            // Filtered channels go in pairs, whose two filters run side by side.
+            int32_t waiting = -1;
+            for (int32_t k = 0; k < kChannels; ++k) {
+                if (!filterOn[k]) {
+                    ChannelValues(k, from[k], values, n);
+                } else if (waiting < 0) {
+                    waiting = k;
+                } else {
+                    FilteredPairValues(waiting, k, from[waiting], from[k], values, n);
+                    waiting = -1;
+                }
+            }
+            if (waiting >= 0)
+                ChannelValues(waiting, from[waiting], values, n);
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            // A frame sends a code only when it latches one (even frames,
+            // channel (frame >> 1) & 3): only that code is made.
+            if ((writer.frame & 1) == 0) {
+                const uint32_t channel = (writer.frame >> 1) & 3;
+                codes[channel] = CodeOf(values[i][channel], offsetCode[channel]);
+            }
+            byte = writer.Next(codes);
+            wordsLeft[i] = words.lowLeft[byte & 15] | words.highLeft[byte >> 4];
+            wordsRight[i] = words.lowRight[byte & 15] | words.highRight[byte >> 4];
+        }
+        float* left = outputs[0] + first;
+        float* right = outputs[1] + first;
+        const float* mergeLeft = thruLeft ? thruLeft + first : nullptr;
+        const float* mergeRight = thruLeft ? thruRight + first : nullptr;
+        if (grouped) {
+            WordsToSamples<Word>(wordsLeft, wordsRight, mergeLeft, mergeRight, left, right, n);
+        } else {
+            for (int32_t i = 0; i < n; ++i)
+                WordsToSamples<Word>(&wordsLeft[i], &wordsRight[i], mergeLeft ? mergeLeft + i : nullptr,
+                                     mergeLeft ? mergeRight + i : nullptr, left + i, right + i, 1);
+        }
+    }
+    packets = writer;
+    // The display shows the last frame written.
+    uint8_t frame[kMaxExpanderFrameBytes] = {};
+    const int32_t frameBytes = targetHardware == 1 ? kCarroFrameBytes : kBrinkFrameBytes;
+    if (targetPosition >= 0 && targetPosition < frameBytes)
+        frame[targetPosition] = byte;
+    WriteIndicatorBytes(indicatorBlock, kIndicatorFrameBytes, frame, frameBytes);
 }
 
 void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
@@ -304,59 +415,10 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     const bool thru = thruPair >= 0 && 2 * thruPair + 1 < kNumInputs;
     const float* thruLeft = thru ? inputs[2 * thruPair] : nullptr;
     const float* thruRight = thru ? inputs[2 * thruPair + 1] : nullptr;
-    const bool carro = targetHardware == 1;
-
-    const ByteWords& words = WordsOfByte();
-    // A copy for the loop: the compiler reloads members after every output store.
-    DunmorePacketWriter writer = packets;
-    uint8_t byte = 0;
-    int32_t codes[kChannels][kPiece];
-    for (int32_t first = 0; first < frames; first += kPiece) {
-        const int32_t n = frames - first < kPiece ? frames - first : kPiece;
-        // Every input of the stretch is read before its outputs are written:
-        // a host may hand the same buffers for both.
-        // Filtered channels go in pairs, whose two filters run side by side.
-        int32_t waiting = -1;
-        for (int32_t k = 0; k < kChannels; ++k) {
-            const float* from = in[k] ? in[k] + first : nullptr;
-            if (!filterOn[k]) {
-                ChannelCodes(k, from, offsetCode[k], codes[k], n);
-            } else if (waiting < 0) {
-                waiting = k;
-            } else {
-                FilteredPairCodes(waiting, k, in[waiting] ? in[waiting] + first : nullptr, from, offsetCode, codes, n);
-                waiting = -1;
-            }
-        }
-        if (waiting >= 0)
-            ChannelCodes(waiting, in[waiting] ? in[waiting] + first : nullptr, offsetCode[waiting], codes[waiting], n);
-        for (int32_t i = 0; i < n; ++i) {
-            const int32_t at = first + i;
-            const int32_t values[kChannels] = {codes[0][i], codes[1][i], codes[2][i], codes[3][i]};
-            byte = writer.Next(values);
-            const uint32_t left = words.lowLeft[byte & 15] | words.highLeft[byte >> 4];
-            const uint32_t right = words.lowRight[byte & 15] | words.highRight[byte >> 4];
-            if (carro) {
-                const ExpanderWordPair merge = thru ? ExpanderWordPair{CarroSampleWord::FromSample(thruLeft[at]),
-                                                                       CarroSampleWord::FromSample(thruRight[at])}
-                                                    : ExpanderWordPair{0, 0};
-                outputs[0][at] = CarroSampleWord::ToSample(left | merge.left);
-                outputs[1][at] = CarroSampleWord::ToSample(right | merge.right);
-            } else {
-                const ExpanderWordPair merge = thru ? ExpanderWordPair{BrinkSampleWord::FromSample(thruLeft[at]),
-                                                                       BrinkSampleWord::FromSample(thruRight[at])}
-                                                    : ExpanderWordPair{0, 0};
-                outputs[0][at] = BrinkSampleWord::ToSample(left | merge.left);
-                outputs[1][at] = BrinkSampleWord::ToSample(right | merge.right);
-            }
-        }
-    }
-    packets = writer;
-    // The display shows the last frame written.
-    uint8_t frame[kMaxExpanderFrameBytes] = {};
-    if (targetPosition >= 0 && targetPosition < (carro ? kCarroFrameBytes : kBrinkFrameBytes))
-        frame[targetPosition] = byte;
-    WriteIndicatorBytes(indicatorBlock, kIndicatorFrameBytes, frame, carro ? kCarroFrameBytes : kBrinkFrameBytes);
+    if (targetHardware == 1)
+        EncodeStretches<CarroSampleWord>(in, offsetCode, thruLeft, thruRight, outputs, frames);
+    else
+        EncodeStretches<BrinkSampleWord>(in, offsetCode, thruLeft, thruRight, outputs, frames);
 }
 
 } // namespace ObryCorvaneDunmoreCombiner

@@ -82,14 +82,20 @@ private:
     // position lies outside the target's frame), merged with `merge`.
     void WriteFrame(uint8_t byte, ExpanderWordPair merge, float* left, float* right, uint8_t* frame) const;
     void ProcessTestSignal(float** outputs, int32_t frames);
-    // Samples whose codes are made at once, a channel (or a pair) at a time.
+    // Samples whose values are made at once, a channel (or a pair, or all
+    // four) at a time.
     static constexpr int32_t kPiece = 64;
-    // The codes of channel k for `frames` samples of its source (none: 0),
-    // through its filter when that is on.
-    void ChannelCodes(int32_t k, const float* in, int32_t offsetCode, int32_t* codes, int32_t frames);
+    // values[i][k] for `frames` samples of channel k's source (none: 0),
+    // through its filter when that is on: what its code is made from.
+    void ChannelValues(int32_t k, const float* in, double (*values)[kChannels], int32_t frames);
     // The same for two filtered channels at once (both filters on).
-    void FilteredPairCodes(int32_t k0, int32_t k1, const float* in0, const float* in1, const int32_t* offsetCode,
-                           int32_t (*codes)[kPiece], int32_t frames);
+    void FilteredPairValues(int32_t k0, int32_t k1, const float* in0, const float* in1, double (*values)[kChannels],
+                            int32_t frames);
+    // Normal operation from the channels' sources (in[k], null for none) and
+    // the merged pair (null for none), in stretches of kPiece samples.
+    template <class Word>
+    void EncodeStretches(const float* const* in, const int32_t* offsetCode, const float* thruLeft,
+                         const float* thruRight, float** outputs, int32_t frames);
 
     IIRFilterCoefficientsD filterCoefficients;
     FilterState filters[kChannels];

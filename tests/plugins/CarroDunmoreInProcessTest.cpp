@@ -331,6 +331,117 @@ TEST(DunmoreInProcess, UncheckedProgramValuesAndBadInput)
     }
 }
 
+// Every mix of filters on and off (four side by side, pairs, single ones),
+// either target, with and without the merged pair, in separate buffers, in
+// place and with an output partly overlapping the merged stream: the same
+// bits as a frame-by-frame model of the rules (the filter per sample, the
+// code, the packet byte, the frame's words merged with the stream read just
+// before the frame is written).
+TEST(DunmoreInProcess, EncodingMatchesAFrameByFrameModel)
+{
+    enum Layout { kSeparate, kInPlace, kPartlyOverlapping };
+    struct Case {
+        const char* name;
+        int filters; // bit k: Filter k+1 on
+        int hardware;
+        int thru;
+        Layout layout;
+    };
+    const Case cases[] = {
+        {"four filters, Carro", 15, 1, 1, kSeparate},
+        {"four filters, Brink, no merge", 15, 0, 0, kSeparate},
+        {"no filter", 0, 1, 1, kSeparate},
+        {"a pair", 6, 0, 1, kSeparate},
+        {"a pair and a single one", 11, 1, 1, kSeparate},
+        {"one", 8, 1, 0, kSeparate},
+        {"four filters in place", 15, 1, 1, kInPlace},
+        {"a pair in place", 5, 0, 1, kInPlace},
+        {"four filters, output over the stream", 15, 1, 1, kPartlyOverlapping},
+        {"no filter, output over the stream", 0, 0, 1, kPartlyOverlapping},
+    };
+    constexpr int32_t kBlocks[] = {100, 64, 37, 311};
+    constexpr int32_t kTotal = 512;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        corvane::test::StartInProcessTransport();
+        auto dunmore = corvane::test::MakeInProcess<Dunmore>();
+        dunmore->SetParameterValue(Dunmore::kTargetHardware, static_cast<float>(k.hardware), false);
+        dunmore->SetParameterValue(Dunmore::kTargetChannel, 2, false);
+        dunmore->SetParameterValue(Dunmore::kInputThru, static_cast<float>(k.thru), false);
+        int32_t offsets[4];
+        for (int c = 0; c < 4; ++c) {
+            dunmore->SetParameterValue(Dunmore::kFilter1 + c, static_cast<float>((k.filters >> c) & 1), false);
+            dunmore->SetParameterValue(Dunmore::kOffset1 + c, 0.5f * static_cast<float>(c) - 0.7f, false);
+            offsets[c] = static_cast<int32_t>((0.5f * static_cast<float>(c) - 0.7f) * 384.0f);
+        }
+        // Inputs 1/2 are the merged pair, 3..6 the CV sources (the defaults);
+        // the plug-in and the model each get buffers laid out alike.
+        constexpr int32_t kSpan = kTotal + 1;
+        auto lay = [&](std::vector<float>& memory, float** inputs, float** outputs) {
+            memory.assign(8 * kSpan, 0.0f);
+            for (int c = 0; c < 6; ++c) {
+                inputs[c] = &memory[c * kSpan];
+                for (int i = 0; i < kTotal; ++i)
+                    inputs[c][i] = i == 200 + c ? (c % 2 ? kNaN : -kInf)
+                                                : 1.3f * std::sin(0.02f * static_cast<float>(i * (c + 1)) + c);
+            }
+            outputs[0] = k.layout == kInPlace             ? inputs[1]
+                         : k.layout == kPartlyOverlapping ? inputs[0] + 1
+                                                          : &memory[6 * kSpan];
+            outputs[1] = k.layout == kInPlace ? inputs[0] : &memory[7 * kSpan];
+        };
+        std::vector<float> plugMemory, modelMemory;
+        float *plugIn[6], *plugOut[2], *modelIn[6], *modelOut[2];
+        lay(plugMemory, plugIn, plugOut);
+        lay(modelMemory, modelIn, modelOut);
+
+        Dunmore::FilterState filters[4];
+        for (auto& f : filters)
+            f.coefficients = &dunmore->FilterCoefficients();
+        DunmorePacketWriter writer;
+        int32_t done = 0;
+        for (const int32_t n : kBlocks) {
+            float* plugInputs[6];
+            float* plugOutputs[2] = {plugOut[0] + done, plugOut[1] + done};
+            for (int c = 0; c < 6; ++c)
+                plugInputs[c] = plugIn[c] + done;
+            dunmore->processReplacing(plugInputs, plugOutputs, n);
+            for (int32_t i = done; i < done + n; ++i) {
+                int32_t codes[4];
+                for (int c = 0; c < 4; ++c) {
+                    const double x = modelIn[2 + c][i];
+                    if ((k.filters >> c) & 1) {
+                        const double held = x != x ? 0.0 : std::fmin(std::fmax(x, -4.0), 4.0);
+                        codes[c] = Dunmore::CodeOf(RunIIRFilter(&filters[c], held), offsets[c]);
+                    } else {
+                        codes[c] = Dunmore::CodeOf(x, offsets[c]);
+                    }
+                }
+                uint8_t frame[kMaxExpanderFrameBytes] = {};
+                frame[2] = writer.Next(codes);
+                const float thruLeft = modelIn[0][i], thruRight = modelIn[1][i];
+                if (k.hardware == 1) {
+                    const ExpanderWordPair merge = k.thru ? ExpanderWordPair{CarroSampleWord::FromSample(thruLeft),
+                                                                             CarroSampleWord::FromSample(thruRight)}
+                                                          : ExpanderWordPair{0, 0};
+                    WriteCarroFrame(frame, merge, &modelOut[0][i], &modelOut[1][i]);
+                } else {
+                    const ExpanderWordPair merge = k.thru ? ExpanderWordPair{BrinkSampleWord::FromSample(thruLeft),
+                                                                             BrinkSampleWord::FromSample(thruRight)}
+                                                          : ExpanderWordPair{0, 0};
+                    WriteBrinkFrame(frame, merge, &modelOut[0][i], &modelOut[1][i]);
+                }
+            }
+            done += n;
+        }
+        ASSERT_EQ(done, kTotal);
+        for (int32_t i = 0; i < kTotal; ++i)
+            for (int o = 0; o < 2; ++o)
+                ASSERT_EQ(std::memcmp(&plugOut[o][i], &modelOut[o][i], sizeof(float)), 0)
+                    << "output " << o << ", frame " << i << ": " << plugOut[o][i] << " vs " << modelOut[o][i];
+    }
+}
+
 TEST(DunmoreInProcess, AudioPathAllocatesNothing)
 {
     corvane::test::StartInProcessTransport();

@@ -434,6 +434,69 @@ TEST(RunIIRFilterPairBlock, EachLaneHasItsOwnFiltersBits)
     }
 }
 
+// Four filters side by side give, lane by lane, the bits each gives alone,
+// when one lane, two or all four run away or meet a NaN or an infinity.
+TEST(RunIIRFilterQuadBlock, EachLaneHasItsOwnFiltersBits)
+{
+    IIRFilterCoefficientsD c;
+    ASSERT_TRUE(DesignIIRFilter(5, -1.0f, 0.04464286f, &c));
+    NormalizeIIRGain(&c);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* name;
+        int bad[4]; // per lane, the sample index given a bad value (-1 none)
+        double value;
+    };
+    const Case cases[] = {
+        {"clean", {-1, -1, -1, -1}, 0},
+        {"NaN in the first", {300, -1, -1, -1}, nan},
+        {"NaN in the last", {-1, -1, -1, 301}, nan},
+        {"infinity in two", {-1, 400, 400, -1}, -inf},
+        {"runaway in one", {-1, -1, 700, -1}, 1e300},
+        {"runaway in all", {500, 500, 500, 500}, 1e300},
+    };
+    typedef IIRQuad<double> Quad;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        std::mt19937 random(13);
+        std::uniform_real_distribution<double> noise(-2.0, 2.0);
+        std::vector<double> in[4];
+        for (int i = 0; i < 1000; ++i)
+            for (int lane = 0; lane < 4; ++lane)
+                in[lane].push_back(i == k.bad[lane] ? k.value : noise(random) / (lane + 1));
+        BasicIIRFilterState<double, double, 5> one[4], quad[4];
+        BasicIIRFilterState<double, double, 5>* lanes[4];
+        std::vector<double> expected[4], got[4];
+        for (int lane = 0; lane < 4; ++lane) {
+            one[lane].coefficients = quad[lane].coefficients = &c;
+            lanes[lane] = &quad[lane];
+            for (double x : in[lane])
+                expected[lane].push_back(RunIIRFilter(&one[lane], x));
+        }
+        for (size_t at = 0; at < in[0].size(); at += 64) {
+            const int32_t n = static_cast<int32_t>(std::min<size_t>(64, in[0].size() - at));
+            RunIIRFilterQuadBlock(
+                lanes, n,
+                [&](int32_t i, Quad& x) { x = Quad{in[0][at + i], in[1][at + i], in[2][at + i], in[3][at + i]}; },
+                [&](int32_t, const Quad& y) {
+                    for (int lane = 0; lane < 4; ++lane)
+                        got[lane].push_back(y[lane]);
+                });
+        }
+        for (int lane = 0; lane < 4; ++lane) {
+            ASSERT_EQ(got[lane].size(), expected[lane].size());
+            for (size_t i = 0; i < got[lane].size(); ++i)
+                ASSERT_EQ(std::memcmp(&expected[lane][i], &got[lane][i], sizeof(double)), 0)
+                    << "lane " << lane << ", sample " << i;
+            for (int j = 0; j <= 5; ++j) {
+                EXPECT_EQ(std::memcmp(&one[lane].x[j], &quad[lane].x[j], sizeof(double)), 0) << "lane " << lane;
+                EXPECT_EQ(std::memcmp(&one[lane].y[j], &quad[lane].y[j], sizeof(double)), 0) << "lane " << lane;
+            }
+        }
+    }
+}
+
 TEST(BilinearPolePair, FirstOrderHighPass)
 {
     // p = -2 tan(pi f) maps to q = (1 - T) / (1 + T) with T = tan(pi f), so
