@@ -71,33 +71,36 @@ void BM_AllEntries(benchmark::State& state)
 BENCHMARK(BM_AllEntries)->ArgName("frames")->Arg(16)->Arg(64)->Arg(512);
 
 // range(0): the entry's index; range(1): 0 with its signal, 1 silent after
-// two seconds of silence (time enough for states to sink into denormals).
+// two seconds of silence (time enough for states to sink into denormals);
+// range(2): frames per block (16 shows what a call costs besides its frames).
 void BM_Entry(benchmark::State& state)
 {
-    constexpr int32_t kFrames = 64;
+    const auto frames = static_cast<int32_t>(state.range(2));
     const EntryWorkload& workload = EntryWorkloads().at(static_cast<size_t>(state.range(0)));
     const bool silent = state.range(1) != 0;
     auto run = StartRun(workload);
-    for (int64_t i = 0; i < static_cast<int64_t>(kRate / 2) / kFrames; ++i)
-        run->Block(kFrames, false);
+    for (int64_t i = 0; i < static_cast<int64_t>(kRate / 2) / frames; ++i)
+        run->Block(frames, false);
     if (silent)
-        for (int64_t i = 0; i < static_cast<int64_t>(2 * kRate) / kFrames; ++i)
-            run->Block(kFrames, true);
+        for (int64_t i = 0; i < static_cast<int64_t>(2 * kRate) / frames; ++i)
+            run->Block(frames, true);
     for (auto _ : state) {
-        run->Block(kFrames, silent);
+        run->Block(frames, silent);
         benchmark::ClobberMemory();
     }
     state.SetLabel(std::string(workload.id) + (silent ? " silence" : " signal"));
-    state.counters["ns_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations() * kFrames),
+    state.counters["ns_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations() * frames),
                                                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 void EveryEntry(benchmark::internal::Benchmark* bench)
 {
-    for (int64_t e = 0; e < static_cast<int64_t>(EntryWorkloads().size()); ++e)
+    for (int64_t e = 0; e < static_cast<int64_t>(EntryWorkloads().size()); ++e) {
         for (int64_t silent : {0, 1})
-            bench->Args({e, silent});
+            bench->Args({e, silent, 64});
+        bench->Args({e, 0, 16});
+    }
 }
-BENCHMARK(BM_Entry)->ArgNames({"entry", "silent"})->Apply(EveryEntry);
+BENCHMARK(BM_Entry)->ArgNames({"entry", "silent", "frames"})->Apply(EveryEntry);
 
 // The simple plug-ins in their plain settings (DC without smoothing).
 const EntryWorkload kSimple[] = {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace corvane::host {
 
@@ -52,6 +53,13 @@ std::string FourCCText(int32_t id)
     else
         text[4] = 0;
     return text;
+}
+
+void HostLock::lock() noexcept
+{
+    while (held.exchange(true, std::memory_order_acquire))
+        while (held.load(std::memory_order_relaxed))
+            std::this_thread::yield();
 }
 
 // ---------------------------------------------------------------- Module
@@ -130,7 +138,7 @@ intptr_t Plugin::HostCallback(AEffect* effect, int32_t opcode, int32_t index, in
 
 intptr_t Plugin::Answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt)
 {
-    std::lock_guard<std::mutex> lock(logLock);
+    std::lock_guard<HostLock> lock(logLock);
     intptr_t answer = 0;
     switch (opcode) {
     case audioMasterVersion:
@@ -204,7 +212,7 @@ intptr_t Plugin::Dispatch(int32_t opcode, int32_t index, intptr_t value, void* p
 void Plugin::Start(double rate, int32_t size)
 {
     {
-        std::lock_guard<std::mutex> lock(logLock);
+        std::lock_guard<HostLock> lock(logLock);
         sampleRate = rate;
         blockSize = size;
         transport.sampleRate = rate;
@@ -394,7 +402,7 @@ void Plugin::ProcessReplacing(float** inputs, float** outputs, int32_t frames)
 
 void Plugin::AdvanceTransport(int32_t frames)
 {
-    std::lock_guard<std::mutex> lock(logLock);
+    std::lock_guard<HostLock> lock(logLock);
     transport.samplePos += frames;
     if (transport.playing && transport.sampleRate > 0 && std::isfinite(transport.tempo)) {
         transport.ppqPos += frames / transport.sampleRate * transport.tempo / 60.0;
@@ -411,25 +419,25 @@ void Plugin::AdvanceTransport(int32_t frames)
 
 void Plugin::SetTime(const Transport& time)
 {
-    std::lock_guard<std::mutex> lock(logLock);
+    std::lock_guard<HostLock> lock(logLock);
     transport = time;
 }
 
 Transport Plugin::TimeNow() const
 {
-    std::lock_guard<std::mutex> lock(logLock);
+    std::lock_guard<HostLock> lock(logLock);
     return transport;
 }
 
 std::vector<HostCall> Plugin::Calls() const
 {
-    std::lock_guard<std::mutex> lock(logLock);
+    std::lock_guard<HostLock> lock(logLock);
     return calls;
 }
 
 std::vector<HostCall> Plugin::CallsOf(int32_t opcode) const
 {
-    std::lock_guard<std::mutex> lock(logLock);
+    std::lock_guard<HostLock> lock(logLock);
     std::vector<HostCall> matching;
     for (const HostCall& call : calls)
         if (call.opcode == opcode)
@@ -439,7 +447,7 @@ std::vector<HostCall> Plugin::CallsOf(int32_t opcode) const
 
 void Plugin::ClearCalls()
 {
-    std::lock_guard<std::mutex> lock(logLock);
+    std::lock_guard<HostLock> lock(logLock);
     calls.clear();
 }
 

@@ -6,6 +6,7 @@
 // so tests can see what the host was asked and what it answered.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -77,6 +78,18 @@ struct HostOptions {
     int32_t version = 2400;    // answer to audioMasterVersion (0: "no host")
     bool nullCallback = false; // hand the module a null host callback
     bool logCalls = true;      // false: keep no call log (long benchmark runs)
+};
+
+// The host's lock. Held only for a transport step, an answer or a log entry,
+// and taken by the audio thread once or twice per block, where a mutex call
+// costs as much as the lightest plug-in's whole block: waiters spin, yielding.
+class HostLock {
+public:
+    void lock() noexcept;
+    void unlock() noexcept { held.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> held{false};
 };
 
 class Plugin {
@@ -166,7 +179,7 @@ private:
     int32_t currentId = 0; // answer to audioMasterCurrentId
     // Guards the log, the transport and the rate and block size: plug-in
     // threads (OSC, timers) call the host while the test thread processes.
-    mutable std::mutex logLock;
+    mutable HostLock logLock;
     Transport transport;
     double sampleRate = 48000;
     int32_t blockSize = 512;

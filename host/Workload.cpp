@@ -171,6 +171,11 @@ void WorkloadRun::SendDueNotes(int32_t frames, bool silent)
     };
     // Every note start and end in [position, position + frames), in order.
     const int64_t end = position + frames;
+    // Most blocks hold neither: they skip the search (and its divisions).
+    if (end <= nextNoteBoundary)
+        return;
+    const int64_t lastStart = (end - 1) / kNoteEvery * kNoteEvery;
+    nextNoteBoundary = end - 1 < lastStart + kNoteLength ? lastStart + kNoteLength : lastStart + kNoteEvery;
     for (int64_t start = position / kNoteEvery * kNoteEvery; start < end && count + 2 <= kMaxEventsPerBlock;
          start += kNoteEvery) {
         const int64_t index = start / kNoteEvery;
@@ -197,11 +202,13 @@ void WorkloadRun::Block(int32_t frames, bool silent)
 {
     frames = std::clamp(frames, 0, maxBlock);
     SendDueNotes(frames, silent);
-    const int64_t offset = position % period;
     for (size_t c = 0; c < inputs.size(); ++c)
         inputPointers[c] = silent ? silence.data() : inputs[c].data() + offset;
     plugin->ProcessReplacing(inputPointers.data(), allOutputPointers.data(), frames);
     position += frames;
+    offset += frames;
+    while (offset >= period)
+        offset -= period;
 }
 
 } // namespace corvane::host

@@ -69,6 +69,8 @@ private:
     int32_t period; // frames of one second: the inputs' period
     int32_t maxBlock;
     int64_t position = 0;
+    int32_t offset = 0;               // position % period: where the inputs' period stands
+    int64_t nextNoteBoundary = 0;     // no note starts or ends before this frame
     std::vector<std::vector<float>> inputs; // period + maxBlock frames each
     std::vector<std::vector<float>> outputs;
     std::vector<float> silence;
