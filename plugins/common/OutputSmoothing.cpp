@@ -30,48 +30,21 @@ void SetupOutputSmoothing(float milliseconds, float sampleRate, float* slewStep,
     SetupOutputSmoothingSamples(SmoothingTimeInSamples(milliseconds, sampleRate), slewStep, lowpassCoef);
 }
 
-namespace {
+namespace OutputSmoothingDetail {
 
-// The input a smoothing state restarts from. Out of line, so the compiler
-// keeps the rare restart a branch instead of a select on every sample.
+// Out of line, so the compiler keeps the rare restart a branch instead of a
+// select on every sample.
 [[gnu::noinline]] float RestartFrom(float x)
 {
     return x;
 }
 
-// One sample of the slew limiter and of the low-pass, state y, input x.
-// A state that is NaN or infinite (from an earlier unsmoothed block)
-// restarts from the input; the tests are branches that are almost never
-// taken, off the chain from one sample's state to the next.
-[[gnu::always_inline]] inline float SlewSample(float y, float x, float slewStep)
-{
-    // Only a step can leave a state that is not finite: the middle case is
-    // reached with finite d and y alone, so x is finite there.
-    const float d = x - y;
-    if (d >= slewStep) {
-        y = y + slewStep;
-        if (!(std::fabs(y) <= std::numeric_limits<float>::max())) [[unlikely]]
-            y = RestartFrom(x);
-    } else if (d > -slewStep) {
-        y = x;
-    } else {
-        y = y - slewStep;
-        if (!(std::fabs(y) <= std::numeric_limits<float>::max())) [[unlikely]]
-            y = RestartFrom(x);
-    }
-    return y;
-}
+} // namespace OutputSmoothingDetail
 
-[[gnu::always_inline]] inline float LowpassSample(float y, float x, float lowpassCoef)
-{
-    // SettleTowards(c, x), then x for a result that is not finite.
-    const float c = (y - x) * lowpassCoef + x;
-    const bool settles = !(std::fabs(c - x) >= 1e-30f);
-    const bool broken = !(std::fabs(c) <= std::numeric_limits<float>::max());
-    if (settles | broken) [[unlikely]]
-        return x;
-    return c;
-}
+namespace {
+
+using OutputSmoothingDetail::LowpassSample;
+using OutputSmoothingDetail::SlewSample;
 
 template <bool kSlew>
 [[gnu::always_inline]] inline float SmoothSample(float y, float x, float setting)

@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 // A state that decays towards a target takes the target once it is closer
 // than 1e-30: far below anything an output can show, and a state left there
@@ -60,6 +61,74 @@ void ApplyOutputSmoothing(float* samples, int32_t frames, float slewStep, float 
 // ApplyOutputSmoothing on a and then on b, in less time.
 void ApplyOutputSmoothingPair(float* a, float* b, int32_t frames, const float* slewStep, const float* lowpassCoef,
                               float* stateA, float* stateB);
+
+namespace OutputSmoothingDetail {
+
+// The input a smoothing state restarts from (an out-of-line identity).
+float RestartFrom(float x);
+
+// One sample of the slew limiter and of the low-pass, state y, input x.
+// A state that is NaN or infinite (from an earlier unsmoothed block)
+// restarts from the input; the tests are branches that are almost never
+// taken, off the chain from one sample's state to the next.
+[[gnu::always_inline]] inline float SlewSample(float y, float x, float slewStep)
+{
+    // Only a step can leave a state that is not finite: the middle case is
+    // reached with finite d and y alone, so x is finite there.
+    const float d = x - y;
+    if (d >= slewStep) {
+        y = y + slewStep;
+        if (!(std::fabs(y) <= std::numeric_limits<float>::max())) [[unlikely]]
+            y = RestartFrom(x);
+    } else if (d > -slewStep) {
+        y = x;
+    } else {
+        y = y - slewStep;
+        if (!(std::fabs(y) <= std::numeric_limits<float>::max())) [[unlikely]]
+            y = RestartFrom(x);
+    }
+    return y;
+}
+
+[[gnu::always_inline]] inline float LowpassSample(float y, float x, float lowpassCoef)
+{
+    // SettleTowards(c, x), then x for a result that is not finite.
+    const float c = (y - x) * lowpassCoef + x;
+    const bool settles = !(std::fabs(c - x) >= 1e-30f);
+    const bool broken = !(std::fabs(c) <= std::numeric_limits<float>::max());
+    if (settles | broken) [[unlikely]]
+        return x;
+    return c;
+}
+
+} // namespace OutputSmoothingDetail
+
+// ApplyOutputSmoothing one sample at a time, for a loop that makes a
+// channel's samples and smooths them in the same pass (its chain from
+// sample to sample then runs beside the loop's own): state = step(state, x)
+// is the smoothed sample, with the bits ApplyOutputSmoothing gives; without
+// smoothing the state becomes x, as there.
+class OutputSmoothingStep {
+public:
+    OutputSmoothingStep(float slewStep, float lowpassCoef)
+        : mode(slewStep > 0.0f ? kSlew : (lowpassCoef > 0.0f ? kLowpass : kNone)),
+          setting(slewStep > 0.0f ? slewStep : lowpassCoef)
+    {
+    }
+    [[gnu::always_inline]] float operator()(float y, float x) const
+    {
+        switch (mode) {
+        case kSlew: return OutputSmoothingDetail::SlewSample(y, x, setting);
+        case kLowpass: return OutputSmoothingDetail::LowpassSample(y, x, setting);
+        default: return x;
+        }
+    }
+
+private:
+    enum Mode { kNone, kSlew, kLowpass };
+    Mode mode;
+    float setting;
+};
 
 // Whether a Smoothing parameter shows the "Off" text: within -0.5 .. 0.5 ms.
 // (The text rule is in milliseconds; the processing rule above is in samples,

@@ -8,6 +8,7 @@
 #include "framework/IndicatorBlock.h"
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/OutputSmoothing.h"
+#include "plugins/common/SampleLoops.h"
 #include "plugins/common/ValueNames.h"
 
 namespace ObryCorvaneFollower {
@@ -246,6 +247,74 @@ void ObryCorvane::Analyse()
         pitchOut = pitchCV / manualVScale;
 }
 
+// Not SLP-vectorised: packing the four filter states into one register
+// puts shuffles on their chain from sample to sample.
+template <int kSmoothing>
+[[gnu::optimize("no-tree-slp-vectorize")]] void ObryCorvane::FollowRun(const float* inL, const float* inR, float* outL, float* outR, int32_t first,
+                            int32_t run, float useLeft, float useRight)
+{
+    const double coef = target > env ? attackCoef : releaseCoef;
+    // The states live in locals for the run: the output stores could
+    // otherwise alias them, and every sample would reload them.
+    float lpL = lpLow, lpB = lpBand, hpL = hpLow, hpB = hpBand;
+    const float fLow = fL, qLow = qL, fHigh = fH, qHigh = qH;
+    const double envTarget = static_cast<double>(target);
+    double envelope = env;
+    const float pitch = pitchOut;
+    const float envToL = outEnv[0], envToR = outEnv[1], pitchToL = outPitch[0], pitchToR = outPitch[1];
+    const OutputSmoothingStep smoothL(slewStep[0], lowpassCoef[0]), smoothR(slewStep[1], lowpassCoef[1]);
+    float smoothedL = smoothState[0], smoothedR = smoothState[1];
+    Entry* const entries = ring;
+    uint32_t write = writeIndex;
+    for (int32_t i = first; i < first + run; ++i) {
+        // A NaN or infinite sample would poison the filters and the peak
+        // for good: it counts as silence.
+        const float left = Finite(inL[i]);
+        const float right = Finite(inR[i]);
+        const float x = Finite(left * useLeft + right * useRight);
+        lpL += lpB * fLow;
+        hpL += hpB * fHigh;
+        lpB += (x - lpL - lpB * qLow) * fLow;
+        float y = lpL - hpL - hpB * qHigh;
+        hpB += y * fHigh;
+        if (!std::isfinite(lpL + lpB + hpL + hpB + y)) [[unlikely]] {
+            // Only a huge input (or a section on the edge of stability)
+            // runs the filters away: start them afresh.
+            lpL = lpB = hpL = hpB = 0;
+            y = 0;
+        }
+        entries[write] = Entry{left, right, y};
+        write = (write + 1) & kRingMask;
+        envelope = SettleTowards((envelope - envTarget) * coef + envTarget, envTarget);
+        const float shown = static_cast<float>(envelope);
+        const float valueL = shown * envToL + pitch * pitchToL;
+        const float valueR = shown * envToR + pitch * pitchToR;
+        if constexpr (kSmoothing == kSmoothApart) {
+            smoothedL = smoothL(smoothedL, valueL);
+            smoothedR = smoothR(smoothedR, valueR);
+            outL[i] = smoothedL;
+            outR[i] = smoothedR;
+        } else if constexpr (kSmoothing == kSmoothOneBuffer) {
+            // The right sample overwrote the left one; the left smoothing
+            // reads it, the right one reads what the left made of it.
+            smoothedL = smoothL(smoothedL, valueR);
+            smoothedR = smoothR(smoothedR, smoothedL);
+            outL[i] = smoothedR;
+        } else {
+            outL[i] = valueL;
+            outR[i] = valueR;
+        }
+    }
+    lpLow = lpL;
+    lpBand = lpB;
+    hpLow = hpL;
+    hpBand = hpB;
+    env = envelope;
+    writeIndex = write;
+    smoothState[0] = smoothedL;
+    smoothState[1] = smoothedR;
+}
+
 void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
 {
     if (window != reportedDelay) {
@@ -259,59 +328,36 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     const float useLeft = source == kSourceRight ? 0.0f : 1.0f;
     const float useRight = source == kSourceLeft ? 0.0f : 1.0f;
 
+    // The outputs are smoothed in the loop that makes them, their chains
+    // beside the filters' and the envelope's, when that gives what
+    // smoothing the finished block gives: every output the same buffer as
+    // each input and the other output, or apart from it. Otherwise (a
+    // broken host) the block is smoothed when it is finished.
+    auto sameOrApart = [frames](const float* a, const float* b) {
+        return a == b || SampleLoops::Apart(a, b, frames);
+    };
+    const bool inLoop = sameOrApart(outL, outR) && sameOrApart(outL, inL) && sameOrApart(outL, inR) &&
+                        sameOrApart(outR, inL) && sameOrApart(outR, inR);
+
     int32_t done = 0;
     while (done < frames) {
         if (countdown <= 0)
             Analyse();
         const int32_t run = std::min(countdown, frames - done);
-        const double coef = target > env ? attackCoef : releaseCoef;
-        // The states live in locals for the run: the output stores could
-        // otherwise alias them, and every sample would reload them.
-        float lpL = lpLow, lpB = lpBand, hpL = hpLow, hpB = hpBand;
-        const float fLow = fL, qLow = qL, fHigh = fH, qHigh = qH;
-        const double envTarget = static_cast<double>(target);
-        double envelope = env;
-        const float pitch = pitchOut;
-        const float envToL = outEnv[0], envToR = outEnv[1], pitchToL = outPitch[0], pitchToR = outPitch[1];
-        Entry* const entries = ring;
-        uint32_t write = writeIndex;
-        for (int32_t i = done; i < done + run; ++i) {
-            // A NaN or infinite sample would poison the filters and the peak
-            // for good: it counts as silence.
-            const float left = Finite(inL[i]);
-            const float right = Finite(inR[i]);
-            const float x = Finite(left * useLeft + right * useRight);
-            lpL += lpB * fLow;
-            hpL += hpB * fHigh;
-            lpB += (x - lpL - lpB * qLow) * fLow;
-            float y = lpL - hpL - hpB * qHigh;
-            hpB += y * fHigh;
-            if (!std::isfinite(lpL + lpB + hpL + hpB + y)) [[unlikely]] {
-                // Only a huge input (or a section on the edge of stability)
-                // runs the filters away: start them afresh.
-                lpL = lpB = hpL = hpB = 0;
-                y = 0;
-            }
-            entries[write] = Entry{left, right, y};
-            write = (write + 1) & kRingMask;
-            envelope = SettleTowards((envelope - envTarget) * coef + envTarget, envTarget);
-            const float shown = static_cast<float>(envelope);
-            outL[i] = shown * envToL + pitch * pitchToL;
-            outR[i] = shown * envToR + pitch * pitchToR;
-        }
-        lpLow = lpL;
-        lpBand = lpB;
-        hpLow = hpL;
-        hpBand = hpB;
-        env = envelope;
-        writeIndex = write;
+        if (!inLoop)
+            FollowRun<kSmoothAfter>(inL, inR, outL, outR, done, run, useLeft, useRight);
+        else if (outL == outR)
+            FollowRun<kSmoothOneBuffer>(inL, inR, outL, outR, done, run, useLeft, useRight);
+        else
+            FollowRun<kSmoothApart>(inL, inR, outL, outR, done, run, useLeft, useRight);
         countdown -= run;
         done += run;
         if (countdown == 0)
             Analyse();
     }
 
-    ApplyOutputSmoothingPair(outputs[0], outputs[1], frames, slewStep, lowpassCoef, &smoothState[0], &smoothState[1]);
+    if (!inLoop)
+        ApplyOutputSmoothingPair(outL, outR, frames, slewStep, lowpassCoef, &smoothState[0], &smoothState[1]);
     UpdateIndicators(frames);
 }
 

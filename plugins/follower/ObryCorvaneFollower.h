@@ -110,6 +110,14 @@ private:
     float P(int32_t index);
     void Analyse();
     void UpdateIndicators(int32_t frames);
+    // Where the output smoothing runs: in the sample loop, outputs apart or
+    // one buffer for both, or over the finished block.
+    enum Smoothing : int { kSmoothApart, kSmoothOneBuffer, kSmoothAfter };
+    // `run` samples from `first` on: the filters, the analysis ring, the
+    // envelope and the outputs.
+    template <int kSmoothing>
+    void FollowRun(const float* inL, const float* inR, float* outL, float* outR, int32_t first, int32_t run,
+                   float useLeft, float useRight);
 
     // Set by BeginBlock when a parameter or the sample rate changed.
     float fL = 0, qL = 0, fH = 0, qH = 0;

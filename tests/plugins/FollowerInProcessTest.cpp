@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "plugins/common/OutputSmoothing.h"
 #include "plugins/follower/ObryCorvaneFollower.h"
 #include "tests/plugins/AllocationCounter.h"
 #include "tests/support/InProcessPlugin.h"
@@ -170,6 +171,98 @@ TEST_F(FollowerInProcessTest, PropertiesNamesAndValueTexts)
     plugin->getEffectName(effectName);
     EXPECT_STREQ(effectName, "QV Follower");
     EXPECT_STREQ(plugin->GetGUIScriptName(), "gui_follower.lua");
+}
+
+// The outputs smoothed in the sample loop give what smoothing the finished
+// block gives (the samples in the output buffers as the loop left them,
+// then ApplyOutputSmoothingPair), whatever the buffers: apart, in place,
+// crossed, one buffer for both outputs, partly overlapping; with both
+// channels smoothed and with one of them only.
+TEST_F(FollowerInProcessTest, SmoothingInTheLoopMatchesSmoothingTheFinishedBlock)
+{
+    enum Layout { kApart, kInPlace, kCrossed, kOneBuffer, kOverlapping };
+    struct Case {
+        const char* name;
+        Layout layout;
+        float smoothingL, smoothingR;
+    };
+    const Case cases[] = {
+        {"apart", kApart, 20, -20},         {"apart, R alone", kApart, 0, -3},
+        {"in place", kInPlace, 20, -20},    {"crossed", kCrossed, -5, 2},
+        {"one buffer", kOneBuffer, 20, -20}, {"one buffer, L alone", kOneBuffer, 4, 0},
+        {"overlapping", kOverlapping, 20, -20},
+    };
+    constexpr int32_t kBlock = 300;
+    constexpr int kBlocks = 12;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        // `plugin` smooths; `raw` is the same without smoothing, on buffers of its own.
+        auto plugin = MakeInProcess<Follower>();
+        auto raw = MakeInProcess<Follower>();
+        for (Follower* f : {plugin.get(), raw.get()}) {
+            f->SetParameterValue(Follower::kEnvGain, 6, false);
+            f->SetParameterValue(Follower::kOutputPitchL, 1, false);
+            f->SetParameterValue(Follower::kOutputEnvL, 0.5f, false);
+            f->SetParameterValue(Follower::kOutputPitchR, -0.3f, false);
+            f->SetParameterValue(Follower::kOutputEnvR, 1, false);
+        }
+        plugin->SetParameterValue(Follower::kSmoothingL, k.smoothingL, false);
+        plugin->SetParameterValue(Follower::kSmoothingR, k.smoothingR, false);
+        float slewStep[2], lowpassCoef[2], state[2] = {0, 0};
+        // The times as the plug-in holds them (set as real values, they are
+        // stored normalised).
+        for (int c = 0; c < 2; ++c)
+            SetupOutputSmoothing(plugin->GetParameterReal(Follower::kSmoothingL + c), 48000, &slewStep[c],
+                                 &lowpassCoef[c]);
+
+        std::vector<float> memory(4 * (kBlock + 1)), model(4 * (kBlock + 1));
+        std::vector<float> rawIn[2] = {std::vector<float>(kBlock), std::vector<float>(kBlock)};
+        std::vector<float> rawOut[2] = {std::vector<float>(kBlock), std::vector<float>(kBlock)};
+        float* in[2] = {&memory[0], &memory[kBlock + 1]};
+        auto outputsIn = [&](std::vector<float>& m, float** out) {
+            float* base = m.data();
+            float* a = base + 2 * (kBlock + 1);
+            float* b = base + 3 * (kBlock + 1);
+            switch (k.layout) {
+            case kApart: out[0] = a, out[1] = b; break;
+            case kInPlace: out[0] = base, out[1] = base + kBlock + 1; break;
+            case kCrossed: out[0] = base + kBlock + 1, out[1] = base; break;
+            case kOneBuffer: out[0] = out[1] = a; break;
+            case kOverlapping: out[0] = a, out[1] = a + 1; break;
+            }
+        };
+        float* out[2];
+        float* modelOut[2];
+        outputsIn(memory, out);
+        outputsIn(model, modelOut);
+        int64_t position = 0;
+        for (int block = 0; block < kBlocks; ++block) {
+            for (int i = 0; i < kBlock; ++i, ++position) {
+                const double t = static_cast<double>(position) / 48000;
+                // A tone whose level jumps, so the envelope and the pitch move.
+                const double level = block % 4 == 3 ? 0.05 : 0.4;
+                const float x = static_cast<float>(level * std::sin(2 * std::numbers::pi * 220 * t));
+                in[0][i] = rawIn[0][i] = x;
+                in[1][i] = rawIn[1][i] = 0.5f * x;
+            }
+            float* rawInputs[2] = {rawIn[0].data(), rawIn[1].data()};
+            float* rawOutputs[2] = {rawOut[0].data(), rawOut[1].data()};
+            raw->processReplacing(rawInputs, rawOutputs, kBlock);
+            plugin->processReplacing(in, out, kBlock);
+            // The model: the raw samples written sample by sample into the
+            // same layout, then the finished block smoothed.
+            for (int i = 0; i < kBlock; ++i) {
+                modelOut[0][i] = rawOut[0][i];
+                modelOut[1][i] = rawOut[1][i];
+            }
+            ApplyOutputSmoothingPair(modelOut[0], modelOut[1], kBlock, slewStep, lowpassCoef, &state[0], &state[1]);
+            for (int o = 0; o < 2; ++o)
+                for (int i = 0; i < kBlock; ++i)
+                    ASSERT_EQ(std::memcmp(&out[o][i], &modelOut[o][i], sizeof(float)), 0)
+                        << "block " << block << ", output " << o << ", frame " << i << ": " << out[o][i] << " vs "
+                        << modelOut[o][i];
+        }
+    }
 }
 
 TEST_F(FollowerInProcessTest, AudioPathAllocatesNothing)
