@@ -303,42 +303,19 @@ void ObryCorvane::MakePieceBytes(uint8_t* bytes)
     }
 }
 
-namespace {
-
-// The byte level of a CV sample; NaN reads as 0 and the conversion is done
-// on a value held well inside the integers (the result is clamped anyway).
-inline int32_t CvLevel(float x, bool bipolar)
-{
-    if (!(x == x))
-        x = 0.0f;
-    x = x < -4.0f ? -4.0f : (x > 4.0f ? 4.0f : x);
-    return bipolar ? static_cast<int32_t>(x * 127.0f + 128.5f) : static_cast<int32_t>(x * 255.0f + 0.5f);
-}
-
-} // namespace
-
 void ObryCorvane::EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames)
 {
-    uint8_t pieceBytes[kBrinkFrameBytes];
-    MakePieceBytes(pieceBytes);
-
-    // The routed CV inputs of the piece. An unrouted one below the highest
-    // routed one keeps its piece byte, as do the bytes above.
-    const float* cv[kCvInputs] = {};
-    int32_t cvCount = 0;
+    ExpanderFrameSources sources;
+    MakePieceBytes(sources.bytes);
+    // The routed CV inputs: a byte level from the sample added to the piece
+    // byte. An unrouted one keeps its piece byte.
     for (int32_t k = 0; k < kCvInputs; ++k)
         if (cvInput[k] >= 0 && cvInput[k] < kNumInputs) {
-            cv[k] = inputs[cvInput[k]] + first;
-            cvCount = k + 1;
+            sources.level[k] = inputs[cvInput[k]];
+            sources.levelScale[k] = cvBipolar[k] ? 127.0f : 255.0f;
+            sources.levelOffset[k] = cvBipolar[k] ? 128.5f : 0.5f;
         }
-    EncodeFrames<kBrinkFrameBytes>(inputs, outputs, first, frames, pieceBytes, [&](uint8_t* frame, int32_t i) {
-        for (int32_t k = 0; k < cvCount; ++k) {
-            if (!cv[k])
-                continue;
-            const int32_t level = CvLevel(cv[k][i], cvBipolar[k]) + pieceBytes[k];
-            frame[k] = static_cast<uint8_t>(level <= 0 ? 0 : (level > 255 ? 255 : level));
-        }
-    });
+    EncodeFrames<kBrinkFrameBytes>(inputs, outputs, first, frames, sources);
 }
 
 } // namespace ObryCorvaneBrinkController

@@ -95,12 +95,12 @@ ObryCorvane::ObryCorvane(audioMasterCallback audioMaster, bool isSynth)
 void ObryCorvane::EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames)
 {
     // Byte k: its level with the eight gates of group k ORed in.
-    uint8_t pieceBytes[kCarroFrameBytes];
+    ExpanderFrameSources sources;
     for (int32_t k = 0; k < kCarroFrameBytes; ++k) {
         const int32_t value = outputLevel[k] | gateGroups.Bits(k);
-        pieceBytes[k] = static_cast<uint8_t>(value <= 0 ? 0 : (value > 255 ? 255 : value));
+        sources.bytes[k] = static_cast<uint8_t>(value <= 0 ? 0 : (value > 255 ? 255 : value));
     }
-    EncodeFrames<kCarroFrameBytes>(inputs, outputs, first, frames, pieceBytes, [](uint8_t*, int32_t) {});
+    EncodeFrames<kCarroFrameBytes>(inputs, outputs, first, frames, sources);
 }
 
 } // namespace ObryCorvaneCarroController

@@ -25,6 +25,7 @@
 #include "plugins/base/ObryCorvaneBase.h"
 #include "plugins/common/ExpanderControl.h"
 #include "plugins/common/ExpanderDataWords.h"
+#include "plugins/common/ExpanderFrameEncoder.h"
 
 class SharedValueNames;
 
@@ -137,15 +138,14 @@ protected:
     // when a test signal is on, are written before this is called).
     virtual void EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames) = 0;
 
-    // Writes the frames of a piece (Bytes: 5 Brink words, 6 Carro words):
-    // each sample starts from `pieceBytes`, `adjust(frame, i)` may change it,
-    // then the gate inputs and the serial line set their bits and the
-    // "Input Thru" stream is merged. Afterwards the last frame goes to the
-    // indicator block.
-    template <int Bytes, class Adjust>
-    void EncodeFrames(float** inputs, float** outputs, int32_t first, int32_t frames, const uint8_t* pieceBytes,
-                      Adjust&& adjust);
-    // The longest stretch of frames EncodeFrames turns into samples at once.
+    // Writes the frames of a piece (Bytes: 5 Brink words, 6 Carro words)
+    // from `sources`, whose bytes and byte inputs the caller has set (input
+    // pointers at frame 0 of the block): the gate inputs, the serial line and
+    // the "Input Thru" stream are filled in here. Afterwards the last frame
+    // goes to the indicator block.
+    template <int Bytes>
+    void EncodeFrames(float** inputs, float** outputs, int32_t first, int32_t frames, ExpanderFrameSources& sources);
+    // The longest stretch of frames whose serial line bits are made at once.
     static constexpr int32_t kEncodeStretch = 64;
 
     ExpanderGateGroups gateGroups;
@@ -209,61 +209,57 @@ inline bool PartlyOverlap(const float* a, const float* b, int32_t frames)
     return x != y && x < y + length && y < x + length;
 }
 
-template <int Bytes, class Adjust>
+template <int Bytes>
 void ObryExpanderController::EncodeFrames(float** inputs, float** outputs, int32_t first, int32_t frames,
-                                          const uint8_t* pieceBytes, Adjust&& adjust)
+                                          ExpanderFrameSources& sources)
 {
-    static_assert(Bytes == kBrinkFrameBytes || Bytes == kCarroFrameBytes);
-    float* left = outputs[0] + first;
-    float* right = outputs[1] + first;
-
-    const float* gateIn[kGateInputs] = {};
-    int32_t gateBits[kGateInputs] = {};
-    int32_t gateCount = 0;
+    float* left = outputs[0];
+    float* right = outputs[1];
+    sources.gateCount = 0;
     for (int32_t i = 0; i < kGateInputs; ++i)
         if (gateInputBit[i] >= 0) {
-            gateIn[gateCount] = inputs[i] + first;
-            gateBits[gateCount++] = gateInputBit[i];
+            sources.gate[sources.gateCount] = inputs[i];
+            sources.gateBit[sources.gateCount++] = gateInputBit[i];
         }
+    sources.serialBit = midiOutBit;
     const bool thru = thruPair >= 0 && 2 * thruPair + 1 < kNumInputs;
-    const float* thruLeft = thru ? inputs[2 * thruPair] + first : nullptr;
-    const float* thruRight = thru ? inputs[2 * thruPair + 1] + first : nullptr;
+    sources.thruLeft = thru ? inputs[2 * thruPair] : nullptr;
+    sources.thruRight = thru ? inputs[2 * thruPair + 1] : nullptr;
 
-    // The frames' words are made a stretch at a time, sample by sample, then
-    // merged and turned into samples together. Every input of the stretch is
-    // read before its outputs are written, which gives what sample by sample
-    // gives when the host hands the same buffer for an input and an output;
-    // buffers that overlap otherwise go one sample at a time.
-    using Word = std::conditional_t<Bytes == kBrinkFrameBytes, BrinkSampleWord, CarroSampleWord>;
-    int32_t stretch = kEncodeStretch;
+    // Every input of a group of frames is read before its outputs are
+    // written, which gives what sample by sample gives when the host hands
+    // the same buffer for an input and an output; buffers that overlap
+    // otherwise go one frame at a time.
+    bool oneAtATime = false;
     for (int32_t n = 0; n < kNumInputs; ++n)
-        if (PartlyOverlap(left, inputs[n] + first, frames) || PartlyOverlap(right, inputs[n] + first, frames))
-            stretch = 1;
+        if (PartlyOverlap(left + first, inputs[n] + first, frames) ||
+            PartlyOverlap(right + first, inputs[n] + first, frames))
+            oneAtATime = true;
 
-    // Nothing is appended to the serial line during a piece: one idle at its
-    // start stays idle (and Step would leave it untouched) to its end.
-    const bool lineIdle = midiOut.Idle();
-    uint8_t frame[Bytes] = {};
-    uint32_t wordsLeft[kEncodeStretch];
-    uint32_t wordsRight[kEncodeStretch];
-    for (int32_t begin = 0; begin < frames; begin += stretch) {
-        const int32_t count = frames - begin < stretch ? frames - begin : stretch;
-        for (int32_t j = 0; j < count; ++j) {
-            const int32_t i = begin + j;
-            memcpy(frame, pieceBytes, sizeof frame);
-            adjust(frame, i);
-            for (int32_t g = 0; g < gateCount; ++g)
-                if (gateIn[g][i] > 0.0f)
-                    SetFrameGate(frame, Bytes, gateBits[g]);
-            if (!lineIdle && midiOut.Step(rateClass))
-                SetFrameGate(frame, Bytes, midiOutBit);
-            const ExpanderWordPair words = Bytes == kBrinkFrameBytes ? BrinkFrameWords(frame) : CarroFrameWords(frame);
-            wordsLeft[j] = words.left;
-            wordsRight[j] = words.right;
+    auto encode = [&](int32_t at, int32_t count, const uint32_t* serial) {
+        return Bytes == kBrinkFrameBytes ? EncodeBrinkFrames(sources, at, count, serial, left, right, oneAtATime)
+                                         : EncodeCarroFrames(sources, at, count, serial, left, right, oneAtATime);
+    };
+    ExpanderWordPair last{0, 0};
+    if (midiOut.Idle()) {
+        // Nothing is appended to the serial line during a piece: one idle at
+        // its start stays idle to its end.
+        last = encode(first, frames, nullptr);
+    } else {
+        uint32_t serial[kEncodeStretch];
+        for (int32_t begin = 0; begin < frames; begin += kEncodeStretch) {
+            const int32_t count = frames - begin < kEncodeStretch ? frames - begin : kEncodeStretch;
+            for (int32_t j = 0; j < count; ++j)
+                serial[j] = midiOut.Step(rateClass) ? ~0u : 0u;
+            last = encode(first + begin, count, serial);
         }
-        WordsToSamples<Word>(wordsLeft, wordsRight, thru ? thruLeft + begin : nullptr,
-                             thru ? thruRight + begin : nullptr, left + begin, right + begin, count);
     }
-    if (frames > 0)
-        WriteIndicatorBytes(indicatorBlock, kIndicatorFrameBytes, frame, static_cast<int>(sizeof frame));
+    if (frames > 0) {
+        uint8_t frame[kMaxExpanderFrameBytes];
+        if (Bytes == kBrinkFrameBytes)
+            BrinkFrameBytes(last, frame);
+        else
+            CarroFrameBytes(last, frame);
+        WriteIndicatorBytes(indicatorBlock, kIndicatorFrameBytes, frame, Bytes);
+    }
 }

@@ -58,60 +58,6 @@ struct HardwareSampleWord {
     }
 };
 
-// The samples of `frames` pairs of words, each ORed with the word of its
-// sample of the merged stream when there is one (thruLeft/thruRight, else
-// null): outLeft[i] = Word::ToSample(left[i] | Word::FromSample(thruLeft[i]))
-// and likewise on the right. Four frames at a time in vector registers, with
-// the same bits as one at a time: the sample times 2^(Bits-1) is exact in
-// single precision as in double (a power of two), up to an overflow to
-// infinity that is held to the same end. Both streams of a group are read
-// before its outputs are written, so an output may be the same buffer as an
-// input; buffers that overlap otherwise must not be handed.
-template <class Word>
-void WordsToSamples(const uint32_t* left, const uint32_t* right, const float* thruLeft, const float* thruRight,
-                    float* outLeft, float* outRight, int32_t frames)
-{
-    typedef float Quad __attribute__((vector_size(16)));
-    typedef int32_t QuadInt __attribute__((vector_size(16)));
-    typedef uint32_t QuadWord __attribute__((vector_size(16)));
-    const Quad zero = {0, 0, 0, 0};
-    auto fromSamples = [&](const float* p) {
-        Quad x;
-        memcpy(&x, p, sizeof x);
-        x = x == x ? x : zero;
-        Quad scaled = x * static_cast<float>(Word::kFullScale);
-        scaled = scaled >= static_cast<float>(Word::kMaxPositive) ? zero + static_cast<float>(Word::kMaxPositive)
-                                                                   : scaled;
-        scaled = scaled <= -static_cast<float>(Word::kFullScale) ? zero - static_cast<float>(Word::kFullScale)
-                                                                  : scaled;
-        return (QuadWord)__builtin_convertvector(scaled, QuadInt) & Word::kMask;
-    };
-    auto toSamples = [](QuadWord words) {
-        constexpr int kShift = 32 - Word::kBits;
-        const QuadInt value = (QuadInt)(words << kShift) >> kShift;
-        return __builtin_convertvector(value, Quad) * Word::kScale;
-    };
-    int32_t i = 0;
-    for (; i + 4 <= frames; i += 4) {
-        QuadWord l, r;
-        memcpy(&l, left + i, sizeof l);
-        memcpy(&r, right + i, sizeof r);
-        if (thruLeft) {
-            l |= fromSamples(thruLeft + i);
-            r |= fromSamples(thruRight + i);
-        }
-        const Quad a = toSamples(l), b = toSamples(r);
-        memcpy(outLeft + i, &a, sizeof a);
-        memcpy(outRight + i, &b, sizeof b);
-    }
-    for (; i < frames; ++i) {
-        const uint32_t mergeLeft = thruLeft ? Word::FromSample(thruLeft[i]) : 0;
-        const uint32_t mergeRight = thruLeft ? Word::FromSample(thruRight[i]) : 0;
-        outLeft[i] = Word::ToSample(left[i] | mergeLeft);
-        outRight[i] = Word::ToSample(right[i] | mergeRight);
-    }
-}
-
 using BrinkSampleWord = HardwareSampleWord<20>;
 using CarroSampleWord = HardwareSampleWord<24>;
 
@@ -125,20 +71,65 @@ struct ExpanderWordPair {
 };
 
 // Brink: left = B1 << 12 | B2 << 4 | B5 >> 4, right = B3 << 12 | B4 << 4 | B5 & 0x0F.
-// Byte k is read at bytes[k * stride] (frames kept byte position by byte
-// position have the stretch's length as stride).
-inline ExpanderWordPair BrinkFrameWords(const uint8_t* bytes, size_t stride = 1)
+// Carro: left = B1 << 16 | B2 << 8 | B3, right = B4 << 16 | B5 << 8 | B6.
+// On plain words or on vectors of words (one frame per lane): b holds the
+// frame's bytes as words. Always inlined: the vector forms are used inside
+// functions built for several instruction sets.
+template <int Bytes, class T>
+[[gnu::always_inline]] inline void ExpanderWordsOf(const T* b, T& left, T& right)
 {
-    return {uint32_t{bytes[0]} << 12 | uint32_t{bytes[stride]} << 4 | uint32_t{bytes[4 * stride]} >> 4,
-            uint32_t{bytes[2 * stride]} << 12 | uint32_t{bytes[3 * stride]} << 4 |
-                (uint32_t{bytes[4 * stride]} & 0x0F)};
+    static_assert(Bytes == kBrinkFrameBytes || Bytes == kCarroFrameBytes);
+    if constexpr (Bytes == kBrinkFrameBytes) {
+        left = b[0] << 12 | b[1] << 4 | b[4] >> 4;
+        right = b[2] << 12 | b[3] << 4 | (b[4] & 0x0F);
+    } else {
+        left = b[0] << 16 | b[1] << 8 | b[2];
+        right = b[3] << 16 | b[4] << 8 | b[5];
+    }
 }
 
-// Carro: left = B1 << 16 | B2 << 8 | B3, right = B4 << 16 | B5 << 8 | B6.
+// The words of a frame of bytes. Byte k is read at bytes[k * stride]
+// (frames kept byte position by byte position have the stretch's length as
+// stride).
+template <int Bytes>
+[[gnu::always_inline]] inline ExpanderWordPair ExpanderFrameWords(const uint8_t* bytes, size_t stride = 1)
+{
+    uint32_t b[Bytes];
+    for (int32_t k = 0; k < Bytes; ++k)
+        b[k] = bytes[static_cast<size_t>(k) * stride];
+    ExpanderWordPair words;
+    ExpanderWordsOf<Bytes>(b, words.left, words.right);
+    return words;
+}
+
+inline ExpanderWordPair BrinkFrameWords(const uint8_t* bytes, size_t stride = 1)
+{
+    return ExpanderFrameWords<kBrinkFrameBytes>(bytes, stride);
+}
+
 inline ExpanderWordPair CarroFrameWords(const uint8_t* bytes, size_t stride = 1)
 {
-    return {uint32_t{bytes[0]} << 16 | uint32_t{bytes[stride]} << 8 | bytes[2 * stride],
-            uint32_t{bytes[3 * stride]} << 16 | uint32_t{bytes[4 * stride]} << 8 | bytes[5 * stride]};
+    return ExpanderFrameWords<kCarroFrameBytes>(bytes, stride);
+}
+
+// The bytes of a frame back from its words (bits above a word are ignored).
+inline void BrinkFrameBytes(ExpanderWordPair words, uint8_t* bytes)
+{
+    bytes[0] = static_cast<uint8_t>(words.left >> 12);
+    bytes[1] = static_cast<uint8_t>(words.left >> 4);
+    bytes[2] = static_cast<uint8_t>(words.right >> 12);
+    bytes[3] = static_cast<uint8_t>(words.right >> 4);
+    bytes[4] = static_cast<uint8_t>((words.left & 0x0F) << 4 | (words.right & 0x0F));
+}
+
+inline void CarroFrameBytes(ExpanderWordPair words, uint8_t* bytes)
+{
+    bytes[0] = static_cast<uint8_t>(words.left >> 16);
+    bytes[1] = static_cast<uint8_t>(words.left >> 8);
+    bytes[2] = static_cast<uint8_t>(words.left);
+    bytes[3] = static_cast<uint8_t>(words.right >> 16);
+    bytes[4] = static_cast<uint8_t>(words.right >> 8);
+    bytes[5] = static_cast<uint8_t>(words.right);
 }
 
 // Writes one frame: the words of `bytes` ORed bit by bit with the merge

@@ -11,6 +11,7 @@
 
 #include "plugins/common/ExpanderControl.h"
 #include "plugins/common/ExpanderDataWords.h"
+#include "plugins/common/ExpanderFrameEncoder.h"
 #include "plugins/common/MonoNoteStack.h"
 #include "tests/plugins/BrinkTestSupport.h"
 
@@ -95,51 +96,167 @@ TEST(ExpanderWords, EveryWordRoundTrips)
     }
 }
 
+// The frame encoder against the frame-by-frame rules: the piece bytes, a
+// byte from an input, the gate bits, the serial bit, the merge, the sample.
+// Groups of eight frames, the tail and one frame at a time, on separate
+// buffers, outputs on inputs, and outputs that overlap an input otherwise.
+struct EncoderCase {
+    const char* what;
+    int bytes; // 5 Brink, 6 Carro
+    ExpanderFrameSources sources; // input pointers: channel numbers + 1 (0 none), set up below
+    bool serial;
+};
+
+enum class Layout { kSeparate, kOutputsOnThruCrossed, kLeftOnLevelInput, kLeftOverlapsInputShifted };
+
+// Input samples with every edge of the level, gate and merge rules.
+float EncoderInput(int channel, int i)
+{
+    static const float kValues[] = {kNaN,  kInf,   -kInf,    0.0f,  -0.0f,   0.5f,     -0.5f,  1.0f,     -1.0f,
+                                    0.999f, 1e-9f, -1e-9f,   2.0f,  -3.9f,   4.5f,     -1e30f, 1e30f,    0.25f,
+                                    -0.75f, 0.002f, -0.002f, 3e38f, 1.5f / 524288, -1.5f / 524288, 0.33f, -kNaN};
+    constexpr int kCount = sizeof kValues / sizeof kValues[0];
+    return kValues[(i * (2 * channel + 3) + channel * 5) % kCount];
+}
+
+void ReferenceFrames(const EncoderCase& c, const ExpanderFrameSources& s, int first, int frames,
+                     const uint32_t* serial, float* left, float* right, ExpanderWordPair* last)
+{
+    for (int i = first; i < first + frames; ++i) {
+        uint8_t frame[6];
+        memcpy(frame, s.bytes, sizeof frame);
+        for (int k = 0; k < c.bytes; ++k)
+            if (s.level[k]) {
+                float x = s.level[k][i];
+                x = std::isnan(x) ? 0.0f : std::fmin(std::fmax(x, -4.0f), 4.0f);
+                const int v = static_cast<int>(x * s.levelScale[k] + s.levelOffset[k]) + s.bytes[k];
+                frame[k] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+            }
+        for (int g = 0; g < s.gateCount; ++g)
+            if (s.gate[g][i] > 0.0f)
+                SetFrameGate(frame, c.bytes, s.gateBit[g]);
+        if (serial && serial[i - first])
+            SetFrameGate(frame, c.bytes, s.serialBit);
+        const bool brink = c.bytes == 5;
+        ExpanderWordPair merge{0, 0};
+        if (s.thruLeft)
+            merge = brink ? ExpanderWordPair{BrinkSampleWord::FromSample(s.thruLeft[i]),
+                                             BrinkSampleWord::FromSample(s.thruRight[i])}
+                          : ExpanderWordPair{CarroSampleWord::FromSample(s.thruLeft[i]),
+                                             CarroSampleWord::FromSample(s.thruRight[i])};
+        *last = brink ? BrinkFrameWords(frame) : CarroFrameWords(frame);
+        if (brink)
+            WriteBrinkFrame(frame, merge, &left[i], &right[i]);
+        else
+            WriteCarroFrame(frame, merge, &left[i], &right[i]);
+    }
+}
+
+TEST(ExpanderWords, FrameEncoderGivesTheBitsOfFrameByFrame)
+{
+    auto sources = [](std::initializer_list<int> bytes, std::initializer_list<std::pair<int, int>> levels,
+                      std::initializer_list<std::pair<int, int>> gates, int serialBit, bool thru) {
+        ExpanderFrameSources s;
+        int k = 0;
+        for (int b : bytes)
+            s.bytes[k++] = static_cast<uint8_t>(b);
+        // level: byte, mode (0 unipolar on input byte, 1 bipolar); inputs 0..5
+        for (const auto& [byte, bipolar] : levels) {
+            s.level[byte] = reinterpret_cast<const float*>(static_cast<uintptr_t>(byte + 1));
+            s.levelScale[byte] = bipolar ? 127.0f : 255.0f;
+            s.levelOffset[byte] = bipolar ? 128.5f : 0.5f;
+        }
+        // gates: input, gate bit
+        for (const auto& [input, bit] : gates) {
+            s.gate[s.gateCount] = reinterpret_cast<const float*>(static_cast<uintptr_t>(input + 1));
+            s.gateBit[s.gateCount++] = bit;
+        }
+        s.serialBit = serialBit;
+        if (thru) {
+            s.thruLeft = reinterpret_cast<const float*>(uintptr_t{9});
+            s.thruRight = reinterpret_cast<const float*>(uintptr_t{10});
+        }
+        return s;
+    };
+    const EncoderCase cases[] = {
+        {"Brink: levels, gates, serial, thru", 5,
+         sources({0x12, 0x34, 0x56, 0x78, 0x9A}, {{0, 0}, {1, 1}, {4, 1}}, {{6, 0}, {7, 39}, {6, 45}}, 36, true),
+         true},
+        {"Brink: levels on every byte from high piece bytes", 5,
+         sources({200, 0, 255, 128, 7}, {{0, 0}, {1, 1}, {2, 0}, {3, 1}, {4, 0}}, {}, 0, false), false},
+        {"Brink: thru only", 5, sources({0, 0, 0, 0, 0}, {}, {}, 0, true), false},
+        {"Carro: gates, serial on the last bit, thru", 6,
+         sources({1, 2, 3, 0xF0, 0, 0x80}, {}, {{6, 47}, {7, 8}, {0, 20}}, 47, true), true},
+        {"Carro: bytes only", 6, sources({255, 1, 2, 3, 4, 5}, {}, {}, 0, false), false},
+    };
+    const Layout layouts[] = {Layout::kSeparate, Layout::kOutputsOnThruCrossed, Layout::kLeftOnLevelInput,
+                              Layout::kLeftOverlapsInputShifted};
+    for (const EncoderCase& c : cases)
+        for (const Layout layout : layouts)
+            for (const int frames : {1, 3, 7, 8, 9, 16, 21, 64})
+                for (const int first : {0, 3}) {
+                    SCOPED_TRACE(testing::Message() << c.what << ", layout " << static_cast<int>(layout) << ", "
+                                                    << frames << " frames from " << first);
+                    // Channels 1..10 are inputs, 11 and 12 separate outputs.
+                    const int stride = first + frames + 16;
+                    std::vector<float> arena(static_cast<size_t>(13 * stride));
+                    for (int ch = 1; ch <= 10; ++ch)
+                        for (int i = 0; i < stride; ++i)
+                            arena[static_cast<size_t>(ch * stride + i)] = EncoderInput(ch, i);
+                    std::vector<float> expected = arena;
+                    std::vector<uint32_t> serial(static_cast<size_t>(frames));
+                    for (int i = 0; i < frames; ++i)
+                        serial[static_cast<size_t>(i)] = (i * 7) % 5 < 2 ? ~0u : 0u;
+                    auto run = [&](std::vector<float>& memory, bool reference) {
+                        auto channel = [&](uintptr_t n) { return memory.data() + n * static_cast<size_t>(stride); };
+                        ExpanderFrameSources s = c.sources;
+                        auto place = [&](const float*& p) {
+                            if (p)
+                                p = channel(reinterpret_cast<uintptr_t>(p));
+                        };
+                        for (const float*& p : s.level)
+                            place(p);
+                        for (int g = 0; g < s.gateCount; ++g)
+                            place(s.gate[g]);
+                        place(s.thruLeft);
+                        place(s.thruRight);
+                        float* left = channel(11);
+                        float* right = channel(12);
+                        bool oneAtATime = false;
+                        if (layout == Layout::kOutputsOnThruCrossed) {
+                            left = channel(10);
+                            right = channel(9);
+                        } else if (layout == Layout::kLeftOnLevelInput) {
+                            left = channel(1);
+                        } else if (layout == Layout::kLeftOverlapsInputShifted) {
+                            left = channel(7) + 1; // a gate input's buffer, one sample on
+                            right = channel(1) + 2;
+                            oneAtATime = true;
+                        }
+                        const uint32_t* flags = c.serial ? serial.data() : nullptr;
+                        ExpanderWordPair last{0, 0};
+                        if (reference)
+                            ReferenceFrames(c, s, first, frames, flags, left, right, &last);
+                        else if (c.bytes == 5)
+                            last = EncodeBrinkFrames(s, first, frames, flags, left, right, oneAtATime);
+                        else
+                            last = EncodeCarroFrames(s, first, frames, flags, left, right, oneAtATime);
+                        return last;
+                    };
+                    const ExpanderWordPair lastExpected = run(expected, true);
+                    const ExpanderWordPair last = run(arena, false);
+                    EXPECT_EQ(last.left, lastExpected.left);
+                    EXPECT_EQ(last.right, lastExpected.right);
+                    size_t differ = 0;
+                    for (size_t i = 0; i < arena.size(); ++i)
+                        if (memcmp(&arena[i], &expected[i], sizeof(float)) != 0 && differ++ < 3)
+                            ADD_FAILURE() << "sample " << i % stride << " of channel " << i / stride << ": "
+                                          << arena[i] << ", expected " << expected[i];
+                }
+}
+
 // Samples that no word made (another plug-in's audio, a broken stream) give
 // a word at the nearest end of the range or by truncation toward zero.
-// Four frames at a time give the bits of one frame at a time, with and
-// without a merged stream, into separate buffers and onto the stream itself.
-template <class Word>
-void CheckWordsToSamples()
-{
-    const std::vector<float> thru = {kNaN,          kInf,        -kInf,  1.0f,   1e30f,  -1.0f,  -3.0f,  -1e30f, 0.0f,
-                                     -0.0f,         -1e-9f,      0.5f,   -0.5f,  1e-38f, 3e38f,  -3e38f, 0.999999f,
-                                     1.5f / 524288, -1.5f / 524288, -kNaN, 0.25f, -0.75f, 2e-45f};
-    std::vector<uint32_t> left(thru.size()), right(thru.size());
-    for (size_t i = 0; i < thru.size(); ++i) {
-        left[i] = static_cast<uint32_t>(i * 0x2F3A5u) & Word::kMask;
-        right[i] = Word::kMask - left[i];
-    }
-    const auto frames = static_cast<int32_t>(thru.size());
-    const std::vector<float> other(thru.rbegin(), thru.rend());
-    for (const bool merged : {false, true}) {
-        std::vector<float> expectLeft(thru.size()), expectRight(thru.size());
-        for (int32_t i = 0; i < frames; ++i)
-            WordsToSamples<Word>(&left[i], &right[i], merged ? &thru[i] : nullptr, merged ? &other[i] : nullptr,
-                                 &expectLeft[i], &expectRight[i], 1);
-        std::vector<float> outLeft(thru.size()), outRight(thru.size());
-        WordsToSamples<Word>(left.data(), right.data(), merged ? thru.data() : nullptr,
-                             merged ? other.data() : nullptr, outLeft.data(), outRight.data(), frames);
-        // In place: the outputs on the stream's buffers, crossed.
-        std::vector<float> a = thru, b = other;
-        WordsToSamples<Word>(left.data(), right.data(), merged ? a.data() : nullptr, merged ? b.data() : nullptr,
-                             b.data(), a.data(), frames);
-        for (int32_t i = 0; i < frames; ++i) {
-            SCOPED_TRACE(testing::Message() << "frame " << i << (merged ? ", merged" : ""));
-            EXPECT_EQ(memcmp(&outLeft[i], &expectLeft[i], sizeof(float)), 0) << outLeft[i] << " " << expectLeft[i];
-            EXPECT_EQ(memcmp(&outRight[i], &expectRight[i], sizeof(float)), 0);
-            EXPECT_EQ(memcmp(&b[i], &expectLeft[i], sizeof(float)), 0);
-            EXPECT_EQ(memcmp(&a[i], &expectRight[i], sizeof(float)), 0);
-        }
-    }
-}
-
-TEST(ExpanderWords, GroupedSamplesGiveTheBitsOfSingleFrames)
-{
-    CheckWordsToSamples<BrinkSampleWord>();
-    CheckWordsToSamples<CarroSampleWord>();
-}
-
 TEST(ExpanderWords, ForeignSamplesGiveWordsInRange)
 {
     const struct {
