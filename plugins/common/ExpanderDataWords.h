@@ -58,6 +58,60 @@ struct HardwareSampleWord {
     }
 };
 
+// The samples of `frames` pairs of words, each ORed with the word of its
+// sample of the merged stream when there is one (thruLeft/thruRight, else
+// null): outLeft[i] = Word::ToSample(left[i] | Word::FromSample(thruLeft[i]))
+// and likewise on the right. Four frames at a time in vector registers, with
+// the same bits as one at a time: the sample times 2^(Bits-1) is exact in
+// single precision as in double (a power of two), up to an overflow to
+// infinity that is held to the same end. Both streams of a group are read
+// before its outputs are written, so an output may be the same buffer as an
+// input; buffers that overlap otherwise must not be handed.
+template <class Word>
+void WordsToSamples(const uint32_t* left, const uint32_t* right, const float* thruLeft, const float* thruRight,
+                    float* outLeft, float* outRight, int32_t frames)
+{
+    typedef float Quad __attribute__((vector_size(16)));
+    typedef int32_t QuadInt __attribute__((vector_size(16)));
+    typedef uint32_t QuadWord __attribute__((vector_size(16)));
+    const Quad zero = {0, 0, 0, 0};
+    auto fromSamples = [&](const float* p) {
+        Quad x;
+        memcpy(&x, p, sizeof x);
+        x = x == x ? x : zero;
+        Quad scaled = x * static_cast<float>(Word::kFullScale);
+        scaled = scaled >= static_cast<float>(Word::kMaxPositive) ? zero + static_cast<float>(Word::kMaxPositive)
+                                                                   : scaled;
+        scaled = scaled <= -static_cast<float>(Word::kFullScale) ? zero - static_cast<float>(Word::kFullScale)
+                                                                  : scaled;
+        return (QuadWord)__builtin_convertvector(scaled, QuadInt) & Word::kMask;
+    };
+    auto toSamples = [](QuadWord words) {
+        constexpr int kShift = 32 - Word::kBits;
+        const QuadInt value = (QuadInt)(words << kShift) >> kShift;
+        return __builtin_convertvector(value, Quad) * Word::kScale;
+    };
+    int32_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        QuadWord l, r;
+        memcpy(&l, left + i, sizeof l);
+        memcpy(&r, right + i, sizeof r);
+        if (thruLeft) {
+            l |= fromSamples(thruLeft + i);
+            r |= fromSamples(thruRight + i);
+        }
+        const Quad a = toSamples(l), b = toSamples(r);
+        memcpy(outLeft + i, &a, sizeof a);
+        memcpy(outRight + i, &b, sizeof b);
+    }
+    for (; i < frames; ++i) {
+        const uint32_t mergeLeft = thruLeft ? Word::FromSample(thruLeft[i]) : 0;
+        const uint32_t mergeRight = thruLeft ? Word::FromSample(thruRight[i]) : 0;
+        outLeft[i] = Word::ToSample(left[i] | mergeLeft);
+        outRight[i] = Word::ToSample(right[i] | mergeRight);
+    }
+}
+
 using BrinkSampleWord = HardwareSampleWord<20>;
 using CarroSampleWord = HardwareSampleWord<24>;
 

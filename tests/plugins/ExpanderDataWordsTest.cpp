@@ -255,6 +255,49 @@ TEST(ExpanderWords, FrameEncoderGivesTheBitsOfFrameByFrame)
                 }
 }
 
+// Four frames at a time give the bits of one frame at a time, with and
+// without a merged stream, into separate buffers and onto the stream itself.
+template <class Word>
+void CheckWordsToSamples()
+{
+    const std::vector<float> thru = {kNaN,          kInf,        -kInf,  1.0f,   1e30f,  -1.0f,  -3.0f,  -1e30f, 0.0f,
+                                     -0.0f,         -1e-9f,      0.5f,   -0.5f,  1e-38f, 3e38f,  -3e38f, 0.999999f,
+                                     1.5f / 524288, -1.5f / 524288, -kNaN, 0.25f, -0.75f, 2e-45f};
+    std::vector<uint32_t> left(thru.size()), right(thru.size());
+    for (size_t i = 0; i < thru.size(); ++i) {
+        left[i] = static_cast<uint32_t>(i * 0x2F3A5u) & Word::kMask;
+        right[i] = Word::kMask - left[i];
+    }
+    const auto frames = static_cast<int32_t>(thru.size());
+    const std::vector<float> other(thru.rbegin(), thru.rend());
+    for (const bool merged : {false, true}) {
+        std::vector<float> expectLeft(thru.size()), expectRight(thru.size());
+        for (int32_t i = 0; i < frames; ++i)
+            WordsToSamples<Word>(&left[i], &right[i], merged ? &thru[i] : nullptr, merged ? &other[i] : nullptr,
+                                 &expectLeft[i], &expectRight[i], 1);
+        std::vector<float> outLeft(thru.size()), outRight(thru.size());
+        WordsToSamples<Word>(left.data(), right.data(), merged ? thru.data() : nullptr,
+                             merged ? other.data() : nullptr, outLeft.data(), outRight.data(), frames);
+        // In place: the outputs on the stream's buffers, crossed.
+        std::vector<float> a = thru, b = other;
+        WordsToSamples<Word>(left.data(), right.data(), merged ? a.data() : nullptr, merged ? b.data() : nullptr,
+                             b.data(), a.data(), frames);
+        for (int32_t i = 0; i < frames; ++i) {
+            SCOPED_TRACE(testing::Message() << "frame " << i << (merged ? ", merged" : ""));
+            EXPECT_EQ(memcmp(&outLeft[i], &expectLeft[i], sizeof(float)), 0) << outLeft[i] << " " << expectLeft[i];
+            EXPECT_EQ(memcmp(&outRight[i], &expectRight[i], sizeof(float)), 0);
+            EXPECT_EQ(memcmp(&b[i], &expectLeft[i], sizeof(float)), 0);
+            EXPECT_EQ(memcmp(&a[i], &expectRight[i], sizeof(float)), 0);
+        }
+    }
+}
+
+TEST(ExpanderWords, GroupedSamplesGiveTheBitsOfSingleFrames)
+{
+    CheckWordsToSamples<BrinkSampleWord>();
+    CheckWordsToSamples<CarroSampleWord>();
+}
+
 // Samples that no word made (another plug-in's audio, a broken stream) give
 // a word at the nearest end of the range or by truncation toward zero.
 TEST(ExpanderWords, ForeignSamplesGiveWordsInRange)
