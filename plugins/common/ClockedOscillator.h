@@ -53,6 +53,13 @@ public:
     {
     }
     float operator()(float p) const { return p >= midpoint ? p * fall + (1.0f - fall) : p * rise; }
+    // The same for each lane of a GCC vector of phases: w = warp(p) lane by
+    // lane, with the same bits.
+    template <class Lanes>
+    [[gnu::always_inline]] void Each(const Lanes& p, Lanes& w) const
+    {
+        w = p >= midpoint ? p * fall + (1.0f - fall) : p * rise;
+    }
 
 private:
     float midpoint, rise, fall;

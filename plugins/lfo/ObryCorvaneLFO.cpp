@@ -5,6 +5,7 @@
 #include "framework/IndicatorBlock.h"
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/ParameterUnits.h"
+#include "plugins/common/SampleLoops.h"
 #include "plugins/lfo/LfoWaveforms.h"
 
 namespace ObryCorvaneLFO {
@@ -248,11 +249,17 @@ inline Mix MixOf(const Channel& ch)
                ch.random,     ch.noise, ch.offset,   ch.inputMode};
 }
 
+// The generator's next state.
+inline uint32_t NextSeed(uint32_t seed)
+{
+    return seed * 49979693u + 15485867u;
+}
+
 // The next noise value of the generator's sequence.
 inline float NextNoise(uint32_t& seed)
 {
-    seed = seed * 49979693u + 15485867u;
-    return (static_cast<float>(static_cast<int32_t>(seed & 0xFFFFF) - 0x80000)) * 1.9073486e-6f;
+    seed = NextSeed(seed);
+    return NoiseOf(seed);
 }
 
 // One output sample at warped phase `w`; `wrapped`: the phase wrapped on its
@@ -265,9 +272,19 @@ inline float Voice(const Mix& ch, float w, bool wrapped, uint32_t& seed, float& 
     return CombineWithInput(ch.inputMode, Level(ch, w, held, noise), input);
 }
 
-// Samples generated at once: the clock and the noise run first, one sample
-// after another, then the waveform mix of the whole stretch (MixLevels).
+// Samples generated at once: the clock and the noise generator run first,
+// one sample after another, then the output of the whole stretch
+// (MixStretch).
 constexpr int32_t kStretch = 64;
+
+// MixStretch built for the base instruction set, AVX2 and AVX-512 (the same
+// bits on each).
+CORVANE_SAMPLE_CLONES void MixStretchClones(const Mix& mix, const PhaseWarp& warp, const float* phase,
+                                            const uint32_t* seeds, const float* held, const float* in, float* out,
+                                            int32_t frames)
+{
+    MixStretch(mix, warp, phase, seeds, held, in, out, frames);
+}
 
 } // namespace
 
@@ -280,23 +297,33 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
     double phase = ch.phase;
     uint32_t seed = ch.noiseSeed;
     float held = ch.heldRandom;
-    float warped[kStretch], heldAt[kStretch], noiseAt[kStretch], levels[kStretch];
+    // A stretch's output is made in groups whose inputs are read before
+    // their outputs are written: sample by sample for buffers that overlap
+    // other than exactly (a broken host).
+    const bool grouped = in == out || SampleLoops::Apart(in, out, frames);
+    float phaseAt[kStretch], heldAt[kStretch];
+    uint32_t seedAt[kStretch];
     for (int32_t first = 0; first < frames; first += kStretch) {
         const int32_t n = frames - first < kStretch ? frames - first : kStretch;
         for (int32_t i = 0; i < n; ++i) {
             if (phases)
                 phases[first + i] = phase;
-            warped[i] = warp(static_cast<float>(phase));
+            phaseAt[i] = static_cast<float>(phase);
             const bool wrapped = AdvancePhase(phase, increment);
-            const float noise = NextNoise(seed);
+            seed = NextSeed(seed);
+            seedAt[i] = seed;
             if (wrapped)
-                held = noise;
-            noiseAt[i] = noise;
+                held = NoiseOf(seed);
             heldAt[i] = held;
         }
-        MixLevels(mix, warped, heldAt, noiseAt, levels, n);
-        for (int32_t i = 0; i < n; ++i)
-            out[first + i] = CombineWithInput(mix.inputMode, levels[i], in[first + i]);
+        if (grouped) {
+            MixStretchClones(mix, warp, phaseAt, seedAt, heldAt, in + first, out + first, n);
+        } else {
+            for (int32_t i = 0; i < n; ++i) {
+                const float level = Level(mix, warp(phaseAt[i]), heldAt[i], NoiseOf(seedAt[i]));
+                out[first + i] = CombineWithInput(mix.inputMode, level, in[first + i]);
+            }
+        }
     }
     ch.phase = phase;
     ch.noiseSeed = seed;
