@@ -173,7 +173,8 @@ bool ObryCorvane::BeginBlock(int32_t frames)
     return true;
 }
 
-void ObryCorvane::RunTesselDecoder(Channel& channel, const float* in, float* out, int32_t frames)
+template <class Write>
+void ObryCorvane::RunTesselDecoder(Channel& channel, const float* in, int32_t frames, Write&& write)
 {
     PLLState& pll = channel.pll;
     const PLLSettings& settings = *pll.settings;
@@ -190,14 +191,15 @@ void ObryCorvane::RunTesselDecoder(Channel& channel, const float* in, float* out
     double phase = pll.phase;
     double frequency = pll.frequency;
     double detector = pll.detector;
-    // The loop runs a stretch at a time, leaving the demodulated samples for
-    // the low-pass, which then runs the stretch in one go (the loop never
-    // reads the filter, so the order of the two changes nothing).
-    double demodulated[kPiece];
-    for (int32_t first = 0; first < frames; first += kPiece) {
-        const int32_t n = frames - first < kPiece ? frames - first : kPiece;
-        for (int32_t i = 0; i < n; ++i) {
-            const double x = in[first + i];
+    // The loop and the low-pass run in one pass, sample by sample: the
+    // loop's chain from one sample to the next (through the sine and cosine)
+    // is the longest, and the low-pass and what `write` does (smoothing)
+    // run beside it, as they never feed the loop. The filter zeroes itself
+    // should its output run away.
+    RunIIRFilterBlock(
+        &channel.filter, frames,
+        [&](int32_t i) {
+            const double x = in[i];
             phase += dt * frequency;
             // Usually the phase moves less than a turn per sample and one exact
             // step (Sterbenz) brings it back; anything else takes a remainder,
@@ -223,16 +225,11 @@ void ObryCorvane::RunTesselDecoder(Channel& channel, const float* in, float* out
                 frequency = omega;
                 detector = 0;
             }
-            demodulated[i] = sine * x;
-        }
-        // The filter zeroes itself should its output run away.
-        float* stretch = out + first;
-        RunIIRFilterBlock(
-            &channel.filter, n, [&demodulated](int32_t i) { return demodulated[i]; },
-            [stretch, offset, scale](int32_t i, double lowpassed) {
-                stretch[i] = static_cast<float>((offset - lowpassed) * scale);
-            });
-    }
+            return sine * x;
+        },
+        [&write, offset, scale](int32_t i, double lowpassed) {
+            write(i, static_cast<float>((offset - lowpassed) * scale));
+        });
     pll.phase = phase;
     pll.frequency = frequency;
     pll.detector = detector;
@@ -243,9 +240,13 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     // Both decoded channels smooth in one loop after both are decoded, when
     // the left output holds none of the right channel's buffers (then the
     // order changes nothing); otherwise each channel runs whole, left first.
+    // A Tessel decoder then smooths each sample as it makes it (its input
+    // and output are one buffer or apart, so no input it reads was written),
+    // and a right one also smooths the decoded left channel beside its loop.
     const bool together = channels[0].mode != kModeGenerator && channels[1].mode != kModeGenerator &&
                           SampleLoops::Apart(outputs[0], inputs[1], frames) &&
                           SampleLoops::Apart(outputs[0], outputs[1], frames);
+    bool smoothed[kChannels] = {false, false};
     for (int32_t c = 0; c < kChannels; ++c) {
         Channel& channel = channels[c];
         const float* in = inputs[c];
@@ -266,7 +267,35 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
             continue; // the generator is never smoothed
         }
         case kModeTesselDecoder:
-            RunTesselDecoder(channel, in, out, frames);
+            if (together && (in == out || SampleLoops::Apart(in, out, frames))) {
+                const OutputSmoothingStep smooth(channel.slewStep, channel.lowpassCoef);
+                float y = channel.state;
+                if (c == 1 && !smoothed[0]) {
+                    Channel& left = channels[0];
+                    const OutputSmoothingStep smoothLeft(left.slewStep, left.lowpassCoef);
+                    float* outLeft = outputs[0];
+                    float yLeft = left.state;
+                    RunTesselDecoder(channel, in, frames, [&](int32_t i, float x) {
+                        yLeft = smoothLeft(yLeft, outLeft[i]);
+                        outLeft[i] = yLeft;
+                        y = smooth(y, x);
+                        out[i] = y;
+                    });
+                    if (frames > 0)
+                        left.state = yLeft;
+                    smoothed[0] = true;
+                } else {
+                    RunTesselDecoder(channel, in, frames, [&](int32_t i, float x) {
+                        y = smooth(y, x);
+                        out[i] = y;
+                    });
+                }
+                if (frames > 0)
+                    channel.state = y;
+                smoothed[c] = true;
+                continue;
+            }
+            RunTesselDecoder(channel, in, frames, [out](int32_t i, float x) { out[i] = x; });
             break;
         default:
             if (channel.bipolar) {
@@ -287,12 +316,16 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
         if (!together)
             ApplyOutputSmoothing(out, frames, channel.slewStep, channel.lowpassCoef, &channel.state);
     }
-    if (together) {
-        const float slewStep[kChannels] = {channels[0].slewStep, channels[1].slewStep};
-        const float lowpassCoef[kChannels] = {channels[0].lowpassCoef, channels[1].lowpassCoef};
-        ApplyOutputSmoothingPair(outputs[0], outputs[1], frames, slewStep, lowpassCoef, &channels[0].state,
-                                 &channels[1].state);
+    if (!together || (smoothed[0] && smoothed[1]))
+        return;
+    if (smoothed[0]) {
+        ApplyOutputSmoothing(outputs[1], frames, channels[1].slewStep, channels[1].lowpassCoef, &channels[1].state);
+        return;
     }
+    const float slewStep[kChannels] = {channels[0].slewStep, channels[1].slewStep};
+    const float lowpassCoef[kChannels] = {channels[0].lowpassCoef, channels[1].lowpassCoef};
+    ApplyOutputSmoothingPair(outputs[0], outputs[1], frames, slewStep, lowpassCoef, &channels[0].state,
+                             &channels[1].state);
 }
 
 // ---- value texts (any thread) -------------------------------------------------

@@ -92,9 +92,10 @@ private:
     void ResetChannels();
     void UpdateLowpass();
     void UpdateLoopSettings();
-    // Samples the Tessel decoder's loop demodulates before its low-pass runs them.
-    static constexpr int32_t kPiece = 64;
-    void RunTesselDecoder(Channel& channel, const float* in, float* out, int32_t frames);
+    // The Tessel decoder over `frames` samples of `in`: write(i, y) receives
+    // each decoded sample, in order, before the next input is read.
+    template <class Write>
+    void RunTesselDecoder(Channel& channel, const float* in, int32_t frames, Write&& write);
 
     Channel channels[kChannels];
     // Shared by both channels. Designed in double precision: see kMaxTesselCutoff.
