@@ -54,6 +54,11 @@ double LockedPhase(double position, double beatsPerCycle, double offset)
 {
     if (!CanLockToPosition(beatsPerCycle) || !std::isfinite(position))
         return WrapPhase(offset);
+    // Cycles of a power of two quarter notes (most are): the remainder and
+    // the division by multiplications, with the same bits.
+    const double inverse = PowerOfTwoInverse(beatsPerCycle);
+    if (inverse != 0.0 && position >= 0.0 && position <= 0x1p900)
+        return WrapPhase(PowerOfTwoRemainder(position, beatsPerCycle, inverse) * inverse + offset);
     return WrapPhase(std::fmod(position, beatsPerCycle) / beatsPerCycle + offset);
 }
 
@@ -64,18 +69,46 @@ void SwingClock::Setup(const HostTime& time, float swingPercent, float swingType
     if (!std::isfinite(swingPercent) || std::fabs(swingPercent - 50.0f) <= 0.1f || !(time.tempo > 0.0) ||
         !time.playing || !(sampleRate > 0.0) || !std::isfinite(sampleRate))
         return;
-    const double samples = pair * 60.0 * sampleRate / time.tempo;
+    // The pair's length in samples and the split point change with the tempo,
+    // the sample rate and the settings only; the place within the pair moves
+    // every block.
+    auto same = [](double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); };
+    if (!same(time.tempo, setupTempo) || !same(sampleRate, setupSampleRate) || !same(pair, setupPair) ||
+        std::bit_cast<uint32_t>(swingPercent) != std::bit_cast<uint32_t>(setupPercent)) {
+        setupTempo = time.tempo;
+        setupSampleRate = sampleRate;
+        setupPair = pair;
+        setupPercent = swingPercent;
+        setupSamples = pair * 60.0 * sampleRate / time.tempo;
+        double point = swingPercent * 0.01;
+        point = point < 0.05 ? 0.05 : (point > 0.95 ? 0.95 : point);
+        setupPoint = point;
+        unwarpFirst = 0.5 / point;
+        unwarpSecond = 0.5 / (1.0 - point);
+    }
+    const double samples = setupSamples;
     if (!(samples > 0.0) || !std::isfinite(samples))
         return;
-    double point = swingPercent * 0.01;
-    point = point < 0.05 ? 0.05 : (point > 0.95 ? 0.95 : point);
-    swingPoint = point;
+    swingPoint = setupPoint;
     samplesPerPair = samples;
     // The floored remainder: a position before 0 lies in the pair below it.
-    pairPosition = WrapPhase(time.ppq / pair) * samples;
+    // Dividing by a pair of 1/2 or 1 quarter note is multiplying by 2 or 1.
+    const double pairsPerQuarter = swingType >= 1.0f ? 1.0 : 2.0;
+    pairPosition = WrapPhase(time.ppq * pairsPerQuarter) * samples;
 }
 
 double SwingClock::Unswing(double ppq) const
 {
-    return Active() ? SwingUnwarp(ppq, pair, swingPoint) : ppq;
+    if (!Active())
+        return ppq;
+    if (!(ppq >= 0.0 && ppq <= 0x1p900))
+        return SwingUnwarp(ppq, pair, swingPoint);
+    // SwingUnwarp's steps for a pair of 1/2 or 1 quarter note, whose
+    // remainder and division are exact multiplications (same bits).
+    const double inverse = pair == 1.0 ? 1.0 : 2.0;
+    const double r = PowerOfTwoRemainder(ppq, pair, inverse);
+    const double start = ppq - r;
+    const double f = r * inverse;
+    const double g = f < swingPoint ? unwarpFirst * f : 1.0 - unwarpSecond * (1.0 - f);
+    return g * pair + start;
 }

@@ -7,8 +7,10 @@
 // allocation, no lock. ReadHostTime calls the host once.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "framework/AudioEffectX.h"
 
@@ -27,6 +29,30 @@ HostTime HostTimeFrom(const VstTimeInfo* info);
 
 // One getTimeInfo request (tempo and position) for the block.
 HostTime ReadHostTime(AudioEffectX& effect);
+
+// fmod(t, p) for 0 <= t <= 2^900 and a power of two p = 1 / inverse within
+// 2^-60 .. 2^60 (the caller checks): t x inverse is exact, so is its whole
+// part times p, and t less that is fmod's remainder, a multiple of p's last
+// place that fits in 53 bits; a subtraction whose exact result fits gives
+// it in any rounding mode. Only its sign when 0 depends on the mode: fmod's
+// is +0.
+inline double PowerOfTwoRemainder(double t, double p, double inverse)
+{
+    if (t < p)
+        return t;
+    const double r = t - std::trunc(t * inverse) * p;
+    return r == 0.0 ? 0.0 : r;
+}
+
+// The exact reciprocal of a power of two within 2^-60 .. 2^60, else 0.
+inline double PowerOfTwoInverse(double p)
+{
+    const auto bits = std::bit_cast<uint64_t>(p);
+    const uint64_t exponent = bits >> 52; // the sign bit too: negative p fails
+    if ((bits & 0x000FFFFFFFFFFFFFull) != 0 || exponent < 1023 - 60 || exponent > 1023 + 60)
+        return 0.0;
+    return std::bit_cast<double>((2046 - exponent) << 52);
+}
 
 // x - floor(x), in 0..1 (0 for a value that is not finite).
 inline double WrapPhase(double x)
@@ -94,6 +120,16 @@ struct SwingClock {
     double samplesPerPair = 0.0; // length of a pair in samples
     double pairPosition = 0.0;   // samples since the pair began, 0..samplesPerPair
     double pair = 0.5;           // length of a pair in quarter notes
+
+    // What Setup derived from the tempo, the sample rate and the settings,
+    // kept while none of them changes (by their bits; NaN never matches).
+    double setupTempo = std::numeric_limits<double>::quiet_NaN();
+    double setupSampleRate = 0.0;
+    double setupPair = 0.0;
+    float setupPercent = 0.0f;
+    double setupSamples = 0.0;
+    double setupPoint = 0.5;
+    double unwarpFirst = 0.0, unwarpSecond = 0.0; // 0.5 / swingPoint, 0.5 / (1 - swingPoint)
 };
 
 // The position is kept in samples rather than as a fraction of the pair:

@@ -1,8 +1,13 @@
 // The swing warp and the tempo clock shared by the clocked plug-ins.
 #include <gtest/gtest.h>
 
+#include <xmmintrin.h>
+
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "plugins/common/Swing.h"
@@ -176,6 +181,106 @@ TEST(TempoClock, SwingClockSplitsPairsAndKeepsItsPlaceAcrossPieces)
     time.tempo = 1e300;
     clock.Setup(time, 70, 0, 48000);
     EXPECT_EQ(Scales(clock, 64, 64).size(), 64u);
+}
+
+// The clock's own remainders (cycles and pairs of a power of two quarter
+// notes, by multiplications) give the bits of fmod and the division, in
+// and out of flush-to-zero and denormals-are-zero (set while a block is
+// processed).
+TEST(TempoClock, LockAndUnswingKeepTheBitsOfTheRemainderAndDivision)
+{
+    auto same = [](double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); };
+    std::mt19937_64 random(27);
+    std::vector<double> positions = {0.0, -0.0, 1e-310, 1e-300, 0.25, 0.5, 1.0, 3.0, 0x1p52, 0x1p53 + 2, 0x1p60,
+                                     0x1p900, 0x1p901, 1e300, -0.75, -3.0, -1e-310, kNaN, kInf};
+    for (int i = 0; i < 4000; ++i) {
+        const double mantissa = std::uniform_real_distribution<double>(1.0, 2.0)(random);
+        const double position = std::ldexp(mantissa, std::uniform_int_distribution<int>(-60, 40)(random));
+        positions.push_back(i % 8 == 7 ? -position : position);
+        // Whole pulses and sixteenths, and a hair either side of them.
+        const double grid = std::floor(position * 16.0) / 16.0;
+        for (double p : {grid, std::nextafter(grid, 0.0), std::nextafter(grid, kInf)})
+            positions.push_back(p);
+    }
+    const double cycles[] = {0.25, 0.5, 1.0, 4.0, 16.0, 512.0, 0x1p-60, 0x1p60, 0x1p-61, 0x1p61,
+                             1.0 / 3.0, 2.0 / 3.0, 3.0, 6.0, 0.1};
+    const double offsets[] = {0.0, 0.25, -0.5, 0.999};
+    // Rounding to nearest only: the build assumes it (no -frounding-math), and
+    // so do the values the compiler works out.
+    const struct {
+        const char* name;
+        uint32_t flush; // MXCSR bits
+    } modes[] = {{"plain", 0}, {"FTZ and DAZ", 0x8040}, {"FTZ", 0x8000}, {"DAZ", 0x0040}};
+    const uint32_t savedMode = _mm_getcsr();
+    for (const auto& mode : modes) {
+        _mm_setcsr((_mm_getcsr() & ~0x8040u) | mode.flush);
+        int mismatches = 0;
+        auto check = [&](bool ok, const char* what, double position, double length) {
+            if (!ok && ++mismatches <= 5)
+                ADD_FAILURE() << mode.name << ": " << what << " at " << position << " of " << length;
+        };
+        for (const double position : positions) {
+            volatile double opaque = position; // computed at run time, in this mode
+            const double t = opaque;
+            for (const double cycle : cycles)
+                for (const double offset : offsets)
+                    check(same(LockedPhase(t, cycle, offset),
+                               std::isfinite(t) ? WrapPhase(std::fmod(t, cycle) / cycle + offset) : WrapPhase(offset)),
+                          "LockedPhase", t, cycle);
+            for (const float type : {0.0f, 1.0f})
+                for (const float percent : {5.0f, 30.0f, 62.0f, 95.0f}) {
+                    SwingClock clock;
+                    HostTime time;
+                    time.tempo = 120;
+                    clock.Setup(time, percent, type, 48000);
+                    check(same(clock.Unswing(t), SwingUnwarp(t, clock.pair, clock.swingPoint)), "Unswing", t,
+                          clock.pair);
+                }
+        }
+        EXPECT_EQ(mismatches, 0) << mode.name;
+    }
+    _mm_setcsr(savedMode);
+}
+
+// What the swing clock keeps from one block to the next (the pair's length,
+// the split point) follows every change of tempo, sample rate and settings:
+// each block's set-up equals that of a clock made afresh.
+TEST(TempoClock, SwingClockSetUpAgainFollowsEveryChange)
+{
+    const struct {
+        double tempo, ppq, sampleRate;
+        float percent, type;
+        bool playing;
+    } blocks[] = {
+        {120, 0, 48000, 60, 0, true},      {120, 0.01, 48000, 60, 0, true},   {121, 0.02, 48000, 60, 0, true},
+        {121, 0.03, 44100, 60, 0, true},   {121, 0.04, 44100, 70, 0, true},   {121, 0.05, 44100, 70, 1, true},
+        {121, 0.06, 44100, 50, 1, true},   {121, 0.07, 44100, 70, 1, true},   {121, 0.08, 44100, 70, 1, false},
+        {121, 0.09, 44100, 70, 1, true},   {1e-300, 0.1, 44100, 70, 1, true}, {121, 0.11, 44100, 70, 1, true},
+        {121, 0.12, 44100, static_cast<float>(kNaN), 1, true},                {121, 0.13, 44100, 99, 0, true},
+        {90, -0.14, 96000, 99, 0, true},
+    };
+    SwingClock kept;
+    for (const auto& b : blocks) {
+        HostTime time;
+        time.tempo = b.tempo;
+        time.ppq = b.ppq;
+        time.playing = b.playing;
+        kept.Setup(time, b.percent, b.type, b.sampleRate);
+        SwingClock fresh;
+        fresh.Setup(time, b.percent, b.type, b.sampleRate);
+        ASSERT_EQ(kept.Active(), fresh.Active()) << b.tempo << " " << b.sampleRate << " " << b.percent;
+        if (!fresh.Active())
+            continue;
+        EXPECT_EQ(kept.swingPoint, fresh.swingPoint) << b.ppq;
+        EXPECT_EQ(kept.samplesPerPair, fresh.samplesPerPair) << b.ppq;
+        EXPECT_EQ(kept.pairPosition, fresh.pairPosition) << b.ppq;
+        EXPECT_EQ(kept.Unswing(b.ppq), fresh.Unswing(b.ppq)) << b.ppq;
+        // And the set-up is the rule's.
+        const double pair = b.type >= 1.0f ? 1.0 : 0.5;
+        const double samples = pair * 60.0 * b.sampleRate / b.tempo;
+        EXPECT_EQ(fresh.samplesPerPair, samples) << b.ppq;
+        EXPECT_EQ(fresh.pairPosition, WrapPhase(b.ppq / pair) * samples) << b.ppq;
+    }
 }
 
 } // namespace
