@@ -68,6 +68,11 @@ SharedValueNames gHardwareList(kHardwareNames);
 constexpr double kIndexLimit = 1.0e15;
 constexpr double kOffsetLimit = 1.0e12;
 
+bool SameBits(double a, double b)
+{
+    return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
+}
+
 int64_t ToIndex(double v)
 {
     if (!(v == v))
@@ -170,8 +175,7 @@ double ObryCorvane::Rate()
 
 double ObryCorvane::PulsesPerQuarter() const
 {
-    const double base = type == kType24 ? 24.0 : (type == kType48 ? 48.0 : ppqn);
-    return base * divisorFactor / multiplier;
+    return pulsesPerQuarter;
 }
 
 // The settings, re-derived only when a parameter, the program or the sample
@@ -195,6 +199,8 @@ void ObryCorvane::BeginSubBlock(int32_t)
     runHigh = P(kRunHigh);
     multiplier = std::max(1, static_cast<int32_t>(P(kMultiplier)));
     mute = P(kMuteClocks) != 0.0f;
+    const double base = type == kType24 ? 24.0 : (type == kType48 ? 48.0 : ppqn);
+    pulsesPerQuarter = base * divisorFactor / multiplier;
     const float swing = P(kSwing);
     swingOn = std::fabs(swing - 50.0f) > 0.1f;
     if (swingOn) {
@@ -279,9 +285,23 @@ bool ObryCorvane::BeginBlock(int32_t frames)
     return true;
 }
 
-int64_t ObryCorvane::OffsetOf(int64_t n, double x, double samplesPerPulse) const
+double ObryCorvane::SwungPulse(int64_t n)
 {
-    const double t = swingOn ? SwingWarp(static_cast<double>(n), swingPeriod, swingFraction) : static_cast<double>(n);
+    if (!swingOn)
+        return static_cast<double>(n);
+    // Mostly the pulse of the block before, or the one after it.
+    for (const WarpedPulse& w : warped)
+        if (w.valid && w.n == n && SameBits(w.period, swingPeriod) && SameBits(w.fraction, swingFraction))
+            return w.t;
+    WarpedPulse& w = warped[nextWarped];
+    nextWarped ^= 1;
+    w = {true, n, swingPeriod, swingFraction, SwingWarp(static_cast<double>(n), swingPeriod, swingFraction)};
+    return w.t;
+}
+
+int64_t ObryCorvane::OffsetOf(int64_t n, double x, double samplesPerPulse)
+{
+    const double t = SwungPulse(n);
     // The host's position comes in binary fractions of quarter notes: a
     // pulse that falls on a whole sample can land a hair below it, and a
     // bare truncation would then move it one sample early.
@@ -317,12 +337,17 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     bool pulses = type != kTypeOff && tempo > 0.0 && playing;
     double samplesPerPulse = 0.0, x = 0.0;
     if (pulses) {
-        samplesPerPulse = Rate() * (60.0 / q) / tempo;
+        // These change with the tempo, the sample rate and the settings only.
+        const double rate = Rate();
+        if (!timing.valid || !SameBits(rate, timing.rate) || !SameBits(q, timing.q) || !SameBits(tempo, timing.tempo) ||
+            !SameBits(offsetSeconds, timing.offsetSeconds))
+            timing = {true, rate, q, tempo, offsetSeconds, rate * (60.0 / q) / tempo, offsetSeconds * tempo * q / 60.0};
+        samplesPerPulse = timing.samplesPerPulse;
         // The piece's own start: a block cut by MIDI events goes on from
         // where the previous piece ended, not from the block's start. A
         // negative offset plays the clock early, so it moves the position
         // the pulses are measured from forward.
-        x = q * position - offsetSeconds * tempo * q / 60.0 + static_cast<double>(blockOffset) / samplesPerPulse;
+        x = q * position - timing.offsetPulses + static_cast<double>(blockOffset) / samplesPerPulse;
         pulses = std::isfinite(samplesPerPulse) && samplesPerPulse > 0.0 && std::isfinite(x) &&
                  std::fabs(x) < kIndexLimit;
     }

@@ -90,7 +90,9 @@ private:
     // The sample (from the start of the piece) of pulse n: its warped time
     // less the piece's position x, in samples, truncated and held to a
     // range that a block can never reach past.
-    int64_t OffsetOf(int64_t n, double x, double samplesPerPulse) const;
+    int64_t OffsetOf(int64_t n, double x, double samplesPerPulse);
+    // Pulse n's swung time in pulses (n itself without swing).
+    double SwungPulse(int64_t n);
     void EnterPulseState(int32_t state, int64_t samples);
     void EndOfPulseState();
     void RenderStretch(float** inputs, float** outputs, int32_t first, int32_t frames);
@@ -129,6 +131,24 @@ private:
     bool swingOn = false;
     double swingFraction = 0.5;
     double swingPeriod = 0.0; // pulses per swung pair
+    double pulsesPerQuarter = 1.0;
+
+    // Derived from the tempo, the sample rate and the settings, kept while
+    // their bits stay (Process).
+    struct Timing {
+        bool valid = false;
+        double rate = 0.0, q = 0.0, tempo = 0.0, offsetSeconds = 0.0;
+        double samplesPerPulse = 0.0; // rate x (60 / q) / tempo
+        double offsetPulses = 0.0;    // offsetSeconds x tempo x q / 60
+    } timing;
+    // The last two pulses' swung times, with the swing they were made with.
+    struct WarpedPulse {
+        bool valid = false;
+        int64_t n = 0;
+        double period = 0.0, fraction = 0.0;
+        double t = 0.0;
+    } warped[2];
+    int32_t nextWarped = 0;
 };
 
 } // namespace ObryCorvaneSync

@@ -365,6 +365,40 @@ TEST(Sync, ClockLockedToTheHostPosition)
     }
 }
 
+// What the clock keeps from block to block (the swung time of the coming
+// pulse, the pulse length in samples, the offset in pulses) follows a change
+// made between two pulses. PPQN 4: a pulse every 6000 samples; the change
+// comes at sample 3000, once pulse 1 has been placed.
+TEST(Sync, ChangeBetweenPulsesMovesTheComingOne)
+{
+    const struct {
+        const char* name;
+        std::vector<std::pair<int32_t, float>> before, after;
+        std::vector<int64_t> rises;
+    } cases[] = {
+        {"swing 66 to 75", {{Sync::kSwing, 66}}, {{Sync::kSwing, 75}}, {0, 9000, 12000, 21000, 24000}},
+        {"swing 75 to 66", {{Sync::kSwing, 75}}, {{Sync::kSwing, 66}}, {0, 7920, 12000, 19920, 24000}},
+        {"sixteenths to eighths", {{Sync::kSwing, 75}}, {{Sync::kSwingType, 1}}, {0, 9000, 18000, 21000, 24000}},
+        {"offset 0 to +10 ms", {}, {{Sync::kOffset, 10}}, {0, 6480, 12480, 18480}},
+        {"offset +10 to -10 ms", {{Sync::kOffset, 10}}, {{Sync::kOffset, -10}}, {480, 5520, 11520, 17520, 23520}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Local<Sync> s(false, 500);
+        s.Set(Sync::kPPQN, 4);
+        for (auto [i, v] : c.before)
+            s.Set(i, v);
+        Transport(0);
+        const auto out = s.Run(kQuarter + 1, {}, [&](int64_t first) {
+            Playing(0)(first);
+            if (first == 3000)
+                for (auto [i, v] : c.after)
+                    s.Set(i, v);
+        });
+        EXPECT_EQ(Rises(out.left), c.rises);
+    }
+}
+
 TEST(Sync, LoopJumpKeepsTheClockAndStopEndsIt)
 {
     Local<Sync> s(false, 500);
