@@ -129,6 +129,8 @@ int32_t ObryCorvane::Initialize()
     targetPosition = 0;
     thruPair = -1;
     testSignal = 0;
+    pieceSettingsSeen = 0;
+    ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
 
@@ -173,6 +175,8 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 {
     if (!ObryCorvaneBase::BeginBlock(frames))
         return false;
+    if (!SettingsChanged())
+        return true;
     thruPair = IntParam(kInputThru) - 1;
     for (int32_t k = 0; k < kChannels; ++k) {
         source[k] = IntParam(kInput1 + k) - 1;
@@ -400,18 +404,21 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
 {
     if (frames <= 0)
         return;
-    testSignal = IntParam(kTestSignal);
+    if (const uint32_t changes = ParameterChanges(); changes != pieceSettingsSeen) {
+        pieceSettingsSeen = changes;
+        testSignal = IntParam(kTestSignal);
+        for (int32_t k = 0; k < kChannels; ++k)
+            offsetCodes[k] = static_cast<int32_t>(Param(kOffset1 + k) * 384.0f);
+    }
     if (testSignal >= 1) {
         ProcessTestSignal(outputs, frames);
         return;
     }
 
-    int32_t offsetCode[kChannels];
+    const int32_t* offsetCode = offsetCodes;
     const float* in[kChannels];
-    for (int32_t k = 0; k < kChannels; ++k) {
-        offsetCode[k] = static_cast<int32_t>(Param(kOffset1 + k) * 384.0f);
+    for (int32_t k = 0; k < kChannels; ++k)
         in[k] = source[k] >= 0 && source[k] < kNumInputs ? inputs[source[k]] : nullptr;
-    }
     const bool thru = thruPair >= 0 && 2 * thruPair + 1 < kNumInputs;
     const float* thruLeft = thru ? inputs[2 * thruPair] : nullptr;
     const float* thruRight = thru ? inputs[2 * thruPair + 1] : nullptr;

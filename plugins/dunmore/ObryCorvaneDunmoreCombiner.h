@@ -120,7 +120,11 @@ private:
     int32_t targetPosition = 0; // byte index 0..5 in the frame
     int32_t thruPair = -1;      // -1 none; pair p = inputs 2p, 2p+1
     int32_t source[kChannels] = {}; // input 0..5, or -1
+    // Per piece (Process), read again only after a change: a parameter set
+    // between two pieces (a learned controller) counts from the next one.
     int32_t testSignal = 0;
+    int32_t offsetCodes[kChannels] = {};
+    uint32_t pieceSettingsSeen = 0; // ParameterChanges() when they were read
 };
 
 } // namespace ObryCorvaneDunmoreCombiner

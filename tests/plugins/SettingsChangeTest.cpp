@@ -38,7 +38,7 @@ TEST(SettingsChange, RestoredStateActsLikeSetParameters)
         {"QZs0", {}}, {"QZs9", {}}, {"QZsb", {}}, {"QZs1", {}}, {"QZs(", {}}, {"QZs6", {}}, {"QZs2", {}},
         {"QZse", {}}, {"QZsf", {}}, {"QZsc", {{48, "1"}}}, {"QZsd", {}}, {"QZsg", {{2, "100"}}},
         {"QZsh", {{30, "Off"}}}, {"QZsj", {}}, {"QZs8", {}}, {"QZs3", {{6, "0.5"}}}, {"QZsm", {{6, "0.5"}}},
-        {"QZs4", {}}, {"QZsn", {}},
+        {"QZs4", {}}, {"QZsn", {}}, {"QZsi", {{0, "@1"}, {13, "@0"}, {9, "@0.5"}}},
     };
     for (const Row& row : rows) {
         const char* id = row.id;
