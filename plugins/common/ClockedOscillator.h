@@ -79,6 +79,28 @@ inline bool AdvancePhase(double& phase, double increment)
     return true;
 }
 
+// A clock run `frames` samples on in stretches of at most kStretch: for each
+// sample of a stretch, its phase is recorded (record[i], when given) and
+// kept as a float in phaseAt[j] (j counted in the stretch), the phase
+// advanced and sample(j, wrapped) called; then stretch(first, n) makes the
+// stretch's output. The phases go one after another (a chain from sample to
+// sample); what is made from them can go in groups.
+template <int32_t kStretch, class Sample, class Stretch>
+inline void RunClockStretches(double& phase, double increment, int32_t frames, double* record, float* phaseAt,
+                              Sample&& sample, Stretch&& stretch)
+{
+    for (int32_t first = 0; first < frames; first += kStretch) {
+        const int32_t n = frames - first < kStretch ? frames - first : kStretch;
+        for (int32_t j = 0; j < n; ++j) {
+            if (record)
+                record[first + j] = phase;
+            phaseAt[j] = static_cast<float>(phase);
+            sample(j, AdvancePhase(phase, increment));
+        }
+        stretch(first, n);
+    }
+}
+
 // The part of an oscillator channel that both oscillators keep: set up per
 // block by BeginBlock, run by Process. A value-initialised channel is a
 // fresh one (phase 0, no rate, smoothing state 0).

@@ -46,6 +46,13 @@ inline bool Apart(const float* a, const float* b, int32_t frames)
     return to - from >= bytes && from - to >= bytes;
 }
 
+// Whether two runs of `frames` samples are the same run or share no sample:
+// what a loop needs that reads a group of samples before writing its group.
+inline bool SameOrApart(const float* a, const float* b, int32_t frames)
+{
+    return a == b || Apart(a, b, frames);
+}
+
 // The groups of Map, on separate buffers: restrict parameters are what lets
 // the compiler take them as unrelated (restrict on local pointers is not).
 template <int32_t kSize, class Shape>

@@ -281,12 +281,6 @@ CORVANE_SAMPLE_CLONES void FilterFour(ObryCorvane::FilterState* const* filters, 
         [values](int32_t i, const Quad& y) { memcpy(values[i], &y, sizeof y); });
 }
 
-// Whether two runs of `frames` samples are the same run or share no sample.
-inline bool SameOrApart(const float* a, const float* b, int32_t frames)
-{
-    return a == b || SampleLoops::Apart(a, b, frames);
-}
-
 } // namespace
 
 void ObryCorvane::ChannelValues(int32_t k, const float* in, double (*values)[kChannels], int32_t frames)
@@ -325,11 +319,11 @@ void ObryCorvane::EncodeStretches(const float* const* in, const int32_t* offsetC
     // samples together, which gives what frame by frame gives when the host
     // hands the same buffer for an input and an output; buffers that overlap
     // otherwise go frame by frame.
-    bool grouped = SameOrApart(outputs[0], outputs[1], frames);
+    bool grouped = SampleLoops::SameOrApart(outputs[0], outputs[1], frames);
     if (thruLeft)
         for (const float* thru : {thruLeft, thruRight})
             for (int32_t o = 0; o < kNumOutputs; ++o)
-                grouped = grouped && SameOrApart(thru, outputs[o], frames);
+                grouped = grouped && SampleLoops::SameOrApart(thru, outputs[o], frames);
     const bool allFiltered = filterOn[0] && filterOn[1] && filterOn[2] && filterOn[3];
     FilterState* const four[kChannels] = {&filters[0], &filters[1], &filters[2], &filters[3]};
 

@@ -250,8 +250,9 @@ void ObryCorvane::Analyse()
 // Not SLP-vectorised: packing the four filter states into one register
 // puts shuffles on their chain from sample to sample.
 template <int kSmoothing>
-[[gnu::optimize("no-tree-slp-vectorize")]] void ObryCorvane::FollowRun(const float* inL, const float* inR, float* outL, float* outR, int32_t first,
-                            int32_t run, float useLeft, float useRight)
+[[gnu::optimize("no-tree-slp-vectorize")]] void ObryCorvane::FollowRun(const float* inL, const float* inR,
+                                                                        float* outL, float* outR, int32_t first,
+                                                                        int32_t run, float useLeft, float useRight)
 {
     const double coef = target > env ? attackCoef : releaseCoef;
     // The states live in locals for the run: the output stores could
@@ -333,9 +334,7 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     // smoothing the finished block gives: every output the same buffer as
     // each input and the other output, or apart from it. Otherwise (a
     // broken host) the block is smoothed when it is finished.
-    auto sameOrApart = [frames](const float* a, const float* b) {
-        return a == b || SampleLoops::Apart(a, b, frames);
-    };
+    auto sameOrApart = [frames](const float* a, const float* b) { return SampleLoops::SameOrApart(a, b, frames); };
     const bool inLoop = sameOrApart(outL, outR) && sameOrApart(outL, inL) && sameOrApart(outL, inR) &&
                         sameOrApart(outR, inL) && sameOrApart(outR, inR);
 

@@ -300,31 +300,28 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
     // A stretch's output is made in groups whose inputs are read before
     // their outputs are written: sample by sample for buffers that overlap
     // other than exactly (a broken host).
-    const bool grouped = in == out || SampleLoops::Apart(in, out, frames);
+    const bool grouped = SampleLoops::SameOrApart(in, out, frames);
     float phaseAt[kStretch], heldAt[kStretch];
     uint32_t seedAt[kStretch];
-    for (int32_t first = 0; first < frames; first += kStretch) {
-        const int32_t n = frames - first < kStretch ? frames - first : kStretch;
-        for (int32_t i = 0; i < n; ++i) {
-            if (phases)
-                phases[first + i] = phase;
-            phaseAt[i] = static_cast<float>(phase);
-            const bool wrapped = AdvancePhase(phase, increment);
+    RunClockStretches<kStretch>(
+        phase, increment, frames, phases, phaseAt,
+        [&](int32_t i, bool wrapped) {
             seed = NextSeed(seed);
             seedAt[i] = seed;
             if (wrapped)
                 held = NoiseOf(seed);
             heldAt[i] = held;
-        }
-        if (grouped) {
-            MixStretchClones(mix, warp, phaseAt, seedAt, heldAt, in + first, out + first, n);
-        } else {
+        },
+        [&](int32_t first, int32_t n) {
+            if (grouped) {
+                MixStretchClones(mix, warp, phaseAt, seedAt, heldAt, in + first, out + first, n);
+                return;
+            }
             for (int32_t i = 0; i < n; ++i) {
                 const float level = Level(mix, warp(phaseAt[i]), heldAt[i], NoiseOf(seedAt[i]));
                 out[first + i] = CombineWithInput(mix.inputMode, level, in[first + i]);
             }
-        }
-    }
+        });
     ch.phase = phase;
     ch.noiseSeed = seed;
     ch.heldRandom = held;

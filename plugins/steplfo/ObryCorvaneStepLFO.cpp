@@ -7,6 +7,8 @@
 #include "framework/StepSequenceRange.h"
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/ParameterUnits.h"
+#include "plugins/common/SampleLoops.h"
+#include "plugins/steplfo/StepLfoShape.h"
 
 namespace ObryCorvaneStepLFO {
 
@@ -292,52 +294,66 @@ void ObryCorvane::ProcessInQuadrature(float** inputs, float** outputs, int32_t f
         WriteIndicator<float>(indicatorBlock, kIndicatorStepPositionF32 + c, channels[c].stepPosition);
 }
 
-// audio thread: per sample, no calls
+namespace {
+
+// StepStretch built for the base instruction set, AVX2 and AVX-512 (the same
+// bits on each).
+CORVANE_SAMPLE_CLONES void StepStretchClones(const StepShape& shape, const float* phase, const float* in, float* out,
+                                             int32_t frames)
+{
+    StepStretch(shape, phase, in, out, frames);
+}
+
+// Samples whose phases are made at once, one after another, before their
+// output is made together.
+constexpr int32_t kStretch = 64;
+
+} // namespace
+
+// audio thread: no allocation, no lock
 void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment,
                            double* record, const double* leader, double leaderEnd)
 {
     if (frames <= 0)
         return;
-    const PhaseWarp warp(ch.asymmetry);
-    const float* steps = ch.steps + ch.start;
-    const int32_t count = ch.count;
-    const float countF = static_cast<float>(count);
-    const float minimum = ch.floor;
-    const float multiplier = ch.multiplier;
-    const float offset = ch.offset;
-    const bool linear = ch.linear;
-    double phase = leader ? WrapPhase(leader[0] + ch.followOffset) : ch.phase;
+    const StepShape shape{PhaseWarp(ch.asymmetry), ch.steps + ch.start, ch.count, static_cast<float>(ch.count),
+                          ch.floor, ch.multiplier, ch.offset, ch.linear, ch.inputMode};
     float pos = 0.0f;
-    int32_t i = 0;
-    for (int32_t n = 0; n < frames; ++n) {
-        if (record)
-            record[n] = phase;
-        float w = warp(static_cast<float>(phase));
-        if (w >= 1.0f)
-            w -= 1.0f;
-        pos = w * countF;
-        // The step index must stay inside the range whatever the phase:
-        // a value that is not a number, or rounding up to the cycle's end,
-        // must never reach the table as an index.
-        if (!(pos >= 0.0f))
-            pos = 0.0f;
-        i = pos < countF ? static_cast<int32_t>(pos) : count - 1;
-        float v = steps[i];
-        if (linear) {
-            const int32_t next = i + 1 < count ? i + 1 : 0; // the last step glides into the first
-            v += (steps[next] - v) * (pos - static_cast<float>(i));
+    int32_t index = 0;
+    if (leader) {
+        // The follower takes each sample's phase from the leader's.
+        const double followOffset = ch.followOffset;
+        double phase = WrapPhase(leader[0] + followOffset);
+        for (int32_t n = 0; n < frames; ++n) {
+            if (record)
+                record[n] = phase;
+            const float v = StepLevel(shape, static_cast<float>(phase), pos, index);
+            phase = WrapPhase((n + 1 < frames ? leader[n + 1] : leaderEnd) + followOffset);
+            out[n] = CombineWithInput(shape.inputMode, v * shape.multiplier + shape.offset, in[n]);
         }
-        if (v < minimum)
-            v = minimum;
-
-        if (leader)
-            phase = WrapPhase((n + 1 < frames ? leader[n + 1] : leaderEnd) + ch.followOffset);
-        else
-            AdvancePhase(phase, increment);
-        out[n] = CombineWithInput(ch.inputMode, v * multiplier + offset, in[n]);
+        ch.phase = phase;
+    } else {
+        // The phases of a stretch one after another (a chain from sample to
+        // sample), then its output in groups: sample by sample for buffers
+        // that overlap other than exactly (a broken host).
+        const bool grouped = SampleLoops::SameOrApart(in, out, frames);
+        double phase = ch.phase;
+        float phaseAt[kStretch];
+        RunClockStretches<kStretch>(
+            phase, increment, frames, record, phaseAt, [](int32_t, bool) {},
+            [&](int32_t first, int32_t n) {
+                if (grouped) {
+                    StepStretchClones(shape, phaseAt, in + first, out + first, n);
+                } else {
+                    for (int32_t i = 0; i < n; ++i)
+                        out[first + i] = StepSample(shape, phaseAt[i], in[first + i]);
+                }
+                if (first + n == frames)
+                    StepLevel(shape, phaseAt[n - 1], pos, index); // the last sample's position
+            });
+        ch.phase = phase;
     }
-    ch.phase = phase;
-    ch.stepPosition = static_cast<float>(ch.start) + (linear ? pos : static_cast<float>(i));
+    ch.stepPosition = static_cast<float>(ch.start) + (shape.linear ? pos : static_cast<float>(index));
 }
 
 } // namespace ObryCorvaneStepLFO
