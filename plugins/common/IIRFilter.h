@@ -313,7 +313,9 @@ template <typename Coefficient, typename Sample, int Order, typename Input, type
         Quad next[Order + 1] = {(J < Order ? y[J < Order ? J + 1 : 0] : out)...};
         ((x[J] = shifted[J]), ...);
         ((y[J] = next[J]), ...);
-        if (!(keep[0] & keep[1] & keep[2] & keep[3])) [[unlikely]] {
+        // All four kept: the halves ANDed, then the two lanes left.
+        const Mask halves = keep & __builtin_shuffle(keep, Mask{2, 3, 0, 1});
+        if (!(halves[0] & halves[1])) [[unlikely]] {
             // A lane that ran away restarts from rest (+0 in every bit), as
             // RunIIRFilter does; the others keep their bits. Masks, not
             // lane indices, so the histories stay in registers.

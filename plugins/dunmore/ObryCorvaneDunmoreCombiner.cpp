@@ -212,16 +212,17 @@ const ObryCorvane::ByteWords& ObryCorvane::WordsOfByte()
     // A frame's words are the OR of what each bit of each byte gives, so a
     // byte's words are those of its low nibble ORed with its high one's.
     uint8_t frame[kMaxExpanderFrameBytes];
+    ExpanderWordPair low[16], high[16];
     for (uint32_t nibble = 0; nibble < 16; ++nibble) {
         float left, right;
         WriteFrame(static_cast<uint8_t>(nibble), {0, 0}, &left, &right, frame);
-        const ExpanderWordPair low = targetHardware == 1 ? CarroFrameWords(frame) : BrinkFrameWords(frame);
+        low[nibble] = targetHardware == 1 ? CarroFrameWords(frame) : BrinkFrameWords(frame);
         WriteFrame(static_cast<uint8_t>(nibble << 4), {0, 0}, &left, &right, frame);
-        const ExpanderWordPair high = targetHardware == 1 ? CarroFrameWords(frame) : BrinkFrameWords(frame);
-        byteWords.lowLeft[nibble] = low.left;
-        byteWords.lowRight[nibble] = low.right;
-        byteWords.highLeft[nibble] = high.left;
-        byteWords.highRight[nibble] = high.right;
+        high[nibble] = targetHardware == 1 ? CarroFrameWords(frame) : BrinkFrameWords(frame);
+    }
+    for (uint32_t byte = 0; byte < 256; ++byte) {
+        byteWords.left[byte] = low[byte & 15].left | high[byte >> 4].left;
+        byteWords.right[byte] = low[byte & 15].right | high[byte >> 4].right;
     }
     byteWordsHardware = targetHardware;
     byteWordsPosition = targetPosition;
@@ -370,8 +371,8 @@ void ObryCorvane::EncodeStretches(const float* const* in, const int32_t* offsetC
                 codes[channel] = CodeOf(values[i][channel], offsetCode[channel]);
             }
             byte = writer.Next(codes);
-            wordsLeft[i] = words.lowLeft[byte & 15] | words.highLeft[byte >> 4];
-            wordsRight[i] = words.lowRight[byte & 15] | words.highRight[byte >> 4];
+            wordsLeft[i] = words.left[byte];
+            wordsRight[i] = words.right[byte];
         }
         float* left = outputs[0] + first;
         float* right = outputs[1] + first;

@@ -103,11 +103,10 @@ private:
 
     DunmorePacketWriter packets; // frame counter and latched value, kept across blocks
 
-    // The words of a frame holding one byte at the target position, a
-    // nibble at a time: words(b) = low[b & 15] | high[b >> 4]. Made again
-    // when the target hardware or position changes.
+    // The words of a frame holding one byte at the target position, for
+    // every byte. Made again when the target hardware or position changes.
     struct ByteWords {
-        uint32_t lowLeft[16], lowRight[16], highLeft[16], highRight[16];
+        uint32_t left[256], right[256];
     };
     const ByteWords& WordsOfByte();
     ByteWords byteWords = {};
