@@ -184,6 +184,7 @@ int32_t ObryCorvane::Initialize()
         lowpassCoef[j] = 0.0f;
         smoothState[j] = 0.0f;
     }
+    MakeMixTerms();
     pitchTarget = 0.0f;
     gateValue = 0.0f;
     triggerOnValue = 1.0f;

@@ -251,6 +251,16 @@ private:
     float cachedValues[kNumParams] = {};
     EnvelopeSettings cachedEnvelopes[kEnvelopes] = {};
     float matrix[kNumOutputs][kTerms] = {};
+    // Each output's mixed terms: those of its row whose coefficient is above
+    // 0.001, in column order, with the gliding pitch first in [1] (while a
+    // glide runs); made with the matrix. Unused places hold 0 and null.
+    struct MixTerms {
+        int32_t count;
+        float coef[5];
+        const float* source[5];
+    };
+    MixTerms mixTerms[kNumOutputs][2] = {};
+    void MakeMixTerms();
     float slewStep[kNumOutputs] = {};
     float lowpassCoef[kNumOutputs] = {};
     float smoothState[kNumOutputs] = {};

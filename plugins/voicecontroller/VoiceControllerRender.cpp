@@ -176,13 +176,15 @@ void ObryCorvane::BeginSubBlock(int32_t frames)
     const float velocityMin = Cached(kVelocityMinVoltage);
     mappedVelocity = velocityMin + (Cached(kVelocityMaxVoltage) - velocityMin) * noteOnVelocity;
 
-    if (changed)
+    if (changed) {
         for (int32_t j = 0; j < kNumOutputs; ++j) {
             for (int32_t t = 0; t < kTerms; ++t)
                 matrix[j][t] = Cached(kOutput1 + kTerms * j + t);
             SetupOutputSmoothing(Cached(kOutput1Smoothing + j), static_cast<float>(rate), &slewStep[j],
                                  &lowpassCoef[j]);
         }
+        MakeMixTerms();
+    }
 
     brinkMode = Cached(kBrinkMode) != 0.0f;
     if (brinkMode)
@@ -329,6 +331,29 @@ void ObryCorvane::RenderVoice(float* const* outputs, int32_t frames)
     }
 }
 
+void ObryCorvane::MakeMixTerms()
+{
+    for (int32_t j = 0; j < kNumOutputs; ++j)
+        for (int32_t glide = 0; glide < 2; ++glide) {
+            const float* c = matrix[j];
+            MixTerms& m = mixTerms[j][glide];
+            m = MixTerms{};
+            auto add = [&](float coefficient, const float* region) {
+                if (std::fabs(coefficient) > 0.001f) {
+                    m.coef[m.count] = coefficient;
+                    m.source[m.count] = region;
+                    ++m.count;
+                }
+            };
+            if (glide)
+                add(c[kTermPitch], scratch[kRegionPitch]);
+            add(c[kTermEnv1], scratch[kRegionEnv1]);
+            add(c[kTermEnv2], scratch[kRegionEnv2]);
+            add(c[kTermEnv3], scratch[kRegionEnv3]);
+            add(c[kTermTrigger], scratch[kRegionTrigger]);
+        }
+}
+
 void ObryCorvane::RenderOutputs(float* const* outputs, int32_t frames, float pitch, float gate, float velocity,
                                 bool glide)
 {
@@ -338,24 +363,11 @@ void ObryCorvane::RenderOutputs(float* const* outputs, int32_t frames, float pit
         float k = c[kTermGate] * gate + c[kTermOffset] + c[kTermVelocity] * velocity;
         if (!glide)
             k += c[kTermPitch] * pitch;
-        float coef[5] = {};
-        const float* source[5] = {};
-        int32_t terms = 0;
-        auto add = [&](float coefficient, const float* region) {
-            if (std::fabs(coefficient) > 0.001f) {
-                coef[terms] = coefficient;
-                source[terms] = region;
-                ++terms;
-            }
-        };
-        if (glide)
-            add(c[kTermPitch], scratch[kRegionPitch]);
-        add(c[kTermEnv1], scratch[kRegionEnv1]);
-        add(c[kTermEnv2], scratch[kRegionEnv2]);
-        add(c[kTermEnv3], scratch[kRegionEnv3]);
-        add(c[kTermTrigger], scratch[kRegionTrigger]);
+        const MixTerms& m = mixTerms[j][glide ? 1 : 0];
+        const float* const* source = m.source;
+        const float* coef = m.coef;
         float* out = outputs[j];
-        switch (terms) {
+        switch (m.count) {
         case 0: Mix<0>(out, frames, k, coef, source); break;
         case 1: Mix<1>(out, frames, k, coef, source); break;
         case 2: Mix<2>(out, frames, k, coef, source); break;

@@ -172,4 +172,48 @@ TEST(SettingsChange, ANewRateOrProgramActsLikeAFreshInstance)
     }
 }
 
+// The Voice Controller mixes only the matrix terms above 0.001, listed when
+// the matrix changes: with its outputs unsmoothed, a matrix changed on the
+// way (terms switched on and off, with the pitch gliding or not) plays as an
+// instance that had the new matrix from the start.
+TEST(SettingsChange, VoiceControllerMatrixChangeActsLikeAFreshInstance)
+{
+    test::ScopedUserFolders folders;
+    // Output j's column t is parameter 55 + 8j + t: offset, pitch, gate,
+    // envelopes 1-3, trigger, velocity.
+    const struct {
+        const char* name;
+        std::vector<host::ParameterSetting> start, change;
+    } rows[] = {
+        {"terms on and off", {}, {{58, "0.7"}, {56, "0"}, {64, "0.5"}, {69, "-0.25"}, {87, "1"}, {100, "0.0005"}}},
+        {"gliding pitch", {{121, "Auto"}}, {{56, "0"}, {64, "0.75"}, {72, "0.002"}, {59, "0.5"}}},
+        {"constant-time glide", {{121, "CT Auto"}}, {{64, "0"}, {56, "0.9"}, {61, "1"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        host::EntryWorkload workload = WorkloadOf("QZs1");
+        workload.start.insert(workload.start.end(), row.start.begin(), row.start.end());
+        host::EntryWorkload changedFromStart = workload;
+        changedFromStart.start.insert(changedFromStart.start.end(), row.change.begin(), row.change.end());
+        workload.change = row.change;
+        host::WorkloadRun changed(test::LoadedModule(), workload, 48000, 128);
+        host::WorkloadRun fresh(test::LoadedModule(), changedFromStart, 48000, 128);
+        host::WorkloadRun unchanged(test::LoadedModule(), workload, 48000, 128);
+        bool changeShows = false;
+        for (int b = 0; b < 120; ++b) { // notes at 6000 and 12000, the change at 5120
+            if (b == 40)
+                changed.ApplyChange();
+            for (host::WorkloadRun* run : {&changed, &fresh, &unchanged})
+                run->Block(128, false);
+            for (int32_t c = 0; c < changed.NumOutputs() && b >= 40; ++c)
+                for (int32_t i = 0; i < 128; ++i) {
+                    ASSERT_EQ(changed.Outputs()[c][i], fresh.Outputs()[c][i])
+                        << "block " << b << " output " << c << " sample " << i;
+                    changeShows = changeShows || changed.Outputs()[c][i] != unchanged.Outputs()[c][i];
+                }
+        }
+        EXPECT_TRUE(changeShows);
+    }
+}
+
 } // namespace
