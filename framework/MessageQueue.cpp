@@ -101,12 +101,8 @@ bool MessageQueue::WriteMIDI(uint8_t status, uint8_t data1, uint8_t data2, uint3
     return true;
 }
 
-MessageQueueItem* MessageQueue::Read()
+MessageQueueItem* MessageQueue::Take(int32_t next)
 {
-    const int32_t read = readIndex.load(std::memory_order_relaxed);
-    const int32_t next = Next(read);
-    if (next == writeIndex.load(std::memory_order_acquire))
-        return nullptr;
     MessageQueueItem* item = items[next];
     // The writer has published this slot and stays off it: it may be looked
     // at, and its delta frame changed, before it is taken.

@@ -57,8 +57,15 @@ public:
     uint32_t TakeDropped();
 
     // Reader side: the next item, or null when the ring is empty. The item
-    // stays valid until the next Read.
-    MessageQueueItem* Read();
+    // stays valid until the next Read. The empty ring (most blocks) is
+    // answered here without a call.
+    MessageQueueItem* Read()
+    {
+        const int32_t next = Next(readIndex.load(std::memory_order_relaxed));
+        if (next == writeIndex.load(std::memory_order_acquire))
+            return nullptr;
+        return Take(next);
+    }
 
     // Reader side, for a block handled in pieces: while a window is set, Read
     // leaves a MIDI item whose delta frame lies at or past `end` in the ring
@@ -77,6 +84,8 @@ private:
     void EndWrite();
 
     int32_t Next(int32_t index) const { return index + 1 == size ? 0 : index + 1; }
+    // Read's item at `next`, published by the writer.
+    MessageQueueItem* Take(int32_t next);
 
     const int32_t size;
     std::vector<MessageQueueItem*> items;
