@@ -94,7 +94,15 @@ bool ObryCorvaneACEncoderBase::BeginBlock(int32_t frames)
 // audio thread: no allocation, no blocking lock
 void ObryCorvaneACEncoderBase::Process(float** inputs, float** outputs, int32_t frames)
 {
-    const int32_t count = channelCount < numOutputs ? channelCount : numOutputs;
+    EncodeChannels(inputs, outputs, frames, channels, channelCount < numOutputs ? channelCount : numOutputs);
+}
+
+// audio thread. The input level clipped to the output range, times the
+// carrier's sign; no state carried from sample to sample, so that the
+// compiler vectorises it (plugins/common/SampleLoops.h).
+CORVANE_SAMPLE_CLONES void ObryCorvaneACEncoderBase::EncodeChannels(float* const* inputs, float* const* outputs,
+                                                                    int32_t frames, Channel* channels, int32_t count)
+{
     for (int32_t k = 0; k < count; ++k) {
         const float* in = inputs[k];
         float* out = outputs[k];
@@ -107,33 +115,23 @@ void ObryCorvaneACEncoderBase::Process(float** inputs, float** outputs, int32_t 
         // The carrier (0 or 1) flips before each sample: even samples of the
         // block take the sign of 1 - carrier, odd ones the sign of carrier.
         const float carrier = channel.carrier;
-        const float signs[2] = {2.0f * (1.0f - carrier) - 1.0f, 2.0f * carrier - 1.0f};
-        EncodeSamples(in, out, frames, channel, signs);
+        const float evenSign = 2.0f * (1.0f - carrier) - 1.0f;
+        const float oddSign = 2.0f * carrier - 1.0f;
+        const float scale = channel.scale;
+        const float offset = channel.offset;
+        const float minLevel = channel.minLevel;
+        const float maxLevel = channel.maxLevel;
+        SampleLoops::Map(in, out, frames, [=](float x, int32_t n) {
+            float y = x * scale + offset;
+            y = y > maxLevel ? maxLevel : y;
+            // Written so that a NaN input lands on the minimum level instead
+            // of reaching the hardware (and so that it is one vector max).
+            y = y > minLevel ? y : minLevel;
+            return y * ((n & 1) ? oddSign : evenSign);
+        });
         if (frames & 1)
             channel.carrier = 1.0f - carrier;
     }
-}
-
-// audio thread. The input level clipped to the output range, times the
-// carrier's sign; no state carried from sample to sample, so that the
-// compiler vectorises it (plugins/common/SampleLoops.h).
-CORVANE_SAMPLE_CLONES void ObryCorvaneACEncoderBase::EncodeSamples(const float* in, float* out, int32_t frames,
-                                                                   const Channel& channel, const float (&signs)[2])
-{
-    const float scale = channel.scale;
-    const float offset = channel.offset;
-    const float minLevel = channel.minLevel;
-    const float maxLevel = channel.maxLevel;
-    const float evenSign = signs[0];
-    const float oddSign = signs[1];
-    SampleLoops::Map(in, out, frames, [=](float x, int32_t n) {
-        float y = x * scale + offset;
-        y = y > maxLevel ? maxLevel : y;
-        // Written so that a NaN input lands on the minimum level instead of
-        // reaching the hardware (and so that it is one vector max).
-        y = y > minLevel ? y : minLevel;
-        return y * ((n & 1) ? oddSign : evenSign);
-    });
 }
 
 int32_t ObryCorvaneACEncoderBase::GetParameterValueStrings(uint32_t scope, uint32_t index, CFArray** outArray)

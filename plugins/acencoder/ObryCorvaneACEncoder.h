@@ -59,9 +59,10 @@ private:
     };
     Channel channels[kMaxEncoderChannels];
 
-    // `signs`: the carrier's sign on even and on odd samples of the block.
-    static void EncodeSamples(const float* in, float* out, int32_t frames, const Channel& channel,
-                              const float (&signs)[2]);
+    // The first `count` channels of a piece, in one call (one choice of
+    // instruction set a block, not one a channel).
+    static void EncodeChannels(float* const* inputs, float* const* outputs, int32_t frames, Channel* channels,
+                               int32_t count);
 };
 
 namespace ObryCorvaneACEncoder {
