@@ -61,6 +61,36 @@ inline int32_t DataByte(float value)
     return static_cast<int32_t>(value);
 }
 
+// Four samples at a time for the quiet-stretch test below.
+typedef float Quad __attribute__((vector_size(16)));
+typedef int32_t QuadInt __attribute__((vector_size(16)));
+
+inline Quad LoadQuad(const float* p)
+{
+    Quad x;
+    memcpy(&x, p, sizeof x);
+    return x;
+}
+
+// DataByte of each lane, with the same results (the value is held inside
+// the byte's range before its conversion).
+inline QuadInt DataBytes(Quad value)
+{
+    const Quad zero = {};
+    const QuadInt isNumber = value == value;
+    Quad held = isNumber ? value : zero;
+    held = held < 1.0f ? zero : held;
+    held = held >= 127.0f ? zero + 127.0f : held;
+    const QuadInt bytes = __builtin_convertvector(held, QuadInt);
+    return isNumber ? bytes : QuadInt{} - 1;
+}
+
+// Whether every lane is set (each lane all ones or all zeros).
+inline bool AllSet(QuadInt lanes)
+{
+    return __builtin_ia32_movmskps((Quad)lanes) == 0xF;
+}
+
 bool IsChannelParameter(uint32_t index, ObryCorvane::ChannelParameter which)
 {
     return index == static_cast<uint32_t>(ObryCorvane::ParameterIndex(0, which))
@@ -295,7 +325,8 @@ void ObryCorvane::ConvertChannel(Channel& channel, const float* cv, const float*
     const float pitchSlope = channel.pitchSlope;
     const float pitchCentre = channel.pitchCentre;
     const float gateThreshold = channel.gateThreshold;
-    for (int32_t i = 0; i < frames; ++i, time += step) {
+    // One sample: writes what it changes.
+    auto convert = [&](int32_t i) {
         const float x = cv[i];
         if (ccEnable) {
             const int32_t v = DataByte((x - ccMin) * ccScale + 0.5f);
@@ -305,7 +336,7 @@ void ObryCorvane::ConvertChannel(Channel& channel, const float* cv, const float*
             }
         }
         if (!noteEnable)
-            continue;
+            return;
 
         // The maximum length counts first, so that a note of N samples ends
         // N samples after its note-on.
@@ -316,7 +347,7 @@ void ObryCorvane::ConvertChannel(Channel& channel, const float* cv, const float*
         if (noteOnMode == kContinuous) {
             if (p >= 0 && p != channel.lastPitch)
                 ChangeNote(channel, static_cast<uint8_t>(p), time);
-            continue;
+            return;
         }
         // Gate Only and Gated: a gate exactly at the threshold changes nothing
         // (nor does a gate that is no number).
@@ -334,6 +365,52 @@ void ObryCorvane::ConvertChannel(Channel& channel, const float* cv, const float*
         } else if (noteOnMode == kGated && p >= 0 && p != channel.lastPitch) {
             ChangeNote(channel, static_cast<uint8_t>(p), time);
         }
+    };
+    // Whether kGroup samples from i on change nothing: no controller value
+    // or pitch differs from the last one written, no gate crosses the
+    // threshold, and no maximum length runs out (the caller checks that).
+    // Most samples of a slow CV are such; the rest go sample by sample.
+    constexpr int32_t kGroup = 16;
+    auto quiet = [&](int32_t i) __attribute__((always_inline)) {
+        const int32_t lastController = channel.lastController;
+        const int32_t lastPitch = channel.lastPitch;
+        const bool gateOpen = channel.gateOpen;
+        QuadInt same = QuadInt{} - 1;
+        for (int32_t k = i; k < i + kGroup; k += 4) {
+            const Quad x = LoadQuad(cv + k);
+            if (ccEnable) {
+                const QuadInt v = DataBytes((x - ccMin) * ccScale + 0.5f);
+                same &= (v == lastController) | (v < 0);
+            }
+            if (!noteEnable)
+                continue;
+            const QuadInt p = DataBytes(pitchSlope * x + pitchCentre + 0.5f);
+            const QuadInt samePitch = (p == lastPitch) | (p < 0);
+            if (noteOnMode == kContinuous) {
+                same &= samePitch;
+                continue;
+            }
+            const Quad g = LoadQuad(gate + k);
+            if (!gateOpen)
+                same &= ~(g > gateThreshold);
+            else
+                same &= noteOnMode == kGated ? ~(g < gateThreshold) & samePitch : ~(g < gateThreshold);
+        }
+        return AllSet(same);
+    };
+    int32_t i = 0;
+    while (i < frames) {
+        const int32_t remaining = channel.remaining;
+        if (i + kGroup <= frames && (!noteEnable || remaining == 0 || remaining > kGroup) && quiet(i)) {
+            if (noteEnable && remaining > 0)
+                channel.remaining = remaining - kGroup;
+            i += kGroup;
+            time += kGroup * step;
+            continue;
+        }
+        const int32_t end = i + kGroup < frames ? i + kGroup : frames;
+        for (; i < end; ++i, time += step)
+            convert(i);
     }
 }
 

@@ -4,6 +4,7 @@
 // program chunk under lying lengths; bad input values; value texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -234,6 +235,163 @@ TEST_F(CvToMidiInProcessTest, SignalsBecomeTheRightMessagesAtTheRightSamples)
         else
             Play(*plugin, c.gate, c.cv);
         EXPECT_EQ(Sent(), c.expected);
+    }
+}
+
+// The conversion rules sample by sample, written out for the test: the
+// messages a channel on MIDI channel 1 gives for a whole block.
+struct ConversionModel {
+    bool cc = false, notes = false;
+    int mode = 0, offMode = 1; // note-on mode; note-off mode 0 None, 1 Normal, 2 Legato
+    float ccMin = -1, ccMax = 1, centre = 48, slope = 48, threshold = 0.01f;
+    int maxLength = 0; // samples
+
+    static int Byte(float v)
+    {
+        if (std::isnan(v))
+            return -1;
+        return v < 1 ? 0 : (v >= 127 ? 127 : static_cast<int>(v));
+    }
+
+    std::vector<Message> Run(const std::vector<float>& cv, const std::vector<float>& gate) const
+    {
+        std::vector<Message> out;
+        int lastCC = 255, note = 255, lastPitch = 255, remaining = 0;
+        bool open = false;
+        const float scale = std::fabs(ccMax - ccMin) >= 1e-6f ? 128.0f / (ccMax - ccMin) : 0.0f;
+        auto send = [&](size_t i, int status, int d1, int d2) {
+            out.push_back({static_cast<int64_t>(i), static_cast<uint8_t>(status), static_cast<uint8_t>(d1),
+                           static_cast<uint8_t>(d2)});
+        };
+        auto change = [&](size_t i, int p) {
+            const int old = note;
+            if (offMode == 1 && old != 255)
+                send(i, 0x80, old, 0);
+            send(i, 0x90, p, 64);
+            if (offMode == 2 && old != 255 && old != p)
+                send(i, 0x80, old, 0);
+            note = lastPitch = p;
+            remaining = maxLength;
+        };
+        for (size_t i = 0; i < cv.size(); ++i) {
+            const float x = cv[i];
+            if (cc) {
+                const int v = Byte((x - ccMin) * scale + 0.5f);
+                if (v >= 0 && v != lastCC)
+                    send(i, 0xB0, 1, lastCC = v);
+            }
+            if (!notes)
+                continue;
+            if (remaining > 0 && --remaining == 0 && offMode != 0 && note != 255) {
+                send(i, 0x80, note, 0);
+                note = 255;
+            }
+            const int p = Byte(slope * x + centre + 0.5f);
+            if (mode == 0) {
+                if (p >= 0 && p != lastPitch)
+                    change(i, p);
+            } else if (!open) {
+                if (gate[i] > threshold) {
+                    open = true;
+                    if (p >= 0)
+                        change(i, p);
+                }
+            } else if (gate[i] < threshold) {
+                open = false;
+                if (note != 255) {
+                    send(i, 0x80, note, 0);
+                    note = 255;
+                }
+            } else if (mode == 2 && p >= 0 && p != lastPitch) {
+                change(i, p);
+            }
+        }
+        return out;
+    }
+};
+
+// Long signals that hold still for a while and then move (and now and then
+// are no number, or sit exactly at the gate threshold): the plug-in skips
+// the still stretches, and gives the messages of the rules sample by sample.
+TEST_F(CvToMidiInProcessTest, StillStretchesGiveTheMessagesOfSampleBySample)
+{
+    std::vector<float> cv, gate;
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % n;
+    };
+    while (cv.size() < 4000) {
+        const size_t hold = 1 + next(40);
+        const uint32_t kind = next(12);
+        const float value = kind == 0 ? kNaN : (kind == 1 ? kInf : static_cast<float>(next(2000)) / 1000.0f - 1.0f);
+        const uint32_t g = next(8);
+        const float gateValue = g < 3 ? 0.0f : (g < 6 ? 1.0f : (g == 6 ? 0.01f : kNaN));
+        for (size_t k = 0; k < hold && cv.size() < 4000; ++k) {
+            // A slow slope on some holds: the pitch then changes inside them.
+            cv.push_back(kind == 2 ? value + 0.002f * static_cast<float>(k) : value);
+            gate.push_back(gateValue);
+        }
+    }
+    struct Case {
+        const char* what;
+        ConversionModel model;
+    };
+    auto with = [](auto change) {
+        ConversionModel m;
+        change(m);
+        return m;
+    };
+    const Case cases[] = {
+        {"CC only", with([](ConversionModel& m) { m.cc = true; })},
+        {"CC and continuous notes", with([](ConversionModel& m) { m.cc = m.notes = true; })},
+        {"continuous notes of at most 0.1 ms (4 samples)",
+         with([](ConversionModel& m) { m.notes = true, m.maxLength = 4; })},
+        {"Gate Only, Legato, notes of at most 0.5 ms",
+         with([](ConversionModel& m) { m.notes = true, m.mode = 1, m.offMode = 2, m.maxLength = 24; })},
+        {"Gated, CC on a narrow range",
+         with([](ConversionModel& m) { m.cc = m.notes = true, m.mode = 2, m.ccMin = 0.2f, m.ccMax = 0.3f; })},
+        {"Gated, None, notes of at most 1 ms",
+         with([](ConversionModel& m) { m.notes = true, m.mode = 2, m.offMode = 0, m.maxLength = 48; })},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        plugin = Make();
+        ASSERT_EQ(SetDevice(*plugin, kDevice), 0);
+        const ConversionModel& m = c.model;
+        Set(0, P::kEnableCC, m.cc ? 1 : 0);
+        Set(0, P::kEnableNote, m.notes ? 1 : 0);
+        Set(0, P::kNoteOnMode, static_cast<float>(m.mode));
+        Set(0, P::kNoteOffMode, static_cast<float>(m.offMode));
+        Set(0, P::kCCMin, m.ccMin);
+        Set(0, P::kCCMax, m.ccMax);
+        Set(0, P::kMaxNoteLength, static_cast<float>(m.maxLength) / 48.0f);
+        // In blocks whose messages the sender's ring holds (times count from
+        // each block's start), cut where the rules say.
+        const std::vector<Message> expected = m.Run(cv, gate);
+        std::vector<Message> sent;
+        size_t first = 0, counted = 0;
+        while (first < cv.size()) {
+            size_t end = std::min(cv.size(), first + 300);
+            size_t inBlock = 0;
+            for (size_t k = counted; k < expected.size() && static_cast<size_t>(expected[k].sample) < end; ++k)
+                if (++inBlock > 40) {
+                    end = static_cast<size_t>(expected[k].sample);
+                    break;
+                }
+            end = std::max(end, first + 1);
+            Play(*plugin, std::vector<float>(cv.begin() + first, cv.begin() + end),
+                 std::vector<float>(gate.begin() + first, gate.begin() + end));
+            for (Message message : Sent()) {
+                message.sample += static_cast<int64_t>(first);
+                sent.push_back(message);
+            }
+            while (counted < expected.size() && static_cast<size_t>(expected[counted].sample) < end)
+                ++counted;
+            first = end;
+        }
+        EXPECT_GT(expected.size(), 20u);
+        EXPECT_EQ(sent, expected);
     }
 }
 
