@@ -96,6 +96,21 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
 {
     const int32_t count = numOutputs < kNumChannels ? numOutputs : kNumChannels;
+    // Both channels shaped, then smoothed in one loop (their chains side by
+    // side), when the left output holds none of the right channel's buffers
+    // (then the order changes nothing); otherwise each channel runs whole,
+    // left first.
+    if (count == 2 && SampleLoops::Apart(outputs[0], inputs[1], frames) &&
+        SampleLoops::Apart(outputs[0], outputs[1], frames)) {
+        for (int32_t c = 0; c < count; ++c)
+            ShapeSamples(inputs[c], outputs[c], frames, channels[c].level, channels[c].inputAdd,
+                         channels[c].inputMultiply);
+        const float slewStep[kNumChannels] = {channels[0].slewStep, channels[1].slewStep};
+        const float lowpassCoef[kNumChannels] = {channels[0].lowpassCoef, channels[1].lowpassCoef};
+        ApplyOutputSmoothingPair(outputs[0], outputs[1], frames, slewStep, lowpassCoef, &channels[0].smoothState,
+                                 &channels[1].smoothState);
+        return;
+    }
     for (int32_t c = 0; c < count; ++c) {
         Channel& channel = channels[c];
         const float* in = inputs[c];

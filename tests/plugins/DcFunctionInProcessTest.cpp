@@ -3,12 +3,15 @@
 // flags), automation of bad values, and an audio path that never allocates.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
+#include <vector>
 
 #include "plugins/dc/ObryCorvaneDC.h"
 #include "plugins/function/ObryCorvaneFunction.h"
 #include "tests/plugins/AllocationCounter.h"
 #include "tests/plugins/DcFunctionTestSupport.h"
+#include "tests/plugins/WiredChannels.h"
 #include "tests/support/InProcessPlugin.h"
 #include "tests/support/TestSupport.h"
 
@@ -149,6 +152,50 @@ TEST_F(InProcessTest, BrokenSampleRatesLeaveTheDCRunning)
         Process(*dc, left, right, outL, outR);
         EXPECT_TRUE(AllFinite(outL));
         EXPECT_TRUE(AllFinite(outR));
+    }
+}
+
+// The two channels smooth side by side on separate buffers; a host that
+// hands the left output as the right input gets the right channel shaped
+// from the left one's finished output, and one that hands a single buffer
+// for both outputs gets the right channel's, as when each channel runs
+// whole, left first.
+TEST_F(InProcessTest, DcChannelsInSharedBuffersRunLeftFirst)
+{
+    const struct {
+        float smoothingL, smoothingR;
+    } cases[] = {{-10, 5}, {4, -3}, {-7, -2}, {0, 6}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(testing::Message() << k.smoothingL << " / " << k.smoothingR);
+        auto make = [&] {
+            auto dc = MakeInProcess<ObryCorvaneDC::ObryCorvane>();
+            dc->SetParameterValue(0, 0.5f, false); // L: 0.5 + input
+            dc->SetParameterValue(3, 1, false);
+            dc->SetParameterValue(5, 0.25f, false); // R: 0.25 x input
+            dc->SetParameterValue(9, 1, false);
+            dc->SetParameterValue(11, k.smoothingL, false);
+            dc->SetParameterValue(12, k.smoothingR, false);
+            return dc;
+        };
+        ExpectRightInputWiredToLeftOutputSeesItFinished(
+            make, [](int32_t n) { return static_cast<float>(0.6 * std::sin(0.37 * n) + ((n / 50) & 1)); });
+
+        // One buffer for both outputs: the right channel's smoothed samples.
+        auto shared = make();
+        auto alone = make();
+        std::vector<float> in0(64), in1(64), one(64), outL(64), outR(64);
+        for (int block = 0; block < 4; ++block) {
+            for (int32_t i = 0; i < 64; ++i) {
+                in0[i] = static_cast<float>(std::sin(0.1 * (64 * block + i)));
+                in1[i] = static_cast<float>(std::cos(0.23 * (64 * block + i)));
+            }
+            float* inputs[2] = {in0.data(), in1.data()};
+            float* sharedOut[2] = {one.data(), one.data()};
+            shared->processReplacing(inputs, sharedOut, 64);
+            float* aloneOut[2] = {outL.data(), outR.data()};
+            alone->processReplacing(inputs, aloneOut, 64);
+            ASSERT_EQ(one, outR) << "block " << block;
+        }
     }
 }
 
