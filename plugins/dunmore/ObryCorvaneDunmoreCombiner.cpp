@@ -123,6 +123,8 @@ int32_t ObryCorvane::Initialize()
         filterOn[k] = false;
         source[k] = -1;
     }
+    spareFilter = FilterState{};
+    spareFilter.coefficients = &filterCoefficients;
     packets = DunmorePacketWriter{};
     testCounter = 0;
     targetHardware = 0;
@@ -258,10 +260,10 @@ inline double FilterInput(const float* in, int32_t i)
     return x != x ? 0.0 : (x < -4.0 ? -4.0 : (x > 4.0 ? 4.0 : x));
 }
 
-// All four channels filtered, their filters side by side in vector
-// registers (AVX where the machine has it: the same double operations in
-// the same order, so the same bits): values[i][k] = channel k's output.
-// Every in[k] is a source (a missing one reads a stretch of zeros).
+// The filters side by side in vector registers (AVX where the machine has
+// it: the same double operations in the same order, so the same bits):
+// values[i][k] = filter k's output, each filter seeing FilterInput of its
+// source in[k] (a missing one reads a stretch of zeros).
 CORVANE_SAMPLE_CLONES void FilterFour(ObryCorvane::FilterState* const* filters, const float* const* in,
                                       double (*values)[ObryCorvane::kChannels], int32_t frames)
 {
@@ -296,21 +298,6 @@ void ObryCorvane::ChannelValues(int32_t k, const float* in, double (*values)[kCh
         [values, k](int32_t i, double y) { values[i][k] = y; });
 }
 
-void ObryCorvane::FilteredPairValues(int32_t k0, int32_t k1, const float* in0, const float* in1,
-                                     double (*values)[kChannels], int32_t frames)
-{
-    RunIIRFilterPairBlock(
-        &filters[k0], &filters[k1], frames,
-        [in0, in1](int32_t i, double& x0, double& x1) {
-            x0 = FilterInput(in0, i);
-            x1 = FilterInput(in1, i);
-        },
-        [values, k0, k1](int32_t i, double y0, double y1) {
-            values[i][k0] = y0;
-            values[i][k1] = y1;
-        });
-}
-
 template <class Word>
 void ObryCorvane::EncodeStretches(const float* const* in, const int32_t* offsetCode, const float* thruLeft,
                                   const float* thruRight, float** outputs, int32_t frames)
@@ -325,8 +312,13 @@ void ObryCorvane::EncodeStretches(const float* const* in, const int32_t* offsetC
         for (const float* thru : {thruLeft, thruRight})
             for (int32_t o = 0; o < kNumOutputs; ++o)
                 grouped = grouped && SampleLoops::SameOrApart(thru, outputs[o], frames);
-    const bool allFiltered = filterOn[0] && filterOn[1] && filterOn[2] && filterOn[3];
-    FilterState* const four[kChannels] = {&filters[0], &filters[1], &filters[2], &filters[3]};
+    // Two or more filters run together, in one vector register: a channel
+    // without its filter has the spare one, at rest and fed silence, in its
+    // lane. A single filter runs alone.
+    const int32_t filtered = filterOn[0] + filterOn[1] + filterOn[2] + filterOn[3];
+    FilterState* four[kChannels];
+    for (int32_t k = 0; k < kChannels; ++k)
+        four[k] = filterOn[k] ? &filters[k] : &spareFilter;
 
     // A copy for the loop: the compiler reloads members after every output store.
     DunmorePacketWriter writer = packets;
@@ -341,28 +333,16 @@ void ObryCorvane::EncodeStretches(const float* const* in, const int32_t* offsetC
         const float* from[kChannels];
         for (int32_t k = 0; k < kChannels; ++k)
             from[k] = in[k] ? in[k] + first : nullptr;
-        if (allFiltered) {
+        if (filtered >= 2) {
             static constexpr float kSilence[kPiece] = {};
             const float* sources[kChannels];
             for (int32_t k = 0; k < kChannels; ++k)
-                sources[k] = from[k] ? from[k] : kSilence;
+                sources[k] = filterOn[k] && from[k] ? from[k] : kSilence;
             FilterFour(four, sources, values, n);
-        } else {
-            // Filtered channels go in pairs, whose two filters run side by side.
-            int32_t waiting = -1;
-            for (int32_t k = 0; k < kChannels; ++k) {
-                if (!filterOn[k]) {
-                    ChannelValues(k, from[k], values, n);
-                } else if (waiting < 0) {
-                    waiting = k;
-                } else {
-                    FilteredPairValues(waiting, k, from[waiting], from[k], values, n);
-                    waiting = -1;
-                }
-            }
-            if (waiting >= 0)
-                ChannelValues(waiting, from[waiting], values, n);
         }
+        for (int32_t k = 0; k < kChannels; ++k)
+            if (!filterOn[k] || filtered == 1)
+                ChannelValues(k, from[k], values, n);
         for (int32_t i = 0; i < n; ++i) {
             // A frame sends a code only when it latches one (even frames,
             // channel (frame >> 1) & 3): only that code is made.

@@ -82,15 +82,11 @@ private:
     // position lies outside the target's frame), merged with `merge`.
     void WriteFrame(uint8_t byte, ExpanderWordPair merge, float* left, float* right, uint8_t* frame) const;
     void ProcessTestSignal(float** outputs, int32_t frames);
-    // Samples whose values are made at once, a channel (or a pair, or all
-    // four) at a time.
+    // Samples whose values are made at once.
     static constexpr int32_t kPiece = 64;
     // values[i][k] for `frames` samples of channel k's source (none: 0),
     // through its filter when that is on: what its code is made from.
     void ChannelValues(int32_t k, const float* in, double (*values)[kChannels], int32_t frames);
-    // The same for two filtered channels at once (both filters on).
-    void FilteredPairValues(int32_t k0, int32_t k1, const float* in0, const float* in1, double (*values)[kChannels],
-                            int32_t frames);
     // Normal operation from the channels' sources (in[k], null for none) and
     // the merged pair (null for none), in stretches of kPiece samples.
     template <class Word>
@@ -99,6 +95,9 @@ private:
 
     IIRFilterCoefficientsD filterCoefficients;
     FilterState filters[kChannels];
+    // Stands in for the filter of a channel that has it off when the others
+    // run side by side; fed only silence, it stays at rest.
+    FilterState spareFilter;
     bool filterOn[kChannels] = {};
 
     DunmorePacketWriter packets; // frame counter and latched value, kept across blocks
