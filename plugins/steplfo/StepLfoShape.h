@@ -90,18 +90,28 @@ inline float StepSample(const StepShape& shape, float phase, float input)
         // last step).
         const LaneInts last = noIndex + (count - 1);
         const LaneInts index = inside ? __builtin_convertvector(inside ? pos : zero, LaneInts) : last;
-        int32_t at[8];
-        __builtin_memcpy(at, &index, sizeof at);
-        Lanes v = {steps[at[0]], steps[at[1]], steps[at[2]], steps[at[3]],
-                   steps[at[4]], steps[at[5]], steps[at[6]], steps[at[7]]};
-        if (linear) {
-            const LaneInts following = index + 1 < count ? index + 1 : noIndex;
-            int32_t next[8];
+        const LaneInts following = index + 1 < count ? index + 1 : noIndex;
+        // A step lasts many samples: most groups lie within one, and their
+        // step values are loaded once for all lanes.
+        LaneInts other = index ^ index[0];
+        other |= __builtin_shuffle(other, LaneInts{4, 5, 6, 7, 0, 1, 2, 3});
+        other |= __builtin_shuffle(other, LaneInts{2, 3, 0, 1, 6, 7, 4, 5});
+        other |= __builtin_shuffle(other, LaneInts{1, 0, 3, 2, 5, 4, 7, 6});
+        Lanes v, nextV;
+        if (other[0] == 0) {
+            v = zero + steps[index[0]];
+            nextV = zero + steps[following[0]];
+        } else {
+            int32_t at[8], next[8];
+            __builtin_memcpy(at, &index, sizeof at);
             __builtin_memcpy(next, &following, sizeof next);
-            const Lanes nextV = {steps[next[0]], steps[next[1]], steps[next[2]], steps[next[3]],
-                                 steps[next[4]], steps[next[5]], steps[next[6]], steps[next[7]]};
-            v += (nextV - v) * (pos - __builtin_convertvector(index, Lanes));
+            v = Lanes{steps[at[0]], steps[at[1]], steps[at[2]], steps[at[3]],
+                      steps[at[4]], steps[at[5]], steps[at[6]], steps[at[7]]};
+            nextV = Lanes{steps[next[0]], steps[next[1]], steps[next[2]], steps[next[3]],
+                          steps[next[4]], steps[next[5]], steps[next[6]], steps[next[7]]};
         }
+        if (linear)
+            v += (nextV - v) * (pos - __builtin_convertvector(index, Lanes));
         v = v < minimum ? zero + minimum : v;
         const Lanes level = v * multiplier + offset;
         Lanes result;
