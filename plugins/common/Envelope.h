@@ -97,6 +97,11 @@ public:
 
     // `frames` samples of the envelope into `out`.
     void Run(float* out, int32_t frames);
+    // Run of each of N envelopes into its own buffer (buffers that share no
+    // sample), with the same bits: the envelopes step side by side, so
+    // their chains from one sample to the next overlap.
+    template <int N>
+    static void RunTogether(Envelope (&envelopes)[N], float* const (&outs)[N], int32_t frames);
 
     // A segment from `from` to `to` in `seconds` with shape `shape`: n =
     // seconds x rate rounded to whole samples (at least 1, at most
@@ -117,3 +122,64 @@ private:
     float velocityScale = 1.0f;
     EnvelopeSegment segments[kStages];
 };
+
+// audio thread: no allocation, no lock
+template <int N>
+void Envelope::RunTogether(Envelope (&envelopes)[N], float* const (&outs)[N], int32_t frames)
+{
+    int32_t done = 0;
+    while (done < frames) {
+        // The stretch on which no envelope changes segment.
+        int32_t c = frames - done;
+        double v[N], increment[N], change[N];
+        bool flat = true;
+#pragma GCC unroll 4
+        for (int32_t k = 0; k < N; ++k) {
+            Envelope& e = envelopes[k];
+            while (e.segments[e.stage].count == 0 && e.stage > kIdle)
+                --e.stage; // a spent segment (none is ever set up with 0 samples)
+            const EnvelopeSegment& s = e.segments[e.stage];
+            if (s.count > 0 && s.count < c)
+                c = s.count;
+            v[k] = e.value;
+            increment[k] = s.increment;
+            change[k] = s.incrementChange;
+            flat = flat && increment[k] == 0.0 && change[k] == 0.0;
+        }
+        auto step = [&](int32_t at) __attribute__((always_inline)) {
+#pragma GCC unroll 4
+            for (int32_t k = 0; k < N; ++k) {
+                v[k] += increment[k];
+                increment[k] += change[k];
+                outs[k][at] = static_cast<float>(v[k]);
+            }
+        };
+        int32_t i = 0;
+        if (flat) {
+            // Sustain or idle everywhere: after two steps the signs of the
+            // zeros have settled and a step leaves each value as it is.
+            for (; i < c && i < 2; ++i)
+                step(done + i);
+#pragma GCC unroll 4
+            for (int32_t k = 0; k < N; ++k)
+                for (int32_t j = done + i; j < done + c; ++j)
+                    outs[k][j] = static_cast<float>(v[k]);
+            i = c;
+        }
+        for (; i < c; ++i)
+            step(done + i);
+#pragma GCC unroll 4
+        for (int32_t k = 0; k < N; ++k) {
+            Envelope& e = envelopes[k];
+            EnvelopeSegment& s = e.segments[e.stage];
+            e.value = v[k];
+            s.increment = increment[k];
+            if (s.count > 0) {
+                s.count -= c;
+                if (s.count == 0 && e.stage > kIdle)
+                    --e.stage;
+            }
+        }
+        done += c;
+    }
+}

@@ -319,8 +319,10 @@ void ObryCorvane::RenderVoice(float* const* outputs, int32_t frames)
         std::fill(trigger + on, trigger + n, triggerOffValue);
         triggerRemaining -= static_cast<uint32_t>(on);
 
-        for (int32_t e = 0; e < kEnvelopes; ++e)
-            envelopes[e].Run(scratch[kRegionEnv1 + e], n);
+        static_assert(kEnvelopes == 3 && kRegionEnv3 == kRegionEnv1 + 2);
+        float* const envelopeOut[kEnvelopes] = {scratch[kRegionEnv1], scratch[kRegionEnv1 + 1],
+                                                 scratch[kRegionEnv1 + 2]};
+        Envelope::RunTogether(envelopes, envelopeOut, n);
 
         RenderOutputs(out, n, pitchTarget, gateValue, mappedVelocity, glideOn);
 

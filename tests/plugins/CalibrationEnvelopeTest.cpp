@@ -356,6 +356,66 @@ TEST(PeriodDetector, FindsPeriodsBetweenRisingCrossingsAcrossFeeds)
         EXPECT_TRUE(std::isfinite(broken.periods[i]));
 }
 
+// Three envelopes stepped side by side give each one's bits as run alone:
+// segments of different lengths and shapes ending inside a block, on its
+// last sample or exactly at a block's start, sustain and idle stretches,
+// notes that start and release between blocks, and one-sample segments.
+TEST(Envelope, RunTogetherGivesTheBitsOfEachAlone)
+{
+    const double rate = 1000;
+    struct Event {
+        int32_t block; // before this block
+        int32_t envelope;
+        bool start; // else release
+        float velocity;
+    };
+    const EnvelopeSettings settings[3] = {
+        Settings(0.013f, 0.021f, 0.005f, 0.017f, 0.009f, 0.4f, 1.0f, 0.5f, 0.2f),
+        [] {
+            EnvelopeSettings s = Settings(0.0f, 0.008f, 0.016f, 0.001f, 0.03f, 0.9f, 0.1f, 0.7f, 0.3f, 0.5f);
+            s.shapes[1] = 0.0f;
+            s.shapes[3] = 0.25f;
+            return s;
+        }(),
+        [] {
+            EnvelopeSettings s = Settings(0.002f, 0.064f, 0.001f, 0.064f, 0.001f, 1.0f, 0.0f, 0.0f, 0.5f, -0.5f, true);
+            s.shapes[0] = 0.0f;
+            s.shapes[4] = 0.5f;
+            return s;
+        }(),
+    };
+    const Event events[] = {
+        {0, 0, true, 1.0f},  {0, 2, true, 0.5f},  {1, 1, true, 0.8f}, {3, 0, false, 0},   {4, 2, false, 0},
+        {5, 1, false, 0},    {6, 0, true, 0.3f},  {6, 1, true, 1.0f}, {8, 2, true, 1.0f}, {9, 0, false, 0},
+        {9, 1, false, 0},    {10, 2, false, 0},   {12, 1, true, 0.6f},
+    };
+    const int32_t blocks[] = {16, 7, 32, 1, 13, 64, 8, 5, 40, 17, 3, 64, 9, 100, 64};
+    Envelope together[3], alone[3];
+    size_t next = 0;
+    for (int32_t b = 0; b < static_cast<int32_t>(std::size(blocks)); ++b) {
+        for (; next < std::size(events) && events[next].block == b; ++next) {
+            const Event& e = events[next];
+            for (Envelope* env : {&together[e.envelope], &alone[e.envelope]}) {
+                if (e.start)
+                    env->Start(settings[e.envelope], e.velocity, rate);
+                else
+                    env->Release(settings[e.envelope], rate);
+            }
+        }
+        const int32_t n = blocks[b];
+        std::vector<float> a(static_cast<size_t>(n)), b1(a), b2(a);
+        float* const outs[3] = {a.data(), b1.data(), b2.data()};
+        Envelope::RunTogether(together, outs, n);
+        for (int32_t k = 0; k < 3; ++k) {
+            SCOPED_TRACE(testing::Message() << "block " << b << ", envelope " << k);
+            const std::vector<float> expected = RunEnvelope(alone[k], n);
+            EXPECT_EQ(memcmp(outs[k], expected.data(), sizeof(float) * static_cast<size_t>(n)), 0);
+            EXPECT_EQ(together[k].CurrentStage(), alone[k].CurrentStage());
+            EXPECT_EQ(together[k].Value(), alone[k].Value());
+        }
+    }
+}
+
 } // namespace
 
 // A flat stretch (sustain, idle) is filled after its first steps; the output
