@@ -263,23 +263,37 @@ inline double FilterInput(const float* in, int32_t i)
 // The filters side by side in vector registers (AVX where the machine has
 // it: the same double operations in the same order, so the same bits):
 // values[i][k] = filter k's output, each filter seeing FilterInput of its
-// source in[k] (a missing one reads a stretch of zeros).
+// source in[k] (a missing one reads a stretch of zeros). At most kMaxFrames.
+constexpr int32_t kMaxFrames = 64;
 CORVANE_SAMPLE_CLONES void FilterFour(ObryCorvane::FilterState* const* filters, const float* const* in,
                                       double (*values)[ObryCorvane::kChannels], int32_t frames)
 {
     typedef IIRQuad<double> Quad;
     typedef float Floats __attribute__((vector_size(16)));
-    const float *in0 = in[0], *in1 = in[1], *in2 = in[2], *in3 = in[3];
+    typedef float Octet __attribute__((vector_size(32)));
+    // FilterInput first, eight samples of a source at a time, off the
+    // filters' loop: in single precision, which holds the same values (a
+    // float's double is exact, and so are the comparisons with +-4).
+    float held[ObryCorvane::kChannels][kMaxFrames];
+    for (int32_t k = 0; k < ObryCorvane::kChannels; ++k) {
+        int32_t i = 0;
+        for (; i + 8 <= frames; i += 8) {
+            const Octet zero = {0, 0, 0, 0, 0, 0, 0, 0};
+            Octet x;
+            memcpy(&x, in[k] + i, sizeof x);
+            x = x == x ? x : zero;
+            x = x < -4.0f ? zero - 4.0f : x;
+            x = x > 4.0f ? zero + 4.0f : x;
+            memcpy(&held[k][i], &x, sizeof x);
+        }
+        for (; i < frames; ++i)
+            held[k][i] = static_cast<float>(FilterInput(in[k], i));
+    }
     RunIIRFilterQuadBlock(
         filters, frames,
-        [=](int32_t i, Quad& x) {
-            // FilterInput of the four lanes at once.
-            const Floats samples = {in0[i], in1[i], in2[i], in3[i]};
-            const Quad zero = {0, 0, 0, 0};
+        [&held](int32_t i, Quad& x) {
+            const Floats samples = {held[0][i], held[1][i], held[2][i], held[3][i]};
             x = __builtin_convertvector(samples, Quad);
-            x = x == x ? x : zero;
-            x = x < -4.0 ? zero - 4.0 : x;
-            x = x > 4.0 ? zero + 4.0 : x;
         },
         [values](int32_t i, const Quad& y) { memcpy(values[i], &y, sizeof y); });
 }
@@ -338,6 +352,7 @@ void ObryCorvane::EncodeStretches(const float* const* in, const int32_t* offsetC
             const float* sources[kChannels];
             for (int32_t k = 0; k < kChannels; ++k)
                 sources[k] = filterOn[k] && from[k] ? from[k] : kSilence;
+            static_assert(kPiece <= kMaxFrames);
             FilterFour(four, sources, values, n);
         }
         for (int32_t k = 0; k < kChannels; ++k)
