@@ -149,6 +149,7 @@ template <int Bytes>
 [[gnu::always_inline]] inline ExpanderWordPair ExpanderFrameWords(const uint8_t* bytes, size_t stride = 1)
 {
     uint32_t b[Bytes];
+#pragma GCC unroll 6
     for (int32_t k = 0; k < Bytes; ++k)
         b[k] = bytes[static_cast<size_t>(k) * stride];
     ExpanderWordPair words;

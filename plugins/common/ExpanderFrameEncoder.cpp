@@ -98,6 +98,7 @@ template <int Bytes>
 {
     Plan<Bytes> p{};
     uint8_t fixed[Bytes];
+#pragma GCC unroll 6
     for (int32_t k = 0; k < Bytes; ++k) {
         p.level[k] = s.level[k];
         p.scale[k] = s.levelScale[k];
