@@ -132,10 +132,4 @@ void MessageQueue::ClearWindow()
     SetStart(0);
 }
 
-bool MessageQueue::Empty() const
-{
-    const int32_t read = readIndex.load(std::memory_order_acquire);
-    return Next(read) == writeIndex.load(std::memory_order_acquire);
-}
-
 } // namespace QZ

@@ -76,7 +76,10 @@ public:
     void ClearWindow();
 
     // Either side: whether an item is waiting (a hint; may change at once).
-    bool Empty() const;
+    bool Empty() const
+    {
+        return Next(readIndex.load(std::memory_order_acquire)) == writeIndex.load(std::memory_order_acquire);
+    }
 
 private:
     // Null when full (after printing `overflowText`).

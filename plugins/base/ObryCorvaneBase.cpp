@@ -215,7 +215,12 @@ void ObryCorvaneBase::processReplacing(float** inputs, float** outputs, int32_t 
     // Registry work asked for on this thread (parameter listeners, learned
     // mappings), here or by host automation between blocks, is handed over,
     // never waited for.
-    InstanceRegistry::MarkAudioThread();
+    const pthread_t self = pthread_self();
+    if (!threadMarked || !pthread_equal(self, markedThread)) {
+        InstanceRegistry::MarkAudioThread();
+        markedThread = self;
+        threadMarked = true;
+    }
     if (!BeginBlock(sampleFrames))
         return;
     // Notes played over OSC ("/startNote", "/stopNote"), queued by the listen
@@ -281,9 +286,30 @@ void ObryCorvaneBase::processReplacing(float** inputs, float** outputs, int32_t 
     EndBlock(sampleFrames);
 }
 
+// audio thread: the plug-in's Process on copies of the pointers, which it
+// may move.
+void ObryCorvaneBase::ProcessPiece(float* const* inputs, float* const* outputs, int32_t frames)
+{
+    BeginSubBlock(frames);
+    std::array<float*, kMaxChannels> in;
+    std::array<float*, kMaxChannels> out;
+    for (int32_t c = 0; c < inputPointerCount; ++c)
+        in[c] = inputs[c];
+    for (int32_t c = 0; c < numOutputs; ++c)
+        out[c] = outputs[c];
+    Process(in.data(), out.data(), frames);
+}
+
 // audio thread: no allocation, no blocking lock
 void ObryCorvaneBase::ProcessBlockWithEvents(float** inputs, float** outputs, int32_t frames)
 {
+    // Most blocks bring no event: one piece, and the caller's pointers need
+    // not be moved on past it.
+    if (queueA.Empty()) {
+        if (frames > 0)
+            ProcessPiece(inputs, outputs, frames);
+        return;
+    }
     int32_t position = 0;
     int32_t remaining = frames;
     while (remaining > 0) {
@@ -299,14 +325,7 @@ void ObryCorvaneBase::ProcessBlockWithEvents(float** inputs, float** outputs, in
             }
         }
         if (piece > 0) {
-            BeginSubBlock(piece);
-            std::array<float*, kMaxChannels> in;
-            std::array<float*, kMaxChannels> out;
-            for (int32_t c = 0; c < inputPointerCount; ++c)
-                in[c] = inputs[c];
-            for (int32_t c = 0; c < numOutputs; ++c)
-                out[c] = outputs[c];
-            Process(in.data(), out.data(), piece);
+            ProcessPiece(inputs, outputs, piece);
             for (int32_t c = 0; c < inputPointerCount; ++c)
                 inputs[c] += piece;
             for (int32_t c = 0; c < numOutputs; ++c)
