@@ -116,11 +116,33 @@ struct ClockedChannel {
     float slewStep, lowpassCoef;
     float smoothState; // kept across blocks
 
+    // What the rates below were derived from, kept while the tempo, the cycle
+    // and the sample rate stay (by their bits). A value-initialised channel's
+    // zeros are those TempoRate and SetRate give for zeros.
+    double keptTempo, keptBeats, keptTempoRate;
+    double keptRate, keptSampleRate, keptIncrement;
+
+    // TempoRate(tempo, beatsPerCycle), derived again only after a change.
+    double TempoRateOf(double tempo, double beatsPerCycle)
+    {
+        if (!SameBits(tempo, keptTempo) || !SameBits(beatsPerCycle, keptBeats)) {
+            keptTempo = tempo;
+            keptBeats = beatsPerCycle;
+            keptTempoRate = TempoRate(tempo, beatsPerCycle);
+        }
+        return keptTempoRate;
+    }
+
     // The block's rate in Hz; one that is negative or not finite counts as 0.
     void SetRate(double hz, double sampleRate)
     {
         rate = hz >= 0.0 && std::isfinite(hz) ? hz : 0.0;
-        increment = sampleRate > 0.0 ? rate / sampleRate : 0.0;
+        if (!SameBits(rate, keptRate) || !SameBits(sampleRate, keptSampleRate)) {
+            keptRate = rate;
+            keptSampleRate = sampleRate;
+            keptIncrement = sampleRate > 0.0 ? rate / sampleRate : 0.0;
+        }
+        increment = keptIncrement;
     }
 
     // Quadrature: the phase follows `other` by `phaseOffset` cycles; returns

@@ -2,19 +2,6 @@
 
 #include "plugins/common/Swing.h"
 
-HostTime HostTimeFrom(const VstTimeInfo* info)
-{
-    HostTime time;
-    if (!info)
-        return time;
-    if ((info->flags & kVstTempoValid) && std::isfinite(info->tempo) && info->tempo > 0.0)
-        time.tempo = info->tempo;
-    if ((info->flags & kVstPpqPosValid) && std::isfinite(info->ppqPos))
-        time.ppq = info->ppqPos;
-    time.playing = (info->flags & kVstTransportPlaying) != 0;
-    return time;
-}
-
 // audio thread
 HostTime ReadHostTime(AudioEffectX& effect)
 {
@@ -72,8 +59,7 @@ void SwingClock::Setup(const HostTime& time, float swingPercent, float swingType
     // The pair's length in samples and the split point change with the tempo,
     // the sample rate and the settings only; the place within the pair moves
     // every block.
-    auto same = [](double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); };
-    if (!same(time.tempo, setupTempo) || !same(sampleRate, setupSampleRate) || !same(pair, setupPair) ||
+    if (!SameBits(time.tempo, setupTempo) || !SameBits(sampleRate, setupSampleRate) || !SameBits(pair, setupPair) ||
         std::bit_cast<uint32_t>(swingPercent) != std::bit_cast<uint32_t>(setupPercent)) {
         setupTempo = time.tempo;
         setupSampleRate = sampleRate;

@@ -25,7 +25,24 @@ struct HostTime {
 // is used only when the host marks it valid and it is finite and above 0
 // (a negative or NaN tempo counts as none); the position only when marked
 // valid and finite. No answer at all means tempo 0, position 0, playing.
-HostTime HostTimeFrom(const VstTimeInfo* info);
+inline HostTime HostTimeFrom(const VstTimeInfo* info)
+{
+    HostTime time;
+    if (!info)
+        return time;
+    if ((info->flags & kVstTempoValid) && std::isfinite(info->tempo) && info->tempo > 0.0)
+        time.tempo = info->tempo;
+    if ((info->flags & kVstPpqPosValid) && std::isfinite(info->ppqPos))
+        time.ppq = info->ppqPos;
+    time.playing = (info->flags & kVstTransportPlaying) != 0;
+    return time;
+}
+
+// Whether two values have the same bits (what a kept result is keyed by).
+inline bool SameBits(double a, double b)
+{
+    return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
+}
 
 // One getTimeInfo request (tempo and position) for the block.
 HostTime ReadHostTime(AudioEffectX& effect);

@@ -177,7 +177,7 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     case kSyncTransport:
     case kSyncTransport2: {
         const double beats = ch.beats;
-        rate = TempoRate(time.tempo, beats);
+        rate = ch.TempoRateOf(time.tempo, beats);
         if (mode == kSyncTempo)
             break;
         phaseOffsetIndicator = phaseParam;

@@ -234,7 +234,7 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
     case kSyncTempo:
     case kSyncTransport:
         // A cycle of no length (Beats 0) has no rate and locks to nothing.
-        rate = TempoRate(time.tempo, ch.beats);
+        rate = ch.TempoRateOf(time.tempo, ch.beats);
         if (ch.syncMode == kSyncTransport) {
             if (!time.playing)
                 standsAtStart = true;

@@ -8,6 +8,7 @@
 #include "framework/IndicatorBlock.h"
 #include "plugins/common/ExpanderDataWords.h"
 #include "plugins/common/Swing.h"
+#include "plugins/common/TempoClock.h"
 #include "plugins/common/ParameterValues.h"
 #include "plugins/common/SampleLoops.h"
 #include "plugins/common/ValueNames.h"
@@ -67,11 +68,6 @@ SharedValueNames gHardwareList(kHardwareNames);
 // make an undefined conversion.
 constexpr double kIndexLimit = 1.0e15;
 constexpr double kOffsetLimit = 1.0e12;
-
-bool SameBits(double a, double b)
-{
-    return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
-}
 
 int64_t ToIndex(double v)
 {

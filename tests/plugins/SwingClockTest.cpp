@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "plugins/common/ClockedOscillator.h"
 #include "plugins/common/Swing.h"
 #include "plugins/common/TempoClock.h"
 
@@ -280,6 +281,36 @@ TEST(TempoClock, SwingClockSetUpAgainFollowsEveryChange)
         const double samples = pair * 60.0 * b.sampleRate / b.tempo;
         EXPECT_EQ(fresh.samplesPerPair, samples) << b.ppq;
         EXPECT_EQ(fresh.pairPosition, WrapPhase(b.ppq / pair) * samples) << b.ppq;
+    }
+}
+
+// An oscillator channel keeps its tempo rate and increment while tempo,
+// cycle and sample rate stay: each block's values equal a fresh channel's
+// and the rules'.
+TEST(TempoClock, KeptRatesFollowEveryChange)
+{
+    const struct {
+        double tempo, beats, sampleRate;
+    } blocks[] = {
+        {0, 0, 0},          {120, 1, 48000},    {120, 1, 48000},   {121, 1, 48000},    {121, 0.25, 48000},
+        {121, 0.25, 96000}, {-0.0, 0.25, 96000}, {121, 0, 96000},  {kNaN, 1, 44100},   {kNaN, 1, 44100},
+        {1e300, 1e-300, 44100}, {90, 4, 0},     {90, 4, -0.0},     {90, 4, 44100},
+    };
+    ClockedChannel kept{};
+    for (const auto& b : blocks) {
+        ClockedChannel fresh{};
+        const double rate = kept.TempoRateOf(b.tempo, b.beats);
+        EXPECT_EQ(std::bit_cast<uint64_t>(rate), std::bit_cast<uint64_t>(fresh.TempoRateOf(b.tempo, b.beats)));
+        EXPECT_EQ(std::bit_cast<uint64_t>(rate), std::bit_cast<uint64_t>(TempoRate(b.tempo, b.beats)));
+        // The last rate as the next block's first: a new sample rate alone.
+        for (const double hz : {rate, b.tempo, -1.0, rate}) {
+            kept.SetRate(hz, b.sampleRate);
+            fresh.SetRate(hz, b.sampleRate);
+            EXPECT_EQ(std::bit_cast<uint64_t>(kept.increment), std::bit_cast<uint64_t>(fresh.increment))
+                << b.tempo << " " << b.sampleRate << " " << hz;
+            const double usable = hz >= 0.0 && std::isfinite(hz) ? hz : 0.0;
+            EXPECT_EQ(kept.increment, b.sampleRate > 0.0 ? usable / b.sampleRate : 0.0) << hz;
+        }
     }
 }
 
