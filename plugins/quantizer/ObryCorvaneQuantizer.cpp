@@ -9,6 +9,7 @@
 #include "framework/IndicatorBlock.h"
 #include "plugins/common/OutputSmoothing.h"
 #include "plugins/common/ParameterValues.h"
+#include "plugins/common/SampleLoops.h"
 #include "plugins/common/ValueNames.h"
 #include "plugins/quantizer/QuantizerSteps.h"
 
@@ -57,6 +58,13 @@ constexpr float kMinSteps = 1.0f;
 bool IsParameter(uint32_t index, int32_t left, int32_t right)
 {
     return index == static_cast<uint32_t>(left) || index == static_cast<uint32_t>(right);
+}
+
+// Steps built for each instruction set (every one gives the same bits: no
+// fused multiply-add in this project). Audio thread.
+CORVANE_SAMPLE_CLONES void StepsClones(const EvenSteps& s, const float* in, float* out, int32_t frames)
+{
+    Steps(s, in, out, frames);
 }
 
 } // namespace
@@ -479,7 +487,7 @@ void ObryCorvane::ProcessChannel(Channel& channel, const float* in, float* out, 
             memmove(out, in, sizeof(float) * static_cast<size_t>(frames));
     } else if (channel.mode == 0) {
         const float k = channel.stepsHalf;
-        Steps(EvenSteps{k, 1.0f / k, channel.offset, channel.transpose}, in, out, frames);
+        StepsClones(EvenSteps{k, 1.0f / k, channel.offset, channel.transpose}, in, out, frames);
     } else {
         ProcessCalibrated(channel, in, out, frames);
     }

@@ -1,6 +1,6 @@
 // The Quantizer's even steps: out = (floor((x - offset) x k) + transpose) / k
 // + offset for each input sample x held to a usable range. Steps runs them
-// four at a time in vector registers, each lane with the single-precision
+// eight at a time in vector registers, each lane with the single-precision
 // operations of Step in the same order (floor made exactly from a
 // truncation), so both give the same bits.
 //
@@ -40,22 +40,24 @@ inline float Step(const EvenSteps& s, float x)
 
 // out[i] = Step(s, in[i]) for `frames` samples; in and out may be the same
 // buffer (buffers that overlap otherwise go one sample after another).
-inline void Steps(const EvenSteps& s, const float* in, float* out, int32_t frames)
+// Always inlined, so that a caller built for several instruction sets gets
+// each one's vectors (eight lanes: one AVX register, or two SSE ones).
+[[gnu::always_inline]] inline void Steps(const EvenSteps& s, const float* in, float* out, int32_t frames)
 {
-    typedef float Quad __attribute__((vector_size(16)));
-    typedef int32_t QuadInt __attribute__((vector_size(16)));
+    typedef float Quad __attribute__((vector_size(32)));
+    typedef int32_t QuadInt __attribute__((vector_size(32)));
     const auto from = reinterpret_cast<uintptr_t>(in);
     const auto to = reinterpret_cast<uintptr_t>(out);
     const uintptr_t bytes = sizeof(float) * static_cast<uintptr_t>(frames > 0 ? frames : 0);
     const bool apart = to - from >= bytes && from - to >= bytes;
     int32_t i = 0;
     if (in == out || apart) {
-        const Quad zero = {0, 0, 0, 0};
+        const Quad zero = {};
         const Quad low = zero - kInputLimit;
         const Quad high = zero + kInputLimit;
         const Quad exact = zero + 8388608.0f; // 2^23: from here on every float is whole
-        const QuadInt sign = {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
-        for (; i + 4 <= frames; i += 4) {
+        const QuadInt sign = QuadInt{} + INT32_MIN;
+        for (; i + 8 <= frames; i += 8) {
             Quad x;
             memcpy(&x, in + i, sizeof x);
             x = x == x ? x : zero;

@@ -78,7 +78,7 @@ TEST_F(QuantizerModule, ManualSteps)
 
 } // namespace
 
-// The even steps four at a time give the bits of one sample at a time, for
+// The even steps eight at a time give the bits of one sample at a time, for
 // broken, signed-zero, huge and in-between inputs, apart and in place.
 TEST(QuantizerSteps, VectorRunsGiveTheBitsOfSingleSteps)
 {
