@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 double SmoothingTimeInSamples(float milliseconds, float sampleRate)
@@ -71,12 +72,49 @@ void SmoothTogether(float* a, float* b, int32_t frames, float settingA, float se
     *stateB = yb;
 }
 
+// Whether every sample has the bits of the state. Smoothing (slew or
+// low-pass) then leaves each sample and the state as they are: a state
+// equal to its input stays there (the slew limiter's middle case and the
+// low-pass's settle test give the input, and so does the restart of a
+// state that is not finite), so a settled output on a steady input need
+// not run its chain. Groups of a fixed size, which the compiler vectorises.
+bool HoldsState(const float* samples, int32_t frames, float state)
+{
+    uint32_t bits;
+    memcpy(&bits, &state, sizeof bits);
+    uint32_t first;
+    if (frames <= 0)
+        return true;
+    memcpy(&first, samples, sizeof first);
+    if (first != bits)
+        return false; // the usual answer for a moving signal, at once
+    constexpr int32_t kGroup = 16;
+    uint32_t differ = 0;
+    int32_t i = 0;
+    for (; i + kGroup <= frames; i += kGroup) {
+        uint32_t group[kGroup];
+        memcpy(group, samples + i, sizeof group);
+        for (int32_t k = 0; k < kGroup; ++k)
+            differ |= group[k] ^ bits;
+        if (differ != 0)
+            return false;
+    }
+    for (; i < frames; ++i) {
+        uint32_t one;
+        memcpy(&one, samples + i, sizeof one);
+        differ |= one ^ bits;
+    }
+    return differ == 0;
+}
+
 } // namespace
 
 // audio thread: no allocation, no lock
 void ApplyOutputSmoothing(float* samples, int32_t frames, float slewStep, float lowpassCoef, float* smoothState)
 {
     float y = *smoothState;
+    if ((slewStep > 0.0f || lowpassCoef > 0.0f) && HoldsState(samples, frames, y))
+        return;
     if (slewStep > 0.0f) {
         for (int32_t i = 0; i < frames; ++i) {
             y = SlewSample(y, samples[i], slewStep);
@@ -108,7 +146,9 @@ void ApplyOutputSmoothingPair(float* a, float* b, int32_t frames, const float* s
     const auto to = reinterpret_cast<uintptr_t>(b);
     const uintptr_t bytes = sizeof(float) * static_cast<uintptr_t>(frames > 0 ? frames : 0);
     const bool apart = a == b || (to - from >= bytes && from - to >= bytes);
-    if (!smoothsA || !smoothsB || !apart) {
+    // A settled channel on a steady input stays as it is: then one after
+    // the other, where ApplyOutputSmoothing leaves that channel alone.
+    if (!smoothsA || !smoothsB || !apart || HoldsState(a, frames, *stateA) || HoldsState(b, frames, *stateB)) {
         ApplyOutputSmoothing(a, frames, slewStep[0], lowpassCoef[0], stateA);
         ApplyOutputSmoothing(b, frames, slewStep[1], lowpassCoef[1], stateB);
         return;

@@ -226,4 +226,63 @@ TEST(OutputSmoothingPair, SameAsOneChannelAfterTheOther)
             }
 }
 
+// A state that has the bits of every sample (a settled output on a steady
+// input) is left alone without running the chain: the same samples and
+// state as sample by sample, for every kind of value, also when one sample
+// of the block differs (then the chain runs), alone and in pairs.
+TEST(OutputSmoothing, SettledStateOnASteadyInputStaysAsSampleBySample)
+{
+    const float denormal = std::numeric_limits<float>::denorm_min();
+    const float values[] = {0.0f, -0.0f, 0.5f, -1.0f, kNaN, -kNaN, kInf, -kInf, denormal, 3e38f, 1e-31f};
+    const struct {
+        float slew, lowpass;
+    } kinds[] = {{0.01f, 0}, {0, 0.9f}, {2.5f, 0}, {0, 1e-3f}};
+    for (const float v : values)
+        for (const auto& kind : kinds)
+            for (const int32_t frames : {1, 7, 16, 33, 64})
+                for (const int32_t odd : {-1, 0, 5, 32}) {
+                    if (odd >= frames)
+                        continue;
+                    SCOPED_TRACE(testing::Message() << "value " << v << ", slew " << kind.slew << ", low-pass "
+                                                    << kind.lowpass << ", " << frames << " frames, odd " << odd);
+                    std::vector<float> in(static_cast<size_t>(frames), v);
+                    if (odd >= 0)
+                        in[static_cast<size_t>(odd)] = 0.25f;
+                    // The reference: the per-sample step.
+                    const OutputSmoothingStep step(kind.slew, kind.lowpass);
+                    std::vector<float> expected = in;
+                    float y = v;
+                    for (float& x : expected)
+                        x = y = step(y, x);
+                    std::vector<float> got = in;
+                    float state = v;
+                    ApplyOutputSmoothing(got.data(), frames, kind.slew, kind.lowpass, &state);
+                    EXPECT_EQ(memcmp(got.data(), expected.data(), sizeof(float) * got.size()), 0);
+                    EXPECT_EQ(memcmp(&state, &y, sizeof state), 0);
+                    // Paired with a moving channel, either way round.
+                    std::vector<float> moving(static_cast<size_t>(frames));
+                    for (int32_t i = 0; i < frames; ++i)
+                        moving[static_cast<size_t>(i)] = 0.1f * static_cast<float>(i % 5);
+                    std::vector<float> movingExpected = moving;
+                    float movingState = 0.7f;
+                    ApplyOutputSmoothing(movingExpected.data(), frames, 0.05f, 0, &movingState);
+                    const float slew[2][2] = {{kind.slew, 0.05f}, {0.05f, kind.slew}};
+                    const float lowpass[2][2] = {{kind.lowpass, 0}, {0, kind.lowpass}};
+                    for (int first = 0; first < 2; ++first) {
+                        std::vector<float> steady = in, other = moving;
+                        float steadyState = v, otherState = 0.7f;
+                        if (first == 0)
+                            ApplyOutputSmoothingPair(steady.data(), other.data(), frames, slew[0], lowpass[0],
+                                                     &steadyState, &otherState);
+                        else
+                            ApplyOutputSmoothingPair(other.data(), steady.data(), frames, slew[1], lowpass[1],
+                                                     &otherState, &steadyState);
+                        EXPECT_EQ(memcmp(steady.data(), expected.data(), sizeof(float) * steady.size()), 0);
+                        EXPECT_EQ(memcmp(other.data(), movingExpected.data(), sizeof(float) * other.size()), 0);
+                        EXPECT_EQ(memcmp(&steadyState, &y, sizeof y), 0);
+                        EXPECT_EQ(otherState, movingState);
+                    }
+                }
+}
+
 } // namespace
