@@ -120,11 +120,14 @@ uint8_t ExpanderGateGroups::Bits(int32_t k) const
 {
     if (k < 0 || k >= groupCount || groups[k].channel <= 0)
         return 0;
-    uint8_t bits = 0;
-    for (int32_t j = 0; j < 8; ++j)
-        if (groups[k].gate[j])
-            bits |= static_cast<uint8_t>(1u << j);
-    return bits;
+    // The eight flags as one word, each byte made 0 or 1 (any non-zero
+    // flag counts as set), then gathered into one byte: byte j lands on
+    // bit j of the top byte of the product.
+    uint64_t flags;
+    memcpy(&flags, groups[k].gate, sizeof flags);
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    flags = (((flags & kLow7) + kLow7) | flags) >> 7 & 0x0101010101010101ull;
+    return static_cast<uint8_t>((flags * 0x0102040810204080ull) >> 56);
 }
 
 // ---------------------------------------------------------------------------

@@ -230,11 +230,19 @@ void ObryExpanderController::EncodeFrames(float** inputs, float** outputs, int32
     // written, which gives what sample by sample gives when the host hands
     // the same buffer for an input and an output; buffers that overlap
     // otherwise go one frame at a time.
+    // Only the inputs the frames read count.
     bool oneAtATime = false;
-    for (int32_t n = 0; n < kNumInputs; ++n)
-        if (PartlyOverlap(left + first, inputs[n] + first, frames) ||
-            PartlyOverlap(right + first, inputs[n] + first, frames))
+    auto check = [&](const float* input) {
+        if (input && (PartlyOverlap(left + first, input + first, frames) ||
+                      PartlyOverlap(right + first, input + first, frames)))
             oneAtATime = true;
+    };
+    for (const float* input : sources.level)
+        check(input);
+    for (int32_t g = 0; g < sources.gateCount; ++g)
+        check(sources.gate[g]);
+    check(sources.thruLeft);
+    check(sources.thruRight);
 
     auto encode = [&](int32_t at, int32_t count, const uint32_t* serial) {
         return Bytes == kBrinkFrameBytes ? EncodeBrinkFrames(sources, at, count, serial, left, right, oneAtATime)

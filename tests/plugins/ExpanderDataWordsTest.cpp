@@ -644,6 +644,32 @@ QZ::MessageQueueItem Short(uint8_t status, uint8_t channel, uint8_t d1, uint8_t 
     return item;
 }
 
+// Every pattern of open gates in every group reads back as its byte (gate j
+// in bit j), and a group on no channel reads 0.
+TEST(ExpanderGateGroups, EveryGatePatternIsItsByte)
+{
+    GateParams p;
+    for (int32_t k = 0; k < 5; ++k) {
+        p.values[21 + 2 * k] = static_cast<float>(k + 1); // group k on channel k + 1
+        p.values[22 + 2 * k] = 8.0f * static_cast<float>(k); // base note 8k
+    }
+    for (uint32_t pattern = 0; pattern < 256; ++pattern) {
+        ExpanderGateGroups groups;
+        groups.Reset();
+        groups.Refresh(kLayout, 48000, p);
+        for (int32_t k = 0; k < 5; ++k)
+            for (int32_t j = 0; j < 8; ++j)
+                if ((pattern >> ((j + k) & 7)) & 1)
+                    groups.NoteOn(k, 8 * k + j, 100);
+        for (int32_t k = 0; k < 5; ++k) {
+            const auto expected = static_cast<uint8_t>((pattern >> k | pattern << (8 - k)) & 0xFF);
+            ASSERT_EQ(groups.Bits(k), expected) << "pattern " << pattern << ", group " << k;
+        }
+        EXPECT_EQ(groups.Bits(5), 0);
+        EXPECT_EQ(groups.Bits(-1), 0);
+    }
+}
+
 TEST(ExpanderForwarding, ChannelFilterChanneliseAndSystemMessages)
 {
     struct Row {
