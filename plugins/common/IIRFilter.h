@@ -229,65 +229,13 @@ inline void RunBlock(BasicIIRFilterState<Coefficient, Sample, Order>* s, int32_t
 }
 
 template <typename Coefficient, typename Sample, int Order, typename Input, typename Output, int... J>
-inline void RunPairBlock(BasicIIRFilterState<Coefficient, Sample, Order>* s0,
-                         BasicIIRFilterState<Coefficient, Sample, Order>* s1, int32_t frames, Input& input,
-                         Output& output, std::integer_sequence<int, J...>)
-{
-    // Lane 0 is s0, lane 1 is s1: every vector operation is the scalar
-    // operation of RunBlock on each lane, so each lane's bits are its own
-    // filter's, while the two latency chains run side by side.
-    typedef Sample Pair __attribute__((vector_size(2 * sizeof(Sample))));
-    const BasicIIRFilterCoefficients<Coefficient>& c = *s0->coefficients;
-    const Pair b[Order + 1] = {Pair{static_cast<Sample>(c.b[J]), static_cast<Sample>(c.b[J])}...};
-    const Pair a[Order + 1] = {
-        Pair{static_cast<Sample>(c.a[J < Order ? J : 0]), static_cast<Sample>(c.a[J < Order ? J : 0])}...};
-    Pair x[Order + 1] = {Pair{s0->x[J], s1->x[J]}...};
-    Pair y[Order + 1] = {Pair{s0->y[J], s1->y[J]}...};
-    const Sample limit = static_cast<Sample>(kIIRRunawayLimit);
-    for (int32_t i = 0; i < frames; ++i) {
-        Sample in0, in1;
-        input(i, in0, in1);
-        const Pair in = {in0, in1};
-        Pair shifted[Order + 1] = {(J < Order ? x[J < Order ? J + 1 : 0] : in)...};
-        Pair feedForward = {0, 0};
-        ((feedForward += b[J] * shifted[J]), ...);
-        Pair feedBack = {0, 0};
-        ((J < Order ? (feedBack += a[J] * y[J < Order ? J + 1 : 0]) : feedBack), ...);
-        Pair out = feedForward + feedBack;
-        const bool keep0 = std::abs(out[0]) < limit;
-        const bool keep1 = std::abs(out[1]) < limit;
-        Pair next[Order + 1] = {(J < Order ? y[J < Order ? J + 1 : 0] : out)...};
-        ((x[J] = shifted[J]), ...);
-        ((y[J] = next[J]), ...);
-        if (!(keep0 & keep1)) [[unlikely]] {
-            // The lane that ran away restarts from rest, as RunIIRFilter
-            // does; the other goes on.
-            const int lane = keep0 ? 1 : 0;
-            ((x[J][lane] = 0), ...);
-            ((y[J][lane] = 0), ...);
-            out[lane] = 0;
-            if (!(keep0 | keep1)) {
-                ((x[J][1 - lane] = 0), ...);
-                ((y[J][1 - lane] = 0), ...);
-                out[1 - lane] = 0;
-            }
-        }
-        output(i, out[0], out[1]);
-    }
-    ((s0->x[J] = x[J][0]), ...);
-    ((s0->y[J] = y[J][0]), ...);
-    ((s1->x[J] = x[J][1]), ...);
-    ((s1->y[J] = y[J][1]), ...);
-}
-
-template <typename Coefficient, typename Sample, int Order, typename Input, typename Output, int... J>
 [[gnu::always_inline]] inline void RunQuadBlock(BasicIIRFilterState<Coefficient, Sample, Order>* const* s,
                                                 int32_t frames, Input& input, Output& output,
                                                 std::integer_sequence<int, J...>)
 {
-    // Lane k is s[k]: as in RunPairBlock, every vector operation is the
-    // scalar operation of RunBlock on each lane, so each lane has its own
-    // filter's bits, while four latency chains run side by side.
+    // Lane k is s[k]: every vector operation is the scalar operation of
+    // RunBlock on each lane, so each lane has its own filter's bits, while
+    // four latency chains run side by side.
     typedef IIRQuad<Sample> Quad;
     typedef decltype(Quad{} < Quad{}) Mask;
     const BasicIIRFilterCoefficients<Coefficient>& c = *s[0]->coefficients;
@@ -342,18 +290,6 @@ inline void RunIIRFilterBlock(BasicIIRFilterState<Coefficient, Sample, Order>* s
                               Output&& output)
 {
     IIRFilterDetail::RunBlock(s, frames, input, output, std::make_integer_sequence<int, Order + 1>{});
-}
-
-// Two filters of the same coefficients side by side: input(i, x0, x1) sets
-// the samples of s0 and s1, then output(i, y0, y1) receives their outputs,
-// each bit for bit what RunIIRFilter gives that filter alone. `s1` must
-// point at the same coefficients as `s0`.
-template <typename Coefficient, typename Sample, int Order, typename Input, typename Output>
-inline void RunIIRFilterPairBlock(BasicIIRFilterState<Coefficient, Sample, Order>* s0,
-                                  BasicIIRFilterState<Coefficient, Sample, Order>* s1, int32_t frames, Input&& input,
-                                  Output&& output)
-{
-    IIRFilterDetail::RunPairBlock(s0, s1, frames, input, output, std::make_integer_sequence<int, Order + 1>{});
 }
 
 // Four filters of the same coefficients side by side: input(i, x) sets the

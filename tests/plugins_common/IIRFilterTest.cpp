@@ -377,63 +377,6 @@ TEST(RunIIRFilterBlock, SameBitsAsTheSampleBySampleRun)
     ExpectBlockMatchesSamples<IIRFilterState>(10, 0.0f, 0.03f, input);
 }
 
-// Two filters side by side give, lane by lane, the bits each gives alone,
-// when only one of them runs away or meets a NaN and when both do at once.
-TEST(RunIIRFilterPairBlock, EachLaneHasItsOwnFiltersBits)
-{
-    IIRFilterCoefficientsD c;
-    ASSERT_TRUE(DesignIIRFilter(5, -1.0f, 0.04464286f, &c));
-    NormalizeIIRGain(&c);
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    struct Case {
-        const char* name;
-        int bad0, bad1; // sample indices given a bad value (-1 none)
-        double value;
-    };
-    const Case cases[] = {
-        {"clean", -1, -1, 0},         {"NaN in the first", 300, -1, nan}, {"NaN in the second", -1, 301, nan},
-        {"runaway in both", 500, 500, 1e300}, {"runaway in one", 700, -1, 1e300},
-    };
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.name);
-        std::mt19937 random(11);
-        std::uniform_real_distribution<double> noise(-2.0, 2.0);
-        std::vector<double> in0, in1;
-        for (int i = 0; i < 1000; ++i) {
-            in0.push_back(i == k.bad0 ? k.value : noise(random));
-            in1.push_back(i == k.bad1 ? k.value : noise(random) * 0.5);
-        }
-        BasicIIRFilterState<double, double, 5> one0, one1, pair0, pair1;
-        one0.coefficients = one1.coefficients = pair0.coefficients = pair1.coefficients = &c;
-        std::vector<double> expected0, expected1, got0, got1;
-        for (size_t i = 0; i < in0.size(); ++i) {
-            expected0.push_back(RunIIRFilter(&one0, in0[i]));
-            expected1.push_back(RunIIRFilter(&one1, in1[i]));
-        }
-        for (size_t at = 0; at < in0.size(); at += 64) {
-            const int32_t n = static_cast<int32_t>(std::min<size_t>(64, in0.size() - at));
-            RunIIRFilterPairBlock(
-                &pair0, &pair1, n,
-                [&](int32_t i, double& x0, double& x1) {
-                    x0 = in0[at + i];
-                    x1 = in1[at + i];
-                },
-                [&](int32_t, double y0, double y1) {
-                    got0.push_back(y0);
-                    got1.push_back(y1);
-                });
-        }
-        for (size_t i = 0; i < got0.size(); ++i) {
-            ASSERT_EQ(std::memcmp(&expected0[i], &got0[i], sizeof(double)), 0) << "first, sample " << i;
-            ASSERT_EQ(std::memcmp(&expected1[i], &got1[i], sizeof(double)), 0) << "second, sample " << i;
-        }
-        for (int j = 0; j <= 5; ++j) {
-            EXPECT_EQ(one0.y[j], pair0.y[j]);
-            EXPECT_EQ(one1.y[j], pair1.y[j]);
-        }
-    }
-}
-
 // Four filters side by side give, lane by lane, the bits each gives alone,
 // when one lane, two or all four run away or meet a NaN or an infinity.
 TEST(RunIIRFilterQuadBlock, EachLaneHasItsOwnFiltersBits)
