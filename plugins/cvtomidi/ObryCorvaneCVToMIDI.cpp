@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "plugins/common/ParameterValues.h"
+#include "plugins/common/SampleLoops.h"
 #include "plugins/common/ValueNames.h"
 
 namespace ObryCorvaneCVToMIDI {
@@ -61,34 +62,102 @@ inline int32_t DataByte(float value)
     return static_cast<int32_t>(value);
 }
 
-// Four samples at a time for the quiet-stretch test below.
+// The vectors of eight lanes live only inside QuietSamples (its helpers are
+// all inlined): none crosses a call, so the calling convention's change
+// with AVX does not matter here.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+// What a stretch of samples must match to change nothing (the settings and
+// the channel's state as the sample loop holds them).
+struct QuietTest {
+    bool cc;
+    float ccMin;
+    float ccScale;
+    int32_t lastController;
+    bool notes;
+    float pitchSlope;
+    float pitchCentre;
+    int32_t lastPitch;
+    int32_t noteOnMode;
+    bool gateOpen;
+    float gateThreshold;
+};
+
+// The samples a quiet test looks at together.
+constexpr int32_t kQuietGroup = 16;
+
+// Eight samples at a time (one AVX register, or two SSE ones).
+typedef float Octet __attribute__((vector_size(32)));
+typedef int32_t OctetInt __attribute__((vector_size(32)));
 typedef float Quad __attribute__((vector_size(16)));
 typedef int32_t QuadInt __attribute__((vector_size(16)));
 
-inline Quad LoadQuad(const float* p)
+[[gnu::always_inline]] inline Octet LoadOctet(const float* p)
 {
-    Quad x;
+    Octet x;
     memcpy(&x, p, sizeof x);
     return x;
 }
 
 // DataByte of each lane, with the same results (the value is held inside
 // the byte's range before its conversion).
-inline QuadInt DataBytes(Quad value)
+[[gnu::always_inline]] inline OctetInt DataBytes(Octet value)
 {
-    const Quad zero = {};
-    const QuadInt isNumber = value == value;
-    Quad held = isNumber ? value : zero;
+    const Octet zero = {};
+    const OctetInt isNumber = value == value;
+    Octet held = isNumber ? value : zero;
     held = held < 1.0f ? zero : held;
     held = held >= 127.0f ? zero + 127.0f : held;
-    const QuadInt bytes = __builtin_convertvector(held, QuadInt);
-    return isNumber ? bytes : QuadInt{} - 1;
+    const OctetInt bytes = __builtin_convertvector(held, OctetInt);
+    return isNumber ? bytes : OctetInt{} - 1;
 }
 
 // Whether every lane is set (each lane all ones or all zeros).
-inline bool AllSet(QuadInt lanes)
+[[gnu::always_inline]] inline bool AllSet(OctetInt lanes)
 {
-    return __builtin_ia32_movmskps((Quad)lanes) == 0xF;
+    QuadInt halves[2];
+    memcpy(halves, &lanes, sizeof halves);
+    return __builtin_ia32_movmskps((Quad)(halves[0] & halves[1])) == 0xF;
+}
+
+// How many samples from the start, in whole groups and at most `limit`,
+// change nothing: no controller value or pitch differs from the last one
+// written and no gate crosses the threshold. Most samples of a slow CV are
+// such; the caller runs the rest sample by sample. Built for each
+// instruction set (comparisons and conversions only: the same answer on
+// every one).
+CORVANE_SAMPLE_CLONES int32_t QuietSamples(const QuietTest& t, const float* cv, const float* gate, int32_t limit)
+{
+    const QuietTest q = t; // in registers over the loop, whatever the loads alias
+    int32_t done = 0;
+    for (; done + kQuietGroup <= limit; done += kQuietGroup) {
+        OctetInt same = OctetInt{} - 1;
+        for (int32_t k = done; k < done + kQuietGroup; k += 8) {
+            const Octet x = LoadOctet(cv + k);
+            if (q.cc) {
+                const OctetInt v = DataBytes((x - q.ccMin) * q.ccScale + 0.5f);
+                same &= (v == q.lastController) | (v < 0);
+            }
+            if (!q.notes)
+                continue;
+            const OctetInt p = DataBytes(q.pitchSlope * x + q.pitchCentre + 0.5f);
+            const OctetInt samePitch = (p == q.lastPitch) | (p < 0);
+            if (q.noteOnMode == ObryCorvane::kContinuous) {
+                same &= samePitch;
+                continue;
+            }
+            const Octet g = LoadOctet(gate + k);
+            if (!q.gateOpen)
+                same &= ~(g > q.gateThreshold);
+            else if (q.noteOnMode == ObryCorvane::kGated)
+                same &= ~(g < q.gateThreshold) & samePitch;
+            else
+                same &= ~(g < q.gateThreshold);
+        }
+        if (!AllSet(same))
+            break;
+    }
+    return done;
 }
 
 bool IsChannelParameter(uint32_t index, ObryCorvane::ChannelParameter which)
@@ -366,49 +435,28 @@ void ObryCorvane::ConvertChannel(Channel& channel, const float* cv, const float*
             ChangeNote(channel, static_cast<uint8_t>(p), time);
         }
     };
-    // Whether kGroup samples from i on change nothing: no controller value
-    // or pitch differs from the last one written, no gate crosses the
-    // threshold, and no maximum length runs out (the caller checks that).
-    // Most samples of a slow CV are such; the rest go sample by sample.
-    constexpr int32_t kGroup = 16;
-    auto quiet = [&](int32_t i) __attribute__((always_inline)) {
-        const int32_t lastController = channel.lastController;
-        const int32_t lastPitch = channel.lastPitch;
-        const bool gateOpen = channel.gateOpen;
-        QuadInt same = QuadInt{} - 1;
-        for (int32_t k = i; k < i + kGroup; k += 4) {
-            const Quad x = LoadQuad(cv + k);
-            if (ccEnable) {
-                const QuadInt v = DataBytes((x - ccMin) * ccScale + 0.5f);
-                same &= (v == lastController) | (v < 0);
-            }
-            if (!noteEnable)
-                continue;
-            const QuadInt p = DataBytes(pitchSlope * x + pitchCentre + 0.5f);
-            const QuadInt samePitch = (p == lastPitch) | (p < 0);
-            if (noteOnMode == kContinuous) {
-                same &= samePitch;
-                continue;
-            }
-            const Quad g = LoadQuad(gate + k);
-            if (!gateOpen)
-                same &= ~(g > gateThreshold);
-            else
-                same &= noteOnMode == kGated ? ~(g < gateThreshold) & samePitch : ~(g < gateThreshold);
-        }
-        return AllSet(same);
-    };
     int32_t i = 0;
     while (i < frames) {
+        // A note's maximum length must not run out inside the skipped
+        // samples: with R samples to go, at most R - 1 of them.
         const int32_t remaining = channel.remaining;
-        if (i + kGroup <= frames && (!noteEnable || remaining == 0 || remaining > kGroup) && quiet(i)) {
-            if (noteEnable && remaining > 0)
-                channel.remaining = remaining - kGroup;
-            i += kGroup;
-            time += kGroup * step;
-            continue;
+        int32_t limit = frames - i;
+        if (noteEnable && remaining > 0 && remaining - 1 < limit)
+            limit = remaining - 1;
+        if (limit >= kQuietGroup) {
+            const QuietTest test{ccEnable,       ccMin,          ccScale,  channel.lastController,
+                                 noteEnable,     pitchSlope,     pitchCentre, channel.lastPitch,
+                                 noteOnMode,     channel.gateOpen, gateThreshold};
+            const int32_t quiet = QuietSamples(test, cv + i, gate + i, limit);
+            if (quiet > 0) {
+                if (noteEnable && remaining > 0)
+                    channel.remaining = remaining - quiet;
+                i += quiet;
+                time += static_cast<uint64_t>(quiet) * step;
+                continue;
+            }
         }
-        const int32_t end = i + kGroup < frames ? i + kGroup : frames;
+        const int32_t end = i + kQuietGroup < frames ? i + kQuietGroup : frames;
         for (; i < end; ++i, time += step)
             convert(i);
     }
