@@ -9,6 +9,7 @@
 #include "plugins/common/OffValueTexts.h"
 #include "plugins/common/OutputSmoothing.h"
 #include "plugins/common/ParameterValues.h"
+#include "plugins/common/SampleLoops.h"
 #include "plugins/common/ValueNames.h"
 
 namespace ObryCorvaneTrigger {
@@ -335,6 +336,20 @@ void ObryCorvane::ScanCVTrigger(const float* input, float* output, int32_t frame
     int32_t done = 0;
     int32_t i = 0;
     while (i < frames) {
+        // Eight samples on the gate's side of the threshold at a time.
+        constexpr int32_t kGroup = 8;
+        const float threshold = cvThreshold;
+        const bool open = gateOn;
+        while (i + kGroup <= frames) {
+            int32_t sameSide = 0;
+            for (int32_t k = 0; k < kGroup; ++k)
+                sameSide += (input[i + k] > threshold) == open ? 1 : 0;
+            if (sameSide != kGroup)
+                break;
+            i += kGroup;
+        }
+        if (i >= frames)
+            break;
         const bool above = input[i] > cvThreshold;
         if (above == gateOn) {
             ++i;
@@ -372,8 +387,7 @@ void ObryCorvane::Render(float* output, int32_t frames)
         }
         case kModeEnvelope:
             envelope.Run(output, frames);
-            for (int32_t i = 0; i < frames; ++i)
-                output[i] = output[i] * span + low;
+            SampleLoops::Map(output, output, frames, [span, low](float x, int32_t) { return x * span + low; });
             break;
         default: std::fill(output, output + frames, low + span * noteOnVelocity); break;
         }

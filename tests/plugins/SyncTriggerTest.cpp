@@ -283,12 +283,27 @@ TEST(Trigger, EnvelopeFromNotesAndEveryWayToStopIt)
 
 TEST(Trigger, CvCrossingsStartAndReleaseWithVelocityOne)
 {
+    // A slow sine, and crossings at every position of a group of samples
+    // (NaN counts as below the threshold).
+    const std::function<float(int64_t)> inputs[] = {
+        [](int64_t i) { return std::sin(static_cast<float>(i) * 0.01f); },
+        [](int64_t i) {
+            if (i % 37 == 5)
+                return std::numeric_limits<float>::quiet_NaN();
+            return (i * 7919) % 23 < 11 || (i / 50) % 3 == 0 ? 1.0f : -1.0f;
+        },
+    };
+    for (const auto& input : inputs) {
+        Local<Trigger> t(false, 256);
+        t.Set(Trigger::kCVTriggerEnable, 1);
+        const auto gate = t.Run(4000, input);
+        for (size_t i = 0; i < gate.left.size(); ++i)
+            ASSERT_EQ(gate.left[i], input(static_cast<int64_t>(i)) > 0.0f ? 1.0f : 0.0f) << i;
+    }
     Local<Trigger> t(false, 256);
     t.Set(Trigger::kCVTriggerEnable, 1);
     const auto sine = [](int64_t i) { return std::sin(static_cast<float>(i) * 0.01f); };
-    const auto gate = t.Run(4000, sine);
-    for (size_t i = 0; i < gate.left.size(); ++i)
-        ASSERT_EQ(gate.left[i], sine(static_cast<int64_t>(i)) > 0.0f ? 1.0f : 0.0f) << i;
+    t.Run(4000, sine);
     t.Set(Trigger::kOutputMode, 3);
     t.Set(Trigger::kMinVoltage, -1);
     EXPECT_EQ(t.Run(1, sine).left[0], 1.0f); // a CV start has velocity 1
