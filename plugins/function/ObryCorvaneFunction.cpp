@@ -1,6 +1,7 @@
 #include "plugins/function/ObryCorvaneFunction.h"
 
 #include "framework/IndicatorBlock.h"
+#include "plugins/common/SampleLoops.h"
 #include "plugins/common/ValueNames.h"
 
 #include <atomic>
@@ -140,16 +141,16 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
             }
             break;
         case kAbsolute:
-            for (int32_t i = 0; i < frames; ++i) {
-                const float u = in[i] * inScale + inOffset;
-                out[i] = std::fabs(u) * outScale + outOffset;
-            }
+            SampleLoops::Map(in, out, frames, [=](float x, int32_t) {
+                const float u = x * inScale + inOffset;
+                return std::fabs(u) * outScale + outOffset;
+            });
             break;
         default:
-            for (int32_t i = 0; i < frames; ++i) {
-                const float u = in[i] * inScale + inOffset;
-                out[i] = u * outScale + outOffset;
-            }
+            SampleLoops::Map(in, out, frames, [=](float x, int32_t) {
+                const float u = x * inScale + inOffset;
+                return u * outScale + outOffset;
+            });
             break;
         }
         StoreIndicator(kIndicatorInput + c, firstInput);
