@@ -171,10 +171,6 @@ int32_t ObryCorvane::Initialize()
         settings = VoiceSettings{};
     for (Voice& voice : voices)
         voice = Voice{};
-    for (int32_t k = 0; k < kCvInputs; ++k) {
-        cvInput[k] = -1;
-        cvBipolar[k] = false;
-    }
     return ObryExpanderController::Initialize();
 }
 
@@ -200,9 +196,13 @@ void ObryCorvane::RefreshSettings()
         s.gateOutput = IntParam(base + (kChGateOutput - kChMidiChannel));
         s.velOutput = IntParam(base + (kChVelOutput - kChMidiChannel));
     }
+    // The routed CV inputs: a byte level from the sample added to the piece
+    // byte. An unrouted one keeps its piece byte.
     for (int32_t k = 0; k < kCvInputs; ++k) {
-        cvInput[k] = IntParam(kInput1 + k) - 1;
-        cvBipolar[k] = IntParam(kInputMode1 + k) == 1;
+        const bool bipolar = IntParam(kInputMode1 + k) == 1;
+        levelInput[k] = IntParam(kInput1 + k) - 1;
+        levelScale[k] = bipolar ? 127.0f : 255.0f;
+        levelOffset[k] = bipolar ? 128.5f : 0.5f;
     }
     ObryExpanderController::RefreshSettings();
 }
@@ -301,21 +301,6 @@ void ObryCorvane::MakePieceBytes(uint8_t* bytes)
         int32_t value = sums[k] | static_cast<int32_t>((gates >> (8 * k)) & 0xFF) | gateGroups.Bits(k);
         bytes[k] = static_cast<uint8_t>(value <= 0 ? 0 : (value > 255 ? 255 : value));
     }
-}
-
-void ObryCorvane::EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames)
-{
-    ExpanderFrameSources sources;
-    MakePieceBytes(sources.bytes);
-    // The routed CV inputs: a byte level from the sample added to the piece
-    // byte. An unrouted one keeps its piece byte.
-    for (int32_t k = 0; k < kCvInputs; ++k)
-        if (cvInput[k] >= 0 && cvInput[k] < kNumInputs) {
-            sources.level[k] = inputs[cvInput[k]];
-            sources.levelScale[k] = cvBipolar[k] ? 127.0f : 255.0f;
-            sources.levelOffset[k] = cvBipolar[k] ? 128.5f : 0.5f;
-        }
-    EncodeFrames<kBrinkFrameBytes>(inputs, outputs, first, frames, sources);
 }
 
 } // namespace ObryCorvaneBrinkController

@@ -77,7 +77,8 @@ protected:
     bool OwnShowsOffAtZero(int32_t index) const override;
     void RefreshSettings() override;
     void HandleChannelMessage(int32_t status, int32_t channel, int32_t data1, int32_t data2) override;
-    void EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames) override;
+    // The bytes before the CV inputs: levels, voice channels, gate groups.
+    void MakePieceBytes(uint8_t* bytes) override;
 
 private:
     struct VoiceSettings {
@@ -101,15 +102,8 @@ private:
     void VoiceNoteOff(int32_t v, int32_t note);
     void VoiceAllNotesOff(int32_t v);
 
-    // The bytes every sample of a piece starts from.
-    void MakePieceBytes(uint8_t* bytes);
-
     VoiceSettings voiceSettings[kVoiceChannels];
     Voice voices[kVoiceChannels];
-
-    // Derived settings (RefreshSettings).
-    int32_t cvInput[kCvInputs] = {}; // input channel 0..7, or -1
-    bool cvBipolar[kCvInputs] = {};
 };
 
 } // namespace ObryCorvaneBrinkController

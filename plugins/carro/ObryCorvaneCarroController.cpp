@@ -92,15 +92,13 @@ ObryCorvane::ObryCorvane(audioMasterCallback audioMaster, bool isSynth)
 }
 
 // audio thread: no allocation, no blocking lock
-void ObryCorvane::EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames)
+void ObryCorvane::MakePieceBytes(uint8_t* bytes)
 {
     // Byte k: its level with the eight gates of group k ORed in.
-    ExpanderFrameSources sources;
     for (int32_t k = 0; k < kCarroFrameBytes; ++k) {
         const int32_t value = outputLevel[k] | gateGroups.Bits(k);
-        sources.bytes[k] = static_cast<uint8_t>(value <= 0 ? 0 : (value > 255 ? 255 : value));
+        bytes[k] = static_cast<uint8_t>(value <= 0 ? 0 : (value > 255 ? 255 : value));
     }
-    EncodeFrames<kCarroFrameBytes>(inputs, outputs, first, frames, sources);
 }
 
 } // namespace ObryCorvaneCarroController

@@ -54,7 +54,7 @@ public:
     const char* GetGUIScriptName() override { return "gui_carrocontroller.lua"; }
 
 protected:
-    void EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames) override;
+    void MakePieceBytes(uint8_t* bytes) override;
 };
 
 } // namespace ObryCorvaneCarroController

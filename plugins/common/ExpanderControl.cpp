@@ -92,11 +92,12 @@ int32_t ExpanderGateGroups::SamplesToTriggerEnd() const
     return nearest;
 }
 
-void ExpanderGateGroups::Advance(int32_t samples)
+bool ExpanderGateGroups::Advance(int32_t samples)
 {
     if (!countdownsRun)
-        return;
+        return false;
     bool running = false;
+    bool ended = false;
     for (int32_t k = 0; k < groupCount; ++k) {
         Group& group = groups[k];
         for (int32_t j = 0; j < 8; ++j) {
@@ -109,11 +110,13 @@ void ExpanderGateGroups::Advance(int32_t samples)
             if (group.countdown[j] <= 0) {
                 group.gate[j] = 0;
                 group.countdown[j] = kNoCountdown;
+                ended = true;
             }
             running = running || group.countdown[j] >= 0;
         }
     }
     countdownsRun = running;
+    return ended;
 }
 
 uint8_t ExpanderGateGroups::Bits(int32_t k) const

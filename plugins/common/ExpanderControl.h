@@ -52,8 +52,9 @@ public:
     // Samples until the first running trigger of an open gate ends, or
     // INT32_MAX when none runs. Never 0 after Advance.
     int32_t SamplesToTriggerEnd() const;
-    // Counts the triggers down; a trigger that ends closes its gate.
-    void Advance(int32_t samples);
+    // Counts the triggers down; a trigger that ends closes its gate. True
+    // when one ended (the gates may have changed).
+    bool Advance(int32_t samples);
 
     // The eight gates of group k as a byte (gate j in bit j), 0 while the
     // group listens to no channel.

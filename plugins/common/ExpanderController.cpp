@@ -165,8 +165,15 @@ int32_t ObryExpanderController::Initialize()
     thruPair = -1;
     for (int32_t& bit : gateInputBit)
         bit = -1;
+    for (int32_t k = 0; k < kMaxExpanderFrameBytes; ++k) {
+        levelInput[k] = -1;
+        levelScale[k] = 0.0f;
+        levelOffset[k] = 0.0f;
+    }
     testCounter = 0;
     sendWasOn = false;
+    pieceBytesStale = true;
+    routesStale = true;
     ForgetSettings();
     return ObryCorvaneBase::Initialize();
 }
@@ -212,11 +219,14 @@ void ObryExpanderController::UpdateSettings()
         return;
     ReadRateAndClockSettings();
     RefreshSettings();
+    pieceBytesStale = true;
+    routesStale = true;
 }
 
 void ObryExpanderController::HandleMidi(const QZ::MessageQueueItem& item)
 {
     UpdateSettings();
+    pieceBytesStale = true; // voices and gates follow the MIDI
     ForwardToSerialLine(midiOut, item, midiOutChannel, channelise);
     if (item.type != QZ::MessageQueueItem::kShortMIDI)
         return;
@@ -291,6 +301,66 @@ void ObryExpanderController::DeliverEvent(QZ::MessageQueueItem* item)
     HandleMidi(*item);
 }
 
+void ObryExpanderController::EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames)
+{
+    if (layout.frameBytes == kBrinkFrameBytes)
+        EncodeFrames<kBrinkFrameBytes>(inputs, outputs, first, frames);
+    else
+        EncodeFrames<kCarroFrameBytes>(inputs, outputs, first, frames);
+}
+
+bool ObryExpanderController::PreparePiece(float** inputs, float** outputs, int32_t frames)
+{
+    if (pieceBytesStale) {
+        MakePieceBytes(pieceSources.bytes);
+        pieceBytesStale = false;
+    }
+    if (routesStale)
+        RouteInputs();
+    ExpanderFrameSources& s = pieceSources;
+    for (int32_t k = 0; k < kMaxExpanderFrameBytes; ++k)
+        s.level[k] = levelRoute[k] >= 0 ? inputs[levelRoute[k]] : nullptr;
+    for (int32_t g = 0; g < s.gateCount; ++g)
+        s.gate[g] = inputs[gateRoute[g]];
+    s.thruLeft = thruRoute >= 0 ? inputs[thruRoute] : nullptr;
+    s.thruRight = thruRoute >= 0 ? inputs[thruRoute + 1] : nullptr;
+
+    // Only the inputs the frames read count.
+    bool overlap = false;
+    for (int32_t i = 0; i < kNumInputs; ++i)
+        if ((readInputs >> i & 1) && inputs[i])
+            overlap = overlap || PartlyOverlap(outputs[0], inputs[i], frames) ||
+                      PartlyOverlap(outputs[1], inputs[i], frames);
+    return overlap;
+}
+
+void ObryExpanderController::RouteInputs()
+{
+    static_assert(kGateInputs <= ExpanderFrameSources::kMaxGates && kGateInputs <= kNumInputs);
+    ExpanderFrameSources& s = pieceSources;
+    readInputs = 0;
+    for (int32_t k = 0; k < kMaxExpanderFrameBytes; ++k) {
+        const bool routed = k < layout.frameBytes && levelInput[k] >= 0 && levelInput[k] < kNumInputs;
+        levelRoute[k] = routed ? levelInput[k] : -1;
+        s.levelScale[k] = routed ? levelScale[k] : 0.0f;
+        s.levelOffset[k] = routed ? levelOffset[k] : 0.0f;
+        if (routed)
+            readInputs |= 1u << levelInput[k];
+    }
+    s.gateCount = 0;
+    for (int32_t i = 0; i < kGateInputs; ++i)
+        if (gateInputBit[i] >= 0) {
+            gateRoute[s.gateCount] = i;
+            s.gateBit[s.gateCount++] = gateInputBit[i];
+            readInputs |= 1u << i;
+        }
+    s.serialBit = midiOutBit;
+    thruRoute = thruPair >= 0 && 2 * thruPair + 1 < kNumInputs ? 2 * thruPair : -1;
+    if (thruRoute >= 0)
+        readInputs |= 3u << thruRoute;
+    routesStale = false;
+}
+
 void ObryExpanderController::EncodeTestFrames(float** outputs, int32_t first, int32_t frames)
 {
     float* left = outputs[0] + first;
@@ -350,7 +420,8 @@ void ObryExpanderController::ProcessBlockWithEvents(float** inputs, float** outp
             EncodeTestFrames(outputs, position, piece);
         else
             EncodePiece(inputs, outputs, position, piece);
-        gateGroups.Advance(piece);
+        if (gateGroups.Advance(piece))
+            pieceBytesStale = true;
         position += piece;
     }
     // Events at or past the block's end come after the whole block, in this

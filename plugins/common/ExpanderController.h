@@ -134,19 +134,18 @@ protected:
     // A short channel message (status nibble, channel 0..15, data bytes),
     // after serial forwarding and before the gate groups see it.
     virtual void HandleChannelMessage(int32_t, int32_t, int32_t, int32_t) {}
-    // Encodes `frames` samples of the outputs from `first` on (test frames,
-    // when a test signal is on, are written before this is called).
-    virtual void EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames) = 0;
+    // The bytes every frame of a piece starts from (the frame's bytes,
+    // 0..255), from the controller's settings, voices and gate groups. Made
+    // again only after a parameter, a MIDI message or the end of a trigger:
+    // what the bytes follow may change only there.
+    virtual void MakePieceBytes(uint8_t* bytes) = 0;
 
-    // Writes the frames of a piece (Bytes: 5 Brink words, 6 Carro words)
-    // from `sources`, whose bytes and byte inputs the caller has set (input
-    // pointers at frame 0 of the block): the gate inputs, the serial line and
-    // the "Input Thru" stream are filled in here. Afterwards the last frame
-    // goes to the indicator block.
-    template <int Bytes>
-    void EncodeFrames(float** inputs, float** outputs, int32_t first, int32_t frames, ExpanderFrameSources& sources);
-    // The longest stretch of frames whose serial line bits are made at once.
-    static constexpr int32_t kEncodeStretch = 64;
+    // Byte k of every frame follows input levelInput[k] (0..7; -1: none)
+    // instead, by the rule of ExpanderFrameSources::level with levelScale[k]
+    // and levelOffset[k]. Set by a controller's RefreshSettings.
+    int32_t levelInput[kMaxExpanderFrameBytes] = {-1, -1, -1, -1, -1, -1};
+    float levelScale[kMaxExpanderFrameBytes] = {};
+    float levelOffset[kMaxExpanderFrameBytes] = {};
 
     ExpanderGateGroups gateGroups;
     SerialMidiLine midiOut;
@@ -162,6 +161,21 @@ private:
     void UpdateSettings();
     void ReadRateAndClockSettings();
     void EncodeTestFrames(float** outputs, int32_t first, int32_t frames);
+    // Encodes `frames` samples of the outputs from `first` on.
+    void EncodePiece(float** inputs, float** outputs, int32_t first, int32_t frames);
+    // Writes the frames of a piece (Bytes: 5 Brink words, 6 Carro words)
+    // from the piece's sources; afterwards the last frame goes to the
+    // indicator block.
+    template <int Bytes>
+    void EncodeFrames(float** inputs, float** outputs, int32_t first, int32_t frames);
+    // The longest stretch of frames whose serial line bits are made at once.
+    static constexpr int32_t kEncodeStretch = 64;
+    // Brings the piece's sources up to date (the bytes after a change, the
+    // routes after a settings change, the input pointers every piece) and
+    // tells whether a routed input and an output overlap partly over the
+    // piece's `frames`.
+    bool PreparePiece(float** inputs, float** outputs, int32_t frames);
+    void RouteInputs();
 
     // Parameters whose value 0 reads "Off": the port offset, the test
     // signal, the gate groups' MIDI channels, the trigger lengths and the
@@ -189,6 +203,20 @@ private:
     int32_t thruPair = -1;                  // -1 none; pair p = inputs 2p, 2p+1
     int32_t gateInputBit[kGateInputs] = {}; // gate 0..39, or -1
 
+    // The sources every piece is encoded from, kept from piece to piece:
+    // the bytes (pieceBytesStale: make them again) and what is routed
+    // (routesStale: route again). Byte k follows input levelRoute[k] (-1:
+    // none), gate g input gateRoute[g], the stream inputs thruRoute and
+    // thruRoute + 1 (-1: none); bit i of readInputs is set where input i is
+    // read.
+    ExpanderFrameSources pieceSources;
+    bool pieceBytesStale = true;
+    bool routesStale = true;
+    int32_t levelRoute[kMaxExpanderFrameBytes] = {};
+    int32_t gateRoute[ExpanderFrameSources::kMaxGates] = {};
+    int32_t thruRoute = -1;
+    uint32_t readInputs = 0;
+
     uint32_t testCounter = 0;
     bool sendWasOn = false;
     // An all-sound-off request waits in the command queue (any thread sets
@@ -210,39 +238,16 @@ inline bool PartlyOverlap(const float* a, const float* b, int32_t frames)
 }
 
 template <int Bytes>
-void ObryExpanderController::EncodeFrames(float** inputs, float** outputs, int32_t first, int32_t frames,
-                                          ExpanderFrameSources& sources)
+void ObryExpanderController::EncodeFrames(float** inputs, float** outputs, int32_t first, int32_t frames)
 {
-    float* left = outputs[0];
-    float* right = outputs[1];
-    sources.gateCount = 0;
-    for (int32_t i = 0; i < kGateInputs; ++i)
-        if (gateInputBit[i] >= 0) {
-            sources.gate[sources.gateCount] = inputs[i];
-            sources.gateBit[sources.gateCount++] = gateInputBit[i];
-        }
-    sources.serialBit = midiOutBit;
-    const bool thru = thruPair >= 0 && 2 * thruPair + 1 < kNumInputs;
-    sources.thruLeft = thru ? inputs[2 * thruPair] : nullptr;
-    sources.thruRight = thru ? inputs[2 * thruPair + 1] : nullptr;
-
     // Every input of a group of frames is read before its outputs are
     // written, which gives what sample by sample gives when the host hands
     // the same buffer for an input and an output; buffers that overlap
     // otherwise go one frame at a time.
-    // Only the inputs the frames read count.
-    bool oneAtATime = false;
-    auto check = [&](const float* input) {
-        if (input && (PartlyOverlap(left + first, input + first, frames) ||
-                      PartlyOverlap(right + first, input + first, frames)))
-            oneAtATime = true;
-    };
-    for (const float* input : sources.level)
-        check(input);
-    for (int32_t g = 0; g < sources.gateCount; ++g)
-        check(sources.gate[g]);
-    check(sources.thruLeft);
-    check(sources.thruRight);
+    const bool oneAtATime = PreparePiece(inputs, outputs, frames);
+    const ExpanderFrameSources& sources = pieceSources;
+    float* left = outputs[0];
+    float* right = outputs[1];
 
     auto encode = [&](int32_t at, int32_t count, const uint32_t* serial) {
         return Bytes == kBrinkFrameBytes ? EncodeBrinkFrames(sources, at, count, serial, left, right, oneAtATime)
