@@ -136,28 +136,56 @@ void Envelope::FollowSustain(float sustainLevel)
         value = 0.0;
 }
 
+Envelope::IndicatorSums::IndicatorSums(const EnvelopeSettings& settings) : multiplier(settings.multiplier)
+{
+    for (int32_t stage = kIdle; stage < kStages; ++stage) {
+        double sum = 0.0;
+        for (int32_t k = 0; k < 5; ++k)
+            if (kTimeStages[k] >= stage)
+                sum += settings.times[k];
+        passed[stage] = sum;
+    }
+    for (int32_t k = 0; k < 5; ++k)
+        total += settings.times[k];
+    for (int32_t stage = kIdle; stage < kStages; ++stage) {
+        double at = passed[stage];
+        if (stage == kR1 || stage == kR2)
+            at += 1.0;
+        settled[stage] = static_cast<float>(at / total);
+    }
+}
+
 void Envelope::Indicator(const EnvelopeSettings& settings, double sampleRate, float* position, float* level) const
+{
+    Indicator(IndicatorSums(settings), sampleRate, position, level);
+}
+
+// The sums are made in the order the times come in; a stage with no sample
+// left reads its settled position, which is what taking 0 seconds off its
+// time gives (0 / rate / multiplier is +0 for a rate and a multiplier above
+// 0), and a division by a multiplier of 1 is left out (it changes nothing).
+void Envelope::Indicator(const IndicatorSums& sums, double sampleRate, float* position, float* level) const
 {
     if (stage == kIdle) {
         *position = 0.0f;
         *level = 0.0f;
         return;
     }
-    double total = 1.0;
-    double passed = 0.0;
-    for (int32_t k = 0; k < 5; ++k) {
-        total += settings.times[k];
-        if (kTimeStages[k] >= stage)
-            passed += settings.times[k];
+    const int32_t count = segments[stage].count;
+    if ((stage == sustainStage || count <= 0) && sampleRate > 0.0 && sums.multiplier > 0.0f) {
+        *position = sums.settled[stage];
+    } else {
+        double passed = sums.passed[stage];
+        if (stage != sustainStage) {
+            double time = (count > 0 ? static_cast<double>(count) : 0.0) / sampleRate;
+            if (sums.multiplier != 1.0f)
+                time /= sums.multiplier;
+            passed -= time;
+        }
+        if (stage == kR1 || stage == kR2)
+            passed += 1.0;
+        *position = static_cast<float>(passed / sums.total);
     }
-    if (stage != sustainStage) {
-        const EnvelopeSegment& s = segments[stage];
-        const double remaining = s.count > 0 ? static_cast<double>(s.count) : 0.0;
-        passed -= remaining / sampleRate / settings.multiplier;
-    }
-    if (stage == kR1 || stage == kR2)
-        passed += 1.0;
-    *position = static_cast<float>(passed / total);
     *level = static_cast<float>(value);
 }
 

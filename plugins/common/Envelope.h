@@ -91,9 +91,24 @@ public:
     // changed) sustain level; at the idle stage it is 0.
     void FollowSustain(float sustainLevel);
 
+    // What the indicator reads of the settings, summed once for each change
+    // of them: the length of the time axis, the time up to the end of each
+    // stage's segment, and each stage's position with no sample of its
+    // segment left.
+    struct IndicatorSums {
+        IndicatorSums() = default;
+        explicit IndicatorSums(const EnvelopeSettings& settings);
+        double total = 1.0;
+        double passed[kStages] = {};
+        float settled[kStages] = {};
+        float multiplier = 1.0f;
+    };
+
     // What the editor's display shows: the position along the time axis
     // (0..1, the sustain shown one second wide) and the level.
     void Indicator(const EnvelopeSettings& settings, double sampleRate, float* position, float* level) const;
+    // The same from the sums of the same settings.
+    void Indicator(const IndicatorSums& sums, double sampleRate, float* position, float* level) const;
 
     // `frames` samples of the envelope into `out`.
     void Run(float* out, int32_t frames);

@@ -250,6 +250,7 @@ private:
     // Output matrix and smoothing.
     float cachedValues[kNumParams] = {};
     EnvelopeSettings cachedEnvelopes[kEnvelopes] = {};
+    Envelope::IndicatorSums cachedIndicatorSums[kEnvelopes];
     float matrix[kNumOutputs][kTerms] = {};
     // Each output's mixed terms: those of its row whose coefficient is above
     // 0.001, in column order, with the gliding pitch first in [1] (while a

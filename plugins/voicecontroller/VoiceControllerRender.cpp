@@ -86,8 +86,10 @@ bool ObryCorvane::RefreshSettings()
         return false;
     for (int32_t i = 0; i < kNumParams; ++i)
         cachedValues[i] = P(i);
-    for (int32_t e = 0; e < kEnvelopes; ++e)
+    for (int32_t e = 0; e < kEnvelopes; ++e) {
         cachedEnvelopes[e] = SettingsOf(e);
+        cachedIndicatorSums[e] = Envelope::IndicatorSums(cachedEnvelopes[e]);
+    }
     return true;
 }
 
@@ -97,10 +99,9 @@ void ObryCorvane::BeginSubBlock(int32_t frames)
     const bool changed = RefreshSettings();
 
     for (int32_t e = 0; e < kEnvelopes; ++e) {
-        const EnvelopeSettings settings = cachedEnvelopes[e];
-        envelopes[e].FollowSustain(settings.sustain);
+        envelopes[e].FollowSustain(cachedEnvelopes[e].sustain);
         float position, level;
-        envelopes[e].Indicator(settings, rate, &position, &level);
+        envelopes[e].Indicator(cachedIndicatorSums[e], rate, &position, &level);
         WriteIndicator<float>(indicatorBlock, kIndicatorEnvelope + 2 * e, position);
         WriteIndicator<float>(indicatorBlock, kIndicatorEnvelope + 2 * e + 1, level);
     }

@@ -360,6 +360,73 @@ TEST(PeriodDetector, FindsPeriodsBetweenRisingCrossingsAcrossFeeds)
 // segments of different lengths and shapes ending inside a block, on its
 // last sample or exactly at a block's start, sustain and idle stretches,
 // notes that start and release between blocks, and one-sample segments.
+// The indicator's rule written out directly, every sum and division in
+// turn, against the one made from the settings' sums.
+void IndicatorByRule(const Envelope& env, const EnvelopeSettings& s, double rate, float* position, float* level)
+{
+    const int32_t stage = env.CurrentStage();
+    *position = 0.0f;
+    *level = 0.0f;
+    if (stage == Envelope::kIdle)
+        return;
+    const int32_t timeStages[5] = {Envelope::kA1, Envelope::kA2, Envelope::kA3, Envelope::kR1, Envelope::kR2};
+    double total = 1.0, passed = 0.0;
+    for (int32_t k = 0; k < 5; ++k) {
+        total += s.times[k];
+        if (timeStages[k] >= stage)
+            passed += s.times[k];
+    }
+    if (stage != env.SustainStage()) {
+        const int32_t count = env.Segment(stage).count;
+        passed -= (count > 0 ? static_cast<double>(count) : 0.0) / rate / s.multiplier;
+    }
+    if (stage == Envelope::kR1 || stage == Envelope::kR2)
+        passed += 1.0;
+    *position = static_cast<float>(passed / total);
+    *level = env.Value();
+}
+
+TEST(Envelope, IndicatorFromSumsGivesTheBitsOfTheRule)
+{
+    struct Case {
+        const char* name;
+        EnvelopeSettings settings;
+        double rate;
+    };
+    const Case cases[] = {
+        {"multiplier 1", Settings(0.013f, 0.021f, 0.005f, 0.017f, 0.009f, 0.4f), 48000},
+        {"multiplier 0.1", Settings(0.13f, 0.21f, 0.05f, 0.17f, 0.09f, 0.4f, 1, 0.5f, 0, 0, false, 0), 44100},
+        {"multiplier between steps", Settings(0.013f, 0.021f, 0.005f, 0.017f, 0.009f, 0.4f, 1, 0.5f, 0.2f, 0, false, 1.37f), 1000},
+        {"multiplier 100", Settings(0.0003f, 0.0002f, 0.0001f, 0.0004f, 0.0002f, 0.4f, 1, 0.5f, 0, 0, false, 3), 96000},
+        {"no A1 and no R1 time", Settings(0, 0.008f, 0.016f, 0, 0.03f, 0.9f, 0.1f, 0.7f, 0.3f), 1000},
+        {"no times at all", Settings(0, 0, 0, 0, 0), 48000},
+    };
+    const int32_t blocks[] = {16, 7, 640, 1, 13, 2000, 8, 5, 4000, 17, 3, 640, 9, 10000, 64, 20000, 50000};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Envelope::IndicatorSums sums(c.settings);
+        Envelope env;
+        int32_t stagesSeen = 0;
+        for (int32_t b = 0; b < 3 * static_cast<int32_t>(std::size(blocks)); ++b) {
+            const int32_t round = b / static_cast<int32_t>(std::size(blocks));
+            if (b % static_cast<int32_t>(std::size(blocks)) == 0)
+                env.Start(c.settings, round == 1 ? 0.5f : 1.0f, c.rate);
+            stagesSeen |= 1 << env.CurrentStage();
+            if (b % static_cast<int32_t>(std::size(blocks)) == 9)
+                env.Release(c.settings, c.rate);
+            float expected[2], fromSums[2], fromSettings[2];
+            IndicatorByRule(env, c.settings, c.rate, &expected[0], &expected[1]);
+            env.Indicator(sums, c.rate, &fromSums[0], &fromSums[1]);
+            env.Indicator(c.settings, c.rate, &fromSettings[0], &fromSettings[1]);
+            EXPECT_EQ(memcmp(fromSums, expected, sizeof expected), 0) << "block " << b << " stage " << env.CurrentStage();
+            EXPECT_EQ(memcmp(fromSettings, expected, sizeof expected), 0) << "block " << b;
+            RunEnvelope(env, blocks[b % static_cast<int32_t>(std::size(blocks))]);
+        }
+        EXPECT_TRUE(stagesSeen & (1 << Envelope::kSustain));
+        EXPECT_TRUE(stagesSeen & (1 << Envelope::kIdle));
+    }
+}
+
 TEST(Envelope, RunTogetherGivesTheBitsOfEachAlone)
 {
     const double rate = 1000;
