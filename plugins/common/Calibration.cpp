@@ -77,21 +77,6 @@ void CalibrationTable::SetValid(int32_t i, bool isValid)
         StoreRelaxed(valid[i], isValid ? 1 : 0);
 }
 
-// audio thread: no allocation, no lock
-float CalibrationTable::Lookup(float pitch) const
-{
-    float p = pitch > 0.0f ? pitch : 0.0f; // NaN too
-    if (p >= 127.0f)
-        p = 127.0f;
-    const auto i = static_cast<int32_t>(p);
-    const float f = p - static_cast<float>(i);
-    const float low = LoadRelaxed(entries[i].value);
-    // A whole note reads its own entry only: entry 128 (or the next one) may
-    // hold anything without reaching note 127.
-    const float result = f == 0.0f ? low : (1.0f - f) * low + f * LoadRelaxed(entries[i + 1].value);
-    return std::isfinite(result) ? result : 0.0f;
-}
-
 void CalibrationTable::BuildBrink()
 {
     for (int32_t i = 0; i < CalibrationTableLength; ++i) {

@@ -15,6 +15,8 @@
 // here allocates except the record helpers, which run on the host's thread.
 #pragma once
 
+#include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -57,7 +59,24 @@ struct CalibrationTable {
     // valid flags play no part. Audio thread. A table that holds a NaN or
     // infinite value (the editor writes through the table's address) gives 0
     // where it would give that.
-    float Lookup(float pitch) const;
+    float Lookup(float pitch) const
+    {
+        // The editor writes the entries through their address while the
+        // audio thread reads them: every value is one relaxed atomic load.
+        auto LoadValue = [this](int32_t i) {
+            return std::atomic_ref<float>(const_cast<float&>(entries[i].value)).load(std::memory_order_relaxed);
+        };
+        float p = pitch > 0.0f ? pitch : 0.0f; // NaN too
+        if (p >= 127.0f)
+            p = 127.0f;
+        const auto i = static_cast<int32_t>(p);
+        const float f = p - static_cast<float>(i);
+        const float low = LoadValue(i);
+        // A whole note reads its own entry only: entry 128 (or the next one)
+        // may hold anything without reaching note 127.
+        const float result = f == 0.0f ? low : (1.0f - f) * low + f * LoadValue(i + 1);
+        return std::isfinite(result) ? result : 0.0f;
+    }
 
     // The Brink expander's table: notes 48..111 valid with values 0 ..
     // 63/63.75 in steps of 1/63.75; the others hold the wrapped values,

@@ -232,6 +232,12 @@ private:
     float randomValue = 0.0f; // -1 .. 1
     uint32_t randomState = 0;
     float lfoPhase = 0.0f;
+    // The phase step of a piece, kept with the length, rate and speed
+    // (bits) it was made for: pieces of one length come again and again.
+    double lfoStep = 0.0;
+    int32_t lfoStepFrames = -1;
+    double lfoStepRate = 0.0;
+    uint32_t lfoStepSpeed = 0;
     bool gateOn = false;
     bool pedalDown = false;
     uint32_t triggerRemaining = 0;

@@ -5,6 +5,7 @@
 //
 // audio thread: no allocation, no blocking lock
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <ctime>
 
@@ -119,7 +120,14 @@ void ObryCorvane::BeginSubBlock(int32_t frames)
             processingMode = kNormal; // an auto-calibration in progress stays
     }
 
-    double phase = lfoPhase + frames / rate * Cached(kPitchLFOSpeed);
+    const float speed = Cached(kPitchLFOSpeed);
+    if (frames != lfoStepFrames || rate != lfoStepRate || std::bit_cast<uint32_t>(speed) != lfoStepSpeed) {
+        lfoStep = frames / rate * speed;
+        lfoStepFrames = frames;
+        lfoStepRate = rate;
+        lfoStepSpeed = std::bit_cast<uint32_t>(speed);
+    }
+    double phase = lfoPhase + lfoStep;
     phase -= std::floor(phase);
     lfoPhase = static_cast<float>(phase);
 

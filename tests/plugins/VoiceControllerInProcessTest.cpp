@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/FastSine.h"
 #include "plugins/voicecontroller/ObryCorvaneVoiceController.h"
 #include "tests/plugins/AllocationCounter.h"
 #include "tests/plugins/BrinkTestSupport.h"
@@ -335,6 +336,35 @@ TEST(VoiceControllerInProcess, PitchLfoAndRandomTuningStayNearTheNote)
     EXPECT_LE(high, DunmoreValue(61 + 1.1) + 1e-5);
     EXPECT_LT(low, DunmoreValue(59.5));
     EXPECT_GT(high, DunmoreValue(61.5));
+}
+
+// The vibrato's phase step of a block is kept while the block's length, the
+// rate and the speed stay: every change of one shows in the next block's
+// pitch, with the bits of the step made anew.
+TEST(VoiceControllerInProcess, PitchLfoPhaseFollowsEverySpeedAndBlockLength)
+{
+    struct Step {
+        float speed;
+        int32_t frames;
+    };
+    const Step steps[] = {{5, 64},     {5, 64},  {20, 64},    {20, 64}, {0.05f, 64}, {0.05f, 16},
+                          {7.25f, 16}, {7.25f, 64}, {20, 7}, {5, 7},      {5, 500},   {19.5f, 500}};
+    Vc vc;
+    vc.Set(kPitchLFODepth, 100);
+    float phase = 0.0f;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(testing::Message() << "speed " << step.speed << ", " << step.frames << " frames");
+        vc.Set(kPitchLFOSpeed, step.speed);
+        vc.Run(step.frames);
+        const float speed = vc->GetParameterReal(kPitchLFOSpeed); // as stored, a step off on the log scale
+        ASSERT_NEAR(speed, step.speed, 1e-5f * step.speed);
+        double next = phase + step.frames / 48000.0 * speed;
+        next -= std::floor(next);
+        phase = static_cast<float>(next);
+        // Note 60, no detune or transposition.
+        const float pitch = 60.0f + (FastSine(phase) * 100.0f + 0.0f) * 0.01f + 0.0f;
+        EXPECT_EQ(corvane::test::ReadIndicator<float>(*vc, 2), pitch);
+    }
 }
 
 TEST(VoiceControllerInProcess, SustainPedalAndAllNotesOff)
