@@ -40,6 +40,42 @@ constexpr int32_t kFunctionIndexR = 8;
 // Smallest argument of the logarithm; at or below it the curve is 0.
 constexpr float kLogFloor = 1e-10f;
 
+// A channel's scales and offsets.
+struct Scaling {
+    float inScale, inOffset, outScale, outOffset;
+};
+
+// Samples whose curve values (library calls) are made at once.
+constexpr int32_t kCallGroup = 16;
+
+// audio thread: out[i] = curve(in[i] * inScale + inOffset) * outScale +
+// outOffset, where curve makes library calls (log2, exp2). A group's
+// arguments are made first and its outputs after its calls, both in vector
+// registers, so that only the group's place lives across a call (every
+// vector register is the caller's to save). The group reads its inputs
+// before it writes its outputs: buffers that overlap other than exactly (a
+// broken host) go one sample after another.
+template <class Curve>
+[[gnu::always_inline]] inline void MapCurve(const float* in, float* out, int32_t frames, Scaling s, Curve curve)
+{
+    int32_t i = 0;
+    if (SampleLoops::SameOrApart(in, out, frames)) {
+        float u[kCallGroup], f[kCallGroup];
+        for (; i + kCallGroup <= frames; i += kCallGroup) {
+            for (int32_t k = 0; k < kCallGroup; ++k)
+                u[k] = in[i + k] * s.inScale + s.inOffset;
+            for (int32_t k = 0; k < kCallGroup; ++k)
+                f[k] = curve(u[k]);
+            for (int32_t k = 0; k < kCallGroup; ++k)
+                out[i + k] = f[k] * s.outScale + s.outOffset;
+        }
+    }
+    for (; i < frames; ++i) {
+        const float u = in[i] * s.inScale + s.inOffset;
+        out[i] = curve(u) * s.outScale + s.outOffset;
+    }
+}
+
 } // namespace
 
 const ParameterInfo* ObryCorvane::Parameters()
@@ -124,21 +160,13 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
         const float outScale = channel.outScale;
         const float outOffset = channel.outOffset;
         const float firstInput = in[0] * inScale + inOffset;
-        // in and out may be the same buffer: each sample is read before it
-        // is written.
+        const Scaling scaling{inScale, inOffset, outScale, outOffset};
         switch (channel.function) {
         case kLogarithm:
-            for (int32_t i = 0; i < frames; ++i) {
-                const float u = in[i] * inScale + inOffset;
-                const float f = u > kLogFloor ? std::log2(u) + 1.0f : 0.0f;
-                out[i] = f * outScale + outOffset;
-            }
+            MapCurve(in, out, frames, scaling, [](float u) { return u > kLogFloor ? std::log2(u) + 1.0f : 0.0f; });
             break;
         case kExponential:
-            for (int32_t i = 0; i < frames; ++i) {
-                const float u = in[i] * inScale + inOffset;
-                out[i] = std::exp2(u - 1.0f) * outScale + outOffset;
-            }
+            MapCurve(in, out, frames, scaling, [](float u) { return std::exp2(u - 1.0f); });
             break;
         case kAbsolute:
             SampleLoops::Map(in, out, frames, [=](float x, int32_t) {

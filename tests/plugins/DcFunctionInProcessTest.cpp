@@ -3,6 +3,7 @@
 // flags), automation of bad values, and an audio path that never allocates.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -197,6 +198,62 @@ TEST_F(InProcessTest, DcChannelsInSharedBuffersRunLeftFirst)
             ASSERT_EQ(one, outR) << "block " << block;
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// Function's output one sample after another, each read before it is
+// written: what every layout of the buffers must give.
+void FunctionBySample(int function, const float* in, float* out, int32_t frames, float inScale, float inOffset,
+                      float outScale, float outOffset)
+{
+    for (int32_t i = 0; i < frames; ++i) {
+        const float u = in[i] * inScale + inOffset;
+        float f = u;
+        if (function == 1)
+            f = u > 1e-10f ? std::log2(u) + 1.0f : 0.0f;
+        else if (function == 2)
+            f = std::exp2(u - 1.0f);
+        else if (function == 3)
+            f = std::fabs(u);
+        out[i] = f * outScale + outOffset;
+    }
+}
+
+// Every curve on separate buffers, in place and on buffers shifted by a
+// sample either way (a broken host), over block lengths that leave a part
+// group or none: the bits of the sample-by-sample rule.
+TEST(FunctionInProcess, EveryCurveOnEveryBufferLayoutGivesTheSampleBySampleBits)
+{
+    const int32_t shifts[] = {0, 1, -1, 200}; // output from input; 200: apart
+    const int32_t lengths[] = {1, 15, 16, 37, 64, 100};
+    for (int function = 0; function < 4; ++function)
+        for (int32_t shift : shifts)
+            for (int32_t frames : lengths) {
+                SCOPED_TRACE(testing::Message() << "function " << function << " shift " << shift << " frames "
+                                                << frames);
+                auto fn = MakeInProcess<ObryCorvaneFunction::ObryCorvane>();
+                fn->SetParameterValue(1, 1, false);
+                fn->SetParameterValue(2, static_cast<float>(function), false);
+                fn->SetParameterValue(3, 1.5f, false);
+                fn->SetParameterValue(4, 0.25f, false);
+                fn->SetParameterValue(5, -0.75f, false);
+                fn->SetParameterValue(6, 0.125f, false);
+                std::vector<float> arena(512), right(frames, 0.5f), rightOut(frames);
+                for (size_t i = 0; i < arena.size(); ++i)
+                    arena[i] = static_cast<float>(0.8 * std::sin(0.21 * static_cast<double>(i)) - 0.1);
+                std::vector<float> expected = arena;
+                const int32_t from = 100;
+                FunctionBySample(function, expected.data() + from, expected.data() + from + shift, frames, 1.5f,
+                                 0.25f, -0.75f, 0.125f);
+                float* inputs[2] = {arena.data() + from, right.data()};
+                float* outputs[2] = {arena.data() + from + shift, rightOut.data()};
+                fn->processReplacing(inputs, outputs, frames);
+                for (size_t i = 0; i < arena.size(); ++i)
+                    ASSERT_EQ(std::bit_cast<uint32_t>(arena[i]), std::bit_cast<uint32_t>(expected[i])) << i;
+            }
 }
 
 } // namespace
