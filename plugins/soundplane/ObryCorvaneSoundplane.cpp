@@ -1,5 +1,6 @@
 #include "plugins/soundplane/ObryCorvaneSoundplane.h"
 
+#include <bit>
 #include <cstring>
 
 #include "framework/InstanceRegistry.h"
@@ -171,7 +172,16 @@ void ObryCorvane::Process(float**, float** outputs, int32_t frames)
                     c[kTermX] * x + c[kTermY] * y + c[kTermZ] * z;
         }
         SampleLoops::Fill(out, frames, value);
-        ApplyOutputSmoothing(out, frames, slewStep[j], lowpassCoef[j], &smoothState[j]);
+        // What the smoothing would do with a steady value, without looking
+        // at the samples: an output without smoothing keeps the value as its
+        // state; a smoothed one whose state has the value's bits stays as it
+        // is (every sample is at the state).
+        if (!(slewStep[j] > 0.0f || lowpassCoef[j] > 0.0f)) {
+            if (frames > 0)
+                smoothState[j] = value;
+        } else if (std::bit_cast<uint32_t>(value) != std::bit_cast<uint32_t>(smoothState[j])) {
+            ApplyOutputSmoothing(out, frames, slewStep[j], lowpassCoef[j], &smoothState[j]);
+        }
     }
 }
 

@@ -16,6 +16,7 @@
 
 #include "framework/SoundplaneTouchTable.h"
 #include "host/VstHost.h"
+#include "plugins/common/OutputSmoothing.h"
 #include "plugins/learner/ObryCorvaneLearner.h"
 #include "plugins/soundplane/ObryCorvaneSoundplane.h"
 #include "tests/plugins/AllocationCounter.h"
@@ -317,6 +318,48 @@ TEST_F(SoundplaneTest, AGateClosesWhenTheBridgeFallsSilent)
     Send(Frame({Alv({1})}));
     EXPECT_EQ(Outputs()[1], 1.0f);
     EXPECT_EQ(Outputs()[4], 0.5f);
+}
+
+// A steady output skips the smoothing where it would change nothing (no
+// smoothing: the value becomes the state; a state at the value's bits stays):
+// every block, with smoothing switched on, off and changed on the way, has
+// the bits of filling the block and smoothing it from the state.
+TEST_F(SoundplaneTest, SteadyOutputsSmoothAsFilledBlocks)
+{
+    struct Step {
+        float x;
+        float smoothingMs; // output 1's; 0 off, below 0 low-pass
+        int32_t blocks;
+    };
+    const Step steps[] = {
+        {0.25f, 0, 3},     {0.75f, 20, 2},  {0.75f, 20, 400}, {0.5f, 20, 3},   {0.5f, 0, 2},
+        {0.125f, -30, 3},  {0.125f, -30, 900}, {0.875f, -30, 2}, {0.875f, 0, 1}, {0.375f, 5, 60},
+    };
+    Set(Soundplane::kVoiceID, 1);
+    for (int32_t t = 0; t < 6; ++t)
+        Set(Soundplane::kOutput1 + t, t == 3 ? 1.0f : 0.0f); // output 1 = the touch's x
+    const bool alive[SoundplaneTouchTable::kTouchCount] = {true};
+    constexpr int32_t kFrames = 16;
+    float state = 0.0f;
+    int32_t block = 0;
+    for (const Step& step : steps) {
+        ASSERT_TRUE(SoundplaneTouchTable::Instance().WriteTouch(1, step.x, 0, 0, 60));
+        SoundplaneTouchTable::Instance().WriteAlive(alive);
+        Set(Soundplane::kOutput1Smoothing, step.smoothingMs);
+        float slew = 0, lowpass = 0;
+        SetupOutputSmoothing(step.smoothingMs, plugin->getSampleRate(), &slew, &lowpass);
+        for (int32_t b = 0; b < step.blocks; ++b, ++block) {
+            std::vector<float> expected(kFrames, step.x);
+            ApplyOutputSmoothing(expected.data(), kFrames, slew, lowpass, &state);
+            std::vector<std::vector<float>> out(Soundplane::kNumOutputs, std::vector<float>(kFrames, -99.0f));
+            float* outputs[Soundplane::kNumOutputs];
+            for (int j = 0; j < Soundplane::kNumOutputs; ++j)
+                outputs[j] = out[j].data();
+            plugin->processReplacing(nullptr, outputs, kFrames);
+            ASSERT_EQ(memcmp(out[0].data(), expected.data(), sizeof(float) * kFrames), 0)
+                << "block " << block << ": " << out[0][0] << " " << expected[0];
+        }
+    }
 }
 
 TEST_F(SoundplaneTest, StateRoundTripKeepsParametersCalibrationAndName)
