@@ -136,8 +136,40 @@ intptr_t Plugin::HostCallback(AEffect* effect, int32_t opcode, int32_t index, in
     return plugin->Answer(opcode, index, value, ptr, opt);
 }
 
+namespace {
+
+void FillTimeInfo(const Transport& transport, VstTimeInfo* info)
+{
+    *info = VstTimeInfo{};
+    info->samplePos = transport.samplePos;
+    info->sampleRate = transport.sampleRate;
+    info->ppqPos = transport.ppqPos;
+    info->tempo = transport.tempo;
+    info->barStartPos = transport.barStartPos;
+    info->timeSigNumerator = transport.timeSigNumerator;
+    info->timeSigDenominator = transport.timeSigDenominator;
+    info->flags = kVstPpqPosValid | kVstTempoValid | kVstBarsValid | kVstTimeSigValid;
+    if (transport.playing)
+        info->flags |= kVstTransportPlaying;
+    if (transport.recording)
+        info->flags |= kVstTransportRecording;
+    if (transport.changed)
+        info->flags |= kVstTransportChanged;
+}
+
+} // namespace
+
 intptr_t Plugin::Answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt)
 {
+    // The audio thread's time request, answered as hosts do: from the record
+    // made when the last block ended, while nothing has touched the transport
+    // since and there is no change to report (which must be cleared) and no
+    // call to log (both need the lock).
+    if (opcode == audioMasterGetTime && insideProcess && !options.logCalls &&
+        blockTimeVersion == transportVersion.load(std::memory_order_acquire) &&
+        !(blockTime.flags & kVstTransportChanged))
+        return blockTimeAnswers ? reinterpret_cast<intptr_t>(&blockTime) : 0;
+
     std::lock_guard<HostLock> lock(logLock);
     intptr_t answer = 0;
     switch (opcode) {
@@ -149,25 +181,12 @@ intptr_t Plugin::Answer(int32_t opcode, int32_t index, intptr_t value, void* ptr
         break;
     case audioMasterGetTime:
         if (transport.answerTime) {
-            VstTimeInfo& info = timeAnswer;
-            info = VstTimeInfo{};
-            info.samplePos = transport.samplePos;
-            info.sampleRate = transport.sampleRate;
-            info.ppqPos = transport.ppqPos;
-            info.tempo = transport.tempo;
-            info.barStartPos = transport.barStartPos;
-            info.timeSigNumerator = transport.timeSigNumerator;
-            info.timeSigDenominator = transport.timeSigDenominator;
-            info.flags = kVstPpqPosValid | kVstTempoValid | kVstBarsValid | kVstTimeSigValid;
-            if (transport.playing)
-                info.flags |= kVstTransportPlaying;
-            if (transport.recording)
-                info.flags |= kVstTransportRecording;
+            FillTimeInfo(transport, &timeAnswer);
             if (transport.changed) {
-                info.flags |= kVstTransportChanged;
                 transport.changed = false;
+                TransportTouched();
             }
-            answer = reinterpret_cast<intptr_t>(&info);
+            answer = reinterpret_cast<intptr_t>(&timeAnswer);
         }
         break;
     case audioMasterWantMidi:
@@ -216,6 +235,7 @@ void Plugin::Start(double rate, int32_t size)
         sampleRate = rate;
         blockSize = size;
         transport.sampleRate = rate;
+        TransportTouched();
     }
     Dispatch(effOpen);
     Dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(rate));
@@ -415,12 +435,25 @@ void Plugin::AdvanceTransport(int32_t frames)
                 transport.barStartPos += bars * barLength;
         }
     }
+    // The next block's answer, made while the lock is held anyway: the
+    // positions only, unless something else changed.
+    const uint64_t version = transportVersion.load(std::memory_order_relaxed);
+    if (version == blockTimeVersion) {
+        blockTime.samplePos = transport.samplePos;
+        blockTime.ppqPos = transport.ppqPos;
+        blockTime.barStartPos = transport.barStartPos;
+    } else {
+        FillTimeInfo(transport, &blockTime);
+        blockTimeAnswers = transport.answerTime;
+        blockTimeVersion = version;
+    }
 }
 
 void Plugin::SetTime(const Transport& time)
 {
     std::lock_guard<HostLock> lock(logLock);
     transport = time;
+    TransportTouched();
 }
 
 Transport Plugin::TimeNow() const

@@ -157,7 +157,11 @@ public:
     // Transport the host reports; tests change it between blocks. Time() is
     // unguarded: while a plug-in thread (timer, OSC) may ask for the time, use
     // SetTime and TimeNow, which take the host's lock.
-    Transport& Time() { return transport; }
+    Transport& Time()
+    {
+        TransportTouched(); // the caller is about to change it
+        return transport;
+    }
     void SetTime(const Transport& time);
     Transport TimeNow() const;
 
@@ -181,6 +185,15 @@ private:
     // threads (OSC, timers) call the host while the test thread processes.
     mutable HostLock logLock;
     Transport transport;
+    // Every change of the transport besides a block's step counts here.
+    void TransportTouched() { transportVersion.fetch_add(1, std::memory_order_release); }
+    std::atomic<uint64_t> transportVersion{1};
+    // The time answer for the next block, made by AdvanceTransport on the
+    // thread that processes (only it reads them), valid while
+    // transportVersion still equals blockTimeVersion.
+    VstTimeInfo blockTime{};
+    bool blockTimeAnswers = false;
+    uint64_t blockTimeVersion = 0;
     double sampleRate = 48000;
     int32_t blockSize = 512;
     std::vector<HostCall> calls;

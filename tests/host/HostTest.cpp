@@ -1,11 +1,15 @@
 // The host library against the built module: loading, the host callback
-// during creation, shell enumeration, and blocks run through the DC.
+// during creation, shell enumeration, blocks run through the DC, and the
+// time answers of a host that keeps no call log.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
+#include <functional>
 
 #include "host/VstHost.h"
+#include "host/Workload.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -66,6 +70,56 @@ TEST_F(HostTest, DCRunsBlocksOfVaryingLength)
         }
     }
     EXPECT_EQ(dc->Time().samplePos, 272 + 1024 + 1 + 333);
+}
+
+// A host that keeps no call log answers the audio thread's time requests
+// from a record made at the end of each block; whatever the test does to
+// the transport in between, the plug-ins must hear what a logging host
+// (which answers from the transport under its lock) tells them.
+TEST_F(HostTest, UnloggedTimeAnswersFollowEveryTransportChange)
+{
+    const std::function<void(Plugin&)> edits[] = {
+        [](Plugin&) {},
+        [](Plugin& p) {
+            Transport time = p.TimeNow();
+            time.tempo = 90;
+            p.SetTime(time);
+        },
+        [](Plugin& p) {
+            p.Time().ppqPos += 3.5;
+            p.Time().changed = true;
+        },
+        [](Plugin& p) { p.Time().playing = false; },
+        [](Plugin& p) { p.Time().playing = true; },
+        [](Plugin& p) { p.Time().timeSigNumerator = 3; },
+        [](Plugin& p) { p.Time().answerTime = false; },
+        [](Plugin& p) { p.Time().answerTime = true; },
+        [](Plugin& p) { p.Time().tempo = 151; },
+    };
+    // Sync (pulses from the song position) and the LFO (locked to it).
+    for (const char* id : {"QZse", "QZs2"}) {
+        SCOPED_TRACE(id);
+        const EntryWorkload* workload = nullptr;
+        for (const EntryWorkload& w : EntryWorkloads())
+            if (std::string(w.id) == id)
+                workload = &w;
+        ASSERT_NE(workload, nullptr);
+        WorkloadRun logged(LoadedModule(), *workload, 48000, 512, true);
+        WorkloadRun unlogged(LoadedModule(), *workload, 48000, 512, false);
+        int64_t differing = 0;
+        for (const auto& edit : edits) {
+            edit(logged.Hosted());
+            edit(unlogged.Hosted());
+            for (int32_t frames : {64, 16, 7, 512, 64, 64}) {
+                logged.Block(frames, false);
+                unlogged.Block(frames, false);
+                for (int32_t c = 0; c < logged.NumOutputs(); ++c)
+                    differing += std::memcmp(logged.Outputs()[c], unlogged.Outputs()[c], sizeof(float) * frames) != 0;
+            }
+        }
+        EXPECT_EQ(differing, 0);
+        EXPECT_FALSE(logged.Hosted().CallsOf(audioMasterGetTime).empty()) << "the plug-in never asked for the time";
+    }
 }
 
 } // namespace
