@@ -28,22 +28,60 @@ const ParameterInfo kParameters[ObryCorvane::kNumParams] = {
 
 FactoryPresetTable gPresets{{"Defaults", {}}};
 
+// Channel c's shaping of one sample (before smoothing).
+struct Shape {
+    float level, add, multiply, rest;
+    bool steady; // the input plays no part
+
+    explicit Shape(float level, float add, float multiply)
+        : level(level), add(add), multiply(multiply), rest(1.0f - multiply), steady(add == 0.0f && multiply == 0.0f)
+    {
+    }
+    [[gnu::always_inline]] float Moving(float x) const { return (x * multiply + rest) * level + x * add; }
+    // A NaN or infinite sample must not turn the steady level into NaN.
+    [[gnu::always_inline]] float operator()(float x) const { return steady ? level : Moving(x); }
+};
+
 // audio thread: channel c's samples before smoothing.
 CORVANE_SAMPLE_CLONES void ShapeSamples(const float* in, float* out, int32_t frames, float level, float add,
                                         float multiply)
 {
-    if (add == 0.0f && multiply == 0.0f) {
-        // The input plays no part: a NaN or infinite sample must not turn
-        // the steady level into NaN.
+    const Shape shape(level, add, multiply);
+    if (shape.steady) {
         SampleLoops::Fill(out, frames, level);
         return;
     }
-    const float rest = 1.0f - multiply;
     // Plain arithmetic: groups of two vectors keep the loop's own
     // instructions from limiting it.
-    SampleLoops::Map<2 * SampleLoops::kGroup>(in, out, frames, [=](float x, int32_t) {
-        return (x * multiply + rest) * level + x * add;
-    });
+    SampleLoops::Map<2 * SampleLoops::kGroup>(in, out, frames, [=](float x, int32_t) { return shape.Moving(x); });
+}
+
+uint32_t BitsOf(float value)
+{
+    uint32_t bits;
+    memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// audio thread: both channels shaped and smoothed in one loop, each
+// sample's shaping beside the smoothing chains.
+void ShapeAndSmoothBoth(const float* inL, const float* inR, float* outL, float* outR, int32_t frames,
+                        const Shape& shapeL, const Shape& shapeR, const OutputSmoothingStep& smoothL,
+                        const OutputSmoothingStep& smoothR, float* stateL, float* stateR)
+{
+    const Shape l = shapeL, r = shapeR;
+    const OutputSmoothingStep sl = smoothL, sr = smoothR;
+    float yL = *stateL, yR = *stateR;
+    for (int32_t i = 0; i < frames; ++i) {
+        const float xL = l(inL[i]);
+        const float xR = r(inR[i]);
+        yL = sl(yL, xL);
+        outL[i] = yL;
+        yR = sr(yR, xR);
+        outR[i] = yR;
+    }
+    *stateL = yL;
+    *stateR = yR;
 }
 
 constexpr OffValueTexts kOffTexts{ObryCorvane::kPortOffsetIndex, ObryCorvane::kSmoothingIndex,
@@ -102,6 +140,26 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     // left first.
     if (count == 2 && SampleLoops::Apart(outputs[0], inputs[1], frames) &&
         SampleLoops::Apart(outputs[0], outputs[1], frames)) {
+        // Shaped and smoothed in one loop, the shaping beside the chains,
+        // when each sample is read before any output reaches it (as when
+        // shaped whole first): the left input the same buffer as each
+        // output or apart from it, the right input and output likewise. A
+        // channel whose first shaped sample has the bits of its state may
+        // hold it for the whole block: then as below, where smoothing
+        // leaves such a block alone without running its chain.
+        const Shape shapeL(channels[0].level, channels[0].inputAdd, channels[0].inputMultiply);
+        const Shape shapeR(channels[1].level, channels[1].inputAdd, channels[1].inputMultiply);
+        if (frames > 0 && SampleLoops::SameOrApart(inputs[0], outputs[0], frames) &&
+            SampleLoops::SameOrApart(inputs[0], outputs[1], frames) &&
+            SampleLoops::SameOrApart(inputs[1], outputs[1], frames) &&
+            BitsOf(shapeL(inputs[0][0])) != BitsOf(channels[0].smoothState) &&
+            BitsOf(shapeR(inputs[1][0])) != BitsOf(channels[1].smoothState)) {
+            ShapeAndSmoothBoth(inputs[0], inputs[1], outputs[0], outputs[1], frames, shapeL, shapeR,
+                               OutputSmoothingStep(channels[0].slewStep, channels[0].lowpassCoef),
+                               OutputSmoothingStep(channels[1].slewStep, channels[1].lowpassCoef),
+                               &channels[0].smoothState, &channels[1].smoothState);
+            return;
+        }
         for (int32_t c = 0; c < count; ++c)
             ShapeSamples(inputs[c], outputs[c], frames, channels[c].level, channels[c].inputAdd,
                          channels[c].inputMultiply);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "plugins/dc/ObryCorvaneDC.h"
+#include "plugins/common/OutputSmoothing.h"
 #include "plugins/function/ObryCorvaneFunction.h"
 #include "tests/plugins/AllocationCounter.h"
 #include "tests/plugins/DcFunctionTestSupport.h"
@@ -254,6 +255,90 @@ TEST(FunctionInProcess, EveryCurveOnEveryBufferLayoutGivesTheSampleBySampleBits)
                 for (size_t i = 0; i < arena.size(); ++i)
                     ASSERT_EQ(std::bit_cast<uint32_t>(arena[i]), std::bit_cast<uint32_t>(expected[i])) << i;
             }
+}
+
+} // namespace
+
+namespace {
+
+// DC's two channels as each runs whole, left first: shaped, then smoothed
+// (the rule written out with the shared smoothing step), on one arena
+// holding every buffer.
+struct DcByChannel {
+    float level[2], add[2], multiply[2], slewStep[2], lowpassCoef[2], state[2];
+
+    void Run(std::vector<float>& arena, const int32_t in[2], const int32_t out[2], int32_t frames)
+    {
+        for (int c = 0; c < 2; ++c) {
+            for (int32_t i = 0; i < frames; ++i) {
+                const float x = arena[static_cast<size_t>(in[c] + i)];
+                arena[static_cast<size_t>(out[c] + i)] =
+                    add[c] == 0.0f && multiply[c] == 0.0f ? level[c]
+                                                          : (x * multiply[c] + (1.0f - multiply[c])) * level[c] +
+                                                                x * add[c];
+            }
+            ApplyOutputSmoothing(arena.data() + out[c], frames, slewStep[c], lowpassCoef[c], &state[c]);
+        }
+    }
+};
+
+// Every buffer layout a host may hand (separate, in place, the left input
+// as the right output, wired, shared, shifted by a sample) with every kind
+// of smoothing, over moving, steady and NaN inputs: the bits of each
+// channel run whole, left first.
+TEST(DcInProcess, EveryBufferLayoutAndSmoothingGivesTheChannelsRunWholeLeftFirst)
+{
+    const struct {
+        int32_t in[2], out[2];
+    } layouts[] = {
+        {{0, 100}, {200, 300}}, // separate
+        {{0, 100}, {0, 100}},   // in place
+        {{0, 100}, {200, 0}},   // left input as the right output
+        {{0, 100}, {100, 200}}, // left output wired to the right input
+        {{0, 100}, {200, 200}}, // one buffer for both outputs
+        {{1, 100}, {0, 200}},   // shifted by a sample
+        {{0, 100}, {201, 1}},   // right output over the left input, shifted
+    };
+    const float smoothings[][2] = {{-5, 5}, {5, -5}, {0, 3}, {2, 0}, {0, 0}, {-1, -1}};
+    constexpr int32_t kFrames = 64;
+    for (const auto& layout : layouts)
+        for (const auto& smoothing : smoothings) {
+            SCOPED_TRACE(testing::Message() << "layout " << (&layout - layouts) << " smoothing " << smoothing[0]
+                                            << " / " << smoothing[1]);
+            auto dc = MakeInProcess<ObryCorvaneDC::ObryCorvane>();
+            dc->SetParameterValue(0, 0.5f, false); // L: 0.5 + input
+            dc->SetParameterValue(3, 1, false);
+            dc->SetParameterValue(5, 0.25f, false); // R: 0.25 x input
+            dc->SetParameterValue(9, 1, false);
+            dc->SetParameterValue(11, smoothing[0], false);
+            dc->SetParameterValue(12, smoothing[1], false);
+            // The settings as the plug-in holds them.
+            auto p = [&](int32_t index) { return dc->GetParameterReal(index); };
+            DcByChannel reference{};
+            for (int c = 0; c < 2; ++c) {
+                reference.level[c] = p(5 * c + 2) * (p(5 * c) + p(5 * c + 1));
+                reference.add[c] = p(5 * c + 3);
+                reference.multiply[c] = p(5 * c + 4);
+                SetupOutputSmoothing(p(11 + c), 48000, &reference.slewStep[c], &reference.lowpassCoef[c]);
+            }
+            std::vector<float> arena(400), expected;
+            for (int block = 0; block < 8; ++block) {
+                for (size_t i = 0; i < arena.size(); ++i) {
+                    const double t = static_cast<double>(block * 400 + static_cast<int>(i));
+                    arena[i] = block % 3 == 1 ? 0.3f : static_cast<float>(0.7 * std::sin(0.05 * t));
+                }
+                if (block % 3 == 2)
+                    arena[7] = arena[107] = std::nanf("");
+                expected = arena;
+                reference.Run(expected, layout.in, layout.out, kFrames);
+                float* inputs[2] = {arena.data() + layout.in[0], arena.data() + layout.in[1]};
+                float* outputs[2] = {arena.data() + layout.out[0], arena.data() + layout.out[1]};
+                dc->processReplacing(inputs, outputs, kFrames);
+                for (size_t i = 0; i < arena.size(); ++i)
+                    ASSERT_EQ(std::bit_cast<uint32_t>(arena[i]), std::bit_cast<uint32_t>(expected[i]))
+                        << "block " << block << " sample " << i;
+            }
+        }
 }
 
 } // namespace
