@@ -106,8 +106,9 @@ public:
 
     // What the editor's display shows: the position along the time axis
     // (0..1, the sustain shown one second wide) and the level.
+    // The sums are made anew on each call of the first form: a caller that
+    // shows its envelope every block keeps them with its settings.
     void Indicator(const EnvelopeSettings& settings, double sampleRate, float* position, float* level) const;
-    // The same from the sums of the same settings.
     void Indicator(const IndicatorSums& sums, double sampleRate, float* position, float* level) const;
 
     // `frames` samples of the envelope into `out`.

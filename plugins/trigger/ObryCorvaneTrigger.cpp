@@ -192,7 +192,7 @@ void ObryCorvane::BeginSubBlock(int32_t)
         DeriveSettings();
     envelope.FollowSustain(envelopeSettings.sustain);
     float position = 0.0f, level = 0.0f;
-    envelope.Indicator(envelopeSettings, settingsRate, &position, &level);
+    envelope.Indicator(indicatorSums, settingsRate, &position, &level);
     WriteIndicator<float>(indicatorBlock, kIndicatorEnvelope, position);
     WriteIndicator<float>(indicatorBlock, kIndicatorEnvelope + 1, level);
 }
@@ -202,6 +202,7 @@ void ObryCorvane::DeriveSettings()
     const double rate = Rate();
     settingsRate = rate;
     envelopeSettings = Settings();
+    indicatorSums = Envelope::IndicatorSums(envelopeSettings);
     minVoltage = P(kMinVoltage);
     maxVoltage = P(kMaxVoltage);
     // At most 100 ms at a checked rate: the product fits an int.

@@ -96,6 +96,7 @@ private:
     float lowpassCoef = 0.0f;
     float smoothState = 0.0f;
     EnvelopeSettings envelopeSettings{};
+    Envelope::IndicatorSums indicatorSums; // of envelopeSettings
     double settingsRate = 0.0;
     Envelope envelope;
 };
