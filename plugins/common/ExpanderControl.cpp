@@ -80,11 +80,9 @@ void ExpanderGateGroups::CloseGates(int32_t channel)
                 gate = 0;
 }
 
-int32_t ExpanderGateGroups::SamplesToTriggerEnd() const
+int32_t ExpanderGateGroups::NearestTriggerEnd() const
 {
     int32_t nearest = INT32_MAX;
-    if (!countdownsRun)
-        return nearest;
     for (int32_t k = 0; k < groupCount; ++k)
         for (int32_t j = 0; j < 8; ++j)
             if (groups[k].gate[j] && groups[k].countdown[j] >= 0 && groups[k].countdown[j] < nearest)
@@ -92,10 +90,8 @@ int32_t ExpanderGateGroups::SamplesToTriggerEnd() const
     return nearest;
 }
 
-bool ExpanderGateGroups::Advance(int32_t samples)
+bool ExpanderGateGroups::CountDown(int32_t samples)
 {
-    if (!countdownsRun)
-        return false;
     bool running = false;
     bool ended = false;
     for (int32_t k = 0; k < groupCount; ++k) {

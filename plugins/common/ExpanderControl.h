@@ -51,10 +51,10 @@ public:
 
     // Samples until the first running trigger of an open gate ends, or
     // INT32_MAX when none runs. Never 0 after Advance.
-    int32_t SamplesToTriggerEnd() const;
+    int32_t SamplesToTriggerEnd() const { return countdownsRun ? NearestTriggerEnd() : INT32_MAX; }
     // Counts the triggers down; a trigger that ends closes its gate. True
     // when one ended (the gates may have changed).
-    bool Advance(int32_t samples);
+    bool Advance(int32_t samples) { return countdownsRun && CountDown(samples); }
 
     // The eight gates of group k as a byte (gate j in bit j), 0 while the
     // group listens to no channel.
@@ -71,6 +71,8 @@ private:
         int32_t countdown[8]; // kNoCountdown when no trigger runs
     };
     void Open(Group& group, int32_t j);
+    int32_t NearestTriggerEnd() const;
+    bool CountDown(int32_t samples);
 
     int32_t groupCount = 0;
     Group groups[kMaxGroups] = {};

@@ -213,10 +213,8 @@ void ObryExpanderController::RefreshSettings()
 // The trigger lengths in samples depend on the rate: it is read first. A
 // change made on another thread during a block is taken at the next piece
 // or MIDI message.
-void ObryExpanderController::UpdateSettings()
+void ObryExpanderController::DeriveSettings()
 {
-    if (!SettingsChanged())
-        return;
     ReadRateAndClockSettings();
     RefreshSettings();
     pieceBytesStale = true;
@@ -317,20 +315,24 @@ bool ObryExpanderController::PreparePiece(float** inputs, float** outputs, int32
     }
     if (routesStale)
         RouteInputs();
+    // Unrouted bytes and the stream without a pair keep their null pointers.
     ExpanderFrameSources& s = pieceSources;
-    for (int32_t k = 0; k < kMaxExpanderFrameBytes; ++k)
-        s.level[k] = levelRoute[k] >= 0 ? inputs[levelRoute[k]] : nullptr;
+    for (int32_t n = 0; n < levelCount; ++n)
+        s.level[levelByte[n]] = inputs[levelRoute[n]];
     for (int32_t g = 0; g < s.gateCount; ++g)
         s.gate[g] = inputs[gateRoute[g]];
-    s.thruLeft = thruRoute >= 0 ? inputs[thruRoute] : nullptr;
-    s.thruRight = thruRoute >= 0 ? inputs[thruRoute + 1] : nullptr;
+    if (thruRoute >= 0) {
+        s.thruLeft = inputs[thruRoute];
+        s.thruRight = inputs[thruRoute + 1];
+    }
 
     // Only the inputs the frames read count.
     bool overlap = false;
-    for (int32_t i = 0; i < kNumInputs; ++i)
-        if ((readInputs >> i & 1) && inputs[i])
-            overlap = overlap || PartlyOverlap(outputs[0], inputs[i], frames) ||
-                      PartlyOverlap(outputs[1], inputs[i], frames);
+    for (uint32_t read = readInputs; read != 0; read &= read - 1) {
+        const float* input = inputs[__builtin_ctz(read)];
+        if (input)
+            overlap = overlap || PartlyOverlap(outputs[0], input, frames) || PartlyOverlap(outputs[1], input, frames);
+    }
     return overlap;
 }
 
@@ -339,13 +341,17 @@ void ObryExpanderController::RouteInputs()
     static_assert(kGateInputs <= ExpanderFrameSources::kMaxGates && kGateInputs <= kNumInputs);
     ExpanderFrameSources& s = pieceSources;
     readInputs = 0;
+    levelCount = 0;
     for (int32_t k = 0; k < kMaxExpanderFrameBytes; ++k) {
         const bool routed = k < layout.frameBytes && levelInput[k] >= 0 && levelInput[k] < kNumInputs;
-        levelRoute[k] = routed ? levelInput[k] : -1;
+        s.level[k] = nullptr;
         s.levelScale[k] = routed ? levelScale[k] : 0.0f;
         s.levelOffset[k] = routed ? levelOffset[k] : 0.0f;
-        if (routed)
+        if (routed) {
+            levelByte[levelCount] = k;
+            levelRoute[levelCount++] = levelInput[k];
             readInputs |= 1u << levelInput[k];
+        }
     }
     s.gateCount = 0;
     for (int32_t i = 0; i < kGateInputs; ++i)
@@ -356,6 +362,8 @@ void ObryExpanderController::RouteInputs()
         }
     s.serialBit = midiOutBit;
     thruRoute = thruPair >= 0 && 2 * thruPair + 1 < kNumInputs ? 2 * thruPair : -1;
+    s.thruLeft = nullptr;
+    s.thruRight = nullptr;
     if (thruRoute >= 0)
         readInputs |= 3u << thruRoute;
     routesStale = false;

@@ -157,8 +157,14 @@ private:
     // handling, gate groups.
     void HandleMidi(const QZ::MessageQueueItem& item);
     void DeliverEvent(QZ::MessageQueueItem* item);
-    // RefreshSettings and what it needs, when something changed.
-    void UpdateSettings();
+    // RefreshSettings and what it needs, when something changed (checked
+    // inline: several times a block).
+    void UpdateSettings()
+    {
+        if (SettingsChanged())
+            DeriveSettings();
+    }
+    void DeriveSettings();
     void ReadRateAndClockSettings();
     void EncodeTestFrames(float** outputs, int32_t first, int32_t frames);
     // Encodes `frames` samples of the outputs from `first` on.
@@ -205,13 +211,15 @@ private:
 
     // The sources every piece is encoded from, kept from piece to piece:
     // the bytes (pieceBytesStale: make them again) and what is routed
-    // (routesStale: route again). Byte k follows input levelRoute[k] (-1:
-    // none), gate g input gateRoute[g], the stream inputs thruRoute and
-    // thruRoute + 1 (-1: none); bit i of readInputs is set where input i is
-    // read.
+    // (routesStale: route again). Byte levelByte[n] follows input
+    // levelRoute[n] (n < levelCount), gate g input gateRoute[g], the stream
+    // inputs thruRoute and thruRoute + 1 (-1: none); bit i of readInputs is
+    // set where input i is read.
     ExpanderFrameSources pieceSources;
     bool pieceBytesStale = true;
     bool routesStale = true;
+    int32_t levelCount = 0;
+    int32_t levelByte[kMaxExpanderFrameBytes] = {};
     int32_t levelRoute[kMaxExpanderFrameBytes] = {};
     int32_t gateRoute[ExpanderFrameSources::kMaxGates] = {};
     int32_t thruRoute = -1;

@@ -1,7 +1,7 @@
 // The Brink Controller built in-process: the all-sound-off property through
 // the command queue, the frame shown in its indicator block, its value-name
 // lists, program values nobody checked, and an audio path that allocates
-// nothing.
+// nothing; routes that follow every change and buffers that overlap partly.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -164,6 +164,109 @@ TEST(BrinkInProcess, IndicatorShowsTheLastFrame)
     brink->SetParameterValue(ObryCorvane::kTestSignal, 3, false);
     brink->processReplacing(block.inputs, block.outputs, 512);
     EXPECT_EQ(0, memcmp(shown, expected, 5));
+}
+
+// The routes of the inputs (CV inputs, gate inputs, Input Thru) are kept
+// from piece to piece: after every change of one, a block has the bits of a
+// fresh instance made with the new settings.
+TEST(BrinkInProcess, RoutesFollowEveryChange)
+{
+    struct Case {
+        const char* name;
+        int32_t parameter;
+        float before, after;
+    };
+    const Case cases[] = {
+        {"CV input routed, then off", ObryCorvane::kInput1, 2, 0},
+        {"CV input off, then routed", ObryCorvane::kInput1 + 3, 0, 3},
+        {"CV input moved", ObryCorvane::kInput1 + 2, 4, 7},
+        {"CV input made bipolar", ObryCorvane::kInputMode1 + 1, 0, 1},
+        {"Input Thru on, then off", ObryCorvane::kInputThru, 1, 0},
+        {"Input Thru off, then on", ObryCorvane::kInputThru, 0, 2},
+        {"Input Thru moved", ObryCorvane::kInputThru, 1, 3},
+        {"gate input routed, then off", ObryCorvane::kInputToGate1 + 3, 5, 0},
+        {"gate input off, then routed", ObryCorvane::kInputToGate1 + 6, 0, 12},
+    };
+    StartInProcessTransport(0);
+    Block block;
+    for (int c = 0; c < 8; ++c)
+        for (int i = 0; i < 512; ++i)
+            block.in[c][i] = 0.05f * static_cast<float>(c) - 0.1f + 0.002f * static_cast<float>(i % 97);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto changed = Make();
+        auto fresh = Make();
+        // Another CV input stays routed; no stream merged (its words would
+        // cover the bytes) unless the case says so.
+        for (auto* brink : {&changed, &fresh}) {
+            (*brink)->SetParameterValue(ObryCorvane::kInput1 + 1, 1, false);
+            (*brink)->SetParameterValue(ObryCorvane::kInputThru, 0, false);
+        }
+        changed->SetParameterValue(c.parameter, c.before, false);
+        for (int b = 0; b < 3; ++b)
+            changed->processReplacing(block.inputs, block.outputs, 64);
+        changed->SetParameterValue(c.parameter, c.after, false);
+        fresh->SetParameterValue(c.parameter, c.after, false);
+        Block expected;
+        for (int ch = 0; ch < 8; ++ch)
+            expected.in[ch] = block.in[ch];
+        changed->processReplacing(block.inputs, block.outputs, 512);
+        fresh->processReplacing(expected.inputs, expected.outputs, 512);
+        EXPECT_EQ(memcmp(block.left.data(), expected.left.data(), 512 * sizeof(float)), 0);
+        EXPECT_EQ(memcmp(block.right.data(), expected.right.data(), 512 * sizeof(float)), 0);
+    }
+}
+
+// An output that starts a sample after a routed input's buffer (a broken
+// host): the frames go one at a time, each read before it is written, as
+// blocks of one frame each give.
+TEST(BrinkInProcess, PartlyOverlappingBuffersGoFrameByFrame)
+{
+    struct Case {
+        const char* name;
+        int32_t parameter; // routes input 2, whose buffer the left output overlaps
+        float value;
+    };
+    const Case cases[] = {
+        {"CV input", ObryCorvane::kInput1, 2},
+        {"gate input", ObryCorvane::kInputToGate1 + 1, 9},
+        {"Input Thru", ObryCorvane::kInputThru, 1},
+    };
+    StartInProcessTransport(0);
+    constexpr int kFrames = 64;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<float> memory[2], right[2];
+        std::vector<std::vector<float>> in(8, std::vector<float>(kFrames + 1));
+        for (int ch = 0; ch < 8; ++ch)
+            for (int i = 0; i <= kFrames; ++i)
+                in[ch][i] = 0.05f * static_cast<float>(ch) - 0.1f + 0.007f * static_cast<float>(i);
+        for (int run = 0; run < 2; ++run) {
+            auto brink = Make();
+            brink->SetParameterValue(ObryCorvane::kInputThru, 0, false);
+            brink->SetParameterValue(c.parameter, c.value, false);
+            memory[run] = in[1];
+            right[run].assign(kFrames, 0.0f);
+            float* inputs[8];
+            for (int ch = 0; ch < 8; ++ch)
+                inputs[ch] = in[ch].data();
+            inputs[1] = memory[run].data();
+            float* outputs[2] = {memory[run].data() + 1, right[run].data()};
+            if (run == 0) {
+                brink->processReplacing(inputs, outputs, kFrames);
+                continue;
+            }
+            for (int i = 0; i < kFrames; ++i) {
+                float* at[8];
+                for (int ch = 0; ch < 8; ++ch)
+                    at[ch] = inputs[ch] + i;
+                float* out[2] = {outputs[0] + i, outputs[1] + i};
+                brink->processReplacing(at, out, 1);
+            }
+        }
+        EXPECT_EQ(memcmp(memory[0].data(), memory[1].data(), (kFrames + 1) * sizeof(float)), 0);
+        EXPECT_EQ(memcmp(right[0].data(), right[1].data(), kFrames * sizeof(float)), 0);
+    }
 }
 
 TEST(BrinkInProcess, AudioPathAllocatesNothing)
