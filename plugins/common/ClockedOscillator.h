@@ -192,11 +192,16 @@ struct ClockedChannel {
 // smoothed. When the left channel's output holds no sample of the right
 // channel's buffers, the order of the steps changes nothing and the two
 // smooth in one loop; otherwise each channel runs whole, left first.
+// Whether the left output holds no sample of the right channel's buffers.
+inline bool BothTogether(float** inputs, float** outputs, int32_t frames)
+{
+    return SampleLoops::Apart(outputs[0], inputs[1], frames) && SampleLoops::Apart(outputs[0], outputs[1], frames);
+}
+
 template <class Channel, class Generate>
 void RunBoth(Channel* channels, float** inputs, float** outputs, int32_t frames, Generate&& generate)
 {
-    const bool together = SampleLoops::Apart(outputs[0], inputs[1], frames) &&
-                          SampleLoops::Apart(outputs[0], outputs[1], frames);
+    const bool together = BothTogether(inputs, outputs, frames);
     for (int32_t c = 0; c < 2; ++c) {
         channels[c].Clock(frames, [&](int32_t first, int32_t count, double increment) {
             generate(c, first, count, increment);

@@ -219,9 +219,15 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
             ProcessInQuadrature(inputs, outputs, frames, c);
             return;
         }
-    RunBoth(channels, inputs, outputs, frames, [&](int32_t c, int32_t first, int32_t count, double increment) {
-        Generate(channels[c], inputs[c] + first, outputs[c] + first, count, increment);
-    });
+    // Stretch by stretch, the right output is written before the left input
+    // is read whole: the two must be apart too.
+    if (!channels[0].swing.Active() && !channels[1].swing.Active() && BothTogether(inputs, outputs, frames) &&
+        SampleLoops::Apart(outputs[1], inputs[0], frames))
+        GenerateBoth(inputs, outputs, frames);
+    else
+        RunBoth(channels, inputs, outputs, frames, [&](int32_t c, int32_t first, int32_t count, double increment) {
+            Generate(channels[c], inputs[c] + first, outputs[c] + first, count, increment);
+        });
     for (int32_t c = 0; c < 2; ++c) {
         WriteIndicator<float>(indicatorBlock, kIndicatorPhaseF32 + c, static_cast<float>(channels[c].phase));
         WriteIndicator<float>(indicatorBlock, kIndicatorOutputF32 + c, channels[c].smoothState);
@@ -286,6 +292,37 @@ CORVANE_SAMPLE_CLONES void MixStretchClones(const Mix& mix, const PhaseWarp& war
     MixStretch(mix, warp, phase, seeds, held, in, out, frames);
 }
 
+// A stretch's output from its clock values; `grouped`: in and out are the
+// same buffer or apart (else sample by sample, for a broken host's buffers
+// that overlap other than exactly).
+inline void MixOut(const Mix& mix, const PhaseWarp& warp, bool grouped, const float* phaseAt, const uint32_t* seedAt,
+                   const float* heldAt, const float* in, float* out, int32_t n)
+{
+    if (grouped) {
+        MixStretchClones(mix, warp, phaseAt, seedAt, heldAt, in, out, n);
+        return;
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        const float level = Level(mix, warp(phaseAt[i]), heldAt[i], NoiseOf(seedAt[i]));
+        out[i] = CombineWithInput(mix.inputMode, level, in[i]);
+    }
+}
+
+// One sample of a channel's clock: its phase kept as a float, the phase
+// advanced, the noise generator stepped and the held random value taken
+// when the phase wrapped.
+[[gnu::always_inline]] inline void ClockSample(double& phase, double increment, uint32_t& seed, float& held,
+                                               float& phaseAt, uint32_t& seedAt, float& heldAt)
+{
+    phaseAt = static_cast<float>(phase);
+    const bool wrapped = AdvancePhase(phase, increment);
+    seed = NextSeed(seed);
+    seedAt = seed;
+    if (wrapped)
+        held = NoiseOf(seed);
+    heldAt = held;
+}
+
 } // namespace
 
 // audio thread: no calls beyond FastSine
@@ -313,18 +350,56 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
             heldAt[i] = held;
         },
         [&](int32_t first, int32_t n) {
-            if (grouped) {
-                MixStretchClones(mix, warp, phaseAt, seedAt, heldAt, in + first, out + first, n);
-                return;
-            }
-            for (int32_t i = 0; i < n; ++i) {
-                const float level = Level(mix, warp(phaseAt[i]), heldAt[i], NoiseOf(seedAt[i]));
-                out[first + i] = CombineWithInput(mix.inputMode, level, in[first + i]);
-            }
+            MixOut(mix, warp, grouped, phaseAt, seedAt, heldAt, in + first, out + first, n);
         });
     ch.phase = phase;
     ch.noiseSeed = seed;
     ch.heldRandom = held;
+}
+
+// Both channels as RunBoth runs them, for channels without swing whose
+// left output holds none of the right channel's buffers and the right output
+// none of the left input: the two clocks step
+// side by side (two chains that do not wait on each other), then each
+// stretch's output is made, left then right, and both are smoothed. Each
+// channel does the same operations in the same order as alone: the clocks
+// touch no buffer, and the buffers are read and written in the same order.
+void ObryCorvane::GenerateBoth(float** inputs, float** outputs, int32_t frames)
+{
+    Channel& left = channels[0];
+    Channel& right = channels[1];
+    const PhaseWarp warp0(left.asymmetry), warp1(right.asymmetry);
+    const Mix mix0 = MixOf(left), mix1 = MixOf(right);
+    const double increment0 = left.increment, increment1 = right.increment;
+    double phase0 = left.phase, phase1 = right.phase;
+    uint32_t seed0 = left.noiseSeed, seed1 = right.noiseSeed;
+    float held0 = left.heldRandom, held1 = right.heldRandom;
+    const float* in0 = inputs[0];
+    const float* in1 = inputs[1];
+    float* out0 = outputs[0];
+    float* out1 = outputs[1];
+    const bool grouped0 = SampleLoops::SameOrApart(in0, out0, frames);
+    const bool grouped1 = SampleLoops::SameOrApart(in1, out1, frames);
+    float phaseAt0[kStretch], heldAt0[kStretch], phaseAt1[kStretch], heldAt1[kStretch];
+    uint32_t seedAt0[kStretch], seedAt1[kStretch];
+    for (int32_t first = 0; first < frames; first += kStretch) {
+        const int32_t n = frames - first < kStretch ? frames - first : kStretch;
+        for (int32_t j = 0; j < n; ++j) {
+            ClockSample(phase0, increment0, seed0, held0, phaseAt0[j], seedAt0[j], heldAt0[j]);
+            ClockSample(phase1, increment1, seed1, held1, phaseAt1[j], seedAt1[j], heldAt1[j]);
+        }
+        MixOut(mix0, warp0, grouped0, phaseAt0, seedAt0, heldAt0, in0 + first, out0 + first, n);
+        MixOut(mix1, warp1, grouped1, phaseAt1, seedAt1, heldAt1, in1 + first, out1 + first, n);
+    }
+    left.phase = WrapPhase(phase0);
+    left.noiseSeed = seed0;
+    left.heldRandom = held0;
+    right.phase = WrapPhase(phase1);
+    right.noiseSeed = seed1;
+    right.heldRandom = held1;
+    const float slewStep[2] = {left.slewStep, right.slewStep};
+    const float lowpassCoef[2] = {left.lowpassCoef, right.lowpassCoef};
+    ApplyOutputSmoothingPair(out0, out1, frames, slewStep, lowpassCoef, &left.smoothState, &right.smoothState);
 }
 
 // audio thread: per sample, as Generate

@@ -113,6 +113,9 @@ private:
     // `phases` (when given) gets the phase each sample was computed at.
     static void Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment,
                          double* phases = nullptr);
+    // Both channels generated and smoothed, their clocks side by side: for
+    // channels without swing whose buffers are apart as Process checks.
+    void GenerateBoth(float** inputs, float** outputs, int32_t frames);
     // The follower's samples at the leader's phases plus its offset.
     static void Follow(Channel& ch, const float* in, float* out, int32_t frames, const double* leaderPhases,
                        double leaderEnd);
