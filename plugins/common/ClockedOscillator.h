@@ -217,6 +217,59 @@ void RunBoth(Channel* channels, float** inputs, float** outputs, int32_t frames,
     }
 }
 
+// Both channels' buffers of a block, and whether each channel's input and
+// output are the same buffer or apart (its output can then be made in
+// groups).
+struct ChannelBuffers {
+    ChannelBuffers(float** inputs, float** outputs, int32_t frames)
+        : in0(inputs[0]), in1(inputs[1]), out0(outputs[0]), out1(outputs[1]),
+          grouped0(SampleLoops::SameOrApart(in0, out0, frames)), grouped1(SampleLoops::SameOrApart(in1, out1, frames))
+    {
+    }
+    const float* in0;
+    const float* in1;
+    float* out0;
+    float* out1;
+    bool grouped0, grouped1;
+};
+
+// A channel's runs of one block as its swing cuts them (Clock's runs): run r
+// ends before sample end[r] and steps the phase by increment[r].
+struct ClockRuns {
+    static constexpr int32_t kMost = 8;
+    int32_t count;
+    int32_t end[kMost];
+    double increment[kMost];
+
+    // The runs of `frames` samples of `ch`, its swing moved on as Clock
+    // moves it; false when there are more than kMost (the swing then stands
+    // somewhere: the caller puts back a copy and runs Clock).
+    bool Collect(ClockedChannel& ch, int32_t frames)
+    {
+        count = 0;
+        const double blockIncrement = ch.increment;
+        if (!ch.swing.Active()) {
+            if (frames > 0) {
+                end[0] = frames;
+                increment[0] = blockIncrement * 1.0;
+                count = 1;
+            }
+            return true;
+        }
+        bool fits = true;
+        ch.swing.Run(frames, [&](int32_t first, int32_t n, double scale) {
+            if (count == kMost) {
+                fits = false;
+                return;
+            }
+            end[count] = first + n;
+            increment[count] = blockIncrement * scale;
+            ++count;
+        });
+        return fits;
+    }
+};
+
 // A channel in quadrature with a leader, at every sample: the leader
 // (channels[1 - follower]) runs a stretch of at most `run` samples, with
 // generate(leader, in, out, count, increment, phases) leaving the phase each

@@ -374,12 +374,7 @@ void ObryCorvane::GenerateBoth(float** inputs, float** outputs, int32_t frames)
     double phase0 = left.phase, phase1 = right.phase;
     uint32_t seed0 = left.noiseSeed, seed1 = right.noiseSeed;
     float held0 = left.heldRandom, held1 = right.heldRandom;
-    const float* in0 = inputs[0];
-    const float* in1 = inputs[1];
-    float* out0 = outputs[0];
-    float* out1 = outputs[1];
-    const bool grouped0 = SampleLoops::SameOrApart(in0, out0, frames);
-    const bool grouped1 = SampleLoops::SameOrApart(in1, out1, frames);
+    const ChannelBuffers buffers(inputs, outputs, frames);
     float phaseAt0[kStretch], heldAt0[kStretch], phaseAt1[kStretch], heldAt1[kStretch];
     uint32_t seedAt0[kStretch], seedAt1[kStretch];
     for (int32_t first = 0; first < frames; first += kStretch) {
@@ -388,8 +383,8 @@ void ObryCorvane::GenerateBoth(float** inputs, float** outputs, int32_t frames)
             ClockSample(phase0, increment0, seed0, held0, phaseAt0[j], seedAt0[j], heldAt0[j]);
             ClockSample(phase1, increment1, seed1, held1, phaseAt1[j], seedAt1[j], heldAt1[j]);
         }
-        MixOut(mix0, warp0, grouped0, phaseAt0, seedAt0, heldAt0, in0 + first, out0 + first, n);
-        MixOut(mix1, warp1, grouped1, phaseAt1, seedAt1, heldAt1, in1 + first, out1 + first, n);
+        MixOut(mix0, warp0, buffers.grouped0, phaseAt0, seedAt0, heldAt0, buffers.in0 + first, buffers.out0 + first, n);
+        MixOut(mix1, warp1, buffers.grouped1, phaseAt1, seedAt1, heldAt1, buffers.in1 + first, buffers.out1 + first, n);
     }
     left.phase = WrapPhase(phase0);
     left.noiseSeed = seed0;
@@ -399,7 +394,7 @@ void ObryCorvane::GenerateBoth(float** inputs, float** outputs, int32_t frames)
     right.heldRandom = held1;
     const float slewStep[2] = {left.slewStep, right.slewStep};
     const float lowpassCoef[2] = {left.lowpassCoef, right.lowpassCoef};
-    ApplyOutputSmoothingPair(out0, out1, frames, slewStep, lowpassCoef, &left.smoothState, &right.smoothState);
+    ApplyOutputSmoothingPair(buffers.out0, buffers.out1, frames, slewStep, lowpassCoef, &left.smoothState, &right.smoothState);
 }
 
 // audio thread: per sample, as Generate

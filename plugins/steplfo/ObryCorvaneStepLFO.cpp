@@ -270,11 +270,31 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
             ProcessInQuadrature(inputs, outputs, frames, c);
             return;
         }
+    // Stretch by stretch, the right output is written before the left input
+    // is read whole: the two must be apart too.
+    if (BothTogether(inputs, outputs, frames) && SampleLoops::Apart(outputs[1], inputs[0], frames)) {
+        const SwingClock swing0 = channels[0].swing, swing1 = channels[1].swing;
+        ClockRuns runs[2];
+        if (runs[0].Collect(channels[0], frames) && runs[1].Collect(channels[1], frames)) {
+            GenerateBoth(inputs, outputs, frames, runs);
+        } else {
+            channels[0].swing = swing0;
+            channels[1].swing = swing1;
+            RunBothChannels(inputs, outputs, frames);
+        }
+    } else {
+        RunBothChannels(inputs, outputs, frames);
+    }
+    for (int32_t c = 0; c < kNumChannels; ++c)
+        WriteIndicator<float>(indicatorBlock, kIndicatorStepPositionF32 + c, channels[c].stepPosition);
+}
+
+// Each channel generated whole, left first (as RunBoth orders it).
+void ObryCorvane::RunBothChannels(float** inputs, float** outputs, int32_t frames)
+{
     RunBoth(channels, inputs, outputs, frames, [&](int32_t c, int32_t first, int32_t count, double increment) {
         Generate(channels[c], inputs[c] + first, outputs[c] + first, count, increment);
     });
-    for (int32_t c = 0; c < kNumChannels; ++c)
-        WriteIndicator<float>(indicatorBlock, kIndicatorStepPositionF32 + c, channels[c].stepPosition);
 }
 
 // The leader runs first, a stretch at a time, and leaves the phase of each of
@@ -307,6 +327,29 @@ CORVANE_SAMPLE_CLONES void StepStretchClones(const StepShape& shape, const float
 // Samples whose phases are made at once, one after another, before their
 // output is made together.
 constexpr int32_t kStretch = 64;
+
+// A stretch's output from its phases; `grouped`: in and out are the same
+// buffer or apart (else sample by sample, for a broken host's buffers that
+// overlap other than exactly).
+inline void StepOut(const StepShape& shape, bool grouped, const float* phaseAt, const float* in, float* out, int32_t n)
+{
+    if (grouped) {
+        StepStretchClones(shape, phaseAt, in, out, n);
+    } else {
+        for (int32_t i = 0; i < n; ++i)
+            out[i] = StepSample(shape, phaseAt[i], in[i]);
+    }
+}
+
+// The step position shown for a channel whose last sample had this phase.
+template <class Channel>
+float StepPositionAt(const Channel& ch, const StepShape& shape, float phase)
+{
+    float pos = 0.0f;
+    int32_t index = 0;
+    StepLevel(shape, phase, pos, index);
+    return static_cast<float>(ch.start) + (shape.linear ? pos : static_cast<float>(index));
+}
 
 } // namespace
 
@@ -342,18 +385,72 @@ void ObryCorvane::Generate(Channel& ch, const float* in, float* out, int32_t fra
         RunClockStretches<kStretch>(
             phase, increment, frames, record, phaseAt, [](int32_t, bool) {},
             [&](int32_t first, int32_t n) {
-                if (grouped) {
-                    StepStretchClones(shape, phaseAt, in + first, out + first, n);
-                } else {
-                    for (int32_t i = 0; i < n; ++i)
-                        out[first + i] = StepSample(shape, phaseAt[i], in[first + i]);
-                }
+                StepOut(shape, grouped, phaseAt, in + first, out + first, n);
                 if (first + n == frames)
                     StepLevel(shape, phaseAt[n - 1], pos, index); // the last sample's position
             });
         ch.phase = phase;
     }
     ch.stepPosition = static_cast<float>(ch.start) + (shape.linear ? pos : static_cast<float>(index));
+}
+
+// Both channels as RunBoth runs them, from their runs of the block, for
+// buffers as Process checks: the two clocks step side by side (two chains
+// that do not wait on each other), each with the increment of the run it is
+// in; then each stretch's output is made, left then right, and both are
+// smoothed. Each sample has the phase and the output bits it has when the
+// channels run alone: a sample's output depends only on its phase and the
+// block's settings, and the buffers are read and written in the same order.
+void ObryCorvane::GenerateBoth(float** inputs, float** outputs, int32_t frames, const ClockRuns* runs)
+{
+    Channel& left = channels[0];
+    Channel& right = channels[1];
+    if (frames > 0) {
+        const StepShape shape0{PhaseWarp(left.asymmetry), left.steps + left.start, left.count,
+                               static_cast<float>(left.count), left.floor, left.multiplier, left.offset, left.linear,
+                               left.inputMode};
+        const StepShape shape1{PhaseWarp(right.asymmetry), right.steps + right.start, right.count,
+                               static_cast<float>(right.count), right.floor, right.multiplier, right.offset,
+                               right.linear, right.inputMode};
+        const ChannelBuffers buffers(inputs, outputs, frames);
+        double phase0 = left.phase, phase1 = right.phase;
+        int32_t run0 = 0, run1 = 0;
+        float phaseAt0[kStretch], phaseAt1[kStretch];
+        for (int32_t first = 0; first < frames; first += kStretch) {
+            const int32_t last = frames - first < kStretch ? frames : first + kStretch;
+            // Pieces of the stretch within one run of each channel.
+            for (int32_t i = first; i < last;) {
+                while (runs[0].end[run0] <= i)
+                    ++run0;
+                while (runs[1].end[run1] <= i)
+                    ++run1;
+                const int32_t end0 = runs[0].end[run0], end1 = runs[1].end[run1];
+                const int32_t end = end0 < end1 ? (end0 < last ? end0 : last) : (end1 < last ? end1 : last);
+                const double increment0 = runs[0].increment[run0], increment1 = runs[1].increment[run1];
+                for (; i < end; ++i) {
+                    phaseAt0[i - first] = static_cast<float>(phase0);
+                    AdvancePhase(phase0, increment0);
+                    phaseAt1[i - first] = static_cast<float>(phase1);
+                    AdvancePhase(phase1, increment1);
+                }
+            }
+            const int32_t n = last - first;
+            StepOut(shape0, buffers.grouped0, phaseAt0, buffers.in0 + first, buffers.out0 + first, n);
+            StepOut(shape1, buffers.grouped1, phaseAt1, buffers.in1 + first, buffers.out1 + first, n);
+            if (last == frames) {
+                left.stepPosition = StepPositionAt(left, shape0, phaseAt0[n - 1]);
+                right.stepPosition = StepPositionAt(right, shape1, phaseAt1[n - 1]);
+            }
+        }
+        left.phase = phase0;
+        right.phase = phase1;
+    }
+    left.phase = WrapPhase(left.phase);
+    right.phase = WrapPhase(right.phase);
+    const float slewStep[2] = {left.slewStep, right.slewStep};
+    const float lowpassCoef[2] = {left.lowpassCoef, right.lowpassCoef};
+    ApplyOutputSmoothingPair(outputs[0], outputs[1], frames, slewStep, lowpassCoef, &left.smoothState,
+                             &right.smoothState);
 }
 
 } // namespace ObryCorvaneStepLFO

@@ -124,6 +124,11 @@ private:
     static void Generate(Channel& ch, const float* in, float* out, int32_t frames, double increment,
                          double* record = nullptr, const double* leader = nullptr, double leaderEnd = 0.0);
     void ProcessInQuadrature(float** inputs, float** outputs, int32_t frames, int32_t follower);
+    // Both channels generated and smoothed, each whole, left first.
+    void RunBothChannels(float** inputs, float** outputs, int32_t frames);
+    // The same from both channels' runs of the block (ClockRuns), their
+    // clocks side by side: for buffers apart as Process checks.
+    void GenerateBoth(float** inputs, float** outputs, int32_t frames, const ClockRuns* runs);
 
     Channel channels[kNumChannels];
     double leaderPhases[kFollowRun];

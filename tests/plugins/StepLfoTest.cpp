@@ -4,6 +4,8 @@
 // broken, zero or no time information.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -423,6 +425,50 @@ TEST(StepLfo, BrokenOrMissingHostTempoMeansNoTempo)
     const std::vector<int64_t> changes = Changes(out.left);
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_NEAR(static_cast<double>(changes[0]), 12 * kBlock + kSixteenth, 1.0);
+}
+
+// Both channels' clocks step side by side when the left output holds none of
+// the right channel's buffers and the right output none of the left input;
+// a block cut into more swing runs than that path keeps falls back to each
+// channel alone. Either way the bits are those of each channel alone, which
+// a right output laid over the left input always gets.
+TEST(StepLfo, ChannelsSideBySideGiveTheBitsOfEachAlone)
+{
+    auto render = [](int32_t block, bool overLeftInput) {
+        StepLfo lfo(block);
+        lfo.NumberSteps();
+        lfo.Host().Time().tempo = 960; // pairs of 16ths last 1500 samples
+        lfo.SetL(kSwing, 66);
+        lfo.SetR(kSwing, 58);
+        lfo.SetR(kSwingType, 1);
+        lfo.SetR(kSync, kFree);
+        lfo.SetR(kSpeed, 3.7f);
+        lfo.SetL(kInterpolation, 1);
+        lfo.SetBoth(kSmoothing, 2);
+        Output out;
+        std::vector<float> left(block), right(block), inLeft(block), inRight(block);
+        for (int64_t done = 0; done < 4 * 8192; done += block) {
+            std::fill(inLeft.begin(), inLeft.end(), 0.0f);
+            std::fill(inRight.begin(), inRight.end(), 0.0f);
+            float* inputs[2] = {inLeft.data(), inRight.data()};
+            float* outputs[2] = {left.data(), overLeftInput ? inLeft.data() : right.data()};
+            lfo.Host().ProcessReplacing(inputs, outputs, block);
+            out.left.insert(out.left.end(), left.begin(), left.end());
+            out.right.insert(out.right.end(), outputs[1], outputs[1] + block);
+        }
+        return out;
+    };
+    for (const int32_t block : {7, 64, 100, 1000, 8192}) {
+        const Output alone = render(block, true);
+        const Output sideBySide = render(block, false);
+        ASSERT_GE(Changes(alone.left).size(), 20u) << "blocks of " << block;
+        for (size_t n = 0; n < alone.left.size(); ++n) {
+            ASSERT_EQ(std::bit_cast<uint32_t>(sideBySide.left[n]), std::bit_cast<uint32_t>(alone.left[n]))
+                << "blocks of " << block << ", left sample " << n;
+            ASSERT_EQ(std::bit_cast<uint32_t>(sideBySide.right[n]), std::bit_cast<uint32_t>(alone.right[n]))
+                << "blocks of " << block << ", right sample " << n;
+        }
+    }
 }
 
 } // namespace
