@@ -292,6 +292,16 @@ CORVANE_SAMPLE_CLONES void MixStretchClones(const Mix& mix, const PhaseWarp& war
     MixStretch(mix, warp, phase, seeds, held, in, out, frames);
 }
 
+// Both channels' stretches in one call (the constants set up once, the two
+// loops' chains side by side), each as MixStretchClones makes it.
+CORVANE_SAMPLE_CLONES void MixStretchPairClones(const Mix* mix, const PhaseWarp* warp, const float* const* phase,
+                                                const uint32_t* const* seeds, const float* const* held,
+                                                const float* const* in, float* const* out, int32_t frames)
+{
+    MixStretch(mix[0], warp[0], phase[0], seeds[0], held[0], in[0], out[0], frames);
+    MixStretch(mix[1], warp[1], phase[1], seeds[1], held[1], in[1], out[1], frames);
+}
+
 // A stretch's output from its clock values; `grouped`: in and out are the
 // same buffer or apart (else sample by sample, for a broken host's buffers
 // that overlap other than exactly).
@@ -383,6 +393,17 @@ void ObryCorvane::GenerateBoth(float** inputs, float** outputs, int32_t frames)
             ClockSample(phase0, increment0, seed0, held0, phaseAt0[j], seedAt0[j], heldAt0[j]);
             ClockSample(phase1, increment1, seed1, held1, phaseAt1[j], seedAt1[j], heldAt1[j]);
         }
+        if (buffers.grouped0 && buffers.grouped1) {
+            const Mix mixes[2] = {mix0, mix1};
+            const PhaseWarp warps[2] = {warp0, warp1};
+            const float* const phases[2] = {phaseAt0, phaseAt1};
+            const uint32_t* const seeds[2] = {seedAt0, seedAt1};
+            const float* const helds[2] = {heldAt0, heldAt1};
+            const float* const ins[2] = {buffers.in0 + first, buffers.in1 + first};
+            float* const outs[2] = {buffers.out0 + first, buffers.out1 + first};
+            MixStretchPairClones(mixes, warps, phases, seeds, helds, ins, outs, n);
+            continue;
+        }
         MixOut(mix0, warp0, buffers.grouped0, phaseAt0, seedAt0, heldAt0, buffers.in0 + first, buffers.out0 + first, n);
         MixOut(mix1, warp1, buffers.grouped1, phaseAt1, seedAt1, heldAt1, buffers.in1 + first, buffers.out1 + first, n);
     }
@@ -394,7 +415,8 @@ void ObryCorvane::GenerateBoth(float** inputs, float** outputs, int32_t frames)
     right.heldRandom = held1;
     const float slewStep[2] = {left.slewStep, right.slewStep};
     const float lowpassCoef[2] = {left.lowpassCoef, right.lowpassCoef};
-    ApplyOutputSmoothingPair(buffers.out0, buffers.out1, frames, slewStep, lowpassCoef, &left.smoothState, &right.smoothState);
+    ApplyOutputSmoothingPair(buffers.out0, buffers.out1, frames, slewStep, lowpassCoef, &left.smoothState,
+                             &right.smoothState);
 }
 
 // audio thread: per sample, as Generate
