@@ -324,6 +324,15 @@ CORVANE_SAMPLE_CLONES void StepStretchClones(const StepShape& shape, const float
     StepStretch(shape, phase, in, out, frames);
 }
 
+// Both channels' stretches in one call (the constants set up once, the two
+// loops' chains side by side), each as StepStretchClones makes it.
+CORVANE_SAMPLE_CLONES void StepStretchPairClones(const StepShape* shape, const float* const* phase,
+                                                 const float* const* in, float* const* out, int32_t frames)
+{
+    StepStretch(shape[0], phase[0], in[0], out[0], frames);
+    StepStretch(shape[1], phase[1], in[1], out[1], frames);
+}
+
 // Samples whose phases are made at once, one after another, before their
 // output is made together.
 constexpr int32_t kStretch = 64;
@@ -435,8 +444,16 @@ void ObryCorvane::GenerateBoth(float** inputs, float** outputs, int32_t frames, 
                 }
             }
             const int32_t n = last - first;
-            StepOut(shape0, buffers.grouped0, phaseAt0, buffers.in0 + first, buffers.out0 + first, n);
-            StepOut(shape1, buffers.grouped1, phaseAt1, buffers.in1 + first, buffers.out1 + first, n);
+            if (buffers.grouped0 && buffers.grouped1) {
+                const StepShape shapes[2] = {shape0, shape1};
+                const float* const phases[2] = {phaseAt0, phaseAt1};
+                const float* const ins[2] = {buffers.in0 + first, buffers.in1 + first};
+                float* const outs[2] = {buffers.out0 + first, buffers.out1 + first};
+                StepStretchPairClones(shapes, phases, ins, outs, n);
+            } else {
+                StepOut(shape0, buffers.grouped0, phaseAt0, buffers.in0 + first, buffers.out0 + first, n);
+                StepOut(shape1, buffers.grouped1, phaseAt1, buffers.in1 + first, buffers.out1 + first, n);
+            }
             if (last == frames) {
                 left.stepPosition = StepPositionAt(left, shape0, phaseAt0[n - 1]);
                 right.stepPosition = StepPositionAt(right, shape1, phaseAt1[n - 1]);
