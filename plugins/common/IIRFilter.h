@@ -262,7 +262,7 @@ template <typename Coefficient, typename Sample, int Order, typename Input, type
         ((x[J] = shifted[J]), ...);
         ((y[J] = next[J]), ...);
         // All four kept: the halves ANDed, then the two lanes left.
-        const Mask halves = keep & __builtin_shuffle(keep, Mask{2, 3, 0, 1});
+        const Mask halves = keep & __builtin_shufflevector(keep, keep, 2, 3, 0, 1);
         if (!(halves[0] & halves[1])) [[unlikely]] {
             // A lane that ran away restarts from rest (+0 in every bit), as
             // RunIIRFilter does; the others keep their bits. Masks, not

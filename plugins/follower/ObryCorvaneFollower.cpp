@@ -248,9 +248,15 @@ void ObryCorvane::Analyse()
 }
 
 // Not SLP-vectorised: packing the four filter states into one register
-// puts shuffles on their chain from sample to sample.
+// puts shuffles on their chain from sample to sample. (Clang, which builds
+// only the fuzz targets, has no per-function switch for it.)
+#if defined(__clang__)
+#define CORVANE_NO_SLP_VECTORIZE
+#else
+#define CORVANE_NO_SLP_VECTORIZE [[gnu::optimize("no-tree-slp-vectorize")]]
+#endif
 template <int kSmoothing>
-[[gnu::optimize("no-tree-slp-vectorize")]] void ObryCorvane::FollowRun(const float* inL, const float* inR,
+CORVANE_NO_SLP_VECTORIZE void ObryCorvane::FollowRun(const float* inL, const float* inR,
                                                                         float* outL, float* outR, int32_t first,
                                                                         int32_t run, float useLeft, float useRight)
 {

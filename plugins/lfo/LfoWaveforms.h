@@ -28,7 +28,7 @@ struct Mix {
 // the library call.
 inline float Smaller(float a, float b)
 {
-    return (a < b) | (b != b) ? a : b;
+    return ((a < b) | (b != b)) ? a : b;
 }
 
 // The waveform mix of one sample, offset included, before the input: from

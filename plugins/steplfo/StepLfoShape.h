@@ -94,9 +94,9 @@ inline float StepSample(const StepShape& shape, float phase, float input)
         // A step lasts many samples: most groups lie within one, and their
         // step values are loaded once for all lanes.
         LaneInts other = index ^ index[0];
-        other |= __builtin_shuffle(other, LaneInts{4, 5, 6, 7, 0, 1, 2, 3});
-        other |= __builtin_shuffle(other, LaneInts{2, 3, 0, 1, 6, 7, 4, 5});
-        other |= __builtin_shuffle(other, LaneInts{1, 0, 3, 2, 5, 4, 7, 6});
+        other |= __builtin_shufflevector(other, other, 4, 5, 6, 7, 0, 1, 2, 3);
+        other |= __builtin_shufflevector(other, other, 2, 3, 0, 1, 6, 7, 4, 5);
+        other |= __builtin_shufflevector(other, other, 1, 0, 3, 2, 5, 4, 7, 6);
         Lanes v, nextV;
         if (other[0] == 0) {
             v = zero + steps[index[0]];

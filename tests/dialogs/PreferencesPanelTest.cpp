@@ -179,8 +179,9 @@ TEST_F(PreferencesPanelTest, TypedPortAppliesOnReturnOnly)
         int expected;
     } cases[] = {{XK_Escape, base}, {XK_Return, moved}};
     for (const auto& c : cases) {
-        if (!panel->IsOpen())
+        if (!panel->IsOpen()) {
             ASSERT_TRUE(QZ::ShowPreferencesDialog(*harness->Manager()));
+        }
         for (size_t i = 0; i < std::to_string(base).size(); ++i)
             Key(XK_BackSpace);
         Key(XK_a); // not a digit: ignored

@@ -369,9 +369,10 @@ TEST_F(DisplayEditors, BadIndicatorValuesDrawNoGarbage)
             ASSERT_TRUE(Capture(host.Connection(), child, image));
             const Area& a = c.moved;
             EXPECT_EQ(PixelsOfColour(image, 0, 0, image.width, image.height, 0, 255, 0, 8), 0) << std::hex << pattern;
-            if (c.filled)
+            if (c.filled) {
                 EXPECT_GT(PixelsOfColour(image, a.x0, a.y0, a.x1, a.y1, 15, 18, 20, 6), (a.x1 - a.x0) * (a.y1 - a.y0) / 4)
-                << std::hex << pattern;
+                    << std::hex << pattern;
+            }
         }
         harness->View().close();
     }

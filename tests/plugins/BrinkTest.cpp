@@ -527,8 +527,9 @@ TEST(Brink, ClockFollowsAJumpOfThePosition)
         EXPECT_EQ(bytes[0].value, 0xFA);
         for (size_t i = 1; i < bytes.size(); ++i) {
             ASSERT_EQ(bytes[i].value, 0xF8);
-            if (i >= 3) // the first clock waits for the 0xFA on the line
+            if (i >= 3) { // the first clock waits for the 0xFA on the line
                 EXPECT_EQ(bytes[i].start - bytes[i - 1].start, 1000) << "jump to " << to << ", byte " << i;
+            }
         }
     }
 }
