@@ -147,9 +147,15 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
         // channel whose first shaped sample has the bits of its state may
         // hold it for the whole block: then as below, where smoothing
         // leaves such a block alone without running its chain.
+        // Only when both channels smooth: unsmoothed samples are shaped
+        // fastest whole, in vector registers.
         const Shape shapeL(channels[0].level, channels[0].inputAdd, channels[0].inputMultiply);
         const Shape shapeR(channels[1].level, channels[1].inputAdd, channels[1].inputMultiply);
-        if (frames > 0 && SampleLoops::SameOrApart(inputs[0], outputs[0], frames) &&
+        const auto smooths = [](const Channel& channel) {
+            return channel.slewStep > 0.0f || channel.lowpassCoef > 0.0f;
+        };
+        if (frames > 0 && smooths(channels[0]) && smooths(channels[1]) &&
+            SampleLoops::SameOrApart(inputs[0], outputs[0], frames) &&
             SampleLoops::SameOrApart(inputs[0], outputs[1], frames) &&
             SampleLoops::SameOrApart(inputs[1], outputs[1], frames) &&
             BitsOf(shapeL(inputs[0][0])) != BitsOf(channels[0].smoothState) &&
