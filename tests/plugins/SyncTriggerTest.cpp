@@ -55,15 +55,7 @@ public:
     void Block(int64_t first, int32_t frames, const std::function<float(int64_t)>& input,
                std::vector<float>& left, std::vector<float>& right)
     {
-        if (!events.empty()) {
-            std::vector<intptr_t> list(2 + events.size(), 0);
-            auto* header = reinterpret_cast<VstEvents*>(list.data());
-            header->numEvents = static_cast<int32_t>(events.size());
-            for (size_t i = 0; i < events.size(); ++i)
-                list[2 + i] = reinterpret_cast<intptr_t>(&events[i]);
-            plugin->processEvents(header);
-            events.clear();
-        }
+        corvane::test::SendEvents(*plugin, events);
         for (int32_t i = 0; i < frames; ++i)
             in[static_cast<size_t>(i)] = input ? input(first + i) : 0.0f;
         float* inputs[2] = {in.data(), in.data()};

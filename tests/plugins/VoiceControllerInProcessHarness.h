@@ -64,18 +64,7 @@ public:
     void Command(uint32_t id) { EXPECT_EQ(plugin->SetProperty(id, 0, 0, nullptr, 0), 0) << id; }
 
     // Hands the events waiting to the plug-in, as the host does before a block.
-    void SendEvents()
-    {
-        if (events.empty())
-            return;
-        std::vector<intptr_t> list(2 + events.size(), 0);
-        auto* header = reinterpret_cast<VstEvents*>(list.data());
-        header->numEvents = static_cast<int32_t>(events.size());
-        for (size_t i = 0; i < events.size(); ++i)
-            list[2 + i] = reinterpret_cast<intptr_t>(&events[i]);
-        plugin->processEvents(header);
-        events.clear();
-    }
+    void SendEvents() { corvane::test::SendEvents(*plugin, events); }
 
     // One processReplacing of `frames` with the input given.
     void Block(float* input, int32_t frames, float** outputs)

@@ -45,18 +45,7 @@ struct Instance {
         events.push_back(corvane::test::ShortMidiEvent(delta, status, d1, d2));
     }
     // Hands the waiting events over (the host's effProcessEvents).
-    void SendEvents()
-    {
-        if (!events.empty()) {
-            std::vector<intptr_t> list(2 + events.size(), 0);
-            auto* header = reinterpret_cast<VstEvents*>(list.data());
-            header->numEvents = static_cast<int32_t>(events.size());
-            for (size_t i = 0; i < events.size(); ++i)
-                list[2 + i] = reinterpret_cast<intptr_t>(&events[i]);
-            plugin->processEvents(header);
-            events.clear();
-        }
-    }
+    void SendEvents() { corvane::test::SendEvents(*plugin, events); }
     void Block(const float* input)
     {
         SendEvents();

@@ -158,4 +158,20 @@ inline VstMidiEvent ShortMidiEvent(int delta, int status, int data1, int data2)
     return e;
 }
 
+// Hands `events` to `plugin` as a host's effProcessEvents does (the list
+// lives for the call), then empties them; nothing when there are none.
+template <class Plugin>
+void SendEvents(Plugin& plugin, std::vector<VstMidiEvent>& events)
+{
+    if (events.empty())
+        return;
+    std::vector<intptr_t> list(2 + events.size(), 0);
+    auto* header = reinterpret_cast<VstEvents*>(list.data());
+    header->numEvents = static_cast<int32_t>(events.size());
+    for (size_t i = 0; i < events.size(); ++i)
+        list[2 + i] = reinterpret_cast<intptr_t>(&events[i]);
+    plugin.processEvents(header);
+    events.clear();
+}
+
 } // namespace corvane::test
