@@ -58,6 +58,22 @@ struct HardwareSampleWord {
     }
 };
 
+// Word::FromSample of each lane of a vector of floats `x` into `words` (Ints:
+// a vector of int32_t with the same lanes), with the same bits: the
+// sample times 2^(Bits-1) is exact in single precision as in double (a power
+// of two), up to an overflow to infinity that is held to the same end.
+template <class Word, class Ints, class Floats, class Words>
+[[gnu::always_inline]] inline void WordLanesFromSamples(const Floats& samples, Words& words)
+{
+    Floats x = samples;
+    const Floats zero = {};
+    x = x == x ? x : zero;
+    Floats scaled = x * static_cast<float>(Word::kFullScale);
+    scaled = scaled >= static_cast<float>(Word::kMaxPositive) ? zero + static_cast<float>(Word::kMaxPositive) : scaled;
+    scaled = scaled <= -static_cast<float>(Word::kFullScale) ? zero - static_cast<float>(Word::kFullScale) : scaled;
+    words = (Words)__builtin_convertvector(scaled, Ints) & Word::kMask;
+}
+
 // The samples of `frames` pairs of words, each ORed with the word of its
 // sample of the merged stream when there is one (thruLeft/thruRight, else
 // null): outLeft[i] = Word::ToSample(left[i] | Word::FromSample(thruLeft[i]))
@@ -74,17 +90,12 @@ void WordsToSamples(const uint32_t* left, const uint32_t* right, const float* th
     typedef float Quad __attribute__((vector_size(16)));
     typedef int32_t QuadInt __attribute__((vector_size(16)));
     typedef uint32_t QuadWord __attribute__((vector_size(16)));
-    const Quad zero = {0, 0, 0, 0};
     auto fromSamples = [&](const float* p) {
         Quad x;
         memcpy(&x, p, sizeof x);
-        x = x == x ? x : zero;
-        Quad scaled = x * static_cast<float>(Word::kFullScale);
-        scaled = scaled >= static_cast<float>(Word::kMaxPositive) ? zero + static_cast<float>(Word::kMaxPositive)
-                                                                   : scaled;
-        scaled = scaled <= -static_cast<float>(Word::kFullScale) ? zero - static_cast<float>(Word::kFullScale)
-                                                                  : scaled;
-        return (QuadWord)__builtin_convertvector(scaled, QuadInt) & Word::kMask;
+        QuadWord words;
+        WordLanesFromSamples<Word, QuadInt>(x, words);
+        return words;
     };
     auto toSamples = [](QuadWord words) {
         constexpr int kShift = 32 - Word::kBits;

@@ -36,20 +36,13 @@ struct Lanes {
     }
     [[gnu::always_inline]] static void Store(float* p, Samples x) { memcpy(p, &x, sizeof x); }
 
-    // Word::FromSample of each sample, with the same bits: the sample times
-    // 2^(Bits-1) is exact in single precision as in double (a power of
-    // two), up to an overflow to infinity that is held to the same end.
+    // Word::FromSample of each sample, with the same bits.
     template <class Word>
     [[gnu::always_inline]] static Words FromSamples(Samples x)
     {
-        const Samples zero = {};
-        x = x == x ? x : zero;
-        Samples scaled = x * static_cast<float>(Word::kFullScale);
-        scaled = scaled >= static_cast<float>(Word::kMaxPositive) ? zero + static_cast<float>(Word::kMaxPositive)
-                                                                   : scaled;
-        scaled = scaled <= -static_cast<float>(Word::kFullScale) ? zero - static_cast<float>(Word::kFullScale)
-                                                                  : scaled;
-        return (Words)__builtin_convertvector(scaled, Ints) & Word::kMask;
+        Words words;
+        WordLanesFromSamples<Word, Ints>(x, words);
+        return words;
     }
 
     // Word::ToSample of each word.
