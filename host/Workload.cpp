@@ -123,6 +123,7 @@ WorkloadRun::WorkloadRun(Module& module, const EntryWorkload& workload, double s
     for (int32_t c = 0; c < numInputs; ++c)
         for (int32_t i = 0; i < period + maxBlock; ++i)
             inputs[c][i] = InputSample(workload.input, c, static_cast<double>(i % period) / sampleRate);
+    blockInputs.assign(numInputs, std::vector<float>(static_cast<size_t>(maxBlock)));
     outputs.assign(std::max(plugin->NumOutputs(), 0), std::vector<float>(static_cast<size_t>(maxBlock)));
     silence.assign(static_cast<size_t>(maxBlock), 0.0f);
     inputPointers.resize(numInputs);
@@ -201,9 +202,34 @@ void WorkloadRun::SendDueNotes(int32_t frames, bool silent)
 void WorkloadRun::Block(int32_t frames, bool silent)
 {
     frames = std::clamp(frames, 0, maxBlock);
-    SendDueNotes(frames, silent);
     for (size_t c = 0; c < inputs.size(); ++c)
         inputPointers[c] = silent ? silence.data() : inputs[c].data() + offset;
+    Process(frames, silent);
+}
+
+void WorkloadRun::FillInputs(int32_t frames, bool silent)
+{
+    filledFrames = std::clamp(frames, 0, maxBlock);
+    filledSilent = silent;
+    for (size_t c = 0; c < inputs.size(); ++c) {
+        if (silent) {
+            inputPointers[c] = silence.data();
+            continue;
+        }
+        std::copy_n(inputs[c].data() + offset, filledFrames, blockInputs[c].data());
+        inputPointers[c] = blockInputs[c].data();
+    }
+}
+
+void WorkloadRun::ProcessFilled()
+{
+    Process(filledFrames, filledSilent);
+    filledFrames = 0;
+}
+
+void WorkloadRun::Process(int32_t frames, bool silent)
+{
+    SendDueNotes(frames, silent);
     plugin->ProcessReplacing(inputPointers.data(), allOutputPointers.data(), frames);
     position += frames;
     offset += frames;

@@ -52,6 +52,13 @@ public:
     // One block of `frames` (at most maxBlock): the notes due in it, then
     // processReplacing. `silent`: zero inputs, and no new notes.
     void Block(int32_t frames, bool silent);
+    // The same block in two steps, as a host runs many plug-ins: FillInputs
+    // copies the block's input into the run's own block buffers (a host's
+    // track buffers, reused every block, so warm in the cache when a
+    // plug-in reads them); ProcessFilled then hands them to the plug-in.
+    // Block reads the input where it stands in the one-second table.
+    void FillInputs(int32_t frames, bool silent);
+    void ProcessFilled();
     // Applies `workload.change`.
     void ApplyChange();
 
@@ -63,6 +70,7 @@ public:
 private:
     void SendDueNotes(int32_t frames, bool silent);
     void Apply(const std::vector<ParameterSetting>& settings);
+    void Process(int32_t frames, bool silent);
 
     const EntryWorkload& workload;
     std::unique_ptr<Plugin> plugin;
@@ -72,6 +80,9 @@ private:
     int32_t offset = 0;               // position % period: where the inputs' period stands
     int64_t nextNoteBoundary = 0;     // no note starts or ends before this frame
     std::vector<std::vector<float>> inputs; // period + maxBlock frames each
+    std::vector<std::vector<float>> blockInputs; // maxBlock frames each: FillInputs
+    int32_t filledFrames = 0;
+    bool filledSilent = false;
     std::vector<std::vector<float>> outputs;
     std::vector<float> silence;
     std::vector<float*> inputPointers;

@@ -22,6 +22,14 @@ using vst::FourCC;
 
 namespace {
 
+const EntryWorkload* FindWorkload(const std::string& id)
+{
+    for (const EntryWorkload& workload : EntryWorkloads())
+        if (workload.id == id)
+            return &workload;
+    return nullptr;
+}
+
 class HostTest : public ::testing::Test {
 protected:
     ScopedUserFolders folders; // no user preferences or scripts of the machine
@@ -99,10 +107,7 @@ TEST_F(HostTest, UnloggedTimeAnswersFollowEveryTransportChange)
     // Sync (pulses from the song position) and the LFO (locked to it).
     for (const char* id : {"QZse", "QZs2"}) {
         SCOPED_TRACE(id);
-        const EntryWorkload* workload = nullptr;
-        for (const EntryWorkload& w : EntryWorkloads())
-            if (std::string(w.id) == id)
-                workload = &w;
+        const EntryWorkload* workload = FindWorkload(id);
         ASSERT_NE(workload, nullptr);
         WorkloadRun logged(LoadedModule(), *workload, 48000, 512, true);
         WorkloadRun unlogged(LoadedModule(), *workload, 48000, 512, false);
@@ -123,3 +128,31 @@ TEST_F(HostTest, UnloggedTimeAnswersFollowEveryTransportChange)
 }
 
 } // namespace
+
+// The bench's two-step blocks (the host's own buffers filled first, the
+// plug-in run after) hand the plug-ins what Block does: notes, silence and
+// a period of the input that wraps.
+TEST_F(HostTest, FilledBlocksRenderAsBlocksDo)
+{
+    // Voice Controller (notes), CV Input (the carrier), AC Encoder (six inputs).
+    for (const char* id : {"QZs1", "QZs4", "QZs("}) {
+        const EntryWorkload* workload = FindWorkload(id);
+        ASSERT_NE(workload, nullptr);
+        WorkloadRun direct(LoadedModule(), *workload, 48000, 512, false);
+        WorkloadRun filled(LoadedModule(), *workload, 48000, 512, false);
+        int64_t differing = 0;
+        int64_t frames = 0;
+        for (int32_t block = 0; frames < 60000; ++block) {
+            const int32_t length = (block * 97) % 513; // 0 to 512, wrapping the one-second period
+            const bool silent = block % 50 >= 45;
+            direct.Block(length, silent);
+            filled.FillInputs(length, silent);
+            filled.ProcessFilled();
+            frames += length;
+            for (int32_t c = 0; c < direct.NumOutputs(); ++c)
+                differing += std::memcmp(direct.Outputs()[c], filled.Outputs()[c], sizeof(float) * length) != 0;
+        }
+        EXPECT_EQ(filled.Position(), direct.Position()) << id;
+        EXPECT_EQ(differing, 0) << id;
+    }
+}
