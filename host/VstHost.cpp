@@ -425,14 +425,31 @@ void Plugin::AdvanceTransport(int32_t frames)
     std::lock_guard<HostLock> lock(logLock);
     transport.samplePos += frames;
     if (transport.playing && transport.sampleRate > 0 && std::isfinite(transport.tempo)) {
-        transport.ppqPos += frames / transport.sampleRate * transport.tempo / 60.0;
+        // The step and the bar length are worked out again only when what
+        // they come from changed (every block makes the same divisions).
+        if (frames != step.frames || transport.sampleRate != step.sampleRate || transport.tempo != step.tempo) {
+            step.frames = frames;
+            step.sampleRate = transport.sampleRate;
+            step.tempo = transport.tempo;
+            step.quarters = frames / transport.sampleRate * transport.tempo / 60.0;
+        }
+        transport.ppqPos += step.quarters;
         // Keep the bar start with the position: bars of numerator quarter
         // notes scaled by 4 / denominator, counted from the current bar start.
         if (transport.timeSigNumerator > 0 && transport.timeSigDenominator > 0) {
-            const double barLength = transport.timeSigNumerator * 4.0 / transport.timeSigDenominator;
-            const double bars = std::floor((transport.ppqPos - transport.barStartPos) / barLength);
-            if (bars > 0)
-                transport.barStartPos += bars * barLength;
+            if (transport.timeSigNumerator != step.numerator || transport.timeSigDenominator != step.denominator) {
+                step.numerator = transport.timeSigNumerator;
+                step.denominator = transport.timeSigDenominator;
+                step.barLength = transport.timeSigNumerator * 4.0 / transport.timeSigDenominator;
+            }
+            // Less than a bar since its start divides to less than 1 (the
+            // quotient is below 1 - 2^-53 and rounds below 1): no bar to add.
+            const double span = transport.ppqPos - transport.barStartPos;
+            if (span >= step.barLength) {
+                const double bars = std::floor(span / step.barLength);
+                if (bars > 0)
+                    transport.barStartPos += bars * step.barLength;
+            }
         }
     }
     // The next block's answer, made while the lock is held anyway: the

@@ -194,6 +194,17 @@ private:
     VstTimeInfo blockTime{};
     bool blockTimeAnswers = false;
     uint64_t blockTimeVersion = 0;
+    // AdvanceTransport's quarters per block and bar length, and what they
+    // were made from (thread that processes).
+    struct Step {
+        int32_t frames = -1;
+        double sampleRate = 0;
+        double tempo = 0;
+        double quarters = 0;
+        int32_t numerator = 0;
+        int32_t denominator = 0;
+        double barLength = 0;
+    } step;
     double sampleRate = 48000;
     int32_t blockSize = 512;
     std::vector<HostCall> calls;

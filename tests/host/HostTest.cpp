@@ -156,3 +156,48 @@ TEST_F(HostTest, FilledBlocksRenderAsBlocksDo)
         EXPECT_EQ(differing, 0) << id;
     }
 }
+
+// The transport moves by exactly what the plain formula gives, block after
+// block, through changes of block size, tempo, rate and time signature
+// (AdvanceTransport keeps its step and bar length between changes).
+TEST_F(HostTest, TransportStepsAsThePlainFormula)
+{
+    auto dc = CreateDC();
+    ASSERT_TRUE(dc);
+    dc->Start(48000, 512);
+    Transport expected = dc->TimeNow();
+    expected.playing = true;
+    dc->SetTime(expected);
+    const std::function<void(Transport&)> edits[] = {
+        [](Transport&) {},
+        [](Transport& t) { t.tempo = 97.3; },
+        [](Transport& t) { t.timeSigNumerator = 7, t.timeSigDenominator = 8; },
+        [](Transport& t) { t.sampleRate = 44100; },
+        [](Transport& t) { t.timeSigNumerator = 3, t.timeSigDenominator = 4; },
+        [](Transport& t) { t.ppqPos = -2.25; },
+        [](Transport& t) { t.tempo = 300; },
+    };
+    std::vector<float> silence(512, 0.0f), out(2 * 512);
+    float* inputs[] = {silence.data(), silence.data()};
+    float* outputs[] = {out.data(), out.data() + 512};
+    int64_t differing = 0;
+    for (const auto& edit : edits) {
+        edit(expected);
+        dc->SetTime(expected);
+        for (int32_t frames : {64, 64, 17, 512, 1, 64, 333, 64, 64}) {
+            for (int repeat = 0; repeat < 40; ++repeat) {
+                dc->ProcessReplacing(inputs, outputs, frames);
+                expected.samplePos += frames;
+                expected.ppqPos += frames / expected.sampleRate * expected.tempo / 60.0;
+                const double barLength = expected.timeSigNumerator * 4.0 / expected.timeSigDenominator;
+                const double bars = std::floor((expected.ppqPos - expected.barStartPos) / barLength);
+                if (bars > 0)
+                    expected.barStartPos += bars * barLength;
+                const Transport now = dc->TimeNow();
+                differing += now.samplePos != expected.samplePos || now.ppqPos != expected.ppqPos ||
+                             now.barStartPos != expected.barStartPos;
+            }
+        }
+    }
+    EXPECT_EQ(differing, 0);
+}
