@@ -412,16 +412,23 @@ void Plugin::ProcessReplacing(float** inputs, float** outputs, int32_t frames)
 {
     if (!effect || frames < 0)
         return;
-    if (effect->processReplacing) {
-        insideProcess = true;
-        effect->processReplacing(effect, inputs, outputs, frames);
-        insideProcess = false;
-    }
+    CallProcessReplacing(inputs, outputs, frames);
     AdvanceTransport(frames);
+}
+
+void Plugin::CallProcessReplacing(float** inputs, float** outputs, int32_t frames)
+{
+    if (!effect || frames < 0 || !effect->processReplacing)
+        return;
+    insideProcess = true;
+    effect->processReplacing(effect, inputs, outputs, frames);
+    insideProcess = false;
 }
 
 void Plugin::AdvanceTransport(int32_t frames)
 {
+    if (!effect || frames < 0)
+        return;
     std::lock_guard<HostLock> lock(logLock);
     transport.samplePos += frames;
     if (transport.playing && transport.sampleRate > 0 && std::isfinite(transport.tempo)) {

@@ -153,6 +153,12 @@ public:
     // One processReplacing call on the caller's channel pointers, as a host's
     // audio thread makes it: no copies, no allocation. Moves the transport on.
     void ProcessReplacing(float** inputs, float** outputs, int32_t frames);
+    // The same in the two steps a host's cycle takes when it runs many
+    // plug-ins: the call alone, and the transport moved on past it (a host
+    // steps its transport once per cycle, not inside each plug-in's call).
+    // Every CallProcessReplacing needs its MoveTransport before the next.
+    void CallProcessReplacing(float** inputs, float** outputs, int32_t frames);
+    void MoveTransport(int32_t frames) { AdvanceTransport(frames); }
 
     // Transport the host reports; tests change it between blocks. Time() is
     // unguarded: while a plug-in thread (timer, OSC) may ask for the time, use

@@ -209,6 +209,7 @@ void WorkloadRun::Block(int32_t frames, bool silent)
 
 void WorkloadRun::FillInputs(int32_t frames, bool silent)
 {
+    MoveOwedTransport();
     filledFrames = std::clamp(frames, 0, maxBlock);
     filledSilent = silent;
     for (size_t c = 0; c < inputs.size(); ++c) {
@@ -223,14 +224,32 @@ void WorkloadRun::FillInputs(int32_t frames, bool silent)
 
 void WorkloadRun::ProcessFilled()
 {
-    Process(filledFrames, filledSilent);
+    MoveOwedTransport();
+    SendDueNotes(filledFrames, filledSilent);
+    plugin->CallProcessReplacing(inputPointers.data(), allOutputPointers.data(), filledFrames);
+    transportOwed = filledFrames;
+    Moved(filledFrames);
     filledFrames = 0;
+}
+
+void WorkloadRun::MoveOwedTransport()
+{
+    if (transportOwed == 0)
+        return;
+    plugin->MoveTransport(transportOwed);
+    transportOwed = 0;
 }
 
 void WorkloadRun::Process(int32_t frames, bool silent)
 {
+    MoveOwedTransport();
     SendDueNotes(frames, silent);
     plugin->ProcessReplacing(inputPointers.data(), allOutputPointers.data(), frames);
+    Moved(frames);
+}
+
+void WorkloadRun::Moved(int32_t frames)
+{
     position += frames;
     offset += frames;
     while (offset >= period)

@@ -52,10 +52,13 @@ public:
     // One block of `frames` (at most maxBlock): the notes due in it, then
     // processReplacing. `silent`: zero inputs, and no new notes.
     void Block(int32_t frames, bool silent);
-    // The same block in two steps, as a host runs many plug-ins: FillInputs
-    // copies the block's input into the run's own block buffers (a host's
-    // track buffers, reused every block, so warm in the cache when a
-    // plug-in reads them); ProcessFilled then hands them to the plug-in.
+    // The same block in two steps, as a host's cycle runs many plug-ins:
+    // FillInputs does the host's part, moving the transport on past the
+    // last block and copying the block's input into the run's own block
+    // buffers (a host's track buffers, reused every block, so warm in the
+    // cache when a plug-in reads them); ProcessFilled is the plug-in's part,
+    // the notes due and processReplacing. The transport stands at the end
+    // of a ProcessFilled block only once the next block is filled.
     // Block reads the input where it stands in the one-second table.
     void FillInputs(int32_t frames, bool silent);
     void ProcessFilled();
@@ -71,6 +74,8 @@ private:
     void SendDueNotes(int32_t frames, bool silent);
     void Apply(const std::vector<ParameterSetting>& settings);
     void Process(int32_t frames, bool silent);
+    void MoveOwedTransport();
+    void Moved(int32_t frames); // position and input offset
 
     const EntryWorkload& workload;
     std::unique_ptr<Plugin> plugin;
@@ -83,6 +88,7 @@ private:
     std::vector<std::vector<float>> blockInputs; // maxBlock frames each: FillInputs
     int32_t filledFrames = 0;
     bool filledSilent = false;
+    int32_t transportOwed = 0; // frames of the last ProcessFilled block
     std::vector<std::vector<float>> outputs;
     std::vector<float> silence;
     std::vector<float*> inputPointers;

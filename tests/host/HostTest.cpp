@@ -129,13 +129,14 @@ TEST_F(HostTest, UnloggedTimeAnswersFollowEveryTransportChange)
 
 } // namespace
 
-// The bench's two-step blocks (the host's own buffers filled first, the
-// plug-in run after) hand the plug-ins what Block does: notes, silence and
-// a period of the input that wraps.
+// The bench's two-step blocks (the host's own buffers filled and its
+// transport moved first, the plug-in run after) hand the plug-ins what
+// Block does: notes, time, silence and a period of the input that wraps.
 TEST_F(HostTest, FilledBlocksRenderAsBlocksDo)
 {
-    // Voice Controller (notes), CV Input (the carrier), AC Encoder (six inputs).
-    for (const char* id : {"QZs1", "QZs4", "QZs("}) {
+    // Voice Controller (notes), CV Input (the carrier), AC Encoder (six
+    // inputs), LFO and Sync (the transport, moved on between the steps).
+    for (const char* id : {"QZs1", "QZs4", "QZs(", "QZs2", "QZse"}) {
         const EntryWorkload* workload = FindWorkload(id);
         ASSERT_NE(workload, nullptr);
         WorkloadRun direct(LoadedModule(), *workload, 48000, 512, false);
