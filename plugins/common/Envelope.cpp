@@ -128,14 +128,6 @@ void Envelope::Release(const EnvelopeSettings& settings, double sampleRate)
     SetSegment(segments[kR2], settings.times[4] * m, settings.shapes[4], r, 0.0, sampleRate);
 }
 
-void Envelope::FollowSustain(float sustainLevel)
-{
-    if (stage == sustainStage)
-        value = static_cast<double>(sustainLevel) * velocityScale;
-    else if (stage == kIdle)
-        value = 0.0;
-}
-
 Envelope::IndicatorSums::IndicatorSums(const EnvelopeSettings& settings) : multiplier(settings.multiplier)
 {
     for (int32_t stage = kIdle; stage < kStages; ++stage) {
@@ -158,35 +150,6 @@ Envelope::IndicatorSums::IndicatorSums(const EnvelopeSettings& settings) : multi
 void Envelope::Indicator(const EnvelopeSettings& settings, double sampleRate, float* position, float* level) const
 {
     Indicator(IndicatorSums(settings), sampleRate, position, level);
-}
-
-// The sums are made in the order the times come in; a stage with no sample
-// left reads its settled position, which is what taking 0 seconds off its
-// time gives (0 / rate / multiplier is +0 for a rate and a multiplier above
-// 0), and a division by a multiplier of 1 is left out (it changes nothing).
-void Envelope::Indicator(const IndicatorSums& sums, double sampleRate, float* position, float* level) const
-{
-    if (stage == kIdle) {
-        *position = 0.0f;
-        *level = 0.0f;
-        return;
-    }
-    const int32_t count = segments[stage].count;
-    if ((stage == sustainStage || count <= 0) && sampleRate > 0.0 && sums.multiplier > 0.0f) {
-        *position = sums.settled[stage];
-    } else {
-        double passed = sums.passed[stage];
-        if (stage != sustainStage) {
-            double time = (count > 0 ? static_cast<double>(count) : 0.0) / sampleRate;
-            if (sums.multiplier != 1.0f)
-                time /= sums.multiplier;
-            passed -= time;
-        }
-        if (stage == kR1 || stage == kR2)
-            passed += 1.0;
-        *position = static_cast<float>(passed / sums.total);
-    }
-    *level = static_cast<float>(value);
 }
 
 // audio thread: no allocation, no lock

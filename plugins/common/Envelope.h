@@ -89,7 +89,13 @@ public:
     void Release(const EnvelopeSettings& settings, double sampleRate);
     // Per sub-block: at the sustain stage the value follows the (possibly
     // changed) sustain level; at the idle stage it is 0.
-    void FollowSustain(float sustainLevel);
+    void FollowSustain(float sustainLevel)
+    {
+        if (stage == sustainStage)
+            value = static_cast<double>(sustainLevel) * velocityScale;
+        else if (stage == kIdle)
+            value = 0.0;
+    }
 
     // What the indicator reads of the settings, summed once for each change
     // of them: the length of the time axis, the time up to the end of each
@@ -138,6 +144,36 @@ private:
     float velocityScale = 1.0f;
     EnvelopeSegment segments[kStages];
 };
+
+// Inline: a plug-in shows its envelopes every block.
+// The sums are made in the order the times come in; a stage with no sample
+// left reads its settled position, which is what taking 0 seconds off its
+// time gives (0 / rate / multiplier is +0 for a rate and a multiplier above
+// 0), and a division by a multiplier of 1 is left out (it changes nothing).
+inline void Envelope::Indicator(const IndicatorSums& sums, double sampleRate, float* position, float* level) const
+{
+    if (stage == kIdle) {
+        *position = 0.0f;
+        *level = 0.0f;
+        return;
+    }
+    const int32_t count = segments[stage].count;
+    if ((stage == sustainStage || count <= 0) && sampleRate > 0.0 && sums.multiplier > 0.0f) {
+        *position = sums.settled[stage];
+    } else {
+        double passed = sums.passed[stage];
+        if (stage != sustainStage) {
+            double time = (count > 0 ? static_cast<double>(count) : 0.0) / sampleRate;
+            if (sums.multiplier != 1.0f)
+                time /= sums.multiplier;
+            passed -= time;
+        }
+        if (stage == kR1 || stage == kR2)
+            passed += 1.0;
+        *position = static_cast<float>(passed / sums.total);
+    }
+    *level = static_cast<float>(value);
+}
 
 // audio thread: no allocation, no lock
 template <int N>

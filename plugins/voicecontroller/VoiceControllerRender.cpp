@@ -199,7 +199,7 @@ void ObryCorvane::BeginSubBlock(int32_t frames)
     if (brinkMode)
         for (int32_t k = 0; k < 3; ++k)
             bipolar[k] = Cached(kBipolar3 + k) != 0.0f;
-    PublishVoiceState();
+    // The voice state is published after the piece or event that follows.
 }
 
 // The block is cut at every queue-A event, so that each acts at its own
@@ -337,8 +337,13 @@ void ObryCorvane::RenderVoice(float* const* outputs, int32_t frames)
 
         // Outputs 1 and 2 carry data words in Brink mode: never smoothed.
         const int32_t firstSmoothed = brinkMode || processingMode == kMaster ? 2 : 0;
-        for (int32_t j = firstSmoothed; j < kNumOutputs; ++j)
-            ApplyOutputSmoothing(out[j], n, slewStep[j], lowpassCoef[j], &smoothState[j]);
+        for (int32_t j = firstSmoothed; j < kNumOutputs; ++j) {
+            // Unsmoothed (the usual case): the state is the last sample.
+            if (slewStep[j] > 0.0f || lowpassCoef[j] > 0.0f)
+                ApplyOutputSmoothing(out[j], n, slewStep[j], lowpassCoef[j], &smoothState[j]);
+            else
+                smoothState[j] = out[j][n - 1];
+        }
     }
 }
 
