@@ -349,7 +349,7 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     }
     int64_t n = 0, pulseOffset = 0;
     if (pulses) {
-        const double straight = swingOn ? SwingUnwarp(x, swingPeriod, swingFraction) : x;
+        const double straight = swingOn ? unwarper.Unwarp(x, swingPeriod, swingFraction) : x;
         n = ToIndex(std::ceil(straight));
         pulseOffset = OffsetOf(n, x, samplesPerPulse);
         if (q == storedQ) {

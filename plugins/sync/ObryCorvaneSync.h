@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "plugins/base/ObryCorvaneBase.h"
+#include "plugins/common/Swing.h"
 
 namespace ObryCorvaneSync {
 
@@ -149,6 +150,9 @@ private:
         double t = 0.0;
     } warped[2];
     int32_t nextWarped = 0;
+    // The straight place of the piece's start, its swing period kept (the
+    // place moves on by a little every block).
+    SwingUnwarper unwarper;
 };
 
 } // namespace ObryCorvaneSync

@@ -61,6 +61,53 @@ TEST(Swing, BadPeriodsLeaveThePositionAlone)
     EXPECT_TRUE(std::isnan(SwingWarp(kNaN, 12, 0.6)));
 }
 
+// A kept unwarper gives SwingUnwarp's bits for every position in turn:
+// walks that stay in one period, cross periods, jump back, start before 0,
+// change the period or swing, and meet odd values.
+TEST(Swing, KeptUnwarperGivesTheBitsOfSwingUnwarp)
+{
+    const struct {
+        const char* name;
+        double p, s, t0, step;
+        int count;
+    } walks[] = {
+        {"pulses of 24 per quarter, blocks of 16", 12, 0.6, 3.0, 24 * 16 * 2 / 48000.0, 3000},
+        {"period not a binary fraction", 4.8, 0.3, 1000.1, 0.0123, 3000},
+        {"long song", 12, 0.6, 9.0e9, 0.0078125, 2000},
+        {"pre-roll into 0", 12, 0.6, -2.0, 0.01, 400},
+        {"onto period starts", 0.5, 0.75, 0.0, 0.0625, 200},
+        {"steps of more than a period", 1.5, 0.6, 7.0, 2.3, 200},
+        {"backwards", 12, 0.6, 100.0, -0.37, 400},
+        {"large steps near 2^53", 3, 0.6, 0x1p52, 1.0, 100},
+    };
+    for (const auto& walk : walks) {
+        SwingUnwarper unwarper;
+        for (int i = 0; i < walk.count; ++i) {
+            const double t = walk.t0 + walk.step * i;
+            ASSERT_EQ(std::bit_cast<uint64_t>(unwarper.Unwarp(t, walk.p, walk.s)),
+                      std::bit_cast<uint64_t>(SwingUnwarp(t, walk.p, walk.s)))
+                << walk.name << " at " << i << " t " << t;
+        }
+    }
+    // One unwarper through changes of period and swing and odd values.
+    SwingUnwarper unwarper;
+    std::mt19937 random(7);
+    const double periods[] = {12, 6, 4.8, 0.5, 1e-300, 0, -12, kNaN, kInf};
+    const double swings[] = {0.6, 0.3, 0.95, 0, 1, kNaN};
+    const double odd[] = {kNaN, kInf, -kInf, 0.0, -0.0, 1e308, -1e-300};
+    double t = 11.0;
+    for (int i = 0; i < 20000; ++i) {
+        const double p = i % 500 < 480 ? 12.0 : periods[random() % std::size(periods)];
+        const double s = i % 700 < 690 ? 0.6 : swings[random() % std::size(swings)];
+        t += std::uniform_real_distribution<double>(-0.05, 0.3)(random);
+        const double at = i % 1000 == 999 ? odd[random() % std::size(odd)] : t;
+        const double kept = unwarper.Unwarp(at, p, s), plain = SwingUnwarp(at, p, s);
+        ASSERT_TRUE(std::bit_cast<uint64_t>(kept) == std::bit_cast<uint64_t>(plain) ||
+                    (std::isnan(kept) && std::isnan(plain)))
+            << i << " t " << at << " p " << p << " s " << s;
+    }
+}
+
 VstTimeInfo TimeInfo(double tempo, double ppq, int32_t flags)
 {
     VstTimeInfo info{};
