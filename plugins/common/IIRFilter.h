@@ -190,6 +190,42 @@ struct IIRQuadOf {
 template <typename Sample>
 using IIRQuad = typename IIRQuadOf<Sample>::Type;
 
+// The histories of four filters kept side by side, lane k for filter k, as
+// the four-filter runner holds them: a plug-in that runs the same four
+// filters together block after block keeps them so (no gathering into lanes
+// and scattering back at each call). The coefficients are the caller's.
+template <typename Sample, int Order>
+struct IIRQuadState {
+    IIRQuad<Sample> x[Order + 1] = {};
+    IIRQuad<Sample> y[Order + 1] = {};
+
+    // Filter `lane`'s histories, out of and into a single filter's state.
+    template <typename Coefficient>
+    void Get(int lane, BasicIIRFilterState<Coefficient, Sample, Order>* s) const
+    {
+        for (int j = 0; j <= Order; ++j) {
+            s->x[j] = x[j][lane];
+            s->y[j] = y[j][lane];
+        }
+    }
+    template <typename Coefficient>
+    void Set(int lane, const BasicIIRFilterState<Coefficient, Sample, Order>& s)
+    {
+        for (int j = 0; j <= Order; ++j) {
+            x[j][lane] = s.x[j];
+            y[j][lane] = s.y[j];
+        }
+    }
+    // Filter `lane` at rest, as ResetIIRFilter leaves a filter.
+    void Reset(int lane)
+    {
+        for (int j = 0; j <= Order; ++j) {
+            x[j][lane] = 0;
+            y[j][lane] = 0;
+        }
+    }
+};
+
 namespace IIRFilterDetail {
 
 template <typename Coefficient, typename Sample, int Order, typename Input, typename Output, int... J>
@@ -229,23 +265,22 @@ inline void RunBlock(BasicIIRFilterState<Coefficient, Sample, Order>* s, int32_t
 }
 
 template <typename Coefficient, typename Sample, int Order, typename Input, typename Output, int... J>
-[[gnu::always_inline]] inline void RunQuadBlock(BasicIIRFilterState<Coefficient, Sample, Order>* const* s,
-                                                int32_t frames, Input& input, Output& output,
-                                                std::integer_sequence<int, J...>)
+[[gnu::always_inline]] inline void RunQuadCore(const BasicIIRFilterCoefficients<Coefficient>& c,
+                                               IIRQuad<Sample>* xs, IIRQuad<Sample>* ys, int32_t frames,
+                                               Input& input, Output& output, std::integer_sequence<int, J...>)
 {
-    // Lane k is s[k]: every vector operation is the scalar operation of
+    // Lane k is filter k: every vector operation is the scalar operation of
     // RunBlock on each lane, so each lane has its own filter's bits, while
     // four latency chains run side by side.
     typedef IIRQuad<Sample> Quad;
     typedef decltype(Quad{} < Quad{}) Mask;
-    const BasicIIRFilterCoefficients<Coefficient>& c = *s[0]->coefficients;
     const Quad zero = {0, 0, 0, 0};
     const Sample b1[Order + 1] = {static_cast<Sample>(c.b[J])...};
     const Sample a1[Order + 1] = {static_cast<Sample>(c.a[J < Order ? J : 0])...}; // a[Order] unused
     const Quad b[Order + 1] = {Quad{b1[J], b1[J], b1[J], b1[J]}...};
     const Quad a[Order + 1] = {Quad{a1[J], a1[J], a1[J], a1[J]}...};
-    Quad x[Order + 1] = {Quad{s[0]->x[J], s[1]->x[J], s[2]->x[J], s[3]->x[J]}...};
-    Quad y[Order + 1] = {Quad{s[0]->y[J], s[1]->y[J], s[2]->y[J], s[3]->y[J]}...};
+    Quad x[Order + 1] = {xs[J]...};
+    Quad y[Order + 1] = {ys[J]...};
     const Sample limit = static_cast<Sample>(kIIRRunawayLimit);
     for (int32_t i = 0; i < frames; ++i) {
         Quad in;
@@ -273,6 +308,20 @@ template <typename Coefficient, typename Sample, int Order, typename Input, type
         }
         output(i, out);
     }
+    ((xs[J] = x[J]), ...);
+    ((ys[J] = y[J]), ...);
+}
+
+
+template <typename Coefficient, typename Sample, int Order, typename Input, typename Output, int... J>
+[[gnu::always_inline]] inline void RunQuadBlock(BasicIIRFilterState<Coefficient, Sample, Order>* const* s,
+                                                int32_t frames, Input& input, Output& output,
+                                                std::integer_sequence<int, J...> order)
+{
+    typedef IIRQuad<Sample> Quad;
+    Quad x[Order + 1] = {Quad{s[0]->x[J], s[1]->x[J], s[2]->x[J], s[3]->x[J]}...};
+    Quad y[Order + 1] = {Quad{s[0]->y[J], s[1]->y[J], s[2]->y[J], s[3]->y[J]}...};
+    RunQuadCore<Coefficient, Sample, Order>(*s[0]->coefficients, x, y, frames, input, output, order);
     for (int lane = 0; lane < 4; ++lane) {
         ((s[lane]->x[J] = x[J][lane]), ...);
         ((s[lane]->y[J] = y[J][lane]), ...);
@@ -303,4 +352,14 @@ template <typename Coefficient, typename Sample, int Order, typename Input, type
                                                          int32_t frames, Input&& input, Output&& output)
 {
     IIRFilterDetail::RunQuadBlock(s, frames, input, output, std::make_integer_sequence<int, Order + 1>{});
+}
+
+// The same for four filters kept side by side in `s`, all with coefficients c.
+template <typename Coefficient, typename Sample, int Order, typename Input, typename Output>
+[[gnu::always_inline]] inline void RunIIRFilterQuadBlock(const BasicIIRFilterCoefficients<Coefficient>& c,
+                                                         IIRQuadState<Sample, Order>* s, int32_t frames,
+                                                         Input&& input, Output&& output)
+{
+    IIRFilterDetail::RunQuadCore<Coefficient, Sample, Order>(c, s->x, s->y, frames, input, output,
+                                                             std::make_integer_sequence<int, Order + 1>{});
 }

@@ -117,14 +117,11 @@ int32_t ObryCorvane::Initialize()
     // gain at 0 Hz.
     DesignIIRFilter(kFilterOrder, kFilterRipple, kFilterCutoff, &filterCoefficients);
     NormalizeIIRGain(&filterCoefficients);
+    filters = FilterQuad{};
     for (int32_t k = 0; k < kChannels; ++k) {
-        filters[k] = FilterState{};
-        filters[k].coefficients = &filterCoefficients;
         filterOn[k] = false;
         source[k] = -1;
     }
-    spareFilter = FilterState{};
-    spareFilter.coefficients = &filterCoefficients;
     packets = DunmorePacketWriter{};
     testCounter = 0;
     targetHardware = 0;
@@ -184,9 +181,9 @@ bool ObryCorvane::BeginBlock(int32_t frames)
         source[k] = IntParam(kInput1 + k) - 1;
         const bool on = Param(kFilter1 + k) != 0.0f;
         // A filter switched on starts from rest, not from whatever it held
-        // when it was switched off.
-        if (on && !filterOn[k])
-            ResetIIRFilter(&filters[k]);
+        // when it was switched off; one switched off rests in its lane.
+        if (on != filterOn[k])
+            filters.Reset(k);
         filterOn[k] = on;
     }
     targetHardware = IntParam(kTargetHardware);
@@ -265,8 +262,9 @@ inline double FilterInput(const float* in, int32_t i)
 // values[i][k] = filter k's output, each filter seeing FilterInput of its
 // source in[k] (a missing one reads a stretch of zeros). At most kMaxFrames.
 constexpr int32_t kMaxFrames = 64;
-CORVANE_SAMPLE_CLONES void FilterFour(ObryCorvane::FilterState* const* filters, const float* const* in,
-                                      double (*values)[ObryCorvane::kChannels], int32_t frames)
+CORVANE_SAMPLE_CLONES void FilterFour(const IIRFilterCoefficientsD& coefficients, ObryCorvane::FilterQuad* filters,
+                                      const float* const* in, double (*values)[ObryCorvane::kChannels],
+                                      int32_t frames)
 {
     typedef IIRQuad<double> Quad;
     typedef float Floats __attribute__((vector_size(16)));
@@ -290,7 +288,7 @@ CORVANE_SAMPLE_CLONES void FilterFour(ObryCorvane::FilterState* const* filters, 
             held[k][i] = static_cast<float>(FilterInput(in[k], i));
     }
     RunIIRFilterQuadBlock(
-        filters, frames,
+        coefficients, filters, frames,
         [&held](int32_t i, Quad& x) {
             const Floats samples = {held[0][i], held[1][i], held[2][i], held[3][i]};
             x = __builtin_convertvector(samples, Quad);
@@ -307,9 +305,13 @@ void ObryCorvane::ChannelValues(int32_t k, const float* in, double (*values)[kCh
             values[i][k] = in ? in[i] : 0.0f;
         return;
     }
+    FilterState filter;
+    filter.coefficients = &filterCoefficients;
+    filters.Get(k, &filter);
     RunIIRFilterBlock(
-        &filters[k], frames, [in](int32_t i) { return FilterInput(in, i); },
+        &filter, frames, [in](int32_t i) { return FilterInput(in, i); },
         [values, k](int32_t i, double y) { values[i][k] = y; });
+    filters.Set(k, filter);
 }
 
 template <class Word>
@@ -326,13 +328,10 @@ void ObryCorvane::EncodeStretches(const float* const* in, const int32_t* offsetC
         for (const float* thru : {thruLeft, thruRight})
             for (int32_t o = 0; o < kNumOutputs; ++o)
                 grouped = grouped && SampleLoops::SameOrApart(thru, outputs[o], frames);
-    // Two or more filters run together, in one vector register: a channel
-    // without its filter has the spare one, at rest and fed silence, in its
-    // lane. A single filter runs alone.
+    // Two or more filters run together, in one vector register: the lane of
+    // a channel without its filter rests there, fed silence. A single
+    // filter runs alone.
     const int32_t filtered = filterOn[0] + filterOn[1] + filterOn[2] + filterOn[3];
-    FilterState* four[kChannels];
-    for (int32_t k = 0; k < kChannels; ++k)
-        four[k] = filterOn[k] ? &filters[k] : &spareFilter;
 
     // A copy for the loop: the compiler reloads members after every output store.
     DunmorePacketWriter writer = packets;
@@ -353,7 +352,7 @@ void ObryCorvane::EncodeStretches(const float* const* in, const int32_t* offsetC
             for (int32_t k = 0; k < kChannels; ++k)
                 sources[k] = filterOn[k] && from[k] ? from[k] : kSilence;
             static_assert(kPiece <= kMaxFrames);
-            FilterFour(four, sources, values, n);
+            FilterFour(filterCoefficients, &filters, sources, values, n);
         }
         for (int32_t k = 0; k < kChannels; ++k)
             if (!filterOn[k] || filtered == 1)

@@ -48,6 +48,7 @@ public:
     static constexpr float kFilterRipple = -1.0f;
     static constexpr float kFilterCutoff = 0.04464286f;
     using FilterState = BasicIIRFilterState<double, double, kFilterOrder>;
+    using FilterQuad = IIRQuadState<double, kFilterOrder>;
 
     explicit ObryCorvane(audioMasterCallback audioMaster);
 
@@ -94,10 +95,10 @@ private:
                          const float* thruRight, float** outputs, int32_t frames);
 
     IIRFilterCoefficientsD filterCoefficients;
-    FilterState filters[kChannels];
-    // Stands in for the filter of a channel that has it off when the others
-    // run side by side; fed only silence, it stays at rest.
-    FilterState spareFilter;
+    // The four channels' filters side by side, lane k for channel k. The
+    // lane of a channel with its filter off is at rest: fed only silence
+    // while the others run, it stays so.
+    FilterQuad filters;
     bool filterOn[kChannels] = {};
 
     DunmorePacketWriter packets; // frame counter and latched value, kept across blocks

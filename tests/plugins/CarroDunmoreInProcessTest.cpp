@@ -346,6 +346,7 @@ TEST(DunmoreInProcess, EncodingMatchesAFrameByFrameModel)
         int hardware;
         int thru;
         Layout layout;
+        int laterFilters[3] = {-1, -1, -1}; // the filters of blocks 2, 3, 4 (-1: unchanged)
     };
     const Case cases[] = {
         {"four filters, Carro", 15, 1, 1, kSeparate},
@@ -358,6 +359,13 @@ TEST(DunmoreInProcess, EncodingMatchesAFrameByFrameModel)
         {"a pair in place", 5, 0, 1, kInPlace},
         {"four filters, output over the stream", 15, 1, 1, kPartlyOverlapping},
         {"no filter, output over the stream", 0, 0, 1, kPartlyOverlapping},
+        // Filters switched between blocks: one switched on starts from rest,
+        // one switched off and on again too; the others keep their state.
+        {"four, a pair, four", 15, 1, 1, kSeparate, {6, 15, -1}},
+        {"a pair, three, a pair", 5, 0, 1, kSeparate, {7, 5, 7}},
+        {"one, all, one", 2, 1, 0, kSeparate, {15, 2, 15}},
+        {"three, one, three", 11, 1, 1, kSeparate, {8, 11, 8}},
+        {"one, another, the first", 1, 0, 0, kInPlace, {2, 1, 3}},
     };
     constexpr int32_t kBlocks[] = {100, 64, 37, 311};
     constexpr int32_t kTotal = 512;
@@ -400,7 +408,19 @@ TEST(DunmoreInProcess, EncodingMatchesAFrameByFrameModel)
             f.coefficients = &dunmore->FilterCoefficients();
         DunmorePacketWriter writer;
         int32_t done = 0;
-        for (const int32_t n : kBlocks) {
+        int filtersOn = k.filters;
+        for (int32_t block = 0; block < 4; ++block) {
+            const int32_t n = kBlocks[block];
+            const int later = block > 0 ? k.laterFilters[block - 1] : -1;
+            if (later >= 0) {
+                for (int c = 0; c < 4; ++c) {
+                    const int on = (later >> c) & 1;
+                    dunmore->SetParameterValue(Dunmore::kFilter1 + c, static_cast<float>(on), false);
+                    if (on && !((filtersOn >> c) & 1))
+                        ResetIIRFilter(&filters[c]);
+                }
+                filtersOn = later;
+            }
             float* plugInputs[6];
             float* plugOutputs[2] = {plugOut[0] + done, plugOut[1] + done};
             for (int c = 0; c < 6; ++c)
@@ -410,7 +430,7 @@ TEST(DunmoreInProcess, EncodingMatchesAFrameByFrameModel)
                 int32_t codes[4];
                 for (int c = 0; c < 4; ++c) {
                     const double x = modelIn[2 + c][i];
-                    if ((k.filters >> c) & 1) {
+                    if ((filtersOn >> c) & 1) {
                         const double held = x != x ? 0.0 : std::fmin(std::fmax(x, -4.0), 4.0);
                         codes[c] = Dunmore::CodeOf(RunIIRFilter(&filters[c], held), offsets[c]);
                     } else {
