@@ -121,6 +121,8 @@ struct ClockedChannel {
     // zeros are those TempoRate and SetRate give for zeros.
     double keptTempo, keptBeats, keptTempoRate;
     double keptRate, keptSampleRate, keptIncrement;
+    // The song position's cycle, for a phase locked to it.
+    CyclePlace cyclePlace;
 
     // TempoRate(tempo, beatsPerCycle), derived again only after a change.
     double TempoRateOf(double tempo, double beatsPerCycle)

@@ -49,6 +49,24 @@ double LockedPhase(double position, double beatsPerCycle, double offset)
     return WrapPhase(std::fmod(position, beatsPerCycle) / beatsPerCycle + offset);
 }
 
+double CyclePlace::Take(double position, double beatsPerCycle, double offset)
+{
+    beats = 0.0;
+    if (CanLockToPosition(beatsPerCycle) && position >= 0.0 && std::isfinite(position)) {
+        // For a position at or above 0, fmod's remainder is the one both of
+        // LockedPhase's ways find; position less it is exact when the check
+        // below holds (0, or the position at most twice it; Sterbenz).
+        const double r = std::fmod(position, beatsPerCycle);
+        const double kept = position - r;
+        if ((kept == 0.0 || position <= 2.0 * kept) && position - kept == r) {
+            beats = beatsPerCycle;
+            start = kept;
+            inverse = PowerOfTwoInverse(beatsPerCycle);
+        }
+    }
+    return LockedPhase(position, beatsPerCycle, offset);
+}
+
 void SwingClock::Setup(const HostTime& time, float swingPercent, float swingType, double sampleRate)
 {
     pair = swingType >= 1.0f ? 1.0 : 0.5;

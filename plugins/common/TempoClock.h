@@ -74,6 +74,9 @@ inline double PowerOfTwoInverse(double p)
 // x - floor(x), in 0..1 (0 for a value that is not finite).
 inline double WrapPhase(double x)
 {
+    // Most phases are inside already: x less floor(x), +0, is x itself.
+    if (x > 0.0 && x < 1.0)
+        return x;
     if (!std::isfinite(x))
         return 0.0;
     const double wrapped = x - std::floor(x);
@@ -102,6 +105,34 @@ inline bool CanLockToPosition(double beatsPerCycle)
 // frac(fmod(position, beatsPerCycle) / beatsPerCycle + offset). The caller
 // checks CanLockToPosition first; otherwise the result is the offset alone.
 double LockedPhase(double position, double beatsPerCycle, double offset);
+
+// LockedPhase for a position that moves on a little at a time (the song
+// position, block after block): the start of the cycle it was last in is
+// kept, and while the position stays in that cycle its remainder is one
+// subtraction instead of fmod (or its multiplications). The same bits as
+// LockedPhase: the kept start is a whole number of cycles exactly (checked
+// when it is taken), and the subtraction is exact (the position lies above
+// the start and at most twice it), so it gives the exact remainder both of
+// LockedPhase's ways give. A value-initialised place keeps nothing.
+struct CyclePlace {
+    double beats;   // the cycle the start is kept for; 0: none
+    double start;   // a whole number of cycles, 0 or above
+    double inverse; // 1 / beats for a power of two (PowerOfTwoInverse), else 0
+
+    double Phase(double position, double beatsPerCycle, double offset)
+    {
+        if (beatsPerCycle == beats && position > start && (start == 0.0 || position <= 2.0 * start)) {
+            const double r = position - start;
+            if (r < beatsPerCycle)
+                return WrapPhase((inverse != 0.0 ? r * inverse : r / beatsPerCycle) + offset);
+        }
+        return Take(position, beatsPerCycle, offset);
+    }
+
+private:
+    // LockedPhase, keeping the start of the position's cycle when it can.
+    double Take(double position, double beatsPerCycle, double offset);
+};
 
 // The swing of one oscillator channel. Set up per block from the host time;
 // while active, Run splits the samples of a piece into runs at the swung

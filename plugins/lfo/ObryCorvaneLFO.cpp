@@ -187,7 +187,7 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
             rate = 0.0;
             break;
         }
-        const double target = LockedPhase(ch.swing.Unswing(time.ppq), beats, phaseParam);
+        const double target = ch.cyclePlace.Phase(ch.swing.Unswing(time.ppq), beats, phaseParam);
         if (time.playing || mode == kSyncTransport2)
             ch.phase = target;
         if (!time.playing && mode == kSyncTransport2)

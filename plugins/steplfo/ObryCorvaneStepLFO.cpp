@@ -239,7 +239,7 @@ void ObryCorvane::SetupChannel(int32_t c, const HostTime& time, double sampleRat
             if (!time.playing)
                 standsAtStart = true;
             else if (CanLockToPosition(ch.beats))
-                ch.phase = LockedPhase(ch.swing.Unswing(time.ppq), ch.beats, ch.phaseOffset);
+                ch.phase = ch.cyclePlace.Phase(ch.swing.Unswing(time.ppq), ch.beats, ch.phaseOffset);
         }
         break;
     case kSyncQuadrature:

@@ -61,51 +61,84 @@ TEST(Swing, BadPeriodsLeaveThePositionAlone)
     EXPECT_TRUE(std::isnan(SwingWarp(kNaN, 12, 0.6)));
 }
 
+// Positions that walk on by a step: t0 + step x i for i < count, with two
+// settings (a, b) of the rule they are given to.
+struct Walk {
+    const char* name;
+    double a, b, t0, step;
+    int count;
+};
+
+// A keeper made afresh for each walk gives the bits of the plain rule at
+// every position: kept(keeper, t, a, b) against plain(t, a, b).
+template <class Keeper, class Kept, class Plain>
+void ExpectWalksKeepTheBits(const std::vector<Walk>& walks, Kept kept, Plain plain)
+{
+    for (const Walk& walk : walks) {
+        Keeper keeper{};
+        for (int i = 0; i < walk.count; ++i) {
+            const double t = walk.t0 + walk.step * i;
+            ASSERT_EQ(std::bit_cast<uint64_t>(kept(keeper, t, walk.a, walk.b)),
+                      std::bit_cast<uint64_t>(plain(t, walk.a, walk.b)))
+                << walk.name << " at " << i << " t " << t;
+        }
+    }
+}
+
+// One keeper through a rising and falling walk whose settings mostly stay at
+// the first of `as` and `bs` and now and then take one of the others, and
+// whose position now and then is one of `odd`; with and without flushing of
+// denormals. Counts the positions whose bits differ from the plain rule's.
+template <class Keeper, class Kept, class Plain>
+void ExpectChangesKeepTheBits(const std::vector<double>& as, const std::vector<double>& bs,
+                              const std::vector<double>& odd, Kept kept, Plain plain)
+{
+    const uint32_t savedMode = _mm_getcsr();
+    for (const uint32_t flush : {0u, 0x8040u}) {
+        _mm_setcsr((savedMode & ~0x8040u) | flush);
+        Keeper keeper{};
+        std::mt19937 random(7);
+        double t = 3.0;
+        int mismatches = 0;
+        for (int i = 0; i < 20000; ++i) {
+            const double a = i % 500 < 480 ? as[0] : as[random() % as.size()];
+            const double b = i % 700 < 690 ? bs[0] : bs[random() % bs.size()];
+            t += std::uniform_real_distribution<double>(-0.05, 0.3)(random);
+            volatile double opaque = i % 1000 == 999 ? odd[random() % odd.size()] : t;
+            const double at = opaque; // computed at run time, in this mode
+            const double mine = kept(keeper, at, a, b), theirs = plain(at, a, b);
+            const bool same =
+                std::bit_cast<uint64_t>(mine) == std::bit_cast<uint64_t>(theirs) || (mine != mine && theirs != theirs);
+            if (!same && ++mismatches <= 5)
+                ADD_FAILURE() << "flush " << flush << " at " << i << " t " << at << " a " << a << " b " << b;
+        }
+    }
+    _mm_setcsr(savedMode);
+}
+
 // A kept unwarper gives SwingUnwarp's bits for every position in turn:
 // walks that stay in one period, cross periods, jump back, start before 0,
 // change the period or swing, and meet odd values.
 TEST(Swing, KeptUnwarperGivesTheBitsOfSwingUnwarp)
 {
-    const struct {
-        const char* name;
-        double p, s, t0, step;
-        int count;
-    } walks[] = {
-        {"pulses of 24 per quarter, blocks of 16", 12, 0.6, 3.0, 24 * 16 * 2 / 48000.0, 3000},
-        {"period not a binary fraction", 4.8, 0.3, 1000.1, 0.0123, 3000},
-        {"long song", 12, 0.6, 9.0e9, 0.0078125, 2000},
-        {"pre-roll into 0", 12, 0.6, -2.0, 0.01, 400},
-        {"onto period starts", 0.5, 0.75, 0.0, 0.0625, 200},
-        {"steps of more than a period", 1.5, 0.6, 7.0, 2.3, 200},
-        {"backwards", 12, 0.6, 100.0, -0.37, 400},
-        {"large steps near 2^53", 3, 0.6, 0x1p52, 1.0, 100},
-    };
-    for (const auto& walk : walks) {
-        SwingUnwarper unwarper;
-        for (int i = 0; i < walk.count; ++i) {
-            const double t = walk.t0 + walk.step * i;
-            ASSERT_EQ(std::bit_cast<uint64_t>(unwarper.Unwarp(t, walk.p, walk.s)),
-                      std::bit_cast<uint64_t>(SwingUnwarp(t, walk.p, walk.s)))
-                << walk.name << " at " << i << " t " << t;
-        }
-    }
+    // Walks with a period and a swing.
+    ExpectWalksKeepTheBits<SwingUnwarper>(
+        {
+            {"pulses of 24 per quarter, blocks of 16", 12, 0.6, 3.0, 24 * 16 * 2 / 48000.0, 3000},
+            {"period not a binary fraction", 4.8, 0.3, 1000.1, 0.0123, 3000},
+            {"long song", 12, 0.6, 9.0e9, 0.0078125, 2000},
+            {"pre-roll into 0", 12, 0.6, -2.0, 0.01, 400},
+            {"onto period starts", 0.5, 0.75, 0.0, 0.0625, 200},
+            {"steps of more than a period", 1.5, 0.6, 7.0, 2.3, 200},
+            {"backwards", 12, 0.6, 100.0, -0.37, 400},
+            {"large steps near 2^53", 3, 0.6, 0x1p52, 1.0, 100},
+        },
+        [](SwingUnwarper& u, double t, double p, double sw) { return u.Unwarp(t, p, sw); }, SwingUnwarp);
     // One unwarper through changes of period and swing and odd values.
-    SwingUnwarper unwarper;
-    std::mt19937 random(7);
-    const double periods[] = {12, 6, 4.8, 0.5, 1e-300, 0, -12, kNaN, kInf};
-    const double swings[] = {0.6, 0.3, 0.95, 0, 1, kNaN};
-    const double odd[] = {kNaN, kInf, -kInf, 0.0, -0.0, 1e308, -1e-300};
-    double t = 11.0;
-    for (int i = 0; i < 20000; ++i) {
-        const double p = i % 500 < 480 ? 12.0 : periods[random() % std::size(periods)];
-        const double s = i % 700 < 690 ? 0.6 : swings[random() % std::size(swings)];
-        t += std::uniform_real_distribution<double>(-0.05, 0.3)(random);
-        const double at = i % 1000 == 999 ? odd[random() % std::size(odd)] : t;
-        const double kept = unwarper.Unwarp(at, p, s), plain = SwingUnwarp(at, p, s);
-        ASSERT_TRUE(std::bit_cast<uint64_t>(kept) == std::bit_cast<uint64_t>(plain) ||
-                    (std::isnan(kept) && std::isnan(plain)))
-            << i << " t " << at << " p " << p << " s " << s;
-    }
+    ExpectChangesKeepTheBits<SwingUnwarper>(
+        {12, 6, 4.8, 0.5, 1e-300, 0, -12, kNaN, kInf}, {0.6, 0.3, 0.95, 0, 1, kNaN},
+        {kNaN, kInf, -kInf, 0.0, -0.0, 1e308, 1e-310, -1e-300},
+        [](SwingUnwarper& u, double t, double p, double sw) { return u.Unwarp(t, p, sw); }, SwingUnwarp);
 }
 
 VstTimeInfo TimeInfo(double tempo, double ppq, int32_t flags)
@@ -288,6 +321,35 @@ TEST(TempoClock, LockAndUnswingKeepTheBitsOfTheRemainderAndDivision)
         EXPECT_EQ(mismatches, 0) << mode.name;
     }
     _mm_setcsr(savedMode);
+}
+
+// A kept cycle place gives LockedPhase's bits for every position in turn:
+// walks at a block's step, onto cycle starts, backwards, with steps of more
+// than a cycle, and one place through changes of cycle, offset and odd
+// positions, with and without flushing of denormals.
+TEST(TempoClock, KeptCyclePlaceGivesTheBitsOfLockedPhase)
+{
+    // Walks with a cycle and an offset.
+    ExpectWalksKeepTheBits<CyclePlace>(
+        {
+            {"a bar at 120 BPM, blocks of 16", 4, 0, 3.0, 16 * 2 / 48000.0, 4000},
+            {"a triplet cycle", 2.0 / 3.0, 0.25, 100.1, 0.0123, 3000},
+            {"a cycle of 4.8", 4.8, 0.999, 1000.1, 0.0371, 3000},
+            {"long song", 0.25, 0.5, 9.0e9, 0.0078125, 2000},
+            {"pre-roll into 0", 1, 0, -0.5, 0.01, 200},
+            {"onto cycle starts", 0.5, 0, 0.0, 0.0625, 200},
+            {"steps of more than a cycle", 1.5, 0, 7.0, 2.3, 200},
+            {"backwards", 4, 0.5, 100.0, -0.37, 400},
+            {"near 2^53", 2, 0, 0x1p52, 1.0, 100},
+        },
+        [](CyclePlace& place, double t, double cycle, double offset) { return place.Phase(t, cycle, offset); },
+        LockedPhase);
+    // One place through changes of cycle and offset and odd positions.
+    ExpectChangesKeepTheBits<CyclePlace>(
+        {4, 2, 1.0 / 3.0, 0x1p-60, 0, -4, kNaN, kInf}, {0.25, 0.75, 0.999},
+        {kNaN, kInf, -kInf, 0.0, -0.0, 1e308, 1e-310, -1e-300},
+        [](CyclePlace& place, double t, double cycle, double offset) { return place.Phase(t, cycle, offset); },
+        LockedPhase);
 }
 
 // What the swing clock keeps from one block to the next (the pair's length,
