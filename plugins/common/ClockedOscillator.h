@@ -245,7 +245,7 @@ struct ClockRuns {
 
     // The runs of `frames` samples of `ch`, its swing moved on as Clock
     // moves it; false when there are more than kMost (the swing then stands
-    // somewhere: the caller puts back a copy and runs Clock).
+    // somewhere: the caller puts back its place in the pair and runs Clock).
     bool Collect(ClockedChannel& ch, int32_t frames)
     {
         count = 0;

@@ -98,7 +98,19 @@ void SwingClock::Setup(const HostTime& time, float swingPercent, float swingType
     // The floored remainder: a position before 0 lies in the pair below it.
     // Dividing by a pair of 1/2 or 1 quarter note is multiplying by 2 or 1.
     const double pairsPerQuarter = swingType >= 1.0f ? 1.0 : 2.0;
-    pairPosition = WrapPhase(time.ppq * pairsPerQuarter) * samples;
+    const double x = time.ppq * pairsPerQuarter;
+    double fraction;
+    if (x > pairFloor && x < pairFloor + 1.0) {
+        // floor(x) is the kept whole number: WrapPhase's steps after it.
+        const double wrapped = x - pairFloor;
+        fraction = wrapped < 1.0 ? wrapped : 0.0;
+    } else {
+        fraction = WrapPhase(x);
+        pairFloor = std::isfinite(x) ? std::floor(x) : std::numeric_limits<double>::quiet_NaN();
+    }
+    setupPpq = time.ppq;
+    setupFraction = fraction;
+    pairPosition = fraction * samples;
 }
 
 double SwingClock::Unswing(double ppq) const
@@ -110,7 +122,13 @@ double SwingClock::Unswing(double ppq) const
     // SwingUnwarp's steps for a pair of 1/2 or 1 quarter note, whose
     // remainder and division are exact multiplications (same bits).
     const double inverse = pair == 1.0 ? 1.0 : 2.0;
-    const double r = PowerOfTwoRemainder(ppq, pair, inverse);
+    // At the position Setup placed the pair at, a pair or more past 0, the
+    // remainder is that place within the pair times the pair: the same
+    // exact value (the place is the position in pairs less its whole part,
+    // exact, and no finer than the position's last place, so the product
+    // is exact too; both are +0 at a pair's start).
+    const double r = ppq >= pair && SameBits(ppq, setupPpq) ? setupFraction * pair
+                                                             : PowerOfTwoRemainder(ppq, pair, inverse);
     const double start = ppq - r;
     const double f = r * inverse;
     const double g = f < swingPoint ? unwarpFirst * f : 1.0 - unwarpSecond * (1.0 - f);

@@ -178,6 +178,14 @@ struct SwingClock {
     double setupSamples = 0.0;
     double setupPoint = 0.5;
     double unwarpFirst = 0.0, unwarpSecond = 0.0; // 0.5 / swingPoint, 0.5 / (1 - swingPoint)
+
+    // The floor of the last position counted in pairs, kept while the
+    // position moves on within that pair (NaN: none); the position Setup
+    // last placed the pair at and its place within the pair (0..1), for
+    // Unswing of the same position.
+    double pairFloor = std::numeric_limits<double>::quiet_NaN();
+    double setupPpq = std::numeric_limits<double>::quiet_NaN();
+    double setupFraction = 0.0;
 };
 
 // The position is kept in samples rather than as a fraction of the pair:

@@ -273,13 +273,14 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
     // Stretch by stretch, the right output is written before the left input
     // is read whole: the two must be apart too.
     if (BothTogether(inputs, outputs, frames) && SampleLoops::Apart(outputs[1], inputs[0], frames)) {
-        const SwingClock swing0 = channels[0].swing, swing1 = channels[1].swing;
+        // Collect moves only the swings' places within their pairs on.
+        const double pairPosition0 = channels[0].swing.pairPosition, pairPosition1 = channels[1].swing.pairPosition;
         ClockRuns runs[2];
         if (runs[0].Collect(channels[0], frames) && runs[1].Collect(channels[1], frames)) {
             GenerateBoth(inputs, outputs, frames, runs);
         } else {
-            channels[0].swing = swing0;
-            channels[1].swing = swing1;
+            channels[0].swing.pairPosition = pairPosition0;
+            channels[1].swing.pairPosition = pairPosition1;
             RunBothChannels(inputs, outputs, frames);
         }
     } else {

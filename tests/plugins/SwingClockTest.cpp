@@ -393,6 +393,52 @@ TEST(TempoClock, SwingClockSetUpAgainFollowsEveryChange)
     }
 }
 
+// A swing clock set up block after block keeps the whole part of its
+// position in pairs and its place in the pair for Unswing: every block's
+// place and unswung position have the bits of a fresh clock's place and of
+// SwingUnwarp, through walks and through changes of swing, type and odd
+// positions. a: swing percent, b: swing type.
+TEST(TempoClock, KeptPairPlaceGivesTheBitsOfTheRules)
+{
+    auto setUp = [](SwingClock& clock, double t, double percent, double type) {
+        HostTime time;
+        time.tempo = 120;
+        time.ppq = t;
+        clock.Setup(time, static_cast<float>(percent), static_cast<float>(type), 48000);
+    };
+    auto place = [&](SwingClock& clock, double t, double percent, double type) {
+        setUp(clock, t, percent, type);
+        return clock.pairPosition;
+    };
+    auto freshPlace = [&](double t, double percent, double type) {
+        SwingClock fresh;
+        return place(fresh, t, percent, type);
+    };
+    auto unswung = [&](SwingClock& clock, double t, double percent, double type) {
+        setUp(clock, t, percent, type);
+        return clock.Unswing(t);
+    };
+    auto rule = [&](double t, double percent, double type) {
+        SwingClock fresh;
+        setUp(fresh, t, percent, type);
+        return SwingUnwarp(t, fresh.pair, fresh.swingPoint);
+    };
+    const std::vector<Walk> walks = {
+        {"sixteenths at 120 BPM, blocks of 16", 62, 0, 0.0, 16 * 2 / 48000.0, 6000},
+        {"eighths", 62, 1, 3.0, 0.0123, 3000},
+        {"long song", 70, 0, 9.0e9, 0.0078125, 2000},
+        {"pre-roll into 0", 62, 0, -1.0, 0.01, 300},
+        {"onto pair starts", 30, 0, 0.0, 0.0625, 200},
+        {"backwards", 62, 1, 50.0, -0.37, 300},
+    };
+    ExpectWalksKeepTheBits<SwingClock>(walks, place, freshPlace);
+    ExpectWalksKeepTheBits<SwingClock>(walks, unswung, rule);
+    const std::vector<double> percents = {62, 30, 95, 5}, types = {0, 1};
+    const std::vector<double> odd = {kNaN, kInf, -kInf, 0.0, -0.0, 1e308, 1e-310, -1e-300};
+    ExpectChangesKeepTheBits<SwingClock>(percents, types, odd, place, freshPlace);
+    ExpectChangesKeepTheBits<SwingClock>(percents, types, odd, unswung, rule);
+}
+
 // An oscillator channel keeps its tempo rate and increment while tempo,
 // cycle and sample rate stay: each block's values equal a fresh channel's
 // and the rules'.
