@@ -204,11 +204,6 @@ void ObryCorvaneBase::BlockSizeChanged(int32_t frames)
         dummyInput.assign(size, 0.0f);
 }
 
-bool ObryCorvaneBase::BeginBlock(int32_t)
-{
-    return true;
-}
-
 // audio thread: no allocation, no blocking lock
 void ObryCorvaneBase::processReplacing(float** inputs, float** outputs, int32_t sampleFrames)
 {
@@ -303,11 +298,14 @@ void ObryCorvaneBase::ProcessPiece(float* const* inputs, float* const* outputs, 
 // audio thread: no allocation, no blocking lock
 void ObryCorvaneBase::ProcessBlockWithEvents(float** inputs, float** outputs, int32_t frames)
 {
-    // Most blocks bring no event: one piece, and the caller's pointers need
-    // not be moved on past it.
+    // Most blocks bring no event: one piece, on the caller's arrays
+    // themselves (its copies, which it does not read again: Process may move
+    // their pointers as the pieces below move them on).
     if (queueA.Empty()) {
-        if (frames > 0)
-            ProcessPiece(inputs, outputs, frames);
+        if (frames > 0) {
+            BeginSubBlock(frames);
+            Process(inputs, outputs, frames);
+        }
         return;
     }
     int32_t position = 0;

@@ -88,7 +88,7 @@ public:
     bool MustOutliveClose() const override { return keptAfterClose; }
     virtual uint32_t Version() { return kObryVersion; }
     virtual void BlockSizeChanged(int32_t frames);
-    virtual bool BeginBlock(int32_t frames);
+    virtual bool BeginBlock(int32_t) { return true; }
     virtual void BeginSubBlock(int32_t) {}
     virtual void EndBlock(int32_t) {}
     virtual void ProcessBlockWithEvents(float** inputs, float** outputs, int32_t frames);
