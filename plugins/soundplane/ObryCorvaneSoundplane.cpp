@@ -139,6 +139,7 @@ bool ObryCorvane::BeginBlock(int32_t frames)
 
     if (followed >= 1) {
         table.Read(followed, &touch); // a busy record keeps the last whole read
+        touchFresh = true;
         float note = touch.note;
         note = note <= 0.0f ? 0.0f : (note >= 127.0f ? 127.0f : note);
         calibratedNote = calibration.Lookup(note);
@@ -155,7 +156,9 @@ void ObryCorvane::Process(float**, float** outputs, int32_t frames)
     bool alive = false;
     float x = 0.0f, y = 0.0f, z = 0.0f;
     if (followed >= 1) {
-        SoundplaneTouchTable::Instance().Read(followed, &touch);
+        if (!touchFresh)
+            SoundplaneTouchTable::Instance().Read(followed, &touch);
+        touchFresh = false;
         alive = touch.alive && !stale;
         x = touch.x;
         y = touch.y;

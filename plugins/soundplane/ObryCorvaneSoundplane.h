@@ -94,6 +94,9 @@ private:
     float calibratedNote = 0.0f;
     // The followed touch as last read whole.
     SoundplaneTouch touch;
+    // BeginBlock read it for the block's first piece (later pieces, after
+    // a MIDI event, read it again).
+    bool touchFresh = false;
     // Staleness of the frames, counted in this instance's samples.
     uint32_t lastFrameCount = 0;
     uint64_t samplesSinceFrame = 0;
