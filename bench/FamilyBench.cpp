@@ -61,10 +61,11 @@ void BM_AllEntries(benchmark::State& state)
     std::vector<std::unique_ptr<WorkloadRun>> runs;
     for (const EntryWorkload& workload : EntryWorkloads())
         runs.push_back(StartRun(workload));
-    // A host fills its track buffers, then runs the plug-ins: only the
-    // second part is the plug-ins' time. (Read straight from the runs'
-    // one-second tables, 12 MB in all, every block's input would come from
-    // main memory, which no host's reused buffers do.)
+    // A host's cycle moves its transport on and fills its track buffers,
+    // then runs the plug-ins: only the second part is the plug-ins' time.
+    // (Read straight from the runs' one-second tables, 12 MB in all, every
+    // block's input would come from main memory, which no host's reused
+    // buffers do.)
     for (auto _ : state) {
         for (auto& run : runs)
             run->FillInputs(frames, false);
