@@ -108,7 +108,7 @@ void DropDown::MouseDrag(const Point& point, uint32_t)
         manager->RequestRedraw();
 }
 
-void DropDown::MouseUp(const Point& point, uint32_t)
+void DropDown::MouseUp(const Point& point, uint32_t modifiers)
 {
     const int32_t chosen = Highlighted();
     if (chosen < 0)
@@ -120,10 +120,9 @@ void DropDown::MouseUp(const Point& point, uint32_t)
         record.plugin->SetParameterValue(record.index, std::clamp(static_cast<float>(chosen), low, high), true);
     }
     highlighted.store(-1, std::memory_order_release);
-    if (manager) {
-        manager->EndParameterEdit(record.index);
+    Control::MouseUp(point, modifiers);
+    if (manager)
         manager->RequestRedraw();
-    }
 }
 
 void DropDown::DrawCurrentName(const Colour& colour)

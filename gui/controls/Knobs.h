@@ -45,10 +45,6 @@ public:
 
     void MouseDown(const Point& point, uint32_t modifiers, int clicks) override;
     void MouseDrag(const Point& point, uint32_t modifiers) override;
-    // A knob takes the wheel, and Shift mid-drag restarts its drag at the
-    // fine scale; a Boolean knob's press flips it, so it keeps its gesture.
-    bool TakesWheel() const override { return true; }
-    bool RestartsOnModifierChange() const override { return record.unit != 2; }
     // render thread: centre and radius of the record in window pixels.
     void InitGL() override;
     void SetVisible(bool visible) override;

@@ -34,8 +34,6 @@ public:
 
     void MouseDown(const Point& point, uint32_t modifiers, int clicks) override;
     void MouseDrag(const Point& point, uint32_t modifiers) override;
-    bool TakesWheel() const override { return true; }
-    bool RestartsOnModifierChange() const override { return true; }
     // render thread: the groove, inset by 2 pixels across the travel.
     void DrawLabels(FontRecord* font) override;
 

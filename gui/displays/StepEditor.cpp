@@ -246,8 +246,10 @@ void StepEditor::RegionReceiver::MouseDrag(const Point& point, uint32_t modifier
 
 void StepEditor::RegionReceiver::MouseEnter()
 {
-    if (manager)
-        manager->SetHoveredParameter(editor->StepParameter(step));
+    if (!manager)
+        return;
+    manager->SetHoveredParameter(editor->StepParameter(step));
+    manager->SetTooltipElement(editor);
 }
 
 void StepEditor::RegionReceiver::MouseLeave()

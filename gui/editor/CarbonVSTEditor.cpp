@@ -166,8 +166,8 @@ void CarbonVSTEditor::HandleWindowEvent(const WindowEvent& event)
         buttonHeld = false;
         break;
     case WindowEvent::Kind::Wheel:
-        // Only knobs, sliders and drop-downs take the wheel; a notch over a
-        // button does nothing.
+        // Not while a button is held: the element under the pointer holds
+        // the mouse already.
         if (!buttonHeld)
             manager->MouseWheel(PointFromWindow(event.x, event.y), event.modifiers, event.wheelNotches);
         break;

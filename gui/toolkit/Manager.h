@@ -263,8 +263,9 @@ public:
     void MouseDrag(const Point& point, uint32_t modifiers);
     void MouseUp(const Point& point, uint32_t modifiers);
     // A wheel turned by notches (positive away from the user) over point: a
-    // press, a drag of 10 pixels per notch and a release, delivered only
-    // when the element under the pointer takes the wheel.
+    // press, a drag of 10 pixels per notch and a release, to whatever
+    // element lies under the pointer (a drop-down moves its highlight and
+    // selects, a button acts on the release).
     void MouseWheel(const Point& point, uint32_t modifiers, int notches);
     // The point an element sees: window pixels scaled to the layout size
     // (the panel size) after the user resized the window.

@@ -135,12 +135,13 @@ void Manager::MouseDrag(const Point& point, uint32_t modifiers)
     if (!capturedElement)
         return;
     const Point layout = LayoutPoint(point);
+    // Pressing or releasing Shift, Ctrl or Alt mid-drag restarts the
+    // gesture with the new mask, whatever the element.
     if (modifiers != capturedModifiers) {
-        if (capturedElement->RestartsOnModifierChange()) {
-            capturedElement->MouseUp(layout, capturedModifiers);
-            capturedElement->MouseDown(layout, modifiers, 1);
-        }
+        const uint32_t old = capturedModifiers;
         capturedModifiers = modifiers;
+        capturedElement->MouseUp(layout, old);
+        capturedElement->MouseDown(layout, modifiers, 1);
     }
     capturedElement->MouseDrag(layout, modifiers);
 }
@@ -170,7 +171,7 @@ void Manager::MouseWheel(const Point& point, uint32_t modifiers, int notches)
     if (notches == 0 || resizing || capturedElement)
         return;
     UIElement* hit = root ? root->HitTest(LayoutPoint(point)) : nullptr;
-    if (!hit || !hit->TakesWheel())
+    if (!hit)
         return;
     MouseDown(point, modifiers, 1);
     if (capturedElement != hit) {

@@ -63,6 +63,8 @@ void Manager::DrawOverlay()
 
     if (font && floatingTooltip)
         DrawTooltip(*font, hasTooltip ? tooltip : std::string());
+    else
+        tooltipAlpha = 0; // switched off: nothing is left to fade out
     {
         std::lock_guard<std::mutex> hold(tooltipTextLock);
         shownTooltipText = hasTooltip ? tooltip : std::string();

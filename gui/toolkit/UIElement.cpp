@@ -100,10 +100,18 @@ void Control::MouseDown(const Point&, uint32_t, int)
         manager->BeginParameterEdit(record.index);
 }
 
-void Control::MouseEnter()
+void Control::MouseUp(const Point&, uint32_t)
 {
     if (manager)
-        manager->SetHoveredParameter(record.index);
+        manager->EndParameterEdit(record.index);
+}
+
+void Control::MouseEnter()
+{
+    if (!manager)
+        return;
+    manager->SetHoveredParameter(record.index);
+    manager->SetTooltipElement(this);
 }
 
 void Control::MouseLeave()

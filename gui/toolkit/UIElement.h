@@ -58,15 +58,6 @@ public:
     virtual bool KeyDown(uint8_t) { return false; }
     virtual void LoseFocus() {}
     virtual void SetVisible(bool visible) { this->visible.store(visible, std::memory_order_relaxed); }
-    // Whether a mouse-wheel notch may act on the element (as a press, a
-    // short drag and a release): only elements that take a continuous
-    // value, so that scrolling never triggers a button.
-    virtual bool TakesWheel() const { return false; }
-    // Whether pressing or releasing Shift, Ctrl or Alt mid-drag restarts the
-    // gesture (release, then press with the new mask): only continuous
-    // drags, whose modifiers change the drag's scale. Anything else keeps
-    // its gesture, so a re-press never flips a value or commits a choice.
-    virtual bool RestartsOnModifierChange() const { return false; }
     // Whether the element shows what changes without the manager seeing it
     // (audio levels, a scope): the editor then draws every frame. Asked
     // once, after InitGL.
@@ -116,7 +107,11 @@ public:
 
     // render thread: reads the parameter from the plug-in's current program.
     void Update() override;
+    // Begins the host's edit gesture on the parameter.
     void MouseDown(const Point& point, uint32_t modifiers, int clicks) override;
+    // Ends the gesture when this parameter is the one being edited.
+    void MouseUp(const Point& point, uint32_t modifiers) override;
+    // The readout and the floating tooltip show this control.
     void MouseEnter() override;
     void MouseLeave() override;
 

@@ -6,6 +6,7 @@
 
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "gui/controls/Buttons.h"
 #include "gui/controls/DropDowns.h"
+#include "gui/controls/Knobs.h"
 #include "gui/controls/Sliders.h"
 #include "gui/controls/TextFields.h"
 #include "gui/toolkit/StaticText.h"
@@ -31,6 +33,7 @@ constexpr int32_t kChoice = ControlsPlugin::kChoice;
 constexpr int32_t kEnabled = 4;  // Boolean
 constexpr int32_t kPositive = 5; // 0 .. 10
 constexpr int32_t kBeats = 7;    // 0 .. 16, no value names
+constexpr int32_t kTime = 8;     // -500 .. 500 ms
 
 constexpr int kWidth = 360, kHeight = 260;
 
@@ -96,6 +99,7 @@ struct Panel {
     QZ::QJDropDown* choice = nullptr;
     QZ::QJDropDown* unnamed = nullptr;
     QZ::PropertyTextField* target = nullptr;
+    QZ::ArcKnob* time = nullptr;
     QZ::Label* title = nullptr;
     QZ::TextureRecord thumb, normals;
     int pushActions = 0;
@@ -113,8 +117,8 @@ void RecordHeldState(QZ::Button* button, void* panel)
 }
 
 // The panel every test opens: sliders on top, a row of buttons, two text
-// fields, two drop-downs and a property field.
-void BuildPanel(QZ::Manager& m, QZ::Group& root, Panel& p, const ThumbImages& images)
+// fields, two drop-downs, a property field and a knob.
+void BuildPanel(QZ::Manager& m, QZ::Group& root, Panel& p, const ThumbImages& images, QZ::TextureRecord& atlas)
 {
     m.SetMainFont(QZ::LoadFirstAvailableFont({{"verdana.ttf", 12}}));
     m.SetLabelFont(QZ::LoadFirstAvailableFont({{"verdana.ttf", 11}}));
@@ -148,6 +152,9 @@ void BuildPanel(QZ::Manager& m, QZ::Group& root, Panel& p, const ThumbImages& im
     p.unnamed = add(new QZ::QJDropDown(&m, kBeats, 150, 40, 60, 16));
     p.target = add(new QZ::PropertyTextField(&m, ControlsPlugin::kTextProperty, "Enter MIDI destination", 30, 12,
                                              180, 18));
+    auto* knobs = new QZ::ArcKnobRenderer(&m, &atlas, 2, 92, 34, 2, 52);
+    m.adoptRenderer(knobs);
+    p.time = add(new QZ::ArcKnob(&m, knobs, kTime, 250, 40, 34));
 }
 
 class Widgets : public ::testing::Test {
@@ -159,8 +166,8 @@ protected:
         TakeGestures();
         images = WriteThumbImages(ScreenshotDir());
         harness = std::make_unique<ControlsHarness>(
-            kWidth, kHeight, [this](QZ::Manager& m, QZ::Group& root, QZ::TextureRecord&) {
-                BuildPanel(m, root, panel, images);
+            kWidth, kHeight, [this](QZ::Manager& m, QZ::Group& root, QZ::TextureRecord& atlas) {
+                BuildPanel(m, root, panel, images, atlas);
             });
         ASSERT_TRUE(harness->Open());
         TakeGestures();
@@ -396,6 +403,122 @@ TEST_F(Widgets, DropDownOpensTracksAndSelects)
     EXPECT_FALSE(panel.unnamed->IsOpen());
     harness->Release(x, y);
     EXPECT_TRUE(TakeGestures().empty());
+}
+
+// A wheel notch is a press, a 10-pixel drag and a release on whatever lies
+// under the pointer: over the Choice field (value 1, item height 16) it
+// moves the highlight one item and selects it; over a button it acts.
+TEST_F(Widgets, TheWheelPressesDragsAndReleases)
+{
+    struct Notch {
+        const char* name;
+        bool up;
+        float expected;
+    } cases[] = {{"towards the user: the next item", false, 2}, {"away: the item before", true, 0}};
+    int x, y;
+    Centre(panel.choice, x, y);
+    for (const Notch& c : cases) {
+        SCOPED_TRACE(c.name);
+        harness->SetReal(kChoice, 1);
+        ASSERT_TRUE(harness->Frames(1));
+        TakeGestures();
+        harness->Wheel(x, y, c.up);
+        EXPECT_FALSE(panel.choice->IsOpen());
+        EXPECT_TRUE(Reaches(kChoice, c.expected)) << "value " << harness->Real(kChoice);
+        ExpectOneGesture(kChoice);
+    }
+    Centre(panel.push, x, y);
+    harness->Wheel(x, y, false);
+    EXPECT_EQ(panel.pushActions, 1);
+}
+
+// Shift pressed mid-drag releases the element with the old mask and
+// presses it again with the new one: the drop-down selects the item under
+// the pointer and opens again around it, the parameter button flips back;
+// each press and release is one gesture of the host's on its own parameter.
+TEST_F(Widgets, AModifierChangeMidDragRestartsTheGesture)
+{
+    struct Restart {
+        const char* name;
+        int32_t param;
+        QZ::UIElement* element;
+        float start;
+        float dragTo; // layout y, first without and then with Shift
+        float expected;
+    } cases[] = {
+        // Item 2 under y 30 in the list opened at 1, item 3 once it opens at 2.
+        {"drop-down", kChoice, panel.choice, 1, 30, 3},
+        {"parameter button", kEnabled, panel.enabled, 0, 163, 0},
+    };
+    for (const Restart& c : cases) {
+        SCOPED_TRACE(c.name);
+        harness->SetReal(c.param, c.start);
+        ASSERT_TRUE(harness->Frames(1));
+        TakeGestures();
+        int x, y;
+        Centre(c.element, x, y);
+        harness->Press(x, y);
+        harness->Move(x, At(c.dragTo));
+        harness->Move(x, At(c.dragTo), ShiftMask | Button1Mask);
+        harness->Release(x, At(c.dragTo), ShiftMask);
+        EXPECT_TRUE(Reaches(c.param, c.expected)) << "value " << harness->Real(c.param);
+        const std::vector<GestureCall> calls = TakeGestures();
+        std::vector<int32_t> edges; // begin-edits and end-edits in order, +1 and -1
+        for (const GestureCall& call : calls) {
+            EXPECT_EQ(call.index, c.param);
+            if (call.opcode != audioMasterAutomate)
+                edges.push_back(call.opcode == audioMasterBeginEdit ? 1 : -1);
+        }
+        EXPECT_EQ(edges, (std::vector<int32_t>{1, -1, 1, -1}));
+    }
+}
+
+// With the floating tooltip on, it sits over the centre of the control
+// under the pointer, even after a button (which has a tooltip of its own)
+// was hovered. Where it is comes from the frame: the pixels that change when
+// the tooltip is switched off.
+TEST_F(Widgets, TheFloatingTooltipSitsOnTheHoveredControl)
+{
+    struct Hover {
+        const char* name;
+        QZ::UIElement* element;
+    } cases[] = {{"knob", panel.time},
+                 {"text field", panel.positiveField},
+                 {"slider", panel.horizontal},
+                 {"drop-down", panel.choice}};
+    struct TooltipOff {
+        ~TooltipOff() { QZ::Manager::SetFloatingTooltipEnabled(false); }
+    } restore;
+    for (const Hover& c : cases) {
+        SCOPED_TRACE(c.name);
+        int x, y;
+        Centre(panel.push, x, y);
+        harness->Hover(x, y);
+        Centre(c.element, x, y);
+        harness->Hover(x, y);
+        QZ::Manager::SetFloatingTooltipEnabled(true);
+        harness->Manager()->RequestRedraw();
+        ASSERT_TRUE(harness->Frames(40)); // faded in
+        Image shown, hidden;
+        ASSERT_TRUE(harness->Capture(shown));
+        QZ::Manager::SetFloatingTooltipEnabled(false);
+        harness->Manager()->RequestRedraw();
+        ASSERT_TRUE(harness->Frames(2));
+        ASSERT_TRUE(harness->Capture(hidden));
+        int x0 = kWidth, x1 = -1, bottom = -1;
+        for (int py = 0; py < kHeight; ++py)
+            for (int px = 0; px < kWidth; ++px)
+                if (DifferingPixels(shown, hidden, px, py, px + 1, py + 1) > 0) {
+                    x0 = std::min(x0, px);
+                    x1 = std::max(x1, px);
+                    bottom = std::max(bottom, py);
+                }
+        ASSERT_GE(x1, x0) << "no tooltip drawn";
+        // Centred on the control; its bottom edge at the control's middle.
+        const QZ::Box box = QZ::UIElement::AbsoluteBox(c.element);
+        EXPECT_NEAR((x0 + x1 + 1) / 2.0f, (box.x0 + box.x1) / 2, 1.5f);
+        EXPECT_NEAR(static_cast<float>(kHeight - 1 - bottom), (box.y0 + box.y1) / 2, 1.5f);
+    }
 }
 
 TEST_F(Widgets, Buttons)

@@ -21,12 +21,11 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-// A rectangle that writes down what reaches it. A "knob" restarts on
-// modifier changes and takes the wheel; a plain one does neither.
+// A rectangle that writes down what reaches it.
 class Recorder : public QZ::ControlBase {
 public:
-    Recorder(QZ::Manager* manager, Log& log, const char* name, QZ::Box box, bool knob = false)
-        : ControlBase(manager), log(log), name(name), knob(knob)
+    Recorder(QZ::Manager* manager, Log& log, const char* name, QZ::Box box)
+        : ControlBase(manager), log(log), name(name)
     {
         rect = box;
     }
@@ -36,8 +35,6 @@ public:
     void MouseEnter() override { log.push_back(name + " enter"); }
     void MouseLeave() override { log.push_back(name + " leave"); }
     void LoseFocus() override { log.push_back(name + " lose focus"); }
-    bool TakesWheel() const override { return knob; }
-    bool RestartsOnModifierChange() const override { return knob; }
 
 private:
     void Note(const char* what, const QZ::Point& p, uint32_t modifiers)
@@ -48,7 +45,6 @@ private:
     }
     Log& log;
     std::string name;
-    bool knob;
 };
 
 QZ::Box MakeBox(float x0, float y0, float x1, float y1)
@@ -200,10 +196,10 @@ TEST_F(InputRouting, OneEditGesturePerParameterPress)
     }
 }
 
-TEST_F(InputRouting, ModifiersMidDragRestartOnlyContinuousDrags)
+TEST_F(InputRouting, ModifiersMidDragRestartEveryGesture)
 {
     constexpr uint32_t kShift = 0x200;
-    auto* knob = new Recorder(&manager, log, "knob", MakeBox(0, 0, 50, 50), true);
+    auto* knob = new Recorder(&manager, log, "knob", MakeBox(0, 0, 50, 50));
     int actions = 0;
     auto* toggle = new QZ::StatefulButton(
         &manager, "Toggle", [](QZ::Button*, void* count) { ++*static_cast<int*>(count); }, &actions, 100, 0, 50,
@@ -218,11 +214,12 @@ TEST_F(InputRouting, ModifiersMidDragRestartOnlyContinuousDrags)
     EXPECT_EQ(Take(), (Log{"knob down 10,10 m0", "capture", "knob up 10,12 m0", "knob down 10,12 m200",
                            "knob drag 10,12 m200", "knob drag 10,14 m200", "release", "knob up 10,14 m200"}));
 
+    // A toggle is pressed again by each change: on, off, on.
     manager.MouseDown({110, 10}, 0, 1);
     manager.MouseDrag({112, 10}, kShift);
     manager.MouseDrag({114, 10}, 0);
     manager.MouseUp({114, 10}, 0);
-    EXPECT_EQ(actions, 1);
+    EXPECT_EQ(actions, 3);
     EXPECT_TRUE(toggle->State());
 }
 
@@ -242,7 +239,7 @@ TEST_F(InputRouting, KnobPressesAndTheEditedKnobsHighlight)
     };
     const Row rows[] = {
         {"a click flips a Boolean", kEnabled, 1, 0, 0},
-        {"a modifier change while held flips it no second time", kEnabled, 0, kShift, 1},
+        {"a modifier change while held presses it again", kEnabled, 0, kShift, 0},
         {"a click leaves a stepped 0..3 knob", kChoice, 2, 0, 2},
         {"a click leaves a stepped 0..100 knob", kOffset, 30, 0, 30},
     };
@@ -268,16 +265,21 @@ TEST_F(InputRouting, KnobPressesAndTheEditedKnobsHighlight)
         manager.MouseUp(at, row.heldModifiers);
         EXPECT_FLOAT_EQ(plugin.GetParameterReal(row.param), row.expected);
         const std::string param = std::to_string(row.param);
-        EXPECT_EQ(Take(), (Log{"begin " + param, "capture", "release", "end " + param}));
+        // A modifier change ends the gesture and begins another.
+        if (row.heldModifiers != 0)
+            EXPECT_EQ(Take(), (Log{"begin " + param, "capture", "end " + param, "begin " + param, "release",
+                                   "end " + param}));
+        else
+            EXPECT_EQ(Take(), (Log{"begin " + param, "capture", "release", "end " + param}));
         for (int frame = 0; frame < 40; ++frame)
             knobs[i]->Update();
         EXPECT_FLOAT_EQ(knobs[i]->Highlight(), 0.0f);
     }
 }
 
-TEST_F(InputRouting, TheWheelMovesOnlyContinuousControls)
+TEST_F(InputRouting, TheWheelActsOnWhateverIsUnderThePointer)
 {
-    auto* knob = new Recorder(&manager, log, "knob", MakeBox(0, 0, 50, 50), true);
+    auto* knob = new Recorder(&manager, log, "knob", MakeBox(0, 0, 50, 50));
     int actions = 0;
     auto* calibrate = new QZ::Button(
         &manager, "Calibrate V/oct", [](QZ::Button*, void* count) { ++*static_cast<int*>(count); }, &actions, 100,
@@ -291,12 +293,15 @@ TEST_F(InputRouting, TheWheelMovesOnlyContinuousControls)
 
     manager.MouseWheel({10, 10}, 0, 1);
     manager.MouseWheel({10, 10}, 0, -2);
+    // Each button acts once (the plain one on the release, the push one on
+    // the press); empty space takes nothing.
     for (float x : {110.0f, 210.0f, 300.0f})
         manager.MouseWheel({x, 10}, 0, 1);
-    EXPECT_EQ(actions, 0);
+    EXPECT_EQ(actions, 2);
+    EXPECT_TRUE(push->State());
     EXPECT_EQ(Take(), (Log{"knob down 10,10 m0", "capture", "knob drag 10,20 m0", "release", "knob up 10,20 m0",
-                           "knob down 10,10 m0", "capture", "knob drag 10,-10 m0", "release",
-                           "knob up 10,-10 m0"}));
+                           "knob down 10,10 m0", "capture", "knob drag 10,-10 m0", "release", "knob up 10,-10 m0",
+                           "capture", "release", "capture", "release"}));
     // A notch while the knob is held by a drag starts no second gesture.
     manager.MouseDown({10, 10}, 0, 1);
     manager.MouseWheel({10, 10}, 0, 1);

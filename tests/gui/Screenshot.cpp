@@ -112,6 +112,9 @@ int PixelsOfColour(const Image& image, int x0, int y0, int x1, int y1, int r, in
 
 std::string ScreenshotDir()
 {
+    // Tests write their own images here before any screenshot is taken.
+    std::error_code ignored;
+    std::filesystem::create_directories(CORVANE_SCREENSHOT_DIR, ignored);
     return CORVANE_SCREENSHOT_DIR;
 }
 
