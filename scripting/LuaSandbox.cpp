@@ -71,6 +71,44 @@ int SafeDofile(lua_State* state)
     return lua_gettop(state) - 1;
 }
 
+// load(reader [, chunkname]) as the library's, but a reader whose first
+// piece begins a precompiled chunk is refused. Stack slot 3 keeps the last
+// piece alive while the parser reads it.
+const char* ReadTextPiece(lua_State* state, void* started, size_t* size)
+{
+    luaL_checkstack(state, 2, "too many nested functions");
+    lua_pushvalue(state, 1);
+    lua_call(state, 0, 1);
+    if (lua_isnil(state, -1)) {
+        *size = 0;
+        return nullptr;
+    }
+    if (!lua_isstring(state, -1))
+        luaL_error(state, "reader function must return a string");
+    lua_replace(state, 3);
+    const char* piece = lua_tolstring(state, 3, size);
+    bool& textSeen = *static_cast<bool*>(started);
+    if (!textSeen && *size > 0) {
+        if (piece[0] == LUA_SIGNATURE[0])
+            luaL_error(state, "binary chunks are not loaded");
+        textSeen = true;
+    }
+    return piece;
+}
+
+int SafeLoad(lua_State* state)
+{
+    luaL_checktype(state, 1, LUA_TFUNCTION);
+    const char* chunkName = luaL_optstring(state, 2, "=(load)");
+    lua_settop(state, 3);
+    bool started = false;
+    if (lua_load(state, ReadTextPiece, &started, chunkName) == 0)
+        return 1;
+    lua_pushnil(state);
+    lua_insert(state, -2);
+    return 2;
+}
+
 // The open(2) flags of an fopen mode ("r", "w+b", ...); -1 for a mode
 // fopen would not take.
 int OpenFlags(const char* mode)
@@ -176,24 +214,34 @@ int SafeDefaultFile(lua_State* state)
 }
 
 // require's searcher for Lua files (package.loaders[2]): the same search
-// along package.path, each candidate loaded as LoadScriptFile loads it.
+// along package.path, each candidate loaded as LoadScriptFile loads it. The
+// search is C code, which the time limit's hook cannot interrupt, so what it
+// may walk is bounded: the path's length and the entries tried.
 int SafeLuaSearcher(lua_State* state)
 {
     const char* name = luaL_checkstring(state, 1);
     lua_getfield(state, LUA_REGISTRYINDEX, "_LOADED");
     lua_getfield(state, -1, "package");
     lua_getfield(state, -1, "path");
-    const char* path = lua_tostring(state, -1);
+    size_t pathLength = 0;
+    const char* path = lua_tolstring(state, -1, &pathLength);
     if (!path)
         return luaL_error(state, "package.path must be a string");
+    if (pathLength > kSearchPathLimit)
+        return luaL_error(state, "package.path is longer than a search may walk (at most %d bytes)",
+                          static_cast<int>(kSearchPathLimit));
     const char* file = luaL_gsub(state, name, ".", "/");
     luaL_Buffer tried;
     luaL_buffinit(state, &tried);
+    int entries = 0;
     for (const char* start = path; *start;) {
         const char* end = std::strchr(start, ';');
         if (!end)
             end = start + std::strlen(start);
         if (end > start) {
+            if (++entries > kSearchEntryLimit)
+                return luaL_error(state, "package.path has more entries than a search may try (at most %d)",
+                                  kSearchEntryLimit);
             lua_pushlstring(state, start, static_cast<size_t>(end - start));
             const char* candidate = luaL_gsub(state, lua_tostring(state, -1), "?", file);
             lua_remove(state, -2);
@@ -386,7 +434,8 @@ void RestrictLuaLibraries(lua_State* state, FileAccess access)
     lua_pushcfunction(state, SafeLoadfile);
     lua_setglobal(state, "loadfile");
     WrapField(state, LUA_GLOBALSINDEX, "loadstring", TextChunksOnly);
-    ReplaceWithRefusal(state, LUA_GLOBALSINDEX, "load", "load");
+    lua_pushcfunction(state, SafeLoad);
+    lua_setglobal(state, "load");
     // A finalizer of a script's would run with the time limit's hook off.
     lua_pushnil(state);
     lua_setglobal(state, "newproxy");
@@ -397,8 +446,17 @@ void RestrictLuaLibraries(lua_State* state, FileAccess access)
         if (lua_istable(state, -1)) {
             lua_pushcfunction(state, SafeLuaSearcher);
             lua_rawseti(state, -2, 2);
+            // The C searchers could never load (this Lua has no dlopen), but
+            // they would walk package.cpath without bound, opening each
+            // candidate with fopen, which waits on a FIFO.
+            lua_pushnil(state);
+            lua_rawseti(state, -2, 4);
+            lua_pushnil(state);
+            lua_rawseti(state, -2, 3);
         }
         lua_pop(state, 1);
+        lua_pushstring(state, "");
+        lua_setfield(state, -2, "cpath");
     }
     lua_pop(state, 1);
     lua_getglobal(state, "io");
@@ -430,6 +488,15 @@ void RestrictLuaLibraries(lua_State* state, FileAccess access)
         }
         lua_pushnil(state);
         lua_setfield(state, io, "stdin");
+        if (readOnly) {
+            // The host's standard output and error are its own (often its
+            // log): no write there, and no handle to seek or rebuffer them.
+            ReplaceWithRefusal(state, io, "write", "io.write");
+            lua_pushnil(state);
+            lua_setfield(state, io, "stdout");
+            lua_pushnil(state);
+            lua_setfield(state, io, "stderr");
+        }
     }
     lua_pop(state, 1);
 

@@ -28,6 +28,10 @@ bool PatternTooCostly(const char* pattern, size_t patternLength, size_t subjectL
 constexpr size_t kScriptFileLimit = size_t{4} << 20;
 // The longest string string.rep makes.
 constexpr size_t kRepeatLimit = size_t{64} << 20;
+// What one require may walk along package.path: the path's length, and the
+// entries it tries (each costs a file lookup).
+constexpr size_t kSearchPathLimit = size_t{16} << 10;
+constexpr int kSearchEntryLimit = 256;
 
 // luaL_loadfile for scripts: the file must be a regular file of at most
 // kScriptFileLimit bytes (a FIFO or device in its place is refused, never
@@ -52,8 +56,11 @@ void SealMetatable(lua_State* state, const char* name);
 // - os.exit raises instead of ending the host;
 // - dofile and loadfile need a file name (without one they read the host's
 //   standard input), io's default input is /dev/null and io.stdin is gone;
-// - only text chunks load: dofile, loadfile and loadstring refuse
-//   precompiled ones and load (which takes a reader function) is gone;
+// - only text chunks load: dofile, loadfile, loadstring and load refuse
+//   precompiled ones;
+// - require finds Lua files only (no C searchers, package.cpath is empty),
+//   and refuses a package.path longer than kSearchPathLimit bytes or one
+//   that would have it try more than kSearchEntryLimit files;
 // - string.find, match, gmatch and gsub refuse a costly pattern with
 //   "pattern too complex for a subject of %d bytes"; string.rep refuses a
 //   result over kRepeatLimit bytes;
@@ -61,8 +68,9 @@ void SealMetatable(lua_State* state, const char* name);
 //   can install a finalizer;
 // - io.open, io.lines, io.input, io.output, dofile, loadfile and require open
 //   regular files only, without ever waiting on a FIFO or device; with
-//   FileAccess::ReadOnly nothing opens a file for writing (io.output is
-//   gone).
+//   FileAccess::ReadOnly nothing writes: no file opens for writing
+//   (io.output is gone), io.write is refused and io.stdout and io.stderr
+//   are gone.
 void RestrictLuaLibraries(lua_State* state, FileAccess access = FileAccess::ReadWrite);
 
 } // namespace QZ

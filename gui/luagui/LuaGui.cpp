@@ -20,6 +20,7 @@
 #include "platform/Resources.h"
 #include "platform/UserFolders.h"
 #include "scripting/LuaMIDIHelper.h"
+#include "scripting/LuaPrint.h"
 #include "scripting/LuaSandbox.h"
 
 namespace QZ {
@@ -163,15 +164,14 @@ bool LuaGui::RunProtected(const char* what, ProtectedFunction fn, void* context,
 void LuaGui::Sandbox(lua_State* state)
 {
     // What the MIDI scripts may not do either (the time limit's hook, the
-    // registry, the host's standard input, costly patterns)...
+    // registry, the host's standard input, costly patterns, native code,
+    // precompiled chunks), nothing written...
     RestrictLuaLibraries(state, FileAccess::ReadOnly);
-    // ...and, for a skin's scripts, nothing that runs programs, ends the
-    // process, touches files other than by reading, loads native code or
-    // precompiled chunks (whose loader trusts its input).
+    // ...and, for a skin's scripts, nothing that runs programs or touches
+    // files other than by reading.
     static const char* const kRemoved[][2] = {
-        {"os", "execute"},     {"os", "remove"},    {"os", "rename"},   {"os", "tmpname"},
-        {"io", "popen"},       {"package", "loadlib"}, {"_G", "newproxy"}, {"_G", "load"},
-        {"_G", "loadfile"},    {"_G", "dofile"},
+        {"os", "execute"}, {"os", "remove"}, {"os", "rename"}, {"os", "tmpname"}, {"io", "popen"},
+        {"package", "loadlib"},
     };
     for (const auto& entry : kRemoved) {
         lua_getglobal(state, entry[0]);
@@ -181,22 +181,8 @@ void LuaGui::Sandbox(lua_State* state)
         }
         lua_pop(state, 1);
     }
-    // require finds Lua files only: the C loaders go (keep the preload and
-    // Lua-file searchers).
-    lua_getglobal(state, "package");
-    if (lua_istable(state, -1)) {
-        lua_getfield(state, -1, "loaders");
-        if (lua_istable(state, -1)) {
-            lua_pushnil(state);
-            lua_rawseti(state, -2, 4);
-            lua_pushnil(state);
-            lua_rawseti(state, -2, 3);
-        }
-        lua_pop(state, 1);
-        lua_pushstring(state, "");
-        lua_setfield(state, -2, "cpath");
-    }
-    lua_pop(state, 1);
+    // print goes to the module's debug output, as the MIDI scripts' does.
+    InstallLuaPrint(state);
     // loadstring takes source text only.
     lua_getglobal(state, "loadstring");
     lua_pushcclosure(

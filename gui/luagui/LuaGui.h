@@ -9,8 +9,9 @@
 // Scripts are untrusted (a skin is any folder a user copies in): every call
 // into Lua is protected, runs under the same time and memory limits as the
 // MIDI scripts, and the state offers no way to run programs, load native
-// code, load precompiled chunks or end the process. A failing script leaves
-// its error text in LastError(); the editor still opens.
+// code, load precompiled chunks, write (a file, the host's standard output
+// or error) or end the process. A failing script leaves its error text in
+// LastError(); the editor still opens.
 //
 // Threads: the host's UI thread only (construction, setupGUI, createUI and
 // the button actions, which the editor window delivers from effEditIdle).

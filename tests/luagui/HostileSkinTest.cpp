@@ -63,8 +63,8 @@ const Hostile kSkins[] = {
     {"LoopsInAFinalizer",
      [](const std::string& folder, const std::string&, const std::string&) {
          Text(folder + "/gui_dc.lua", "local loop = function() while true do end end\n"
-                                      "pcall(function() getmetatable(io.stdout).__gc = loop end)\n"
-                                      "pcall(function() io.stdout.__index.__gc = loop end)\n"
+                                      "pcall(function() getmetatable(io.input()).__gc = loop end)\n"
+                                      "pcall(function() io.input().__index.__gc = loop end)\n"
                                       "pcall(function() getmetatable(newproxy(true)).__gc = loop end)\n");
      }},
     {"AsksForAHugeWindow",

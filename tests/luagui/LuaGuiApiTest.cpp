@@ -22,6 +22,7 @@
 #include "platform/Preferences.h"
 #include "platform/UserFolders.h"
 #include "plugins/dc/ObryCorvaneDC.h"
+#include "scripting/LuaSandbox.h"
 #include "tests/support/InProcessPlugin.h"
 #include "tests/support/TestSupport.h"
 
@@ -110,11 +111,48 @@ TEST_F(Skin, ItsWindowSizeMovesThePreferencesButton)
     EXPECT_EQ(buttons[0]->Rectangle().y1, 300 - 5.0f);
 }
 
+// A skin split into files loads them as the sandbox opens files, and may
+// build a chunk from pieces.
+TEST_F(Skin, LoadsItsOtherFiles)
+{
+    const std::string folder = corvane::GetSkinsFolder("Corvane") + "/Test.bundle/Contents/Resources";
+    Write("size.lua", "getWindowSize = function() return 600, 300 end\n");
+    Write("knob.lua", "return 'kKnobSize = 50'\n");
+    Write("gui_dc.lua", "local folder = '" + folder + "'\n"
+                        "dofile(folder .. '/size.lua')\n"
+                        "local piece = assert(loadfile(folder .. '/knob.lua'))()\n"
+                        "assert(load(function() local p = piece piece = nil return p end))()\n");
+    Build();
+    EXPECT_EQ(AllErrors(), "");
+    EXPECT_EQ(manager->WindowWidth(), 600);
+    const auto knobs = Elements<QZ::Knob>();
+    ASSERT_FALSE(knobs.empty());
+    EXPECT_EQ(knobs[0]->Rectangle().x1 - knobs[0]->Rectangle().x0, 50.0f);
+}
+
+// The host's standard output and error are its own: a skin's writes reach
+// neither, its print only the debug output (standard error).
+TEST_F(Skin, WritesNothingToTheHostsOutput)
+{
+    Write("gui_dc.lua", "pcall(io.write, 'written')\n"
+                        "pcall(function() io.stdout:write('written') end)\n"
+                        "pcall(function() io.stderr:write('written') end)\n"
+                        "print('printed')\n");
+    corvane::test::FdCapture output(1);
+    corvane::test::StderrCapture error;
+    Build();
+    const std::string outputText = output.Text(), errorText = error.Text();
+    EXPECT_EQ(outputText.find("written"), std::string::npos) << outputText;
+    EXPECT_EQ(errorText.find("written"), std::string::npos) << errorText;
+    EXPECT_EQ(outputText.find("printed"), std::string::npos) << outputText;
+    EXPECT_NE(errorText.find("printed"), std::string::npos) << errorText;
+}
+
 // A skin's plug-in script that fails in any way leaves the built-in editor
 // (its script runs after the skin's) and an error text.
 struct Failure {
     const char* name;
-    const char* script;
+    std::string script;
     const char* error;
 };
 
@@ -151,12 +189,17 @@ const Failure kFailures[] = {
     {"RedirectsOutput", "io.output(os.getenv('XDG_DATA_HOME') .. '/written')", "io.output is not available"},
     {"RemovesAFile", "os.remove(os.getenv('XDG_DATA_HOME') .. '/written')", "attempt to call field 'remove'"},
     {"ReadsADevice", "assert(io.open('/dev/zero'))", "/dev/zero: not a regular file"},
-    {"RunsAFileDevice", "dofile('/dev/zero')", "attempt to call global 'dofile'"},
+    {"RunsAFileDevice", "dofile('/dev/zero')", "/dev/zero: not a readable regular file"},
+    {"SearchesAHugePath", "package.path = string.rep('?;', 2^25) require('x')",
+     "package.path is longer than a search may walk"},
+    {"LargerThanAScriptMayBe", std::string(QZ::kScriptFileLimit + 1, ' '), "larger than a script may be"},
+    // What a failing skin defined is gone with it.
+    {"FailsAfterDefining", "getWindowSize = function() return 600, 300 end error('failed late')", "failed late"},
     // No finalizer of a script's: Lua runs them with hooks off while the
     // state closes, where no time limit could stop a loop.
-    {"FinalizerOnFiles", "getmetatable(io.stdout).__gc = function() while true do end end",
+    {"FinalizerOnFiles", "getmetatable(io.input()).__gc = function() while true do end end",
      "attempt to index a boolean value"},
-    {"FinalizerThroughIndex", "io.stdout.__index.__gc = function() while true do end end",
+    {"FinalizerThroughIndex", "io.input().__index.__gc = function() while true do end end",
      "attempt to index field '__index' (a nil value)"},
     {"FinalizerOnAProxy", "newproxy(true)", "attempt to call global 'newproxy'"},
     {"RepeatPastTheIntRange", "string.rep('x', 2^31)", "resulting string too large"},
@@ -202,6 +245,7 @@ const Misuse kMisuses[] = {
     {"AddANumber", "add(3)", "element expected"},
     {"KnobRendererMissing", "theKnobRenderer = nil knob('Multiplier L', 0, 0, 10)", "QZgui.KnobRenderer expected"},
     {"ParameterIndexTooLarge", "setParameter(9999, 1)", "parameter index out of range"},
+    {"FinalizerOnAGroup", "getmetatable(group('g')).__gc = print", "attempt to index a boolean value"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Statements, MisusingSkin, ::testing::ValuesIn(kMisuses),

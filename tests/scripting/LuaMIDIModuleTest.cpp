@@ -232,8 +232,9 @@ TEST_F(LuaMIDIModuleTest, ScriptsAtTheMemoryCapCannotEndTheHost)
 }
 
 // What a MIDI script cannot do to the host: end it, read its standard
-// input, load bytecode Lua 5.1 would run unchecked, or reach the library's
-// own functions behind the guards.
+// input, load bytecode Lua 5.1 would run unchecked, make a search or a
+// string without bound, or reach the library's own functions behind the
+// guards.
 TEST_F(LuaMIDIModuleTest, ScriptsCannotEndOrStallTheHost)
 {
     const std::string bytecode = folders.DataHome() + "/chunk.luac";
@@ -250,7 +251,7 @@ TEST_F(LuaMIDIModuleTest, ScriptsCannotEndOrStallTheHost)
         {"io.read('*l')", "true\tnil"},
         {"io.stdin", "true\tnil"},
         {"select(2, loadstring(string.dump(function() end)))", "true\tbinary chunks are not loaded"},
-        {"load(function() return nil end)", "false\tload is not available to scripts"},
+        {"select(2, load(once(string.dump(function() end))))", "true\tbinary chunks are not loaded"},
         {"dofile()", "false\tbad argument #1 to 'dofile' (string expected, got no value)"},
         {"select(2, loadfile(bytecodePath))", "true\tbinary chunks are not loaded"},
         {"loadstring('return 7')()", "true\t7"},
@@ -266,8 +267,23 @@ TEST_F(LuaMIDIModuleTest, ScriptsCannotEndOrStallTheHost)
         {"string.find(string.rep('a', 5000), 'a-b')", "false\tpattern too complex for a subject of 5000 bytes"},
         {"string.find(string.rep('a', 5000) .. '*b', 'a%*b')", "true\t5000"},
         {"string.find(string.rep('a', 5000) .. 'a*b', 'a*b', 1, true)", "true\t5001"},
+        {"#string.rep('xy', 2^25 + 1)", "false\tresulting string too large"},
+        // require loads as loadfile does, and what it may search is bounded
+        // (the search is C code, out of the time limit's reach).
+        {"requireAlong(bytecodePath, 'chunk')", "false\terror loading module 'chunk'"},
+        {"requireAlong('/none/?.lua', 'x', fifoPath)", "false\tmodule 'x' not found"},
+        {"requireAlong(string.rep('?;', 2^25), 'x')", "false\tpackage.path is longer than a search may walk"},
+        {"requireAlong(string.rep('/none/?;', 300), 'x')", "false\tpackage.path has more entries than"},
     };
-    std::string script = "bytecodePath = '" + bytecode + "'\n"
+    // Held open here, so that a search that opened it would not wait.
+    const std::string fifo = folders.DataHome() + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int fifoHeld = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fifoHeld, 0);
+    std::string script = "bytecodePath = '" + bytecode + "'\nfifoPath = '" + fifo + "'\n"
+                         "function requireAlong(path, name, cpath) package.path = path "
+                         "package.cpath = cpath or '' return require(name) end\n"
+                         "function once(text) return function() local t = text text = nil return t end end\n"
                          "local f = io.open(bytecodePath, 'wb') f:write(string.dump(function() end)) f:close()\n"
                          "local function show(ok, value) print('show', ok, (tostring(value):gsub('^.-:%d+: ', ''))) end\n";
     for (const auto& c : cases)
@@ -275,6 +291,7 @@ TEST_F(LuaMIDIModuleTest, ScriptsCannotEndOrStallTheHost)
     Script("sandbox.lua", script);
     StderrCapture capture;
     auto plugin = CreateDC();
+    close(fifoHeld);
     ASSERT_NE(plugin, nullptr);
     const auto shown = LinesStartingWith(capture.Text(), {"show\t"});
     ASSERT_EQ(shown.size(), std::size(cases));
