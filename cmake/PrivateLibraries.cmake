@@ -1,6 +1,6 @@
 # The libraries the module builds into itself from Debian's source packages
-# (fetched by scripts/fetch-sources.sh): Lua 5.1, oscpack, RtMidi, GLEW and
-# FTGL.
+# (fetched by scripts/fetch-sources.sh): Lua 5.1, oscpack, RtMidi, libepoxy
+# and FTGL.
 #
 # A host that carries its own copy of one of them, in another version, and
 # exports it (a DAW with its own Lua 5.3, a statically linked RtMidi) would
@@ -11,7 +11,7 @@
 # as well.
 #
 # Each target carries its own include folders; the rest of the code includes
-# <lua.hpp>, <osc/...>, <rtmidi/RtMidi.h>, <GL/glew.h> and <FTGL/ftgl.h> as before.
+# <lua.hpp>, <osc/...>, <rtmidi/RtMidi.h>, <epoxy/gl.h> and <FTGL/ftgl.h> as before.
 
 if(DEFINED ENV{CORVANE_SOURCE_CACHE})
   set(corvane_default_source_cache "$ENV{CORVANE_SOURCE_CACHE}")
@@ -112,14 +112,46 @@ pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 target_link_libraries(corvane_rtmidi PUBLIC PkgConfig::ALSA Threads::Threads)
 add_library(corvane::rtmidi ALIAS corvane_rtmidi)
 
-# GLEW, static (plain extern declarations) and without GLU.
-corvane_private_source(CORVANE_GLEW_SOURCE_DIR glew src/glew.c)
-add_library(corvane_glew STATIC "${CORVANE_GLEW_SOURCE_DIR}/src/glew.c")
-corvane_private_library(corvane_glew)
-target_compile_definitions(corvane_glew PUBLIC GLEW_STATIC GLEW_NO_GLU)
-target_include_directories(corvane_glew SYSTEM PUBLIC "${CORVANE_GLEW_SOURCE_DIR}/include")
-target_link_libraries(corvane_glew PUBLIC PkgConfig::GL)
-add_library(corvane::glew ALIAS corvane_glew)
+# libepoxy: the GL and GLX entry points, looked up in libGL.so.1 the first
+# time each is called, never at load. The module itself then needs no libGL:
+# a machine without one (a DAW installed without its recommended packages, a
+# render server) still loads every plug-in, and only the editors are missing
+# (gui/toolkit/GLSupport.h says whether GL can be had). Its dispatch code and
+# headers are generated from the Khronos registries the package carries, as
+# its own build does; EGL is left out (the editors draw through GLX only).
+corvane_private_source(CORVANE_EPOXY_SOURCE_DIR libepoxy src/dispatch_common.c)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(corvane_epoxy_generated "${CMAKE_BINARY_DIR}/private-include/epoxy-generated")
+set(corvane_epoxy_outputs)
+foreach(api gl glx)
+  set(registry "${CORVANE_EPOXY_SOURCE_DIR}/registry/${api}.xml")
+  add_custom_command(
+    OUTPUT "${corvane_epoxy_generated}/epoxy/${api}_generated.h" "${corvane_epoxy_generated}/${api}_generated_dispatch.c"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${corvane_epoxy_generated}/epoxy"
+    COMMAND Python3::Interpreter "${CORVANE_EPOXY_SOURCE_DIR}/src/gen_dispatch.py" --header --source
+            "--includedir=${corvane_epoxy_generated}/epoxy" "--srcdir=${corvane_epoxy_generated}" "${registry}"
+    DEPENDS "${registry}" "${CORVANE_EPOXY_SOURCE_DIR}/src/gen_dispatch.py"
+    COMMENT "Generating libepoxy's ${api} dispatch")
+  list(APPEND corvane_epoxy_outputs "${corvane_epoxy_generated}/epoxy/${api}_generated.h"
+       "${corvane_epoxy_generated}/${api}_generated_dispatch.c")
+endforeach()
+file(WRITE "${corvane_epoxy_generated}/config.h.tmp"
+     "#define ENABLE_GLX 1\n#define ENABLE_EGL 0\n#define ENABLE_X11 1\n#define HAVE_KHRPLATFORM_H 0\n")
+configure_file("${corvane_epoxy_generated}/config.h.tmp" "${corvane_epoxy_generated}/config.h" COPYONLY)
+add_library(corvane_epoxy STATIC "${CORVANE_EPOXY_SOURCE_DIR}/src/dispatch_common.c"
+            "${CORVANE_EPOXY_SOURCE_DIR}/src/dispatch_glx.c" ${corvane_epoxy_outputs})
+corvane_private_library(corvane_epoxy)
+target_include_directories(corvane_epoxy PRIVATE "${CORVANE_EPOXY_SOURCE_DIR}/src" "${corvane_epoxy_generated}")
+target_include_directories(corvane_epoxy SYSTEM PUBLIC "${CORVANE_EPOXY_SOURCE_DIR}/include" "${corvane_epoxy_generated}")
+target_link_libraries(corvane_epoxy PUBLIC PkgConfig::X11 ${CMAKE_DL_LIBS} Threads::Threads)
+add_library(corvane::epoxy ALIAS corvane_epoxy)
+# FTGL's sources include <GL/gl.h> and <GL/glu.h>; for them both stand for
+# libepoxy's GL (the texture font uses no GLU).
+set(corvane_epoxy_gl_shim "${CMAKE_BINARY_DIR}/private-include/epoxy-gl-shim")
+foreach(header gl glu)
+  file(WRITE "${corvane_epoxy_gl_shim}/GL/${header}.h.tmp" "#include <epoxy/gl.h>\n")
+  configure_file("${corvane_epoxy_gl_shim}/GL/${header}.h.tmp" "${corvane_epoxy_gl_shim}/GL/${header}.h" COPYONLY)
+endforeach()
 
 # FTGL: a music machine's DAW does not bring libftgl.so.2 along, so the
 # module carries it. Only the texture font and what it stands on: the other
@@ -137,7 +169,8 @@ corvane_private_library(corvane_ftgl)
 set(corvane_ftgl_config "${CMAKE_BINARY_DIR}/private-include/ftgl-config")
 file(WRITE "${corvane_ftgl_config}/config.h.tmp" "/* FTGL built into the module: no settings. */\n")
 configure_file("${corvane_ftgl_config}/config.h.tmp" "${corvane_ftgl_config}/config.h" COPYONLY)
+target_include_directories(corvane_ftgl BEFORE PRIVATE "${corvane_epoxy_gl_shim}")
 target_include_directories(corvane_ftgl PRIVATE "${CORVANE_FTGL_SOURCE_DIR}/src" "${corvane_ftgl_config}")
 target_include_directories(corvane_ftgl SYSTEM PUBLIC "${CORVANE_FTGL_SOURCE_DIR}/src")
-target_link_libraries(corvane_ftgl PUBLIC PkgConfig::FREETYPE PkgConfig::GL)
+target_link_libraries(corvane_ftgl PUBLIC PkgConfig::FREETYPE corvane::epoxy)
 add_library(corvane::ftgl ALIAS corvane_ftgl)

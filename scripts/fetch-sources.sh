@@ -18,19 +18,20 @@
 set -euo pipefail
 
 # The source packages, and the file each must contain to count as unpacked.
-packages=(lua5.1 oscpack rtmidi glew ftgl)
+packages=(lua5.1 oscpack rtmidi ftgl libepoxy)
 declare -A probe=(
   [lua5.1]=src/lapi.c
   [oscpack]=osc/OscTypes.cpp
   [rtmidi]=RtMidi.cpp
-  [glew]=src/glew.c
   [ftgl]=src/FTGL/ftgl.h
+  [libepoxy]=src/dispatch_common.c
 )
 # Packages whose Debian patches touch only their build system and documents
-# (FTGL's enable the docs and replace freetype-config), none of the code the
-# module compiles: where the archive cannot hand out the Debian part, the
-# upstream tarball alone is used, checked against the .dsc all the same.
-declare -A upstream_will_do=([ftgl]=1)
+# (FTGL's enable the docs and replace freetype-config; libepoxy's Debian part
+# is its packaging), none of the code the module compiles: where the archive
+# cannot hand out the Debian part, the upstream tarball alone is used, checked
+# against the .dsc all the same.
+declare -A upstream_will_do=([ftgl]=1 [libepoxy]=1)
 
 if [ -n "${CORVANE_SOURCE_CACHE:-}" ]; then
   cache=$CORVANE_SOURCE_CACHE

@@ -11,7 +11,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git ccache
   dpkg-dev liblua5.4-dev libasound2-dev
   libfreetype-dev libpng-dev zlib1g-dev
-  libx11-dev libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglu1-mesa-dev
+  libx11-dev libgl1 libgl1-mesa-dri
   libfontconfig-dev fontconfig fonts-dejavu-core fonts-liberation
   libgtest-dev googletest libbenchmark-dev
   xvfb xauth zenity xdotool liblo-tools python3 sox locales tesseract-ocr

@@ -1,6 +1,6 @@
 #include "gui/controls/Buttons.h"
 
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 
 #include "framework/ObryAuBase.h"
 #include "gui/controls/Knobs.h"

@@ -1,6 +1,6 @@
 #include "gui/displays/DisplayElement.h"
 
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 
 #include <cmath>
 #include <cstring>

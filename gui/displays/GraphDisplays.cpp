@@ -1,6 +1,6 @@
 #include "gui/displays/GraphDisplays.h"
 
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 
 #include <atomic>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "gui/displays/StepEditor.h"
 
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 
 #include <algorithm>
 #include <cmath>

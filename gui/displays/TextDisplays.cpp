@@ -1,6 +1,6 @@
 #include "gui/displays/TextDisplays.h"
 
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 
 #include <cmath>
 

@@ -9,6 +9,7 @@
 #include "framework/AudioEffectX.h"
 #include "gui/dialogs/DialogSession.h"
 #include "gui/editor/EditorWindow.h"
+#include "gui/toolkit/GLSupport.h"
 #include "gui/toolkit/Manager.h"
 #include "gui/editor/ManagerWin32Bridge.h"
 #include "gui/toolkit/UIElement.h"
@@ -47,7 +48,7 @@ void CarbonVSTEditor::SetRectSize(int width, int height)
 
 bool CarbonVSTEditor::getRect(ERect** rectOut)
 {
-    if (!rectOut)
+    if (!rectOut || !gl::LibraryAvailable())
         return false;
     if (manager)
         SetRectSize(manager->WindowWidth(), manager->WindowHeight());
@@ -64,6 +65,11 @@ bool CarbonVSTEditor::open(void* parentWindow)
     const unsigned long parent = static_cast<unsigned long>(reinterpret_cast<uintptr_t>(parentWindow));
     if (!parent) {
         DebugPrintf("editor: effEditOpen without a parent window\n");
+        return false;
+    }
+    // Every GL call would end the process where libGL cannot be loaded.
+    if (!gl::LibraryAvailable()) {
+        DebugPrintf("editor: libGL.so.1 cannot be loaded; no editor\n");
         return false;
     }
     renderThreadLeftRunning = false;

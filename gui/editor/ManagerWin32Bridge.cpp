@@ -1,7 +1,6 @@
 #include "gui/editor/ManagerWin32Bridge.h"
 
-#include <GL/gl.h>
-#include <GL/glx.h>
+#include <epoxy/glx.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 

@@ -1,6 +1,6 @@
 #include "gui/toolkit/Button.h"
 
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 
 #include "framework/ObryAuBase.h"
 #include "gui/toolkit/Fonts.h"

@@ -1,6 +1,6 @@
 #include "gui/toolkit/Fonts.h"
 
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 #include <FTGL/ftgl.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>

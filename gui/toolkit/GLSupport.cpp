@@ -1,6 +1,6 @@
 #include "gui/toolkit/GLSupport.h"
 
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 
 #include <dlfcn.h>
 #include <link.h>
@@ -13,34 +13,23 @@
 
 namespace QZ::gl {
 
-namespace {
-
-// GLEW keeps its entry points in process-wide variables: they are filled
-// once, under this lock, and only read afterwards. GLX entry points do not
-// depend on the context they were looked up with.
-std::mutex gExtensionLock;
-bool gExtensionsLoaded = false;
-
-} // namespace
+bool LibraryAvailable()
+{
+    // The same library libepoxy loads for GL and GLX (under the same name,
+    // so the handle it takes later is this one). Kept open: the answer and
+    // the library stay for the rest of the process.
+    static const bool available = dlopen("libGL.so.1", RTLD_LAZY | RTLD_LOCAL) != nullptr;
+    return available;
+}
 
 uint32_t InitExtensions()
 {
-    std::lock_guard<std::mutex> guard(gExtensionLock);
-    if (gExtensionsLoaded)
-        return 0;
-    GLenum error = glewInit();
-    // glewInit loads the GL entry points first and then GLX's; a failure of
-    // the second part alone leaves the first usable.
-    if (error == GLEW_ERROR_NO_GLX_DISPLAY)
-        error = GLEW_OK;
-    gExtensionsLoaded = error == GLEW_OK;
-    return error;
+    return glGetString(GL_VERSION) != nullptr ? 0 : 1;
 }
 
 bool HasExtension(const char* name)
 {
-    std::lock_guard<std::mutex> guard(gExtensionLock);
-    return gExtensionsLoaded && glewIsSupported(name);
+    return epoxy_has_gl_extension(name);
 }
 
 void KeepLibrariesLoaded()

@@ -5,10 +5,17 @@
 
 namespace QZ::gl {
 
-// Loads the GL extension entry points (GLEW) once per process; needs a
-// current context. Returns 0 when they are usable, else GLEW's error code.
-// A GLEW built without GLX display access still loads the GL entry points
-// and counts as usable. Any render thread; serialised process-wide.
+// Whether the system's GL library (libGL.so.1) can be loaded in this
+// process. The module does not link it: every GL and GLX call goes through
+// libepoxy, which loads it on the first call and ends the process where it
+// cannot; no GL or GLX function may be called before this said yes. The
+// answer is found once (a dlopen) and kept; any thread, never blocks for
+// long.
+bool LibraryAvailable();
+
+// Whether the current context answers as a GL context (it names its
+// version). Returns 0 when it does, else 1. Render thread, with a current
+// context.
 uint32_t InitExtensions();
 
 // Whether the driver offers an extension ("GL_EXT_framebuffer_object").

@@ -1,6 +1,6 @@
 // The manager's overlay (render thread): banner, title, readout, parameter
 // labels and the tooltip, drawn over the panel each frame.
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 
 #include "gui/toolkit/Manager.h"
 

@@ -1,6 +1,6 @@
 // The manager's render thread: when a frame is wanted, the GL set-up and
 // release, and the panel, lit and 2D layers of a frame.
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 
 #include "gui/toolkit/Manager.h"
 

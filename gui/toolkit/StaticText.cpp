@@ -1,6 +1,6 @@
 #include "gui/toolkit/StaticText.h"
 
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 
 #include <algorithm>
 

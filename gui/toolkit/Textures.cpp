@@ -1,6 +1,6 @@
 #include "gui/toolkit/Textures.h"
 
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 #include <png.h>
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "gui/toolkit/UIElement.h"
 
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 
 #include <algorithm>
 #include <cmath>

@@ -8,6 +8,7 @@
 #include "framework/OSCBasePort.h"
 #include "framework/RegistryHandOver.h"
 #include "gui/editor/ObryCorvaneView.h"
+#include "gui/toolkit/GLSupport.h"
 #include "platform/Debug.h"
 #include "platform/Preferences.h"
 #include "scripting/LuaMIDIFunctions.h"
@@ -142,13 +143,14 @@ int32_t ObryCorvaneBase::Initialize()
     oscHelper.CreateTask();
 
     // The editor object; it opens no window (and no X connection) until the
-    // host sends effEditOpen.
+    // host sends effEditOpen. On a machine without GL the plug-in still
+    // runs, and the host is told that it has no editor.
     if (!editor) {
         auto* view = new ObryCorvaneView(this);
         editor = view;
         view->InitWindowSize();
     }
-    SetFlag(effFlagsHasEditor, true);
+    SetFlag(effFlagsHasEditor, QZ::gl::LibraryAvailable());
 
     InstanceRegistry::MarkUsable(this);
     return 0;

@@ -3,7 +3,7 @@
 // panel labels that a redraw-panel request paints again.
 #include <gtest/gtest.h>
 
-#include <GL/glew.h>
+#include <epoxy/gl.h>
 #include <png.h>
 
 #include <mutex>

@@ -2,8 +2,7 @@
 // text measured and drawn (under Xvfb), PNG textures from memory.
 #include <gtest/gtest.h>
 
-#include <GL/glew.h>
-#include <GL/glx.h>
+#include <epoxy/glx.h>
 #include <X11/Xlib.h>
 #include <png.h>
 

@@ -7,7 +7,12 @@
 # open its editor; and it must not find libftgl there, or the view proves
 # nothing.
 #
-# Usage: bare_machine.sh <bare_machine_host> <module.so>
+# With --without-gl the view has no libGL at all (a DAW installed without
+# its recommended packages, a render server): the host must still list all
+# 25 entries and run the LFO, which must offer no editor; and it must not
+# find libGL there.
+#
+# Usage: bare_machine.sh [--without-gl] <bare_machine_host> <module.so>
 # Exit 77 (skipped) where mount namespaces cannot be made (not root).
 set -euo pipefail
 
@@ -19,18 +24,21 @@ if [ "${1:-}" != --inside ]; then
   exec unshare -m --propagation private bash "$0" --inside "$@"
 fi
 shift
+without_gl=0
+if [ "${1:-}" = --without-gl ]; then without_gl=1; shift; fi
 host=$1 module=$2
 
 libdir=/usr/lib/x86_64-linux-gnu
-everyday=(libc.so.6 libm.so.6 libstdc++.so.6 libgcc_s.so.1 libGL.so.1 libX11.so.6 libasound.so.2
-          libpng16.so.16 libfreetype.so.6 libfontconfig.so.1 libGLX_mesa.so.0)
+everyday=(libc.so.6 libm.so.6 libstdc++.so.6 libgcc_s.so.1 libX11.so.6 libasound.so.2
+          libpng16.so.16 libfreetype.so.6 libfontconfig.so.1)
+[ "$without_gl" -eq 1 ] || everyday+=(libGL.so.1 libGLX_mesa.so.0 dri/swrast_dri.so)
 
 # Each library by its name in the folder, then everything ldd says it needs.
 keep=(ld-linux-x86-64.so.2 dri)
 closure_of() {
   ldd "$1" 2>/dev/null | sed -n 's|.*=> \(/[^ ]*\) (.*|\1|p; s|^[[:space:]]*\(/[^ ]*\) (.*|\1|p'
 }
-for lib in "${everyday[@]}" dri/swrast_dri.so; do
+for lib in "${everyday[@]}"; do
   [ -e "$libdir/$lib" ] || { echo "bare_machine: $libdir/$lib is missing on this machine" >&2; exit 1; }
   keep+=("$(basename "$lib")")
   while read -r path; do keep+=("$(basename "$path")"); done < <(closure_of "$libdir/$lib")
@@ -50,4 +58,12 @@ for name in $(printf '%s\n' "${keep[@]}" | sort -u); do
 done
 mount --bind "$view" "$libdir"
 
-exec "$host" --missing libftgl.so.2 "$module"
+if [ "$without_gl" -eq 0 ]; then
+  exec "$host" --missing libftgl.so.2 "$module"
+fi
+output=$("$host" --missing libGL.so.1 --without-gl "$module") || { echo "$output"; exit 1; }
+echo "$output"
+# (bash alone: grep's libraries are not in the view)
+for line in "entries 25" "lfo runs" "no editor"; do
+  [[ $'\n'$output$'\n' == *$'\n'$line$'\n'* ]] || { echo "bare_machine: the host did not say \"$line\"" >&2; exit 1; }
+done

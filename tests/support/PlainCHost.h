@@ -12,6 +12,8 @@
 typedef struct AEffect AEffect;
 typedef intptr_t (*HostCallback)(AEffect*, int32_t, int32_t, intptr_t, void*, float);
 typedef intptr_t (*Dispatcher)(AEffect*, int32_t, int32_t, intptr_t, void*, float);
+typedef void (*ProcessReplacing)(AEffect*, float**, float**, int32_t);
+typedef void (*SetParameter)(AEffect*, int32_t, float);
 
 struct AEffect {
     int32_t magic;
@@ -39,6 +41,10 @@ enum {
     kMagic = ('V' << 24) | ('s' << 16) | ('t' << 8) | 'P',
     kEffOpen = 0,
     kEffClose = 1,
+    kEffGetParamName = 8,
+    kEffSetSampleRate = 10,
+    kEffSetBlockSize = 11,
+    kEffMainsChanged = 12,
     kEffEditGetRect = 13,
     kEffEditOpen = 14,
     kEffEditClose = 15,
