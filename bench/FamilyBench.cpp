@@ -7,39 +7,25 @@
 // core); "ns_per_frame" per entry; "x_copy" the plug-in's time over a
 // memcpy of its output channels.
 //
-// CORVANE_MODULE names another build of the module to load (to compare two
-// builds in one run).
+// CORVANE_MODULE names another build of the module to load (BenchModule.h).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <stdexcept>
 #include <vector>
 
+#include "bench/BenchModule.h"
 #include "host/Workload.h"
 
 namespace {
 
 using namespace corvane::host;
+using corvane::bench::TheModule;
 
 constexpr double kRate = 48000;
 constexpr int32_t kMaxBlock = 512;
-
-Module& TheModule()
-{
-    static std::unique_ptr<Module> module = [] {
-        std::string error;
-        const char* path = getenv("CORVANE_MODULE");
-        auto loaded = Module::Load(path && *path ? path : CORVANE_MODULE_PATH, &error);
-        if (!loaded)
-            throw std::runtime_error("cannot load the module: " + error);
-        return loaded;
-    }();
-    return *module;
-}
 
 std::unique_ptr<WorkloadRun> StartRun(const EntryWorkload& workload)
 {

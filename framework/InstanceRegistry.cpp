@@ -142,25 +142,30 @@ bool PostHandOver(const HandOverItem& item) noexcept
     return gHolder.handOver->Post(item);
 }
 
+bool OnServingThread() noexcept
+{
+    return gHolder.handOver->OnServingThread();
+}
+
 } // namespace detail
 
 using namespace detail;
 
 namespace {
-std::atomic<uint32_t> gAudioLockTakes{0};
+std::atomic<LockObserver> gLockObserver{nullptr};
 }
 
 std::recursive_mutex& Mutex()
 {
     // Every blocking take of the lock asks for it here.
-    if (OnAudioThread())
-        gAudioLockTakes.fetch_add(1, std::memory_order_relaxed);
+    if (const LockObserver observer = gLockObserver.load(std::memory_order_acquire))
+        observer();
     return D().lock;
 }
 
-uint32_t LockTakesOnAudioThreads()
+void ObserveLockTakes(LockObserver observer)
 {
-    return gAudioLockTakes.load(std::memory_order_relaxed);
+    gLockObserver.store(observer, std::memory_order_release);
 }
 
 void WaitForHandOver()
@@ -332,12 +337,13 @@ void RemoveListener(IObryParameterNotificationReceiver* listener)
 
 void NotifyListeners(ObryAuBase* instance, int32_t index, float value)
 {
-    // Parameter changes come from the audio thread too: with no listener
-    // (no Learner in the process) there is nothing to lock for, and with
-    // one the audio thread hands the news over instead of taking the lock.
+    // Parameter changes come from audio threads too (automation, learned
+    // controllers): with no listener (no Learner in the process) there is
+    // nothing to lock for, and with one the news is handed over. Only the
+    // serving thread, applying a learned controller, tells them in place.
     if (gListenerCount.load(std::memory_order_acquire) == 0)
         return;
-    if (OnAudioThread()) {
+    if (!OnServingThread()) {
         HandOverItem item;
         item.kind = HandOverItem::kParameterChanged;
         item.instance = instance;

@@ -99,7 +99,9 @@ bool GetLearnTarget(uint32_t* instanceNumber, int32_t* parameterIndex);
 // locked.
 ObryAuBase* LockAndFindLearnTarget(int32_t* parameterIndex, Lock& lock);
 
-// Audio thread of the receiving instance, for every delivered message.
+// Audio thread of the receiving instance, for every delivered message. The
+// recent control changes take it at once; learning and the learned mappings
+// follow on the serving thread (WaitForHandOver).
 void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryAuBase* instance);
 std::string DescribeMapping(ObryAuBase* target, int32_t parameterIndex);
 void RemoveMapping(ObryAuBase* target, int32_t parameterIndex);
@@ -126,13 +128,15 @@ uint64_t ChangeCount();
 // Clears all learned state; for module unload and tests.
 void ResetMappings();
 
-// Audio threads (those inside an AudioThreadScope, see RegistryHandOver.h)
-// never take the lock: what they ask of the registry (telling the listeners,
-// learning, applying learned mappings) is handed to a serving thread.
+// No audio thread takes the lock: what the instances' own calls ask of the
+// registry (telling the listeners, learning, applying learned mappings) is
+// handed to a serving thread, whichever thread asks (see RegistryHandOver.h).
 // WaitForHandOver: until everything handed over so far has been served; any
-// thread but an audio thread. LockTakesOnAudioThreads: how often an audio
-// thread has asked for the lock, to wait on it (a diagnostic; stays 0).
+// thread but an audio thread, without the lock held. ObserveLockTakes: a
+// diagnostic; `observer` (null: none) is called on the taking thread before
+// every blocking take of the lock.
 void WaitForHandOver();
-uint32_t LockTakesOnAudioThreads();
+using LockObserver = void (*)();
+void ObserveLockTakes(LockObserver observer);
 
 } // namespace InstanceRegistry

@@ -250,21 +250,16 @@ void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryAuBase* instance)
         gPendingCount.load(std::memory_order_acquire) == 0)
         return;
 
-    // Learning allocates and the mappings need the lock: the audio thread
-    // hands them over, in order with the parameter changes it hands over.
-    if (OnAudioThread()) {
-        HandOverItem handed;
-        handed.kind = HandOverItem::kControlChange;
-        handed.learnArmed = armed;
-        handed.channel = item->data[1];
-        handed.controller = item->data[2];
-        handed.value = item->data[3];
-        handed.instance = instance;
-        PostHandOver(handed);
-        return;
-    }
-    Lock lock(Mutex());
-    ControlChangeLocked(instance, item->data[1], item->data[2], item->data[3], armed);
+    // Learning allocates and the mappings need the lock: the control change
+    // is handed over, in order with the parameter changes handed over.
+    HandOverItem handed;
+    handed.kind = HandOverItem::kControlChange;
+    handed.learnArmed = armed;
+    handed.channel = item->data[1];
+    handed.controller = item->data[2];
+    handed.value = item->data[3];
+    handed.instance = instance;
+    PostHandOver(handed);
 }
 
 std::string DescribeMapping(ObryAuBase* target, int32_t parameterIndex)

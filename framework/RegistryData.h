@@ -78,8 +78,10 @@ Entry* FindUsableLocked(ObryAuBase* instance);
 uint32_t ProcessWideLocked(Entry& e);
 uint32_t PerTypeLocked(Entry& entry);
 Entry* FindByProcessWideLocked(uint32_t number);
-// The audio thread's way to the serving thread (see RegistryHandOver.h).
+// The way to the serving thread (see RegistryHandOver.h), and whether the
+// caller is that thread.
 bool PostHandOver(const HandOverItem& item) noexcept;
+bool OnServingThread() noexcept;
 
 // Learned mappings (LearnedMappings.cpp).
 extern std::atomic<uint64_t> gLearnTarget;

@@ -1,46 +1,8 @@
 #include "framework/RegistryHandOver.h"
 
-#include <pthread.h>
-
-#include <algorithm>
-
 #include "platform/Debug.h"
 
 namespace InstanceRegistry {
-
-namespace {
-
-// The threads marked as audio threads, by id; no thread-local storage, which
-// the leak checker of the sanitizer builds does not walk safely in a module
-// loaded at run time. A slot once taken keeps its id: a later thread that
-// gets the id of one gone counts as an audio thread too, which only means
-// that its registry work is handed over as well.
-constexpr int kAudioThreadSlots = 64;
-std::atomic<pthread_t> gAudioThreads[kAudioThreadSlots];
-std::atomic<int> gAudioThreadCount{0};
-
-} // namespace
-
-void MarkAudioThread() noexcept
-{
-    if (OnAudioThread())
-        return;
-    const int slot = gAudioThreadCount.fetch_add(1, std::memory_order_acq_rel);
-    // Beyond the slots (a host that has run audio on 64 threads) a thread
-    // stays unmarked: its registry work is done in place, as on any thread.
-    if (slot < kAudioThreadSlots)
-        gAudioThreads[slot].store(pthread_self(), std::memory_order_release);
-}
-
-bool OnAudioThread() noexcept
-{
-    const pthread_t self = pthread_self();
-    const int count = std::min(gAudioThreadCount.load(std::memory_order_acquire), kAudioThreadSlots);
-    for (int i = 0; i < count; ++i)
-        if (pthread_equal(gAudioThreads[i].load(std::memory_order_acquire), self))
-            return true;
-    return false;
-}
 
 RegistryHandOver::RegistryHandOver(Serve serve) : serve(serve)
 {
@@ -125,8 +87,14 @@ void RegistryHandOver::WaitUntilServed()
     servedChanged.wait(lock, [&] { return static_cast<int32_t>(served - posted) >= 0; });
 }
 
+bool RegistryHandOver::OnServingThread() const noexcept
+{
+    return pthread_equal(servingThread.load(std::memory_order_acquire), pthread_self()) != 0;
+}
+
 void RegistryHandOver::Main(corvane::platform::Event& quit)
 {
+    servingThread.store(pthread_self(), std::memory_order_release);
     corvane::platform::Event* const events[] = {&quit, &wake};
     for (;;) {
         const int which = corvane::platform::WaitAny(events, 2, corvane::platform::kWaitForever);
@@ -145,8 +113,10 @@ void RegistryHandOver::Main(corvane::platform::Event& quit)
                                  lost - droppedLogged);
             droppedLogged = lost;
         }
-        if (which == 0)
+        if (which == 0) {
+            servingThread.store(pthread_t{}, std::memory_order_release);
             return;
+        }
     }
 }
 

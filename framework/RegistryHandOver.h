@@ -1,7 +1,10 @@
-// The registry's hand-over from audio threads: work that needs the registry
-// lock or may allocate (telling the parameter listeners, learning and
-// applying learned controller mappings) is queued by the audio thread and
-// done by one serving thread, in the order it was queued.
+// The registry's hand-over: work that needs the registry lock or may
+// allocate (telling the parameter listeners, learning and applying learned
+// controller mappings) is queued by the thread that asks for it and done by
+// one serving thread, in the order it was queued. A host may run audio on
+// any number of threads and set parameters on them between blocks, and no
+// thread says what it is: so every thread but the serving one hands over,
+// and no audio thread ever waits for the registry.
 //
 // Post: any thread, the audio thread included; several threads at once (each
 // instance's audio may run on a thread of its own). It never allocates,
@@ -16,6 +19,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+
+#include <pthread.h>
 
 #include "platform/Event.h"
 #include "platform/WorkerThread.h"
@@ -61,6 +66,9 @@ public:
     // registry lock held: serving takes it.
     void WaitUntilServed();
     uint32_t DroppedCount() const noexcept { return dropped.load(std::memory_order_acquire); }
+    // Whether the caller is the serving thread (then inside serve); any
+    // thread, lock-free.
+    bool OnServingThread() const noexcept;
 
 private:
     struct Cell {
@@ -77,6 +85,7 @@ private:
     std::atomic<uint32_t> readPosition{0};
     std::atomic<uint32_t> dropped{0};
     uint32_t droppedLogged = 0; // the serving thread only
+    std::atomic<pthread_t> servingThread{}; // while it runs; no thread has the zero id
     std::mutex servedLock;
     std::condition_variable servedChanged;
     uint32_t served = 0; // items served, under servedLock
@@ -84,12 +93,5 @@ private:
     std::mutex control; // Start and Stop
     corvane::platform::WorkerThread thread{"Registry hand-over"};
 };
-
-// Marks the calling thread as an audio thread for good (the base class does so
-// in every audio callback and event delivery): hosts send automation on that
-// thread between callbacks too. Registry work asked for on such a thread goes
-// through the hand-over.
-void MarkAudioThread() noexcept;
-bool OnAudioThread() noexcept;
 
 } // namespace InstanceRegistry

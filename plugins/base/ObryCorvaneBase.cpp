@@ -209,15 +209,6 @@ void ObryCorvaneBase::BlockSizeChanged(int32_t frames)
 // audio thread: no allocation, no blocking lock
 void ObryCorvaneBase::processReplacing(float** inputs, float** outputs, int32_t sampleFrames)
 {
-    // Registry work asked for on this thread (parameter listeners, learned
-    // mappings), here or by host automation between blocks, is handed over,
-    // never waited for.
-    const pthread_t self = pthread_self();
-    if (!threadMarked || !pthread_equal(self, markedThread)) {
-        InstanceRegistry::MarkAudioThread();
-        markedThread = self;
-        threadMarked = true;
-    }
     if (!BeginBlock(sampleFrames))
         return;
     // Notes played over OSC ("/startNote", "/stopNote"), queued by the listen
@@ -339,7 +330,6 @@ void ObryCorvaneBase::ProcessBlockWithEvents(float** inputs, float** outputs, in
 
 int32_t ObryCorvaneBase::processEvents(VstEvents* events)
 {
-    InstanceRegistry::MarkAudioThread();
     return luaMIDIHelper.processEvents(events);
 }
 

@@ -10,8 +10,6 @@
 // dispatcher; setParameter may come from any thread.
 #pragma once
 
-#include <pthread.h>
-
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -170,10 +168,6 @@ protected:
 private:
     // BeginSubBlock and Process for one piece (ProcessBlockWithEvents).
     void ProcessPiece(float* const* inputs, float* const* outputs, int32_t frames);
-    // The thread of the last block, marked already: a thread stays marked,
-    // so the registry's list is searched again only on another thread.
-    pthread_t markedThread{};
-    bool threadMarked = false;
     std::vector<uint8_t> lastChunk;  // the host's copy stays valid until the next getChunk
     std::vector<float> dummyInput;   // zeros for plug-ins without inputs
     std::string shortName;

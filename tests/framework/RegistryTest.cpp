@@ -41,6 +41,7 @@ void Learn(TestPlugin& receiver, TestPlugin& target, int32_t index, int controll
     InstanceRegistry::SetLearnArmed(true);
     QZ::MessageQueueItem item = ControlChange(channel, controller, 0);
     InstanceRegistry::HandleMIDIMessage(&item, &receiver);
+    InstanceRegistry::WaitForHandOver(); // learning is done by the serving thread
     InstanceRegistry::SetLearnArmed(false);
 }
 
@@ -48,6 +49,7 @@ float Send(TestPlugin& receiver, TestPlugin& target, int32_t index, int controll
 {
     QZ::MessageQueueItem item = ControlChange(channel, controller, value);
     InstanceRegistry::HandleMIDIMessage(&item, &receiver);
+    InstanceRegistry::WaitForHandOver();
     return target.GetParameterReal(index);
 }
 
@@ -105,6 +107,7 @@ TEST_F(Registry, ControlValuesMapOntoTheTargetRange)
     // Another channel is another source.
     QZ::MessageQueueItem item = ControlChange(5, 21, 64);
     InstanceRegistry::HandleMIDIMessage(&item, &receiver);
+    InstanceRegistry::WaitForHandOver();
     EXPECT_FLOAT_EQ(target.GetParameterReal(5), 0.0f);
 
     const std::string text = InstanceRegistry::DescribeMapping(&target, 5);

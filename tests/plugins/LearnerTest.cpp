@@ -50,6 +50,16 @@ constexpr int32_t kMultiplierL = 2; // DC "Multiplier L", -2..2
 constexpr int32_t kOutputPositiveL = 0;
 const std::string kOverflow = "OSCSender::SetParamQueue::Write() overflow\n";
 
+// Blocking takes of the registry lock by the threads a test runs as a host's
+// audio threads.
+thread_local bool tAudioThread = false;
+std::atomic<uint32_t> gAudioLockTakes{0};
+void CountAudioLockTakes()
+{
+    if (tAudioThread)
+        gAudioLockTakes.fetch_add(1, std::memory_order_relaxed);
+}
+
 class LearnerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -286,8 +296,10 @@ TEST_F(LearnerTest, AudioThreadNeitherAllocatesNorWaitsForTheRegistry)
         }
         auto* events = reinterpret_cast<VstEvents*>(list.data());
         events->numEvents = static_cast<int32_t>(midi.size());
-        scripted->processReplacing(inputs, outputs, 64); // this thread is the audio thread from here
-        const uint32_t takes = InstanceRegistry::LockTakesOnAudioThreads();
+        scripted->processReplacing(inputs, outputs, 64);
+        const uint32_t takes = gAudioLockTakes.load();
+        InstanceRegistry::ObserveLockTakes(&CountAudioLockTakes);
+        tAudioThread = true;
         int allocations;
         {
             corvane::test::AllocationCounter counter;
@@ -297,13 +309,57 @@ TEST_F(LearnerTest, AudioThreadNeitherAllocatesNorWaitsForTheRegistry)
             scripted->processReplacing(inputs, outputs, 64);
             allocations = counter.Count();
         }
+        tAudioThread = false;
+        InstanceRegistry::ObserveLockTakes(nullptr);
         EXPECT_EQ(allocations, 0);
-        EXPECT_EQ(InstanceRegistry::LockTakesOnAudioThreads(), takes);
+        EXPECT_EQ(gAudioLockTakes.load(), takes);
         InstanceRegistry::WaitForHandOver();
         EXPECT_EQ(dc->GetParameterReal(kMultiplierL), c.multiplier);
         EXPECT_EQ(peer.Receive(socket, c.reported).size(), c.reported);
     }
     EXPECT_EQ(scripted->LuaHelper().HandedOverCount(), 3u); // every program change, for the script
+}
+
+// However many threads a host runs audio on (here more than the 64 a table
+// of threads once held), none of them waits for the registry: automation
+// and mapped controllers from every one are handed over, and arrive.
+TEST_F(LearnerTest, AnyNumberOfAudioThreadsHandTheirWorkOver)
+{
+    Arm(true);
+    InstanceRegistry::SetLearnTarget(dc.get(), kMultiplierL);
+    SendControlChange(*lfo, 0, 7, 127);
+    Arm(false);
+    ASSERT_EQ(InstanceRegistry::MappingCount(), 1u);
+
+    constexpr int kThreads = 100;
+    std::mutex turn; // one host thread at a time calls the instances
+    int turns = 0;   // under `turn`
+    std::mutex doneLock;
+    std::condition_variable allDone;
+    int done = 0;
+    InstanceRegistry::ObserveLockTakes(&CountAudioLockTakes);
+    const uint32_t takes = gAudioLockTakes.load();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            tAudioThread = true;
+            {
+                std::lock_guard<std::mutex> hold(turn);
+                dc->setParameter(kOutputPositiveL, static_cast<float>(t) / kThreads);
+                SendControlChange(*lfo, 0, 7, ++turns == kThreads ? 127 : 0, false);
+            }
+            // Every thread lives until all have run: each is a thread of its own.
+            std::unique_lock<std::mutex> wait(doneLock);
+            ++done;
+            allDone.notify_all();
+            allDone.wait(wait, [&] { return done == kThreads; });
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    InstanceRegistry::ObserveLockTakes(nullptr);
+    EXPECT_EQ(gAudioLockTakes.load(), takes);
+    InstanceRegistry::WaitForHandOver();
+    EXPECT_EQ(dc->GetParameterReal(kMultiplierL), 2.0f); // the last turn's 127
 }
 
 TEST_F(LearnerTest, RemovingAllMappingsAsksFirst)

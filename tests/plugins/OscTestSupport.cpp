@@ -163,7 +163,7 @@ int32_t Restore(ObryCorvaneBase& plugin, std::vector<uint8_t> state)
     return plugin.setChunk(state.data(), static_cast<int32_t>(state.size()), false);
 }
 
-void SendControlChange(ObryCorvaneBase& plugin, int channel, int controller, int value)
+void SendControlChange(ObryCorvaneBase& plugin, int channel, int controller, int value, bool waitForHandOver)
 {
     VstMidiEvent event{};
     event.type = kVstMidiType;
@@ -180,7 +180,8 @@ void SendControlChange(ObryCorvaneBase& plugin, int channel, int controller, int
     float* outputs[2] = {outL.data(), outR.data()};
     plugin.processReplacing(inputs, outputs, 64);
     // The audio thread hands learning and learned mappings over.
-    InstanceRegistry::WaitForHandOver();
+    if (waitForHandOver)
+        InstanceRegistry::WaitForHandOver();
 }
 
 std::shared_ptr<SendGate> SendGate::Hold(OSCSenderBase& sender)

@@ -62,8 +62,9 @@ std::vector<uint8_t> ChunkOf(ObryCorvaneBase& plugin);
 int32_t Restore(ObryCorvaneBase& plugin, std::vector<uint8_t> state);
 
 // One control change delivered to `plugin` the way the host does it
-// (processEvents, then a block), and what the block handed over served.
-void SendControlChange(ObryCorvaneBase& plugin, int channel, int controller, int value);
+// (processEvents, then a block), and what the block handed over served
+// (unless `waitForHandOver` is false).
+void SendControlChange(ObryCorvaneBase& plugin, int channel, int controller, int value, bool waitForHandOver = true);
 
 // Holds an OSC sender's thread before each packet until released. The
 // sender's hook keeps the gate alive as long as the thread may use it.
