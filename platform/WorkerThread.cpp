@@ -64,7 +64,7 @@ int WorkerThread::Start(Body body)
     return 0;
 }
 
-bool WorkerThread::Stop()
+bool WorkerThread::Stop(std::chrono::milliseconds limit)
 {
     if (!thread.joinable()) {
         shared.reset();
@@ -79,7 +79,7 @@ bool WorkerThread::Stop()
     bool finished;
     {
         std::unique_lock<std::mutex> guard(shared->lock);
-        finished = shared->finishedChanged.wait_for(guard, stopTimeout, [this] { return shared->finished; });
+        finished = shared->finishedChanged.wait_for(guard, limit, [this] { return shared->finished; });
     }
     if (finished) {
         thread.join();

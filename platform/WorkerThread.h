@@ -27,6 +27,22 @@ namespace corvane::platform {
 // code is not in a loaded module (linked into a program).
 void* PinThisModule();
 
+// A time budget shared by several stops in turn: each waits for what the
+// ones before it left.
+class StopBudget {
+public:
+    explicit StopBudget(std::chrono::milliseconds budget) : end(std::chrono::steady_clock::now() + budget) {}
+    // What is left, never below 0.
+    std::chrono::milliseconds Left() const
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        return left.count() > 0 ? left : std::chrono::milliseconds(0);
+    }
+
+private:
+    std::chrono::steady_clock::time_point end;
+};
+
 class WorkerThread {
 public:
     using Body = std::function<void(Event& quit)>;
@@ -47,7 +63,10 @@ public:
     // thread has finished and was joined (or none was running); false when
     // it was left running. From the worker thread itself it only sets the
     // quit event and lets the thread end on its own.
-    bool Stop();
+    bool Stop() { return Stop(stopTimeout); }
+    // The same, waiting at most `limit` (0: only a thread already ended is
+    // joined).
+    bool Stop(std::chrono::milliseconds limit);
     void SetStopTimeout(std::chrono::milliseconds timeout) { stopTimeout = timeout; }
 
     bool IsRunning() const { return thread.joinable(); }

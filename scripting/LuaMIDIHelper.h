@@ -242,11 +242,11 @@ public:
     // owner's Cleanup (the host's UI thread) and by the destructor. The
     // caller must hold neither the Lua lock nor the timer lock: a callback
     // in progress may be waiting for either, and this waits for it - up to
-    // the workers' stop time each. A callback blocked past that (inside a C
-    // call: a FIFO, a program) is left running: false, the state is never
-    // closed nor the lock taken again, and the owner must keep this helper
-    // alive, since that callback comes back into it.
-    bool StopTimers();
+    // `limit` in all. A callback blocked past that (inside a C call: a FIFO,
+    // a program) is left running: false, the state is never closed nor the
+    // lock taken again, and the owner must keep this helper alive, since
+    // that callback comes back into it.
+    bool StopTimers(std::chrono::milliseconds limit = corvane::platform::WorkerThread::kDefaultStopTimeout);
     // Whether a callback was left running by StopTimers.
     bool Abandoned() const { return abandoned; }
     // Live timers (diagnostics and tests).

@@ -89,14 +89,15 @@ bool TryLockWithin(std::unique_lock<std::recursive_mutex>& lock, std::chrono::mi
 
 } // namespace
 
-bool LuaMIDIHelper::StopTimers()
+bool LuaMIDIHelper::StopTimers(std::chrono::milliseconds limit)
 {
     if (abandoned)
         return false;
+    const corvane::platform::StopBudget budget(limit);
     // No lock held while waiting: the callback in progress may be waiting
     // for the Lua lock or the timer lock, and must get it to end.
-    const bool handOverEnded = handOverThread.Stop();
-    const bool timersEnded = !timerQueue || timerQueue->Shutdown(corvane::platform::WorkerThread::kDefaultStopTimeout);
+    const bool handOverEnded = handOverThread.Stop(budget.Left());
+    const bool timersEnded = !timerQueue || timerQueue->Shutdown(budget.Left());
     if (!handOverEnded || !timersEnded) {
         abandoned = true;
         corvane::platform::PinThisModule(); // for good: the thread may come back at any time
@@ -105,7 +106,7 @@ bool LuaMIDIHelper::StopTimers()
     }
     // An OSC call may hold the Lua lock, blocked as well.
     std::unique_lock<std::recursive_mutex> luaGuard(luaLock, std::defer_lock);
-    if (!TryLockWithin(luaGuard, corvane::platform::WorkerThread::kDefaultStopTimeout)) {
+    if (!TryLockWithin(luaGuard, budget.Left())) {
         abandoned = true;
         corvane::platform::PinThisModule(); // for good: the thread may come back at any time
         corvane::DebugPrintf("Lua MIDI: a script holds its state and does not return; the state stays open\n");

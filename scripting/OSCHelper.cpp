@@ -228,16 +228,27 @@ void OSCHelper::CreateTask()
         OSCPrintf("failed to create OSC notify thread: %d\n", error);
 }
 
-bool OSCHelper::DestroyTask()
+void OSCHelper::RequestStop()
 {
     if (!listenThread.IsRunning() && !notifyThread.IsRunning())
-        return true;
+        return;
     // The flag stays set until the next CreateTask, so a rebind that races
     // with this cannot start a new receive loop.
     stopping.store(true, std::memory_order_release);
     RequestBreak();
-    const bool listenEnded = listenThread.Stop();
-    const bool notifyEnded = notifyThread.Stop();
+    for (corvane::platform::WorkerThread* thread : {&listenThread, &notifyThread})
+        if (corvane::platform::Event* quit = thread->QuitEvent())
+            quit->Set();
+}
+
+bool OSCHelper::DestroyTask(std::chrono::milliseconds limit)
+{
+    if (!listenThread.IsRunning() && !notifyThread.IsRunning())
+        return true;
+    RequestStop();
+    const corvane::platform::StopBudget budget(limit);
+    const bool listenEnded = listenThread.Stop(budget.Left());
+    const bool notifyEnded = notifyThread.Stop(budget.Left());
     // A thread left running keeps the module mapped.
     if (listenEnded && notifyEnded && modulePin) {
         dlclose(modulePin);

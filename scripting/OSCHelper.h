@@ -14,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -102,14 +103,18 @@ public:
     // Learns the owner's name and parameters and makes the Lua MIDI state,
     // so that the user's scripts have run before the threads start.
     void Init();
-    // Starts the listen and notify threads; DestroyTask stops them (each
-    // gets 5000 ms, a thread that does not end is left running, detached).
+    // Starts the listen and notify threads; DestroyTask stops them (both
+    // within `limit`, 5000 ms unless the owner has less; a thread that does
+    // not end is left running, detached).
     // The listen thread's waits are bounded well below that: a host name
     // lookup by 1 s, a Lua call by the Lua helper's time limit.
     void CreateTask();
     // True when both threads ended (or none ran); false when one was left
     // running (a Lua call blocked inside C): the owner keeps this helper.
-    bool DestroyTask();
+    // RequestStop asks both to end without waiting, so that they end while
+    // the owner stops its other threads.
+    void RequestStop();
+    bool DestroyTask(std::chrono::milliseconds limit = corvane::platform::WorkerThread::kDefaultStopTimeout);
 
     // Moves the server to `port`, or closes it when port is 0. Any thread;
     // never blocks.

@@ -161,9 +161,11 @@ int32_t ObryCorvaneBase::Initialize()
 void ObryCorvaneBase::Cleanup()
 {
     // Timers first: a periodic script would otherwise go on setting
-    // parameters of an instance that is being taken apart.
-    const bool luaStopped = luaMIDIHelper.StopTimers();
-    const bool oscStopped = oscHelper.DestroyTask();
+    // parameters of an instance that is being taken apart. The OSC threads
+    // are asked to end meanwhile.
+    oscHelper.RequestStop();
+    const bool luaStopped = luaMIDIHelper.StopTimers(StopTimeLeft());
+    const bool oscStopped = oscHelper.DestroyTask(StopTimeLeft());
     // A script blocked inside a C call (a FIFO, a program, a name lookup)
     // keeps its thread past the bounded stop; it comes back into this
     // instance, which therefore stays.
@@ -171,14 +173,23 @@ void ObryCorvaneBase::Cleanup()
         keptAfterClose = true;
 }
 
+std::chrono::milliseconds ObryCorvaneBase::StopTimeLeft() const
+{
+    return closeBudget ? closeBudget->Left() : corvane::platform::WorkerThread::kDefaultStopTimeout;
+}
+
 void ObryCorvaneBase::close()
 {
+    // The host's UI thread is frozen while this runs: one budget for all
+    // of it, however many threads are slow to stop.
+    closeBudget.emplace(kCloseBudget);
     // A host may close the plug-in with its editor still open: the render
     // thread reads this instance and must stop first.
     if (editor)
         editor->close();
     InstanceRegistry::MarkUnusable(this);
     Cleanup();
+    closeBudget.reset();
 }
 
 void ObryCorvaneBase::resume()

@@ -12,8 +12,10 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "framework/ObryProperties.h"
 #include "framework/StateChunk.h"
 #include "framework/FactoryPreset.h"
+#include "platform/WorkerThread.h"
 #include "scripting/LuaMIDIHelper.h"
 #include "scripting/OSCHelper.h"
 
@@ -80,8 +83,14 @@ public:
     int32_t SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size) override;
     uint8_t* GetIndicatorBlock() override { return indicatorBlock; }
 
+    // The host's UI thread waits in effClose for the plug-in's threads to
+    // stop at most this long in all; a thread still running then (a script
+    // blocked inside a C call) is left to it, and the instance with it.
+    static constexpr std::chrono::milliseconds kCloseBudget{250};
+
     // Hooks, in the order plug-ins meet them.
     virtual int32_t Initialize();
+    // Stops the plug-in's threads, each waiting at most StopTimeLeft().
     virtual void Cleanup();
     bool MustOutliveClose() const override { return keptAfterClose; }
     virtual uint32_t Version() { return kObryVersion; }
@@ -163,6 +172,10 @@ protected:
     alignas(8) uint8_t indicatorBlock[kIndicatorBlockSize];
     uint32_t settingsSeen = 0; // ParameterChanges() starts at 1
     bool keptAfterClose = false; // Cleanup left a script's thread running
+    // What Cleanup's stops may still wait: the rest of the close's budget,
+    // or a worker's usual stop time outside a close.
+    std::chrono::milliseconds StopTimeLeft() const;
+    std::optional<corvane::platform::StopBudget> closeBudget; // during close
     std::atomic<uint32_t> parameterChanges{1};
 
 private:

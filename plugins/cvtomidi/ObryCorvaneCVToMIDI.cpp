@@ -197,6 +197,7 @@ int32_t ObryCorvane::Initialize()
 
 void ObryCorvane::Cleanup()
 {
+    sender.SetStopTimeout(StopTimeLeft());
     sender.Stop();
     ObryCorvaneBase::Cleanup();
 }

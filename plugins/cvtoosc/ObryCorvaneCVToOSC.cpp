@@ -84,6 +84,7 @@ int32_t ObryCorvane::Initialize()
 
 void ObryCorvane::Cleanup()
 {
+    sender.SetStopTimeout(StopTimeLeft());
     sender.Stop();
     ObryCorvaneBase::Cleanup();
 }

@@ -132,6 +132,14 @@ std::string FdCapture::Text()
     return text;
 }
 
+std::string FdCapture::SoFar()
+{
+    if (done)
+        return text;
+    Flush();
+    return ReadText(path);
+}
+
 std::string ReadText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -54,6 +54,8 @@ public:
     FdCapture& operator=(const FdCapture&) = delete;
     // Everything captured so far; ends the capture on first call.
     std::string Text();
+    // Everything captured so far; the capture goes on.
+    std::string SoFar();
 
 private:
     void Flush();
