@@ -406,6 +406,22 @@ TEST(Sync, ChangeBetweenPulsesMovesTheComingOne)
     }
 }
 
+// The host's tempo changing while it plays: the coming pulses follow at
+// once. PPQN 4; 120 BPM, then 100 BPM (28800 samples a quarter) from sample
+// 3000, quarter 0.125.
+TEST(Sync, TempoChangeWhilePlayingMovesTheComingPulses)
+{
+    Local<Sync> s(false, 500);
+    s.Set(Sync::kPPQN, 4);
+    Transport(0);
+    const auto out = s.Run(kQuarter + 1, {}, [](int64_t first) {
+        VstTimeInfo& t = corvane::test::InProcessTime();
+        t.tempo = first < 3000 ? 120 : 100;
+        t.ppqPos = first < 3000 ? static_cast<double>(first) / kQuarter : 0.125 + (first - 3000) / 28800.0;
+    });
+    EXPECT_EQ(Rises(out.left), (std::vector<int64_t>{0, 6600, 13800, 21000}));
+}
+
 TEST(Sync, LoopJumpKeepsTheClockAndStopEndsIt)
 {
     Local<Sync> s(false, 500);

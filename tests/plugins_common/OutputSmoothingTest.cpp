@@ -240,7 +240,7 @@ TEST(OutputSmoothing, SettledStateOnASteadyInputStaysAsSampleBySample)
     for (const float v : values)
         for (const auto& kind : kinds)
             for (const int32_t frames : {1, 7, 16, 33, 64})
-                for (const int32_t odd : {-1, 0, 5, 32}) {
+                for (const int32_t odd : {-1, 0, 5, 15, 32}) {
                     if (odd >= frames)
                         continue;
                     SCOPED_TRACE(testing::Message() << "value " << v << ", slew " << kind.slew << ", low-pass "
