@@ -1,7 +1,8 @@
 // The module as a host runs it: every entry loaded through dlopen with the
 // shared workload (host/Workload.h), all 25 together per block size, each
-// entry with its signal and again after the inputs fell silent, and the
-// simple plug-ins beside a copy of the same channels.
+// entry with its signal and again after the inputs fell silent, each alone
+// in its default settings, and the simple plug-ins beside a copy of the
+// same channels.
 //
 // Counters: "rt_factor" is processing time over audio time (0.01: 1 % of a
 // core); "ns_per_frame" per entry; "x_copy" the plug-in's time over a
@@ -96,6 +97,28 @@ void EveryEntry(benchmark::internal::Benchmark* bench)
     }
 }
 BENCHMARK(BM_Entry)->ArgNames({"entry", "silent", "frames"})->Apply(EveryEntry);
+
+// range(0): the entry's index. Alone, with its default settings (the
+// workload's input and notes, none of its parameters), 512-frame blocks.
+void BM_EntryDefaults(benchmark::State& state)
+{
+    static const std::vector<EntryWorkload> defaults = [] {
+        std::vector<EntryWorkload> plain = EntryWorkloads();
+        for (EntryWorkload& workload : plain)
+            workload.start.clear();
+        return plain;
+    }();
+    const EntryWorkload& workload = defaults.at(static_cast<size_t>(state.range(0)));
+    auto run = StartRun(workload);
+    for (auto _ : state) {
+        run->Block(kMaxBlock, false);
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(workload.id);
+    state.counters["ns_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations() * kMaxBlock),
+                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_EntryDefaults)->ArgName("entry")->DenseRange(0, static_cast<int>(EntryWorkloads().size()) - 1);
 
 // The simple plug-ins in their plain settings (DC without smoothing).
 const EntryWorkload kSimple[] = {

@@ -62,6 +62,25 @@ int32_t ModeOf(float value)
     return static_cast<int32_t>(value);
 }
 
+// audio thread: a decoder channel's samples before smoothing, with no state
+// carried from sample to sample, so that the compiler vectorises them
+// (plugins/common/SampleLoops.h). Unipolar: the rectified input times the
+// scale. Bipolar: synchronous demodulation, the carrier's sign alternating
+// from sample to sample, `firstGain` on the block's first.
+CORVANE_SAMPLE_CLONES void Decode(const float* in, float* out, int32_t frames, bool bipolar, float firstGain,
+                                  float scale)
+{
+    if (bipolar) {
+        const float oddGain = -firstGain;
+        SampleLoops::Map(in, out, frames, [=](float x, int32_t n) { return x * ((n & 1) ? oddGain : firstGain); });
+        return;
+    }
+    // Plain arithmetic: groups of two vectors keep the loop's own
+    // instructions from limiting it.
+    SampleLoops::Map<2 * SampleLoops::kGroup>(in, out, frames,
+                                              [=](float x, int32_t) { return std::fabs(x) * scale; });
+}
+
 } // namespace
 
 ObryCorvane::ObryCorvane(audioMasterCallback audioMaster)
@@ -298,19 +317,8 @@ void ObryCorvane::Process(float** inputs, float** outputs, int32_t frames)
             RunTesselDecoder(channel, in, frames, [out](int32_t i, float x) { out[i] = x; });
             break;
         default:
-            if (channel.bipolar) {
-                // Synchronous demodulation: the carrier's sign alternates
-                // from sample to sample, its parity carried across blocks.
-                float gain = parity ? -channel.scale : channel.scale;
-                for (int32_t i = 0; i < frames; ++i) {
-                    out[i] = in[i] * gain;
-                    gain = -gain;
-                }
-            } else {
-                const float scale = channel.scale;
-                for (int32_t i = 0; i < frames; ++i)
-                    out[i] = std::fabs(in[i]) * scale;
-            }
+            // The carrier's parity is carried across blocks.
+            Decode(in, out, frames, channel.bipolar, parity ? -channel.scale : channel.scale, channel.scale);
             break;
         }
         if (!together)
