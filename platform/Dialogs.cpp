@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <vector>
 
 #include "platform/Debug.h"
 #include "platform/ZenityDialog.h"
@@ -23,6 +24,30 @@ Script& Scripted()
 {
     static Script script;
     return script;
+}
+
+// The messages of ShowMessage still open. Closed at unload at the latest,
+// which ends their programs.
+struct Messages {
+    std::mutex lock;
+    std::vector<std::unique_ptr<PendingDialog>> open;
+};
+
+Messages& OpenMessages()
+{
+    // The script goes after the messages: a scripted message left open
+    // notes its closing there.
+    Scripted();
+    static Messages messages;
+    return messages;
+}
+
+void PollMessagesLocked(Messages& messages)
+{
+    std::erase_if(messages.open, [](const std::unique_ptr<PendingDialog>& dialog) {
+        DialogAnswer answer;
+        return dialog->Poll(&answer);
+    });
 }
 
 // A dialog whose answer is known when it starts; it is handed out by the
@@ -99,7 +124,27 @@ std::unique_ptr<PendingDialog> StartDialog(const DialogRequest& request)
         DebugPrintf("%s: %s\n", request.title.c_str(), request.text.c_str());
     else
         DebugPrintf("%s: no dialog can be shown (no X display or no zenity); cancelled\n", request.title.c_str());
-    return std::make_unique<ReadyDialog>(DialogAnswer{}, false);
+    DialogAnswer unasked;
+    unasked.unasked = true;
+    return std::make_unique<ReadyDialog>(std::move(unasked), false);
+}
+
+void ShowMessage(const DialogRequest& request)
+{
+    DialogRequest message = request;
+    message.kind = DialogKind::Message;
+    std::unique_ptr<PendingDialog> dialog = StartDialog(message);
+    Messages& messages = OpenMessages();
+    std::lock_guard<std::mutex> guard(messages.lock);
+    PollMessagesLocked(messages);
+    messages.open.push_back(std::move(dialog));
+}
+
+void PollMessages()
+{
+    Messages& messages = OpenMessages();
+    std::lock_guard<std::mutex> guard(messages.lock);
+    PollMessagesLocked(messages);
 }
 
 ScopedScriptedDialogs::ScopedScriptedDialogs(std::vector<DialogAnswer> answers)

@@ -15,7 +15,8 @@
 //      at once as cancelled.
 //
 // Threads: start, poll and destroy a dialog on one thread (the editor's UI
-// thread). Poll never blocks. Destroying a dialog that has no answer yet
+// thread); the messages of ShowMessage are the service's own, kept under
+// its lock whatever thread shows them. Poll never blocks. Destroying a dialog that has no answer yet
 // closes it: the dialog program is ended and reaped before the destructor
 // returns (a killed process is gone at once; the wait is only for the
 // kernel to report it).
@@ -59,6 +60,7 @@ struct DialogAnswer {
     bool accepted = false; // OK (false: Cancel, closed, or no one to ask)
     std::string text;      // OpenFile/SaveFile: the full path; Entry: the text
     int row = -1;          // List: the chosen row, -1 when none was chosen
+    bool unasked = false;  // no one could be asked (no X display, or zenity could not be started)
 };
 
 // A dialog that has been started.
@@ -72,6 +74,14 @@ public:
 
 // Starts a dialog with the backend in force (see above). Never null.
 std::unique_ptr<PendingDialog> StartDialog(const DialogRequest& request);
+
+// A message box that nobody waits for (an error found where no editor's
+// dialogs are at hand): started at once with the backend in force and kept
+// by the service until the person closes it. Any thread; never blocks.
+void ShowMessage(const DialogRequest& request);
+// Lets go of the messages of ShowMessage that were closed (their programs
+// reaped). Any thread; the editors call it whenever the host idles them.
+void PollMessages();
 
 // The parts of a SaveFile answer: a chosen name without an extension gets
 // the default one ("notes" -> "notes.txt"; "notes.old" and ".hidden" are

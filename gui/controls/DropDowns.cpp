@@ -134,8 +134,18 @@ void DropDown::DrawCurrentName(const Colour& colour)
     const std::string& name = items[static_cast<size_t>(current)];
     const float w = MeasureText(*font, name);
     glColor4f(colour.r, colour.g, colour.b, colour.a);
-    closedCache.Layout(font, name, std::floor(rect.x0 + (rect.x1 - rect.x0 - w) / 2), rect.y0 + 2);
+    closedCache.Layout(font, name, NameX(rect.x0, rect.x1 - rect.x0, w), rect.y0 + 2);
+    const gl::ScopedClip clip(manager->WindowBox(AbsoluteBox(this)));
     closedCache.Draw(font);
+}
+
+float DropDown::NameX(float x, float width, float nameWidth)
+{
+    // A name too wide for the box starts at its left edge (and is cut at
+    // the right one) rather than running over both neighbours.
+    if (nameWidth > width - 2 * kNameInset)
+        return std::floor(x + kNameInset);
+    return std::floor(x + (width - nameWidth) / 2);
 }
 
 void DropDown::DrawList(const Colour& box, const Colour& item, const Colour& highlight, bool blend)
@@ -162,12 +172,14 @@ void DropDown::DrawList(const Colour& box, const Colour& item, const Colour& hig
     FontRecord* font = manager ? manager->TextFieldFont() : nullptr;
     if (!font || !font->HasFont())
         return;
+    const gl::ScopedClip clip(
+        manager->WindowBox(Box{open.x, open.bottom, 0, open.x + open.width, open.bottom + open.height, 0}));
     const size_t n = items.size();
     for (size_t i = 0; i < n; ++i) {
         const float w = MeasureText(*font, items[i]);
         const Colour& c = static_cast<int32_t>(i) == chosen ? highlight : item;
         glColor4f(c.r, c.g, c.b, c.a);
-        itemCaches[i].Layout(font, items[i], std::floor(x + (open.width - w) / 2),
+        itemCaches[i].Layout(font, items[i], NameX(x, open.width, w),
                              bottom + 1 + static_cast<float>(n - 1 - i) * open.itemHeight);
         itemCaches[i].Draw(font);
     }

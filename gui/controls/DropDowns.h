@@ -61,6 +61,12 @@ public:
     DropDownList List() const;
 
 protected:
+    // Room between a name too wide for its box and the box's left edge.
+    static constexpr float kNameInset = 2;
+    // Where a name nameWidth wide starts in a box from x, width wide:
+    // centred, or at the left edge when it does not fit (it is cut at the
+    // right one).
+    static float NameX(float x, float width, float nameWidth);
     // render thread: the current name centred in the field, in `colour`.
     void DrawCurrentName(const Colour& colour);
     // render thread: the list box and its items.

@@ -282,20 +282,9 @@ void TextField::DrawField(const std::string& text, bool editing)
     glColor3f(textColour.r, textColour.g, textColour.b);
     cache.Layout(font, text, rect.x1 - textWidth - 1, rect.y0 + 2);
     // A text wider than the field (a long value name) shows its end inside
-    // the field instead of running over its neighbours. The scissor box is
-    // in window pixels: the layout is stretched to the window once the user
-    // resized it.
-    const Box window = AbsoluteBox(this);
-    const float sx = static_cast<float>(manager->WindowWidth()) / static_cast<float>(std::max(1, manager->PanelWidth()));
-    const float sy =
-        static_cast<float>(manager->WindowHeight()) / static_cast<float>(std::max(1, manager->PanelHeight()));
-    glPushAttrib(GL_SCISSOR_BIT);
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(static_cast<GLint>(std::floor(window.x0 * sx)), static_cast<GLint>(std::floor(window.y0 * sy)),
-              static_cast<GLsizei>(std::max(0.0f, std::ceil((window.x1 - window.x0) * sx))),
-              static_cast<GLsizei>(std::max(0.0f, std::ceil((window.y1 - window.y0) * sy))));
+    // the field instead of running over its neighbours.
+    const gl::ScopedClip clip(manager->WindowBox(AbsoluteBox(this)));
     cache.Draw(font);
-    glPopAttrib();
 }
 
 // PropertyTextField
@@ -362,8 +351,9 @@ void PropertyTextField::InitGL()
 {
     const Box box = AbsoluteBox(this);
     if (manager && manager->MainFont() && manager->Text() && !box.IsEmpty()) {
-        const int32_t entry = manager->Text()->AddCentredText(ValueText(), (box.x0 + box.x1) / 2,
-                                                              (box.y0 + box.y1) / 2, &kValueTextColour);
+        // A long text (an OSC path) is cut at the field's edge rather than
+        // drawn over its neighbours.
+        const int32_t entry = manager->Text()->AddBoxedText(ValueText(), box, &kValueTextColour);
         textEntry.store(entry, std::memory_order_release);
     }
     ObryAuBase* plugin = manager ? manager->Plugin() : nullptr;

@@ -135,13 +135,19 @@ void DialogSession::OpenNext()
     waiting.pop_front();
     open = corvane::platform::StartDialog(next.request);
     openCompletion = std::move(next.completion);
+    // What the editor says in the dialog's stead when no one can show it:
+    // a message itself, for anything else that zenity is needed.
+    openNotice = next.request.kind == DialogKind::Message ? next.request.text : kNoDialogNotice;
 }
 
 void DialogSession::Poll()
 {
+    corvane::platform::PollMessages();
     DialogAnswer answer;
     if (!open || !open->Poll(&answer))
         return;
+    if (answer.unasked && manager)
+        manager->ShowNotice(openNotice);
     Completion completion = std::move(openCompletion);
     openCompletion = nullptr;
     open.reset();

@@ -29,6 +29,10 @@ class Manager;
 
 class DialogSession {
 public:
+    // The readout's line for a dialog that no one could show (no zenity);
+    // a message that could not be shown takes its own text instead.
+    static constexpr const char* kNoDialogNotice = "Install zenity to see this dialog";
+
     using Completion = std::function<void(const corvane::platform::DialogAnswer&)>;
     using EditorCompletion =
         std::function<void(DialogSession&, ObryAuBase&, const corvane::platform::DialogAnswer&)>;
@@ -62,7 +66,9 @@ public:
     // A message box titled "Error": shown after whatever is open now.
     void ShowError(const std::string& text, corvane::platform::DialogIcon icon);
 
-    // From effEditIdle: collects answers and runs their completions.
+    // From effEditIdle: collects answers and runs their completions. A
+    // dialog that no one could show (no zenity) is told in the editor's
+    // readout as well as on standard error.
     void Poll();
 
     // True while a dialog is open or waiting to open.
@@ -81,6 +87,7 @@ private:
     unsigned long ownerWindow;
     std::unique_ptr<corvane::platform::PendingDialog> open;
     Completion openCompletion;
+    std::string openNotice;
     std::deque<Waiting> waiting;
 };
 

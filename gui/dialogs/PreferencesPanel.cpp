@@ -151,6 +151,10 @@ bool PreferencesPanel::Open()
         return false;
     model = std::make_unique<PreferencesModel>(manager->Plugin());
     manager->SetKeyFocus(this);
+    // The control under the pointer (the Prefs button) is covered by the
+    // panel now: neither its readout nor its tooltip is drawn over it.
+    manager->SetHoveredParameter(-1);
+    manager->SetTooltipElement(nullptr);
     Publish();
     return true;
 }

@@ -7,12 +7,13 @@
 #include FT_FREETYPE_H
 #include <unistd.h>
 
+#include "platform/Debug.h"
+#include "platform/Dialogs.h"
 #include "platform/FileText.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 namespace QZ {
@@ -27,6 +28,19 @@ namespace {
 
 // The largest font file an editor reads (the big CJK families are ~20 MiB).
 constexpr size_t kFontFileLimit = size_t{32} << 20;
+
+// A font that was found but cannot be read or used: the person is told in
+// a message box (titled "Error", as every load failure is), the debug log
+// keeps which file it was.
+void ReportUnloadableFont(const std::string& path)
+{
+    corvane::DebugPrintf("font: cannot load %s\n", path.c_str());
+    corvane::platform::DialogRequest message;
+    message.kind = corvane::platform::DialogKind::Message;
+    message.title = "Error";
+    message.text = "Unable to load font";
+    corvane::platform::ShowMessage(message);
+}
 
 std::string Lower(std::string text)
 {
@@ -242,38 +256,41 @@ void LoadTextureFont(FontRecord& record, const std::string& path, uint32_t size)
     // (No font file is shorter than its headers; a short string would keep
     // its bytes inside itself, where a move does not take them along.)
     if (corvane::ReadWholeFile(path, kFontFileLimit, bytes) != corvane::FileRead::Ok || bytes.size() < 64) {
-        std::fprintf(stderr, "Corvane: Unable to load font %s\n", path.c_str());
+        ReportUnloadableFont(path);
         return;
     }
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::lock_guard<std::mutex> hold(FontLock());
-    auto font = std::make_unique<FTTextureFont>(data, bytes.size());
-    FT_Library library = nullptr;
-    FT_Face face = nullptr;
-    bool ok = font->Error() == 0 && font->FaceSize(size, 72);
-    if (ok && FT_Init_FreeType(&library) != 0) {
-        library = nullptr;
-        ok = false;
-    }
-    if (ok && (FT_New_Memory_Face(library, data, static_cast<FT_Long>(bytes.size()), 0, &face) != 0 ||
-               FT_Set_Pixel_Sizes(face, 0, size) != 0))
-        ok = false;
-    if (!ok) {
-        std::fprintf(stderr, "Corvane: Unable to load font %s\n", path.c_str());
+    {
+        std::lock_guard<std::mutex> hold(FontLock());
+        auto font = std::make_unique<FTTextureFont>(data, bytes.size());
+        FT_Library library = nullptr;
+        FT_Face face = nullptr;
+        bool ok = font->Error() == 0 && font->FaceSize(size, 72);
+        if (ok && FT_Init_FreeType(&library) != 0) {
+            library = nullptr;
+            ok = false;
+        }
+        if (ok && (FT_New_Memory_Face(library, data, static_cast<FT_Long>(bytes.size()), 0, &face) != 0 ||
+                   FT_Set_Pixel_Sizes(face, 0, size) != 0))
+            ok = false;
+        if (ok) {
+            // The string's buffer moves with it, so the faces keep their bytes.
+            record.fileBytes = std::move(bytes);
+            record.font = std::move(font);
+            record.library = library;
+            record.face = face;
+            record.size = size;
+            record.lineHeight = static_cast<float>(face->size->metrics.height) / 64.0f;
+            record.descender = static_cast<float>(face->size->metrics.descender) / 64.0f;
+            return;
+        }
         if (face)
             FT_Done_Face(face);
         if (library)
             FT_Done_FreeType(library);
-        return;
     }
-    // The string's buffer moves with it, so the faces keep their bytes.
-    record.fileBytes = std::move(bytes);
-    record.font = std::move(font);
-    record.library = library;
-    record.face = face;
-    record.size = size;
-    record.lineHeight = static_cast<float>(face->size->metrics.height) / 64.0f;
-    record.descender = static_cast<float>(face->size->metrics.descender) / 64.0f;
+    // Outside the font lock: the other editors go on drawing meanwhile.
+    ReportUnloadableFont(path);
 }
 
 std::unique_ptr<FontRecord> LoadFirstAvailableFont(const std::vector<FontSpec>& specs)

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -84,6 +85,28 @@ void FillRect(float x0, float y0, float x1, float y1)
     glVertex2f(x1, y1);
     glVertex2f(x0, y1);
     glEnd();
+}
+
+ScopedClip::ScopedClip(const Box& windowBox)
+{
+    GLint x0 = static_cast<GLint>(std::floor(windowBox.x0)), y0 = static_cast<GLint>(std::floor(windowBox.y0));
+    GLint x1 = static_cast<GLint>(std::ceil(windowBox.x1)), y1 = static_cast<GLint>(std::ceil(windowBox.y1));
+    glPushAttrib(GL_SCISSOR_BIT);
+    if (glIsEnabled(GL_SCISSOR_TEST)) {
+        GLint outer[4] = {};
+        glGetIntegerv(GL_SCISSOR_BOX, outer);
+        x0 = std::max(x0, outer[0]);
+        y0 = std::max(y0, outer[1]);
+        x1 = std::min(x1, outer[0] + outer[2]);
+        y1 = std::min(y1, outer[1] + outer[3]);
+    }
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(x0, y0, std::max(0, x1 - x0), std::max(0, y1 - y0));
+}
+
+ScopedClip::~ScopedClip()
+{
+    glPopAttrib();
 }
 
 void OutlineRect(float x0, float y0, float x1, float y1)

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "gui/toolkit/Geometry.h"
+
 namespace QZ::gl {
 
 // Whether the system's GL library (libGL.so.1) can be loaded in this
@@ -42,5 +44,16 @@ void SetLightZero(const float ambient[4], const float diffuse[4], const float sp
 // current colour.
 void FillRect(float x0, float y0, float x1, float y1);
 void OutlineRect(float x0, float y0, float x1, float y1);
+
+// Keeps what is drawn inside a box of window pixels (y up) for the object's
+// life, and inside the scissor box already in force (a live frame's area);
+// the scissor state is put back afterwards. Render thread.
+class ScopedClip {
+public:
+    explicit ScopedClip(const Box& windowBox);
+    ~ScopedClip();
+    ScopedClip(const ScopedClip&) = delete;
+    ScopedClip& operator=(const ScopedClip&) = delete;
+};
 
 } // namespace QZ::gl

@@ -72,6 +72,8 @@ public:
     static constexpr int kMinResizeHeight = 80;
     // The triangle at the bottom-right corner that starts a resize.
     static constexpr float kResizeCorner = 16;
+    // The least room between the readout's end and the banner strip's.
+    static constexpr float kReadoutMargin = 5;
 
     // The render thread's events.
     enum RenderEvent : int {
@@ -270,6 +272,9 @@ public:
     // The point an element sees: window pixels scaled to the layout size
     // (the panel size) after the user resized the window.
     Point LayoutPoint(const Point& point) const;
+    // The other way: a box of the layout in window pixels (what a scissor
+    // box is given in). Any thread.
+    Box WindowBox(const Box& layout) const;
     bool Resizing() const { return resizing; }
     // The hover set's members, in its order (for diagnostics and tests).
     std::vector<UIElement*> HoveredElements() const;
@@ -290,6 +295,12 @@ public:
     void SetTooltipElement(UIElement* element) { tooltipElement.store(element, std::memory_order_relaxed); }
     UIElement* TooltipElement() const { return tooltipElement.load(std::memory_order_relaxed); }
     UIElement* LastEntered() const { return lastEntered.load(std::memory_order_relaxed); }
+
+    // A line for the person in the readout's place (a dialog that could not
+    // be shown), drawn while no parameter or button is shown there, until
+    // the next press in the editor. Any thread; "" takes it away.
+    void ShowNotice(const std::string& text);
+    std::string Notice() const;
 
     // render thread, overlay pass: name, value and unit of a parameter from
     // (x, y); appends "name value unit" to tooltip when given.
@@ -365,9 +376,12 @@ protected:
     // UI thread: one step of the corner drag.
     void ResizeDrag(const Point& point);
     // The banner strip, the readout of the edited or hovered parameter (or
-    // the hovered button's command text) and the instance number. True when
-    // a readout text was shown; it is copied to tooltip when given.
+    // the hovered button's command text, or the notice) and the instance
+    // number. True when a readout text was shown; it is copied to tooltip
+    // when given.
     bool DrawBannerAndReadout(FontRecord& font, std::string* tooltip);
+    // Where the parameter readout of index ends when it starts at x.
+    float ParameterLabelEnd(FontRecord& font, int32_t index, float x);
     // The floating tooltip over the tooltip element, fading in while there
     // is text and out when there is none.
     void DrawTooltip(FontRecord& font, const std::string& text);
@@ -429,11 +443,12 @@ protected:
     float tooltipAlpha = 0;
     float tooltipX = 0, tooltipY = 0, tooltipWidth = 0, tooltipLineHeight = 0;
     std::string tooltipText;
-    mutable std::mutex tooltipTextLock; // the copy TooltipText() hands out
+    mutable std::mutex tooltipTextLock; // the copy TooltipText() hands out, and the notice
     std::string shownTooltipText;
+    std::string notice;
     int32_t cachedCommandId = 0;
     const char* cachedCommandText = nullptr;
-    TextCache nameCache, valueCache, unitCache, commandCache, instanceCache, tooltipCache;
+    TextCache nameCache, valueCache, unitCache, commandCache, instanceCache, tooltipCache, noticeCache;
 
     std::map<int32_t, std::string> commands;
 

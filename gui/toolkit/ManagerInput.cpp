@@ -13,6 +13,13 @@
 
 namespace QZ {
 
+Box Manager::WindowBox(const Box& layout) const
+{
+    const float sx = static_cast<float>(WindowWidth()) / static_cast<float>(std::max(1, PanelWidth()));
+    const float sy = static_cast<float>(WindowHeight()) / static_cast<float>(std::max(1, PanelHeight()));
+    return Box{layout.x0 * sx, layout.y0 * sy, layout.z0, layout.x1 * sx, layout.y1 * sy, layout.z1};
+}
+
 Point Manager::LayoutPoint(const Point& point) const
 {
     const int w = WindowWidth(), h = WindowHeight(), pw = PanelWidth(), ph = PanelHeight();
@@ -61,6 +68,10 @@ void Manager::MouseMove(const Point& windowPoint)
 void Manager::MouseDown(const Point& point, uint32_t modifiers, int clicks)
 {
     RequestRedraw();
+    {
+        std::lock_guard<std::mutex> hold(tooltipTextLock);
+        notice.clear(); // read, or passed over
+    }
     if (keyFocus) {
         keyFocus->LoseFocus();
         keyFocus = nullptr;

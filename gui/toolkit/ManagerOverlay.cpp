@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
-
+#include <optional>
 
 #include "framework/InstanceRegistry.h"
 #include "framework/ObryProperties.h"
@@ -86,14 +86,26 @@ bool Manager::DrawBannerAndReadout(FontRecord& font, std::string* tooltip)
         glDisable(GL_BLEND);
     }
 
-    const float x = ReadoutX();
+    float x = ReadoutX();
     const float y = bannerBox.y0 - font.Descender();
     glColor4f(bannerTextColour.r, bannerTextColour.g, bannerTextColour.b, bannerTextColour.a);
     bool hasText = false;
     const int32_t edited = EditedParameter();
     const int32_t shown = edited >= 0 ? edited : HoveredParameter();
+    // The readout stays on the banner strip, whose end leaves room for the
+    // Prefs button: an automatic one that would run past the end moves left
+    // by as much, and nothing is drawn beyond it.
+    const bool onBanner = !bannerBox.IsEmpty();
+    std::optional<gl::ScopedClip> clip;
+    if (onBanner)
+        clip.emplace(WindowBox(Box{bannerBox.x0, 0, 0, bannerBox.x1, static_cast<float>(PanelHeight()), 0}));
+    const auto fitted = [&](float end) {
+        const float overflow = end - (bannerBox.x1 - kReadoutMargin);
+        return onBanner && readoutX < 0 && overflow > 0 ? x - overflow : x;
+    };
     if (shown >= 0) {
         std::string text;
+        x = fitted(ParameterLabelEnd(font, shown, x));
         DrawParameterLabel(font, shown, x, y, &text);
         if (tooltip)
             *tooltip = text;
@@ -104,13 +116,19 @@ bool Manager::DrawBannerAndReadout(FontRecord& font, std::string* tooltip)
             cachedCommandText = CommandText(shown);
         }
         if (cachedCommandText) {
+            x = fitted(x + MeasureText(font, cachedCommandText));
             commandCache.Layout(&font, cachedCommandText, x, y);
             commandCache.Draw(&font);
             if (tooltip)
                 *tooltip = cachedCommandText;
             hasText = true;
         }
+    } else if (const std::string line = Notice(); !line.empty()) {
+        x = fitted(x + MeasureText(font, line));
+        noticeCache.Layout(&font, line, x, y);
+        noticeCache.Draw(&font);
     }
+    clip.reset();
 
     if (showInstanceNumber.load(std::memory_order_relaxed) && plugin) {
         // The registry's lock is shared with the audio thread: only the two
@@ -132,6 +150,20 @@ bool Manager::DrawBannerAndReadout(FontRecord& font, std::string* tooltip)
         }
     }
     return hasText;
+}
+
+float Manager::ParameterLabelEnd(FontRecord& font, int32_t index, float x)
+{
+    if (index < 0 || static_cast<size_t>(index) >= parameterLabels.size() || !plugin)
+        return x;
+    char value[128] = {};
+    plugin->getParameterDisplay(index, value);
+    value[sizeof value - 1] = 0;
+    char unit[128] = {};
+    plugin->getParameterLabel(index, unit);
+    unit[sizeof unit - 1] = 0;
+    const float valueEnd = x + 150 + MeasureText(font, value);
+    return unit[0] ? std::max(valueEnd, x + 190 + MeasureText(font, unit)) : valueEnd;
 }
 
 void Manager::DrawParameterLabel(FontRecord& font, int32_t index, float x, float y, std::string* tooltip)
@@ -200,6 +232,21 @@ void Manager::DrawTooltip(FontRecord& font, const std::string& text)
     glColor4f(0.8f, 0.8f, 0.8f, tooltipAlpha * 0.9f);
     tooltipCache.Layout(&font, tooltipText, tooltipX, tooltipY - font.Descender());
     tooltipCache.Draw(&font);
+}
+
+void Manager::ShowNotice(const std::string& text)
+{
+    {
+        std::lock_guard<std::mutex> hold(tooltipTextLock);
+        notice = text;
+    }
+    RequestRedraw();
+}
+
+std::string Manager::Notice() const
+{
+    std::lock_guard<std::mutex> hold(tooltipTextLock);
+    return notice;
 }
 
 std::string Manager::TooltipText() const

@@ -4,9 +4,17 @@
 
 #include <algorithm>
 
+#include "gui/toolkit/GLSupport.h"
 #include "gui/toolkit/Manager.h"
 
 namespace QZ {
+
+namespace {
+
+// Room between a boxed text too wide for its box and the box's left edge.
+constexpr float kBoxInset = 3;
+
+} // namespace
 
 int32_t StaticText::AddText(const std::string& text, float x, float y, const Colour* colour)
 {
@@ -27,6 +35,16 @@ int32_t StaticText::AddCentredText(const std::string& text, float cx, float cy, 
     const int32_t index = AddText(text, cx, cy, colour);
     std::lock_guard<std::mutex> hold(entriesLock);
     entries[static_cast<size_t>(index)]->centred = true;
+    return index;
+}
+
+int32_t StaticText::AddBoxedText(const std::string& text, const Box& box, const Colour* colour)
+{
+    const int32_t index = AddCentredText(text, (box.x0 + box.x1) / 2, (box.y0 + box.y1) / 2, colour);
+    std::lock_guard<std::mutex> hold(entriesLock);
+    Entry& entry = *entries[static_cast<size_t>(index)];
+    entry.boxed = true;
+    entry.box = box;
     return index;
 }
 
@@ -99,8 +117,11 @@ void StaticText::SetUp()
     for (const auto& entry : entries) {
         float x = entry->x, y = entry->y;
         if (entry->centred) {
-            x -= MeasureText(*font, entry->text) / 2;
+            const float width = MeasureText(*font, entry->text);
+            x -= width / 2;
             y -= font->LineHeight() / 2 + font->Descender();
+            if (entry->boxed && width > entry->box.x1 - entry->box.x0 - 2 * kBoxInset)
+                x = entry->box.x0 + kBoxInset;
         }
         LayoutTextQuads(*font, laidOut, entry->text, x, y);
         const size_t n = std::min(laidOut.size(), static_cast<size_t>(entry->vertexCount));
@@ -135,7 +156,12 @@ void StaticText::Draw()
             continue;
         const Colour colour = entry->colour ? *entry->colour : Colour{1, 1, 1, 1};
         glColor4f(colour.r, colour.g, colour.b, colour.a);
-        glDrawArrays(GL_QUADS, entry->firstVertex, entry->vertexCount);
+        if (entry->boxed) {
+            const gl::ScopedClip clip(manager->WindowBox(entry->box));
+            glDrawArrays(GL_QUADS, entry->firstVertex, entry->vertexCount);
+        } else {
+            glDrawArrays(GL_QUADS, entry->firstVertex, entry->vertexCount);
+        }
     }
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     glDisableClientState(GL_VERTEX_ARRAY);

@@ -36,6 +36,10 @@ public:
     // As AddText, but the text is centred on (cx, cy) in the main font, now
     // and whenever it is replaced.
     int32_t AddCentredText(const std::string& text, float cx, float cy, const Colour* colour);
+    // As AddCentredText on the box's centre, but kept inside the box (layout
+    // pixels): a text too wide for it starts at its left edge and is cut at
+    // its right one.
+    int32_t AddBoxedText(const std::string& text, const Box& box, const Colour* colour);
     // Any thread: replaces the entry's text; the render thread lays it out
     // before it draws again. Out-of-range indices are ignored.
     void SetEntryText(int32_t entry, const std::string& text);
@@ -56,6 +60,8 @@ private:
         std::string text;
         float x = 0, y = 0;
         bool centred = false; // (x, y) is the centre
+        bool boxed = false;   // kept inside `box`
+        Box box;
         const Colour* colour = nullptr;
         int32_t firstVertex = 0;
         int32_t vertexCount = 0;

@@ -98,6 +98,7 @@ struct Panel {
     QZ::TextField* levelField = nullptr;
     QZ::QJDropDown* choice = nullptr;
     QZ::QJDropDown* unnamed = nullptr;
+    QZ::QJDropDown* narrow = nullptr; // "Triangle" is wider than it
     QZ::PropertyTextField* target = nullptr;
     QZ::ArcKnob* time = nullptr;
     QZ::Label* title = nullptr;
@@ -150,6 +151,7 @@ void BuildPanel(QZ::Manager& m, QZ::Group& root, Panel& p, const ThumbImages& im
     p.levelField = add(new QZ::TextField(&m, kLevel, 112, 80, 70, 16, "%.3f"));
     p.choice = add(new QZ::QJDropDown(&m, kChoice, 30, 40, 110, 16));
     p.unnamed = add(new QZ::QJDropDown(&m, kBeats, 150, 40, 60, 16));
+    p.narrow = add(new QZ::QJDropDown(&m, kChoice, 200, 80, 40, 16));
     p.target = add(new QZ::PropertyTextField(&m, ControlsPlugin::kTextProperty, "Enter MIDI destination", 30, 12,
                                              180, 18));
     auto* knobs = new QZ::ArcKnobRenderer(&m, &atlas, 2, 92, 34, 2, 52);
@@ -518,6 +520,47 @@ TEST_F(Widgets, TheFloatingTooltipSitsOnTheHoveredControl)
         const QZ::Box box = QZ::UIElement::AbsoluteBox(c.element);
         EXPECT_NEAR((x0 + x1 + 1) / 2.0f, (box.x0 + box.x1) / 2, 1.5f);
         EXPECT_NEAR(static_cast<float>(kHeight - 1 - bottom), (box.y0 + box.y1) / 2, 1.5f);
+    }
+}
+
+// Texts wider than their place are cut at its edges: a long OSC path in the
+// property field, "Triangle" in a drop-down 40 wide (closed and open).
+// Beside them only the panel's grey; inside them, their text.
+TEST_F(Widgets, TextsStayInsideTheirBoxes)
+{
+    static const char kPath[] = "osc.udp://127.0.0.1:9000/obry/lfo/1/OutputPositiveRight";
+    harness->Plugin().SetPropertyAndNotify(ControlsPlugin::kTextProperty, kPath, sizeof kPath);
+    harness->SetReal(kChoice, 1);
+    struct Place {
+        const char* name;
+        QZ::UIElement* element;
+        bool open;    // the list, pressed open
+        float y0, y1; // layout rows checked (of the open list: where no neighbour lies beside it)
+        int textR, textG, textB;
+    } cases[] = {
+        {"property field", panel.target, false, 12, 30, 204, 204, 204},
+        {"drop-down", panel.narrow, false, 80, 96, 26, 26, 26},
+        {"open list", panel.narrow, true, 57, 108, 26, 26, 26},
+    };
+    for (const Place& c : cases) {
+        SCOPED_TRACE(c.name);
+        int x, y;
+        Centre(c.element, x, y);
+        if (c.open)
+            harness->Press(x, y);
+        ASSERT_TRUE(harness->Frames(3));
+        Image image;
+        ASSERT_TRUE(harness->Capture(image));
+        const QZ::Box box = QZ::UIElement::AbsoluteBox(c.element);
+        const int x0 = static_cast<int>(box.x0), x1 = static_cast<int>(box.x1);
+        const int top = At(c.y1), bottom = At(c.y0);
+        const int beside = 8; // the room to the next widget
+        EXPECT_EQ(PixelsOfColour(image, x0 - beside, top, x0, bottom, 102, 102, 102, 6), beside * (bottom - top));
+        EXPECT_EQ(PixelsOfColour(image, x1 + 1, top, x1 + 1 + beside, bottom, 102, 102, 102, 6),
+                  beside * (bottom - top));
+        EXPECT_GT(PixelsOfColour(image, x0, top, x1, bottom, c.textR, c.textG, c.textB, 40), 10);
+        if (c.open)
+            harness->Release(x, y);
     }
 }
 

@@ -80,6 +80,10 @@ TEST_P(HostileSkin, CannotHangTheHostOrWriteAFile)
     if (!HaveDisplay())
         GTEST_SKIP() << "no X server (DISPLAY unset)";
     ScopedUserFolders folders;
+    // A font that cannot be loaded is an error message: no dialog program
+    // is found, so it goes to standard error instead of onto the screen.
+    TempDir noPrograms;
+    ScopedEnvironment path("PATH", noPrograms.Path());
     ASSERT_TRUE(corvane::WriteSkinPref("Hostile"));
     const std::string folder = corvane::GetSkinsFolder("Corvane") + "/Hostile.bundle/Contents/Resources";
     std::filesystem::create_directories(folder);

@@ -15,6 +15,8 @@
 #include "framework/vst/VstAbi.h"
 #include "gui/controls/Knobs.h"
 #include "gui/controls/TextFields.h"
+#include "gui/dialogs/DialogSession.h"
+#include "gui/dialogs/PreferencesPanel.h"
 #include "gui/editor/ObryCorvaneView.h"
 #include "gui/luagui/PluginLuaGui.h"
 #include "gui/toolkit/Manager.h"
@@ -75,6 +77,44 @@ struct OpenEditor {
     bool drawn = false;
     Image image;
 };
+
+// Makes "Test" the skin, its gui.lua holding `script`.
+void WriteSkin(const std::string& script)
+{
+    ASSERT_TRUE(corvane::WriteSkinPref("Test"));
+    const std::string folder = corvane::GetSkinsFolder("Corvane") + "/Test.bundle/Contents/Resources";
+    ASSERT_EQ(system(("mkdir -p '" + folder + "'").c_str()), 0);
+    FILE* file = fopen((folder + "/gui.lua").c_str(), "wb");
+    ASSERT_TRUE(file);
+    fputs(script.c_str(), file);
+    fclose(file);
+}
+
+// The first element of the editor's tree of type T, or null.
+template <class T>
+T* FirstOf(QZ::Manager& manager)
+{
+    std::vector<QZ::UIElement*> pending{manager.Root()};
+    while (!pending.empty()) {
+        QZ::UIElement* element = pending.back();
+        pending.erase(pending.end() - 1);
+        if (auto* found = dynamic_cast<T*>(element))
+            return found;
+        if (auto* group = dynamic_cast<QZ::Group*>(element))
+            pending.insert(pending.end(), group->Children().rbegin(), group->Children().rend());
+    }
+    return nullptr;
+}
+
+// Idles the editor until it has drawn `count` more frames.
+bool DrawFrames(OpenEditor& editor, uint64_t count)
+{
+    const uint64_t seen = editor.view->GetManager()->FramesDrawn();
+    return corvane::test::WaitFor([&] {
+        editor.view->idle();
+        return editor.view->GetManager()->FramesDrawn() >= seen + count;
+    });
+}
 
 std::string FileName(std::string id)
 {
@@ -243,6 +283,137 @@ TEST(PropertyFieldEditor, EnterPropertyStartsFromTheCurrentTextAndShowsTheAnswer
     EXPECT_EQ(requests[0].initialText, before);
     EXPECT_EQ(field->ValueText(), answer.text);
     EXPECT_EQ(manager->Text()->EntryText(field->TextEntry()), answer.text);
+}
+
+} // namespace
+
+namespace {
+
+// Messages and texts of an editor that have nowhere else to go.
+
+// A skin's font that is found but is no font: the person is told in a
+// message box titled "Error" (the built-in fonts stand in).
+TEST(EditorMessages, AFontThatCannotBeLoadedIsAnErrorMessage)
+{
+    REQUIRE_DISPLAY();
+    corvane::test::ScopedUserFolders folders;
+    const std::string notAFont = folders.DataHome() + "/notafont.ttf";
+    {
+        FILE* file = fopen(notAFont.c_str(), "wb");
+        ASSERT_TRUE(file);
+        fputs(std::string(200, 'x').c_str(), file);
+        fclose(file);
+    }
+    WriteSkin("getFont = function() return { { name = '" + notAFont + "', size = 13 } } end\n");
+    corvane::platform::ScopedScriptedDialogs dialogs;
+    OpenEditor editor("QZs0");
+    ASSERT_TRUE(editor.drawn);
+    int messages = 0;
+    for (const corvane::platform::DialogRequest& request : dialogs.Requests())
+        messages += request.kind == corvane::platform::DialogKind::Message && request.title == "Error" &&
+                    request.text == "Unable to load font";
+    EXPECT_EQ(messages, 1);
+}
+
+// Without zenity a click on the Learner's target field opens nothing: the
+// readout says so (and the log).
+TEST(EditorMessages, WithoutZenityTheReadoutSaysSo)
+{
+    REQUIRE_DISPLAY();
+    corvane::test::ScopedUserFolders folders;
+    corvane::test::TempDir noPrograms;
+    corvane::test::ScopedEnvironment path("PATH", noPrograms.Path());
+    OpenEditor editor("QZsk");
+    ASSERT_TRUE(editor.drawn);
+    QZ::Manager* manager = editor.view->GetManager();
+    auto* field = FirstOf<QZ::PropertyTextField>(*manager);
+    ASSERT_TRUE(field);
+    const QZ::Box box = QZ::UIElement::AbsoluteBox(field);
+    const int x = static_cast<int>((box.x0 + box.x1) / 2), y = editor.height - static_cast<int>((box.y0 + box.y1) / 2);
+    corvane::test::StderrCapture log;
+    editor.host->SendButton(editor.child, true, 1, x, y, 0, 1000);
+    editor.host->SendButton(editor.child, false, 1, x, y, 0, 2000);
+    // Away from the field, so that no readout covers the notice.
+    editor.host->SendMotion(editor.child, 2, editor.height - 2, 0);
+    XSync(editor.host->Connection(), False);
+    EXPECT_TRUE(corvane::test::WaitFor([&] {
+        editor.view->idle();
+        return manager->Notice() == QZ::DialogSession::kNoDialogNotice;
+    })) << manager->Notice();
+    ASSERT_TRUE(DrawFrames(editor, 2));
+    Image shown;
+    ASSERT_TRUE(corvane::test::Capture(editor.host->Connection(), editor.child, shown));
+    EXPECT_NE(log.Text().find("zenity"), std::string::npos);
+    // The notice is on the banner, right of the title.
+    const QZ::Box banner = manager->BannerBox();
+    const int top = editor.height - static_cast<int>(banner.y1) - 4, bottom = editor.height - static_cast<int>(banner.y0) + 4;
+    EXPECT_GT(corvane::test::DifferingPixels(editor.image, shown, static_cast<int>(manager->ReadoutX()), top,
+                                             static_cast<int>(banner.x1), bottom),
+              50);
+    corvane::test::WritePng(shown, corvane::test::ScreenshotDir() + "/no_zenity_QZsk.png");
+}
+
+// With the floating tooltip on, opening Prefs draws no tooltip over the
+// panel: the frame is the same with the tooltip switched off.
+TEST(EditorMessages, NoTooltipOverThePreferencesPanel)
+{
+    REQUIRE_DISPLAY();
+    corvane::test::ScopedUserFolders folders;
+    struct TooltipOff {
+        ~TooltipOff() { QZ::Manager::SetFloatingTooltipEnabled(false); }
+    } restore;
+    OpenEditor editor("QZsi"); // the panel covers the banner of this low window
+    ASSERT_TRUE(editor.drawn);
+    QZ::Manager* manager = editor.view->GetManager();
+    QZ::Manager::SetFloatingTooltipEnabled(true); // after the editor read the preference
+    const int x = editor.width - 5 - (34 + 20) / 2, y = 17; // the Prefs button
+    editor.host->SendMotion(editor.child, x, y, 0);
+    editor.host->SendButton(editor.child, true, 1, x, y, 0, 1000);
+    editor.host->SendButton(editor.child, false, 1, x, y, 0, 2000);
+    XSync(editor.host->Connection(), False);
+    ASSERT_TRUE(corvane::test::WaitFor([&] {
+        editor.view->idle();
+        return QZ::PreferencesPanel::Of(*manager)->IsOpen();
+    }));
+    ASSERT_TRUE(DrawFrames(editor, 40)); // a tooltip would have faded in
+    Image with, without;
+    ASSERT_TRUE(corvane::test::Capture(editor.host->Connection(), editor.child, with));
+    QZ::Manager::SetFloatingTooltipEnabled(false);
+    manager->RequestRedraw();
+    ASSERT_TRUE(DrawFrames(editor, 2));
+    ASSERT_TRUE(corvane::test::Capture(editor.host->Connection(), editor.child, without));
+    EXPECT_EQ(corvane::test::DifferingPixels(with, without, 0, 0, editor.width, editor.height), 0);
+    corvane::test::WritePng(with, corvane::test::ScreenshotDir() + "/prefs_tooltip_QZsi.png");
+}
+
+// A skin that makes the LFO's window 510 wide: the readout of Beats L
+// ("Beats L 4.000 beats") stays on the banner strip, left of Prefs.
+TEST(EditorTexts, TheReadoutStaysOnTheBannerInANarrowWindow)
+{
+    REQUIRE_DISPLAY();
+    corvane::test::ScopedUserFolders folders;
+    WriteSkin("getWindowSize = function() return 510, 360 end\n");
+    OpenEditor editor("QZs2");
+    ASSERT_TRUE(editor.drawn);
+    ASSERT_EQ(editor.width, 510);
+    QZ::Manager* manager = editor.view->GetManager();
+    int32_t beats = -1;
+    for (const QZ::ParameterLabelRecord& record : manager->ParameterLabels())
+        if (std::string(record.name) == "Beats L")
+            beats = record.index;
+    ASSERT_GE(beats, 0);
+    manager->SetHoveredParameter(beats);
+    ASSERT_TRUE(DrawFrames(editor, 2));
+    Image shown;
+    ASSERT_TRUE(corvane::test::Capture(editor.host->Connection(), editor.child, shown));
+    corvane::test::WritePng(shown, corvane::test::ScreenshotDir() + "/readout_510_QZs2.png");
+    manager->SetHoveredParameter(-1);
+    const QZ::Box banner = manager->BannerBox();
+    const int top = editor.height - static_cast<int>(banner.y1) - 4, bottom = editor.height - static_cast<int>(banner.y0) + 4;
+    EXPECT_GT(corvane::test::DifferingPixels(editor.image, shown, 0, top, static_cast<int>(banner.x1), bottom), 100);
+    EXPECT_EQ(corvane::test::DifferingPixels(editor.image, shown, static_cast<int>(banner.x1) + 1, top, editor.width,
+                                             bottom, 40),
+              0);
 }
 
 } // namespace

@@ -46,6 +46,23 @@ void TempDir::WriteFile(const std::string& relativePath, const std::string& cont
     out << content;
 }
 
+ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value) : name(name)
+{
+    if (const char* current = getenv(name)) {
+        had = true;
+        old = current;
+    }
+    setenv(name, value.c_str(), 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment()
+{
+    if (had)
+        setenv(name.c_str(), old.c_str(), 1);
+    else
+        unsetenv(name.c_str());
+}
+
 ScopedUserFolders::ScopedUserFolders(int basePort)
 {
     if (const char* c = getenv("XDG_CONFIG_HOME")) {

@@ -44,6 +44,19 @@ private:
     bool hadConfig = false, hadData = false;
 };
 
+// Sets an environment variable while alive and puts the old value back.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const std::string& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::string name, old;
+    bool had = false;
+};
+
 // Captures what is written to file descriptor `fd` while alive (standard
 // output's or standard error's stdio buffer is flushed at both ends).
 class FdCapture {
