@@ -179,6 +179,8 @@ bool Manager::LiveArea(int& x, int& y, int& width, int& height)
     }
     if (area.IsEmpty())
         return false;
+    // The layout is stretched to the window once the user resized it.
+    area = WindowBox(area);
     const int w = WindowWidth(), h = WindowHeight();
     const int x0 = std::max(0, static_cast<int>(std::floor(area.x0)) - kLiveMargin);
     const int y0 = std::max(0, static_cast<int>(std::floor(area.y0)) - kLiveMargin);

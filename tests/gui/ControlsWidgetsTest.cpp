@@ -309,6 +309,9 @@ struct Typing {
 
 TEST_F(Widgets, TextFieldTyping)
 {
+    // 31 zeros fill the field; the sevens after them are ignored.
+    std::vector<unsigned long> pastTheLimit(31, XK_0);
+    pastTheLimit.insert(pastTheLimit.end(), {XK_7, XK_7, XK_7, XK_Return});
     const Typing cases[] = {
         {"12.5 Enter clamps to the maximum", false, 3, {XK_1, XK_2, XK_period, XK_5, XK_Return}, 10},
         {"a leading minus: -3 clamps to the minimum", false, 3, {XK_minus, XK_3, XK_Return}, 0},
@@ -320,6 +323,7 @@ TEST_F(Widgets, TextFieldTyping)
         {"down after typing steps by the typed decimals", true, 0, {XK_4, XK_period, XK_5, XK_Down}, 4.4f},
         {"right steps a whole number up", true, 1, {XK_2, XK_Right}, 3},
         {"typing without Enter changes nothing", false, 3, {XK_8}, 3, false},
+        {"the 32nd character and later are ignored", false, 3, pastTheLimit, 0},
     };
     for (const Typing& c : cases) {
         SCOPED_TRACE(c.name);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "gui/displays/FollowerDisplays.h"
+#include "gui/editor/ManagerPlatformBridge.h"
 #include "gui/displays/GraphDisplays.h"
 #include "gui/displays/StepEditor.h"
 #include "gui/displays/TextDisplays.h"
@@ -74,13 +75,14 @@ void Add(QZ::Group& root, D* display, const std::string& error)
 // An editor of plug-in P with two displays side by side, channel 0 and 1.
 template <class P, class D>
 std::function<std::unique_ptr<DisplayHarness>()> TwoChannels(D* (*create)(QZ::Manager&, int32_t, float, float, float,
-                                                                           float, std::string&))
+                                                                           float, std::string&),
+                                                             float y = 20, float h = 210)
 {
-    return [create] {
-        return DisplayHarness::Make<P>(kWidth, kHeight, [create](QZ::Manager& m, QZ::Group& root) {
+    return [create, y, h] {
+        return DisplayHarness::Make<P>(kWidth, kHeight, [create, y, h](QZ::Manager& m, QZ::Group& root) {
             std::string error;
             for (int id = 0; id < 2; ++id)
-                Add(root, create(m, id, 20 + 250 * id, 20, 230, 210, error), error);
+                Add(root, create(m, id, 20 + 250 * id, y, 230, h, error), error);
         });
     };
 }
@@ -487,61 +489,80 @@ TEST_F(DisplayEditors, StepEditorGesturesThroughTheWindow)
 
 // While only what the displays show changes (audio running, nothing else
 // touched), a frame redraws just their area over the frame before; the
-// window then shows what a whole frame shows, pixel for pixel.
+// window then shows what a whole frame shows, pixel for pixel: with the
+// displays placed evenly, nearer the window's top (GL counts rows from the
+// bottom, X from the top), and right after the window was made larger.
 TEST_F(DisplayEditors, AFrameOfTheLiveAreaShowsWhatAWholeFrameShows)
 {
     REQUIRE_DISPLAY();
     using LFO = ObryCorvaneLFO::ObryCorvane;
-    auto h = TwoChannels<LFO>(&QZ::WaveformDisplay::Create)();
-    ASSERT_TRUE(h);
-    HostWindow host(kWidth + 40, kHeight + 40, 0x00FF00);
-    ASSERT_TRUE(h->View().open(host.Handle()));
-    const Window child = host.Child();
-    ASSERT_NE(child, 0u);
-    QZ::Manager& manager = *h->Manager();
-    Param(*h, 9, 1);    // Sine L
-    Param(*h, 11, 0.6f); // Square L
-    Param(*h, 27, 1);   // Sine R
+    const struct {
+        const char* name;
+        float y, h;  // the displays' place
+        int resizedWidth; // 0: not resized
+    } cases[] = {{"evenly", 20, 210, 0}, {"nearer the top", 80, 150, 0}, {"after a resize", 20, 210, 624}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto h = TwoChannels<LFO>(&QZ::WaveformDisplay::Create, c.y, c.h)();
+        ASSERT_TRUE(h);
+        HostWindow host(kWidth * 2, kHeight * 2, 0x00FF00);
+        ASSERT_TRUE(h->View().open(host.Handle()));
+        const Window child = host.Child();
+        ASSERT_NE(child, 0u);
+        QZ::Manager& manager = *h->Manager();
+        Param(*h, 9, 1);     // Sine L
+        Param(*h, 11, 0.6f); // Square L
+        Param(*h, 27, 1);    // Sine R
 
-    // Passes begun after the last block: the first sees it, the rest see
-    // nothing new.
-    const auto settle = [&](uint64_t passes) {
-        const uint64_t seen = manager.RenderPasses();
-        return WaitFor([&] {
-            h->View().idle();
-            return manager.RenderPasses() >= seen + passes;
-        });
-    };
-    // Past the opening and the parameter changes: whole frames until they
-    // settle.
-    h->Process(4);
-    ASSERT_TRUE(settle(QZ::FramePacer::kSettlePasses + 3));
-    Image before, live, whole;
-    ASSERT_TRUE(Capture(host.Connection(), child, before));
+        // Passes begun after the last block: the first sees it, the rest see
+        // nothing new.
+        const auto settle = [&](uint64_t passes) {
+            const uint64_t seen = manager.RenderPasses();
+            return WaitFor([&] {
+                h->View().idle();
+                return manager.RenderPasses() >= seen + passes;
+            });
+        };
+        int width = kWidth, height = kHeight;
+        if (c.resizedWidth) {
+            // As the corner drag resizes: the layout is stretched to the
+            // window, the live area with it.
+            width = c.resizedWidth;
+            height = kHeight * c.resizedWidth / kWidth;
+            manager.Bridge()->SetWindowSize(width, height);
+            manager.SetWindowSize(width, height);
+            manager.SignalRenderEvent(QZ::Manager::kEventSizeChanged);
+        }
+        // Past the opening and the parameter changes: whole frames until
+        // they settle.
+        h->Process(4);
+        ASSERT_TRUE(settle(QZ::FramePacer::kSettlePasses + 3));
+        Image before, live, whole;
+        ASSERT_TRUE(Capture(host.Connection(), child, before));
 
-    const uint64_t liveFrames = manager.LiveFramesDrawn();
-    const uint64_t frames = manager.FramesDrawn();
-    h->Process(6);
-    ASSERT_TRUE(settle(3));
-    // A pass under way while the blocks ran may have drawn one more.
-    const uint64_t drawn = manager.FramesDrawn() - frames;
-    EXPECT_GE(drawn, 1u);
-    EXPECT_EQ(manager.LiveFramesDrawn() - liveFrames, drawn);
-    ASSERT_TRUE(Capture(host.Connection(), child, live));
+        const uint64_t liveFrames = manager.LiveFramesDrawn();
+        const uint64_t frames = manager.FramesDrawn();
+        h->Process(6);
+        ASSERT_TRUE(settle(3));
+        // A pass under way while the blocks ran may have drawn one more.
+        const uint64_t drawn = manager.FramesDrawn() - frames;
+        EXPECT_GE(drawn, 1u);
+        EXPECT_EQ(manager.LiveFramesDrawn() - liveFrames, drawn);
+        ASSERT_TRUE(Capture(host.Connection(), child, live));
 
-    // Live frames first: one drawn between the two reads counts as whole.
-    const uint64_t livePart = manager.LiveFramesDrawn();
-    const uint64_t wholeFrames = manager.FramesDrawn() - livePart;
-    manager.RequestRedraw();
-    ASSERT_TRUE(settle(3));
-    EXPECT_GT(manager.FramesDrawn() - manager.LiveFramesDrawn(), wholeFrames);
-    ASSERT_TRUE(Capture(host.Connection(), child, whole));
-    EXPECT_TRUE(WritePng(before, ScreenshotDir() + "/live_area_0.png"));
-    EXPECT_TRUE(WritePng(live, ScreenshotDir() + "/live_area_1.png"));
-    EXPECT_TRUE(WritePng(whole, ScreenshotDir() + "/live_area_2.png"));
+        // Live frames first: one drawn between the two reads counts as whole.
+        const uint64_t livePart = manager.LiveFramesDrawn();
+        const uint64_t wholeFrames = manager.FramesDrawn() - livePart;
+        manager.RequestRedraw();
+        ASSERT_TRUE(settle(3));
+        EXPECT_GT(manager.FramesDrawn() - manager.LiveFramesDrawn(), wholeFrames);
+        ASSERT_TRUE(Capture(host.Connection(), child, whole));
+        const std::string name = std::to_string(&c - cases);
+        EXPECT_TRUE(WritePng(live, ScreenshotDir() + "/live_area_" + name + "_live.png"));
+        EXPECT_TRUE(WritePng(whole, ScreenshotDir() + "/live_area_" + name + "_whole.png"));
 
-    const Area a = AreaOf(20, 20, 480, 210);
-    EXPECT_GT(DifferingPixels(before, live, a.x0, a.y0, a.x1, a.y1), 10);
-    EXPECT_EQ(DifferingPixels(live, whole, 0, 0, kWidth, kHeight, 0), 0);
-    h->View().close();
+        EXPECT_GT(DifferingPixels(before, live, 0, 0, width, height), 10);
+        EXPECT_EQ(DifferingPixels(live, whole, 0, 0, width, height, 0), 0);
+        h->View().close();
+    }
 }
