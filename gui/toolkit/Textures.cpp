@@ -59,6 +59,10 @@ bool DecodeInto(MemoryReader& reader, DecodedImage& image)
     if (setjmp(png_jmpbuf(png)) == 0) {
         png_set_read_fn(png, &reader, ReadMemoryChunk);
         png_read_info(png, info);
+        // An interlaced image arrives in passes that libpng puts together
+        // row by row.
+        const int passes = png_set_interlace_handling(png);
+        png_read_update_info(png, info);
         const png_uint_32 width = png_get_image_width(png, info);
         const png_uint_32 height = png_get_image_height(png, info);
         const int depth = png_get_bit_depth(png, info);
@@ -66,12 +70,13 @@ bool DecodeInto(MemoryReader& reader, DecodedImage& image)
         const int colourType = png_get_color_type(png, info);
         if (IsPowerOfTwo(width) && IsPowerOfTwo(height) && width <= 8192 && height <= 8192 && depth == 8 &&
             (colourType == PNG_COLOR_TYPE_RGB || colourType == PNG_COLOR_TYPE_RGB_ALPHA) &&
-            (channels == 3 || channels == 4) && !png_get_interlace_type(png, info)) {
+            (channels == 3 || channels == 4)) {
             const size_t rowBytes = png_get_rowbytes(png, info);
             if (rowBytes == static_cast<size_t>(width) * channels) {
                 image.pixels.resize(rowBytes * height);
-                for (png_uint_32 row = 0; row < height; ++row)
-                    png_read_row(png, image.pixels.data() + rowBytes * row, nullptr);
+                for (int pass = 0; pass < passes; ++pass)
+                    for (png_uint_32 row = 0; row < height; ++row)
+                        png_read_row(png, image.pixels.data() + rowBytes * row, nullptr);
                 image.width = static_cast<int>(width);
                 image.height = static_cast<int>(height);
                 image.channels = channels;

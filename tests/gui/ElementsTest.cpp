@@ -169,21 +169,51 @@ std::vector<uint8_t> EncodePNG(int width, int height, int colourType, int channe
     return out;
 }
 
+// An interlaced (Adam7) 8-bit RGBA image whose every byte tells its place.
+std::vector<uint8_t> EncodeInterlacedPNG(int width, int height, std::vector<uint8_t>& pixels)
+{
+    pixels.resize(static_cast<size_t>(width) * height * 4);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    std::vector<uint8_t> out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t length) {
+            auto* sink = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(p));
+            sink->insert(sink->end(), data, data + length);
+        },
+        nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_bytep> rows(static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y)
+        rows[static_cast<size_t>(y)] = pixels.data() + static_cast<size_t>(y) * width * 4;
+    png_set_rows(png, info, rows.data());
+    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
 TEST(Textures, PngFromMemory)
 {
-    struct Case { int width, height, type, channels; bool decodes; };
+    struct Case { int width, height, type, channels; bool decodes; bool interlaced = false; };
     const Case cases[] = {
         {64, 32, 4, 4, true}, {16, 16, 3, 3, true}, {100, 64, 4, 4, false}, {64, 64, 1, 1, false},
+        {32, 16, 4, 4, true, true},
     };
     for (const Case& c : cases) {
-        const auto bytes = EncodePNG(c.width, c.height, c.type, c.channels);
+        std::vector<uint8_t> pixels(static_cast<size_t>(c.width * c.height * c.channels), 0x7f);
+        const auto bytes = c.interlaced ? EncodeInterlacedPNG(c.width, c.height, pixels)
+                                        : EncodePNG(c.width, c.height, c.type, c.channels);
         ASSERT_FALSE(bytes.empty());
         QZ::DecodedImage image;
         EXPECT_EQ(QZ::DecodePNG(bytes.data(), bytes.size(), image), c.decodes) << c.width << "x" << c.height;
         if (c.decodes) {
             EXPECT_EQ(image.width, c.width);
             EXPECT_EQ(image.height, c.height);
-            EXPECT_EQ(image.pixels.size(), static_cast<size_t>(c.width * c.height * c.channels));
+            EXPECT_EQ(image.pixels, pixels);
         }
     }
     // Corrupt and truncated data is refused.
