@@ -17,6 +17,10 @@ kKnobSize = kKnobSize or kBitmapKnobSize
 kBigKnobSize = kBigKnobSize or kBitmapBigKnobSize
 kTextFieldH = kTextFieldH or 12
 kDropdownW = kDropdownW or 60
+-- The width of a value field whose values carry a sign and four figures
+-- ("-1.000", "-100.0") or run to five digits: a field as wide as a knob
+-- cuts their first character off.
+kWideTextW = kWideTextW or 37
 -- Height a label takes under its field, and the gap above the banner.
 kLabelH = kLabelH or 17
 kBannerSpace = kBannerSpace or 32
@@ -133,33 +137,71 @@ end
 --   { "drop", param, label [, width] }               drop-down
 --   { "button", param, text [, width [, height]] }   parameter button
 --   { "gap" }                                        an empty cell
--- A spec's field cw, when given, is its cell width.
--- Each spec takes one cell of `spacing` pixels (a drop-down or button wider
--- than that takes its width plus 6) and is centred in it; all fields and
--- drop-downs of a row sit on one line, so their labels line up.
--- About how wide a label's text is in the label font (a skin with another
--- font may redefine it).
-labelWidth = labelWidth or function(text)
-    return 7 * #text + 6
-end
+-- Controls follow each other `spacing` pixels apart, centre to centre (a
+-- spec's field cw, when given, is its own share of that), further apart
+-- only where two controls, or two labels, would otherwise come closer than
+-- a few pixels; all fields and drop-downs of a row sit on one line, so
+-- their labels line up.
 
-controlCellWidth = controlCellWidth or function(spec, spacing)
-    if spec.cw then return spec.cw end
-    local kind = spec[1]
-    local w = spacing
-    if kind == "drop" then
-        w = math.max(w, (spec[4] or kDropdownW) + 6)
-    elseif kind == "button" then
-        return math.max(w, (spec[4] or 45) + 6)
-    elseif kind == "big" then
-        w = math.max(w, kBigKnobSize + 6)
-    elseif kind == "knob" then
-        w = math.max(w, (spec[4] or kKnobSize) + 6)
-    end
-    if spec[3] and kind ~= "gap" then
-        w = math.max(w, labelWidth(spec[3]) + 2)
+-- The advances of the characters 32 to 126 in the label font as it is
+-- found here (11 pixels); a skin with another label font may redefine
+-- labelWidth.
+local kLabelAdvances = { 4, 4, 5, 9, 7, 10, 9, 3, 4, 4, 6, 9, 4, 4, 4, 4, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 4, 4, 9,
+    9, 9, 6, 11, 8, 8, 8, 8, 7, 6, 9, 8, 3, 3, 7, 6, 9, 8, 9, 7, 9, 8, 7, 7, 8, 8, 11, 8, 7, 8, 4, 4, 4, 9, 6, 6,
+    7, 7, 6, 7, 7, 4, 7, 7, 3, 3, 6, 3, 11, 7, 7, 7, 7, 5, 6, 4, 7, 7, 9, 7, 7, 6, 7, 4, 7, 9 }
+
+-- The width of a label's box: its text and the inset on both sides.
+labelWidth = labelWidth or function(text)
+    local w = 6
+    for i = 1, #text do
+        w = w + (kLabelAdvances[text:byte(i) - 31] or 7)
     end
     return w
+end
+
+-- How wide a spec's control is on the field line.
+controlWidth = controlWidth or function(spec)
+    local kind = spec[1]
+    if kind == "knob" then return math.max(kKnobSize, spec[4] or kKnobSize)
+    elseif kind == "big" then return kBigKnobSize
+    elseif kind == "tiny" then return kTinyKnobSize
+    elseif kind == "drop" then return spec[4] or kDropdownW
+    elseif kind == "button" then return spec[4] or 45
+    end
+    return 0
+end
+
+-- Gaps kept between neighbouring controls and between neighbouring labels.
+kControlGap = kControlGap or 4
+kLabelGap = kLabelGap or 2
+
+-- The centre of every spec of a row, from the row's start, and the row's
+-- width. A row's field gap, when given, replaces kControlGap.
+controlCentres = controlCentres or function(specs, spacing)
+    local centres, width = {}, 0
+    local gap = specs.gap or kControlGap
+    local labelEnd = -kLabelGap
+    for i, spec in ipairs(specs) do
+        local room = (spec.cw or spacing) / 2
+        local half = controlWidth(spec) / 2
+        local labelHalf = 0
+        if spec[3] and spec[1] ~= "button" and spec[1] ~= "gap" then
+            labelHalf = labelWidth(spec[3]) / 2
+        end
+        local c = math.max(room, half + gap / 2)
+        if i > 1 then
+            local prev = specs[i - 1]
+            c = centres[i - 1] + math.max((prev.cw or spacing) / 2 + room,
+                (controlWidth(prev) + controlWidth(spec)) / 2 + gap)
+        end
+        if labelHalf > 0 then
+            c = math.max(c, labelEnd + kLabelGap + labelHalf)
+            labelEnd = c + labelHalf
+        end
+        centres[i] = c
+        width = math.max(width, c + math.max(room, half + gap / 2, labelHalf))
+    end
+    return centres, width
 end
 
 -- The height of a row: the tallest control above the field line.
@@ -178,13 +220,19 @@ end
 
 -- Places the specs from x along the field line y; suffix is appended to
 -- every parameter name (" L", " R", or ""). Returns the x after the row.
-controlRow = controlRow or function(g, x, y, spacing, specs, suffix)
+-- centres, when given, replaces the row's own (controlCentres).
+controlRow = controlRow or function(g, x, y, spacing, specs, suffix, centres)
     suffix = suffix or ""
     local rowH = controlRowHeight(specs)
-    for _, spec in ipairs(specs) do
+    local width
+    if centres then
+        width = centres.width
+    else
+        centres, width = controlCentres(specs, spacing)
+    end
+    for i, spec in ipairs(specs) do
         local kind, param, text = spec[1], spec[2], spec[3]
-        local cw = controlCellWidth(spec, spacing)
-        local cx = x + cw / 2
+        local cx = x + centres[i]
         if param then param = param .. suffix end
         -- Each knob size draws with its own renderer (the script's choice
         -- when the renderer of that size is missing).
@@ -208,18 +256,39 @@ controlRow = controlRow or function(g, x, y, spacing, specs, suffix)
             g:add(paramButton(param, text, cx - w / 2, y + (rowH - h) / 2, w, h))
         end
         theKnobRenderer = chosen
-        x = x + cw
     end
-    return x
+    return x + width
 end
 
 -- Rows of controls in one group, the first row at the top. Returns the
 -- group.
 controlGroup = controlGroup or function(title, spacing, rows, suffix)
     local g = group(title)
+    -- Rows of as many controls line them up in columns, each as far from
+    -- the last as the row that needs most room wants.
+    local columns
+    for _, row in ipairs(rows) do
+        if #row ~= #rows[1] then columns = nil break end
+        local centres, width = controlCentres(row, spacing)
+        if not columns then
+            columns = { width = 0 }
+            for i = 1, #row do columns[i] = 0 end
+        end
+        for i = 1, #row do
+            local step = centres[i] - (centres[i - 1] or 0)
+            columns[i] = math.max(columns[i], step)
+        end
+        columns.width = math.max(columns.width, width - centres[#row])
+    end
+    if columns and #rows > 1 then
+        for i = 2, #columns do columns[i] = columns[i - 1] + columns[i] end
+        columns.width = columns.width + columns[#columns]
+    else
+        columns = nil
+    end
     local y = 0
     for i = #rows, 1, -1 do
-        controlRow(g, 0, y, spacing, rows[i], suffix)
+        controlRow(g, 0, y, spacing, rows[i], suffix, columns)
         y = y + controlRowHeight(rows[i]) + kLabelH + 4
     end
     return g
@@ -278,13 +347,14 @@ showGroups = showGroups or function(on, off)
 end
 
 -- The expander controllers' trigger lengths: `rows` rows of eight tiny
--- knobs, row 1 at the top; their value fields a little lower than others.
+-- knobs, row 1 at the top; their value fields a little lower than others
+-- and wide enough for "100.0".
 expanderTriggers = expanderTriggers or function(rows)
     local g = group("Triggers")
     local chosen = theKnobRenderer
     theKnobRenderer = tinyKnobRenderer or chosen
     local textH = kTextFieldH - 2
-    local cell, rowH = 32, textH + 1 + kTinyKnobSize + 3
+    local cell, rowH = 37, textH + 1 + kTinyKnobSize + 3
     for r = 1, rows do
         local y = (rows - r) * rowH
         for c = 1, 8 do
@@ -294,6 +364,39 @@ expanderTriggers = expanderTriggers or function(rows)
     end
     theKnobRenderer = chosen
     return g
+end
+
+-- The expander controllers' gate assignment of their eight inputs, each
+-- labelled by the prefix and its number: the gate names ("Gates 5/8") need
+-- fields 57 wide, so four to a row.
+expanderInputsToGates = expanderInputsToGates or function(prefix)
+    local rows = { {}, {} }
+    for i = 1, 8 do
+        local row = rows[i <= 4 and 1 or 2]
+        row[#row + 1] = { "knob", "Input " .. i .. " To Gate", prefix .. i, 57 }
+    end
+    return controlGroup("Input To Gates", 40, rows)
+end
+
+-- The expander controllers' gates: each gate's MIDI channel above its base
+-- note.
+expanderGates = expanderGates or function(count)
+    local channels, notes = {}, {}
+    for i = 1, count do
+        channels[i] = { "knob", "Gates " .. i .. " MIDI Channel", "Ch " .. i }
+        notes[i] = { "knob", "Gates " .. i .. " Base Note", "Note " .. i }
+    end
+    return controlGroup("Gates", 40, { channels, notes })
+end
+
+-- The expander controllers' MIDI out; its output field as wide as the
+-- gate names.
+expanderMidiOut = expanderMidiOut or function()
+    return controlGroup("MIDI Out", 40, { {
+        { "drop", "MIDI Out MIDI Channel", "Channel", 50 }, { "drop", "MIDI Out Channelise", "Channelise", 50 },
+        { "knob", "MIDI Out Output", "Output", 57 }, { "button", "MIDI Out Clock", "Clock", 40, 30 },
+        { "drop", "MIDI Clock Swing Type", "Swing Type", 50 }, { "knob", "MIDI Clock Swing", "Swing" },
+        { "knob", "MIDI Clock Offset", "Offset", kWideTextW } } })
 end
 
 -- The expander controllers' accent switches: per row the steps 2, 4, 6, 8.
@@ -318,22 +421,29 @@ outputMatrixGroup = outputMatrixGroup or function(columns, titles, cell, textH)
     local chosen = theKnobRenderer
     theKnobRenderer = tinyKnobRenderer or chosen
     local rowH = textH + 1 + kTinyKnobSize + 3
+    local left = 14 -- room for the row numbers
     for n = 1, 6 do
         local y = (6 - n) * rowH
-        local l = label(tostring(n), 8, y + rowH - 8)
+        local l = label(tostring(n), 7, y + rowH - 8)
         setLabelColour(l)
         g:add(l)
         for c = 1, #columns do
             local format = "%.2f"
             if c == #columns then format = "%.0f" end
-            knobAndTextField(g, "Output " .. n .. " " .. columns[c], nil, 18 + (c - 1) * cell, y, kTinyKnobSize,
+            knobAndTextField(g, "Output " .. n .. " " .. columns[c], nil, left + (c - 1) * cell, y, kTinyKnobSize,
                 textH, cell - 4, format)
         end
     end
-    for c = 1, #columns do
-        local l = label(titles[c], 18 + (c - 1) * cell + (cell - 4) / 2, 6 * rowH + kLabelH)
+    -- The titles centred over their columns; one wider than its column
+    -- ("Offset") leans left, clear of the next.
+    local nextLeft = math.huge
+    for c = #columns, 1, -1 do
+        local w = labelWidth(titles[c])
+        local centre = math.min(left + (c - 1) * cell + (cell - 4) / 2, nextLeft - kLabelGap - w / 2)
+        local l = label(titles[c], centre, 6 * rowH + kLabelH)
         setLabelColour(l)
         g:add(l)
+        nextLeft = centre - w / 2
     end
     theKnobRenderer = chosen
     return g

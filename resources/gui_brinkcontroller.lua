@@ -2,13 +2,16 @@
 -- gates and MIDI out; the trigger lengths and accents behind "Triggers".
 getWindowSize = getWindowSize or function() return 723, 450 end
 
+-- A MIDI/CV channel. Its gate and velocity outputs' fields are as wide as
+-- their longest value names ("Gates 5/8", "Output 5"); the controls close
+-- up for both channels to fit side by side.
 local function midiCV(n)
     local p = "Ch " .. n .. " "
-    return controlGroup("MIDI/CV " .. n, 40, { {
+    return controlGroup("MIDI/CV " .. n, 36, { { gap = 2,
         { "knob", p .. "MIDI Channel", "Chan" }, { "knob", p .. "Range Min", "Min", nil, "%.0f" },
-        { "knob", p .. "Range Max", "Max", nil, "%.0f" }, { "knob", p .. "Gate Output", "Gate" },
-        { "knob", p .. "Vel Output", "Vel" }, { "drop", p .. "Note Priority", "Priority", 56, cw = 64 },
-        { "drop", p .. "Retrigger Mode", "Retrig", 56, cw = 60 },
+        { "knob", p .. "Range Max", "Max", nil, "%.0f" }, { "knob", p .. "Gate Output", "Gate", 57 },
+        { "knob", p .. "Vel Output", "Vel", 51 }, { "drop", p .. "Note Priority", "Priority", 48 },
+        { "drop", p .. "Retrigger Mode", "Retrig", 58 },
     } })
 end
 
@@ -24,55 +27,51 @@ createUI = createUI or function()
     createUICommon()
     theKnobRenderer = smallKnobRenderer
     local ww, wh = getWindowSize()
-    local inputs = { { "drop", "Input Thru", "Thru", 50, cw = 54 } }
-    local modes, gatesIn, outputs, gates = {}, {}, {}, {}
+    local inputs = { { "drop", "Input Thru", "Input Thru", 50 } }
+    local modes, outputs = {}, {}
     for i = 1, 5 do
-        inputs[#inputs + 1] = { "drop", "Input " .. i, "In " .. i, 50, cw = 54 }
-        modes[#modes + 1] = { "drop", "Input Mode " .. i, "Mode " .. i, 50, cw = 54 }
-        outputs[#outputs + 1] = { "knob", "Output " .. i, "Out " .. i }
-        gates[#gates + 1] = { "knob", "Gates " .. i .. " MIDI Channel", "Ch " .. i }
-        gates[#gates + 1] = { "knob", "Gates " .. i .. " Base Note", "Note " .. i }
+        inputs[#inputs + 1] = { "drop", "Input " .. i, "Input " .. i, 50 }
+        modes[#modes + 1] = { "drop", "Input Mode " .. i, "Mode " .. i, 50 }
+        outputs[#outputs + 1] = { "knob", "Output " .. i, "Output " .. i }
     end
-    for i = 1, 8 do gatesIn[#gatesIn + 1] = { "knob", "Input " .. i .. " To Gate", "In " .. i } end
     local inputsGroup = controlGroup("Inputs", 40, { inputs })
-    local midiOut = controlGroup("MIDI Out", 40, { {
-        { "drop", "MIDI Out MIDI Channel", "Channel", 50, cw = 54 },
-        { "drop", "MIDI Out Channelise", "Chanlse", 50, cw = 54 }, { "knob", "MIDI Out Output", "Output" },
-        { "button", "MIDI Out Clock", "Clock", 40, 30 }, { "drop", "MIDI Clock Swing Type", "Swing", 50, cw = 54 },
-        { "knob", "MIDI Clock Swing", "Swing" }, { "knob", "MIDI Clock Offset", "Offset" } } })
     local modesGroup = controlGroup("Input Modes", 40, { modes })
-    local toGates = controlGroup("Input To Gates", 40, { gatesIn })
+    -- "Input 1" names the first input's drop-down already.
+    local toGates = expanderInputsToGates("In ")
+    local gatesGroup = expanderGates(5)
+    local outputsGroup = controlGroup("Outputs", 38, { { outputs[1], outputs[2], outputs[3] },
+        { outputs[4], outputs[5] } })
     local cv1, cv2 = midiCV(1), midiCV(2)
-    local outputsGroup = controlGroup("Outputs", 40, { outputs })
-    local gatesGroup = controlGroup("Gates", 40, { gates })
-    local misc = controlGroup("Misc", 40, { { { "knob", "Test Signal", "Test" } } })
-    theKnobRenderer = tinyKnobRenderer
+    local midiOut = expanderMidiOut()
+    local misc = controlGroup("Misc", 40, { { { "knob", "Test Signal", "Test Signal" } } })
     local triggers = expanderTriggers(5)
-    theKnobRenderer = smallKnobRenderer
     local accents = expanderAccents(5)
     oscGroup(false)
     misc:setVisible(false)
 
-    local top = placeGroupRows({ { inputsGroup, midiOut }, { modesGroup, toGates }, { cv1, cv2 },
-        { outputsGroup, gatesGroup } })
+    -- Bottom up: the drop-down row, the gate assignments beside the outputs,
+    -- the two MIDI/CV channels, then MIDI out with the buttons and the
+    -- info display.
+    local top = placeGroupRows({ { inputsGroup, modesGroup }, { toGates, gatesGroup, outputsGroup } })
     placeGroupRows({ { misc } })
-    local _, _, _, y = toGates:bounds()
-    y = y + pad
-    triggers:setPosition(windowEdgePad, y, true)
-    accents:setPosition(windowEdgePad + triggers:width() + pad, y, true)
-
-    local x0, y0, x1, y1 = toGates:bounds()
-    triggersButton = luaButton(toggleTriggers, "Triggers", "Show/Hide Trigger Settings", "toggle", x1 + pad,
-        y0 + 4, 60, 30)
+    local y = placeGroupRows({ { cv1, cv2 } }, windowEdgePad, top)
+    placeGroupRows({ { midiOut } }, windowEdgePad, y)
+    local _, _, x, _ = midiOut:bounds()
+    x = x + pad
+    triggersButton = luaButton(toggleTriggers, "Triggers", "Show/Hide Trigger Settings", "toggle", x, y + 27, 60,
+        30)
     add(triggersButton)
-    -- Just above the groups, clear of the banner and the Prefs button.
-    local stripY = top - 5
+    add(propertyTriggerButton(64094, "Don't Panic", "Don't Panic", x + 60 + pad, y + 27, 78, 30))
     -- Its five columns of "000 " run past its 100 pixels: room for them
     -- before the window's edge.
-    local infoX = ww - windowEdgePad - 145
-    add(infoDisplay(infoX, stripY, 100, 40, 5))
-    add(propertyTriggerButton(64094, "Don't Panic", "Don't Panic", infoX - pad - 78, stripY, 78,
-        30))
+    add(infoDisplay(ww - windowEdgePad - 145, y + 22, 100, 40, 5))
+
+    -- The trigger page: the trigger lengths where the gates and outputs
+    -- were, the accents above the gate assignments.
+    local x0, y0 = gatesGroup:bounds()
+    triggers:setPosition(x0, y0, true)
+    local _, _, _, toGatesTop = toGates:bounds()
+    accents:setPosition(windowEdgePad, toGatesTop + pad, true)
 
     normalGroups = { cv1, cv2, outputsGroup, gatesGroup, midiOut }
     triggerGroups = { triggers, accents }

@@ -31,10 +31,10 @@ createUI = createUI or function()
     leftChannelGroup = channel("L", "Left Channel")
     tesselGroup = controlGroup("Tessel", 65, { {
         { "knob", "Tessel Filter Freq", "Filter F" },
-        { "knob", "Tessel Centre", "Centre" },
+        { "knob", "Tessel Centre", "Centre", kWideTextW },
         { "knob", "Tessel Tau 1", "Tau 1" },
         { "knob", "Tessel Tau 2", "Tau 2" },
-        { "knob", "Tessel Force Smooth", "Force Smth" },
+        { "knob", "Tessel Force Smooth", "Force Smth", kWideTextW },
     } })
     oscGroup(false)
     local top = placeGroupRows({ { rightChannelGroup }, { leftChannelGroup } })

@@ -2,28 +2,29 @@
 -- destination.
 getWindowSize = getWindowSize or function() return 494, 404 end
 
--- Controls 58 apart; in the top row the drop-downs take their width and a
--- small gap, and the knobs share what is left of 58 each by their labels'
--- widths, so the row fits the window.
+-- Controls 58 apart; in the top row the drop-downs' width keeps them
+-- further apart, so the button and the knobs there close up a little for
+-- the row to fit the window, and the drop-downs' labels leave out "Mode"
+-- and "Msg".
 local function channel(letter, title)
     return controlGroup(title, 58, {
         {
-            { "button", "Enable Note", "Note", 40, 30, cw = 44 },
-            { "drop", "Note On Mode", "Note On", 65, cw = 68 },
-            { "drop", "Note Off Mode", "Note Off", 65, cw = 68 },
-            { "drop", "Gate Close Msg", "Gate Close", 65, cw = 68 },
-            { "knob", "Pitch Centre", "Centre", cw = 56 },
-            { "knob", "Pitch Slope", "Slope", cw = 56 },
-            { "knob", "Gate Threshold", "Threshold", nil, "%.3f", cw = 64 },
-            { "knob", "Max Note Length", "Length", cw = 43 },
+            { "button", "Enable Note", "Note", 40, 30, cw = 46 },
+            { "drop", "Note On Mode", "Note On", 65 },
+            { "drop", "Note Off Mode", "Note Off", 65 },
+            { "drop", "Gate Close Msg", "Gate Close", 65 },
+            { "knob", "Pitch Centre", "Centre", cw = 48 },
+            { "knob", "Pitch Slope", "Slope", kWideTextW, cw = 48 },
+            { "knob", "Gate Threshold", "Threshold", kWideTextW, "%.3f", cw = 48 },
+            { "knob", "Max Note Length", "Length", cw = 48 },
         },
         {
-            { "button", "Enable", "Enable", 40, 30 },
+            { "button", "Enable", "Enable", 46, 30 },
             { "knob", "Channel", "Channel" },
             { "button", "Enable CC", "CC", 40, 30 },
             { "knob", "Send CC", "CC #" },
-            { "knob", "CC Min", "CC Min" },
-            { "knob", "CC Max", "CC Max" },
+            { "knob", "CC Min", "CC Min", kWideTextW },
+            { "knob", "CC Max", "CC Max", kWideTextW },
         },
     }, " " .. letter)
 end

@@ -8,15 +8,16 @@ createUI = createUI or function()
         { "drop", "Target Channel", "Channel", 56, cw = 60 } } })
     local inputs = group("Inputs")
     labelledDropDown(inputs, "Input Thru", "Thru", 2, 0, 40)
+    -- The inputs as close as their labels allow.
     for i = 1, 4 do
-        local x = 2 + i * 46
-        labelledDropDown(inputs, "Input " .. i, "In " .. i, x, 0, 40)
+        local x = 46 + (i - 1) * 47
+        labelledDropDown(inputs, "Input " .. i, "Input " .. i, x, 0, 40)
         inputs:add(paramButton("Filter " .. i, "Filter", x, kTextFieldH + 6, 40, 24))
     end
-    local offsets = controlGroup("Offsets", 46, { { { "knob", "Offset 1", "Offs 1", 40, "%.3f" },
-        { "knob", "Offset 2", "Offs 2", 40, "%.3f" }, { "knob", "Offset 3", "Offs 3", 40, "%.3f" },
-        { "knob", "Offset 4", "Offs 4", 40, "%.3f" } } })
-    local misc = controlGroup("Misc", 40, { { { "knob", "Test Signal", "Test" } } })
+    local offsets = controlGroup("Offsets", 46, { { { "knob", "Offset 1", "Offset 1", 40, "%.3f" },
+        { "knob", "Offset 2", "Offset 2", 40, "%.3f" }, { "knob", "Offset 3", "Offset 3", 40, "%.3f" },
+        { "knob", "Offset 4", "Offset 4", 40, "%.3f" } } })
+    local misc = controlGroup("Misc", 40, { { { "knob", "Test Signal", "Test Signal" } } })
     misc:setVisible(false)
     oscGroup(false)
     placeGroupRows({ { target, inputs, offsets } })

@@ -3,20 +3,22 @@
 getWindowSize = getWindowSize or function() return 685, 360 end
 
 local function outputs(letter, title)
-    return controlGroup(title, 46, { { { "knob", "Output Pitch", "Pitch" }, { "knob", "Output Env", "Env" },
-        { "knob", "Smoothing", "Smooth" } } }, " " .. letter)
+    return controlGroup(title, 46, { { { "knob", "Output Pitch", "Pitch", kWideTextW }, { "knob", "Output Env", "Env", kWideTextW },
+        { "knob", "Smoothing", "Smoothing", kWideTextW } } }, " " .. letter)
 end
 
 createUI = createUI or function()
     createUICommon()
     theKnobRenderer = smallKnobRenderer
     local ww, wh = getWindowSize()
-    local follower = controlGroup("Follower", 46, { { { "drop", "Input Source", "Source" },
+    -- The pitch settings share their row with the calibration, so their
+    -- labels are short; the follower's row has room for more.
+    local follower = controlGroup("Follower", 46, { { { "drop", "Input Source", "Input Source" },
         { "knob", "Highpass Cutoff", "Highpass" }, { "knob", "Lowpass Cutoff", "Lowpass" },
-        { "knob", "Env Gain", "Gain" }, { "knob", "Env Attack", "Attack" }, { "knob", "Env Release", "Release" },
-        { "knob", "Env Gate", "Gate" } } })
+        { "knob", "Env Gain", "Env Gain" }, { "knob", "Env Attack", "Env Attack" },
+        { "knob", "Env Release", "Env Release" }, { "knob", "Env Gate", "Env Gate" } } })
     local pitch = controlGroup("Pitch", 46, { { { "drop", "Pitch Mode", "Mode" },
-        { "knob", "Volts Per Octave", "V/Oct" }, { "knob", "Hz Per Volt", "Hz/V" },
+        { "knob", "Volts Per Octave", "V/Oct" }, { "knob", "Hz Per Volt", "Hz/V", kWideTextW },
         { "drop", "V Scale Mode", "V Scale" }, { "knob", "Manual V Scale", "Manual" },
         { "knob", "Zero V Coarse", "Zero V", nil, "%.0f" }, { "knob", "Zero V Fine", "Fine", nil, "%.1f" } } })
     local right = outputs("R", "Right Outputs")

@@ -8,8 +8,8 @@ local function channel(letter, title, id)
     controlRow(g, 0, upper, 50, { { "drop", "Function", "Function", 90, cw = 100 },
         { "button", "Enable", "Enable", 45, 30, cw = 100 } }, s)
     local x = controlRow(g, 0, 0, 50, {
-        { "knob", "Input Offset", "In Offs" }, { "knob", "Input Scale", "In Scl" },
-        { "knob", "Output Offset", "Out Offs" }, { "knob", "Output Scale", "Out Scl" },
+        { "knob", "Input Offset", "In Offset", kWideTextW }, { "knob", "Input Scale", "In Scale", kWideTextW },
+        { "knob", "Output Offset", "Out Offset", kWideTextW }, { "knob", "Output Scale", "Out Scale", kWideTextW },
     }, s)
     local d = functionDisplay(id, x + pad, -kLabelH + 3, 120, upper + 30 + kLabelH - 3)
     setFunctionDisplayColours(d)

@@ -7,17 +7,18 @@ local function channel(letter, title, id)
     local g = group(title)
     local x = controlRow(g, 0, 0, 46, { { "big", "Speed", "Speed" }, { "big", "Beats", "Beats" } }, s)
     local upper = 30 + kLabelH + 4
-    local right = controlRow(g, x, upper, 40, {
-        { "knob", "Phase", "Phase" }, { "knob", "Offset", "Offs" }, { "knob", "Asymmetry", "Asym" },
-        { "knob", "Pulse Width", "PW" }, { "knob", "Smoothing", "Smth" }, { "knob", "Swing", "Swing" },
-        { "knob", "Sine", "Sine" }, { "knob", "Triangle", "Tri" }, { "knob", "Saw", "Saw" },
-        { "knob", "Square", "Sqr" }, { "knob", "Random", "Rnd" }, { "knob", "Noise", "Noise" },
+    -- Knobs 38 apart leave the shape mix's labels room in the window.
+    local right = controlRow(g, x, upper, 38, {
+        { "knob", "Phase", "Phase" }, { "knob", "Offset", "Offset", kWideTextW }, { "knob", "Asymmetry", "Asym", kWideTextW },
+        { "knob", "Pulse Width", "PW" }, { "knob", "Smoothing", "Smooth", kWideTextW }, { "knob", "Swing", "Swing" },
+        { "knob", "Sine", "Sine", kWideTextW }, { "knob", "Triangle", "Triangle", kWideTextW }, { "knob", "Saw", "Saw", kWideTextW },
+        { "knob", "Square", "Square", kWideTextW }, { "knob", "Random", "Random" }, { "knob", "Noise", "Noise" },
     }, s)
     local lowerEnd = controlRow(g, x, 0, 40, {
-        { "drop", "Speed Multiplier", "Speed x" }, { "drop", "Sync", "Sync" },
-        { "drop", "Beat Divisor", "Divisor" }, { "button", "Triplet", "Triplet", 40, 30 },
-        { "button", "Reset By Note", "Reset", 40, 30 }, { "drop", "Swing Type", "Swing", 35 },
-        { "drop", "Input Mode", "Input" },
+        { "drop", "Speed Multiplier", "Speed Multiplier" }, { "drop", "Sync", "Sync", 68 },
+        { "drop", "Beat Divisor", "Beat Divisor" }, { "button", "Triplet", "Triplet", 44, 30 },
+        { "button", "Reset By Note", "Reset", 40, 30 }, { "drop", "Swing Type", "Swing Type", 35 },
+        { "drop", "Input Mode", "Input Mode" },
     }, s)
     local d = waveformDisplay(id, lowerEnd + 4, 0, right - lowerEnd - 4, 30)
     setWaveformDisplayColours(d)

@@ -6,11 +6,11 @@ local function channel(letter, title, index)
     local g = group(title)
     local x = controlRow(g, 0, 0, 46, {
         { "button", "Enable", "Enable", 45, 30 }, { "drop", "Mode", "Mode" },
-        { "knob", "Steps", "Steps" }, { "knob", "Steps Fine", "Fine", nil, "%.3f" },
-        { "knob", "Offset", "Offset" }, { "knob", "Transpose", "Transpose" },
+        { "knob", "Steps", "Steps" }, { "knob", "Steps Fine", "Fine", kWideTextW, "%.3f" },
+        { "knob", "Offset", "Offset" }, { "knob", "Transpose", "Transpose", kWideTextW },
         { "button", "Enable Scale", "Scale", 45, 30 }, { "drop", "Key", "Key" },
-        { "drop", "Scale", "Scale", 90 }, { "knob", "Key Offset", "Key Offset" },
-        { "knob", "Smoothing", "Smooth" },
+        { "drop", "Scale", "Scale", 90 }, { "knob", "Key Offset", "Key Offset", kWideTextW },
+        { "knob", "Smoothing", "Smoothing", kWideTextW },
     }, s)
     g:add(quantizerInfoDisplay(x + 4, 9, 49, 30, index))
     return g

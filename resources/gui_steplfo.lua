@@ -4,21 +4,21 @@ getWindowSize = getWindowSize or function() return 854, 360 end
 local function channel(letter, title, id)
     local s = " " .. letter
     local g = group(title)
-    local upper = 30 + kLabelH + 4
-    local right = controlRow(g, 0, upper, 40, {
-        { "knob", "Speed", "Speed" }, { "knob", "Beats", "Beats" }, { "knob", "Phase", "Phase" },
-        { "knob", "Asymmetry", "Asym" }, { "knob", "Smoothing", "Smooth" }, { "knob", "Swing", "Swing" },
-        { "knob", "Offset", "Offset" }, { "knob", "Multiplier", "Scale" }, { "knob", "Start Step", "Start" },
+    local lower = {
+        { "knob", "Phase", "Phase" }, { "knob", "Asymmetry", "Asymmetry", kWideTextW }, { "knob", "Smoothing", "Smoothing", kWideTextW },
+        { "knob", "Swing", "Swing" }, { "drop", "Swing Type", "Swing Type" }, { "drop", "Input Mode", "Input Mode" },
+        { "knob", "Offset", "Offset", kWideTextW }, { "knob", "Multiplier", "Scale", kWideTextW }, { "knob", "Start Step", "Start" },
         { "knob", "Length In Steps", "Length" }, { "knob", "End Step", "End" },
+    }
+    local upper = controlRowHeight(lower) + kLabelH + 4
+    local upperEnd = controlRow(g, 0, upper, 40, {
+        { "knob", "Speed", "Speed" }, { "knob", "Beats", "Beats" }, { "drop", "Speed Multiplier", "Speed Multiplier" },
+        { "drop", "Sync", "Sync", 68 }, { "drop", "Beat Divisor", "Beat Divisor" }, { "drop", "Speed Mode", "Speed Mode" },
+        { "drop", "Interpolation", "Interpolation" }, { "drop", "Range Mode", "Range" },
+        { "drop", "Length Mode", "Length Mode", 72 }, { "button", "Triplet", "Triplet", 44, 30 },
     }, s)
-    local lowerEnd = controlRow(g, 0, 0, 40, {
-        { "drop", "Speed Multiplier", "Speed x", 56 }, { "drop", "Sync", "Sync", 56 },
-        { "drop", "Beat Divisor", "Divisor", 56 }, { "button", "Triplet", "Triplet", 40, 30 },
-        { "drop", "Speed Mode", "Mode", 56 }, { "drop", "Interpolation", "Interp", 56 },
-        { "drop", "Range Mode", "Range", 56 }, { "drop", "Length Mode", "Len Mode", 56 },
-        { "drop", "Swing Type", "Swing", 56 }, { "drop", "Input Mode", "Input", 56 },
-    }, s)
-    local x = math.max(right, lowerEnd) + pad
+    local lowerEnd = controlRow(g, 0, 0, 40, lower, s)
+    local x = math.max(upperEnd, lowerEnd) + pad
     local e = stepEditor(id, x, -kLabelH, 820 - x - 2 * pad, upper + kTextFieldH + 1 + kKnobSize + kLabelH)
     setStepEditorColours(e)
     g:add(e)

@@ -4,16 +4,19 @@
 -- above the envelope pictures.
 getWindowSize = getWindowSize or function() return 925, 385 end
 
+-- An envelope's group: the group's title names the envelope, so its
+-- labels leave the "Env n" out.
 local function envelopeGroup(e)
     local p = "Env " .. e .. " "
     return controlGroup("Env " .. e, 40, {
-        { { "knob", p .. "Time A1", "A1" }, { "knob", p .. "Time A2", "A2" }, { "knob", p .. "Time A3", "A3" },
-          { "knob", p .. "Time R1", "R1" }, { "knob", p .. "Time R2", "R2" },
-          { "knob", p .. "Level A1", "L A1" }, { "knob", p .. "Level A2", "L A2" } },
-        { { "knob", p .. "Shape A1", "S A1" }, { "knob", p .. "Shape A2", "S A2" },
-          { "knob", p .. "Shape A3", "S A3" }, { "knob", p .. "Shape R1", "S R1" },
-          { "knob", p .. "Shape R2", "S R2" }, { "knob", p .. "Sustain", "Sus" },
-          { "knob", p .. "Level R1", "L R1" } },
+        { { "knob", p .. "Time A1", "Time A1" }, { "knob", p .. "Time A2", "Time A2" },
+          { "knob", p .. "Time A3", "Time A3" }, { "knob", p .. "Time R1", "Time R1" },
+          { "knob", p .. "Time R2", "Time R2" }, { "knob", p .. "Level A1", "Level A1" },
+          { "knob", p .. "Level A2", "Level A2" } },
+        { { "knob", p .. "Shape A1", "Shape A1" }, { "knob", p .. "Shape A2", "Shape A2" },
+          { "knob", p .. "Shape A3", "Shape A3" }, { "knob", p .. "Shape R1", "Shape R1" },
+          { "knob", p .. "Shape R2", "Shape R2" }, { "knob", p .. "Sustain", "Sustain" },
+          { "knob", p .. "Level R1", "Level R1" } },
     })
 end
 
@@ -38,56 +41,61 @@ env3Button = env3Button or function() showPanel("env3") end
 outputsButton = outputsButton or function() showPanel("outputs") end
 brinkButton = brinkButton or function() showPanel("hw") end
 
+-- The labels of the groups always shown are short: the output matrix
+-- needs its width beside them.
 createUI = createUI or function()
     createUICommon()
     theKnobRenderer = smallKnobRenderer
     local modes = controlGroup("Modes", 40, { { { "drop", "Note Priority", "Priority" },
         { "drop", "Retrigger Mode", "Retrig" }, { "drop", "Poly Mode", "Poly" },
         { "knob", "Polyphony/Voice", "Ply/Vox" } } })
-    local voltages = controlGroup("Voltages", 40, { { { "knob", "Gate Closed Voltage", "G Off" },
-        { "knob", "Gate Open Voltage", "G On" }, { "knob", "Trigger Off Voltage", "T Off" },
-        { "knob", "Trigger On Voltage", "T On" }, { "knob", "Velocity Min Voltage", "V Min" },
-        { "knob", "Velocity Max Voltage", "V Max" } } })
+    local voltages = controlGroup("Voltages", 40, { { { "knob", "Gate Closed Voltage", "Gate Off", kWideTextW },
+        { "knob", "Gate Open Voltage", "Gate On", kWideTextW }, { "knob", "Trigger Off Voltage", "Trig Off", kWideTextW },
+        { "knob", "Trigger On Voltage", "Trig On", kWideTextW }, { "knob", "Velocity Min Voltage", "Vel Min", kWideTextW },
+        { "knob", "Velocity Max Voltage", "Vel Max", kWideTextW } } })
     local overrides = controlGroup("Overrides", 40, { { { "button", "Override Pitch", "Pitch", 40, 30 },
         { "button", "Override Gate", "Gate", 40, 30 }, { "knob", "Pitch", "Pitch" }, { "knob", "Gate", "Gate" } } })
-    local detune = controlGroup("Detune", 40, { { { "knob", "Pitch Wheel Range", "Bend" },
-        { "knob", "Transpose", "Trans" }, { "knob", "Detune", "Tune" },
+    local detune = controlGroup("Detune", 38, { { { "knob", "Pitch Wheel Range", "Bend Rng" },
+        { "knob", "Transpose", "Trans", kWideTextW }, { "knob", "Detune", "Detune", kWideTextW },
         { "knob", "Random Tuning", "Rand" }, { "knob", "Pitch LFO Depth", "LFO D" },
         { "knob", "Pitch LFO Speed", "LFO S" } } })
 
     local simpleRow = {}
     for e = 1, 3 do
         local p = "Env " .. e .. " "
-        for _, spec in ipairs({ { "knob", p .. "Time A2", "A2 " .. e }, { "knob", p .. "Time A3", "A3 " .. e },
-            { "knob", p .. "Sustain", "S " .. e }, { "knob", p .. "Time R1", "R1 " .. e } }) do
+        local t = "E" .. e .. " "
+        for _, spec in ipairs({ { "knob", p .. "Time A2", t .. "A2" }, { "knob", p .. "Time A3", t .. "A3" },
+            { "knob", p .. "Sustain", t .. "Sus" }, { "knob", p .. "Time R1", t .. "R1" } }) do
             simpleRow[#simpleRow + 1] = spec
         end
     end
     local simple = controlGroup("Simple Env Controls", 40, { simpleRow })
     local envs = { envelopeGroup(1), envelopeGroup(2), envelopeGroup(3) }
     local misc = controlGroup("Env Misc", 40, {
-        { { "knob", "Env 1 Velocity Depth", "Vel 1" }, { "knob", "Env 2 Velocity Depth", "Vel 2" },
-          { "knob", "Env 3 Velocity Depth", "Vel 3" }, { "drop", "Env 1 Multiplier", "x 1", 35, cw = 42 },
-          { "drop", "Env 2 Multiplier", "x 2", 35, cw = 42 }, { "drop", "Env 3 Multiplier", "x 3", 35, cw = 42 } },
-        { { "button", "Env 1 Reset To Zero", "RTZ 1", 36, 22 }, { "button", "Env 2 Reset To Zero", "RTZ 2", 36, 22 },
-          { "button", "Env 3 Reset To Zero", "RTZ 3", 36, 22 } },
+        { { "knob", "Env 1 Velocity Depth", "Vel Depth 1", kWideTextW }, { "knob", "Env 2 Velocity Depth", "Vel Depth 2", kWideTextW },
+          { "knob", "Env 3 Velocity Depth", "Vel Depth 3", kWideTextW } },
+        { { "drop", "Env 1 Multiplier", "Mult 1", 35 }, { "button", "Env 1 Reset To Zero", "RTZ 1", 42, 22 },
+          { "drop", "Env 2 Multiplier", "Mult 2", 35 }, { "button", "Env 2 Reset To Zero", "RTZ 2", 42, 22 },
+          { "drop", "Env 3 Multiplier", "Mult 3", 35 }, { "button", "Env 3 Reset To Zero", "RTZ 3", 42, 22 } },
     })
     local trigger = controlGroup("Trigger", 40, { { { "knob", "Trigger Length", "Length" } } })
-    local portamento = controlGroup("Portamento", 40, { { { "drop", "Portamento Mode", "Mode", 66 },
-        { "knob", "Portamento Time", "Time" }, { "knob", "Portamento Shape", "Shape" } } })
+    local portamento = controlGroup("Portamento", 40, { { { "drop", "Portamento Mode", "Portamento Mode", 70 },
+        { "knob", "Portamento Time", "Portamento Time" }, { "knob", "Portamento Shape", "Portamento Shape" } } })
     theKnobRenderer = tinyKnobRenderer
     local matrix = outputMatrixGroup(
         { "Offset", "Pitch", "Gate", "Env1", "Env2", "Env3", "Trigger", "Velocity", "Smoothing" },
-        { "Offs", "Ptch", "Gate", "Env1", "Env2", "Env3", "Trig", "Vel", "Smth" }, 36, kTextFieldH - 2)
+        { "Offset", "Pitch", "Gate", "Env1", "Env2", "Env3", "Trig", "Vel", "Smth" }, 36, kTextFieldH - 2)
     theKnobRenderer = smallKnobRenderer
-    local brink = controlGroup("Brink", 40, { { { "button", "Bipolar 3", "Bipolar 3", 60, 30 },
-        { "button", "Bipolar 4", "Bipolar 4", 60, 30 }, { "button", "Bipolar 5", "Bipolar 5", 60, 30 },
-        { "button", "Brink Mode", "Brink Mode", 70, 30 } } })
+    local brink = controlGroup("Brink", 40, { { { "button", "Bipolar 3", "Bipolar 3", 62, 30 },
+        { "button", "Bipolar 4", "Bipolar 4", 62, 30 }, { "button", "Bipolar 5", "Bipolar 5", 62, 30 },
+        { "button", "Brink Mode", "Brink Mode", 78, 30 } } })
+    -- Each caption whole on its button; one above the other, as the column
+    -- has no room for both side by side.
     local calibration = group("Calibration")
-    calibration:add(propertyTriggerButton(64091, "Create Dunmore Calibration", "Create Dunmore Calibration", 0, 0,
-        150, 30))
-    calibration:add(propertyTriggerButton(64090, "Create Brink Calibration", "Create Brink Calibration", 156, 0,
-        150, 30))
+    calibration:add(propertyTriggerButton(64091, "Create Dunmore Calibration", "Create Dunmore Calibration", 0, 36,
+        190, 30))
+    calibration:add(propertyTriggerButton(64090, "Create Brink Calibration", "Create Brink Calibration", 0, 0,
+        190, 30))
     oscGroup(false)
 
     -- Left: the panel area at the bottom, the groups always shown above it.
@@ -101,7 +109,7 @@ createUI = createUI or function()
     -- then the pictures and buttons.
     local right = windowEdgePad + math.max(voltages:width() + overrides:width(), detune:width() + modes:width()) +
         2 * pad
-    placeGroupRows({ { misc }, { trigger, portamento } }, right)
+    placeGroupRows({ { misc, trigger }, { portamento } }, right)
     placeGroupRows({ { matrix } }, right)
     placeGroupRows({ { brink }, { calibration } }, right)
 
@@ -113,7 +121,7 @@ createUI = createUI or function()
         add(d)
         envelopeDisplays[i] = d
     end
-    local c = calibrationDisplay(right + 3 * 70, y, ww - windowEdgePad - right - 3 * 70, 28)
+    local c = calibrationDisplay(right + 3 * 70, y, 128, 28)
     setCalibrationDisplayColours(c)
     add(c)
     local panelButtons = {
@@ -130,8 +138,8 @@ createUI = createUI or function()
     end
     y = y + 16
     -- Widths that fit each caption, spread over the column.
-    local widths = { 98, 92, 38, 38, 73 }
-    local gap = (ww - windowEdgePad - right - 339) / 4
+    local widths = { 100, 97, 35, 36, 78 }
+    local gap = (ww - windowEdgePad - right - 346) / 4
     local x = right
     local function place(element, i)
         add(element)

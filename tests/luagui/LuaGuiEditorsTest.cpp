@@ -17,6 +17,9 @@
 #include "gui/displays/StepEditor.h"
 #include "gui/luagui/PluginLuaGui.h"
 #include "gui/controls/Buttons.h"
+#include "gui/controls/DropDowns.h"
+#include "gui/controls/TextFields.h"
+#include "gui/toolkit/Fonts.h"
 #include "gui/toolkit/QJmanager.h"
 #include "module/PluginFactory.h"
 #include "platform/Preferences.h"
@@ -71,6 +74,52 @@ std::string NameOf(UIElement* element)
     return "display";
 }
 
+// The widest text a value field shows: at both ends of its range, at its
+// current value and, for a parameter with named values, every name.
+float WidestValue(Editor& editor, QZ::TextField& field)
+{
+    const int32_t index = field.Record().index;
+    const ParameterInfo* info = editor.plugin->GetParameterInfo(index);
+    const float saved = editor.plugin->getParameter(index), steps = info->max - info->min;
+    std::vector<float> values{0, 1, saved};
+    for (float i = 1; info->unit == kAudioUnitParameterUnit_Indexed && i < steps && steps <= 256; ++i)
+        values.push_back(i / steps);
+    float widest = 0;
+    for (float value : values) {
+        editor.plugin->setParameter(index, value);
+        char text[64] = {};
+        editor.plugin->getParameterDisplay(index, text);
+        if (!field.Format().empty() && !isalpha(static_cast<unsigned char>(text[0])))
+            snprintf(text, sizeof text, field.Format().c_str(), static_cast<double>(editor.plugin->GetParameterReal(index)));
+        widest = std::max(widest, QZ::MeasureText(*editor.manager->TextFieldFont(), text));
+    }
+    editor.plugin->setParameter(index, saved);
+    return widest;
+}
+
+// What a person reads must be whole: no two labels of a group alike, every
+// button's caption inside the button, every value inside its field.
+void ExpectWholeTexts(Editor& editor, const std::vector<UIElement*>& elements, const std::string& context)
+{
+    std::set<std::string> labels;
+    for (UIElement* element : elements) {
+        const float width = UIElement::AbsoluteBox(element).x1 - UIElement::AbsoluteBox(element).x0;
+        std::string caption;
+        if (auto* label = dynamic_cast<QZ::Label*>(element))
+            EXPECT_TRUE(labels.insert(label->Text()).second) << context << ": two labels \"" << label->Text() << "\"";
+        else if (auto* button = dynamic_cast<QZ::Button*>(element))
+            caption = button->Label();
+        else if (auto* button = dynamic_cast<QZ::CorvButton*>(element))
+            caption = button->Label();
+        else if (auto* field = dynamic_cast<QZ::TextField*>(element))
+            EXPECT_LE(WidestValue(editor, *field) + 1, width) << context << ": a value of " << NameOf(element);
+        else if (auto* list = dynamic_cast<QZ::DropDown*>(element))
+            for (const std::string& item : list->Items())
+                EXPECT_LE(QZ::MeasureText(*editor.manager->TextFieldFont(), item), width) << context << ": " << item;
+        EXPECT_LE(QZ::MeasureText(*editor.manager->MainFont(), caption), width) << context << ": \"" << caption << "\"";
+    }
+}
+
 // What the person looking at the editor sees must not collide: the visible
 // groups and the loose widgets stay inside the window below the banner and
 // apart from each other, and inside each visible group no two widgets
@@ -83,6 +132,11 @@ void ExpectTidyLayout(Editor& editor, const std::string& context)
     for (UIElement* child : editor.Root().Children())
         if (child->IsVisible())
             top.emplace_back(child, UIElement::AbsoluteBox(child));
+    std::vector<UIElement*> loose;
+    for (const auto& [element, box] : top)
+        if (!dynamic_cast<NamedGroup*>(element))
+            loose.push_back(element);
+    ExpectWholeTexts(editor, loose, context);
     for (size_t i = 0; i < top.size(); ++i) {
         const Box& box = top[i].second;
         const auto* button = dynamic_cast<QZ::Button*>(top[i].first);
@@ -99,6 +153,7 @@ void ExpectTidyLayout(Editor& editor, const std::string& context)
             continue;
         std::vector<UIElement*> leaves;
         Editor::Leaves(*group, leaves);
+        ExpectWholeTexts(editor, leaves, context + " in \"" + group->Name() + "\"");
         for (size_t i = 0; i < leaves.size(); ++i)
             for (size_t j = i + 1; j < leaves.size(); ++j) {
                 const Box a = UIElement::AbsoluteBox(leaves[i]);
@@ -154,6 +209,62 @@ INSTANTIATE_TEST_SUITE_P(Entries, EveryEditor, ::testing::ValuesIn(Entries()),
                                      c = '_';
                              return name;
                          });
+
+// Labels and widths of single controls: the label under a parameter's
+// field or drop-down (or, without a parameter, a label anywhere in the
+// editor: the output matrix's column titles), and the control's width.
+struct LabelCase {
+    const char* id;
+    const char* parameter;
+    const char* label;
+    float width;
+};
+
+void PrintTo(const LabelCase& c, std::ostream* out)
+{
+    *out << c.id << " " << c.parameter << " " << c.label;
+}
+
+class Labels : public ::testing::TestWithParam<LabelCase> {
+protected:
+    corvane::test::ScopedUserFolders folders;
+};
+
+TEST_P(Labels, NameTheirControls)
+{
+    const LabelCase& c = GetParam();
+    Editor editor(c.id);
+    ASSERT_TRUE(editor.plugin);
+    std::vector<UIElement*> leaves;
+    Editor::Leaves(editor.Root(), leaves);
+    Box control{};
+    for (UIElement* element : leaves)
+        if (auto* field = dynamic_cast<QZ::Control*>(element); field && field->Record().name == std::string(c.parameter) &&
+                                                                (dynamic_cast<QZ::TextField*>(element) ||
+                                                                 dynamic_cast<QZ::DropDown*>(element)))
+            control = UIElement::AbsoluteBox(element);
+    if (*c.parameter)
+        EXPECT_EQ(control.x1 - control.x0, c.width) << c.parameter;
+    int found = 0;
+    for (UIElement* element : leaves) {
+        auto* label = dynamic_cast<QZ::Label*>(element);
+        const Box box = label ? UIElement::AbsoluteBox(label) : Box{};
+        const bool under = std::abs(box.y1 - (control.y0 - 3)) < 1 &&
+                           std::abs((box.x0 + box.x1) / 2 - (control.x0 + control.x1) / 2) <= 1;
+        found += label && label->Text() == c.label && (!*c.parameter || under) ? 1 : 0;
+    }
+    EXPECT_GE(found, 1) << "no label \"" << c.label << "\" for " << c.parameter;
+}
+
+const LabelCase kLabels[] = {
+    {"QZse", "Run High", "Run High", 57},         {"QZse", "Clock Output", "Clock Out", 57},
+    {"QZs6", "Length Mode L", "Length Mode", 72}, {"QZs2", "Triangle R", "Triangle", 37},
+    {"QZs8", "Smoothing R", "Smoothing", 37},     {"QZsi", "Offset 2", "Offset 2", 40},
+    {"QZsc", "Ch 2 Gate Output", "Gate", 57},     {"QZs1", "", "Offset", 0},
+    {"QZs1", "", "Pitch", 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Controls, Labels, ::testing::ValuesIn(kLabels));
 
 // The panel buttons show their groups and hide the others; each state is
 // laid out tidily too.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "framework/vst/VstAbi.h"
+#include "gui/controls/Buttons.h"
 #include "gui/controls/Knobs.h"
 #include "gui/controls/TextFields.h"
 #include "gui/dialogs/DialogSession.h"
@@ -162,6 +163,53 @@ INSTANTIATE_TEST_SUITE_P(Entries, EditorScreenshots,
                                            "QZs9", "QZsa", "QZsb", "QZsc", "QZsd", "QZse", "QZsf", "QZs(", "QZsg",
                                            "QZsh", "QZsi", "QZsj", "QZsk", "QZsl", "QZsm", "QZsn"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return FileName(info.param); });
+
+// The pages behind the panel buttons (the Voice Controller's panels, the
+// expanders' trigger settings, the CV Input's Tessel settings), each drawn
+// after its button was pressed as a person presses it.
+class EditorPages : public ::testing::TestWithParam<std::pair<const char*, const char*>> {
+protected:
+    corvane::test::ScopedUserFolders folders;
+};
+
+TEST_P(EditorPages, DrawAfterTheirButton)
+{
+    REQUIRE_DISPLAY();
+    const auto [id, caption] = GetParam();
+    OpenEditor editor(id);
+    ASSERT_TRUE(editor.drawn);
+    QZ::BrelStatefulButton* button = nullptr;
+    std::vector<QZ::UIElement*> pending{editor.view->GetManager()->Root()};
+    while (!pending.empty() && !button) {
+        QZ::UIElement* element = pending.back();
+        pending.pop_back();
+        if (auto* group = dynamic_cast<QZ::Group*>(element))
+            pending.insert(pending.end(), group->Children().begin(), group->Children().end());
+        else if (auto* b = dynamic_cast<QZ::BrelStatefulButton*>(element); b && b->Label() == caption)
+            button = b;
+    }
+    ASSERT_TRUE(button) << caption;
+    button->MouseDown(QZ::Point{}, 0, 1); // a Lua button acts on its press
+    const uint64_t frames = editor.view->GetManager()->FramesDrawn();
+    ASSERT_TRUE(corvane::test::WaitFor([&] {
+        editor.view->idle();
+        return editor.view->GetManager()->FramesDrawn() >= frames + 3;
+    }));
+    Image image;
+    ASSERT_TRUE(corvane::test::Capture(editor.host->Connection(), editor.child, image));
+    EXPECT_TRUE(editor.view->LuaGui()->Errors().empty()) << editor.view->LuaGui()->LastError();
+    EXPECT_TRUE(corvane::test::WritePng(image, corvane::test::ScreenshotDir() + "/editor_" + FileName(id) + "_" +
+                                                   FileName(*caption ? caption : "toggle") + ".png"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, EditorPages,
+                         ::testing::Values(std::pair{"QZs1", "Env 1"}, std::pair{"QZs1", "Env 2"},
+                                           std::pair{"QZs1", "Env 3"}, std::pair{"QZs1", "Outputs"},
+                                           std::pair{"QZs1", "H/W"}, std::pair{"QZsc", "Triggers"},
+                                           std::pair{"QZsg", "Triggers"}, std::pair{"QZs4", ""}),
+                         [](const auto& info) {
+                             return FileName(info.param.first) + "_" + FileName(info.param.second);
+                         });
 
 // A skin's gui.lua with a bigger kKnobSize and its own banner colours, and
 // its own buttons.png (a plain cyan atlas), changes what every editor draws.
