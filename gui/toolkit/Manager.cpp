@@ -287,7 +287,8 @@ void Manager::MakeTitle()
     windowRect.left = 0;
     windowRect.bottom = static_cast<int16_t>(h);
     windowRect.right = static_cast<int16_t>(w);
-    // The layout size; InitGL takes it again from the window when GL starts.
+    // The layout size, for the rest of the editor's life: a window resized
+    // later (even before the render thread starts) stretches it.
     panelWidth.store(w, std::memory_order_relaxed);
     panelHeight.store(h, std::memory_order_relaxed);
 }

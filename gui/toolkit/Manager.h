@@ -172,6 +172,8 @@ public:
     void SetWindowSize(int width, int height);
     int WindowWidth() const { return windowWidth.load(std::memory_order_relaxed); }
     int WindowHeight() const { return windowHeight.load(std::memory_order_relaxed); }
+    // The size the layout was made for (0 until MakeTitle or the render
+    // thread's start); a resized window stretches it.
     int PanelWidth() const { return panelWidth.load(std::memory_order_relaxed); }
     int PanelHeight() const { return panelHeight.load(std::memory_order_relaxed); }
     // Sets the banner text and the view geometry for the current window
@@ -477,8 +479,8 @@ protected:
 
     std::atomic<int> windowWidth{1};
     std::atomic<int> windowHeight{1};
-    std::atomic<int> panelWidth{1};
-    std::atomic<int> panelHeight{1};
+    std::atomic<int> panelWidth{0};
+    std::atomic<int> panelHeight{0};
 
     float light1Position[4] = {0, 0, 50.0f, 1.0f};
 

@@ -13,17 +13,21 @@
 
 namespace QZ {
 
+// Without a layout size yet, layout and window coincide.
 Box Manager::WindowBox(const Box& layout) const
 {
-    const float sx = static_cast<float>(WindowWidth()) / static_cast<float>(std::max(1, PanelWidth()));
-    const float sy = static_cast<float>(WindowHeight()) / static_cast<float>(std::max(1, PanelHeight()));
+    const int pw = PanelWidth(), ph = PanelHeight();
+    if (pw <= 0 || ph <= 0)
+        return layout;
+    const float sx = static_cast<float>(WindowWidth()) / static_cast<float>(pw);
+    const float sy = static_cast<float>(WindowHeight()) / static_cast<float>(ph);
     return Box{layout.x0 * sx, layout.y0 * sy, layout.z0, layout.x1 * sx, layout.y1 * sy, layout.z1};
 }
 
 Point Manager::LayoutPoint(const Point& point) const
 {
     const int w = WindowWidth(), h = WindowHeight(), pw = PanelWidth(), ph = PanelHeight();
-    if ((w == pw && h == ph) || w <= 0 || h <= 0)
+    if ((w == pw && h == ph) || w <= 0 || h <= 0 || pw <= 0 || ph <= 0)
         return point;
     return Point{point.x * static_cast<float>(pw) / static_cast<float>(w),
                  point.y * static_cast<float>(ph) / static_cast<float>(h)};

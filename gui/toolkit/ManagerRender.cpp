@@ -205,8 +205,14 @@ void Manager::Update()
 
 void Manager::InitGL()
 {
-    panelWidth.store(WindowWidth(), std::memory_order_relaxed);
-    panelHeight.store(WindowHeight(), std::memory_order_relaxed);
+    // A manager whose geometry no one made takes the window's size as its
+    // layout's. Never when MakeTitle ran: a resize before this thread got
+    // here would pass for the layout, and live areas and pointer positions
+    // would be taken unstretched.
+    if (PanelWidth() <= 0 || PanelHeight() <= 0) {
+        panelWidth.store(WindowWidth(), std::memory_order_relaxed);
+        panelHeight.store(WindowHeight(), std::memory_order_relaxed);
+    }
 
     // Without a context there is nothing GL can be asked: no call is made
     // until the task ends.

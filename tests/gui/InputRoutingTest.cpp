@@ -117,6 +117,10 @@ TEST_F(InputRouting, PointsAreScaledToTheLayoutAfterAResize)
     auto* small = new Recorder(&manager, log, "small", MakeBox(90, 40, 110, 60));
     manager.RootGroup()->AddChild(small);
     manager.SetWindowSize(800, 400);
+    // The render thread may start after the window was resized (its set-up
+    // runs before it looks for a stop): the layout keeps its own size.
+    manager.CreateRenderTask();
+    ASSERT_TRUE(manager.DestroyRenderTask());
     manager.MouseDown({200, 100}, 0, 1);
     manager.MouseUp({202, 100}, 0);
     EXPECT_EQ(Take(), (Log{"small down 100,50 m0", "capture", "release", "small up 101,50 m0"}));
