@@ -1,17 +1,21 @@
 -- Function: two channels, each with its transfer curve.
 getWindowSize = getWindowSize or function() return 400, 400 end
 
+-- The knobs' names whole need two rows: input above output, the function
+-- and its switch at their left, the curve beside them as high as both.
 local function channel(letter, title, id)
-    local s = " " .. letter
-    local g = group(title)
-    local upper = kTextFieldH + 1 + kKnobSize + kLabelH + 4
-    controlRow(g, 0, upper, 50, { { "drop", "Function", "Function", 90, cw = 100 },
-        { "button", "Enable", "Enable", 45, 30, cw = 100 } }, s)
-    local x = controlRow(g, 0, 0, 50, {
-        { "knob", "Input Offset", "In Offset", kWideTextW }, { "knob", "Input Scale", "In Scale", kWideTextW },
-        { "knob", "Output Offset", "Out Offset", kWideTextW }, { "knob", "Output Scale", "Out Scale", kWideTextW },
-    }, s)
-    local d = functionDisplay(id, x + pad, -kLabelH + 3, 120, upper + 30 + kLabelH - 3)
+    local g = controlGroup(title, 50, {
+        { { "drop", "Function", "Function", 90 }, { "knob", "Input Offset", "Input Offset", kWideTextW },
+          { "knob", "Input Scale", "Input Scale", kWideTextW } },
+        { { "button", "Enable", "Enable", 45, 30 }, { "knob", "Output Offset", "Output Offset", kWideTextW },
+          { "knob", "Output Scale", "Output Scale", kWideTextW } },
+    }, " " .. letter)
+    local x0, y0, x1, y1 = g:bounds()
+    local ww = getWindowSize()
+    -- From the group's right margin to the window's edge, less the margin.
+    local x = x1
+    local right = x0 + ww - 2 * windowEdgePad - 10
+    local d = functionDisplay(id, x, y0 + 10, right - x, y1 - y0 - 20)
     setFunctionDisplayColours(d)
     g:add(d)
     return g

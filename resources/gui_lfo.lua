@@ -5,12 +5,13 @@ getWindowSize = getWindowSize or function() return 733, 360 end
 local function channel(letter, title, id)
     local s = " " .. letter
     local g = group(title)
-    local x = controlRow(g, 0, 0, 46, { { "big", "Speed", "Speed" }, { "big", "Beats", "Beats" } }, s)
+    local x = controlRow(g, 0, 0, 46, { gap = 0, { "big", "Speed", "Speed" }, { "big", "Beats", "Beats" } }, s)
     local upper = 30 + kLabelH + 4
-    -- Knobs 38 apart leave the shape mix's labels room in the window.
-    local right = controlRow(g, x, upper, 38, {
+    -- The big knobs side by side, and the fields here 2 apart, leave the
+    -- shape mix's labels room in the window.
+    local right = controlRow(g, x, upper, 38, { gap = 2,
         { "knob", "Phase", "Phase" }, { "knob", "Offset", "Offset", kWideTextW }, { "knob", "Asymmetry", "Asym", kWideTextW },
-        { "knob", "Pulse Width", "PW" }, { "knob", "Smoothing", "Smooth", kWideTextW }, { "knob", "Swing", "Swing" },
+        { "knob", "Pulse Width", "PW" }, { "knob", "Smoothing", "Smoothing", kWideTextW }, { "knob", "Swing", "Swing" },
         { "knob", "Sine", "Sine", kWideTextW }, { "knob", "Triangle", "Triangle", kWideTextW }, { "knob", "Saw", "Saw", kWideTextW },
         { "knob", "Square", "Square", kWideTextW }, { "knob", "Random", "Random" }, { "knob", "Noise", "Noise" },
     }, s)

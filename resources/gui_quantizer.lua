@@ -8,7 +8,7 @@ local function channel(letter, title, index)
         { "button", "Enable", "Enable", 45, 30 }, { "drop", "Mode", "Mode" },
         { "knob", "Steps", "Steps" }, { "knob", "Steps Fine", "Fine", kWideTextW, "%.3f" },
         { "knob", "Offset", "Offset" }, { "knob", "Transpose", "Transpose", kWideTextW },
-        { "button", "Enable Scale", "Scale", 45, 30 }, { "drop", "Key", "Key" },
+        { "button", "Enable Scale", "Enable Scale", 84, 30 }, { "drop", "Key", "Key" },
         { "drop", "Scale", "Scale", 90 }, { "knob", "Key Offset", "Key Offset", kWideTextW },
         { "knob", "Smoothing", "Smoothing", kWideTextW },
     }, s)

@@ -53,30 +53,38 @@ createUI = createUI or function()
         { "knob", "Gate Open Voltage", "Gate On", kWideTextW }, { "knob", "Trigger Off Voltage", "Trig Off", kWideTextW },
         { "knob", "Trigger On Voltage", "Trig On", kWideTextW }, { "knob", "Velocity Min Voltage", "Vel Min", kWideTextW },
         { "knob", "Velocity Max Voltage", "Vel Max", kWideTextW } } })
-    local overrides = controlGroup("Overrides", 40, { { { "button", "Override Pitch", "Pitch", 40, 30 },
-        { "button", "Override Gate", "Gate", 40, 30 }, { "knob", "Pitch", "Pitch" }, { "knob", "Gate", "Gate" } } })
+    -- The override switches one above the other, their names whole, in the
+    -- knobs' height; the knobs beside them.
+    local overrides = controlGroup("Overrides", 40, { { { "gap", cw = 102 }, { "knob", "Pitch", "Pitch" },
+        { "knob", "Gate", "Gate" } } })
+    local switchH = (kTextFieldH + 1 + kKnobSize - 3) / 2
+    overrides:add(paramButton("Override Pitch", "Override Pitch", 0, switchH + 3, 98, switchH))
+    overrides:add(paramButton("Override Gate", "Override Gate", 0, 0, 98, switchH))
     local detune = controlGroup("Detune", 38, { { { "knob", "Pitch Wheel Range", "Bend Rng" },
         { "knob", "Transpose", "Trans", kWideTextW }, { "knob", "Detune", "Detune", kWideTextW },
         { "knob", "Random Tuning", "Rand" }, { "knob", "Pitch LFO Depth", "LFO D" },
         { "knob", "Pitch LFO Speed", "LFO S" } } })
 
-    local simpleRow = {}
+    -- Each envelope in two columns: its attack times above, its sustain and
+    -- release below.
+    local attacks, releases = {}, {}
     for e = 1, 3 do
         local p = "Env " .. e .. " "
-        local t = "E" .. e .. " "
-        for _, spec in ipairs({ { "knob", p .. "Time A2", t .. "A2" }, { "knob", p .. "Time A3", t .. "A3" },
-            { "knob", p .. "Sustain", t .. "Sus" }, { "knob", p .. "Time R1", t .. "R1" } }) do
-            simpleRow[#simpleRow + 1] = spec
+        for _, name in ipairs({ "Time A2", "Time A3" }) do
+            attacks[#attacks + 1] = { "knob", p .. name, p .. name }
+        end
+        for _, name in ipairs({ "Sustain", "Time R1" }) do
+            releases[#releases + 1] = { "knob", p .. name, p .. name }
         end
     end
-    local simple = controlGroup("Simple Env Controls", 40, { simpleRow })
+    local simple = controlGroup("Simple Env Controls", 40, { attacks, releases })
     local envs = { envelopeGroup(1), envelopeGroup(2), envelopeGroup(3) }
     local misc = controlGroup("Env Misc", 40, {
         { { "knob", "Env 1 Velocity Depth", "Vel Depth 1", kWideTextW }, { "knob", "Env 2 Velocity Depth", "Vel Depth 2", kWideTextW },
           { "knob", "Env 3 Velocity Depth", "Vel Depth 3", kWideTextW } },
-        { { "drop", "Env 1 Multiplier", "Mult 1", 35 }, { "button", "Env 1 Reset To Zero", "RTZ 1", 42, 22 },
-          { "drop", "Env 2 Multiplier", "Mult 2", 35 }, { "button", "Env 2 Reset To Zero", "RTZ 2", 42, 22 },
-          { "drop", "Env 3 Multiplier", "Mult 3", 35 }, { "button", "Env 3 Reset To Zero", "RTZ 3", 42, 22 } },
+        { { "drop", "Env 1 Multiplier", "Mult 1", 35 }, { "button", "Env 1 Reset To Zero", "RTZ 1", 40, 22 },
+          { "drop", "Env 2 Multiplier", "Mult 2", 35 }, { "button", "Env 2 Reset To Zero", "RTZ 2", 40, 22 },
+          { "drop", "Env 3 Multiplier", "Mult 3", 35 }, { "button", "Env 3 Reset To Zero", "RTZ 3", 40, 22 } },
     })
     local trigger = controlGroup("Trigger", 40, { { { "knob", "Trigger Length", "Length" } } })
     local portamento = controlGroup("Portamento", 40, { { { "drop", "Portamento Mode", "Portamento Mode", 70 },
@@ -109,7 +117,10 @@ createUI = createUI or function()
     -- then the pictures and buttons.
     local right = windowEdgePad + math.max(voltages:width() + overrides:width(), detune:width() + modes:width()) +
         2 * pad
-    placeGroupRows({ { misc, trigger }, { portamento } }, right)
+    -- The simple envelope panel's names take more than the column; the
+    -- groups shown beside it move over (the matrix and the hardware groups
+    -- are never shown with it).
+    placeGroupRows({ { misc, trigger }, { portamento } }, math.max(right, windowEdgePad + simple:width() + pad))
     placeGroupRows({ { matrix } }, right)
     placeGroupRows({ { brink }, { calibration } }, right)
 

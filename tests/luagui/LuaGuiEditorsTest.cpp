@@ -97,16 +97,20 @@ float WidestValue(Editor& editor, QZ::TextField& field)
     return widest;
 }
 
-// What a person reads must be whole: no two labels of a group alike, every
-// button's caption inside the button, every value inside its field.
-void ExpectWholeTexts(Editor& editor, const std::vector<UIElement*>& elements, const std::string& context)
+// What a person reads must be whole: no two labels or captions of a group
+// alike (a button "Pitch" beside a knob labelled "Pitch" says nothing of
+// which is which), every button's caption inside the button, every value
+// inside its field. Loose buttons may share a caption (the Learner's three
+// "Copy" buttons each have their tooltip).
+void ExpectWholeTexts(Editor& editor, const std::vector<UIElement*>& elements, const std::string& context,
+                      bool inGroup)
 {
-    std::set<std::string> labels;
+    std::set<std::string> texts;
     for (UIElement* element : elements) {
         const float width = UIElement::AbsoluteBox(element).x1 - UIElement::AbsoluteBox(element).x0;
         std::string caption;
         if (auto* label = dynamic_cast<QZ::Label*>(element))
-            EXPECT_TRUE(labels.insert(label->Text()).second) << context << ": two labels \"" << label->Text() << "\"";
+            EXPECT_TRUE(texts.insert(label->Text()).second) << context << ": \"" << label->Text() << "\" twice";
         else if (auto* button = dynamic_cast<QZ::Button*>(element))
             caption = button->Label();
         else if (auto* button = dynamic_cast<QZ::CorvButton*>(element))
@@ -117,6 +121,8 @@ void ExpectWholeTexts(Editor& editor, const std::vector<UIElement*>& elements, c
             for (const std::string& item : list->Items())
                 EXPECT_LE(QZ::MeasureText(*editor.manager->TextFieldFont(), item), width) << context << ": " << item;
         EXPECT_LE(QZ::MeasureText(*editor.manager->MainFont(), caption), width) << context << ": \"" << caption << "\"";
+        if (inGroup && !caption.empty())
+            EXPECT_TRUE(texts.insert(caption).second) << context << ": \"" << caption << "\" twice";
     }
 }
 
@@ -136,7 +142,7 @@ void ExpectTidyLayout(Editor& editor, const std::string& context)
     for (const auto& [element, box] : top)
         if (!dynamic_cast<NamedGroup*>(element))
             loose.push_back(element);
-    ExpectWholeTexts(editor, loose, context);
+    ExpectWholeTexts(editor, loose, context, false);
     for (size_t i = 0; i < top.size(); ++i) {
         const Box& box = top[i].second;
         const auto* button = dynamic_cast<QZ::Button*>(top[i].first);
@@ -153,7 +159,7 @@ void ExpectTidyLayout(Editor& editor, const std::string& context)
             continue;
         std::vector<UIElement*> leaves;
         Editor::Leaves(*group, leaves);
-        ExpectWholeTexts(editor, leaves, context + " in \"" + group->Name() + "\"");
+        ExpectWholeTexts(editor, leaves, context + " in \"" + group->Name() + "\"", true);
         for (size_t i = 0; i < leaves.size(); ++i)
             for (size_t j = i + 1; j < leaves.size(); ++j) {
                 const Box a = UIElement::AbsoluteBox(leaves[i]);
@@ -261,7 +267,8 @@ const LabelCase kLabels[] = {
     {"QZs6", "Length Mode L", "Length Mode", 72}, {"QZs2", "Triangle R", "Triangle", 37},
     {"QZs8", "Smoothing R", "Smoothing", 37},     {"QZsi", "Offset 2", "Offset 2", 40},
     {"QZsc", "Ch 2 Gate Output", "Gate", 57},     {"QZs1", "", "Offset", 0},
-    {"QZs1", "", "Pitch", 0},
+    {"QZs1", "", "Pitch", 0},                     {"QZs2", "Smoothing L", "Smoothing", 37},
+    {"QZsn", "Output Offset R", "Output Offset", 37}, {"QZs1", "", "Env 3 Time R1", 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Controls, Labels, ::testing::ValuesIn(kLabels));
