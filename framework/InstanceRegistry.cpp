@@ -14,14 +14,16 @@
 namespace InstanceRegistry {
 namespace detail {
 
-void ServeHandOver(const HandOverItem& item);
+void ServeParameterChanged(ObryAuBase* instance, int32_t index, float value);
+void ServeControlChange(ObryAuBase* instance, uint8_t channel, uint8_t controller, uint8_t value, bool learn);
 
 // Lives from static set-up to unload. Hosts often unload with instances
 // still alive; then the data is left in place rather than pulled from under
 // them. The hand-over thread serves from the data: it stops first.
 struct Holder {
     Data* data = new Data;
-    RegistryHandOver* handOver = new RegistryHandOver(&ServeHandOver);
+    RegistryHandOver* handOver =
+        new RegistryHandOver(&InstanceRegistry::Mutex, {&ServeParameterChanged, &ServeControlChange});
     ~Holder()
     {
         if (!handOver->Stop()) {
@@ -137,9 +139,11 @@ Entry* FindByProcessWideLocked(uint32_t number)
     return nullptr;
 }
 
-bool PostHandOver(const HandOverItem& item) noexcept
+void HandOverControlChange(ObryAuBase* receiver, uint8_t channel, uint8_t controller, uint8_t value,
+                           bool learn) noexcept
 {
-    return gHolder.handOver->Post(item);
+    if (Mailbox* mailbox = receiver->RegistryMailbox())
+        gHolder.handOver->PostControlChange(*mailbox, channel, controller, value, learn);
 }
 
 bool OnServingThread() noexcept
@@ -188,7 +192,9 @@ void Register(ObryAuBase* instance)
     Entry e;
     e.instance = instance;
     e.processWide = LowestFreeProcessWideLocked();
+    e.mailbox = gHolder.handOver->Open(instance, instance->getNumParams());
     D().entries.push_back(std::move(e));
+    instance->SetRegistryMailbox(D().entries.back().mailbox);
     Changed();
     lock.unlock();
     // Before the instance's first audio callback: the audio thread only ever
@@ -203,8 +209,12 @@ void Unregister(ObryAuBase* instance)
     Lock lock(Mutex());
     uint32_t number = 0;
     for (const Entry& e : D().entries)
-        if (e.instance == instance)
+        if (e.instance == instance) {
             number = e.processWide;
+            // Its news go with it: none reaches a later instance at this address.
+            gHolder.handOver->Close(e.mailbox);
+        }
+    instance->SetRegistryMailbox(nullptr);
     std::erase_if(D().entries, [instance](const Entry& e) { return e.instance == instance; });
     RemoveMappingsOfLocked(instance);
     // A later instance at the same address or with the same number must not
@@ -344,12 +354,8 @@ void NotifyListeners(ObryAuBase* instance, int32_t index, float value)
     if (gListenerCount.load(std::memory_order_acquire) == 0)
         return;
     if (!OnServingThread()) {
-        HandOverItem item;
-        item.kind = HandOverItem::kParameterChanged;
-        item.instance = instance;
-        item.index = index;
-        item.realValue = value;
-        gHolder.handOver->Post(item);
+        if (Mailbox* mailbox = instance->RegistryMailbox())
+            gHolder.handOver->PostParameter(*mailbox, index, value);
         return;
     }
     Lock lock(Mutex());
@@ -452,19 +458,20 @@ uint64_t ChangeCount()
 
 namespace detail {
 
-// The hand-over thread. An instance gone meanwhile is no longer found: its
-// control change changes nothing, and a listener told of it finds nothing.
-void ServeHandOver(const HandOverItem& item)
+// The serving thread, lock held, for an instance still registered (a
+// mailbox closes with its entry). One closed meanwhile is no longer usable:
+// its control change changes nothing, and a listener told of it finds nothing.
+void ServeParameterChanged(ObryAuBase* instance, int32_t index, float value)
 {
-    Lock lock(Mutex());
-    if (item.kind == HandOverItem::kControlChange) {
-        if (FindUsableLocked(item.instance))
-            ControlChangeLocked(item.instance, item.channel, item.controller, item.value, item.learnArmed);
-        return;
-    }
     const std::vector<IObryParameterNotificationReceiver*> listeners = D().listeners;
     for (IObryParameterNotificationReceiver* l : listeners)
-        l->ParameterChanged(item.instance, item.index, item.realValue);
+        l->ParameterChanged(instance, index, value);
+}
+
+void ServeControlChange(ObryAuBase* instance, uint8_t channel, uint8_t controller, uint8_t value, bool learn)
+{
+    if (FindUsableLocked(instance))
+        ControlChangeLocked(instance, channel, controller, value, learn);
 }
 
 } // namespace detail

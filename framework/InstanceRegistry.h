@@ -27,7 +27,9 @@ class MessageQueueItem;
 class IObryParameterNotificationReceiver {
 public:
     virtual ~IObryParameterNotificationReceiver() = default;
-    // Called with the registry lock held.
+    // On the registry's serving thread, with the registry lock held; told
+    // each change once, or only the latest of one parameter's changes that
+    // came faster than they were served.
     virtual void ParameterChanged(ObryAuBase* instance, int32_t index, float value) = 0;
 };
 
@@ -99,9 +101,10 @@ bool GetLearnTarget(uint32_t* instanceNumber, int32_t* parameterIndex);
 // locked.
 ObryAuBase* LockAndFindLearnTarget(int32_t* parameterIndex, Lock& lock);
 
-// Audio thread of the receiving instance, for every delivered message. The
-// recent control changes take it at once; learning and the learned mappings
-// follow on the serving thread (WaitForHandOver).
+// Audio thread of the receiving instance, for every delivered message; no
+// allocation, no blocking lock. The recent control changes take it at once;
+// learning and the learned mappings follow on the serving thread, which sets
+// each learned parameter from its controller's latest value.
 void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryAuBase* instance);
 std::string DescribeMapping(ObryAuBase* target, int32_t parameterIndex);
 void RemoveMapping(ObryAuBase* target, int32_t parameterIndex);
@@ -131,10 +134,11 @@ void ResetMappings();
 // No audio thread takes the lock: what the instances' own calls ask of the
 // registry (telling the listeners, learning, applying learned mappings) is
 // handed to a serving thread, whichever thread asks (see RegistryHandOver.h).
-// WaitForHandOver: until everything handed over so far has been served; any
-// thread but an audio thread, without the lock held. ObserveLockTakes: a
-// diagnostic; `observer` (null: none) is called on the taking thread before
-// every blocking take of the lock.
+//
+// For tests only. WaitForHandOver: until everything handed over so far has
+// been served; any thread but an audio thread, without the lock held.
+// ObserveLockTakes: `observer` (null: none) is called on the taking thread
+// before every blocking take of the lock.
 void WaitForHandOver();
 using LockObserver = void (*)();
 void ObserveLockTakes(LockObserver observer);

@@ -251,15 +251,8 @@ void HandleMIDIMessage(const QZ::MessageQueueItem* item, ObryAuBase* instance)
         return;
 
     // Learning allocates and the mappings need the lock: the control change
-    // is handed over, in order with the parameter changes handed over.
-    HandOverItem handed;
-    handed.kind = HandOverItem::kControlChange;
-    handed.learnArmed = armed;
-    handed.channel = item->data[1];
-    handed.controller = item->data[2];
-    handed.value = item->data[3];
-    handed.instance = instance;
-    PostHandOver(handed);
+    // is handed over (a learn is kept even when later values merge with it).
+    HandOverControlChange(instance, item->data[1], item->data[2], item->data[3], armed);
 }
 
 std::string DescribeMapping(ObryAuBase* target, int32_t parameterIndex)

@@ -11,6 +11,7 @@
 // context may be destroyed as soon as its removal returns.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,9 @@ static_assert(sizeof(AudioUnitParameterStringFromValue) == 24);
 constexpr uint32_t kAudioUnitProperty_ParameterStringFromValue = 33;
 
 class ObryAuBase;
+namespace InstanceRegistry {
+class Mailbox;
+}
 using PropertyListenerProc = void (*)(void* refcon, ObryAuBase* instance, uint32_t propertyId, uint32_t scope,
                                       uint32_t element);
 
@@ -93,6 +97,18 @@ public:
     }
     const ParameterInfo* ParameterTable() const { return parameterInfo; }
 
+    // The instance registry's mailbox of this instance (RegistryHandOver.h)
+    // from its registration to its unregistration, null otherwise; set by
+    // the registry. Any thread, lock-free.
+    InstanceRegistry::Mailbox* RegistryMailbox() const noexcept
+    {
+        return registryMailbox.load(std::memory_order_acquire);
+    }
+    void SetRegistryMailbox(InstanceRegistry::Mailbox* mailbox) noexcept
+    {
+        registryMailbox.store(mailbox, std::memory_order_release);
+    }
+
 protected:
     const ParameterInfo* parameterInfo; // static data of the plug-in
     std::vector<ObryProgram*> programs; // owned
@@ -116,4 +132,5 @@ private:
 
     std::mutex listenersLock;
     std::vector<PropertyListener> listeners;
+    std::atomic<InstanceRegistry::Mailbox*> registryMailbox{nullptr};
 };

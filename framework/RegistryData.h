@@ -24,6 +24,7 @@ struct Entry {
     uint32_t perType = 0;
     uint32_t processWide = 0;
     bool usable = false;
+    Mailbox* mailbox = nullptr; // owned by the hand-over, from Register to Unregister
 };
 
 struct Source {
@@ -78,9 +79,10 @@ Entry* FindUsableLocked(ObryAuBase* instance);
 uint32_t ProcessWideLocked(Entry& e);
 uint32_t PerTypeLocked(Entry& entry);
 Entry* FindByProcessWideLocked(uint32_t number);
-// The way to the serving thread (see RegistryHandOver.h), and whether the
-// caller is that thread.
-bool PostHandOver(const HandOverItem& item) noexcept;
+// The way to the serving thread (see RegistryHandOver.h): any thread,
+// lock-free; and whether the caller is that thread.
+void HandOverControlChange(ObryAuBase* receiver, uint8_t channel, uint8_t controller, uint8_t value,
+                           bool learn) noexcept;
 bool OnServingThread() noexcept;
 
 // Learned mappings (LearnedMappings.cpp).

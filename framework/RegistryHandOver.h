@@ -1,23 +1,40 @@
 // The registry's hand-over: work that needs the registry lock or may
 // allocate (telling the parameter listeners, learning and applying learned
-// controller mappings) is queued by the thread that asks for it and done by
-// one serving thread, in the order it was queued. A host may run audio on
-// any number of threads and set parameters on them between blocks, and no
-// thread says what it is: so every thread but the serving one hands over,
-// and no audio thread ever waits for the registry.
+// controller mappings) is left in the asking instance's mailbox by the
+// thread that asks for it, and done by a serving thread. A host may run
+// audio on any number of threads and set parameters on them between blocks,
+// and no thread says what it is: so every thread but the serving one hands
+// over, and no audio thread ever waits for the registry.
 //
-// Post: any thread, the audio thread included; several threads at once (each
-// instance's audio may run on a thread of its own). It never allocates,
-// never takes a lock and never waits: one slot claimed with a compare-and-
-// swap, plus waking the serving thread. A full ring drops the item and counts
-// it; the serving thread logs the count.
+// A mailbox keeps, for one registered instance, the latest value of each of
+// its parameters and of each (channel, controller) it received, with a flag
+// per key that says it changed since it was served. Nothing handed over is
+// lost, however many threads post however fast: changes of one key that come
+// faster than they are served merge into the latest, which always arrives;
+// a control change that came while learning was armed is learned even when
+// later changes of its controller merge with it. A mailbox's memory is fixed
+// when it opens. A mailbox with news is listed once for the serving thread,
+// which serves the listed mailboxes oldest first, each key once.
 //
-// Start and Stop: host threads, serialised here; never the audio thread.
+// Post...: any thread, the audio thread included, several at once. They
+// never allocate, never take a lock and never wait: a few atomic
+// operations, plus waking the serving thread when the mailbox was not
+// listed yet.
+//
+// Serving takes the registry lock (the lock function given) and holds it
+// while it serves one round: Open and Close run with it held, so no round
+// ever sees a mailbox come or go. Any number of threads may serve (a thread
+// left running by a stop that timed out beside the next one started): the
+// lock lets one round run at a time.
+//
+// Start, Stop: host threads, serialised here; never the audio thread.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include <pthread.h>
@@ -29,66 +46,105 @@ class ObryAuBase;
 
 namespace InstanceRegistry {
 
-struct HandOverItem {
-    enum Kind : uint8_t { kParameterChanged, kControlChange };
-    Kind kind = kParameterChanged;
-    bool learnArmed = false; // kControlChange: learning was armed when it arrived
-    uint8_t channel = 0;     // kControlChange
-    uint8_t controller = 0;  // kControlChange
-    uint8_t value = 0;       // kControlChange
-    ObryAuBase* instance = nullptr; // the changed instance, or the receiving one
-    int32_t index = 0;              // kParameterChanged
-    float realValue = 0.0f;         // kParameterChanged
+class Mailbox {
+public:
+    static constexpr int32_t kControllers = 16 * 128; // channel x controller number
+
+    Mailbox(ObryAuBase* instance, int32_t parameterCount);
+    Mailbox(const Mailbox&) = delete;
+    Mailbox& operator=(const Mailbox&) = delete;
+
+    ObryAuBase* Instance() const { return instance; }
+
+private:
+    friend class RegistryHandOver;
+
+    // A set of changed keys, one bit each.
+    struct Flags {
+        explicit Flags(int32_t keys);
+        void Set(int32_t key) noexcept;
+        uint64_t TakeWord(int32_t word) noexcept { return words[word].exchange(0, std::memory_order_seq_cst); }
+        int32_t wordCount;
+        std::unique_ptr<std::atomic<uint64_t>[]> words;
+    };
+
+    ObryAuBase* const instance; // not owned
+    const int32_t parameterCount;
+    std::unique_ptr<std::atomic<float>[]> parameterValues;
+    Flags changedParameters;
+    std::atomic<uint8_t> controllerValues[kControllers] = {};
+    Flags changedControllers{kControllers};
+    Flags learnControllers{kControllers};
+    std::atomic<bool> listed{false}; // in the pending list, or about to be
+    bool closed = false;             // under the registry lock
+    Mailbox* next = nullptr;         // the pending list's link
 };
 
 class RegistryHandOver {
 public:
-    static constexpr uint32_t kSize = 1024; // a power of two
-    using Serve = void (*)(const HandOverItem&);
+    // What serving a mailbox does with each changed key, with the registry
+    // lock held.
+    struct Serve {
+        void (*parameterChanged)(ObryAuBase* instance, int32_t index, float value);
+        void (*controlChange)(ObryAuBase* instance, uint8_t channel, uint8_t controller, uint8_t value, bool learn);
+    };
+    using LockFunction = std::recursive_mutex& (*)();
 
-    explicit RegistryHandOver(Serve serve);
+    RegistryHandOver(LockFunction lock, Serve serve);
     ~RegistryHandOver(); // Stop()
     RegistryHandOver(const RegistryHandOver&) = delete;
     RegistryHandOver& operator=(const RegistryHandOver&) = delete;
 
+    // With the registry lock held, on a thread that may allocate: a mailbox
+    // for `instance` and its parameters; the hand-over owns it. Close: the
+    // mailbox and what is still in it go (the news of an instance that
+    // leaves reach no one, and no later instance at the same address).
+    Mailbox* Open(ObryAuBase* instance, int32_t parameterCount);
+    void Close(Mailbox* mailbox);
+
+    // Any thread (see above). An index outside the mailbox's parameters is
+    // ignored; channel and controller are taken modulo 16 and 128.
+    void PostParameter(Mailbox& mailbox, int32_t index, float value) noexcept;
+    void PostControlChange(Mailbox& mailbox, uint8_t channel, uint8_t controller, uint8_t value,
+                           bool learn) noexcept;
+
     // Starts the serving thread unless it runs. False when it cannot start.
     bool Start();
-    // Serves what is queued, then stops the thread. False when the thread
-    // did not stop in time (it is left running; the owner must then keep
-    // what it serves alive).
-    bool Stop();
+    // Serves what is listed, then stops the thread, waiting at most `limit`.
+    // False when a serving thread still runs (this one, or one left by an
+    // earlier stop): the owner must then keep the hand-over alive.
+    bool Stop(std::chrono::milliseconds limit = corvane::platform::WorkerThread::kDefaultStopTimeout);
 
-    bool Post(const HandOverItem& item) noexcept;
-    // Whether nothing is queued (a hint: may change at once).
-    bool Empty() const noexcept;
-    // Until every item posted before the call has been served (at once when
-    // the thread does not run). Not on the audio thread, and not with the
-    // registry lock held: serving takes it.
-    void WaitUntilServed();
-    uint32_t DroppedCount() const noexcept { return dropped.load(std::memory_order_acquire); }
-    // Whether the caller is the serving thread (then inside serve); any
-    // thread, lock-free.
+    // Whether the caller is serving a round now (then inside a Serve
+    // function, with the lock held); any thread, lock-free.
     bool OnServingThread() const noexcept;
 
-private:
-    struct Cell {
-        std::atomic<uint32_t> sequence;
-        HandOverItem item;
-    };
+    // For tests only. WaitUntilServed: until everything posted before the
+    // call has been served, by the serving thread or, when none runs, in
+    // place; not on the audio thread, not with the registry lock held.
+    // Empty: whether no mailbox is listed (a hint: may change at once).
+    void WaitUntilServed();
+    bool Empty() const noexcept;
 
-    bool Take(HandOverItem& item) noexcept; // the serving thread only
+private:
+    // One round: takes the pending list and serves it, oldest first, with
+    // the lock held. False when nothing was listed.
+    bool ServeRound();
+    void ServeMailboxLocked(Mailbox& mailbox);
+    void List(Mailbox& mailbox) noexcept;
     void Main(corvane::platform::Event& quit);
 
+    LockFunction lock;
     Serve serve;
-    Cell cells[kSize];
-    std::atomic<uint32_t> writePosition{0};
-    std::atomic<uint32_t> readPosition{0};
-    std::atomic<uint32_t> dropped{0};
-    uint32_t droppedLogged = 0; // the serving thread only
-    std::atomic<pthread_t> servingThread{}; // while it runs; no thread has the zero id
-    std::mutex servedLock;
-    std::condition_variable servedChanged;
-    uint32_t served = 0; // items served, under servedLock
+    std::atomic<Mailbox*> pending{nullptr}; // newest first
+    std::atomic<pthread_t> serving{};       // the thread in a round, under the lock; no thread has the zero id
+    std::atomic<int32_t> threadsAlive{0};   // serving threads started and not yet ended
+    // WaitUntilServed's tickets: a round that began after a ticket was
+    // drawn serves what was posted before.
+    std::mutex roundsLock;
+    std::condition_variable roundDone;
+    uint64_t ticketsDrawn = 0;  // under roundsLock
+    uint64_t ticketsServed = 0; // under roundsLock
     corvane::platform::Event wake;
     std::mutex control; // Start and Stop
     corvane::platform::WorkerThread thread{"Registry hand-over"};

@@ -1,12 +1,13 @@
 // The Learner's sender: carries (OSC address, value) pairs of reported
 // parameter changes to the Learner's destination. The ring holds 64 items,
 // at most 63 pending; each item carries its address in a fixed field, so
-// queueing allocates nothing (a change may be reported on an audio thread).
-// The sender thread sends one packet per item (OSCSenderBase.h).
+// queueing allocates nothing. The sender thread sends one packet per item
+// (OSCSenderBase.h).
 //
 // Threads:
-//   Write: the threads that report parameter changes, always with the
-//     instance registry's lock held, so that one writes at a time.
+//   Write: the thread that serves the instance registry's hand-over, which
+//     reports parameter changes with the registry lock held: one writes at
+//     a time, never an audio thread.
 //   SetURL, Start, Stop: the host's or editor's thread.
 //   the sender thread: the ring's only reader.
 #pragma once

@@ -9,10 +9,12 @@
 // copy the learn target's addresses to the clipboard. Its state saves the
 // destination ('ipep') and the whole mapping table ('mmap').
 //
-// Threads: ParameterChanged runs on whichever thread changed a parameter,
-// always with the registry lock held (it queues and returns; it allocates
-// nothing once the instance numbers are given). Properties and state run
-// on the host's or editor's thread; the sender thread sends.
+// Threads: ParameterChanged runs on the thread that serves the registry's
+// hand-over, always with the registry lock held, whichever thread changed
+// the parameter (changes of one parameter that come faster than they are
+// served are told once, with the latest value); it queues and returns.
+// Properties and state run on the host's or editor's thread; the sender
+// thread sends.
 #pragma once
 
 #include <cstdint>
