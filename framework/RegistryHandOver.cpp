@@ -37,8 +37,8 @@ Mailbox* RegistryHandOver::Open(ObryAuBase* instance, int32_t parameterCount)
 }
 
 // Only the instance's own calls post to its mailbox, and they have ended
-// when it leaves the registry: a listed mailbox is in the pending list, and
-// the round that meets it deletes it.
+// when it leaves the registry: a listed mailbox is in the pending list or in
+// a round's hands, and the round that meets it deletes it.
 void RegistryHandOver::Close(Mailbox* mailbox)
 {
     if (!mailbox)
@@ -96,9 +96,10 @@ bool RegistryHandOver::Empty() const noexcept
 
 // ---- serving ----
 
+// The registry lock is taken for one mailbox at a time, so that the host's
+// threads wait for the registry no longer than one instance's news take.
 bool RegistryHandOver::ServeRound()
 {
-    std::unique_lock<std::recursive_mutex> held(lock());
     Mailbox* newestFirst = pending.exchange(nullptr, std::memory_order_acquire);
     if (!newestFirst)
         return false;
@@ -109,18 +110,19 @@ bool RegistryHandOver::ServeRound()
         mailbox->next = oldestFirst;
         oldestFirst = mailbox;
     }
-    const pthread_t outer = serving.exchange(pthread_self(), std::memory_order_acq_rel);
     while (oldestFirst) {
         Mailbox* mailbox = oldestFirst;
         oldestFirst = mailbox->next; // before unlisting: a poster may then link it again
+        std::unique_lock<std::recursive_mutex> held(lock());
         if (mailbox->closed) {
             delete mailbox;
             continue;
         }
         mailbox->listed.store(false, std::memory_order_seq_cst);
+        const pthread_t outer = serving.exchange(pthread_self(), std::memory_order_acq_rel);
         ServeMailboxLocked(*mailbox);
+        serving.store(outer, std::memory_order_release);
     }
-    serving.store(outer, std::memory_order_release);
     return true;
 }
 
@@ -166,20 +168,44 @@ bool RegistryHandOver::Stop(std::chrono::milliseconds limit)
     return stopped && threadsAlive.load(std::memory_order_acquire) == 0;
 }
 
+// A ticket is served when a round that began after it was drawn has ended
+// and no round is under way: one begun earlier may still hold a mailbox
+// with news posted before the ticket.
+bool RegistryHandOver::ServeCountedRound()
+{
+    uint64_t drawn;
+    {
+        std::lock_guard<std::mutex> rounds(roundsLock);
+        drawn = ticketsDrawn;
+        ++roundsRunning;
+    }
+    const bool served = ServeRound();
+    {
+        std::lock_guard<std::mutex> rounds(roundsLock);
+        --roundsRunning;
+        if (drawn > ticketsOfEndedRounds)
+            ticketsOfEndedRounds = drawn;
+        if (roundsRunning == 0)
+            ticketsServed = ticketsOfEndedRounds;
+    }
+    roundDone.notify_all();
+    return served;
+}
+
 void RegistryHandOver::WaitUntilServed()
 {
     std::lock_guard<std::mutex> guard(control);
-    if (!thread.IsRunning()) {
-        while (ServeRound()) {
-        }
-        return;
-    }
     uint64_t ticket;
     {
         std::lock_guard<std::mutex> rounds(roundsLock);
         ticket = ++ticketsDrawn;
     }
-    wake.Set();
+    if (thread.IsRunning()) {
+        wake.Set();
+    } else {
+        while (ServeCountedRound()) {
+        }
+    }
     std::unique_lock<std::mutex> rounds(roundsLock);
     roundDone.wait(rounds, [&] { return ticketsServed >= ticket; });
 }
@@ -191,19 +217,7 @@ void RegistryHandOver::Main(corvane::platform::Event& quit)
         const int which = corvane::platform::WaitAny(events, 2, corvane::platform::kWaitForever);
         // Rounds until one finds nothing listed; on a quit, that serves
         // everything posted before it.
-        for (bool served = true; served;) {
-            uint64_t drawn;
-            {
-                std::lock_guard<std::mutex> rounds(roundsLock);
-                drawn = ticketsDrawn;
-            }
-            served = ServeRound();
-            {
-                std::lock_guard<std::mutex> rounds(roundsLock);
-                if (drawn > ticketsServed)
-                    ticketsServed = drawn;
-            }
-            roundDone.notify_all();
+        while (ServeCountedRound()) {
         }
         if (which == 0)
             break;

@@ -21,11 +21,13 @@
 // operations, plus waking the serving thread when the mailbox was not
 // listed yet.
 //
-// Serving takes the registry lock (the lock function given) and holds it
-// while it serves one round: Open and Close run with it held, so no round
-// ever sees a mailbox come or go. Any number of threads may serve (a thread
-// left running by a stop that timed out beside the next one started): the
-// lock lets one round run at a time.
+// A round takes the whole pending list and serves each mailbox with the
+// registry lock (the lock function given) held, taken again for each one.
+// Open and Close run with the lock held; a mailbox a round still holds is
+// only marked closed, and the round deletes it unserved. Any number of
+// threads may serve (a thread left running by a stop that timed out beside
+// the next one started): a mailbox is in one round's hands at a time, and
+// the lock lets one mailbox be served at a time.
 //
 // Start, Stop: host threads, serialised here; never the audio thread.
 #pragma once
@@ -115,7 +117,7 @@ public:
     // earlier stop): the owner must then keep the hand-over alive.
     bool Stop(std::chrono::milliseconds limit = corvane::platform::WorkerThread::kDefaultStopTimeout);
 
-    // Whether the caller is serving a round now (then inside a Serve
+    // Whether the caller is serving a mailbox now (then inside a Serve
     // function, with the lock held); any thread, lock-free.
     bool OnServingThread() const noexcept;
 
@@ -127,9 +129,10 @@ public:
     bool Empty() const noexcept;
 
 private:
-    // One round: takes the pending list and serves it, oldest first, with
-    // the lock held. False when nothing was listed.
+    // One round: takes the pending list and serves it, oldest first. False
+    // when nothing was listed. Counted: the same, kept in the tickets.
     bool ServeRound();
+    bool ServeCountedRound();
     void ServeMailboxLocked(Mailbox& mailbox);
     void List(Mailbox& mailbox) noexcept;
     void Main(corvane::platform::Event& quit);
@@ -137,14 +140,15 @@ private:
     LockFunction lock;
     Serve serve;
     std::atomic<Mailbox*> pending{nullptr}; // newest first
-    std::atomic<pthread_t> serving{};       // the thread in a round, under the lock; no thread has the zero id
+    std::atomic<pthread_t> serving{};       // the thread serving a mailbox, under the lock; no thread has the zero id
     std::atomic<int32_t> threadsAlive{0};   // serving threads started and not yet ended
-    // WaitUntilServed's tickets: a round that began after a ticket was
-    // drawn serves what was posted before.
+    // WaitUntilServed's tickets, under roundsLock.
     std::mutex roundsLock;
     std::condition_variable roundDone;
-    uint64_t ticketsDrawn = 0;  // under roundsLock
-    uint64_t ticketsServed = 0; // under roundsLock
+    uint64_t ticketsDrawn = 0;
+    uint64_t ticketsOfEndedRounds = 0; // the tickets drawn when the rounds ended so far began
+    uint64_t ticketsServed = 0;
+    int32_t roundsRunning = 0;
     corvane::platform::Event wake;
     std::mutex control; // Start and Stop
     corvane::platform::WorkerThread thread{"Registry hand-over"};

@@ -1,7 +1,7 @@
 // The registry's hand-over: several threads post to one mailbox at once and
 // each key ends at its last value, never going back; nothing is lost while
 // nobody serves (keys merge, a learn stays); a closed mailbox's news reach no
-// later one; a stop that times out leaves one round at a time.
+// later one; a stop that times out leaves one mailbox served at a time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -158,8 +158,8 @@ TEST(RegistryHandOver, NothingIsLostWhileNobodyServes)
 }
 
 // The thread left by a stop that timed out and the one started next serve
-// one round at a time, and every news is served once.
-TEST(RegistryHandOver, AStopThatTimesOutLeavesOneRoundAtATime)
+// one mailbox at a time, and every news is served once.
+TEST(RegistryHandOver, AStopThatTimesOutLeavesOneServerAtATime)
 {
     Reset();
     RegistryHandOver handOver(&Lock, {&Parameter, &Controller});
