@@ -1,7 +1,5 @@
 #include "scripting/LuaMIDIHelper.h"
 
-#include <ctime>
-
 #include <lua.hpp>
 
 #include <array>
@@ -23,11 +21,6 @@
 namespace QZ {
 
 namespace {
-
-// The time limit is checked every this many Lua instructions: often enough
-// to stop a loop within a fraction of a millisecond of its limit, rarely
-// enough that reading the clock costs nothing measurable.
-constexpr int kHookInstructionCount = 4096;
 
 constexpr uint32_t kScriptResourceType = 256;
 constexpr uint32_t kMidiScriptResourceId = 136;
@@ -116,23 +109,6 @@ bool LuaMIDIHelper::isParameterUsed(int32_t)
 // The Lua state. UI thread (Initialize) and destruction; never the audio
 // thread.
 
-void* LuaMIDIHelper::Allocate(void* helperPointer, void* block, size_t oldSize, size_t newSize)
-{
-    auto* helper = static_cast<LuaMIDIHelper*>(helperPointer);
-    if (newSize == 0) {
-        free(block);
-        helper->luaBytes -= oldSize;
-        return nullptr;
-    }
-    if (newSize > oldSize && helper->luaBytes - oldSize + newSize > kMemoryLimitBytes)
-        return nullptr; // Lua raises "not enough memory"
-    void* grown = realloc(block, newSize);
-    if (!grown)
-        return newSize <= oldSize ? block : nullptr; // a failed shrink keeps the old block
-    helper->luaBytes = helper->luaBytes - oldSize + newSize;
-    return grown;
-}
-
 lua_State* LuaMIDIHelper::setupLua()
 {
     std::lock_guard<std::recursive_mutex> lock(luaLock);
@@ -145,7 +121,7 @@ lua_State* LuaMIDIHelper::setupLua()
         if (parameterTable[i].name)
             (*parameterLookup)[parameterTable[i].name] = i;
 
-    luaState = lua_newstate(Allocate, this);
+    luaState = lua_newstate(ScriptLimits::Allocate, &limits);
     if (!luaState) {
         corvane::DebugPrintf("setupLua: Lua could not make a state\n");
         delete parameterLookup;
@@ -158,7 +134,6 @@ lua_State* LuaMIDIHelper::setupLua()
         closeLua();
         return nullptr;
     }
-    lua_sethook(luaState, LimitHook, LUA_MASKCOUNT, kHookInstructionCount);
     LoadScripts();
     if (!handOverThread.IsRunning()) {
         const int error = handOverThread.Start([this](corvane::platform::Event& quit) { HandOverMain(quit); });
@@ -173,6 +148,7 @@ int LuaMIDIHelper::SetupProtected(lua_State* state)
 {
     auto* helper = static_cast<LuaMIDIHelper*>(lua_touserdata(state, 1));
     luaL_openlibs(state);
+    helper->limits.Install(state);
     RestrictLuaLibraries(state);
     InstallLuaPrint(state);
     lua_getglobal(state, "xpcall");
@@ -330,13 +306,6 @@ void LuaMIDIHelper::closeLua()
 // ---------------------------------------------------------------------------
 // Calls into Lua. Lua lock held.
 
-ScriptClock::time_point ScriptClock::now() noexcept
-{
-    timespec spent{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &spent);
-    return time_point(duration(int64_t{spent.tv_sec} * 1000000000 + spent.tv_nsec));
-}
-
 int LuaMIDIHelper::ProtectedCall(int argumentCount, int limitMs)
 {
     return ProtectedCallUntil(argumentCount, ScriptClock::now() + std::chrono::milliseconds(limitMs));
@@ -346,44 +315,8 @@ int LuaMIDIHelper::ProtectedCallUntil(int argumentCount, ScriptClock::time_point
 {
     // A call made from inside another one (a Lua function reaching C++ that
     // calls Lua again) runs within the outer call's limit.
-    const bool outermost = callDepth == 0;
-    if (outermost) {
-        deadline = until;
-        stoppedByLimit = false;
-        lua_sethook(luaState, LimitHook, LUA_MASKCOUNT, kHookInstructionCount);
-    }
-    ++callDepth;
-    const int status = lua_pcall(luaState, argumentCount, 0, 0);
-    --callDepth;
-    return status;
-}
-
-// Runs inside the Lua VM of the state or of one of its coroutines.
-void LuaMIDIHelper::LimitHook(lua_State* state, lua_Debug*)
-{
-    if (!PastTimeLimit(state)) {
-        if (lua_gethookcount(state) != kHookInstructionCount)
-            lua_sethook(state, LimitHook, LUA_MASKCOUNT, kHookInstructionCount);
-        return;
-    }
-    // Past the limit every instruction raises, so a pcall inside the script
-    // cannot catch the stop and carry on looping.
-    void* helperPointer = nullptr;
-    lua_getallocf(state, &helperPointer);
-    static_cast<LuaMIDIHelper*>(helperPointer)->stoppedByLimit = true;
-    lua_sethook(state, LimitHook, LUA_MASKCOUNT, 1);
-    luaL_where(state, 0);
-    lua_pushstring(state, "script stopped: it ran past its time limit");
-    lua_concat(state, 2);
-    lua_error(state);
-}
-
-bool LuaMIDIHelper::PastTimeLimit(lua_State* state)
-{
-    void* helperPointer = nullptr;
-    lua_getallocf(state, &helperPointer);
-    const auto* helper = static_cast<const LuaMIDIHelper*>(helperPointer);
-    return helper && helper->callDepth > 0 && ScriptClock::now() >= helper->deadline;
+    return limits.Run(luaState, until.time_since_epoch(),
+                      [&] { return lua_pcall(luaState, argumentCount, 0, 0); });
 }
 
 // xpcall(f, handler): the base library's xpcall (upvalue 1) with the handler
@@ -404,7 +337,7 @@ int LuaMIDIHelper::GuardedXpcall(lua_State* state)
 // stop: that message passes unchanged.
 int LuaMIDIHelper::StopAwareHandler(lua_State* state)
 {
-    if (PastTimeLimit(state))
+    if (ScriptLimits::PastLimit(state))
         return 1;
     lua_pushvalue(state, lua_upvalueindex(1));
     lua_insert(state, 1);
@@ -685,7 +618,7 @@ void LuaMIDIHelper::ServeLocked(const PendingMessage& message)
                 return;
             const int status = CallReference((*view.references)[i], message.arguments, message.argumentCount,
                                              false, true, until);
-            if ((status != 0 && stoppedByLimit) || ScriptClock::now() >= until) {
+            if ((status != 0 && limits.StoppedByLimit()) || ScriptClock::now() >= until) {
                 callbacksStopped.store(true, std::memory_order_release);
                 corvane::DebugPrintf("Lua MIDI callbacks stopped: they ran past their %d ms budget; they run again "
                                      "when the plug-in is loaded anew\n",

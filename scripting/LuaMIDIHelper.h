@@ -24,8 +24,9 @@
 //   Lua functions) holds the Lua lock, a re-entrant mutex, from the first
 //   push to the end of the call.
 // - Every call into Lua runs under a time limit (kCallTimeLimitMs, loading a
-//   script kLoadTimeLimitMs); a script that runs past it is stopped with a
-//   Lua error, and the state stays usable. The MIDI callbacks of one message
+//   script kLoadTimeLimitMs) counted in the thread's processor time
+//   (ScriptLimits); a script that runs past it is stopped with a Lua error,
+//   and the state stays usable. The MIDI callbacks of one message
 //   share kCallbackBudgetMs; a script that overruns it is stopped with a
 //   message and its MIDI callbacks are not called again until the plug-in
 //   is loaded anew. The state's memory is capped at kMemoryLimitBytes; an
@@ -57,30 +58,14 @@
 #include "platform/Event.h"
 #include "platform/TimerQueue.h"
 #include "platform/WorkerThread.h"
+#include "scripting/ScriptLimits.h"
 
 struct lua_State;
-struct lua_Debug;
 class ObryAuBase;
 
 namespace QZ {
 
 class OSCHelper;
-
-// The time a script's limits count: the CPU time of the thread running it.
-// A thread the system takes off the processor (a busy machine, a host's
-// other work) is not charged for the wait, so a well-behaved callback is
-// never stopped because the audio thread was descheduled in the middle of
-// it; a loop in Lua is charged for every instruction. Reading it costs a
-// call into the kernel, so the count hook reads it only every few thousand
-// instructions.
-struct ScriptClock {
-    using rep = int64_t;
-    using period = std::nano;
-    using duration = std::chrono::duration<rep, period>;
-    using time_point = std::chrono::time_point<ScriptClock>;
-    static constexpr bool is_steady = true;
-    static time_point now() noexcept;
-};
 
 class LuaMIDIHelper {
 public:
@@ -311,10 +296,6 @@ private:
 
     static int Panic(lua_State* state);
     static int NotWhileLoading(lua_State* state);
-    static void* Allocate(void* helper, void* block, size_t oldSize, size_t newSize);
-    static void LimitHook(lua_State* state, lua_Debug* record);
-    // Whether a call into the state has run past its time limit.
-    static bool PastTimeLimit(lua_State* state);
     // xpcall whose message handler is skipped once the call is past its time
     // limit: Lua runs handlers with hooks off, so a looping handler could not
     // be stopped.
@@ -346,13 +327,8 @@ private:
     bool loadingScripts = false;
 
     // Guarded by the Lua lock.
-    size_t luaBytes = 0;
+    ScriptLimits limits{ScriptLimits::Clock::Processor, kMemoryLimitBytes};
     size_t registrationTotal = 0;
-    int callDepth = 0;
-    // Set when the time limit stopped the current outermost call (not a
-    // script error that merely came late).
-    bool stoppedByLimit = false;
-    ScriptClock::time_point deadline{};
 
     // Timer queue thread: one firing of the timer `serial`.
     void OnTimer(TimerSerial serial);

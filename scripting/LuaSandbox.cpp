@@ -3,8 +3,7 @@
 #include <lua.hpp>
 
 #include <cerrno>
-#include <climits>
-#include <cmath>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -12,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/FileText.h"
+#include "scripting/ScriptLimits.h"
 
 namespace QZ {
 
@@ -21,25 +21,60 @@ using corvane::ReadWholeFile;
 
 namespace {
 
-bool IsQuantifier(char c)
-{
-    return c == '*' || c == '+' || c == '-' || c == '?';
-}
+// Measures what a C function spent blocked on the file system rather than
+// running: wall time less the thread's processor time. A limit that counts
+// processor time is charged the difference (ScriptLimits::ChargeWait); on a
+// network folder a lookup may wait 50 ms.
+class WaitMeter {
+public:
+    WaitMeter() : wallStart(std::chrono::steady_clock::now()), ranStart(ScriptClock::now()) {}
+    void Charge(lua_State* state) const
+    {
+        const auto wall = std::chrono::steady_clock::now() - wallStart;
+        const auto ran = ScriptClock::now() - ranStart;
+        ScriptLimits::ChargeWait(state, std::chrono::duration_cast<ScriptLimits::Time>(wall - ran));
+    }
 
-// f(...) with upvalue 1 the library's own function; arguments 1 and 2 are
-// the subject and the pattern. A plain find (argument 4 true) is linear.
-int GuardedPatternFunction(lua_State* state)
+private:
+    std::chrono::steady_clock::time_point wallStart;
+    ScriptClock::time_point ranStart;
+};
+
+// f(...) with upvalue 1 a library function that may wait on the file
+// system: its wait is charged and the time limit looked at after each call,
+// so that a loop of them ends at the limit, however few instructions it
+// runs between them.
+int AfterWaiting(lua_State* state)
 {
-    size_t subjectLength = 0, patternLength = 0;
-    luaL_checklstring(state, 1, &subjectLength);
-    const char* pattern = luaL_checklstring(state, 2, &patternLength);
-    const bool plain = lua_gettop(state) >= 4 && lua_toboolean(state, 4);
-    if (!plain && PatternTooCostly(pattern, patternLength, subjectLength))
-        return luaL_error(state, "pattern too complex for a subject of %d bytes", static_cast<int>(subjectLength));
+    const WaitMeter meter;
     lua_pushvalue(state, lua_upvalueindex(1));
     lua_insert(state, 1);
     lua_call(state, lua_gettop(state) - 1, LUA_MULTRET);
+    meter.Charge(state);
+    ScriptLimits::Check(state);
     return lua_gettop(state);
+}
+
+// file:lines() and io.lines(): the iterator reads too, so it waits as well.
+int LinesAfterWaiting(lua_State* state)
+{
+    AfterWaiting(state);
+    if (lua_isfunction(state, 1)) {
+        lua_pushvalue(state, 1);
+        lua_pushcclosure(state, AfterWaiting, 1);
+        lua_replace(state, 1);
+    }
+    return lua_gettop(state);
+}
+
+// LoadScriptFile with its reading charged as a wait; the caller checks the
+// limit (ScriptLimits::Check) once no C++ object is alive.
+int LoadScriptFileWaiting(lua_State* state, const char* path)
+{
+    const WaitMeter meter;
+    const int status = LoadScriptFile(state, path);
+    meter.Charge(state);
+    return status;
 }
 
 int Refuse(lua_State* state)
@@ -52,7 +87,9 @@ int SafeLoadfile(lua_State* state)
 {
     const char* path = luaL_checkstring(state, 1);
     lua_settop(state, 1);
-    if (LoadScriptFile(state, path) == 0)
+    const int status = LoadScriptFileWaiting(state, path);
+    ScriptLimits::Check(state);
+    if (status == 0)
         return 1;
     lua_pushnil(state);
     lua_insert(state, -2);
@@ -65,16 +102,25 @@ int SafeDofile(lua_State* state)
 {
     const char* path = luaL_checkstring(state, 1);
     lua_settop(state, 1);
-    if (LoadScriptFile(state, path) != 0)
+    const int status = LoadScriptFileWaiting(state, path);
+    ScriptLimits::Check(state);
+    if (status != 0)
         return lua_error(state);
     lua_call(state, 0, LUA_MULTRET);
     return lua_gettop(state) - 1;
 }
 
 // load(reader [, chunkname]) as the library's, but a reader whose first
-// piece begins a precompiled chunk is refused. Stack slot 3 keeps the last
-// piece alive while the parser reads it.
-const char* ReadTextPiece(lua_State* state, void* started, size_t* size)
+// piece begins a precompiled chunk is refused, and so are pieces that make
+// more text than a script file may hold (the parser is C code: a text of
+// tens of megabytes would hold the thread for a second past any limit).
+// Stack slot 3 keeps the last piece alive while the parser reads it.
+struct TextReading {
+    bool textSeen = false;
+    size_t total = 0;
+};
+
+const char* ReadTextPiece(lua_State* state, void* readingPointer, size_t* size)
 {
     luaL_checkstack(state, 2, "too many nested functions");
     lua_pushvalue(state, 1);
@@ -87,12 +133,16 @@ const char* ReadTextPiece(lua_State* state, void* started, size_t* size)
         luaL_error(state, "reader function must return a string");
     lua_replace(state, 3);
     const char* piece = lua_tolstring(state, 3, size);
-    bool& textSeen = *static_cast<bool*>(started);
-    if (!textSeen && *size > 0) {
+    auto& reading = *static_cast<TextReading*>(readingPointer);
+    if (!reading.textSeen && *size > 0) {
         if (piece[0] == LUA_SIGNATURE[0])
             luaL_error(state, "binary chunks are not loaded");
-        textSeen = true;
+        reading.textSeen = true;
     }
+    reading.total += *size;
+    if (reading.total > kScriptFileLimit)
+        luaL_error(state, "source text larger than a script may be (%d bytes at most)",
+                   static_cast<int>(kScriptFileLimit));
     return piece;
 }
 
@@ -101,8 +151,8 @@ int SafeLoad(lua_State* state)
     luaL_checktype(state, 1, LUA_TFUNCTION);
     const char* chunkName = luaL_optstring(state, 2, "=(load)");
     lua_settop(state, 3);
-    bool started = false;
-    if (lua_load(state, ReadTextPiece, &started, chunkName) == 0)
+    TextReading reading;
+    if (lua_load(state, ReadTextPiece, &reading, chunkName) == 0)
         return 1;
     lua_pushnil(state);
     lua_insert(state, -2);
@@ -216,7 +266,9 @@ int SafeDefaultFile(lua_State* state)
 // require's searcher for Lua files (package.loaders[2]): the same search
 // along package.path, each candidate loaded as LoadScriptFile loads it. The
 // search is C code, which the time limit's hook cannot interrupt, so what it
-// may walk is bounded: the path's length and the entries tried.
+// may walk is bounded: the path's length and the entries tried, and the time
+// limit is looked at after each lookup (its wait charged to the limit: on a
+// network folder each lookup may take 50 ms).
 int SafeLuaSearcher(lua_State* state)
 {
     const char* name = luaL_checkstring(state, 1);
@@ -245,17 +297,25 @@ int SafeLuaSearcher(lua_State* state)
             lua_pushlstring(state, start, static_cast<size_t>(end - start));
             const char* candidate = luaL_gsub(state, lua_tostring(state, -1), "?", file);
             lua_remove(state, -2);
-            std::string ignored;
-            if (ReadWholeFile(candidate, 0, ignored) == FileRead::Missing) {
-                lua_pushfstring(state, "\n\tno file '%s'", candidate);
-                lua_remove(state, -2);
-                luaL_addvalue(&tried);
-            } else {
-                if (LoadScriptFile(state, candidate) != 0)
+            bool missing = false;
+            {
+                const WaitMeter meter;
+                std::string ignored;
+                missing = ReadWholeFile(candidate, 0, ignored) == FileRead::Missing;
+                meter.Charge(state);
+            }
+            ScriptLimits::Check(state);
+            if (!missing) {
+                const int status = LoadScriptFileWaiting(state, candidate);
+                ScriptLimits::Check(state);
+                if (status != 0)
                     return luaL_error(state, "error loading module '%s' from file '%s':\n\t%s", name, candidate,
                                       lua_tostring(state, -1));
                 return 1;
             }
+            lua_pushfstring(state, "\n\tno file '%s'", candidate);
+            lua_remove(state, -2);
+            luaL_addvalue(&tried);
         }
         start = *end ? end + 1 : end;
     }
@@ -263,29 +323,19 @@ int SafeLuaSearcher(lua_State* state)
     return 1;
 }
 
-// string.rep(s, n) with upvalue 1 the library's own: the count must fit the
-// library's int and the result kRepeatLimit.
-int GuardedRep(lua_State* state)
-{
-    size_t length = 0;
-    luaL_checklstring(state, 1, &length);
-    const lua_Number count = luaL_checknumber(state, 2);
-    if (count >= static_cast<lua_Number>(INT_MAX) ||
-        (count >= 1 && static_cast<double>(length) * std::floor(count) > static_cast<double>(kRepeatLimit)))
-        return luaL_error(state, "resulting string too large");
-    lua_pushvalue(state, lua_upvalueindex(1));
-    lua_insert(state, 1);
-    lua_call(state, lua_gettop(state) - 1, 1);
-    return 1;
-}
-
-// loadstring: upvalue 1 the library's own; text only.
+// loadstring: upvalue 1 the library's own; text only, no longer than a
+// script file may be (see SafeLoad).
 int TextChunksOnly(lua_State* state)
 {
-    const char* chunk = luaL_checkstring(state, 1);
-    if (chunk[0] == LUA_SIGNATURE[0]) {
+    size_t length = 0;
+    const char* chunk = luaL_checklstring(state, 1, &length);
+    if (chunk[0] == LUA_SIGNATURE[0] || length > kScriptFileLimit) {
         lua_pushnil(state);
-        lua_pushstring(state, "binary chunks are not loaded");
+        if (chunk[0] == LUA_SIGNATURE[0])
+            lua_pushstring(state, "binary chunks are not loaded");
+        else
+            lua_pushfstring(state, "source text larger than a script may be (%d bytes at most)",
+                            static_cast<int>(kScriptFileLimit));
         return 2;
     }
     lua_pushvalue(state, lua_upvalueindex(1));
@@ -372,31 +422,6 @@ void SealMetatable(lua_State* state, const char* name)
     lua_pop(state, 1);
 }
 
-bool PatternTooCostly(const char* pattern, size_t patternLength, size_t subjectLength)
-{
-    int quantifiers = 0;
-    bool inSet = false;
-    for (size_t i = 0; i < patternLength; ++i) {
-        const char c = pattern[i];
-        if (c == '%') {
-            ++i; // the escaped character, or the class letter
-        } else if (inSet) {
-            if (c == ']')
-                inSet = false;
-        } else if (c == '[') {
-            inSet = true;
-            if (i + 1 < patternLength && pattern[i + 1] == '^')
-                ++i;
-            if (i + 1 < patternLength && pattern[i + 1] == ']')
-                ++i; // a ']' first in a set is a member
-        } else if (IsQuantifier(c) && i > 0) {
-            ++quantifiers;
-        }
-    }
-    const double steps = (quantifiers + 1) * std::log(static_cast<double>(subjectLength) + 2.0);
-    return steps > std::log(kPatternWorkLimit);
-}
-
 void RestrictLuaLibraries(lua_State* state, FileAccess access)
 {
     // debug: the traceback only. The getters reach the library's own
@@ -439,6 +464,20 @@ void RestrictLuaLibraries(lua_State* state, FileAccess access)
     // A finalizer of a script's would run with the time limit's hook off.
     lua_pushnil(state);
     lua_setglobal(state, "newproxy");
+    // Every call that may wait on the file system is followed by a look at
+    // the time limit (AfterWaiting).
+    luaL_getmetatable(state, LUA_FILEHANDLE);
+    if (lua_istable(state, -1)) {
+        for (const char* name : {"read", "write", "seek", "flush", "close", "setvbuf"})
+            WrapField(state, lua_gettop(state), name, AfterWaiting);
+        WrapField(state, lua_gettop(state), "lines", LinesAfterWaiting);
+    }
+    lua_pop(state, 1);
+    lua_getglobal(state, "os");
+    if (lua_istable(state, -1))
+        for (const char* name : {"remove", "rename", "tmpname"})
+            WrapField(state, lua_gettop(state), name, AfterWaiting);
+    lua_pop(state, 1);
     SealMetatable(state, LUA_FILEHANDLE);
     lua_getglobal(state, "package");
     if (lua_istable(state, -1)) {
@@ -475,6 +514,8 @@ void RestrictLuaLibraries(lua_State* state, FileAccess access)
         lua_pushboolean(state, readOnly);
         lua_pushcclosure(state, SafeOpen, 2);
         lua_setfield(state, io, "open");
+        for (const char* name : {"open", "read", "write", "close", "flush"})
+            WrapField(state, io, name, AfterWaiting);
         WrapField(state, io, "lines", SafeLines);
         for (const char* name : {"input", "output"}) {
             if (readOnly && name[0] == 'o') {
@@ -490,7 +531,9 @@ void RestrictLuaLibraries(lua_State* state, FileAccess access)
         lua_setfield(state, io, "stdin");
         if (readOnly) {
             // The host's standard output and error are its own (often its
-            // log): no write there, and no handle to seek or rebuffer them.
+            // log): no handle to write, seek or rebuffer them. (print still
+            // reaches standard error, a line at a time, through the
+            // module's debug output.)
             ReplaceWithRefusal(state, io, "write", "io.write");
             lua_pushnil(state);
             lua_setfield(state, io, "stdout");
@@ -500,13 +543,7 @@ void RestrictLuaLibraries(lua_State* state, FileAccess access)
     }
     lua_pop(state, 1);
 
-    lua_getglobal(state, "string");
-    if (lua_istable(state, -1)) {
-        for (const char* name : {"find", "match", "gmatch", "gsub"})
-            WrapField(state, lua_gettop(state), name, GuardedPatternFunction);
-        WrapField(state, lua_gettop(state), "rep", GuardedRep);
-    }
-    lua_pop(state, 1);
+    GuardCostlyFunctions(state);
 }
 
 } // namespace QZ

@@ -14,7 +14,7 @@ packages=(
   libx11-dev libgl1 libgl1-mesa-dri
   libfontconfig-dev fontconfig fonts-dejavu-core fonts-liberation
   libgtest-dev googletest libbenchmark-dev
-  xvfb xauth zenity xdotool liblo-tools python3 sox locales tesseract-ocr
+  xvfb xauth zenity xdotool liblo-tools python3 sox locales tesseract-ocr strace
   clang libclang-rt-dev
 )
 

@@ -34,8 +34,6 @@ namespace {
 constexpr int kCallLimitMs = LuaMIDIHelper::kCallTimeLimitMs;
 constexpr int kLoadLimitMs = LuaMIDIHelper::kLoadTimeLimitMs;
 constexpr size_t kMemoryLimit = LuaMIDIHelper::kMemoryLimitBytes;
-// Instructions between two looks at the clock.
-constexpr int kHookEvery = 4096;
 constexpr uint32_t kScriptResourceType = 256;
 
 const char* ErrorText(lua_State* state, int index = -1)
@@ -65,7 +63,7 @@ void LuaGui::ConsolePrintf(const char* format, ...)
     fflush(stdout);
 }
 
-LuaGui::LuaGui(ObryAuBase* plugin) : plugin(plugin)
+LuaGui::LuaGui(ObryAuBase* plugin) : plugin(plugin), limits(ScriptLimits::Clock::Wall, kMemoryLimit)
 {
     std::string skin;
     if (corvane::ReadSkinPref(skin))
@@ -90,40 +88,6 @@ void LuaGui::RecordError(const std::string& text)
     errors.push_back(text);
 }
 
-// ---------------------------------------------------------------------------
-// Limits: memory through the allocator, time through a count hook.
-
-void* LuaGui::Allocate(void* guiPointer, void* block, size_t oldSize, size_t newSize)
-{
-    auto* gui = static_cast<LuaGui*>(guiPointer);
-    if (newSize == 0) {
-        free(block);
-        gui->luaBytes -= oldSize;
-        return nullptr;
-    }
-    const size_t total = gui->luaBytes - oldSize + newSize;
-    if (newSize > oldSize && total > kMemoryLimit)
-        return nullptr;
-    void* moved = realloc(block, newSize);
-    if (!moved)
-        return newSize <= oldSize ? block : nullptr;
-    gui->luaBytes = total;
-    return moved;
-}
-
-void LuaGui::LimitHook(lua_State* state, lua_Debug*)
-{
-    void* guiPointer = nullptr;
-    lua_getallocf(state, &guiPointer);
-    auto* gui = static_cast<LuaGui*>(guiPointer);
-    if (!gui || gui->callDepth == 0 || std::chrono::steady_clock::now() < gui->deadline)
-        return;
-    // From now on every instruction raises, so a pcall in the script cannot
-    // swallow the stop and loop on.
-    lua_sethook(state, LimitHook, LUA_MASKCOUNT, 1);
-    luaL_error(state, "script stopped: it ran past its time limit");
-}
-
 struct ProtectedCall {
     LuaGui::ProtectedFunction fn;
     void* context;
@@ -141,14 +105,10 @@ bool LuaGui::RunProtected(const char* what, ProtectedFunction fn, void* context,
 {
     if (!luaState)
         return false;
-    if (callDepth == 0)
-        deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    lua_sethook(luaState, LimitHook, LUA_MASKCOUNT, kHookEvery);
-    ++callDepth;
     ProtectedCall call{fn, context};
     const int top = lua_gettop(luaState);
-    const int status = lua_cpcall(luaState, RunProtectedTrampoline, &call);
-    --callDepth;
+    const int status = limits.Run(luaState, limits.Now() + std::chrono::milliseconds(limitMs),
+                                  [&] { return lua_cpcall(luaState, RunProtectedTrampoline, &call); });
     if (status != 0) {
         RecordError(std::string(what) + ErrorText(luaState));
         lua_settop(luaState, top);
@@ -208,6 +168,7 @@ int LuaGui::SetupProtected(lua_State* state)
 {
     auto* gui = static_cast<LuaGui*>(lua_touserdata(state, 1));
     luaL_openlibs(state);
+    gui->limits.Install(state);
     Sandbox(state);
     RegisterFunctions(state);
     gui->registerElementTypes();
@@ -251,7 +212,7 @@ lua_State* LuaGui::setupLua()
                 (*parameterLookup)[table[i].name] = i; // a later duplicate wins
 
     elementTypeNames = {"QZgui.Element", "QZgui.Label", "QZgui.TextField", "QZgui.PropertyTextFied"};
-    luaState = lua_newstate(Allocate, this);
+    luaState = lua_newstate(ScriptLimits::Allocate, &limits);
     if (!luaState) {
         RecordError("Lua could not make a state");
         delete parameterLookup;

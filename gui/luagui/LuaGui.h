@@ -8,10 +8,12 @@
 //
 // Scripts are untrusted (a skin is any folder a user copies in): every call
 // into Lua is protected, runs under the same time and memory limits as the
-// MIDI scripts, and the state offers no way to run programs, load native
-// code, load precompiled chunks, write (a file, the host's standard output
-// or error) or end the process. A failing script leaves its error text in
-// LastError(); the editor still opens.
+// MIDI scripts (counted in wall time here), and the state offers no way to
+// run programs, load native code, load precompiled chunks, write a file or
+// end the process. Its print writes lines to the module's debug output on
+// standard error, as the MIDI scripts' does; a script has no other way to
+// the host's standard output or error. A failing script leaves its error
+// text in LastError(); the editor still opens.
 //
 // Threads: the host's UI thread only (construction, setupGUI, createUI and
 // the button actions, which the editor window delivers from effEditIdle).
@@ -29,9 +31,9 @@
 #include <vector>
 
 #include "gui/toolkit/Geometry.h"
+#include "scripting/ScriptLimits.h"
 
 struct lua_State;
-struct lua_Debug;
 class ObryAuBase;
 
 namespace QZ {
@@ -214,14 +216,11 @@ protected:
     std::vector<std::string> errors;
 
 private:
-    static void* Allocate(void* gui, void* block, size_t oldSize, size_t newSize);
-    static void LimitHook(lua_State* state, lua_Debug* record);
     static int SetupProtected(lua_State* state);
     static int RunProtectedTrampoline(lua_State* state);
 
-    size_t luaBytes = 0;
-    int callDepth = 0;
-    std::chrono::steady_clock::time_point deadline;
+    // Counted in wall time: an editor's scripts run on the host's UI thread.
+    ScriptLimits limits;
 };
 
 } // namespace QZ

@@ -190,7 +190,7 @@ const Failure kFailures[] = {
     {"RemovesAFile", "os.remove(os.getenv('XDG_DATA_HOME') .. '/written')", "attempt to call field 'remove'"},
     {"ReadsADevice", "assert(io.open('/dev/zero'))", "/dev/zero: not a regular file"},
     {"RunsAFileDevice", "dofile('/dev/zero')", "/dev/zero: not a readable regular file"},
-    {"SearchesAHugePath", "package.path = string.rep('?;', 2^25) require('x')",
+    {"SearchesAHugePath", "package.path = string.rep('?;', 2^20) require('x')",
      "package.path is longer than a search may walk"},
     {"LargerThanAScriptMayBe", std::string(QZ::kScriptFileLimit + 1, ' '), "larger than a script may be"},
     // What a failing skin defined is gone with it.

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -269,33 +270,56 @@ TEST_F(LuaMIDIModuleTest, ScriptsCannotEndOrStallTheHost)
         {"string.find(string.rep('a', 5000) .. '*b', 'a%*b')", "true\t5000"},
         {"string.find(string.rep('a', 5000) .. 'a*b', 'a*b', 1, true)", "true\t5001"},
         {"#string.rep('xy', 2^25 + 1)", "false\tresulting string too large"},
+        // A search no pattern makes quadratic: a plain find of a long text
+        // is linear (it was hours), at the library's start positions; a
+        // long literal pattern counts its items, and gsub's count does not
+        // switch the guard off.
+        {"string.find(string.rep('a', 2^22), string.rep('a', 2^18) .. 'b', 1, true)", "true\tnil"},
+        {"string.find('abcabc', 'c', -2, true)", "true\t6"},
+        {"string.find('abc', '', 10, true)", "true\t4"},
+        {"string.match(string.rep('a', 2^20), string.rep('a', 2^16) .. '%d')",
+         "false\tpattern too complex for a subject of 1048576 bytes"},
+        {"string.gsub(string.rep('a', 5000), 'a*b*', '', 1)", "false\tpattern too complex for a subject of 5000 bytes"},
+        // Source text no longer than a script file may be: a longer one
+        // would parse for a second in C.
+        {"type(loadstring(string.rep(' ', 2^22)))", "true\tfunction"},
+        {"select(2, loadstring(string.rep(' ', 2^22 + 1)))", "true\tsource text larger than a script may be"},
+        {"select(2, load(pieces(string.rep(' ', 2^21), 3)))", "true\tsource text larger than a script may be"},
         // require loads as loadfile does, and what it may search is bounded
-        // (the search is C code, out of the time limit's reach).
+        // (the search is C code, out of the time limit's reach), at the
+        // bounds and just over them.
         {"requireAlong(bytecodePath, 'chunk')", "false\terror loading module 'chunk'"},
         {"requireAlong('/none/?.lua', 'x', fifoPath)", "false\tmodule 'x' not found"},
-        {"requireAlong(string.rep('?;', 2^25), 'x')", "false\tpackage.path is longer than a search may walk"},
+        {"requireAlong(string.rep('?;', 2^20), 'x')", "false\tpackage.path is longer than a search may walk"},
         {"requireAlong(string.rep('/none/?;', 300), 'x')", "false\tpackage.path has more entries than"},
+        {"requireAlong(string.rep('/none/' .. string.rep('a', 119) .. '/?;', 128), 'x')", "false\tmodule 'x' not found"},
+        {"requireAlong(string.rep('/none/' .. string.rep('a', 119) .. '/?;', 128) .. ';', 'x')",
+         "false\tpackage.path is longer than a search may walk"},
+        {"requireAlong(string.rep('/none/?;', 256), 'x')", "false\tmodule 'x' not found"},
+        {"requireAlong(string.rep('/none/?;', 257), 'x')", "false\tpackage.path has more entries than"},
     };
     // Held open here, so that a search that opened it would not wait.
     const std::string fifo = folders.DataHome() + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const int fifoHeld = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
     ASSERT_GE(fifoHeld, 0);
-    std::string script = "bytecodePath = '" + bytecode + "'\nfifoPath = '" + fifo + "'\n"
-                         "function requireAlong(path, name, cpath) package.path = path "
-                         "package.cpath = cpath or '' return require(name) end\n"
-                         "function once(text) return function() local t = text text = nil return t end end\n"
-                         "local f = io.open(bytecodePath, 'wb') f:write(string.dump(function() end)) f:close()\n"
-                         "local function show(ok, value) print('show', ok, (tostring(value):gsub('^.-:%d+: ', ''))) end\n";
-    for (const auto& c : cases)
-        script += std::string("show(pcall(function() return ") + c.expression + " end))\n";
-    Script("sandbox.lua", script);
+    Script("sandbox.lua", "bytecodePath = '" + bytecode + "'\nfifoPath = '" + fifo + "'\n"
+                          "function requireAlong(path, name, cpath) package.path = path "
+                          "package.cpath = cpath or '' return require(name) end\n"
+                          "function once(text) return function() local t = text text = nil return t end end\n"
+                          "function pieces(text, n) return function() n = n - 1 return n >= 0 and text or nil end end\n"
+                          "local f = io.open(bytecodePath, 'wb') f:write(string.dump(function() end)) f:close()\n"
+                          "function show(ok, value) print('show', ok, (tostring(value):sub(1, 200):gsub('^.-:%d+: ', ''))) end\n");
+    // A file a case, each loaded within its own time limit.
+    for (size_t i = 0; i < std::size(cases); ++i)
+        Script("sandbox" + std::to_string(100 + i) + ".lua",
+               std::string("show(pcall(function() return ") + cases[i].expression + " end))\n");
     StderrCapture capture;
     auto plugin = CreateDC();
     close(fifoHeld);
     ASSERT_NE(plugin, nullptr);
     const auto shown = LinesStartingWith(capture.Text(), {"show\t"});
-    ASSERT_EQ(shown.size(), std::size(cases));
+    ASSERT_EQ(shown.size(), std::size(cases)) << capture.Text();
     for (size_t i = 0; i < shown.size(); ++i) {
         // The flag exactly; the text may carry a file name before it.
         const std::string expected = cases[i].expected;
@@ -424,6 +448,91 @@ TEST_F(LuaMIDIModuleTest, ABlockedScriptDoesNotHoldTheClose)
         ASSERT_EQ(write(writer, "go\n", 3), 3);
         close(writer);
         EXPECT_TRUE(corvane::test::WaitFor([&] { return std::filesystem::exists(back); }));
+    }
+}
+
+// Steps that each cost milliseconds in C (a parse, a concatenation of
+// megabytes) or one sort of millions of numbers: the script is stopped at
+// its time limit with the limit's error, in a MIDI script as in a skin
+// (both run while the plug-in is made), within a few steps and inside the
+// sort (a MIDI script's next file finds the table unsorted). The count hook
+// alone looks again only after about 500 steps of these loops, and never
+// inside the sort.
+TEST_F(LuaMIDIModuleTest, CostlyStepsEndAtTheTimeLimit)
+{
+    const struct {
+        const char* what;
+        const char* script;
+        size_t mostSteps;
+    } cases[] = {
+        {"parses", "local s = string.rep('do end ', 2^19) while true do loadstring(s) print('step') end", 200},
+        {"concatenations", "local s = string.rep('x', 2^25) while true do local t = s .. s print('step') end", 200},
+        {"one long sort", "u = {} for i = 1, 2^22 do u[i] = -i end table.sort(u) print('step')", 0},
+    };
+    const std::string skinFolder = folders.DataHome() + "/Ormbury/Corvane/Skins/Test.bundle/Contents/Resources";
+    for (const bool skin : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(skin ? "skin: " : "MIDI script: ") + c.what);
+            std::filesystem::remove_all(folders.DataHome() + "/Ormbury");
+            folders.WritePreference("Skin", skin ? "Test" : "");
+            if (skin) {
+                std::filesystem::create_directories(skinFolder);
+                std::ofstream(skinFolder + "/gui.lua") << c.script;
+            } else {
+                Script("costly.lua", c.script);
+                Script("sorted.lua", "if u then local s = true for i = 2, #u do s = s and u[i - 1] <= u[i] end "
+                                     "print('sorted', s) end");
+            }
+            StderrCapture errors;
+            corvane::test::FdCapture output(1); // the skin's errors
+            auto plugin = CreateDC();
+            ASSERT_NE(plugin, nullptr);
+            const std::string printed = errors.Text();
+            EXPECT_NE((printed + output.Text()).find("script stopped: it ran past its time limit"), std::string::npos);
+            EXPECT_LE(LinesStartingWith(printed, {"step"}).size(), c.mostSteps);
+            EXPECT_TRUE(LinesStartingWith(printed, {"sorted\ttrue"}).empty());
+        }
+    }
+}
+
+// require along a path whose every lookup waits 50 ms (a network home
+// folder; strace delays the lookups of one file name): the search ends at
+// the script's time limit with the limit's error, for a MIDI script and for
+// a skin, long before its 256th lookup (it tried them all, 13 s, before).
+TEST_F(LuaMIDIModuleTest, ASearchOfASlowFileSystemEndsAtTheTimeLimit)
+{
+    if (corvane::test::RunCommand("strace -o /dev/null true") != 0)
+        GTEST_SKIP() << "needs strace, allowed to trace";
+    const std::string slow = folders.DataHome() + "/slow/x.lua";
+    const std::string script = "package.path = string.rep('" + slow + ";', 256) print('found', pcall(require, 'x'))";
+    const std::string skinFolder = folders.DataHome() + "/Ormbury/Corvane/Skins/Test.bundle/Contents/Resources";
+    for (const bool skin : {false, true}) {
+        SCOPED_TRACE(skin ? "skin" : "MIDI script");
+        std::filesystem::remove_all(folders.DataHome() + "/Ormbury");
+        folders.WritePreference("Skin", skin ? "Test" : "");
+        if (skin) {
+            std::filesystem::create_directories(skinFolder);
+            std::ofstream(skinFolder + "/gui.lua") << script;
+        } else {
+            Script("search.lua", script);
+        }
+        const std::string trace = folders.DataHome() + "/lookups";
+        std::string output;
+        // (The leak checker cannot run under a tracer.)
+        ASSERT_EQ(corvane::test::RunCommand("LSAN_OPTIONS=detect_leaks=0 strace -f -o '" + trace + "' -e trace=openat "
+                                            "-e inject=openat:delay_enter=50000 -P '" + slow + "' '" +
+                                                corvane::test::HostPath() + "' params '" +
+                                                corvane::test::ModulePath() + "' QZs0 2>&1",
+                                            &output),
+                  0)
+            << output;
+        EXPECT_NE(output.find("script stopped: it ran past its time limit"), std::string::npos) << output;
+        EXPECT_EQ(output.find("found"), std::string::npos) << output;
+        size_t lookups = 0;
+        for (const std::string& line : corvane::test::Lines(corvane::test::ReadText(trace)))
+            lookups += line.find(slow) != std::string::npos;
+        EXPECT_GT(lookups, 0u);
+        EXPECT_LT(lookups, 128u);
     }
 }
 
