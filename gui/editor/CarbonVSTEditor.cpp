@@ -67,9 +67,10 @@ bool CarbonVSTEditor::open(void* parentWindow)
         DebugPrintf("editor: effEditOpen without a parent window\n");
         return false;
     }
-    // Every GL call would end the process where libGL cannot be loaded.
+    // Every GL call would end the process where libGL cannot be loaded or
+    // lacks an entry point.
     if (!gl::LibraryAvailable()) {
-        DebugPrintf("editor: libGL.so.1 cannot be loaded; no editor\n");
+        DebugPrintf("editor: no usable libGL.so.1; no editor\n");
         return false;
     }
     renderThreadLeftRunning = false;

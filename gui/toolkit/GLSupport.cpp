@@ -12,14 +12,57 @@
 #include <string>
 #include <vector>
 
+#include "platform/Debug.h"
+
 namespace QZ::gl {
+
+namespace {
+
+// Every GLX function the editor (the bridge, libepoxy itself) and every GL
+// 1.0 to 1.2 function it and FTGL call: libepoxy looks these up by name in
+// the library and ends the process when one is missing. Later functions and
+// extensions it asks the driver for, through glXGetProcAddressARB. (The
+// module's references to libepoxy, "nm -u", list them all.)
+constexpr const char* kEntryPoints[] = {
+    "glXGetProcAddressARB", "glXQueryExtension", "glXGetCurrentContext", "glXChooseFBConfig",
+    "glXGetVisualFromFBConfig", "glXCreateNewContext", "glXMakeContextCurrent", "glXDestroyContext",
+    "glXCreatePbuffer", "glXDestroyPbuffer", "glXCreatePixmap", "glXDestroyPixmap", "glXWaitGL",
+    "glGetString", "glGetIntegerv", "glGetError", "glGetTexLevelParameteriv", "glIsEnabled", "glEnable",
+    "glDisable", "glEnableClientState", "glDisableClientState", "glHint", "glFinish", "glViewport",
+    "glDepthRange", "glScissor", "glClear", "glClearColor", "glDrawBuffer", "glReadPixels", "glPixelStorei",
+    "glMatrixMode", "glLoadIdentity", "glPushMatrix", "glPopMatrix", "glTranslatef", "glScalef", "glFrustum",
+    "glPushAttrib", "glPopAttrib", "glPushClientAttrib", "glPopClientAttrib", "glBegin", "glEnd", "glVertex2f",
+    "glVertex3f", "glTexCoord2f", "glColor3f", "glColor4f", "glVertexPointer", "glInterleavedArrays",
+    "glDrawArrays", "glGenTextures", "glDeleteTextures", "glBindTexture", "glTexImage2D", "glTexSubImage2D",
+    "glTexParameteri", "glTexEnvi", "glBlendFunc", "glAlphaFunc", "glDepthMask", "glCullFace", "glColorMaterial",
+    "glMaterialf", "glMaterialfv", "glLightfv", "glLightModelfv",
+};
+
+bool HasEntryPoints(void* library)
+{
+    for (const char* name : kEntryPoints)
+        if (!dlsym(library, name)) {
+            corvane::DebugPrintf("GL: the GL library has no %s; the plug-ins offer no editor\n", name);
+            return false;
+        }
+    return true;
+}
+
+} // namespace
 
 bool LibraryAvailable()
 {
-    // The same library libepoxy loads for GL and GLX (under the same name,
-    // so the handle it takes later is this one). Kept open: the answer and
-    // the library stay for the rest of the process.
-    static const bool available = dlopen("libGL.so.1", RTLD_LAZY | RTLD_LOCAL) != nullptr;
+    // The library libepoxy takes its GLX functions from (libGLX.so.1 where
+    // that loads, else libGL.so.1) and, once it has it, its GL functions
+    // too: opened under the same name, so the handle it takes later is this
+    // one. Kept open: the answer and the library stay for the rest of the
+    // process.
+    static const bool available = [] {
+        void* library = dlopen("libGLX.so.1", RTLD_LAZY | RTLD_LOCAL);
+        if (!library)
+            library = dlopen("libGL.so.1", RTLD_LAZY | RTLD_LOCAL);
+        return library && HasEntryPoints(library);
+    }();
     return available;
 }
 

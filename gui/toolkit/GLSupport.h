@@ -7,12 +7,15 @@
 
 namespace QZ::gl {
 
-// Whether the system's GL library (libGL.so.1) can be loaded in this
-// process. The module does not link it: every GL and GLX call goes through
-// libepoxy, which loads it on the first call and ends the process where it
-// cannot; no GL or GLX function may be called before this said yes. The
-// answer is found once (a dlopen) and kept; any thread, never blocks for
-// long.
+// Whether the system's GL library (libGL.so.1) loads in this process and
+// has every GLX and GL 1.x entry point the editor calls. The module does
+// not link it: every GL and GLX call goes through libepoxy, which looks each
+// entry point up on its first call and ends the process where it cannot
+// (no library, or a library without that function: a stub, or GL's
+// dispatch library under that name); no GL or GLX function may be called
+// before this said yes. The first call (the first plug-in's start) loads the
+// library and keeps it loaded for the rest of the process, and the answer
+// too; any thread, never blocks for long.
 bool LibraryAvailable();
 
 // Whether the current context answers as a GL context (it names its

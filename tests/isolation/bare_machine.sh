@@ -12,7 +12,12 @@
 # 25 entries and run the LFO, which must offer no editor; and it must not
 # find libGL there.
 #
-# Usage: bare_machine.sh [--without-gl] <bare_machine_host> <module.so>
+# With --gl-stand-in FILE the view's libGL.so.1 is FILE, a library that
+# loads but lacks GL's entry points (a stub, or GL's dispatch library under
+# that name): the same as without libGL, and effEditOpen must not end the
+# host.
+#
+# Usage: bare_machine.sh [--without-gl | --gl-stand-in FILE] <bare_machine_host> <module.so>
 # Exit 77 (skipped) where mount namespaces cannot be made (not root).
 set -euo pipefail
 
@@ -24,8 +29,9 @@ if [ "${1:-}" != --inside ]; then
   exec unshare -m --propagation private bash "$0" --inside "$@"
 fi
 shift
-without_gl=0
+without_gl=0 stand_in=""
 if [ "${1:-}" = --without-gl ]; then without_gl=1; shift; fi
+if [ "${1:-}" = --gl-stand-in ]; then without_gl=1 stand_in=$2; shift 2; fi
 host=$1 module=$2
 
 libdir=/usr/lib/x86_64-linux-gnu
@@ -44,6 +50,7 @@ for lib in "${everyday[@]}"; do
   while read -r path; do keep+=("$(basename "$path")"); done < <(closure_of "$libdir/$lib")
 done
 while read -r path; do keep+=("$(basename "$path")"); done < <(closure_of "$host")
+[ -z "$stand_in" ] || while read -r path; do keep+=("$(basename "$path")"); done < <(closure_of "$stand_in")
 # A sanitizer build's module needs its runtimes.
 while read -r path; do
   case $(basename "$path") in lib*san.so*) keep+=("$(basename "$path")") ;; esac
@@ -56,12 +63,21 @@ mount -t tmpfs tmpfs "$view"
 for name in $(printf '%s\n' "${keep[@]}" | sort -u); do
   [ -e "$stash/$name" ] && ln -s "$stash/$name" "$view/$name"
 done
+if [ -n "$stand_in" ]; then
+  target=$(realpath "$stand_in")
+  case $target in "$libdir"/*) target="$stash/${target#"$libdir"/}" ;; esac
+  ln -sf "$target" "$view/libGL.so.1"
+fi
 mount --bind "$view" "$libdir"
 
 if [ "$without_gl" -eq 0 ]; then
   exec "$host" --missing libftgl.so.2 "$module"
 fi
-output=$("$host" --missing libGL.so.1 --without-gl "$module") || { echo "$output"; exit 1; }
+if [ -n "$stand_in" ]; then
+  output=$("$host" --without-gl "$module") || { echo "$output"; exit 1; }
+else
+  output=$("$host" --missing libGL.so.1 --without-gl "$module") || { echo "$output"; exit 1; }
+fi
 echo "$output"
 # (bash alone: grep's libraries are not in the view)
 for line in "entries 25" "lfo runs" "no editor"; do
