@@ -1,11 +1,18 @@
 #include "platform/Dialogs.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "platform/Debug.h"
+#include "platform/WorkerThread.h"
 #include "platform/ZenityDialog.h"
 
 namespace corvane::platform {
@@ -26,11 +33,43 @@ Script& Scripted()
     return script;
 }
 
-// The messages of ShowMessage still open. Closed at unload at the latest,
+// The messages of ShowMessage still open, and a thread that reaps each as
+// its program ends (while any has a program to wait for), so that none is
+// left a zombie while no editor polls. Closed at unload at the latest,
 // which ends their programs.
 struct Messages {
+    struct Kept {
+        std::unique_ptr<PendingDialog> dialog;
+        std::string text;
+    };
+
+    ~Messages()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            quitting = true;
+        }
+        Wake();
+        reaper.Stop();
+        if (wake >= 0)
+            close(wake);
+    }
+
+    void Wake() const
+    {
+        const uint64_t one = 1;
+        if (wake >= 0 && write(wake, &one, sizeof one) < 0) {
+            // Already signalled to its limit: the reaper wakes anyway.
+        }
+    }
+
     std::mutex lock;
-    std::vector<std::unique_ptr<PendingDialog>> open;
+    std::vector<Kept> open;            // guarded by lock
+    std::vector<std::string> unshown;  // texts no one could show, until an editor takes them; guarded by lock
+    bool reaping = false;              // guarded by lock
+    bool quitting = false;             // guarded by lock
+    int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    WorkerThread reaper{"dialog reaper"};
 };
 
 Messages& OpenMessages()
@@ -44,10 +83,42 @@ Messages& OpenMessages()
 
 void PollMessagesLocked(Messages& messages)
 {
-    std::erase_if(messages.open, [](const std::unique_ptr<PendingDialog>& dialog) {
+    std::erase_if(messages.open, [&messages](const Messages::Kept& kept) {
         DialogAnswer answer;
-        return dialog->Poll(&answer);
+        if (!kept.dialog->Poll(&answer))
+            return false;
+        if (answer.unasked)
+            messages.unshown.push_back(kept.text);
+        return true;
     });
+}
+
+// The reaper's body: waits for the end of any kept message's program, or
+// for a new message, and lets the ended ones go; ends when none is left to
+// wait for. A descriptor closed meanwhile by an editor's poll only wakes it
+// early.
+void ReapMessages(Messages& messages)
+{
+    for (;;) {
+        std::vector<pollfd> waits{{messages.wake, POLLIN, 0}};
+        {
+            std::lock_guard<std::mutex> guard(messages.lock);
+            PollMessagesLocked(messages);
+            for (const Messages::Kept& kept : messages.open)
+                if (const int handle = kept.dialog->EndHandle(); handle >= 0)
+                    waits.push_back({handle, POLLIN, 0});
+            if (messages.quitting || waits.size() == 1) {
+                messages.reaping = false;
+                return;
+            }
+        }
+        while (poll(waits.data(), waits.size(), -1) < 0 && errno == EINTR) {
+        }
+        uint64_t signals = 0;
+        if (messages.wake >= 0 && read(messages.wake, &signals, sizeof signals) < 0) {
+            // Not signalled: a program ended.
+        }
+    }
 }
 
 // A dialog whose answer is known when it starts; it is handed out by the
@@ -134,17 +205,28 @@ void ShowMessage(const DialogRequest& request)
     DialogRequest message = request;
     message.kind = DialogKind::Message;
     std::unique_ptr<PendingDialog> dialog = StartDialog(message);
+    const bool waitable = dialog->EndHandle() >= 0;
     Messages& messages = OpenMessages();
     std::lock_guard<std::mutex> guard(messages.lock);
     PollMessagesLocked(messages);
-    messages.open.push_back(std::move(dialog));
+    messages.open.push_back(Messages::Kept{std::move(dialog), message.text});
+    if (!waitable || messages.quitting)
+        return;
+    if (messages.reaping) {
+        messages.Wake();
+        return;
+    }
+    // A reaper that ended no longer takes the lock: joined at once.
+    messages.reaper.Stop();
+    messages.reaping = messages.reaper.Start([&messages](Event&) { ReapMessages(messages); }) == 0;
 }
 
-void PollMessages()
+std::vector<std::string> PollMessages()
 {
     Messages& messages = OpenMessages();
     std::lock_guard<std::mutex> guard(messages.lock);
     PollMessagesLocked(messages);
+    return std::exchange(messages.unshown, {});
 }
 
 ScopedScriptedDialogs::ScopedScriptedDialogs(std::vector<DialogAnswer> answers)

@@ -16,10 +16,11 @@
 //
 // Threads: start, poll and destroy a dialog on one thread (the editor's UI
 // thread); the messages of ShowMessage are the service's own, kept under
-// its lock whatever thread shows them. Poll never blocks. Destroying a dialog that has no answer yet
-// closes it: the dialog program is ended and reaped before the destructor
-// returns (a killed process is gone at once; the wait is only for the
-// kernel to report it).
+// its lock whatever thread shows them, and reaped by a thread of the
+// service as soon as their programs end (while any is open). Poll never
+// blocks. Destroying a dialog that has no answer yet closes it: the dialog
+// program is ended and reaped before the destructor returns (a killed
+// process is gone at once; the wait is only for the kernel to report it).
 #pragma once
 
 #include <memory>
@@ -70,6 +71,9 @@ public:
     // True once the dialog has ended; *answer is then its answer (and the
     // same answer is given on every later call).
     virtual bool Poll(DialogAnswer* answer) = 0;
+    // A descriptor that becomes readable when the dialog's program ends
+    // (poll(2)); -1 when there is none to wait for. Owned by the dialog.
+    virtual int EndHandle() const { return -1; }
 };
 
 // Starts a dialog with the backend in force (see above). Never null.
@@ -77,11 +81,14 @@ std::unique_ptr<PendingDialog> StartDialog(const DialogRequest& request);
 
 // A message box that nobody waits for (an error found where no editor's
 // dialogs are at hand): started at once with the backend in force and kept
-// by the service until the person closes it. Any thread; never blocks.
+// by the service until the person closes it, its program reaped then. Any
+// thread; never blocks.
 void ShowMessage(const DialogRequest& request);
-// Lets go of the messages of ShowMessage that were closed (their programs
-// reaped). Any thread; the editors call it whenever the host idles them.
-void PollMessages();
+// Lets go of the messages of ShowMessage that were closed, and returns the
+// texts of those that no one could show (no zenity) since the last call,
+// for an editor's readout. Any thread; the editors call it whenever the
+// host idles them.
+std::vector<std::string> PollMessages();
 
 // The parts of a SaveFile answer: a chosen name without an extension gets
 // the default one ("notes" -> "notes.txt"; "notes.old" and ".hidden" are

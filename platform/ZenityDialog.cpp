@@ -136,6 +136,10 @@ public:
         return true;
     }
 
+    // The process handle is readable once the process has ended; without
+    // one, the end of its output (unless a helper it started holds it).
+    int EndHandle() const override { return reaped ? -1 : processFd >= 0 ? processFd : outputFd; }
+
 private:
     void ReadAvailable()
     {

@@ -142,7 +142,11 @@ void DialogSession::OpenNext()
 
 void DialogSession::Poll()
 {
-    corvane::platform::PollMessages();
+    // A message of the dialog service that no one could show (no zenity):
+    // the readout tells it, as it tells a dialog of this editor's.
+    for (const std::string& unshown : corvane::platform::PollMessages())
+        if (manager)
+            manager->ShowNotice(unshown);
     DialogAnswer answer;
     if (!open || !open->Poll(&answer))
         return;

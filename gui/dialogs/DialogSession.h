@@ -67,8 +67,9 @@ public:
     void ShowError(const std::string& text, corvane::platform::DialogIcon icon);
 
     // From effEditIdle: collects answers and runs their completions. A
-    // dialog that no one could show (no zenity) is told in the editor's
-    // readout as well as on standard error.
+    // dialog that no one could show (no zenity), and a message of the
+    // dialog service's that no one could (corvane::platform::ShowMessage),
+    // is told in the editor's readout as well as on standard error.
     void Poll();
 
     // True while a dialog is open or waiting to open.

@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <set>
 
 namespace QZ {
 
@@ -30,11 +32,25 @@ namespace {
 constexpr size_t kFontFileLimit = size_t{32} << 20;
 
 // A font that was found but cannot be read or used: the person is told in
-// a message box (titled "Error", as every load failure is), the debug log
-// keeps which file it was.
+// a message box (titled "Error", as every load failure is), once a file for
+// the session, however many fonts of however many editors name it; the
+// debug log keeps which file it was. Any thread (the panel loads its font
+// on the render thread).
 void ReportUnloadableFont(const std::string& path)
 {
     corvane::DebugPrintf("font: cannot load %s\n", path.c_str());
+    static std::mutex reportedLock;
+    static std::set<std::string> reported;
+    {
+        // By the file itself: a name relative to another working folder is
+        // another file.
+        char* resolved = realpath(path.c_str(), nullptr);
+        const std::string file = resolved ? resolved : path;
+        free(resolved);
+        std::lock_guard<std::mutex> hold(reportedLock);
+        if (!reported.insert(file).second)
+            return;
+    }
     corvane::platform::DialogRequest message;
     message.kind = corvane::platform::DialogKind::Message;
     message.title = "Error";

@@ -7,8 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "gui/toolkit/Manager.h"
 #include "platform/Dialogs.h"
 #include "platform/ZenityDialog.h"
+#include "tests/gui/HostWindow.h"
 #include "tests/support/TestSupport.h"
 
 using corvane::platform::DialogAnswer;
@@ -197,6 +201,38 @@ TEST(DialogServiceTest, ClosingAZenityDialogReapsIt)
     errno = 0;
     EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1) << "a child is left";
     EXPECT_EQ(errno, ECHILD);
+}
+
+// A kept message whose program ends (the person closed it; here it is
+// ended) is reaped by the service at once, with no editor polling: no
+// zombie waits for the next editor.
+TEST(DialogServiceTest, AClosedMessageIsReapedWithoutAnEditor)
+{
+    const char* display = getenv("DISPLAY");
+    if (!display || !*display || corvane::test::RunCommand("command -v zenity >/dev/null") != 0)
+        GTEST_SKIP() << "needs an X server and zenity";
+    const auto children = [] {
+        std::vector<pid_t> pids;
+        for (const std::string& task : corvane::test::FolderEntries("/proc/self/task")) {
+            std::istringstream listed(corvane::test::ReadText("/proc/self/task/" + task + "/children"));
+            for (pid_t pid = 0; listed >> pid;)
+                pids.push_back(pid);
+        }
+        return pids;
+    };
+    const std::vector<pid_t> before = children();
+    DialogRequest message;
+    message.title = "Error";
+    message.text = "Unable to load font";
+    corvane::platform::ShowMessage(message);
+    pid_t zenity = 0;
+    for (pid_t pid : children())
+        if (std::find(before.begin(), before.end(), pid) == before.end())
+            zenity = pid;
+    ASSERT_GT(zenity, 0);
+    ASSERT_EQ(kill(zenity, SIGTERM), 0);
+    EXPECT_TRUE(corvane::test::WaitFor([&] { return access(("/proc/" + std::to_string(zenity)).c_str(), F_OK) != 0; }))
+        << "left a zombie";
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -528,26 +529,34 @@ TEST_F(Widgets, TheFloatingTooltipSitsOnTheHoveredControl)
 }
 
 // Texts wider than their place are cut at its edges: a long OSC path in the
-// property field, "Triangle" in a drop-down 40 wide (closed and open).
-// Beside them only the panel's grey; inside them, their text.
+// property field (it starts at the field's left edge, the inset from it
+// blank), "Triangle" in a drop-down 40 wide (closed and open). A short
+// value stays centred in its field. Beside them only the panel's grey;
+// inside them, their text.
 TEST_F(Widgets, TextsStayInsideTheirBoxes)
 {
     static const char kPath[] = "osc.udp://127.0.0.1:9000/obry/lfo/1/OutputPositiveRight";
-    harness->Plugin().SetPropertyAndNotify(ControlsPlugin::kTextProperty, kPath, sizeof kPath);
     harness->SetReal(kChoice, 1);
-    struct Place {
+    enum Place { kAnywhere, kFromTheLeftEdge, kCentred };
+    struct Case {
         const char* name;
         QZ::UIElement* element;
-        bool open;    // the list, pressed open
-        float y0, y1; // layout rows checked (of the open list: where no neighbour lies beside it)
+        const char* text; // the property field's, or null
+        bool open;        // the list, pressed open
+        float y0, y1;     // layout rows checked (of the open list: where no neighbour lies beside it)
         int textR, textG, textB;
+        Place place;
     } cases[] = {
-        {"property field", panel.target, false, 12, 30, 204, 204, 204},
-        {"drop-down", panel.narrow, false, 80, 96, 26, 26, 26},
-        {"open list", panel.narrow, true, 57, 108, 26, 26, 26},
+        {"long path", panel.target, kPath, false, 12, 30, 204, 204, 204, kFromTheLeftEdge},
+        {"short value", panel.target, "IAC", false, 12, 30, 204, 204, 204, kCentred},
+        {"drop-down", panel.narrow, nullptr, false, 80, 96, 26, 26, 26, kAnywhere},
+        {"open list", panel.narrow, nullptr, true, 57, 108, 26, 26, 26, kAnywhere},
     };
-    for (const Place& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.text)
+            harness->Plugin().SetPropertyAndNotify(ControlsPlugin::kTextProperty, c.text,
+                                                   static_cast<uint32_t>(strlen(c.text) + 1));
         int x, y;
         Centre(c.element, x, y);
         if (c.open)
@@ -563,6 +572,20 @@ TEST_F(Widgets, TextsStayInsideTheirBoxes)
         EXPECT_EQ(PixelsOfColour(image, x1 + 1, top, x1 + 1 + beside, bottom, 102, 102, 102, 6),
                   beside * (bottom - top));
         EXPECT_GT(PixelsOfColour(image, x0, top, x1, bottom, c.textR, c.textG, c.textB, 40), 10);
+        // The columns of the box that hold text.
+        int first = x1, last = x0 - 1;
+        for (int column = x0; column < x1; ++column)
+            if (PixelsOfColour(image, column, top, column + 1, bottom, c.textR, c.textG, c.textB, 40) > 0) {
+                first = std::min(first, column);
+                last = column;
+            }
+        if (c.place == kFromTheLeftEdge) {
+            EXPECT_GE(first, x0 + 2);
+            EXPECT_LE(first, x0 + 6);
+            EXPECT_GE(last, x1 - 3); // and is cut at the right
+        } else if (c.place == kCentred) {
+            EXPECT_NEAR(first - x0, x1 - 1 - last, 3);
+        }
         if (c.open)
             harness->Release(x, y);
     }

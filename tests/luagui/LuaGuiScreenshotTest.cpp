@@ -4,6 +4,9 @@
 // corners (nothing draws over the window's edge).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <png.h>
 
 #include <cstdio>
@@ -361,6 +364,68 @@ TEST(EditorMessages, AFontThatCannotBeLoadedIsAnErrorMessage)
         messages += request.kind == corvane::platform::DialogKind::Message && request.title == "Error" &&
                     request.text == "Unable to load font";
     EXPECT_EQ(messages, 1);
+}
+
+// Font files that are found but are no fonts, here in the host's working
+// folder, where the fonts the editors name are looked for first: one
+// message box a file for the session, kept open, however many fonts name
+// the file (the main, label and field fonts, the Learner's text display,
+// the Preferences panel) and however often an editor opens.
+TEST(EditorMessages, ABrokenFontFileIsOneMessage)
+{
+    REQUIRE_DISPLAY();
+    corvane::test::ScopedUserFolders folders;
+    corvane::test::TempDir fonts;
+    for (const char* name : {"Verdana.ttf", "verdana.ttf", "arial.ttf"})
+        fonts.WriteFile(name, std::string(200, 'x'));
+    struct WorkingFolder {
+        std::string old = std::filesystem::current_path().string();
+        explicit WorkingFolder(const std::string& folder) { std::filesystem::current_path(folder); }
+        ~WorkingFolder() { std::filesystem::current_path(old); }
+    } inFonts(fonts.Path());
+    corvane::platform::ScopedScriptedDialogs dialogs;
+    for (int open = 0; open < 2; ++open) {
+        OpenEditor editor("QZsk");
+        ASSERT_TRUE(editor.drawn);
+    }
+    int messages = 0;
+    for (const corvane::platform::DialogRequest& request : dialogs.Requests())
+        messages += request.title == "Error" && request.text == "Unable to load font";
+    EXPECT_EQ(messages, 3);
+    EXPECT_EQ(dialogs.ClosedUnanswered(), 0) << "a message box closed as it opened";
+}
+
+// Without zenity the font message is on the editor's readout, as a dialog
+// no one can show is.
+TEST(EditorMessages, WithoutZenityAFontMessageIsOnTheReadout)
+{
+    REQUIRE_DISPLAY();
+    if (!corvane::test::HaveTextReader())
+        GTEST_SKIP() << "needs tesseract";
+    corvane::test::ScopedUserFolders folders;
+    const std::string notAFont = folders.DataHome() + "/notafont.ttf";
+    std::ofstream(notAFont) << std::string(200, 'x');
+    WriteSkin("getFont = function() return { { name = '" + notAFont + "', size = 13 } } end\n");
+    corvane::test::TempDir noPrograms;
+    auto path = std::make_unique<corvane::test::ScopedEnvironment>("PATH", noPrograms.Path());
+    OpenEditor editor("QZs0");
+    path.reset(); // the text reader is a program too
+    ASSERT_TRUE(editor.drawn);
+    QZ::Manager* manager = editor.view->GetManager();
+    EXPECT_EQ(manager->Notice(), "Unable to load font");
+    // Read from the frame, on the banner right of the title.
+    const QZ::Box banner = manager->BannerBox();
+    const int top = editor.height - static_cast<int>(banner.y1), bottom = editor.height - static_cast<int>(banner.y0);
+    std::string read;
+    Image shown;
+    EXPECT_TRUE(corvane::test::WaitFor([&] {
+        if (!DrawFrames(editor, 1) || !corvane::test::Capture(editor.host->Connection(), editor.child, shown))
+            return false;
+        read = corvane::test::ReadText(shown, static_cast<int>(manager->ReadoutX()), top,
+                                       static_cast<int>(banner.x1), bottom);
+        return read.find("Unable to load") != std::string::npos;
+    })) << "read \"" << read << "\"";
+    corvane::test::WritePng(shown, corvane::test::ScreenshotDir() + "/font_message_on_readout.png");
 }
 
 // Without zenity a click on the Learner's target field opens nothing: the
