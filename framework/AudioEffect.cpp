@@ -1,9 +1,5 @@
 #include "framework/AudioEffect.h"
 
-#ifdef __SANITIZE_ADDRESS__
-#include <sanitizer/lsan_interface.h>
-#endif
-
 #include <cstring>
 #include <exception>
 
@@ -54,7 +50,7 @@ AudioEffect* AudioEffect::FromAEffect(AEffect* effect)
 
 intptr_t AudioEffect::CallHost(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt)
 {
-    if (!audioMaster)
+    if (!audioMaster || hostReleased.load(std::memory_order_acquire))
         return 0;
     return audioMaster(&cEffect, opcode, index, value, ptr, opt);
 }
@@ -192,13 +188,7 @@ intptr_t AudioEffect::DispatchEntry(AEffect* e, int32_t opcode, int32_t index, i
         if (opcode == effClose) {
             e->object = nullptr;
             e->magic = 0;
-            if (effect->MustOutliveClose()) {
-                corvane::DebugPrintf("effClose: a thread of the plug-in is still running; the plug-in is kept\n");
-#ifdef __SANITIZE_ADDRESS__
-                __lsan_ignore_object(effect); // kept on purpose, with all it holds
-#endif
-            } else
-                delete effect;
+            effect->ReleaseAfterClose();
             return 1;
         }
         return result;

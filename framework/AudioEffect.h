@@ -9,6 +9,7 @@
 // static trampolines catch everything and answer a neutral value.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "framework/AEffEditor.h"
@@ -23,10 +24,17 @@ public:
 
     virtual void open() {}
     virtual void close() {}
-    // Asked after close(): whether the object must outlive the host's
-    // effClose because a thread of it could not be stopped and still comes
-    // back into it. The object is then kept (leaked), never deleted under
-    // that thread.
+    // After close(), for effClose: the host lets go of the object, and no
+    // request goes to the host from then on. The object is deleted: here at
+    // once; a class whose threads may outlive close (MustOutliveClose) frees
+    // it once they have ended, never under them.
+    virtual void ReleaseAfterClose()
+    {
+        ForgetHost();
+        delete this;
+    }
+    // Asked after close(): whether a thread of the object could not be
+    // stopped and still comes back into it.
     virtual bool MustOutliveClose() const { return false; }
     virtual void suspend() {}
     virtual void resume() {}
@@ -88,13 +96,15 @@ public:
     bool IsValidParameterIndex(int32_t index) const { return index >= 0 && index < numParams; }
     bool IsValidProgramIndex(int32_t index) const { return index >= 0 && index < numPrograms; }
 
-    // Sends one request to the host; a missing host answers 0.
+    // Sends one request to the host; a missing host, or one that let go of
+    // the object, answers 0.
     intptr_t CallHost(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
                       float opt = 0);
 
     static AudioEffect* FromAEffect(AEffect* effect);
 
 protected:
+    void ForgetHost() { hostReleased.store(true, std::memory_order_release); }
     void SetFlag(int32_t flag, bool state)
     {
         if (state)
@@ -111,6 +121,7 @@ protected:
     int32_t numParams;
     int32_t curProgram = 0;
     AEffect cEffect{};
+    std::atomic<bool> hostReleased{false};
 
 private:
     // The host record's entry points.

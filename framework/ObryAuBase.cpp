@@ -373,8 +373,8 @@ void ObryAuBase::SetParameterValue(int32_t index, float real, bool notifyHost)
     const ParameterInfo& info = parameterInfo[index];
     const float normalized = NormalizeParameterValue(info.unit, info.min, info.max, real);
     setParameter(index, normalized);
-    if (notifyHost && audioMaster)
-        audioMaster(&cEffect, audioMasterAutomate, index, 0, nullptr, normalized);
+    if (notifyHost)
+        CallHost(audioMasterAutomate, index, 0, nullptr, normalized);
 }
 
 int32_t ObryAuBase::SetPropertyAndNotify(uint32_t id, const void* data, uint32_t size)

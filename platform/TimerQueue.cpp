@@ -86,6 +86,23 @@ TimerQueue::TimerQueue(std::string name) : name(std::move(name)), state(std::mak
 
 TimerQueue::~TimerQueue()
 {
+    // A callback a limited shutdown left running is left to end on its own;
+    // it keeps the shared state.
+    if (callbackLeftRunning) {
+        std::lock_guard<std::mutex> serial(shutdownLock);
+        bool finished;
+        {
+            std::lock_guard<std::mutex> guard(state->lock);
+            finished = state->finished;
+        }
+        if (finished) {
+            thread.join();
+        } else {
+            DebugPrintf("%s: a timer callback did not end in time; it is left running\n", name.c_str());
+            thread.detach();
+        }
+        return;
+    }
     Shutdown();
 }
 
@@ -174,13 +191,12 @@ bool TimerQueue::Shutdown(std::chrono::milliseconds limit)
     if (limit != std::chrono::milliseconds::max()) {
         std::unique_lock<std::mutex> guard(state->lock);
         if (!state->callbackDone.wait_for(guard, limit, [this] { return state->finished; })) {
-            guard.unlock();
-            DebugPrintf("%s: a timer callback did not end in time; it is left running\n", name.c_str());
-            thread.detach();
+            callbackLeftRunning = true;
             return false;
         }
     }
     thread.join();
+    callbackLeftRunning = false;
     return true;
 }
 

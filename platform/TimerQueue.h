@@ -59,9 +59,10 @@ public:
     // Afterwards Add() fails. From a callback of this queue it cannot wait;
     // the thread then ends after that callback, and destroying the queue
     // there is safe. With a time limit, a callback still running when it
-    // runs out is left to finish on its own (the thread is detached and
-    // keeps the queue's shared state): false then, and what that callback
-    // uses is the caller's to keep alive.
+    // runs out is left running: false then, and what that callback uses is
+    // the caller's to keep alive; a later Shutdown waits for it again, and
+    // destroying the queue instead leaves it to end on its own (the thread is
+    // detached and keeps the queue's shared state).
     bool Shutdown(std::chrono::milliseconds limit = std::chrono::milliseconds::max());
 
     // Timers not yet ended or cancelled (for diagnostics and tests).
@@ -75,6 +76,7 @@ private:
     std::shared_ptr<State> state;
     std::mutex shutdownLock; // serialises Shutdown() calls
     std::thread thread;      // written under state->lock, joined under shutdownLock
+    bool callbackLeftRunning = false; // the last Shutdown timed out (under shutdownLock)
 };
 
 } // namespace corvane::platform

@@ -26,7 +26,14 @@ WorkerThread::WorkerThread(std::string name) : name(std::move(name)) {}
 
 WorkerThread::~WorkerThread()
 {
-    Stop();
+    // An owner whose stop already timed out leaves the thread to itself; any
+    // other waits the usual stop time first.
+    if (!stopTimedOut)
+        Stop(kDefaultStopTimeout);
+    if (thread.joinable()) {
+        DebugPrintf("%s: thread did not stop in time\n", name.c_str());
+        thread.detach();
+    }
 }
 
 Event* WorkerThread::QuitEvent() const
@@ -61,7 +68,14 @@ int WorkerThread::Start(Body body)
         return e.code().value() ? e.code().value() : EAGAIN;
     }
     shared = std::move(state);
+    stopTimedOut = false;
     return 0;
+}
+
+void WorkerThread::RequestStop()
+{
+    if (shared)
+        shared->quit.Set();
 }
 
 bool WorkerThread::Stop(std::chrono::milliseconds limit)
@@ -79,16 +93,20 @@ bool WorkerThread::Stop(std::chrono::milliseconds limit)
     bool finished;
     {
         std::unique_lock<std::mutex> guard(shared->lock);
-        finished = shared->finishedChanged.wait_for(guard, limit, [this] { return shared->finished; });
+        const auto ended = [this] { return shared->finished; };
+        if (limit == kNoTimeLimit) {
+            shared->finishedChanged.wait(guard, ended);
+            finished = true;
+        } else {
+            finished = shared->finishedChanged.wait_for(guard, limit, ended);
+        }
     }
-    if (finished) {
-        thread.join();
-    } else {
-        DebugPrintf("%s: thread did not stop in time\n", name.c_str());
-        thread.detach();
-    }
+    stopTimedOut = !finished;
+    if (!finished)
+        return false;
+    thread.join();
     shared.reset();
-    return finished;
+    return true;
 }
 
 void* PinThisModule()
@@ -97,6 +115,47 @@ void* PinThisModule()
     if (!dladdr(reinterpret_cast<const void*>(&PinThisModule), &info) || !info.dli_fname)
         return nullptr;
     return dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+}
+
+namespace {
+
+// A thread-local object whose destructor is code of the module: while a
+// thread has one, the C library does not unmap the module (not even when its
+// last handle goes), and its destructor runs only as the thread ends, after
+// the last line of the module's code the thread runs.
+struct ModuleKeeper {
+    bool held = false;
+    ~ModuleKeeper() { held = false; }
+};
+
+} // namespace
+
+int RunDetached(std::string name, std::function<void()> body)
+{
+    void* pin = PinThisModule();
+    try {
+        std::thread([pin, threadName = name.substr(0, 15), label = name, body = std::move(body)]() mutable {
+            thread_local ModuleKeeper keeper;
+            keeper.held = true;
+            pthread_setname_np(pthread_self(), threadName.c_str());
+            try {
+                body();
+            } catch (const std::exception& e) {
+                DebugPrintf("%s: thread ended by exception: %s\n", label.c_str(), e.what());
+            } catch (...) {
+                DebugPrintf("%s: thread ended by exception\n", label.c_str());
+            }
+            body = nullptr;
+            // The keeper holds the module from here to the thread's very end.
+            if (pin)
+                dlclose(pin);
+        }).detach();
+    } catch (const std::system_error& e) {
+        if (pin)
+            dlclose(pin);
+        return e.code().value() ? e.code().value() : EAGAIN;
+    }
+    return 0;
 }
 
 } // namespace corvane::platform

@@ -90,14 +90,25 @@ LuaMIDIHelper::~LuaMIDIHelper()
 {
     // The timers go first, without the timer lock (a running callback takes
     // it): they call into the state that closes below.
-    if (!StopTimers()) {
-        // A callback still runs in this helper's state and queue: neither
-        // may go (nor may the lock it holds be waited for).
-        timerQueue.release();
+    if (abandoned || !StopTimers()) {
+        Abandon();
         return;
     }
     timerQueue.reset();
     closeLua();
+}
+
+void LuaMIDIHelper::Abandon()
+{
+    if (abandoned)
+        return;
+    abandoned = true;
+    // A callback still runs in this helper's state and queue: neither may
+    // go (nor may the lock it holds be waited for), and it may come back at
+    // any time.
+    corvane::platform::PinThisModule();
+    (void)timerQueue.release();
+    corvane::DebugPrintf("Lua MIDI: a script is blocked and was left running; its state stays open\n");
 }
 
 bool LuaMIDIHelper::isParameterUsed(int32_t)

@@ -221,18 +221,29 @@ public:
     // and hands back the function's reference, now the caller's to release.
     // False for a timer that has ended or was cancelled.
     bool CancelTimerLocked(TimerSerial serial, int* reference) noexcept;
+    // Asks the hand-over thread and the timers to end for good, without
+    // waiting: no timer fires again and no new one starts (messages handed
+    // over before are still served).
+    void RequestStop();
     // Ends every timer and the hand-over thread for good: waits for a
     // callback in progress, releases the functions, and refuses new timers
-    // from then on (messages handed over before are served first). Called by the
-    // owner's Cleanup (the host's UI thread) and by the destructor. The
-    // caller must hold neither the Lua lock nor the timer lock: a callback
-    // in progress may be waiting for either, and this waits for it - up to
-    // `limit` in all. A callback blocked past that (inside a C call: a FIFO,
-    // a program) is left running: false, the state is never closed nor the
-    // lock taken again, and the owner must keep this helper alive, since
-    // that callback comes back into it.
+    // from then on (messages handed over before are served first). Called by
+    // the owner's Cleanup (the host's UI thread, or the thread that frees a
+    // closed plug-in) and by the destructor. The caller must hold neither the
+    // Lua lock nor the timer lock: a callback in progress may be waiting for
+    // either, and this waits for it - up to `limit` in all (kNoTimeLimit: no
+    // limit). False while a callback still runs (blocked inside a C call: a
+    // FIFO, a program): it comes back into this helper, which the owner must
+    // keep; a later call waits for it again.
     bool StopTimers(std::chrono::milliseconds limit = corvane::platform::WorkerThread::kDefaultStopTimeout);
-    // Whether a callback was left running by StopTimers.
+    // Whether a thread is inside a call into the state now (holds the Lua
+    // lock): after a stop that timed out, a script blocked in a call.
+    bool ScriptCallRunning();
+    // Gives up on a callback that does not end (the destructor's last
+    // resort): the state, its lock and the timer queue stay for it, never
+    // freed, and the module stays mapped.
+    void Abandon();
+    // Whether Abandon ran.
     bool Abandoned() const { return abandoned; }
     // Live timers (diagnostics and tests).
     size_t TimerCount();
@@ -321,7 +332,7 @@ private:
     corvane::platform::Event handOverWake;
     corvane::platform::WorkerThread handOverThread{"Lua MIDI hand-over"};
     std::atomic<bool> callbacksStopped{false};
-    // Set by StopTimers when a worker did not stop (controlling thread only).
+    // Set by Abandon (controlling thread only).
     bool abandoned = false;
     // While LoadScripts runs (Lua lock held).
     bool loadingScripts = false;

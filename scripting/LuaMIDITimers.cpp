@@ -78,6 +78,10 @@ namespace {
 // the thread sanitizer cannot follow its clock-based lock).
 bool TryLockWithin(std::unique_lock<std::recursive_mutex>& lock, std::chrono::milliseconds limit)
 {
+    if (limit == corvane::platform::kNoTimeLimit) {
+        lock.lock();
+        return true;
+    }
     const auto giveUp = std::chrono::steady_clock::now() + limit;
     while (!lock.try_lock()) {
         if (std::chrono::steady_clock::now() > giveUp)
@@ -89,29 +93,30 @@ bool TryLockWithin(std::unique_lock<std::recursive_mutex>& lock, std::chrono::mi
 
 } // namespace
 
+void LuaMIDIHelper::RequestStop()
+{
+    handOverThread.RequestStop();
+    // Ends the timers at once; a callback in progress goes on.
+    if (timerQueue)
+        timerQueue->Shutdown(std::chrono::milliseconds(0));
+}
+
 bool LuaMIDIHelper::StopTimers(std::chrono::milliseconds limit)
 {
     if (abandoned)
         return false;
     const corvane::platform::StopBudget budget(limit);
     // No lock held while waiting: the callback in progress may be waiting
-    // for the Lua lock or the timer lock, and must get it to end.
+    // for the Lua lock or the timer lock, and must get it to end. Each wait
+    // takes what the one before it left of the one limit.
     const bool handOverEnded = handOverThread.Stop(budget.Left());
     const bool timersEnded = !timerQueue || timerQueue->Shutdown(budget.Left());
-    if (!handOverEnded || !timersEnded) {
-        abandoned = true;
-        corvane::platform::PinThisModule(); // for good: the thread may come back at any time
-        corvane::DebugPrintf("Lua MIDI: a script is blocked and was left running; its state stays open\n");
+    if (!handOverEnded || !timersEnded)
         return false;
-    }
     // An OSC call may hold the Lua lock, blocked as well.
     std::unique_lock<std::recursive_mutex> luaGuard(luaLock, std::defer_lock);
-    if (!TryLockWithin(luaGuard, budget.Left())) {
-        abandoned = true;
-        corvane::platform::PinThisModule(); // for good: the thread may come back at any time
-        corvane::DebugPrintf("Lua MIDI: a script holds its state and does not return; the state stays open\n");
+    if (!TryLockWithin(luaGuard, budget.Left()))
         return false;
-    }
     std::map<TimerSerial, TimerRecord> ended;
     {
         std::lock_guard<std::mutex> lock(timerLock);
@@ -131,6 +136,12 @@ bool LuaMIDIHelper::StopTimers(std::chrono::milliseconds limit)
     if (RunProtected(ReleaseReferencesProtected, &references) != 0)
         lua_pop(luaState, 1);
     return true;
+}
+
+bool LuaMIDIHelper::ScriptCallRunning()
+{
+    std::unique_lock<std::recursive_mutex> luaGuard(luaLock, std::try_to_lock);
+    return !luaGuard.owns_lock();
 }
 
 size_t LuaMIDIHelper::TimerCount()

@@ -36,6 +36,13 @@ CarbonVSTEditor::CarbonVSTEditor(AudioEffect* effect) : ObryEditor(effect)
 CarbonVSTEditor::~CarbonVSTEditor()
 {
     close();
+    // Render threads still running keep what they draw with.
+    if (!ReleaseStranded(std::chrono::milliseconds(0))) {
+        for (auto& stranded : strandedManagers)
+            (void)stranded.release();
+        for (auto& stranded : strandedWindows)
+            (void)stranded.release();
+    }
 }
 
 void CarbonVSTEditor::SetRectSize(int width, int height)
@@ -73,9 +80,8 @@ bool CarbonVSTEditor::open(void* parentWindow)
         DebugPrintf("editor: no usable libGL.so.1; no editor\n");
         return false;
     }
-    renderThreadLeftRunning = false;
     if (!CreateManager(parentWindow) || !manager) {
-        DestroyManager();
+        DestroyManager(corvane::platform::WorkerThread::kDefaultStopTimeout);
         return false;
     }
     manager->MakeTitle();
@@ -83,7 +89,7 @@ bool CarbonVSTEditor::open(void* parentWindow)
     window = EditorWindow::Create(parent, manager->WindowWidth(), manager->WindowHeight(), &error);
     if (!window) {
         DebugPrintf("editor: %s\n", error.c_str());
-        DestroyManager();
+        DestroyManager(corvane::platform::WorkerThread::kDefaultStopTimeout);
         return false;
     }
     manager->SetBridge(new ManagerWin32Bridge(window->Handle(), parent, window->DisplayName(), window.get()));
@@ -104,35 +110,60 @@ bool CarbonVSTEditor::open(void* parentWindow)
     return true;
 }
 
-void CarbonVSTEditor::DestroyManager()
+bool CarbonVSTEditor::DestroyManager(std::chrono::milliseconds limit)
 {
     if (!manager)
-        return;
-    if (!manager->DestroyRenderTask()) {
-        DebugPrintf("editor: the render thread did not stop; its manager and window are left to it\n");
-        (void)manager.release();
-        renderThreadLeftRunning = true;
-        return;
+        return true;
+    if (!manager->DestroyRenderTask(limit)) {
+        DebugPrintf("editor: the render thread did not stop; its manager and window are kept until it ends\n");
+        strandedManagers.push_back(std::move(manager));
+        return false;
     }
     manager.reset();
+    return true;
 }
 
 void CarbonVSTEditor::close()
 {
+    Close(corvane::platform::WorkerThread::kDefaultStopTimeout);
+}
+
+void CarbonVSTEditor::RequestClose()
+{
+    if (manager)
+        manager->RequestRenderStop();
+}
+
+bool CarbonVSTEditor::Close(std::chrono::milliseconds limit)
+{
     // Open dialogs first: their answers would go to the manager's elements.
     dialogs.reset();
     // Then the manager: its render thread draws into the window.
-    DestroyManager();
+    const bool stopped = DestroyManager(limit);
     if (window)
         if (auto* plugin = dynamic_cast<ObryAuBase*>(effect))
             corvane::platform::UnregisterClipboard(plugin);
     // A render thread still running draws into the window (its bridge holds
     // it): the window stays with it rather than being destroyed under it.
-    if (renderThreadLeftRunning)
-        (void)window.release();
+    if (!stopped && window)
+        strandedWindows.push_back(std::move(window));
     window.reset();
     buttonHeld = false;
     systemWindow = nullptr;
+    return stopped;
+}
+
+bool CarbonVSTEditor::ReleaseStranded(std::chrono::milliseconds limit)
+{
+    const corvane::platform::StopBudget budget(limit);
+    for (auto& stranded : strandedManagers)
+        if (stranded->DestroyRenderTask(budget.Left()))
+            stranded.reset();
+    std::erase(strandedManagers, nullptr);
+    if (!strandedManagers.empty())
+        return false;
+    strandedWindows.clear();
+    return true;
 }
 
 void CarbonVSTEditor::idle()

@@ -8,8 +8,10 @@
 // the editor (a scan, a headless session) never makes an X connection.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "framework/AEffEditor.h"
 #include "gui/toolkit/Geometry.h"
@@ -42,8 +44,19 @@ public:
     // parentWindow: the host's X window id. Opening an editor that is open
     // closes it first. True when the editor is open afterwards.
     bool open(void* parentWindow) override;
-    // Stops the render thread and destroys the window. Harmless when not open.
+    // Stops the render thread and destroys the window, waiting for the
+    // thread the usual stop time. Harmless when not open.
     void close() override;
+    // The same in two steps, for a plug-in that stops all its threads at
+    // once: RequestClose asks the render thread to end without waiting;
+    // Close closes and waits for it at most `limit`. A render thread still
+    // running then keeps what it draws with (see ReleaseStranded); false.
+    void RequestClose();
+    virtual bool Close(std::chrono::milliseconds limit);
+    // Frees what render threads left running by earlier closes draw with,
+    // once they have ended, waiting at most `limit` for them. True when none
+    // is left. Until then the plug-in they read must stay alive too.
+    virtual bool ReleaseStranded(std::chrono::milliseconds limit);
     // Reads the window's input and hands it to the manager.
     void idle() override;
     bool onKeyDown(VstKeyCode& key) override;
@@ -77,12 +90,11 @@ protected:
     void HandleWindowEvent(const WindowEvent& event);
     // y grows upwards from the window's bottom edge.
     Point PointFromWindow(int x, int y) const;
-    // Stops and deletes the manager; a render thread that does not stop
-    // takes the manager with it (leaked), and RenderThreadLeftRunning()
-    // says so until the next open: whatever else it can reach must then be
-    // left alive too.
-    void DestroyManager();
-    bool RenderThreadLeftRunning() const { return renderThreadLeftRunning; }
+    // Stops and deletes the manager, waiting at most `limit`. False when its
+    // render thread is still running: the manager is then kept (stranded,
+    // with the window once close has run), and whatever else the thread can
+    // reach must be kept too.
+    bool DestroyManager(std::chrono::milliseconds limit);
 
     std::unique_ptr<Manager> manager;
     std::unique_ptr<EditorWindow> window;
@@ -90,8 +102,13 @@ protected:
     // nothing it answers reaches the manager, its elements or the plug-in.
     std::unique_ptr<DialogSession> dialogs;
     bool buttonHeld = false;
-    bool renderThreadLeftRunning = false;
     ERect rect{};
+
+private:
+    // What render threads left running draw with; freed by ReleaseStranded
+    // once they have ended, else left to them when the editor goes.
+    std::vector<std::unique_ptr<Manager>> strandedManagers;
+    std::vector<std::unique_ptr<EditorWindow>> strandedWindows;
 };
 
 } // namespace QZ

@@ -11,16 +11,38 @@
 #include "gui/editor/XErrorTrap.h"
 #include "platform/Debug.h"
 
+// Xlib's global lock (declared for extensions in Xlibint.h): null until
+// Xlib's threads are initialised.
+extern "C" struct _LockInfoRec* _Xglobal_lock;
+
 using corvane::DebugPrintf;
 
 namespace QZ {
 
 namespace {
 
-// GL drivers set up process-wide state when a context or drawable is made
-// or released (Mesa's does, under per-display locks only): the render
-// threads of several editors take turns for those steps.
+// Mesa's GLX keeps one process-wide list of the displays it has set up, and
+// adds to it (a display's first GLX call) and takes from it (XCloseDisplay)
+// under Xlib's global lock, which is a real lock only once Xlib's threads are
+// initialised: libX11 1.8 and later do that as they load, and a host may have
+// called XInitThreads. Only where neither happened do the render threads of
+// several editors take turns for those steps. Holding a lock of our own
+// there regardless made an editor's close wait behind every other editor
+// still setting up its context (the driver's screen, configurations and
+// context: a second or more for a dozen editors on a busy core).
 std::mutex gContextLock;
+
+bool XlibThreadsInitialised()
+{
+    return __atomic_load_n(&_Xglobal_lock, __ATOMIC_ACQUIRE) != nullptr;
+}
+
+std::unique_lock<std::mutex> ContextStepsLock()
+{
+    if (XlibThreadsInitialised())
+        return {};
+    return std::unique_lock<std::mutex>(gContextLock);
+}
 
 } // namespace
 
@@ -39,7 +61,7 @@ bool ManagerWin32Bridge::WindowLost() const
 
 bool ManagerWin32Bridge::CreateContext()
 {
-    std::lock_guard<std::mutex> guard(gContextLock);
+    const std::unique_lock<std::mutex> steps = ContextStepsLock();
     if (renderDisplay)
         return windowContext != nullptr;
     renderDisplay = x11::OpenConnection(displayName.c_str());
@@ -151,7 +173,7 @@ void ManagerWin32Bridge::HandleSizeChange()
     const int height = wantedHeight.load(std::memory_order_relaxed);
     if (width < 1 || height < 1 || (width == frameWidth && height == frameHeight))
         return;
-    std::lock_guard<std::mutex> guard(gContextLock);
+    const std::unique_lock<std::mutex> steps = ContextStepsLock();
     const bool wasCurrent = glXGetCurrentContext() == windowContext;
     glXMakeContextCurrent(renderDisplay, None, None, nullptr);
     DestroyFramePixmap();
@@ -163,7 +185,7 @@ void ManagerWin32Bridge::HandleSizeChange()
 
 bool ManagerWin32Bridge::CreateOffscreenContext(int width, int height)
 {
-    std::lock_guard<std::mutex> guard(gContextLock);
+    const std::unique_lock<std::mutex> steps = ContextStepsLock();
     if (!renderDisplay || !windowContext)
         return false;
     const int configAttributes[] = {GLX_DRAWABLE_TYPE, GLX_PBUFFER_BIT, GLX_RENDER_TYPE, GLX_RGBA_BIT,
@@ -232,7 +254,7 @@ const uint8_t* ManagerWin32Bridge::ReadOffscreenPixels()
 
 void ManagerWin32Bridge::DestroyContexts()
 {
-    std::lock_guard<std::mutex> guard(gContextLock);
+    const std::unique_lock<std::mutex> steps = ContextStepsLock();
     if (!renderDisplay)
         return;
     glXMakeContextCurrent(renderDisplay, None, None, nullptr);

@@ -14,6 +14,9 @@ ObryCorvaneView::~ObryCorvaneView()
 {
     // While this class's part still exists: closing may call back into it.
     close();
+    if (!ReleaseStranded(std::chrono::milliseconds(0)))
+        for (auto& stranded : strandedGuis)
+            (void)stranded.release();
 }
 
 void ObryCorvaneView::InitWindowSize()
@@ -54,12 +57,21 @@ void ObryCorvaneView::SetUpGUI(QZ::Manager& editorManager)
     luaGui->setupGUI(editorManager); // keeps getRect's size when the script gives none
 }
 
-void ObryCorvaneView::close()
+bool ObryCorvaneView::Close(std::chrono::milliseconds limit)
 {
-    QZ::CarbonVSTEditor::close();
+    const bool stopped = QZ::CarbonVSTEditor::Close(limit);
     // A render thread that did not stop still draws the widgets, which
-    // point into the Lua GUI (bindings, fonts of a script): leave it alive.
-    if (RenderThreadLeftRunning())
-        (void)luaGui.release();
+    // point into the Lua GUI (bindings, fonts of a script): it stays too.
+    if (!stopped && luaGui)
+        strandedGuis.push_back(std::move(luaGui));
     luaGui.reset();
+    return stopped;
+}
+
+bool ObryCorvaneView::ReleaseStranded(std::chrono::milliseconds limit)
+{
+    if (!QZ::CarbonVSTEditor::ReleaseStranded(limit))
+        return false;
+    strandedGuis.clear();
+    return true;
 }

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <chrono>
 #include <memory>
+#include <vector>
 
 #include "gui/editor/CarbonVSTEditor.h"
 
@@ -32,7 +34,8 @@ public:
 
     bool CreateManager(void* parentWindow) override;
     // Closes the window, then the editor's Lua state.
-    void close() override;
+    bool Close(std::chrono::milliseconds limit) override;
+    bool ReleaseStranded(std::chrono::milliseconds limit) override;
 
     ObryAuBase* Plugin() const { return plugin; }
     // The open editor's Lua GUI (null while closed, or when a subclass
@@ -50,4 +53,8 @@ protected:
 
     ObryAuBase* plugin;
     std::unique_ptr<QZ::PluginLuaGui> luaGui;
+
+private:
+    // Lua GUIs whose widgets a render thread left running still draws.
+    std::vector<std::unique_ptr<QZ::PluginLuaGui>> strandedGuis;
 };

@@ -349,6 +349,7 @@ void Manager::CreateRenderTask()
         event.Reset();
     framesDrawn.store(0, std::memory_order_relaxed);
     panelRendered.store(false, std::memory_order_relaxed);
+    renderStopRequested.store(false, std::memory_order_release);
     const int error = renderThread.Start([this](platform::Event& quit) { RenderTaskMain(quit); });
     if (error != 0) {
         DebugPrintf("failed to create render thread: %d\n", error);
@@ -357,20 +358,27 @@ void Manager::CreateRenderTask()
     renderTaskRunning.store(true, std::memory_order_release);
 }
 
-bool Manager::DestroyRenderTask()
+void Manager::RequestRenderStop()
+{
+    renderStopRequested.store(true, std::memory_order_release);
+    renderThread.RequestStop();
+}
+
+bool Manager::DestroyRenderTask(std::chrono::milliseconds limit)
 {
     if (!RenderTaskRunning())
         return true;
-    const bool stopped = renderThread.Stop();
+    RequestRenderStop();
+    if (!renderThread.Stop(limit))
+        return false;
     renderTaskRunning.store(false, std::memory_order_release);
-    return stopped;
+    return true;
 }
 
 void Manager::SignalRenderEvent(int event)
 {
     if (event == kEventQuit) {
-        if (platform::Event* quit = renderThread.QuitEvent())
-            quit->Set();
+        RequestRenderStop();
         return;
     }
     if (event > kEventQuit && event < kRenderEventCount) {

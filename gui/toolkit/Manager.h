@@ -232,10 +232,14 @@ public:
 
     // Render task: UI thread.
     void CreateRenderTask();
-    // Stops the render thread: the quit event, then up to 5000 ms. False when
-    // it did not stop: it was left running, and everything it uses (this
-    // manager with its bridge and elements) must then be leaked.
-    bool DestroyRenderTask();
+    // Asks the render thread to end without waiting: it begins no further
+    // pass (a frame under way is finished) and leaves its GL set-up at the
+    // next step.
+    void RequestRenderStop();
+    // Asks it to end and waits at most `limit`. False when it has not ended
+    // yet: it is left running, and everything it uses (this manager with its
+    // bridge and elements) must stay alive; a later call waits again.
+    bool DestroyRenderTask(std::chrono::milliseconds limit = corvane::platform::WorkerThread::kDefaultStopTimeout);
     bool RenderTaskRunning() const { return renderTaskRunning.load(std::memory_order_acquire); }
     // Any thread: wakes the render thread with one of its events (1 .. 5).
     void SignalRenderEvent(int event);
@@ -486,6 +490,9 @@ protected:
 
     // Render task.
     std::atomic<bool> renderTaskRunning{false};
+    std::atomic<bool> renderStopRequested{false};
+    // Render thread: whether the task is to end (the quit event wakes it).
+    bool RenderStopRequested() const { return renderStopRequested.load(std::memory_order_acquire); }
     corvane::platform::WorkerThread renderThread{"QZ render"};
     std::array<corvane::platform::Event, kRenderEventCount> events; // [0] unused: the thread's own quit event
     std::unique_ptr<RenderingShutdowner> shutdowner;

@@ -38,8 +38,11 @@ void Manager::RenderTaskMain(platform::Event& quit)
                                                  &events[3], &events[4], &events[5]};
     double previous = platform::SecondsSinceModuleLoad() * 1000.0;
     double previousRate = 0;
-    bool running = true;
     bool hidden = false;
+    // A stop is seen before each pass, not only in the wait: a host that
+    // closes the editor (or the plug-in) waits for this thread, which must
+    // not begin another frame for it.
+    bool running = !RenderStopRequested();
     while (running) {
         // A hidden editor costs one round trip a pass and nothing else; shown
         // again, it draws a whole frame at once.
@@ -99,6 +102,7 @@ void Manager::RenderTaskMain(platform::Event& quit)
         default: // time-out, or an event nothing signals
             break;
         }
+        running = running && !RenderStopRequested();
     }
     ReleaseGL();
 }
@@ -215,10 +219,13 @@ void Manager::InitGL()
     }
 
     // Without a context there is nothing GL can be asked: no call is made
-    // until the task ends.
-    glReady = bridge && bridge->CreateContext();
+    // until the task ends. A task asked to end while it sets up (a host that
+    // closes right after opening) leaves the rest of the set-up, which on a
+    // busy machine takes long (textures, glyphs, shaders, the panel).
+    glReady = bridge && !RenderStopRequested() && bridge->CreateContext();
     if (!glReady) {
-        DebugPrintf("editor: no GL context; the editor stays empty\n");
+        if (!RenderStopRequested())
+            DebugPrintf("editor: no GL context; the editor stays empty\n");
         panelRendered.store(true, std::memory_order_release);
         return;
     }
@@ -227,6 +234,10 @@ void Manager::InitGL()
     glGetIntegerv(GL_DRAW_BUFFER, &drawBuffer);
     windowDrawBuffer = static_cast<uint32_t>(drawBuffer);
     const uint32_t extensionError = gl::InitExtensions();
+    if (RenderStopRequested()) {
+        panelRendered.store(true, std::memory_order_release);
+        return;
+    }
     if (extensionError == 0) {
         bridge->HandleSizeChange();
         glDisable(GL_MULTISAMPLE);
@@ -246,6 +257,10 @@ void Manager::InitGL()
             element->PostInitGL();
         for (UIElement* element : elements)
             liveElements = liveElements || element->DrawsLiveData();
+        if (RenderStopRequested()) {
+            panelRendered.store(true, std::memory_order_release);
+            return;
+        }
         for (Effect* effect : effects)
             effect->SetUp();
         SetUpShaders();

@@ -83,16 +83,28 @@ public:
     int32_t SetProperty(uint32_t id, uint32_t scope, uint32_t element, const void* data, uint32_t size) override;
     uint8_t* GetIndicatorBlock() override { return indicatorBlock; }
 
-    // The host's UI thread waits in effClose for the plug-in's threads to
-    // stop at most this long in all; a thread still running then (a script
-    // blocked inside a C call) is left to it, and the instance with it.
+    // The host's UI thread waits in effClose for the plug-in's threads (the
+    // editor's render thread among them) to stop at most this long in all.
+    // Threads still running then that no script holds are only slow and get
+    // the usual stop time; a thread held by a script blocked inside a C call
+    // is left to it, and the instance with it, until it returns.
     static constexpr std::chrono::milliseconds kCloseBudget{250};
+
+    // effClose, after close: deletes the plug-in at once, or, when a thread
+    // of it is still running, hands it to a thread of the module's own that
+    // waits for that thread without a limit and then deletes it.
+    void ReleaseAfterClose() override;
+    bool MustOutliveClose() const override { return keptAfterClose; }
+    // Closed plug-ins kept for a thread of theirs and not freed yet
+    // (diagnostics and tests).
+    static int KeptInstances();
 
     // Hooks, in the order plug-ins meet them.
     virtual int32_t Initialize();
-    // Stops the plug-in's threads, each waiting at most StopTimeLeft().
+    // Stops the plug-in's threads, each waiting at most StopTimeLeft(), and
+    // reports every stop that left a thread running through NoteStop. Runs
+    // again, and must then wait again, when a close found threads running.
     virtual void Cleanup();
-    bool MustOutliveClose() const override { return keptAfterClose; }
     virtual uint32_t Version() { return kObryVersion; }
     virtual void BlockSizeChanged(int32_t frames);
     virtual bool BeginBlock(int32_t) { return true; }
@@ -135,6 +147,13 @@ public:
 protected:
     // Applies an "OSC Port Offset" value to the OSC server.
     void ApplyPortOffset(float value);
+    // For Cleanup: `ended` is what a stop answered (false: its thread is
+    // still running).
+    void NoteStop(bool ended)
+    {
+        if (!ended)
+            threadsLeftRunning = true;
+    }
 
     // Moves on after every change of a parameter value, of the program or
     // of the sample rate, whichever thread made it (release; read with
@@ -171,11 +190,17 @@ protected:
     int32_t portOffsetIndex;
     alignas(8) uint8_t indicatorBlock[kIndicatorBlockSize];
     uint32_t settingsSeen = 0; // ParameterChanges() starts at 1
-    bool keptAfterClose = false; // Cleanup left a script's thread running
+    std::chrono::milliseconds closeBudgetLength = kCloseBudget; // tests give more, for bounds a busy machine keeps
+    bool keptAfterClose = false; // close left a thread of it running
+    bool threadsLeftRunning = false; // a stop of the current StopThreads timed out
+    bool leftRegistry = false;   // a kept instance leaves the registry as it is closed
     // What Cleanup's stops may still wait: the rest of the close's budget,
     // or a worker's usual stop time outside a close.
     std::chrono::milliseconds StopTimeLeft() const;
-    std::optional<corvane::platform::StopBudget> closeBudget; // during close
+    // Stops the editor and every thread (Cleanup) within `limit` in all;
+    // false when one is still running.
+    bool StopThreads(std::chrono::milliseconds limit);
+    std::optional<corvane::platform::StopBudget> closeBudget; // during StopThreads
     std::atomic<uint32_t> parameterChanges{1};
 
 private:

@@ -120,9 +120,9 @@ void OSCSenderBase::Start()
         QZ::OSCPrintf("failed to create OSC notify thread: %d\n", error);
 }
 
-bool OSCSenderBase::Stop()
+bool OSCSenderBase::Stop(std::chrono::milliseconds limit)
 {
-    return thread.Stop();
+    return thread.Stop(limit);
 }
 
 bool OSCSenderBase::HasDestination() const

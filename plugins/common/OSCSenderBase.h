@@ -76,8 +76,7 @@ public:
     // standard output).
     void Start();
     // As SenderThread::Stop: the thread ends between two messages.
-    bool Stop();
-    void SetStopTimeout(std::chrono::milliseconds timeout) { thread.SetStopTimeout(timeout); }
+    bool Stop(std::chrono::milliseconds limit = corvane::platform::WorkerThread::kDefaultStopTimeout);
     bool IsRunning() const { return thread.IsRunning(); }
     bool StopRequested() const { return state->StopRequested(); }
 

@@ -79,7 +79,7 @@ int SenderThread::Start()
     return error;
 }
 
-bool SenderThread::Stop()
+bool SenderThread::Stop(std::chrono::milliseconds limit)
 {
     if (!thread.IsRunning()) {
         if (!state->ThreadRunning()) {
@@ -89,5 +89,5 @@ bool SenderThread::Stop()
         return !state->ThreadRunning();
     }
     state->stopRequested.store(true, std::memory_order_release);
-    return thread.Stop();
+    return thread.Stop(limit);
 }

@@ -87,10 +87,9 @@ public:
     // code of the failed creation (the caller reports it).
     int Start();
     // Asks the thread to end (it stops between two items, leaving the rest
-    // pending), waits up to the stop time-out and leaves it running when it
-    // has not ended. True when no thread is left running.
-    bool Stop();
-    void SetStopTimeout(std::chrono::milliseconds timeout) { thread.SetStopTimeout(timeout); }
+    // pending), waits at most `limit` and leaves it running when it has not
+    // ended (a later Stop waits again). True when no thread is left running.
+    bool Stop(std::chrono::milliseconds limit = corvane::platform::WorkerThread::kDefaultStopTimeout);
     bool IsRunning() const { return thread.IsRunning(); }
 
 private:

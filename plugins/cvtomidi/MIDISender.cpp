@@ -60,12 +60,12 @@ void MIDISender::Start()
     }
 }
 
-bool MIDISender::Stop()
+bool MIDISender::Stop(std::chrono::milliseconds limit)
 {
     // A thread that does not end in time is left running with the state it
     // shares (it may be stuck inside the port); it closes the port itself
     // should it ever get out. Until then nothing more is queued.
-    const bool ended = thread.Stop();
+    const bool ended = thread.Stop(limit);
     if (!ended)
         state->deviceOpen.store(false, std::memory_order_release);
     return ended;

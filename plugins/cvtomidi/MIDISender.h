@@ -63,11 +63,10 @@ public:
     // until it is full.
     void Start();
     // Asks the thread to end (it stops between two messages, sending none of
-    // those still pending), waits up to the stop time-out, and leaves it
-    // running detached when it has not ended. The thread closes the port as
-    // it ends. True when no thread is left running.
-    bool Stop();
-    void SetStopTimeout(std::chrono::milliseconds timeout) { thread.SetStopTimeout(timeout); }
+    // those still pending), waits at most `limit`, and leaves it running
+    // when it has not ended (a later Stop waits again). The thread closes the
+    // port as it ends. True when no thread is left running.
+    bool Stop(std::chrono::milliseconds limit = corvane::platform::WorkerThread::kDefaultStopTimeout);
 
     // Closes the open port and opens the one named `name` (exact match);
     // an empty or unknown name leaves no port open. True when one opened.

@@ -197,8 +197,7 @@ int32_t ObryCorvane::Initialize()
 
 void ObryCorvane::Cleanup()
 {
-    sender.SetStopTimeout(StopTimeLeft());
-    sender.Stop();
+    NoteStop(sender.Stop(StopTimeLeft()));
     ObryCorvaneBase::Cleanup();
 }
 

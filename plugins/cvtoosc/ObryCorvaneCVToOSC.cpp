@@ -84,8 +84,7 @@ int32_t ObryCorvane::Initialize()
 
 void ObryCorvane::Cleanup()
 {
-    sender.SetStopTimeout(StopTimeLeft());
-    sender.Stop();
+    NoteStop(sender.Stop(StopTimeLeft()));
     ObryCorvaneBase::Cleanup();
 }
 

@@ -80,8 +80,7 @@ int32_t ObryCorvane::Initialize()
 void ObryCorvane::Cleanup()
 {
     InstanceRegistry::RemoveListener(this);
-    sender.SetStopTimeout(StopTimeLeft());
-    sender.Stop();
+    NoteStop(sender.Stop(StopTimeLeft()));
     ObryCorvaneBase::Cleanup();
 }
 

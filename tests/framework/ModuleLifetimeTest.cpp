@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "host/VstHost.h"
+#include "tests/scripting/ScriptFolders.h"
 #include "tests/support/TestSupport.h"
 
 using corvane::host::Module;
@@ -61,6 +62,50 @@ TEST(ModuleLifetime, UnloadWithAnInstanceStillOpenDoesNotCrash)
             _exit(3);
         leaked->Start();
         module.reset(); // dlclose with the instance alive
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "child died with signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(ModuleLifetime, UnloadWhileAClosedInstanceWaitsForItsScript)
+{
+    // A host may unload the module as soon as it has closed a plug-in kept
+    // for a script blocked in a call: when the call returns, the plug-in is
+    // freed by code that stays mapped until it has run, and the process then
+    // has the threads it had before (and can load the module again). In a
+    // child, so that a crash shows as its end.
+    corvane::test::ScopedUserFolders folders;
+    corvane::test::FifoGate gate(folders.DataHome() + "/hold");
+    corvane::test::WriteUserScript(folders.DataHome(), "Corvane DC", "hold.lua",
+                                   "requestTimedCallback(0, function() os.execute(\"" + gate.HoldCommand() +
+                                       "\") end)\n");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto module = Module::Load(corvane::test::ModulePath());
+        if (!module)
+            _exit(2);
+        const size_t threads = corvane::test::ProcessResources::Now().threads;
+        auto plugin = Plugin::Create(*module, vst::FourCC("QZs0"));
+        if (!plugin)
+            _exit(3);
+        plugin->Start();
+        if (!gate.WaitUntilHeld())
+            _exit(4);
+        if (plugin->Close() != 1)
+            _exit(5);
+        plugin.reset();
+        module.reset(); // dlclose while the kept instance waits
+        gate.Release();
+        if (!corvane::test::WaitFor([&] { return corvane::test::ProcessResources::Now().threads == threads; }))
+            _exit(7);
+        module = Module::Load(corvane::test::ModulePath());
+        if (!module || !Plugin::Create(*module, vst::FourCC("QZs0")))
+            _exit(8);
+        module.reset();
         _exit(0);
     }
     int status = 0;

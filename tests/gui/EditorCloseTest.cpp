@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "gui/editor/ObryCorvaneView.h"
 #include "gui/luagui/PluginLuaGui.h"
@@ -66,29 +67,13 @@ private:
     bool passed = false; // render thread
 };
 
-// A manager that gives up on its render thread after 100 ms.
-class ImpatientManager : public QJmanager {
-public:
-    using QJmanager::QJmanager;
-    void Impatient() { renderThread.SetStopTimeout(std::chrono::milliseconds(100)); }
-    // Waits for the thread the editor gave up on, now that it can end.
-    bool Join()
-    {
-        renderThread.SetStopTimeout(WorkerThreadTimeout());
-        return renderThread.Stop();
-    }
-    static std::chrono::milliseconds WorkerThreadTimeout() { return std::chrono::milliseconds(20000); }
-};
-
 class StuckView : public ObryCorvaneView {
 public:
     StuckView(ObryAuBase* plugin, Gate& gate) : ObryCorvaneView(plugin), gate(gate) {}
 
     bool CreateManager(void*) override
     {
-        auto made = std::make_unique<ImpatientManager>(plugin);
-        made->Impatient();
-        manager = std::move(made);
+        manager = std::make_unique<QJmanager>(plugin);
         manager->SetWindowSize(rect.right - rect.left, rect.bottom - rect.top);
         SetUpGUI(*manager);
         manager->RootGroup()->AddChild(new StuckElement(manager.get(), gate));
@@ -110,11 +95,12 @@ TEST(EditorClose, ARenderThreadThatDoesNotStopKeepsWhatItDraws)
     view->InitWindowSize();
     corvane::test::HostWindow host(510, 220, 0x00FF00);
     ASSERT_TRUE(view->open(host.Handle()));
-    auto* manager = static_cast<ImpatientManager*>(view->GetManager());
+    QZ::Manager* manager = view->GetManager();
     ASSERT_TRUE(view->LuaGui());
     gate.WaitUntilEntered();
 
-    view->close();
+    // Given up on after 100 ms.
+    EXPECT_FALSE(view->Close(std::chrono::milliseconds(100)));
     EXPECT_EQ(view->GetManager(), nullptr);
     EXPECT_EQ(view->LuaGui(), nullptr);
     // Let it go: it finishes its frame with the script's fonts, knobs and
@@ -122,7 +108,39 @@ TEST(EditorClose, ARenderThreadThatDoesNotStopKeepsWhatItDraws)
     const uint64_t drawn = manager->FramesDrawn();
     gate.Open();
     EXPECT_TRUE(WaitFor([&] { return manager->FramesDrawn() > drawn; }));
-    EXPECT_TRUE(manager->Join());
+    // Waited for again now that it can end: what it drew with goes.
+    EXPECT_TRUE(view->ReleaseStranded(std::chrono::milliseconds(20000)));
+}
+
+// A render thread that is only slow to stop (here held in a frame for four
+// times the close's budget): no script holds it, so the plug-in's close waits
+// for it past the budget, and nothing is kept.
+TEST(EditorClose, AClosePastItsBudgetWaitsForAThreadNoScriptHolds)
+{
+    REQUIRE_DISPLAY();
+    corvane::test::ScopedUserFolders folders;
+    auto dc = corvane::test::MakeInProcess<ObryCorvaneDC::ObryCorvane>();
+    Gate gate;
+    auto* view = new StuckView(dc.get(), gate);
+    dc->ReplaceEditor(view);
+    view->InitWindowSize();
+    corvane::test::HostWindow host(510, 220, 0x00FF00);
+    ASSERT_TRUE(view->open(host.Handle()));
+    gate.WaitUntilEntered();
+    // The hold outlasts the budget: it ends well after the close began.
+    std::thread opener([&gate] {
+        std::this_thread::sleep_for(4 * ObryCorvaneBase::kCloseBudget);
+        gate.Open();
+    });
+    ObryCorvaneBase* plugin = dc.release();
+    corvane::test::StderrCapture capture;
+    plugin->close();
+    opener.join();
+    EXPECT_FALSE(plugin->MustOutliveClose());
+    EXPECT_EQ(view->GetManager(), nullptr);
+    EXPECT_TRUE(view->ReleaseStranded(std::chrono::milliseconds(0)));
+    EXPECT_EQ(capture.Text().find("effClose:"), std::string::npos);
+    plugin->ReleaseAfterClose();
 }
 
 } // namespace

@@ -335,6 +335,50 @@ TEST_F(EditorModule, AScanOpensNoXConnection)
     }
 }
 
+// Hosts close plug-ins with their editors open (no effEditClose), many at a
+// time, on a busy machine, with editors still setting up their GL: each
+// close stops the render thread with the plug-in's own threads and keeps
+// nothing, since no script holds any of them.
+TEST_F(EditorModule, PluginsClosedWithTheirEditorsOpenOnABusyProcessorKeepNothing)
+{
+    REQUIRE_DISPLAY();
+    corvane::test::ScopedUserFolders folders;
+    corvane::test::BusyProcessor busy;
+    const auto openEditor = [&](std::vector<std::unique_ptr<HostWindow>>& windows) {
+        auto made = MakePlugin("QZs1");
+        if (!made)
+            return made;
+        const ERect rect = Rect(*made);
+        windows.push_back(std::make_unique<HostWindow>(rect.right, rect.bottom, kHostGreen));
+        EXPECT_EQ(made->Dispatch(effEditOpen, 0, 0, windows.back()->Handle()), 1);
+        return made;
+    };
+    {
+        // Whatever the first editor of the process sets up for good.
+        std::vector<std::unique_ptr<HostWindow>> windows;
+        auto first = openEditor(windows);
+        ASSERT_TRUE(first);
+        EXPECT_TRUE(WaitForPanel(*first, *windows.back(), windows.back()->Child()));
+        EXPECT_EQ(first->Close(), 1);
+    }
+    const auto before = corvane::test::ProcessResources::Now();
+    std::vector<std::unique_ptr<HostWindow>> windows;
+    std::vector<std::unique_ptr<Plugin>> plugins;
+    for (int i = 0; i < 10; ++i) {
+        plugins.push_back(openEditor(windows));
+        ASSERT_TRUE(plugins.back());
+    }
+    corvane::test::StderrCapture capture;
+    for (auto& closing : plugins)
+        EXPECT_EQ(closing->Close(), 1);
+    const size_t threadsAfter = corvane::test::ProcessResources::Now().threads;
+    const std::string text = capture.Text();
+    EXPECT_EQ(text.find("effClose:"), std::string::npos) << text;
+    EXPECT_EQ(threadsAfter, before.threads);
+    windows.clear();
+    EXPECT_EQ(corvane::test::ProcessResources::Now().descriptors, before.descriptors);
+}
+
 TEST_F(EditorModule, AScanNeedsNoXServer)
 {
     const char* old = getenv("DISPLAY");

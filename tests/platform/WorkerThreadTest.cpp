@@ -42,19 +42,29 @@ TEST(WorkerThread, AThreadThatDoesNotStopIsLoggedAndLeftRunning)
     // What the stuck body uses must outlive it: shared with the body.
     auto release = std::make_shared<Event>();
     auto finished = std::make_shared<Event>();
-    WorkerThread worker("stuck worker");
-    worker.SetStopTimeout(std::chrono::milliseconds(20));
-    ASSERT_EQ(worker.Start([release, finished](Event&) {
+    const auto stuck = [release, finished](Event&) {
         release->Wait(kWaitForever);
         finished->Set();
-    }),
-              0);
+    };
+    WorkerThread worker("stuck worker");
+    ASSERT_EQ(worker.Start(stuck), 0);
+    EXPECT_FALSE(worker.Stop(std::chrono::milliseconds(20)));
+    // Still its thread: no second one starts, and a later stop waits again.
+    EXPECT_TRUE(worker.IsRunning());
+    EXPECT_EQ(worker.Start([](Event&) {}), EBUSY);
+    release->Set();
+    EXPECT_TRUE(worker.Stop(corvane::platform::kNoTimeLimit));
+    EXPECT_TRUE(finished->Wait(0));
+
+    // Destroyed while its thread is stuck: logged, and the thread lives on
+    // and can still finish.
+    auto owner = std::make_unique<WorkerThread>("stuck worker");
+    ASSERT_EQ(owner->Start(stuck), 0);
+    EXPECT_FALSE(owner->Stop(std::chrono::milliseconds(20)));
     StderrCapture capture;
-    EXPECT_FALSE(worker.Stop());
+    owner.reset();
     std::string log = capture.Text();
     EXPECT_NE(log.find("stuck worker: thread did not stop in time"), std::string::npos) << log;
-    EXPECT_FALSE(worker.IsRunning());
-    // The thread lives on and can still finish.
     release->Set();
     EXPECT_TRUE(finished->Wait(20000));
 }

@@ -153,7 +153,6 @@ TEST(CvToMidiSender, ASenderStuckInItsPortIsLeftRunningWithWhatItUses)
     ScopedFakeMidiOutput fake;
     fake->AddDevice(kDevice);
     auto sender = std::make_unique<MIDISender>();
-    sender->SetStopTimeout(std::chrono::milliseconds(50));
     sender->Start();
     ASSERT_TRUE(sender->OpenDevice(kDevice));
     fake->HoldSends();
@@ -161,20 +160,20 @@ TEST(CvToMidiSender, ASenderStuckInItsPortIsLeftRunningWithWhatItUses)
     sender->Write(2, 0xB0, 1, 2);
     ASSERT_TRUE(fake->WaitForHeldSend(kPatience));
 
-    std::string text;
-    {
-        StderrCapture errors;
-        EXPECT_FALSE(sender->Stop());
-        text = errors.Text();
-    }
-    EXPECT_NE(text.find("MIDISender: thread did not stop in time"), std::string::npos) << text;
+    EXPECT_FALSE(sender->Stop(std::chrono::milliseconds(50)));
     EXPECT_FALSE(sender->IsDeviceOpen());
     sender->Write(3, 0xB0, 1, 3); // ignored: no port
     EXPECT_EQ(sender->Pending(), 1);
     // Destroyed while its thread is still inside the port: the thread keeps
     // the ring, the events and the port alive, sends what it holds, sees the
     // stop and closes the port on its way out.
-    sender.reset();
+    std::string text;
+    {
+        StderrCapture errors;
+        sender.reset();
+        text = errors.Text();
+    }
+    EXPECT_NE(text.find("MIDISender: thread did not stop in time"), std::string::npos) << text;
     fake->ReleaseSends();
     EXPECT_TRUE(fake->WaitForOpenCount(0, kPatience));
     EXPECT_EQ(TimesSent(fake.Fake()), std::vector<uint64_t>{1});

@@ -409,7 +409,6 @@ TEST_F(CvToOscInProcessTest, ASenderThatDoesNotStopInTimeIsLeftRunningWithWhatIt
 {
     auto sender = std::make_unique<ObryCorvaneCVToOSC::OSCSender>();
     ASSERT_TRUE(sender->SetURL(("127.0.0.1:" + std::to_string(peer.Port(socket))).c_str()));
-    sender->SetStopTimeout(std::chrono::milliseconds(50));
     auto gate = SendGate::Hold(*sender);
     sender->Start();
     sender->Write(0, 1.0f);
@@ -418,13 +417,13 @@ TEST_F(CvToOscInProcessTest, ASenderThatDoesNotStopInTimeIsLeftRunningWithWhatIt
     std::string text;
     {
         StderrCapture errors;
-        EXPECT_FALSE(sender->Stop());
+        EXPECT_FALSE(sender->Stop(std::chrono::milliseconds(50)));
+        // Destroyed while its thread waits: the thread keeps the ring and the
+        // destination alive, sends what it holds, sees the stop and ends.
+        sender.reset();
         text = errors.Text();
     }
     EXPECT_NE(text.find("thread did not stop in time"), std::string::npos) << text;
-    // Destroyed while its thread waits: the thread keeps the ring and the
-    // destination alive, sends what it holds, sees the stop and ends.
-    sender.reset();
     gate->Release();
     const std::vector<OscMessage> got = peer.Receive(socket, 1);
     ASSERT_EQ(got.size(), 1u);

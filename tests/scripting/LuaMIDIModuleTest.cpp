@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "host/VstHost.h"
+#include "tests/scripting/OscPeer.h"
 #include "tests/scripting/ScriptFolders.h"
 #include "tests/support/PluginTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -411,43 +412,62 @@ TEST_F(LuaMIDIModuleTest, ProcessingNeverWaitsForACallback)
 namespace {
 
 // A script blocked inside a C call when the host closes the plug-in (a
-// timer's, a MIDI callback's) cannot hold effClose: within the close's one
-// short budget the host's close returns, and the instance is kept for that
-// thread, which later comes back into a state that is still there.
+// timer's, a MIDI callback's, a function called over OSC) cannot hold
+// effClose: within the close's one short budget the host's close returns,
+// and the instance is kept for that thread, which later comes back into a
+// state that is still there, makes no request of the host, and frees the
+// instance as it ends: threads and descriptors are back to what they were.
+// The OSC server's port is free when the close returns, unless the blocked
+// call is its own.
 TEST_F(LuaMIDIModuleTest, ABlockedScriptDoesNotHoldTheClose)
 {
+    enum Trigger { kNone, kMidi, kOsc };
     const struct {
         const char* what;
         const char* registration; // wraps the blocking function `hold`
-        bool sendsMidi;
+        Trigger trigger;
     } cases[] = {
-        {"timer", "requestTimedCallback(0, hold)", false},
-        {"MIDI callback", "requestAllProgramChange(hold)", true},
+        {"timer", "requestTimedCallback(0, hold)", kNone},
+        {"MIDI callback", "requestAllProgramChange(hold)", kMidi},
+        {"OSC call", "", kOsc},
     };
+    corvane::test::OscPeer peer;
+    const int control = peer.Open();
+    const int port = corvane::test::UniquePortBase() + 3;
+    folders.WritePreference("OSC Base Port", std::to_string(port - 3));
     int round = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string fifo = folders.DataHome() + "/hold" + std::to_string(round);
+        corvane::test::FifoGate gate(folders.DataHome() + "/hold" + std::to_string(round));
         const std::string back = folders.DataHome() + "/back" + std::to_string(round++);
-        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        Script("hold.lua", "function hold() " + Hold(fifo) + " io.open('" + back + "', 'w'):close() end\n" +
-                               c.registration + "\n");
+        Script("hold.lua", "function hold() os.execute(\"" + gate.HoldCommand() + "\") setParameter(1, 0.5) io.open('" +
+                               back + "', 'w'):close() end\n" + c.registration + "\n");
+        StderrCapture capture;
+        const auto before = corvane::test::ProcessResources::Now();
         auto plugin = CreateDC();
         ASSERT_NE(plugin, nullptr);
-        if (c.sendsMidi) {
+        plugin->SetParameter(plugin->FindParameter("OSC Port Offset"), 0.03f);
+        ASSERT_TRUE(peer.WaitForServer(port, control));
+        if (c.trigger == kMidi) {
             plugin->SendMidi({{0, {0xC0, 1, 0}}});
             Block(*plugin);
+        } else if (c.trigger == kOsc) {
+            peer.Send(port, "/exec", "s", {"hold"});
         }
-        const int writer = WriterOnceHeld(fifo);
-        ASSERT_GE(writer, 0);
+        ASSERT_TRUE(gate.WaitUntilHeld());
         const auto closing = std::chrono::steady_clock::now();
         EXPECT_EQ(plugin->Close(), 1);
         // A bound a busy machine keeps too: far above the budget, far below
         // the 5 s that each stop once waited on its own.
         EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(2));
-        ASSERT_EQ(write(writer, "go\n", 3), 3);
-        close(writer);
+        EXPECT_EQ(corvane::test::UdpPortFree(port), c.trigger != kOsc);
+        const size_t hostCalls = plugin->CallsOf(audioMasterAutomate).size();
+        gate.Release();
         EXPECT_TRUE(corvane::test::WaitFor([&] { return std::filesystem::exists(back); }));
+        EXPECT_TRUE(corvane::test::WaitFor([&] { return corvane::test::ProcessResources::Now() == before; }));
+        EXPECT_TRUE(corvane::test::UdpPortFree(port));
+        EXPECT_EQ(plugin->CallsOf(audioMasterAutomate).size(), hostCalls);
+        EXPECT_NE(capture.Text().find("effClose: a script of the plug-in is blocked in a call"), std::string::npos);
     }
 }
 

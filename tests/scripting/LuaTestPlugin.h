@@ -61,6 +61,7 @@ public:
     const char* GetGUIScriptName() override { return "gui.lua"; }
 
     bool MidiQueueEmpty() const { return queueA.Empty(); }
+    void SetCloseBudget(std::chrono::milliseconds budget) { closeBudgetLength = budget; }
 
     // One host block of `frames` frames (no inputs, one output).
     void Block(int32_t frames = 64)

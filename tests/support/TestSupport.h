@@ -86,6 +86,52 @@ public:
     StderrCapture() : FdCapture(2) {}
 };
 
+// This process's threads and open file descriptors now.
+struct ProcessResources {
+    size_t threads = 0;
+    size_t descriptors = 0;
+    static ProcessResources Now();
+    bool operator==(const ProcessResources&) const = default;
+};
+
+// While alive, the calling thread and every thread it starts run on one
+// processor only, which a thread of its own keeps busy meanwhile.
+class BusyProcessor {
+public:
+    BusyProcessor();
+    ~BusyProcessor();
+    BusyProcessor(const BusyProcessor&) = delete;
+    BusyProcessor& operator=(const BusyProcessor&) = delete;
+
+private:
+    struct State;
+    State* state;
+};
+
+// A FIFO a script reads from, to hold it inside a call (os.execute of
+// "head -n 1 <path>") until the test lets it go. Made by the constructor; let
+// go at the latest by the destructor, so that a failing test leaves no reader
+// behind.
+class FifoGate {
+public:
+    explicit FifoGate(std::string path);
+    ~FifoGate() { Release(); }
+    FifoGate(const FifoGate&) = delete;
+    FifoGate& operator=(const FifoGate&) = delete;
+    const std::string& Path() const { return path; }
+    // The shell command a script runs to be held.
+    std::string HoldCommand() const;
+    // Opens the writing end once a reader holds the other; false when none
+    // came within 30 s.
+    bool WaitUntilHeld();
+    // Writes the line the reader waits for and closes the writing end.
+    void Release();
+
+private:
+    std::string path;
+    int writer = -1;
+};
+
 // A whole file's bytes ("" when it cannot be read).
 std::string ReadText(const std::string& path);
 // The names in a folder, sorted (none when it cannot be read).
