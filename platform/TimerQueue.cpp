@@ -1,6 +1,7 @@
 #include "platform/TimerQueue.h"
 
 #include "platform/Debug.h"
+#include "platform/WorkerThread.h"
 
 #include <algorithm>
 #include <atomic>
@@ -265,6 +266,8 @@ void TimerQueue::Run(std::shared_ptr<State> state)
     }
     state->finished = true;
     state->callbackDone.notify_all();
+    guard.unlock();
+    WorkerThreadEnded().Set();
 }
 
 } // namespace corvane::platform

@@ -60,9 +60,12 @@ int WorkerThread::Start(Body body)
             // Whatever the body captured goes now, while the owner may still
             // be waiting for it.
             body = nullptr;
-            std::lock_guard<std::mutex> guard(state->lock);
-            state->finished = true;
-            state->finishedChanged.notify_all();
+            {
+                std::lock_guard<std::mutex> guard(state->lock);
+                state->finished = true;
+                state->finishedChanged.notify_all();
+            }
+            WorkerThreadEnded().Set();
         });
     } catch (const std::system_error& e) {
         return e.code().value() ? e.code().value() : EAGAIN;
@@ -107,6 +110,12 @@ bool WorkerThread::Stop(std::chrono::milliseconds limit)
     thread.join();
     shared.reset();
     return true;
+}
+
+Event& WorkerThreadEnded()
+{
+    static Event ended;
+    return ended;
 }
 
 void* PinThisModule()

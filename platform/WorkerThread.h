@@ -36,6 +36,10 @@ void* PinThisModule();
 // the failed thread creation (the body then does not run).
 int RunDetached(std::string name, std::function<void()> body);
 
+// Set whenever a thread of a WorkerThread or of a TimerQueue ends (any
+// thread may wait on it: a wait that began before an end returns).
+Event& WorkerThreadEnded();
+
 // A wait without a time limit, for Stop and the stops built on it.
 constexpr std::chrono::milliseconds kNoTimeLimit = std::chrono::milliseconds::max();
 

@@ -50,6 +50,9 @@ public:
     // own windows above it) sends no effEditClose; the render thread draws
     // nothing while this is false. One round trip to the window system.
     virtual bool WindowViewable() { return true; }
+    // Any thread: the render thread is asked to end; a wait of its for the
+    // window system ends now, and the step it waited for is left out.
+    virtual void StopWaiting() {}
 
     // UI thread.
     virtual void SetFocus() = 0;

@@ -5,6 +5,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <mutex>
 
 #include "gui/editor/EditorWindow.h"
@@ -21,27 +22,68 @@ namespace QZ {
 
 namespace {
 
-// Mesa's GLX keeps one process-wide list of the displays it has set up, and
-// adds to it (a display's first GLX call) and takes from it (XCloseDisplay)
-// under Xlib's global lock, which is a real lock only once Xlib's threads are
-// initialised: libX11 1.8 and later do that as they load, and a host may have
-// called XInitThreads. Only where neither happened do the render threads of
-// several editors take turns for those steps. Holding a lock of our own
-// there regardless made an editor's close wait behind every other editor
-// still setting up its context (the driver's screen, configurations and
-// context: a second or more for a dozen editors on a busy core).
-std::mutex gContextLock;
+// Mesa's software GLX changes process-wide state, and no lock of its own
+// keeps two threads apart there:
+// - the first time a drawable's pixels are shown (the first frame of a new
+//   frame pixmap, the off-screen panel's passes) it puts an X error handler
+//   of its own in place around a shared-memory attach and then puts back the
+//   one it found. Two render threads doing so at once leave its handler in
+//   place for good, and every later X error of the process, the host's
+//   among them, is dropped;
+// - it adds a display to its list at the display's first GLX call and takes
+//   it out in XCloseDisplay, guarded by Xlib's global lock, which is a real
+//   lock only once Xlib's threads are initialised (libX11 1.8 and later do
+//   that as they load; a host may call XInitThreads).
+// The render threads of several editors take turns for those steps only.
+// Setting up a context and tearing it down do not wait for a turn (unless
+// Xlib's threads are not initialised): a lock held over all of it made a
+// closing editor's teardown wait behind every other editor still setting
+// up, a second or more for a dozen editors on a busy core. A thread asked to
+// end stops waiting for its turn.
+class DrawableTurns {
+public:
+    // Waits for the turn; false, without it, once *giveUp (when given) is
+    // set and WakeWaiters has run.
+    bool Take(const std::atomic<bool>* giveUp)
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return !taken || (giveUp && giveUp->load(std::memory_order_acquire)); });
+        if (taken)
+            return false;
+        taken = true;
+        return true;
+    }
+    void Give()
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            taken = false;
+        }
+        changed.notify_all();
+    }
+    void WakeWaiters()
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+        }
+        changed.notify_all();
+    }
+
+private:
+    std::mutex lock;
+    std::condition_variable changed;
+    bool taken = false;
+};
+
+DrawableTurns& Turns()
+{
+    static DrawableTurns turns;
+    return turns;
+}
 
 bool XlibThreadsInitialised()
 {
     return __atomic_load_n(&_Xglobal_lock, __ATOMIC_ACQUIRE) != nullptr;
-}
-
-std::unique_lock<std::mutex> ContextStepsLock()
-{
-    if (XlibThreadsInitialised())
-        return {};
-    return std::unique_lock<std::mutex>(gContextLock);
 }
 
 } // namespace
@@ -59,9 +101,53 @@ bool ManagerWin32Bridge::WindowLost() const
 
 // render thread
 
+// The turn for one step when `needed`, given back at its end unless the
+// off-screen panel's pass, begun in that step, still holds it.
+struct ManagerWin32Bridge::TurnFor {
+    TurnFor(ManagerWin32Bridge& bridge, bool needed, bool mayGiveUp)
+        : bridge(bridge), took(needed && !bridge.turnHeld), ok(!needed || bridge.TakeTurn(mayGiveUp))
+    {
+        took = took && ok;
+    }
+    ~TurnFor()
+    {
+        if (took && !bridge.offscreenTurn)
+            bridge.GiveTurn();
+    }
+    ManagerWin32Bridge& bridge;
+    bool took;
+    bool ok;
+};
+
+bool ManagerWin32Bridge::TakeTurn(bool mayGiveUp)
+{
+    if (turnHeld)
+        return true;
+    if (!Turns().Take(mayGiveUp ? &stopWaiting : nullptr))
+        return false;
+    turnHeld = true;
+    return true;
+}
+
+void ManagerWin32Bridge::GiveTurn()
+{
+    if (!turnHeld)
+        return;
+    turnHeld = false;
+    Turns().Give();
+}
+
+void ManagerWin32Bridge::StopWaiting()
+{
+    stopWaiting.store(true, std::memory_order_release);
+    Turns().WakeWaiters();
+}
+
 bool ManagerWin32Bridge::CreateContext()
 {
-    const std::unique_lock<std::mutex> steps = ContextStepsLock();
+    const TurnFor turn(*this, !XlibThreadsInitialised(), true);
+    if (!turn.ok)
+        return false;
     if (renderDisplay)
         return windowContext != nullptr;
     renderDisplay = x11::OpenConnection(displayName.c_str());
@@ -150,6 +236,7 @@ bool ManagerWin32Bridge::CreateFramePixmap(int width, int height)
     }
     frameWidth = width;
     frameHeight = height;
+    frameShown = false;
     return true;
 }
 
@@ -173,7 +260,10 @@ void ManagerWin32Bridge::HandleSizeChange()
     const int height = wantedHeight.load(std::memory_order_relaxed);
     if (width < 1 || height < 1 || (width == frameWidth && height == frameHeight))
         return;
-    const std::unique_lock<std::mutex> steps = ContextStepsLock();
+    // Letting go of a frame pixmap never shown shows it.
+    const TurnFor turn(*this, !XlibThreadsInitialised() || !frameShown, true);
+    if (!turn.ok)
+        return;
     const bool wasCurrent = glXGetCurrentContext() == windowContext;
     glXMakeContextCurrent(renderDisplay, None, None, nullptr);
     DestroyFramePixmap();
@@ -185,8 +275,8 @@ void ManagerWin32Bridge::HandleSizeChange()
 
 bool ManagerWin32Bridge::CreateOffscreenContext(int width, int height)
 {
-    const std::unique_lock<std::mutex> steps = ContextStepsLock();
-    if (!renderDisplay || !windowContext)
+    const TurnFor turn(*this, !XlibThreadsInitialised(), true);
+    if (!turn.ok || !renderDisplay || !windowContext)
         return false;
     const int configAttributes[] = {GLX_DRAWABLE_TYPE, GLX_PBUFFER_BIT, GLX_RENDER_TYPE, GLX_RGBA_BIT,
                                     GLX_RED_SIZE,      8,               GLX_GREEN_SIZE,  8,
@@ -228,17 +318,31 @@ bool ManagerWin32Bridge::CreateOffscreenContext(int width, int height)
 
 bool ManagerWin32Bridge::MakeCurrent()
 {
-    if (!renderDisplay || !windowContext || !frameDrawable || WindowLost())
-        return false;
-    return glXMakeContextCurrent(renderDisplay, frameDrawable, frameDrawable, windowContext) == True;
+    bool made = false;
+    if (renderDisplay && windowContext && frameDrawable && !WindowLost())
+        made = glXMakeContextCurrent(renderDisplay, frameDrawable, frameDrawable, windowContext) == True;
+    // The off-screen pass, which showed the pbuffer, ends here.
+    if (offscreenTurn) {
+        offscreenTurn = false;
+        GiveTurn();
+    }
+    return made;
 }
 
 bool ManagerWin32Bridge::MakeOffscreenCurrent()
 {
     if (!renderDisplay || !offscreenContext)
         return false;
-    if (!glXMakeContextCurrent(renderDisplay, pbuffer, pbuffer, offscreenContext))
+    // From here to MakeCurrent: the pbuffer's pixels are shown to Mesa's
+    // shared memory, and switching contexts shows the other drawable's.
+    if (!TakeTurn(true))
         return false;
+    offscreenTurn = true;
+    if (!glXMakeContextCurrent(renderDisplay, pbuffer, pbuffer, offscreenContext)) {
+        offscreenTurn = false;
+        GiveTurn();
+        return false;
+    }
     glViewport(0, 0, offscreenWidth.load(std::memory_order_relaxed), offscreenHeight.load(std::memory_order_relaxed));
     return true;
 }
@@ -254,9 +358,13 @@ const uint8_t* ManagerWin32Bridge::ReadOffscreenPixels()
 
 void ManagerWin32Bridge::DestroyContexts()
 {
-    const std::unique_lock<std::mutex> steps = ContextStepsLock();
-    if (!renderDisplay)
+    if (!renderDisplay) {
+        offscreenTurn = false;
+        GiveTurn();
         return;
+    }
+    // Letting go of a frame pixmap never shown (or of the pbuffer) shows it.
+    const TurnFor turn(*this, !XlibThreadsInitialised() || !frameShown || offscreenContext, false);
     glXMakeContextCurrent(renderDisplay, None, None, nullptr);
     if (offscreenContext)
         glXDestroyContext(renderDisplay, offscreenContext);
@@ -278,15 +386,21 @@ void ManagerWin32Bridge::DestroyContexts()
     renderDisplay = nullptr;
     offscreenPixels.clear();
     offscreenPixels.shrink_to_fit();
+    offscreenTurn = false;
+    GiveTurn();
 }
 
 void ManagerWin32Bridge::SwapBuffers()
 {
     if (!renderDisplay || !windowContext || !frameDrawable || WindowLost())
         return;
+    const TurnFor turn(*this, !frameShown, true);
+    if (!turn.ok)
+        return;
     // The frame must be complete in the pixmap before the server copies it.
     glFinish();
     glXWaitGL();
+    frameShown = true;
     XCopyArea(renderDisplay, framePixmap, childWindow, copyGC, 0, 0, static_cast<unsigned>(frameWidth),
               static_cast<unsigned>(frameHeight), 0, 0);
     // One round trip per frame: a window that is gone shows up at once.
@@ -302,8 +416,12 @@ void ManagerWin32Bridge::SwapBufferArea(int x, int y, int width, int height)
     const int right = std::min(frameWidth, x + width), bottom = std::min(frameHeight, frameHeight - y);
     if (right <= left || bottom <= top)
         return;
+    const TurnFor turn(*this, !frameShown, true);
+    if (!turn.ok)
+        return;
     glFinish();
     glXWaitGL();
+    frameShown = true;
     XCopyArea(renderDisplay, framePixmap, childWindow, copyGC, left, top, static_cast<unsigned>(right - left),
               static_cast<unsigned>(bottom - top), left, top);
     XSync(renderDisplay, False);

@@ -55,6 +55,9 @@ public:
     // True once an X error said the window no longer exists.
     bool WindowLost() const;
 
+    // Any thread.
+    void StopWaiting() override;
+
     // UI thread
     void SetFocus() override;
     void SetWindowSize(int width, int height) override;
@@ -67,6 +70,12 @@ private:
     // render thread: (re)makes the frame pixmap; false when it cannot.
     bool CreateFramePixmap(int width, int height);
     void DestroyFramePixmap();
+    // render thread: the render threads' process-wide turn for the steps in
+    // which the GL driver changes process-wide state (see the .cpp). Take
+    // waits for it, and gives up (false) once StopWaiting ran when allowed.
+    bool TakeTurn(bool mayGiveUp);
+    void GiveTurn();
+    struct TurnFor;
 
     std::vector<uint8_t> offscreenPixels;
     std::atomic<int> offscreenWidth{0};
@@ -92,6 +101,10 @@ private:
     int frameHeight = 0;
     unsigned long pbuffer = 0;
     __GLXcontextRec* offscreenContext = nullptr;
+    bool frameShown = false;   // the frame pixmap's pixels have been shown once
+    bool turnHeld = false;     // this thread holds the turn
+    bool offscreenTurn = false; // held for the off-screen panel's pass
+    std::atomic<bool> stopWaiting{false};
 };
 
 } // namespace QZ

@@ -362,6 +362,8 @@ void Manager::RequestRenderStop()
 {
     renderStopRequested.store(true, std::memory_order_release);
     renderThread.RequestStop();
+    if (bridge)
+        bridge->StopWaiting();
 }
 
 bool Manager::DestroyRenderTask(std::chrono::milliseconds limit)

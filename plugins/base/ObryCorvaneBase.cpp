@@ -29,9 +29,6 @@ constexpr uint32_t kTagGuid = 0x67756964; // 'guid'
 constexpr int32_t kMinDummyFrames = 8192;
 constexpr int32_t kMaxDummyFrames = 65536;
 
-// Closed instances not yet freed: a thread of theirs was still running.
-std::atomic<int> gKeptInstances{0};
-
 void CopyText(char* destination, const char* source, size_t size)
 {
     size_t length = strnlen(source, size - 1);
@@ -161,97 +158,6 @@ int32_t ObryCorvaneBase::Initialize()
 
     InstanceRegistry::MarkUsable(this);
     return 0;
-}
-
-// The host's UI thread (or the thread that frees a closed plug-in), which
-// holds no Lua lock: stopping the timers waits for a callback in progress,
-// which may be waiting for that lock.
-void ObryCorvaneBase::Cleanup()
-{
-    // A close asked every thread to end as it began; here each is waited for
-    // in turn, with what is left of one budget. The OSC server first: unless
-    // a script holds its thread, it has ended by now, and its port is free
-    // when the close returns, even when a blocked timer then takes the rest
-    // of the budget. Outside a close DestroyTask asks it to end itself.
-    NoteStop(oscHelper.DestroyTask(StopTimeLeft()));
-    NoteStop(luaMIDIHelper.StopTimers(StopTimeLeft()));
-}
-
-std::chrono::milliseconds ObryCorvaneBase::StopTimeLeft() const
-{
-    return closeBudget ? closeBudget->Left() : corvane::platform::WorkerThread::kDefaultStopTimeout;
-}
-
-bool ObryCorvaneBase::StopThreads(std::chrono::milliseconds limit)
-{
-    closeBudget.emplace(limit);
-    threadsLeftRunning = false;
-    // The editor first: its render thread reads this instance.
-    if (auto* view = dynamic_cast<QZ::CarbonVSTEditor*>(editor)) {
-        NoteStop(view->Close(StopTimeLeft()));
-        NoteStop(view->ReleaseStranded(StopTimeLeft()));
-    } else if (editor) {
-        editor->close();
-    }
-    Cleanup();
-    closeBudget.reset();
-    return !threadsLeftRunning;
-}
-
-void ObryCorvaneBase::close()
-{
-    // The host's UI thread is frozen while this runs. Every thread is asked
-    // to end at once, the editor's included (a host may close the plug-in
-    // with its editor still open), so that they end side by side; then one
-    // budget for the waits for all of them.
-    if (auto* view = dynamic_cast<QZ::CarbonVSTEditor*>(editor))
-        view->RequestClose();
-    luaMIDIHelper.RequestStop();
-    oscHelper.RequestStop();
-    InstanceRegistry::MarkUnusable(this);
-    bool stopped = StopThreads(closeBudgetLength);
-    // Threads that are not held by a script are only slow (a busy machine):
-    // they end soon and are waited for. A script blocked inside a C call (a
-    // FIFO, a program, a name lookup) keeps its thread, which comes back into
-    // this instance: it stays until then.
-    const bool scriptBlocked = !stopped && luaMIDIHelper.ScriptCallRunning();
-    if (!stopped && !scriptBlocked)
-        stopped = StopThreads(corvane::platform::WorkerThread::kDefaultStopTimeout);
-    keptAfterClose = !stopped;
-    if (!keptAfterClose)
-        return;
-    corvane::DebugPrintf(scriptBlocked ? "effClose: a script of the plug-in is blocked in a call; the plug-in is "
-                                         "freed when the call returns\n"
-                                       : "effClose: a thread of the plug-in did not stop in time; the plug-in is "
-                                         "freed when it ends\n");
-    // A kept instance is no longer found through the registry, hands it no
-    // more work (a script that comes back and sets a parameter), and what is
-    // freed later touches the registry no more.
-    InstanceRegistry::Unregister(this);
-    leftRegistry = true;
-}
-
-void ObryCorvaneBase::ReleaseAfterClose()
-{
-    ForgetHost();
-    if (!keptAfterClose) {
-        delete this;
-        return;
-    }
-    gKeptInstances.fetch_add(1, std::memory_order_acq_rel);
-    const int error = corvane::platform::RunDetached("Corvane release", [this] {
-        // No limit: the threads end when the calls that hold them return.
-        StopThreads(corvane::platform::kNoTimeLimit);
-        delete this;
-        gKeptInstances.fetch_sub(1, std::memory_order_acq_rel);
-    });
-    if (error != 0)
-        corvane::DebugPrintf("effClose: no thread to free the kept plug-in (%d); it stays in memory\n", error);
-}
-
-int ObryCorvaneBase::KeptInstances()
-{
-    return gKeptInstances.load(std::memory_order_acquire);
 }
 
 void ObryCorvaneBase::resume()

@@ -92,7 +92,8 @@ public:
 
     // effClose, after close: deletes the plug-in at once, or, when a thread
     // of it is still running, hands it to a thread of the module's own that
-    // waits for that thread without a limit and then deletes it.
+    // deletes it once that thread has ended (one such thread for all kept
+    // instances, running while there are any).
     void ReleaseAfterClose() override;
     bool MustOutliveClose() const override { return keptAfterClose; }
     // Closed plug-ins kept for a thread of theirs and not freed yet
@@ -204,6 +205,8 @@ protected:
     std::atomic<uint32_t> parameterChanges{1};
 
 private:
+    // The thread that frees kept instances once their threads have ended.
+    static void FreeKeptInstances();
     // BeginSubBlock and Process for one piece (ProcessBlockWithEvents).
     void ProcessPiece(float* const* inputs, float* const* outputs, int32_t frames);
     std::vector<uint8_t> lastChunk;  // the host's copy stays valid until the next getChunk
