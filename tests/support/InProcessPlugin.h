@@ -22,32 +22,19 @@ namespace corvane::test {
 
 // Plug-ins leave through close() and ReleaseAfterClose, as the host's
 // effClose does: a plug-in a close kept for a thread still running is freed
-// when that thread ends. A test fails when a close keeps a plug-in, unless it
-// holds an AllowKeptInstances (a test that blocks a script on purpose).
+// when that thread ends. A close that keeps a plug-in fails the test (a test
+// that blocks a script on purpose closes and releases it itself).
 struct InProcessCloser {
     void operator()(ObryCorvaneBase* plugin) const
     {
         plugin->close();
-        if (plugin->MustOutliveClose() && AllowedKeeps() == 0)
+        if (plugin->MustOutliveClose())
             ADD_FAILURE() << "a close kept the plug-in: a thread of it was still running";
         plugin->ReleaseAfterClose();
-    }
-    static int& AllowedKeeps()
-    {
-        static int allowed = 0;
-        return allowed;
     }
 };
 template <class Plugin>
 using InProcessPlugin = std::unique_ptr<Plugin, InProcessCloser>;
-
-// While alive, closes may keep plug-ins for their threads.
-struct AllowKeptInstances {
-    AllowKeptInstances() { ++InProcessCloser::AllowedKeeps(); }
-    ~AllowKeptInstances() { --InProcessCloser::AllowedKeeps(); }
-    AllowKeptInstances(const AllowKeptInstances&) = delete;
-    AllowKeptInstances& operator=(const AllowKeptInstances&) = delete;
-};
 
 // A plug-in constructed with InProcessHost (and any further constructor
 // arguments), at 48 kHz, blocks of 512, resumed.
