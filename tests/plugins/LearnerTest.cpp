@@ -4,13 +4,15 @@
 // 'guid' records of other instances, learning a controller through the
 // registry, forgetting and removing mappings (with scripted answers), the
 // address texts and the clipboard, and a Learner destroyed while changes are
-// being reported from another thread.
+// being reported from another thread. Nothing handed over to the registry is
+// lost, from 100 audio threads or from a project restored by parameters.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +26,7 @@
 #include "framework/LearnTargetAddress.h"
 #include "plugins/learner/ObryCorvaneLearner.h"
 #include "plugins/lfo/ObryCorvaneLFO.h"
+#include "plugins/steplfo/ObryCorvaneStepLFO.h"
 #include "tests/plugins/AllocationCounter.h"
 #include "tests/plugins/OscTestSupport.h"
 #include "tests/scripting/OscPeer.h"
@@ -59,16 +62,44 @@ void CountAudioLockTakes()
     if (tAudioThread)
         gAudioLockTakes.fetch_add(1, std::memory_order_relaxed);
 }
-// While CountAudioLockTakes observes: a take on a thread marked as an audio
-// thread is counted, so a count that stays put means something.
-void ExpectLockTakesCounted()
+// Counts them from now, after a positive control (a take on a thread marked
+// as an audio thread counts); the count to compare with.
+uint32_t ObserveAudioLockTakes()
 {
+    InstanceRegistry::ObserveLockTakes(&CountAudioLockTakes);
     const uint32_t before = gAudioLockTakes.load();
     tAudioThread = true;
     InstanceRegistry::Count();
     tAudioThread = false;
     EXPECT_GT(gAudioLockTakes.load(), before);
+    return gAudioLockTakes.load();
 }
+
+// The latest value each (instance, parameter) was told, as a listener of the
+// registry hears it (under the registry lock).
+struct Heard final : IObryParameterNotificationReceiver {
+    Heard() { InstanceRegistry::AddListener(this); }
+    ~Heard() override { InstanceRegistry::RemoveListener(this); }
+    void ParameterChanged(ObryAuBase* instance, int32_t index, float value) override
+    {
+        latest[{instance, index}] = value;
+    }
+    // How many parameters of `plugins` were told, each expected at its value now.
+    template <class Plugins>
+    size_t CountToldAsNow(const Plugins& plugins)
+    {
+        InstanceRegistry::Lock held(InstanceRegistry::Mutex());
+        size_t told = 0;
+        for (const auto& plugin : plugins)
+            for (int32_t index = 0; index < plugin->getNumParams(); ++index)
+                if (const auto found = latest.find({plugin.get(), index}); found != latest.end()) {
+                    EXPECT_EQ(found->second, plugin->GetParameterReal(index)) << index;
+                    ++told;
+                }
+        return told;
+    }
+    std::map<std::pair<ObryAuBase*, int32_t>, float> latest;
+};
 
 class LearnerTest : public ::testing::Test {
 protected:
@@ -263,7 +294,8 @@ TEST_F(LearnerTest, LearnModeLearnsAControllerThroughTheRegistry)
 // blocks, controllers in a block) neither allocates nor asks for the registry
 // lock there; all of it still arrives, handed over. The test holds the lock
 // meanwhile, so the serving thread finds each parameter's and controller's
-// changes merged into the latest.
+// changes merged into the latest, and tells a learned controller's change as
+// it serves the controller: before the automation that came after it.
 TEST_F(LearnerTest, AudioThreadNeitherAllocatesNorWaitsForTheRegistry)
 {
     corvane::test::WriteUserScript(folders.DataHome(), "Corvane LFO", "cc.lua",
@@ -279,14 +311,14 @@ TEST_F(LearnerTest, AudioThreadNeitherAllocatesNorWaitsForTheRegistry)
 
     const struct {
         const char* what;
-        int automation; // host setParameter calls before the block
+        int automation; // host setParameter calls after the block
         std::vector<uint8_t> controllers; // values of controller 7 in the block
         float multiplier; // DC "Multiplier L" afterwards
-        size_t reported;  // OSC messages the Learner sends: one per parameter changed
+        std::vector<std::string> reported; // the Learner's OSC messages in turn, one per parameter changed
     } cases[] = {
-        {"automation", 40, {}, 2.0f, 1},
-        {"a mapped controller", 0, {0}, -2.0f, 1},
-        {"both, many controllers", 20, {127, 64, 0, 127}, 2.0f, 2},
+        {"automation", 40, {}, 2.0f, {"/obry/1/0"}},
+        {"a mapped controller", 0, {0}, -2.0f, {"/obry/1/2"}},
+        {"both, many controllers", 20, {127, 64, 0, 127}, 2.0f, {"/obry/1/2", "/obry/1/0"}},
     };
     std::vector<float> in(64), outL(64), outR(64);
     float* inputs[2] = {in.data(), in.data()};
@@ -309,18 +341,16 @@ TEST_F(LearnerTest, AudioThreadNeitherAllocatesNorWaitsForTheRegistry)
         auto* events = reinterpret_cast<VstEvents*>(list.data());
         events->numEvents = static_cast<int32_t>(midi.size());
         scripted->processReplacing(inputs, outputs, 64);
-        InstanceRegistry::ObserveLockTakes(&CountAudioLockTakes);
-        ExpectLockTakesCounted();
-        const uint32_t takes = gAudioLockTakes.load();
+        const uint32_t takes = ObserveAudioLockTakes();
         int allocations;
         {
             InstanceRegistry::Lock held(InstanceRegistry::Mutex());
             tAudioThread = true;
             corvane::test::AllocationCounter counter;
-            for (int i = 0; i < c.automation; ++i)
-                dc->setParameter(kOutputPositiveL, static_cast<float>(i % 10) / 10.0f);
             scripted->processEvents(events);
             scripted->processReplacing(inputs, outputs, 64);
+            for (int i = 0; i < c.automation; ++i)
+                dc->setParameter(kOutputPositiveL, static_cast<float>(i % 10) / 10.0f);
             allocations = counter.Count();
             tAudioThread = false;
         }
@@ -329,42 +359,59 @@ TEST_F(LearnerTest, AudioThreadNeitherAllocatesNorWaitsForTheRegistry)
         EXPECT_EQ(gAudioLockTakes.load(), takes);
         InstanceRegistry::WaitForHandOver();
         EXPECT_EQ(dc->GetParameterReal(kMultiplierL), c.multiplier);
-        const std::vector<OscMessage> reports = peer.Receive(socket, static_cast<int>(c.reported));
-        ASSERT_EQ(reports.size(), c.reported);
-        for (const OscMessage& report : reports) // each parameter's latest value
-            EXPECT_FLOAT_EQ(report.Number(0), report.address == "/obry/1/2" ? c.multiplier : 0.9f) << report.address;
+        const std::vector<OscMessage> reports = peer.Receive(socket, static_cast<int>(c.reported.size()));
+        ASSERT_EQ(reports.size(), c.reported.size());
+        for (size_t i = 0; i < reports.size(); ++i) { // each parameter's latest value
+            EXPECT_EQ(reports[i].address, c.reported[i]);
+            EXPECT_FLOAT_EQ(reports[i].Number(0), c.reported[i] == "/obry/1/2" ? c.multiplier : 0.9f);
+        }
     }
     EXPECT_EQ(scripted->LuaHelper().HandedOverCount(), 3u); // every program change, for the script
 }
 
 // However many threads a host runs audio on (here more than the 64 a table
-// of threads once held), none of them waits for the registry: automation
-// and mapped controllers from every one are handed over, and arrive.
+// of threads once held), none of them waits for the registry, and nothing
+// they hand over is lost while serving is slow: the Learner holds 2000
+// restored mappings whose instances never come, so every control change
+// looks for them again. Each of 100 threads runs 20 blocks, each of whichever
+// of 16 tracks is free: it automates the track and sends controller 7, which
+// tracks 0 to 7 have learned to drive "Multiplier L" of tracks 8 to 15.
 TEST_F(LearnerTest, AnyNumberOfAudioThreadsHandTheirWorkOver)
 {
-    Arm(true);
-    InstanceRegistry::SetLearnTarget(dc.get(), kMultiplierL);
-    SendControlChange(*lfo, 0, 7, 127);
-    Arm(false);
-    ASSERT_EQ(InstanceRegistry::MappingCount(), 1u);
+    constexpr int kThreads = 100, kBlocks = 20, kTracks = 16, kLearned = 8;
+    std::vector<InProcessPlugin<DC>> tracks;
+    for (int i = 0; i < kTracks; ++i)
+        tracks.push_back(MakeInProcess<DC>());
+    const auto number = [&](int track) { return InstanceRegistry::GlobalNumber(tracks[track].get()); };
+    // 'mmap' version 2, then per mapping: target, its parameter, source, channel, kind, controller, range.
+    std::vector<uint32_t> words{2};
+    for (int k = -2000; k < kLearned; ++k)
+        words.insert(words.end(), {k < 0 ? 3000u + k : number(k + kLearned), uint32_t{kMultiplierL},
+                                   k < 0 ? 999u : number(k), 0u, 0u, 7u, 0xC0000000u, 0x40000000u, 0u});
+    std::vector<uint8_t> mmap(words.size() * 4);
+    std::memcpy(mmap.data(), words.data(), mmap.size());
+    ASSERT_EQ(Restore(*learner, MakeState({{kTagMmap, mmap}})), 1);
+    ASSERT_EQ(InstanceRegistry::MappingCount(), size_t{kLearned});
+    ASSERT_EQ(InstanceRegistry::PendingMappingCount(), 2000u);
+    Heard heard;
 
-    constexpr int kThreads = 100;
-    std::mutex turn; // one host thread at a time calls the instances
-    int turns = 0;   // under `turn`
+    const uint8_t kValues[3] = {0, 64, 127}; // mapped onto -2..2: -2, 0 and 2
+    std::mutex turns[kTracks];               // the host runs one block of a track at a time
+    int last[kTracks] = {};                  // of kValues, under the track's turn
     std::mutex doneLock;
     std::condition_variable allDone;
     int done = 0;
-    InstanceRegistry::ObserveLockTakes(&CountAudioLockTakes);
-    ExpectLockTakesCounted();
-    const uint32_t takes = gAudioLockTakes.load();
+    const uint32_t takes = ObserveAudioLockTakes();
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             tAudioThread = true;
-            {
-                std::lock_guard<std::mutex> hold(turn);
-                dc->setParameter(kOutputPositiveL, static_cast<float>(t) / kThreads);
-                SendControlChange(*lfo, 0, 7, ++turns == kThreads ? 127 : 0, false);
+            for (int b = 0; b < kBlocks; ++b) {
+                const int i = (t + b) % kTracks;
+                std::lock_guard<std::mutex> turn(turns[i]);
+                last[i] = (t + b) % 3;
+                tracks[i]->setParameter(kOutputPositiveL, static_cast<float>((t * kBlocks + b) % 1000) / 1000.0f);
+                SendControlChange(*tracks[i], 0, 7, kValues[last[i]], false);
             }
             // Every thread lives until all have run: each is a thread of its own.
             std::unique_lock<std::mutex> wait(doneLock);
@@ -377,7 +424,28 @@ TEST_F(LearnerTest, AnyNumberOfAudioThreadsHandTheirWorkOver)
     InstanceRegistry::ObserveLockTakes(nullptr);
     EXPECT_EQ(gAudioLockTakes.load(), takes);
     InstanceRegistry::WaitForHandOver();
-    EXPECT_EQ(dc->GetParameterReal(kMultiplierL), 2.0f); // the last turn's 127
+    for (int k = 0; k < kLearned; ++k)
+        EXPECT_EQ(tracks[k + kLearned]->GetParameterReal(kMultiplierL), -2.0f + 2.0f * last[k]) << k;
+    // Each automation's and each learned parameter's last value was told.
+    EXPECT_EQ(heard.CountToldAsNow(tracks), size_t{kTracks + kLearned});
+}
+
+// A host restoring a project by parameters: one thread sets every parameter
+// of 20 Step LFOs once, and each is told.
+TEST_F(LearnerTest, AProjectRestoredByParametersLosesNoNews)
+{
+    using StepLFO = ObryCorvaneStepLFO::ObryCorvane;
+    std::vector<InProcessPlugin<StepLFO>> steps;
+    for (int i = 0; i < 20; ++i)
+        steps.push_back(MakeInProcess<StepLFO>());
+    Heard heard;
+    size_t set = 0;
+    for (InProcessPlugin<StepLFO>& step : steps)
+        for (int32_t index = 0; index < StepLFO::kNumParams; ++index)
+            if (std::string(step->GetParameterInfo(index)->name) != "OSC Port Offset") // it would open a server
+                step->setParameter(index, static_cast<float>((index * 7 + set++) % 11) / 10.0f);
+    InstanceRegistry::WaitForHandOver();
+    EXPECT_EQ(heard.CountToldAsNow(steps), set);
 }
 
 TEST_F(LearnerTest, RemovingAllMappingsAsksFirst)
