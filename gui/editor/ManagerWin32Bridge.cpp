@@ -12,10 +12,6 @@
 #include "gui/editor/XErrorTrap.h"
 #include "platform/Debug.h"
 
-// Xlib's global lock (declared for extensions in Xlibint.h): null until
-// Xlib's threads are initialised.
-extern "C" struct _LockInfoRec* _Xglobal_lock;
-
 using corvane::DebugPrintf;
 
 namespace QZ {
@@ -30,25 +26,29 @@ namespace {
 //   one it found. Two render threads doing so at once leave its handler in
 //   place for good, and every later X error of the process, the host's
 //   among them, is dropped;
-// - it adds a display to its list at the display's first GLX call and takes
-//   it out in XCloseDisplay, guarded by Xlib's global lock, which is a real
-//   lock only once Xlib's threads are initialised (libX11 1.8 and later do
-//   that as they load; a host may call XInitThreads).
-// The render threads of several editors take turns for those steps only.
-// Setting up a context and tearing it down do not wait for a turn (unless
-// Xlib's threads are not initialised): a lock held over all of it made a
-// closing editor's teardown wait behind every other editor still setting
-// up, a second or more for a dozen editors on a busy core. A thread asked to
-// end stops waiting for its turn.
+// - setting a display up for GL (its first GLX call, the driver's screen,
+//   configurations, contexts, drawables) and tearing it down (XCloseDisplay
+//   frees the driver's screen) share the driver's state between displays:
+//   one editor's teardown beside another's set-up corrupted the heap.
+// The render threads of several editors take turns for those steps. A
+// teardown goes before every set-up waiting, so that a closing editor waits
+// for at most the one step under way, not behind every editor still setting
+// up; a thread asked to end stops waiting for a set-up turn.
 class DrawableTurns {
 public:
     // Waits for the turn; false, without it, once *giveUp (when given) is
-    // set and WakeWaiters has run.
-    bool Take(const std::atomic<bool>* giveUp)
+    // set and WakeWaiters has run. An urgent take goes before the others.
+    bool Take(const std::atomic<bool>* giveUp, bool urgent)
     {
         std::unique_lock<std::mutex> hold(lock);
-        changed.wait(hold, [&] { return !taken || (giveUp && giveUp->load(std::memory_order_acquire)); });
-        if (taken)
+        if (urgent)
+            ++urgentWaiting;
+        changed.wait(hold, [&] {
+            return (!taken && (urgent || urgentWaiting == 0)) || (giveUp && giveUp->load(std::memory_order_acquire));
+        });
+        if (urgent)
+            --urgentWaiting;
+        if (taken || (!urgent && urgentWaiting > 0))
             return false;
         taken = true;
         return true;
@@ -73,17 +73,13 @@ private:
     std::mutex lock;
     std::condition_variable changed;
     bool taken = false;
+    int urgentWaiting = 0;
 };
 
 DrawableTurns& Turns()
 {
     static DrawableTurns turns;
     return turns;
-}
-
-bool XlibThreadsInitialised()
-{
-    return __atomic_load_n(&_Xglobal_lock, __ATOMIC_ACQUIRE) != nullptr;
 }
 
 } // namespace
@@ -104,8 +100,8 @@ bool ManagerWin32Bridge::WindowLost() const
 // The turn for one step when `needed`, given back at its end unless the
 // off-screen panel's pass, begun in that step, still holds it.
 struct ManagerWin32Bridge::TurnFor {
-    TurnFor(ManagerWin32Bridge& bridge, bool needed, bool mayGiveUp)
-        : bridge(bridge), took(needed && !bridge.turnHeld), ok(!needed || bridge.TakeTurn(mayGiveUp))
+    TurnFor(ManagerWin32Bridge& bridge, bool needed, bool mayGiveUp, bool urgent = false)
+        : bridge(bridge), took(needed && !bridge.turnHeld), ok(!needed || bridge.TakeTurn(mayGiveUp, urgent))
     {
         took = took && ok;
     }
@@ -119,11 +115,11 @@ struct ManagerWin32Bridge::TurnFor {
     bool ok;
 };
 
-bool ManagerWin32Bridge::TakeTurn(bool mayGiveUp)
+bool ManagerWin32Bridge::TakeTurn(bool mayGiveUp, bool urgent)
 {
     if (turnHeld)
         return true;
-    if (!Turns().Take(mayGiveUp ? &stopWaiting : nullptr))
+    if (!Turns().Take(mayGiveUp ? &stopWaiting : nullptr, urgent))
         return false;
     turnHeld = true;
     return true;
@@ -145,7 +141,7 @@ void ManagerWin32Bridge::StopWaiting()
 
 bool ManagerWin32Bridge::CreateContext()
 {
-    const TurnFor turn(*this, !XlibThreadsInitialised(), true);
+    const TurnFor turn(*this, true, true);
     if (!turn.ok)
         return false;
     if (renderDisplay)
@@ -260,8 +256,7 @@ void ManagerWin32Bridge::HandleSizeChange()
     const int height = wantedHeight.load(std::memory_order_relaxed);
     if (width < 1 || height < 1 || (width == frameWidth && height == frameHeight))
         return;
-    // Letting go of a frame pixmap never shown shows it.
-    const TurnFor turn(*this, !XlibThreadsInitialised() || !frameShown, true);
+    const TurnFor turn(*this, true, true);
     if (!turn.ok)
         return;
     const bool wasCurrent = glXGetCurrentContext() == windowContext;
@@ -275,7 +270,7 @@ void ManagerWin32Bridge::HandleSizeChange()
 
 bool ManagerWin32Bridge::CreateOffscreenContext(int width, int height)
 {
-    const TurnFor turn(*this, !XlibThreadsInitialised(), true);
+    const TurnFor turn(*this, true, true);
     if (!turn.ok || !renderDisplay || !windowContext)
         return false;
     const int configAttributes[] = {GLX_DRAWABLE_TYPE, GLX_PBUFFER_BIT, GLX_RENDER_TYPE, GLX_RGBA_BIT,
@@ -363,8 +358,7 @@ void ManagerWin32Bridge::DestroyContexts()
         GiveTurn();
         return;
     }
-    // Letting go of a frame pixmap never shown (or of the pbuffer) shows it.
-    const TurnFor turn(*this, !XlibThreadsInitialised() || !frameShown || offscreenContext, false);
+    const TurnFor turn(*this, true, false, true);
     glXMakeContextCurrent(renderDisplay, None, None, nullptr);
     if (offscreenContext)
         glXDestroyContext(renderDisplay, offscreenContext);

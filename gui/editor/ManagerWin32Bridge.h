@@ -73,7 +73,7 @@ private:
     // render thread: the render threads' process-wide turn for the steps in
     // which the GL driver changes process-wide state (see the .cpp). Take
     // waits for it, and gives up (false) once StopWaiting ran when allowed.
-    bool TakeTurn(bool mayGiveUp);
+    bool TakeTurn(bool mayGiveUp, bool urgent = false);
     void GiveTurn();
     struct TurnFor;
 
