@@ -149,13 +149,36 @@ void RegistryHandOver::ServeMailboxLocked(Mailbox& mailbox)
     }
 }
 
+std::unique_ptr<corvane::platform::WorkerThread> RegistryHandOver::MakeThread()
+{
+    return std::make_unique<corvane::platform::WorkerThread>("Registry hand-over");
+}
+
+// Control held.
+void RegistryHandOver::JoinEndedLocked()
+{
+    std::erase_if(setAside, [](const std::unique_ptr<corvane::platform::WorkerThread>& left) {
+        return left->Stop(std::chrono::milliseconds(0));
+    });
+}
+
 bool RegistryHandOver::Start()
 {
     std::lock_guard<std::mutex> guard(control);
-    if (thread.IsRunning())
-        return true;
+    JoinEndedLocked();
+    if (thread->IsRunning()) {
+        if (!stopTimedOut)
+            return true;
+        // Asked to end, it serves what is listed and ends: what comes later
+        // needs a thread of its own.
+        if (!thread->Stop(std::chrono::milliseconds(0))) {
+            setAside.push_back(std::move(thread));
+            thread = MakeThread();
+        }
+    }
+    stopTimedOut = false;
     threadsAlive.fetch_add(1, std::memory_order_acq_rel);
-    if (thread.Start([this](corvane::platform::Event& quit) { Main(quit); }) == 0)
+    if (thread->Start([this](corvane::platform::Event& quit) { Main(quit); }) == 0)
         return true;
     threadsAlive.fetch_sub(1, std::memory_order_acq_rel);
     return false;
@@ -164,7 +187,9 @@ bool RegistryHandOver::Start()
 bool RegistryHandOver::Stop(std::chrono::milliseconds limit)
 {
     std::lock_guard<std::mutex> guard(control);
-    const bool stopped = thread.Stop(limit);
+    const bool stopped = thread->Stop(limit);
+    stopTimedOut = !stopped;
+    JoinEndedLocked();
     return stopped && threadsAlive.load(std::memory_order_acquire) == 0;
 }
 
@@ -200,7 +225,7 @@ void RegistryHandOver::WaitUntilServed()
         std::lock_guard<std::mutex> rounds(roundsLock);
         ticket = ++ticketsDrawn;
     }
-    if (thread.IsRunning()) {
+    if (thread->IsRunning()) {
         wake.Set();
     } else {
         while (ServeCountedRound()) {

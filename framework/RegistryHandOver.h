@@ -38,6 +38,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include <pthread.h>
 
@@ -110,7 +111,9 @@ public:
     void PostControlChange(Mailbox& mailbox, uint8_t channel, uint8_t controller, uint8_t value,
                            bool learn) noexcept;
 
-    // Starts the serving thread unless it runs. False when it cannot start.
+    // Starts the serving thread unless it runs. A thread that a stop left
+    // running (it serves what is listed, then ends) is set aside and a new
+    // one serves beside it. False when it cannot start.
     bool Start();
     // Serves what is listed, then stops the thread, waiting at most `limit`.
     // False when a serving thread still runs (this one, or one left by an
@@ -150,8 +153,13 @@ private:
     uint64_t ticketsServed = 0;
     int32_t roundsRunning = 0;
     corvane::platform::Event wake;
-    std::mutex control; // Start and Stop
-    corvane::platform::WorkerThread thread{"Registry hand-over"};
+    std::mutex control; // Start and Stop; guards what follows
+    std::unique_ptr<corvane::platform::WorkerThread> thread = MakeThread();
+    bool stopTimedOut = false; // the last stop left `thread` running
+    // Threads left running by stops that timed out, until they have ended.
+    std::vector<std::unique_ptr<corvane::platform::WorkerThread>> setAside;
+    static std::unique_ptr<corvane::platform::WorkerThread> MakeThread();
+    void JoinEndedLocked();
 };
 
 } // namespace InstanceRegistry

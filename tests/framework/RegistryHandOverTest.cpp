@@ -128,8 +128,8 @@ TEST(RegistryHandOver, NothingIsLostWhileNobodyServes)
 }
 
 // A stop that times out (the thread held in a serve call) leaves that thread
-// running, and a start then serves nothing beside it: every news is served
-// once, one mailbox at a time.
+// running; a start then serves beside it, one mailbox at a time, and goes on
+// once the thread left running has ended: every news is served once.
 TEST(RegistryHandOver, AStopThatTimesOutLeavesOneServerAtATime)
 {
     HandOver handOver;
@@ -143,13 +143,23 @@ TEST(RegistryHandOver, AStopThatTimesOutLeavesOneServerAtATime)
     EXPECT_TRUE(handOver.Start());
     for (int32_t index = 1; index < 1000; ++index)
         handOver.PostParameter(*mailbox, index, static_cast<float>(index));
+    corvane::platform::WorkerThreadEnded().Reset();
     gHold = false;
     gGateChanged.notify_all();
     gate.unlock();
+    ASSERT_TRUE(corvane::platform::WorkerThreadEnded().Wait(60000)); // the one left running
+    handOver.PostParameter(*mailbox, 0, 2.0f);
+    const auto servedTwice = [&] {
+        std::lock_guard<std::recursive_mutex> held(gLock);
+        return gServed[{Fake(3), 0}].size() == 2;
+    };
+    for (int i = 0; i < 10000 && !servedTwice(); ++i) // a bound against a hang only
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     while (!handOver.Stop()) // serves what is listed first
         std::this_thread::yield();
     EXPECT_EQ(gMostInside, 1);
-    for (int32_t index = 0; index < 1000; ++index)
+    EXPECT_EQ((gServed[{Fake(3), 0}]), (std::vector<float>{1.0f, 2.0f}));
+    for (int32_t index = 1; index < 1000; ++index)
         EXPECT_EQ((gServed[{Fake(3), index}].size()), 1u) << index;
     handOver.Close(mailbox);
 }
