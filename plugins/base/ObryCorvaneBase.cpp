@@ -6,7 +6,6 @@
 
 #include "framework/InstanceRegistry.h"
 #include "framework/OSCBasePort.h"
-#include "framework/RegistryHandOver.h"
 #include "gui/editor/ObryCorvaneView.h"
 #include "gui/toolkit/GLSupport.h"
 #include "platform/Debug.h"
