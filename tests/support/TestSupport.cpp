@@ -1,10 +1,6 @@
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <sched.h>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -169,62 +165,17 @@ std::string ReadText(const std::string& path)
     return text.str();
 }
 
-ProcessResources ProcessResources::Now()
-{
-    ProcessResources now;
-    now.threads = FolderEntries("/proc/self/task").size();
-    now.descriptors = FolderEntries("/proc/self/fd").size();
-    return now;
-}
-
-struct BusyProcessor::State {
-    cpu_set_t before{};
-    std::atomic<bool> stop{false};
-    std::thread spinner;
-};
-
-BusyProcessor::BusyProcessor() : state(new State)
-{
-    sched_getaffinity(0, sizeof state->before, &state->before);
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    const int current = sched_getcpu();
-    CPU_SET(current >= 0 ? current : 0, &one);
-    sched_setaffinity(0, sizeof one, &one);
-    state->spinner = std::thread([stop = &state->stop] {
-        while (!stop->load(std::memory_order_relaxed)) {
-        }
-    });
-}
-
-BusyProcessor::~BusyProcessor()
-{
-    state->stop.store(true);
-    state->spinner.join();
-    sched_setaffinity(0, sizeof state->before, &state->before);
-    delete state;
-}
-
 FifoGate::FifoGate(std::string fifoPath) : path(std::move(fifoPath))
 {
     if (mkfifo(path.c_str(), 0600) != 0)
         throw std::runtime_error("cannot make the FIFO " + path);
 }
 
-std::string FifoGate::HoldCommand() const
-{
-    return "head -n 1 '" + path + "' > /dev/null";
-}
-
 bool FifoGate::WaitUntilHeld()
 {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while ((writer = open(path.c_str(), O_WRONLY | O_NONBLOCK)) < 0) {
-        if (std::chrono::steady_clock::now() > giveUp)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    for (int tries = 0; tries < 30000 && (writer = open(path.c_str(), O_WRONLY | O_NONBLOCK)) < 0; ++tries)
+        usleep(1000); // 30 s at least
+    return writer >= 0;
 }
 
 void FifoGate::Release()

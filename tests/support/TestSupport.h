@@ -1,6 +1,7 @@
 // Helpers shared by the test binaries.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -86,45 +87,18 @@ public:
     StderrCapture() : FdCapture(2) {}
 };
 
-// This process's threads and open file descriptors now.
-struct ProcessResources {
-    size_t threads = 0;
-    size_t descriptors = 0;
-    static ProcessResources Now();
-    bool operator==(const ProcessResources&) const = default;
-};
-
-// While alive, the calling thread and every thread it starts run on one
-// processor only, which a thread of its own keeps busy meanwhile.
-class BusyProcessor {
-public:
-    BusyProcessor();
-    ~BusyProcessor();
-    BusyProcessor(const BusyProcessor&) = delete;
-    BusyProcessor& operator=(const BusyProcessor&) = delete;
-
-private:
-    struct State;
-    State* state;
-};
-
-// A FIFO a script reads from, to hold it inside a call (os.execute of
-// "head -n 1 <path>") until the test lets it go. Made by the constructor; let
-// go at the latest by the destructor, so that a failing test leaves no reader
-// behind.
+// A FIFO a script reads a line from, to hold it inside a call until the test
+// lets it go: made by the constructor, let go at the latest by the destructor
+// (a failing test leaves no reader behind).
 class FifoGate {
 public:
     explicit FifoGate(std::string path);
     ~FifoGate() { Release(); }
     FifoGate(const FifoGate&) = delete;
-    FifoGate& operator=(const FifoGate&) = delete;
-    const std::string& Path() const { return path; }
-    // The shell command a script runs to be held.
-    std::string HoldCommand() const;
-    // Opens the writing end once a reader holds the other; false when none
-    // came within 30 s.
+    // The Lua statement that holds the script.
+    std::string Hold() const { return "os.execute(\"head -n 1 '" + path + "' > /dev/null\")"; }
+    // Whether a reader came (within 30 s).
     bool WaitUntilHeld();
-    // Writes the line the reader waits for and closes the writing end.
     void Release();
 
 private:
@@ -136,6 +110,16 @@ private:
 std::string ReadText(const std::string& path);
 // The names in a folder, sorted (none when it cannot be read).
 std::vector<std::string> FolderEntries(const std::string& folder);
+// This process's threads and open file descriptors when made.
+struct ProcessResources {
+    size_t threads = FolderEntries("/proc/self/task").size();
+    size_t descriptors = FolderEntries("/proc/self/fd").size();
+    bool operator==(const ProcessResources&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const ProcessResources& r)
+    {
+        return out << r.threads << " threads, " << r.descriptors << " descriptors";
+    }
+};
 
 // A range of 40 UDP ports (base .. base + 39, within 10000..29999) that no
 // other test process holds, the same for the whole process: reserved by a
