@@ -433,7 +433,12 @@ TEST_F(LuaMIDIModuleTest, ABlockedScriptDoesNotHoldTheClose)
         }
         ASSERT_TRUE(gate.WaitUntilHeld());
         const auto closing = std::chrono::steady_clock::now();
-        EXPECT_EQ(plugin->Close(), 1);
+        {
+            StderrCapture capture;
+            EXPECT_EQ(plugin->Close(), 1);
+            // Kept for a blocked script, and the log says so (it says so for no other close).
+            EXPECT_NE(capture.Text().find("effClose: a script of the plug-in is blocked in a call"), std::string::npos);
+        }
         // A bound a busy machine keeps too: far above the budget, far below
         // the 5 s that each stop once waited on its own.
         EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(2));
