@@ -80,7 +80,7 @@ TEST(ModuleLifetime, UnloadWhileAClosedInstanceWaitsForItsScript)
     // A host may unload the module as soon as it has closed a plug-in kept
     // for a script blocked in a call: when the call returns, the plug-in is
     // freed by code that stays mapped until it has run, and the process then
-    // has the threads it had before.
+    // has the threads it had before, and can load the module again.
     corvane::test::ScopedUserFolders folders;
     corvane::test::FifoGate gate(folders.DataHome() + "/hold");
     corvane::test::WriteUserScript(folders.DataHome(), "Corvane DC", "hold.lua",
@@ -98,6 +98,9 @@ TEST(ModuleLifetime, UnloadWhileAClosedInstanceWaitsForItsScript)
         gate.Release();
         if (!corvane::test::WaitFor([&] { return corvane::test::ProcessResources().threads == before.threads; }))
             _exit(3);
+        module = Module::Load(corvane::test::ModulePath());
+        if (!module || !Plugin::Create(*module, vst::FourCC("QZs0")))
+            _exit(4);
         _exit(0);
     }
     EXPECT_EQ(EndOf(child), 0);
